@@ -1,0 +1,38 @@
+# Thin wrapper over the CMake presets. The first step of every target
+# installs the Debian packages the build needs when they are missing.
+JOBS ?= 2
+
+.PHONY: all build test demo windows asan bench clean deps deps-windows
+
+all: build
+
+deps:
+	@tools/install-deps.sh linux
+
+deps-windows:
+	@tools/install-deps.sh windows
+
+build: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+test: build
+	ctest --preset default -j $(JOBS)
+
+demo: build
+	@tools/demo.sh
+
+windows: deps-windows
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+bench: build
+	@for b in build/bin/bench_*; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf build build-asan build-windows

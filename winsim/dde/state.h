@@ -1,0 +1,24 @@
+// State of the dde family of the simulated machine, and how it is read
+// from and written to a machine image.
+#pragma once
+
+#include "winsim/core/machine.h"
+
+#include <nlohmann/json.hpp>
+
+#include <iosfwd>
+
+namespace winsim {
+
+struct DdeState {
+};
+
+// Reads this family's section of machine.json (null when absent).
+// Throws ImageError on malformed content.
+void loadDde(const nlohmann::json& section, Machine& m);
+// Writes this family's section; leaving it null omits it from machine.json.
+void saveDde(nlohmann::json& section, const Machine& m);
+// A readable summary for 'winsim show'.
+void showDde(std::ostream& out, const Machine& m);
+
+}  // namespace winsim

@@ -1,0 +1,275 @@
+#include "winsim/image/image.h"
+
+#include "winsim/dde/state.h"
+#include "winsim/files/state.h"
+#include "winsim/processes/state.h"
+#include "winsim/registry/state.h"
+#include "winsim/security/state.h"
+#include "winsim/services/state.h"
+#include "winsim/spooler/state.h"
+#include "winsim/system/state.h"
+#include "winsim/ui/state.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace winsim {
+
+ImageError::ImageError(std::string f, int l, const std::string& what)
+    : std::runtime_error(f + (l > 0 ? ":" + std::to_string(l) : std::string()) + ": " + what),
+      file(std::move(f)),
+      line(l) {}
+
+namespace {
+
+const char* kMachineJson = "machine.json";
+
+struct Family {
+    const char* key;
+    void (*load)(const json&, Machine&);
+    void (*save)(json&, const Machine&);
+};
+
+const Family kFamilies[] = {
+    {"registry", loadRegistry, saveRegistry},   {"files", loadFile, saveFile},
+    {"system", loadSystem, saveSystem},         {"security", loadSecurity, saveSecurity},
+    {"ui", loadUi, saveUi},                     {"services", loadService, saveService},
+    {"processes", loadProcess, saveProcess},    {"spooler", loadSpooler, saveSpooler},
+    {"dde", loadDde, saveDde},
+};
+
+std::string platformName(const OsInfo& os) { return os.platform == Platform::Win95 ? "win95" : "nt"; }
+
+json coreToJson(const Machine& m) {
+    json j;
+    j["format"] = 1;
+    j["os"] = {{"platform", platformName(m.os)},
+               {"major", m.os.major},
+               {"minor", m.os.minor},
+               {"build", m.os.build},
+               {"arch", m.os.arch}};
+    j["computer_name"] = m.computerName;
+    j["windows_dir"] = m.windowsDir;
+    j["system_dir"] = m.systemDir;
+    j["current_dir"] = m.currentDir;
+    json env = json::object();
+    for (auto& [k, v] : m.environment) env[k] = v;
+    j["environment"] = env;
+    json drives = json::object();
+    for (auto& [letter, d] : m.drives) {
+        drives[std::string(1, letter)] = {{"total", d.total}, {"free", d.free}, {"type", d.type}, {"fat", d.fat}};
+    }
+    j["drives"] = drives;
+    j["clock"] = {{"boot_epoch_ms", m.bootEpochMs}, {"tick_ms", m.tickMs}};
+    json faults = json::array();
+    for (auto& f : m.faults) {
+        json fj = {{"call", f.call}, {"nth", f.nth}, {"times", f.times}, {"error", f.error}};
+        if (!f.target.empty()) fj["target"] = f.target;
+        faults.push_back(fj);
+    }
+    j["faults"] = faults;
+    return j;
+}
+
+template <class T>
+T field(const json& j, const char* key, const T& fallback) {
+    auto it = j.find(key);
+    if (it == j.end() || it->is_null()) return fallback;
+    return it->get<T>();
+}
+
+void coreFromJson(const json& j, Machine& m, const fs::path& dir) {
+    const json& os = j.at("os");
+    std::string platform = field<std::string>(os, "platform", "nt");
+    if (platform == "nt")
+        m.os.platform = Platform::NT;
+    else if (platform == "win95")
+        m.os.platform = Platform::Win95;
+    else
+        throw ImageError(kMachineJson, 0, "os.platform: expected \"nt\" or \"win95\", found \"" + platform + "\"");
+    m.os.major = field<int>(os, "major", 3);
+    m.os.minor = field<int>(os, "minor", 51);
+    m.os.build = field<int>(os, "build", 1057);
+    m.os.arch = field<std::string>(os, "arch", "x86");
+    m.computerName = field<std::string>(j, "computer_name", m.computerName);
+    m.windowsDir = field<std::string>(j, "windows_dir", m.windowsDir);
+    m.systemDir = field<std::string>(j, "system_dir", m.systemDir);
+    m.currentDir = field<std::string>(j, "current_dir", m.currentDir);
+    m.environment.clear();
+    if (auto it = j.find("environment"); it != j.end())
+        for (auto& [k, v] : it->items()) m.environment[k] = v.get<std::string>();
+    m.drives.clear();
+    if (auto it = j.find("drives"); it != j.end()) {
+        for (auto& [k, v] : it->items()) {
+            if (k.size() != 1 || !std::isalpha((unsigned char)k[0]))
+                throw ImageError(kMachineJson, 0, "drives: \"" + k + "\" is not a drive letter");
+            Drive d;
+            d.letter = (char)std::toupper((unsigned char)k[0]);
+            d.total = field<std::uint64_t>(v, "total", 0);
+            d.free = field<std::uint64_t>(v, "free", 0);
+            d.type = field<std::string>(v, "type", "fixed");
+            d.fat = field<bool>(v, "fat", false);
+            d.host = dir / "drives" / std::string(1, d.letter);
+            m.drives[d.letter] = d;
+        }
+    }
+    if (auto it = j.find("clock"); it != j.end()) {
+        m.bootEpochMs = field<std::int64_t>(*it, "boot_epoch_ms", m.bootEpochMs);
+        m.tickMs = field<std::uint64_t>(*it, "tick_ms", 0);
+    }
+    m.faults.clear();
+    if (auto it = j.find("faults"); it != j.end()) {
+        for (auto& fj : *it) {
+            Fault f;
+            f.call = fj.at("call").get<std::string>();
+            f.nth = field<std::uint32_t>(fj, "nth", 1);
+            f.times = field<std::uint32_t>(fj, "times", 1);
+            f.error = field<DWORD>(fj, "error", ERROR_ACCESS_DENIED);
+            f.target = field<std::string>(fj, "target", "");
+            m.faults.push_back(f);
+        }
+    }
+}
+
+int lineOfByte(const std::string& text, std::size_t byte) {
+    int line = 1;
+    for (std::size_t i = 0; i < byte && i < text.size(); ++i)
+        if (text[i] == '\n') ++line;
+    return line;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) throw ImageError(p.filename().string(), 0, "cannot be read");
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Mirrors `from` into `to` with hard links (a copy where links fail).
+void linkTree(const fs::path& from, const fs::path& to) {
+    fs::create_directories(to);
+    for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator(); ++it) {
+        fs::path rel = fs::relative(it->path(), from);
+        fs::path dst = to / rel;
+        if (it->is_symlink()) continue;  // never followed out of the image
+        if (it->is_directory()) {
+            fs::create_directories(dst);
+        } else if (it->is_regular_file()) {
+            std::error_code ec;
+            fs::create_hard_link(it->path(), dst, ec);
+            if (ec) fs::copy_file(it->path(), dst);
+        }
+    }
+}
+
+fs::path siblingPath(const fs::path& dir, const char* what) {
+    fs::path abs = fs::absolute(dir).lexically_normal();
+    if (abs.filename().empty()) abs = abs.parent_path();
+    return abs.parent_path() / ("." + abs.filename().string() + "." + what + "-" + std::to_string(::getpid()));
+}
+
+}  // namespace
+
+std::string machineJsonText(const Machine& m) {
+    json j = coreToJson(m);
+    for (const Family& f : kFamilies) {
+        json section;
+        f.save(section, m);
+        if (!section.is_null()) j[f.key] = section;
+    }
+    return j.dump(2) + "\n";
+}
+
+std::unique_ptr<Machine> loadImage(const fs::path& dir) {
+    if (!fs::is_directory(dir)) throw ImageError(dir.string(), 0, "not a machine image (no such directory)");
+    fs::path jsonPath = dir / kMachineJson;
+    std::string text = readFile(jsonPath);
+    json j;
+    try {
+        j = json::parse(text);
+    } catch (const json::parse_error& e) {
+        throw ImageError(jsonPath.string(), lineOfByte(text, e.byte ? e.byte - 1 : 0), e.what());
+    }
+    auto m = std::make_unique<Machine>();
+    m->imageDir = fs::absolute(dir);
+    try {
+        if (!j.is_object()) throw ImageError(jsonPath.string(), 1, "top level must be an object");
+        coreFromJson(j, *m, dir);
+        for (const Family& f : kFamilies) {
+            auto it = j.find(f.key);
+            f.load(it == j.end() ? json() : *it, *m);
+        }
+    } catch (const ImageError& e) {
+        if (e.file == kMachineJson) throw ImageError(jsonPath.string(), e.line, e.what());
+        throw;
+    } catch (const json::exception& e) {
+        throw ImageError(jsonPath.string(), 0, e.what());
+    }
+    readRegistryFolder(dir / "registry", *m);
+
+    // Work on a hard-linked copy of the drives; the image changes on save only.
+    fs::path work = siblingPath(dir, "work");
+    fs::remove_all(work);
+    for (auto& [letter, d] : m->drives) {
+        fs::path src = dir / "drives" / std::string(1, letter);
+        fs::path dst = work / std::string(1, letter);
+        if (fs::is_directory(src))
+            linkTree(src, dst);
+        else
+            fs::create_directories(dst);
+        d.host = dst;
+    }
+    return m;
+}
+
+void discardWorkingCopy(Machine& m) {
+    if (m.imageDir.empty()) return;
+    std::error_code ec;
+    fs::remove_all(siblingPath(m.imageDir, "work"), ec);
+}
+
+void saveImage(Machine& m, const fs::path& dir) {
+    fs::path stage = siblingPath(dir, "save");
+    fs::remove_all(stage);
+    fs::create_directories(stage / "registry");
+    fs::create_directories(stage / "drives");
+    {
+        std::ofstream out(stage / kMachineJson, std::ios::binary);
+        out << machineJsonText(m);
+        if (!out) throw std::runtime_error("cannot write " + (stage / kMachineJson).string());
+    }
+    writeRegistryFolder(stage / "registry", m);
+    fs::path work = m.imageDir.empty() ? fs::path() : siblingPath(m.imageDir, "work");
+    for (auto& [letter, d] : m.drives) {
+        fs::path dst = stage / "drives" / std::string(1, letter);
+        bool isWorkCopy = !work.empty() && d.host.parent_path() == work;
+        if (isWorkCopy) {
+            fs::rename(d.host, dst);
+        } else {
+            linkTree(d.host, dst);
+        }
+        d.host = dst;
+    }
+    // Swap the staged image in.
+    fs::path old = siblingPath(dir, "old");
+    fs::remove_all(old);
+    bool had = fs::exists(dir);
+    if (had) fs::rename(dir, old);
+    fs::rename(stage, dir);
+    if (had) fs::remove_all(old);
+    for (auto& [letter, d] : m.drives) d.host = dir / "drives" / std::string(1, letter);
+    if (!work.empty()) {
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+    m.imageDir = fs::absolute(dir);
+}
+
+}  // namespace winsim
