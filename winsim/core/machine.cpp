@@ -12,6 +12,8 @@
 #include "winsim/ui/state.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 
 namespace winsim {
@@ -34,7 +36,18 @@ HandleTable& handleTable() {
 }
 
 thread_local DWORD lastError = 0;
+EventListener eventListener = nullptr;
+std::vector<ExitHandler>& exitHandlers() {
+    static std::vector<ExitHandler> h;
+    return h;
+}
 }  // namespace
+
+void setEventListener(EventListener listener) { eventListener = listener; }
+void notifyEvent(std::string_view kind, std::string_view text) {
+    if (eventListener) eventListener(kind, text);
+}
+void addExitHandler(ExitHandler handler) { exitHandlers().push_back(handler); }
 
 bool CaseLess::operator()(std::string_view a, std::string_view b) const noexcept {
     std::size_t n = a.size() < b.size() ? a.size() : b.size();
@@ -178,5 +191,16 @@ BOOL WINAPI CloseHandle(HANDLE h) {
 
 HANDLE WINAPI GetCurrentProcess(void) { return winsim::currentProcessHandle(); }
 HANDLE WINAPI GetCurrentThread(void) { return winsim::currentThreadHandle(); }
+
+void WINAPI ExitProcess(UINT code) {
+    auto& handlers = winsim::exitHandlers();
+    while (!handlers.empty()) {
+        auto h = handlers.back();
+        handlers.pop_back();
+        h(code);
+    }
+    std::fflush(nullptr);
+    std::_Exit((int)code);
+}
 
 }  // extern "C"

@@ -118,6 +118,17 @@ std::unique_ptr<Machine> makeBareMachine(const OsInfo& os, const std::filesystem
 // fail with, or 0. `target` lets a fault be limited to one object.
 DWORD injectedFault(std::string_view call, std::string_view target = {});
 
+// Events the front-ends log ("program <command line>", "reboot", ...):
+// families report them here, whoever runs the machine listens.
+using EventListener = void (*)(std::string_view kind, std::string_view text);
+void setEventListener(EventListener listener);
+void notifyEvent(std::string_view kind, std::string_view text);
+
+// ExitProcess runs these (last registered first) before the process ends,
+// so the host can still save the machine image.
+using ExitHandler = void (*)(UINT exitCode);
+void addExitHandler(ExitHandler handler);
+
 // Virtual time.
 std::uint64_t now();
 void advance(std::uint64_t ms);

@@ -149,6 +149,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 HANDLE WINAPI GetCurrentProcess(void);
+__attribute__((noreturn)) void WINAPI ExitProcess(UINT uExitCode);
 HANDLE WINAPI GetCurrentThread(void);
 
 /* Security: tokens, SIDs, privileges */

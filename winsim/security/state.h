@@ -13,6 +13,10 @@ namespace winsim {
 struct SecurityState {
 };
 
+// True when the user's token holds the named privilege enabled (used by
+// ExitWindowsEx, which needs SeShutdownPrivilege on NT).
+bool privilegeEnabled(std::string_view name);
+
 // Reads this family's section of machine.json (null when absent).
 // Throws ImageError on malformed content.
 void loadSecurity(const nlohmann::json& section, Machine& m);

@@ -1,0 +1,81 @@
+/* The setup toolkit: frame window, dialog stack, symbols and lists, INF
+   reading, copy list and copy engine, detection, INI files, Program Manager.
+   Written against Win32 only, so it runs on Windows and on the simulated
+   machine alike. Result prefixes: F success flag, Cb byte count (not below
+   the caller's capacity = did not fit), Lcb 32-bit byte count, Us 16-bit
+   count, Grc copy result code, Ynrc file-operation result, H handle. */
+#pragma once
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Copy-engine result codes */
+#define grcOkay 0
+#define grcNotOkay 1
+#define grcUserQuit 48
+
+/* Frame and install engine. InitializeFrame parses the front-end options
+   (--answers, --record, --log, --help, --version) from the command line:
+   > 0 frame instance, 0 failure, -1 stop (help or version was shown). */
+INT WINAPI InitializeFrame(LPSTR szCmdLine);
+BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame);
+HWND WINAPI HwndFrame(void);
+HINSTANCE WINAPI HinstFrame(void);
+BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap);
+void WINAPI TerminateFrame(void);
+void WINAPI TerminateInstall(void);
+
+/* Dialog stack. Modeless pages return at once; modal pages return when the
+   user (or the answers file) chose an event, left in the symbol DLGEVENT. */
+BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlgProc, LPCSTR szHelpDll,
+                         UINT idHelp, LPCSTR szHelpProc);
+BOOL WINAPI FKillNDialogs(INT n); /* n = -1: all */
+
+/* Symbols and lists (items indexed from 1). */
+INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbMax);
+BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue);
+USHORT WINAPI UsGetListLength(LPCSTR szList);
+INT WINAPI CbGetListItem(LPCSTR szList, USHORT nItem, LPSTR szBuf, INT cbMax);
+BOOL WINAPI FAddListItem(LPCSTR szList, LPCSTR szItem);
+BOOL WINAPI FReplaceListItem(LPCSTR szList, USHORT nItem, LPCSTR szItem);
+BOOL WINAPI FSetSymbolToListOfInfKeys(LPCSTR szList, LPCSTR szSection, BOOL fNulls);
+
+/* INF file: field 1 is the file name, field 15 the size in bytes.
+   CbGetInfSectionKeyField returns -1 when the section or key is missing. */
+BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fLogFile, BOOL fSetupAll);
+INT WINAPI CbGetInfSectionKeyField(LPCSTR szSection, LPCSTR szKey, USHORT iField, LPSTR szBuf, INT cbMax);
+
+/* Copy list and engine. */
+BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrcDir, LPCSTR szDestDir);
+INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hInstance);
+BOOL WINAPI ResetCopyList(void);
+
+/* Files, directories, INI files. */
+BOOL WINAPI FCreateDir(LPCSTR szDir, INT cmo);
+INT WINAPI YnrcRemoveFile(LPCSTR szFullPath, INT cmo); /* 0 = failed */
+BOOL WINAPI FCreateSysIniKeyValue(LPCSTR szFile, LPCSTR szSection, LPCSTR szKey, LPCSTR szValue, INT cmo);
+
+/* Program Manager groups and items. */
+BOOL WINAPI FCreateProgManGroupEx(LPCSTR szGroup, INT a, INT cmo);
+BOOL WINAPI FShowProgManGroupEx(LPCSTR szGroup, INT a, LPCSTR szShowCmd, INT cmo);
+BOOL WINAPI FCreateProgManItemEx(LPCSTR szGroup, INT a, LPCSTR szItem, LPCSTR szCmdLine, INT cmo);
+
+/* Cursor and message box. */
+HCURSOR WINAPI HShowWaitCursor(void);
+BOOL WINAPI FRestoreCursor(HCURSOR hcurPrev);
+void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT fuStyle);
+
+/* Detection. Drives are numbered A = 1 .. Z = 26. */
+BOOL WINAPI FDoesFileExist(LPCSTR szFile, INT mode);
+BOOL WINAPI FDirExists(LPCSTR szDir);
+BOOL WINAPI FValidPath(LPCSTR szPath);
+BOOL WINAPI FValidDir(LPCSTR szDir);
+BOOL WINAPI FIsValidDrive(INT nDrive);
+LONG WINAPI LcbFreeDrive(INT nDrive);
+BOOL WINAPI FGetLocalHardDrivesList(LPCSTR szList);
+
+#ifdef __cplusplus
+}
+#endif
