@@ -106,6 +106,9 @@ const char* privilegeName(const LUID& luid);
 // Number of SIDs handed out by AllocateAndInitializeSid and not yet freed
 // (process-wide); lets tests check that callers release them.
 std::size_t allocatedSidCount();
+// Number of token handles open (process-wide); lets tests check that callers
+// close them.
+std::size_t openTokenCount();
 
 // Reads this family's section of machine.json (null when absent).
 // Throws ImageError on malformed content.

@@ -26,7 +26,11 @@
 namespace winsim {
 namespace {
 
+std::size_t tokenObjects = 0;
+
 struct TokenObject : KernelObject {
+    TokenObject() { ++tokenObjects; }
+    ~TokenObject() override { --tokenObjects; }
     std::shared_ptr<Token> token;
     DWORD access = 0;
     bool allows(DWORD want) const { return (access & want) == want; }
@@ -123,6 +127,7 @@ void writeUser(const Token& t, BYTE* buf) {
 }  // namespace
 
 std::size_t allocatedSidCount() { return liveSids().size(); }
+std::size_t openTokenCount() { return tokenObjects; }
 
 }  // namespace winsim
 
