@@ -22,15 +22,15 @@ struct Flags {
 ChildResult computeSizes(Harness& h, Flags flags) {
     return h.run("", [flags](LPSTR) {
         TkOpenInf("C:\\dist\\setup.inf");
-        Setup.IsWindows95 = flags.win95;
-        Setup.IsAlpha = flags.alpha;
-        Setup.IsMips = flags.mips;
-        Setup.IsX86 = !flags.alpha && !flags.mips;
-        Setup.SystemDriveBytes = Setup.UtilityBytes = Setup.LoadFilesBytes = 12345;
+        ::Setup.IsWindows95 = flags.win95;
+        ::Setup.IsAlpha = flags.alpha;
+        ::Setup.IsMips = flags.mips;
+        ::Setup.IsX86 = !flags.alpha && !flags.mips;
+        ::Setup.SystemDriveBytes = ::Setup.UtilityBytes = ::Setup.LoadFilesBytes = 12345;
         ComputeSectionSizes();
-        harness::report("system=%u", (unsigned)Setup.SystemDriveBytes);
-        harness::report("utility=%u", (unsigned)Setup.UtilityBytes);
-        harness::report("load=%u", (unsigned)Setup.LoadFilesBytes);
+        harness::report("system=%u", (unsigned)::Setup.SystemDriveBytes);
+        harness::report("utility=%u", (unsigned)::Setup.UtilityBytes);
+        harness::report("load=%u", (unsigned)::Setup.LoadFilesBytes);
         return 0;
     });
 }
@@ -143,15 +143,15 @@ std::string fileOf(const char* section) {
 ChildResult copy(Harness& h, Flags flags, LONG installType) {
     return h.run("", [flags, installType](LPSTR) {
         TkOpenInf("C:\\dist\\setup.inf");
-        Setup.IsWindows95 = flags.win95;
-        Setup.IsAlpha = flags.alpha;
-        Setup.IsMips = flags.mips;
-        Setup.IsX86 = !flags.alpha && !flags.mips;
-        Setup.InstallType = installType;
-        std::strcpy(Setup.CopySourceDir, "C:\\dist\\");
-        std::strcpy(Setup.SystemDir, "C:\\sys");
-        std::strcpy(Setup.DriverDir, "C:\\drv");
-        std::strcpy(Setup.InstallRoot, "C:\\root");
+        ::Setup.IsWindows95 = flags.win95;
+        ::Setup.IsAlpha = flags.alpha;
+        ::Setup.IsMips = flags.mips;
+        ::Setup.IsX86 = !flags.alpha && !flags.mips;
+        ::Setup.InstallType = installType;
+        std::strcpy(::Setup.CopySourceDir, "C:\\dist\\");
+        std::strcpy(::Setup.SystemDir, "C:\\sys");
+        std::strcpy(::Setup.DriverDir, "C:\\drv");
+        std::strcpy(::Setup.InstallRoot, "C:\\root");
         BuildCopyList();
         TkCopyFiles();
         harness::report("copied=1");
@@ -212,13 +212,13 @@ TEST(BuildCopyList, RootTooLongForItsSubdirectoriesIsAnOverflow) {
     writeDistribution(h);
     ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
         TkOpenInf("C:\\dist\\setup.inf");
-        Setup.IsX86 = TRUE;
-        Setup.InstallType = INSTALL_CHOSEN_DEST;
-        std::strcpy(Setup.CopySourceDir, "C:\\dist\\");
-        std::strcpy(Setup.SystemDir, "C:\\sys");
-        std::strcpy(Setup.DriverDir, "C:\\drv");
+        ::Setup.IsX86 = TRUE;
+        ::Setup.InstallType = INSTALL_CHOSEN_DEST;
+        std::strcpy(::Setup.CopySourceDir, "C:\\dist\\");
+        std::strcpy(::Setup.SystemDir, "C:\\sys");
+        std::strcpy(::Setup.DriverDir, "C:\\drv");
         std::string root = "C:\\" + std::string(505, 'r');  // 508 characters: the longest the page accepts
-        std::strcpy(Setup.InstallRoot, root.c_str());
+        std::strcpy(::Setup.InstallRoot, root.c_str());
         BuildCopyList();
         harness::report("returned=1");
         return 0;

@@ -44,18 +44,18 @@ std::string kb(std::uint32_t bytes, int width = 6) {
 // State a page finds after start-up on NT 3.51 x86 with the sample INF.
 void prepareState() {
     TkOpenInf("C:\\dist\\setup.inf");
-    Setup.IsX86 = TRUE;
-    std::strcpy(Setup.SystemDir, "C:\\WINNT35\\system32");
-    std::strcpy(Setup.InstallRoot, "C:\\win32app\\vrdpsmon");
-    std::strcpy(Setup.CopySourceDir, "C:\\dist\\");
+    ::Setup.IsX86 = TRUE;
+    std::strcpy(::Setup.SystemDir, "C:\\WINNT35\\system32");
+    std::strcpy(::Setup.InstallRoot, "C:\\win32app\\vrdpsmon");
+    std::strcpy(::Setup.CopySourceDir, "C:\\dist\\");
     ComputeSectionSizes();
 }
 
 void reportState() {
     harness::report("returned=1");
-    harness::report("type=%d", (int)Setup.InstallType);
-    harness::report("done=%d", (int)Setup.PageDone);
-    harness::report("root=%s", Setup.InstallRoot);
+    harness::report("type=%d", (int)::Setup.InstallType);
+    harness::report("done=%d", (int)::Setup.PageDone);
+    harness::report("root=%s", ::Setup.InstallRoot);
 }
 
 template <class F>
@@ -306,7 +306,7 @@ TEST(DistributionPathPage, OffersThePathWithoutItsFinalBackslash) {
     ChildResult r = h.run("1100 BACK\n200 CONTINUE\n1100 CONTINUE EditTextOut=\n6400 CONTINUE\n"
                           "1100 CONTINUE EditTextOut=C:\\i386\n",
                           [](LPSTR) {
-                              Setup.IsWindows95 = FALSE;
+                              ::Setup.IsWindows95 = FALSE;
                               char path[DISTRIBUTION_PATH_SIZE] = "D:\\";
                               DistributionPathPage(path);
                               char value[64];
@@ -324,7 +324,7 @@ TEST(DistributionPathPage, Windows95UsesItsOwnDialog) {
     Harness h(harness::win95());
     std::filesystem::create_directories(h.host("C:\\win95"));
     ChildResult r = h.run("102 CONTINUE EditTextOut=C:\\win95\n", [](LPSTR) {
-        Setup.IsWindows95 = TRUE;
+        ::Setup.IsWindows95 = TRUE;
         char path[DISTRIBUTION_PATH_SIZE] = "C:\\win95\\";
         DistributionPathPage(path);
         harness::report("path=%s", path);

@@ -32,7 +32,7 @@ ChildResult runPage(Harness& h, const std::string& answers, F page) {
     return h.run(answers, [page](LPSTR) {
         page();
         harness::report("returned=1");
-        harness::report("pending=%d", Setup.RebootPending);
+        harness::report("pending=%d", ::Setup.RebootPending);
         return 0;
     });
 }
@@ -82,12 +82,12 @@ TEST(InfoPages, DonePagesAskBeforeQuitting) {
 TEST(InfoPages, DriverFilesFailedPicksItsDialogByPlatform) {
     Harness h;
     ChildResult nt = runPage(h, "1300 CONTINUE\n", [] {
-        Setup.IsWindows95 = FALSE;
+        ::Setup.IsWindows95 = FALSE;
         DriverFilesFailedPage();
     });
     EXPECT_EQ(nt.pages(), (std::vector<int>{1300}));
     ChildResult w95 = runPage(h, "103 CONTINUE\n", [] {
-        Setup.IsWindows95 = TRUE;
+        ::Setup.IsWindows95 = TRUE;
         DriverFilesFailedPage();
     });
     EXPECT_EQ(w95.pages(), (std::vector<int>{103}));
@@ -144,7 +144,7 @@ TEST(RebootPages, CancelMeansNoRestart) {
 TEST(RebootPages, Windows95RestartsAtOnce) {
     Harness h(harness::win95());
     ChildResult r = runPage(h, "7803 CONTINUE\n", [] {
-        Setup.IsWindows95 = TRUE;
+        ::Setup.IsWindows95 = TRUE;
         RemoveRebootPage();
     });
     EXPECT_EQ(r.value("pending"), "0");

@@ -12,6 +12,8 @@
 
 #include "setup/setup.h"
 #include "toolkit/toolkit.h"
+#include "winsim/image/newmachine.h"
+#include "winsim/system/state.h"
 
 namespace harness {
 
@@ -43,9 +45,23 @@ std::string readAll(const fs::path& file) {
 
 }  // namespace
 
-std::unique_ptr<winsim::Machine> makeWindowsMachine(const winsim::OsInfo& os, const fs::path& hostC) {
-    auto m = winsim::makeBareMachine(os, hostC);
+std::unique_ptr<winsim::Machine> makeWindowsMachine(const winsim::OsInfo& os, const fs::path& driveRoot,
+                                                    bool admin) {
+    winsim::NewMachineOptions options;
+    options.os = os.platform == winsim::Platform::Win95 ? "win95" : "nt351";
+    bool plainArch = os.arch == "x86" || os.arch == "alpha" || os.arch == "mips";
+    options.arch = plainArch ? os.arch : "x86";
+    options.admin = admin;
+    options.major = os.major;
+    options.minor = os.minor;
+    options.build = os.build;
+    auto m = winsim::newMachine(options, driveRoot);
+    m->environment["PROCESSOR_ARCHITECTURE"] = os.arch;
     return m;
+}
+
+void removeExport(winsim::Machine& m, const std::string& module, const std::string& name) {
+    m.system->modules[module].missingExports.insert(name);
 }
 
 std::string frontEndOptions(const fs::path& answers, const fs::path& log) {
@@ -111,11 +127,11 @@ void report(const char* format, ...) {
     std::fclose(f);
 }
 
-Harness::Harness(const winsim::OsInfo& os) {
+Harness::Harness(const winsim::OsInfo& os, bool admin) {
     char pattern[] = "/tmp/setup-test-XXXXXX";
     char* made = mkdtemp(pattern);
     root = made ? fs::path(made) : fs::temp_directory_path() / "setup-test";
-    auto m = makeWindowsMachine(os, root / "C");
+    auto m = makeWindowsMachine(os, root, admin);
     winsim::install(std::move(m));
     fs::create_directories(host("C:\\dist"));
     machine().currentDir = "C:\\dist";

@@ -47,7 +47,8 @@ void report(const char* format, ...);
 // administrator, and the distribution folder C:\dist as current directory.
 class Harness {
 public:
-    explicit Harness(const winsim::OsInfo& os = nt351());
+    // admin false: the user is no member of Administrators.
+    explicit Harness(const winsim::OsInfo& os = nt351(), bool admin = true);
     ~Harness();
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
@@ -78,12 +79,10 @@ private:
 };
 
 // A machine of the given platform with Windows installed in its classic
-// places, drive C on hostC.
-std::unique_ptr<winsim::Machine> makeWindowsMachine(const winsim::OsInfo& os, const fs::path& hostC);
-
-// Makes the user of the machine a member of Administrators (enabled) or
-// an ordinary user.
-void setAdministrator(winsim::Machine& m, bool admin);
+// places, drives under driveRoot/<letter>. An architecture other than
+// x86, alpha and mips (in that spelling) is set in the environment only.
+std::unique_ptr<winsim::Machine> makeWindowsMachine(const winsim::OsInfo& os, const fs::path& driveRoot,
+                                                    bool admin);
 
 // Declares an export of a simulated module missing.
 void removeExport(winsim::Machine& m, const std::string& module, const std::string& name);

@@ -22,19 +22,19 @@ ChildResult runAndReport(Harness& h, const std::string& answers) {
                  [](LPSTR commandLine) {
                      int code = WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
                      harness::report("code=%d", code);
-                     harness::report("win95=%d", Setup.IsWindows95);
-                     harness::report("nt35=%d", Setup.IsNT35);
-                     harness::report("nt31=%d", Setup.IsNT31);
-                     harness::report("cpu=%s", Setup.IsAlpha ? "alpha" : Setup.IsMips ? "mips" : Setup.IsX86 ? "x86" : "none");
-                     harness::report("cpuflags=%d", Setup.IsAlpha + Setup.IsMips + Setup.IsX86);
-                     harness::report("system=%s", Setup.SystemDir);
-                     harness::report("windows=%s", Setup.WindowsDir);
-                     harness::report("driver=%s", Setup.DriverDir);
-                     harness::report("root=%s", Setup.InstallRoot);
-                     harness::report("copysource=%s", Setup.CopySourceDir);
-                     harness::report("help=%s %s", Setup.HelpProgram ? Setup.HelpProgram : "",
-                                     Setup.HelpFile ? Setup.HelpFile : "");
-                     harness::report("type=%d", Setup.InstallType);
+                     harness::report("win95=%d", ::Setup.IsWindows95);
+                     harness::report("nt35=%d", ::Setup.IsNT35);
+                     harness::report("nt31=%d", ::Setup.IsNT31);
+                     harness::report("cpu=%s", ::Setup.IsAlpha ? "alpha" : ::Setup.IsMips ? "mips" : ::Setup.IsX86 ? "x86" : "none");
+                     harness::report("cpuflags=%d", ::Setup.IsAlpha + ::Setup.IsMips + ::Setup.IsX86);
+                     harness::report("system=%s", ::Setup.SystemDir);
+                     harness::report("windows=%s", ::Setup.WindowsDir);
+                     harness::report("driver=%s", ::Setup.DriverDir);
+                     harness::report("root=%s", ::Setup.InstallRoot);
+                     harness::report("copysource=%s", ::Setup.CopySourceDir);
+                     harness::report("help=%s %s", ::Setup.HelpProgram ? ::Setup.HelpProgram : "",
+                                     ::Setup.HelpFile ? ::Setup.HelpFile : "");
+                     harness::report("type=%d", ::Setup.InstallType);
                      return code;
                  },
                  false);
@@ -196,8 +196,7 @@ TEST(StartUp, MalformedInfEndsOnTheToolkitErrorPage) {
 }
 
 TEST(StartUp, NotAdministratorNeverReachesTheInstallationType) {
-    Harness h(harness::nt351());
-    harness::setAdministrator(h.machine(), false);
+    Harness h(harness::nt351(), false);
     h.setInf(harness::sampleInf());
     ChildResult r = runAndReport(h, "100 CONTINUE\n2400 BACK\n2400 CANCEL\n2400 EXIT\n2400 CONTINUE\n");
     EXPECT_EQ(r.exitCode, 0);
@@ -206,8 +205,7 @@ TEST(StartUp, NotAdministratorNeverReachesTheInstallationType) {
 }
 
 TEST(StartUp, Windows95MakesNoAdministratorCheck) {
-    Harness h(harness::win95());
-    harness::setAdministrator(h.machine(), false);
+    Harness h(harness::win95(), false);
     h.setInf(harness::sampleInf());
     ChildResult r = runAndReport(h, kToRemoval);
     EXPECT_EQ(r.exitCode, 0);
@@ -230,10 +228,10 @@ TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
     Harness h(harness::nt351());
     h.setInf(harness::sampleInf());
     ChildResult r = h.run("", [](LPSTR) {
-        Setup.IsWindows95 = FALSE;
+        ::Setup.IsWindows95 = FALSE;
         BOOL ok = PrepareReboot();
         harness::report("ok=%d", ok);
-        harness::report("pending=%d", Setup.RebootPending);
+        harness::report("pending=%d", ::Setup.RebootPending);
         return 0;
     });
     EXPECT_EQ(r.value("ok"), "1");
@@ -244,7 +242,7 @@ TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
         kToRemoval,
         [](LPSTR commandLine) {
             // The restart page would prepare it; here the end steps see it.
-            Setup.RebootPending = TRUE;
+            ::Setup.RebootPending = TRUE;
             return WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
         },
         false);
@@ -255,10 +253,10 @@ TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
 TEST(Restart, Windows95RestartsAtOnce) {
     Harness h(harness::win95());
     ChildResult r = h.run("", [](LPSTR) {
-        Setup.IsWindows95 = TRUE;
+        ::Setup.IsWindows95 = TRUE;
         BOOL ok = PrepareReboot();
         harness::report("ok=%d", ok);
-        harness::report("pending=%d", Setup.RebootPending);
+        harness::report("pending=%d", ::Setup.RebootPending);
         return 0;
     });
     EXPECT_EQ(r.value("ok"), "1");
@@ -273,7 +271,7 @@ TEST(Restart, FailedRequestShowsTheWarningBox) {
     ChildResult r = h.run(
         kToRemoval,
         [](LPSTR commandLine) {
-            Setup.RebootPending = TRUE;
+            ::Setup.RebootPending = TRUE;
             return WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
         },
         false);

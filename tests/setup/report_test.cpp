@@ -13,7 +13,7 @@ namespace {
 
 TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
     Harness h;
-    ChildResult r = h.run("", [](LPSTR) {
+    ChildResult r = h.run("", [](LPSTR) -> int {
         ShowSetupMessage("Install", "Install -- AddMonitor failed, error = %d", 5);
         ShowSetupMessage("Deinstall", "100% plain");
         harness::report("after=1");
@@ -27,7 +27,7 @@ TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
 
 TEST(FailSetup, ShowsTheTextAndEndsWithExitCodeZero) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int {
         FailSetup("startSpooler failed, error = %d", 1058);
     });
     EXPECT_EQ(r.exitCode, 0);
@@ -39,22 +39,22 @@ TEST(FailSetup, ShowsTheTextAndEndsWithExitCodeZero) {
 
 TEST(FailSetup, TextWithoutPlaceholdersIsShownUnchanged) {
     Harness h;
-    ChildResult r = h.run("2300 CANCEL\n", [](LPSTR) { FailSetup("System path string too small"); });
+    ChildResult r = h.run("2300 CANCEL\n", [](LPSTR) -> int { FailSetup("System path string too small"); });
     EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error System path string too small"}));
 }
 
 TEST(FailSetup, OnlyCancelAndContinueLeaveTheErrorPage) {
     Harness h;
     ChildResult r = h.run("2300 EXIT\n2300 BACK\n2300 EXIT\n2300 CANCEL\n",
-                          [](LPSTR) { FailSetup("x"); });
+                          [](LPSTR) -> int { FailSetup("x"); });
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.pages(), (std::vector<int>{2300, 2300, 2300, 2300}));
 }
 
 TEST(FailSetup, PendingRestartIsDropped) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
-        Setup.RebootPending = TRUE;
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int {
+        ::Setup.RebootPending = TRUE;
         FailSetup("x");
     });
     EXPECT_EQ(r.exitCode, 0);
@@ -66,7 +66,7 @@ TEST(FailSetup, PendingRestartIsDropped) {
 // and still ends the process with 0.
 TEST(FailSetup, CalledTwiceShowsOnePage) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) {
+    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
         winsim::addExitHandler([](UINT) { FailSetup("second"); });
         FailSetup("first");
     });
@@ -79,7 +79,7 @@ TEST(FailSetup, CalledTwiceShowsOnePage) {
 // popped) shows the toolkit error page, once, instead of the text.
 TEST(FailSetup, ToolkitFailureInsideShowsOneToolkitPage) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) {
+    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
         PostQuitMessage(0);
         FailSetup("first");
     });
@@ -90,7 +90,7 @@ TEST(FailSetup, ToolkitFailureInsideShowsOneToolkitPage) {
 
 TEST(ShowToolkitError, CalledTwiceShowsOnePage) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) {
+    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
         winsim::addExitHandler([](UINT) { ShowToolkitError(1024); });
         ShowToolkitError(1025);
     });
@@ -101,14 +101,14 @@ TEST(ShowToolkitError, CalledTwiceShowsOnePage) {
 
 TEST(ShowToolkitError, ShowsTheCode) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) { ShowToolkitError(1025); });
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int { ShowToolkitError(1025); });
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error Error code = 1025"}));
 }
 
 TEST(StatusPage, OpensModelessAndRestoresTheCursor) {
     Harness h;
-    ChildResult r = h.run("", [](LPSTR) {
+    ChildResult r = h.run("", [](LPSTR) -> int {
         HCURSOR before = SetCursor(LoadCursorA(NULL, IDC_ARROW));
         HCURSOR previous = OpenStatusPage("Removing", "Deleting ports");
         char header[64], message[64];
