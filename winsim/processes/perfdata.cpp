@@ -257,6 +257,7 @@ LONG queryPerformanceData(LPCSTR valueName, LPDWORD type, LPBYTE data, LPDWORD c
     std::optional<std::vector<char>> table = readCounterTable();
     PerfIndexes ix = table ? perfIndexesFromTable(table->data(), table->size()) : standardPerfIndexes();
     std::size_t size = performanceDataSize(m, name, ix);
+    if (size > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
     if (!data || !cbData || *cbData < size) return ERROR_MORE_DATA;
     writePerformanceData(m, name, ix, data, size);
     if (type) *type = REG_BINARY;
