@@ -247,6 +247,7 @@ TEST_F(Perf, IndexesFollowTheTable) {
 
 TEST_F(Perf, WithoutProcessesOnlyTotalRemains) {
     winsim::machine().processes->list.clear();
+    winsim::machine().processes->changed();
     Parsed p = walk(query("230"));
     ASSERT_EQ(p.instances.size(), 1u);
     EXPECT_EQ(p.instances[0].name, "_Total");
