@@ -12,7 +12,6 @@
 
 #pragma GCC diagnostic ignored "-Wcast-function-type"
 
-#pragma weak RegOpenKeyA
 #pragma weak VerInstallFileA
 
 namespace fs = std::filesystem;
@@ -59,9 +58,8 @@ TEST_F(Modules, ExportsAreTheSimulatedFunctions) {
     HMODULE u = LoadLibraryA("USER32.DLL");
     EXPECT_EQ(GetProcAddress(u, "wsprintfA"), (FARPROC)&wsprintfA);
     HMODULE a = LoadLibraryA("ADVAPI32.DLL");
-    if (&RegOpenKeyA) {
-        EXPECT_EQ(GetProcAddress(a, "RegOpenKeyA"), (FARPROC)&RegOpenKeyA);
-    }
+    EXPECT_EQ(GetProcAddress(a, "RegOpenKeyA"), (FARPROC)&RegOpenKeyA);
+    EXPECT_EQ(GetProcAddress(a, "RegQueryInfoKeyA"), (FARPROC)&RegQueryInfoKeyA);
     HMODULE v = LoadLibraryA("VERSION.DLL");
     ASSERT_NE(v, nullptr);
     if (&VerInstallFileA) {
