@@ -4,6 +4,8 @@
 #include "winsim/system/state.h"
 
 #include <windows.h>
+#include <winspool.h>
+#include <winsvc.h>
 #include <winver.h>
 
 #include <gtest/gtest.h>
@@ -60,6 +62,10 @@ TEST_F(Modules, ExportsAreTheSimulatedFunctions) {
     HMODULE a = LoadLibraryA("ADVAPI32.DLL");
     EXPECT_EQ(GetProcAddress(a, "RegOpenKeyA"), (FARPROC)&RegOpenKeyA);
     EXPECT_EQ(GetProcAddress(a, "RegQueryInfoKeyA"), (FARPROC)&RegQueryInfoKeyA);
+    EXPECT_EQ(GetProcAddress(a, "OpenSCManagerA"), (FARPROC)&OpenSCManagerA);
+    EXPECT_EQ(GetProcAddress(a, "AdjustTokenPrivileges"), (FARPROC)&AdjustTokenPrivileges);
+    HMODULE s = LoadLibraryA("WINSPOOL.DRV");
+    EXPECT_EQ(GetProcAddress(s, "AddMonitorA"), (FARPROC)&AddMonitorA);
     HMODULE v = LoadLibraryA("VERSION.DLL");
     ASSERT_NE(v, nullptr);
     if (&VerInstallFileA) {
