@@ -57,8 +57,9 @@ bool hasJob(HANDLE printer) {
 
 DWORD getMonitorPortNames(LPSTR** list, DWORD* count) {
     ScopedKey ports;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, ports.put()) != ERROR_SUCCESS)
-        failPorts("Unable to access Ports subkey in Registry, error = %d.  Please restart ", GetLastError());
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, ports.put());
+    if (rc != ERROR_SUCCESS)
+        failPorts("Unable to access Ports subkey in Registry, error = %d.  Please restart ", static_cast<DWORD>(rc));
 
     *count = 0;
     *list = nullptr;
@@ -66,12 +67,10 @@ DWORD getMonitorPortNames(LPSTR** list, DWORD* count) {
     DWORD classChars = sizeof className;
     DWORD n = 0;
     DWORD longest = 0;
-    LONG rc = RegQueryInfoKeyA(ports.get(), className, &classChars, nullptr, &n, &longest, nullptr, nullptr, nullptr,
+    rc = RegQueryInfoKeyA(ports.get(), className, &classChars, nullptr, &n, &longest, nullptr, nullptr, nullptr,
                                nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) {
-        SetLastError(static_cast<DWORD>(rc));
-        failPorts("Invalid Ports subkey found in Registry, error = %d.  Please restart ", GetLastError());
-    }
+    if (rc != ERROR_SUCCESS)
+        failPorts("Invalid Ports subkey found in Registry, error = %d.  Please restart ", static_cast<DWORD>(rc));
 
     // N pointers of the build's width, then N slots of the longest name plus
     // a comma and a NUL.
@@ -87,8 +86,7 @@ DWORD getMonitorPortNames(LPSTR** list, DWORD* count) {
         rc = RegEnumKeyExA(ports.get(), i, block[i], &capacity, nullptr, nullptr, nullptr, nullptr);
         if (rc != ERROR_SUCCESS) {
             std::free(block);
-            SetLastError(static_cast<DWORD>(rc));
-            failPorts("Unable to access Ports subkey names, error = %d.  Please restart ", GetLastError());
+            failPorts("Unable to access Ports subkey names, error = %d.  Please restart ", static_cast<DWORD>(rc));
         }
         std::size_t len = std::strlen(block[i]);
         block[i][len] = ',';

@@ -57,6 +57,13 @@ void convertName(const BYTE* name, DWORD nameBytes, CHAR* out, int capacity) {
     out[written > 0 ? written : 0] = '\0';
 }
 
+// Registry calls return their error instead of setting the last error; the
+// walk's failure report formats the last error, so it is set here.
+LPSTR failedWith(LONG rc) {
+    SetLastError(static_cast<DWORD>(rc));
+    return nullptr;
+}
+
 bool isDigit(unsigned char c) {
     // The multibyte-aware test where the code page has lead bytes; both agree
     // on the ASCII digits this walk reads.
@@ -102,27 +109,31 @@ LONG findCounterIndex(LPCSTR table, LPCSTR name) {
 }
 
 LPSTR readCounterNames(LPCSTR machine) {
+    LONG rc = ERROR_SUCCESS;
     ScopedKey remote;
     HKEY root = HKEY_LOCAL_MACHINE;
     if (machine != nullptr) {
-        if (RegConnectRegistryA(machine, HKEY_LOCAL_MACHINE, remote.put()) != ERROR_SUCCESS) return nullptr;
+        rc = RegConnectRegistryA(machine, HKEY_LOCAL_MACHINE, remote.put());
+        if (rc != ERROR_SUCCESS) return failedWith(rc);
         root = remote.get();
     }
     ScopedKey perflib;
-    if (RegOpenKeyExA(root, kPerflibKey, 0, KEY_QUERY_VALUE, perflib.put()) != ERROR_SUCCESS) return nullptr;
+    rc = RegOpenKeyExA(root, kPerflibKey, 0, KEY_QUERY_VALUE, perflib.put());
+    if (rc != ERROR_SUCCESS) return failedWith(rc);
 
     DWORD size = 0;
     DWORD type = 0;
-    if (RegQueryValueExA(perflib.get(), "Counters", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return nullptr;
+    rc = RegQueryValueExA(perflib.get(), "Counters", nullptr, &type, nullptr, &size);
+    if (rc != ERROR_SUCCESS) return failedWith(rc);
     // Two zero bytes beyond the value keep the pair walk inside the block
     // even when the stored list lacks its closing terminators.
     LPSTR table = static_cast<LPSTR>(GlobalAlloc(GPTR, static_cast<SIZE_T>(size) + 2));
     if (table == nullptr) return nullptr;
     DWORD got = size;
-    if (RegQueryValueExA(perflib.get(), "Counters", nullptr, &type, reinterpret_cast<LPBYTE>(table), &got) !=
-        ERROR_SUCCESS) {
+    rc = RegQueryValueExA(perflib.get(), "Counters", nullptr, &type, reinterpret_cast<LPBYTE>(table), &got);
+    if (rc != ERROR_SUCCESS) {
         GlobalFree((HGLOBAL)table);
-        return nullptr;
+        return failedWith(rc);
     }
     return table;
 }
@@ -149,7 +160,8 @@ LPBYTE queryPerfData(LPCSTR machine, LPCSTR valueName) {
     ScopedKey remote;
     ctx->PerfKey = HKEY_PERFORMANCE_DATA;
     if (machine != nullptr) {
-        if (RegConnectRegistryA(machine, HKEY_PERFORMANCE_DATA, remote.put()) != ERROR_SUCCESS) return nullptr;
+        LONG rc = RegConnectRegistryA(machine, HKEY_PERFORMANCE_DATA, remote.put());
+        if (rc != ERROR_SUCCESS) return reinterpret_cast<LPBYTE>(failedWith(rc));
         ctx->PerfKey = remote.get();
     }
 

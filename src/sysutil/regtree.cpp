@@ -20,24 +20,31 @@ LONG createKey(HKEY parent, LPCSTR name, PHKEY result, LPDWORD disposition) {
                            disposition);
 }
 
+// The registry returns its error rather than setting the last error; the
+// callers that report a failed query format GetLastError(), so the code is
+// made the last error here.
+DWORD resultOf(LONG rc) {
+    if (rc == ERROR_SUCCESS) return STS_DONE;
+    SetLastError(static_cast<DWORD>(rc));
+    return STS_FAILED;
+}
+
 }  // namespace
 
 DWORD querySubkeyInfo(HKEY key, LPDWORD count, LPDWORD longestName) {
     CHAR className[kClassChars];
     DWORD classChars = kClassChars;
-    if (RegQueryInfoKeyA(key, className, &classChars, nullptr, count, longestName, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return STS_FAILED;
-    return STS_DONE;
+    LONG rc = RegQueryInfoKeyA(key, className, &classChars, nullptr, count, longestName, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr);
+    return resultOf(rc);
 }
 
 DWORD queryValueInfo(HKEY key, LPDWORD count, LPDWORD longestName, LPDWORD largestData) {
     CHAR className[kClassChars];
     DWORD classChars = kClassChars;
-    if (RegQueryInfoKeyA(key, className, &classChars, nullptr, nullptr, nullptr, nullptr, count, longestName,
-                         largestData, nullptr, nullptr) != ERROR_SUCCESS)
-        return STS_FAILED;
-    return STS_DONE;
+    LONG rc = RegQueryInfoKeyA(key, className, &classChars, nullptr, nullptr, nullptr, nullptr, count, longestName,
+                               largestData, nullptr, nullptr);
+    return resultOf(rc);
 }
 
 DWORD copyRegValues(HKEY source, HKEY destination) {
