@@ -282,7 +282,7 @@ void appendValue(std::string& out, const RegValue& v) {
             if (i + 1 == v.data.size()) break;
             out += ',';
             ++col;
-            if (col >= 76) {
+            if (col >= 77) {
                 out += "\\\n  ";
                 col = 2;
             }

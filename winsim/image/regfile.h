@@ -25,8 +25,10 @@
 // heading followed by its values in the order they were first written and
 // one blank line. Strings are written as "..." when they are REG_SZ with
 // exactly one terminating NUL and no CR/LF; REG_DWORD of four bytes as
-// dword:; anything else as hex:/hex(N): in lower-case, wrapped before
-// column 80 with ",\" and continuation lines indented by two spaces.
+// dword:; anything else as hex:/hex(N): in lower-case, wrapped as the
+// registry editor wraps them: a line is broken with ",\" once it holds 77
+// characters or more before the backslash (so no line exceeds 80), and
+// continuation lines are indented by two spaces.
 #pragma once
 
 #include "winsim/core/machine.h"

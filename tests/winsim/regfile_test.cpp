@@ -1,0 +1,360 @@
+// REGEDIT4 reader (table-driven), writer and round trips, and the registry
+// part of machine images.
+#include "winsim/core/machine.h"
+#include "winsim/image/image.h"
+#include "winsim/image/regfile.h"
+#include "winsim/registry/state.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path tempDir(const std::string& name) {
+    auto p = fs::temp_directory_path() / ("winsim-regfile-" + name);
+    fs::remove_all(p);
+    return p;
+}
+
+std::unique_ptr<winsim::Machine> bare(const std::string& name) {
+    return winsim::makeBareMachine({}, tempDir(name) / "c");
+}
+
+// Every key and value of a root, one line each, straight from the store:
+// "path" for a key, "path|name|type|hex bytes" for a value.
+void dumpKey(const winsim::RegKey& k, std::string& out) {
+    std::string p = k.path();
+    out += p + "\n";
+    for (const auto& v : k.values) {
+        out += p + "|" + v.name + "|" + std::to_string(v.type) + "|";
+        static const char* hex = "0123456789abcdef";
+        for (BYTE b : v.data) {
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        }
+        out += "\n";
+    }
+    for (const auto& [n, c] : k.subkeys) dumpKey(*c, out);
+}
+
+std::string dump(const winsim::Machine& m) {
+    std::string out;
+    dumpKey(*m.registry->localMachine, out);
+    dumpKey(*m.registry->currentUser, out);
+    return out;
+}
+
+struct ReadCase {
+    const char* title;
+    const char* text;
+    const char* expected;  // dump lines below the roots; null when an error is expected
+    int errorLine;
+};
+
+const char* const kRoots = "HKEY_LOCAL_MACHINE\n";
+
+const ReadCase kReadCases[] = {
+    {"string value", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"hi\"\n",
+     "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|n|1|686900\n", 0},
+    {"escapes in name and data", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"q\\\"\\\\\"=\"C:\\\\dir\\\\\\\"x\\\"\"\n",
+     "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|q\"\\|1|433a5c6469725c22782200\n", 0},
+    {"default value with @ and with empty name",
+     "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n@=\"d\"\n[HKEY_LOCAL_MACHINE\\B]\n\"\"=\"e\"\n",
+     "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A||1|6400\nHKEY_LOCAL_MACHINE\\B\nHKEY_LOCAL_MACHINE\\B||1|6500\n", 0},
+    {"dword", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"d\"=dword:0000002A\n\"s\"=dword:1\n",
+     "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|d|4|2a000000\nHKEY_LOCAL_MACHINE\\A|s|4|01000000\n", 0},
+    {"hex and hex(N) types", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,ff,0A\n\"e\"=hex(2):25,00\n"
+     "\"m\"=hex(7):61,00,00\n\"x\"=hex(b):\n\"big\"=hex(100000):7f\n",
+     "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|b|3|01ff0a\nHKEY_LOCAL_MACHINE\\A|e|2|2500\n"
+     "HKEY_LOCAL_MACHINE\\A|m|7|610000\nHKEY_LOCAL_MACHINE\\A|x|11|\nHKEY_LOCAL_MACHINE\\A|big|1048576|7f\n",
+     0},
+    {"continuation lines", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03,04,\\\n\t05\n\"n\"=\"x\"\n",
+     "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|b|3|0102030405\nHKEY_LOCAL_MACHINE\\A|n|1|7800\n", 0},
+    {"comments, blank lines and CRLF", "REGEDIT4\r\n; a comment\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n  ; indented\r\n"
+     "\"v\"=\"1\"\r\n",
+     "HKEY_CURRENT_USER\nHKEY_CURRENT_USER\\K\nHKEY_CURRENT_USER\\K|v|1|3100\n", 0},
+    {"delete key and value", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B]\n\"v\"=\"1\"\n\"w\"=\"2\"\n"
+     "[-HKEY_LOCAL_MACHINE\\A\\B]\n[HKEY_LOCAL_MACHINE\\A]\n\"k\"=\"3\"\n\"k\"=-\n\"keep\"=\"4\"\n",
+     "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|keep|1|3400\n", 0},
+    {"classes root maps onto SOFTWARE\\Classes", "REGEDIT4\n[HKEY_CLASSES_ROOT\\.txt]\n@=\"txtfile\"\n",
+     "HKEY_LOCAL_MACHINE\\SOFTWARE\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt\n"
+     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt||1|74787466696c6500\n",
+     0},
+    {"case-insensitive key names keep first case", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Abc]\n[hkey_local_machine\\ABC]\n"
+     "\"v\"=\"1\"\n",
+     "HKEY_LOCAL_MACHINE\\Abc\nHKEY_LOCAL_MACHINE\\Abc|v|1|3100\n", 0},
+    // Errors: the line named is the faulty one.
+    {"empty file", "", nullptr, 1},
+    {"missing header", "REGEDIT5\n[HKEY_LOCAL_MACHINE\\A]\n", nullptr, 1},
+    {"value before any key", "REGEDIT4\n\"v\"=\"1\"\n", nullptr, 2},
+    {"unknown root", "REGEDIT4\n\n[HKEY_NOWHERE\\A]\n", nullptr, 3},
+    {"unclosed heading", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\n", nullptr, 2},
+    {"empty key name", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", nullptr, 2},
+    {"delete a root", "REGEDIT4\n[-HKEY_LOCAL_MACHINE]\n", nullptr, 2},
+    {"unterminated string", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"abc\n", nullptr, 3},
+    {"unknown escape", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"a\\nb\"\n", nullptr, 3},
+    {"text after string", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"a\" x\n", nullptr, 3},
+    {"bad dword", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:123456789\n", nullptr, 3},
+    {"bad dword digit", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:0000000g\n", nullptr, 3},
+    {"bad hex byte", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,2g\n", nullptr, 3},
+    {"bad hex byte on a continuation line", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n  123\n", nullptr,
+     4},
+    {"continuation past the end", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n", nullptr, 3},
+    {"bad hex type", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex(z):01\n", nullptr, 3},
+    {"missing equals", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\" \"x\"\n", nullptr, 3},
+    {"unknown data", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=qword:1\n", nullptr, 3},
+    {"stray line", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\nv=1\n", nullptr, 3},
+    {"value after a deleted key", "REGEDIT4\n[-HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"1\"\n", nullptr, 3},
+};
+
+TEST(RegFileReader, Table) {
+    for (const ReadCase& c : kReadCases) {
+        SCOPED_TRACE(c.title);
+        auto& m = winsim::install(bare("table"));
+        std::string before = dump(m);
+        if (c.expected) {
+            ASSERT_NO_THROW(winsim::importRegistry(m, c.text, "t.reg"));
+            std::string got = dump(m);
+            std::string want = std::string(kRoots) + c.expected;
+            if (want.find("HKEY_CURRENT_USER") == std::string::npos) want += "HKEY_CURRENT_USER\n";
+            EXPECT_EQ(got, want);
+        } else {
+            try {
+                winsim::importRegistry(m, c.text, "t.reg");
+                ADD_FAILURE() << "accepted";
+            } catch (const winsim::ImageError& e) {
+                EXPECT_EQ(e.file, "t.reg");
+                EXPECT_EQ(e.line, c.errorLine) << e.what();
+            }
+            EXPECT_EQ(dump(m), before);
+        }
+    }
+}
+
+TEST(RegFileReader, ErrorLateInFileAppliesNothing) {
+    auto& m = winsim::install(bare("atomic"));
+    std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Good]\n\"v\"=\"1\"\n[HKEY_LOCAL_MACHINE\\Bad]\n\"v\"=dword:xyz\n";
+    EXPECT_THROW(winsim::importRegistry(m, text, "x.reg"), winsim::ImageError);
+    EXPECT_TRUE(m.registry->localMachine->subkeys.empty());
+}
+
+// --- Writer ------------------------------------------------------------------
+
+TEST(RegFileWriter, CanonicalLayout) {
+    auto& m = winsim::install(bare("writer"));
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\b", &h), ERROR_SUCCESS);
+    RegSetValueExA(h, "z", 0, REG_SZ, (const BYTE*)"q\"\\", 4);
+    RegSetValueExA(h, nullptr, 0, REG_SZ, (const BYTE*)"def", 4);
+    DWORD d = 0x12345678;
+    RegSetValueExA(h, "d", 0, REG_DWORD, (const BYTE*)&d, 4);
+    RegSetValueExA(h, "short", 0, REG_DWORD, (const BYTE*)&d, 2);
+    RegSetValueExA(h, "multi", 0, REG_MULTI_SZ, (const BYTE*)"a\0b\0", 5);
+    RegSetValueExA(h, "nonul", 0, REG_SZ, (const BYTE*)"ab", 1);
+    RegCloseKey(h);
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A", &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    std::string want =
+        "REGEDIT4\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\b]\n"
+        "\"z\"=\"q\\\"\\\\\"\n"
+        "@=\"def\"\n"
+        "\"d\"=dword:12345678\n"
+        "\"short\"=hex(4):78,56\n"
+        "\"multi\"=hex(7):61,00,62,00,00\n"
+        "\"nonul\"=hex(1):61\n\n";
+    EXPECT_EQ(winsim::exportRegistry(m, "HKLM\\software"), want);
+    EXPECT_THROW(winsim::exportRegistry(m, "HKEY_LOCAL_MACHINE\\Nope"), std::invalid_argument);
+    EXPECT_THROW(winsim::exportRegistry(m, "HKEY_NOWHERE"), std::invalid_argument);
+}
+
+TEST(RegFileWriter, HexWrapsAt80Columns) {
+    auto& m = winsim::install(bare("wrap"));
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "W", &h), ERROR_SUCCESS);
+    std::vector<BYTE> data(100);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = (BYTE)i;
+    RegSetValueExA(h, "bin", 0, REG_BINARY, data.data(), (DWORD)data.size());
+    RegCloseKey(h);
+    std::string text = winsim::exportRegistry(m, "HKEY_CURRENT_USER\\W");
+    std::istringstream in(text);
+    std::string line;
+    int continuation = 0;
+    while (std::getline(in, line)) {
+        EXPECT_LE(line.size(), 80u) << line;
+        if (line.rfind("  ", 0) == 0) ++continuation;
+        if (line.find("hex:") != std::string::npos || line.rfind("  ", 0) == 0) {
+            if (line.back() != '\\') continue;
+            EXPECT_EQ(line.substr(line.size() - 2), ",\\");
+        }
+    }
+    EXPECT_GE(continuation, 3);
+    EXPECT_NE(text.find("\"bin\"=hex:00,01,02,"), std::string::npos);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+// --- Round trips ---------------------------------------------------------------
+
+const char* const kEveryType =
+    "REGEDIT4\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE]\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test]\n"
+    "@=\"default \\\"quoted\\\" C:\\\\path\\\\\"\n"
+    "\"String\"=\"plain text\"\n"
+    "\"Empty\"=\"\"\n"
+    "\"Dword\"=dword:0000ffff\n"
+    "\"Binary\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
+    "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\\n"
+    "  2f,30\n"
+    "\"Expand\"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,5c,73,79,73,74,65,6d,33,32,\\\n"
+    "  00\n"
+    "\"Multi\"=hex(7):6f,6e,65,00,74,77,6f,00,00\n"
+    "\"None\"=hex(0):\n"
+    "\"BigEndian\"=hex(5):00,00,00,01\n"
+    "\"Odd type\"=hex(1234):aa,bb\n"
+    "\"SzNoNul\"=hex(1):61,62\n"
+    "\"Sz with CR\"=hex(1):61,0d,0a,62,00\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\a sub]\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub]\n"
+    "\"x\"=dword:00000000\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub\\[brackets]]\n"
+    "\n"
+    "[HKEY_CURRENT_USER]\n"
+    "\n"
+    "[HKEY_CURRENT_USER\\Software]\n"
+    "\"v\"=\"1\"\n"
+    "\n";
+
+TEST(RegFileRoundTrip, EveryTypeImportsAndExportsUnchanged) {
+    auto& m = winsim::install(bare("roundtrip"));
+    winsim::importRegistry(m, kEveryType, "every.reg");
+    EXPECT_EQ(winsim::exportRegistry(m, ""), kEveryType);
+    // The values reach the API as written.
+    HKEY h;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test", 0, KEY_READ, &h), ERROR_SUCCESS);
+    char buf[64];
+    DWORD cb = sizeof buf, type = 0;
+    ASSERT_EQ(RegQueryValueExA(h, "", nullptr, &type, (BYTE*)buf, &cb), ERROR_SUCCESS);
+    EXPECT_STREQ(buf, "default \"quoted\" C:\\path\\");
+    cb = sizeof buf;
+    ASSERT_EQ(RegQueryValueExA(h, "Expand", nullptr, &type, (BYTE*)buf, &cb), ERROR_SUCCESS);
+    EXPECT_EQ(type, (DWORD)REG_EXPAND_SZ);
+    EXPECT_STREQ(buf, "%SystemRoot%\\system32");
+    RegCloseKey(h);
+}
+
+TEST(RegFileRoundTrip, IntoAnotherMachineGivesIdenticalBytes) {
+    auto& m1 = winsim::install(bare("m1"));
+    winsim::importRegistry(m1, kEveryType, "every.reg");
+    std::string first = winsim::exportRegistry(m1, "");
+    auto m2 = bare("m2");
+    winsim::importRegistry(*m2, first, "first.reg");
+    EXPECT_EQ(winsim::exportRegistry(*m2, ""), first);
+    // A sub-tree export re-imports into the same keys.
+    std::string sub = winsim::exportRegistry(*m2, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub");
+    auto m3 = bare("m3");
+    winsim::importRegistry(*m3, sub, "sub.reg");
+    EXPECT_EQ(winsim::exportRegistry(*m3, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub"), sub);
+}
+
+TEST(RegFileRoundTrip, ApiWrittenValuesSurvive) {
+    auto& m = winsim::install(bare("api"));
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "K", &h), ERROR_SUCCESS);
+    std::string nasty = "semi;colon [x] = \"q\" \\ end";
+    RegSetValueExA(h, nasty.c_str(), 0, REG_SZ, (const BYTE*)nasty.c_str(), (DWORD)nasty.size() + 1);
+    std::vector<BYTE> all(256);
+    for (int i = 0; i < 256; ++i) all[i] = (BYTE)i;
+    RegSetValueExA(h, "all bytes", 0, REG_BINARY, all.data(), 256);
+    RegCloseKey(h);
+    std::string text = winsim::exportRegistry(m, "");
+    auto copy = bare("api2");
+    winsim::importRegistry(*copy, text, "api.reg");
+    EXPECT_EQ(dump(*copy), dump(m));
+}
+
+// --- Image folder and machine.json section -------------------------------------
+
+TEST(RegistryImage, FolderRoundTripAndMissingFolder) {
+    auto& m = winsim::install(bare("folder"));
+    winsim::importRegistry(m, kEveryType, "every.reg");
+    fs::path dir = tempDir("folder-reg");
+    winsim::writeRegistryFolder(dir, m);
+    EXPECT_TRUE(fs::exists(dir / "HKEY_LOCAL_MACHINE.reg"));
+    EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER.reg"));
+    EXPECT_FALSE(fs::exists(dir / "HKEY_USERS.reg"));
+    auto back = bare("folder-back");
+    winsim::readRegistryFolder(dir, *back);
+    EXPECT_EQ(dump(*back), dump(m));
+    auto empty = bare("folder-empty");
+    winsim::readRegistryFolder(dir / "missing", *empty);
+    EXPECT_TRUE(empty->registry->localMachine->subkeys.empty());
+}
+
+TEST(RegistryImage, DamagedFileNamesFileAndLineAndAppliesNothing) {
+    fs::path dir = tempDir("damaged");
+    fs::create_directories(dir);
+    std::ofstream(dir / "HKEY_LOCAL_MACHINE.reg") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Ok]\n";
+    std::ofstream(dir / "HKEY_CURRENT_USER.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex:zz\n";
+    auto m = bare("damaged-m");
+    try {
+        winsim::readRegistryFolder(dir, *m);
+        FAIL() << "accepted";
+    } catch (const winsim::ImageError& e) {
+        EXPECT_NE(e.file.find("HKEY_CURRENT_USER.reg"), std::string::npos);
+        EXPECT_EQ(e.line, 4);
+    }
+    EXPECT_TRUE(m->registry->localMachine->subkeys.empty());
+}
+
+TEST(RegistryImage, SaveAndLoadKeepRegistryAndDenials) {
+    fs::path image = tempDir("image");
+    {
+        auto m = bare("image-src");
+        winsim::importRegistry(*m, kEveryType, "every.reg");
+        m->registry->deny.push_back({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Test", false});
+        m->registry->deny.push_back({"HKEY_CURRENT_USER\\Software", true});
+        winsim::saveImage(*m, image);
+    }
+    auto loaded = winsim::loadImage(image);
+    EXPECT_EQ(winsim::exportRegistry(*loaded, ""), kEveryType);
+    ASSERT_EQ(loaded->registry->deny.size(), 2u);
+    EXPECT_EQ(loaded->registry->deny[0].key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test");
+    EXPECT_FALSE(loaded->registry->deny[0].all);
+    EXPECT_TRUE(loaded->registry->deny[1].all);
+    std::ostringstream show;
+    winsim::showRegistry(show, *loaded);
+    EXPECT_NE(show.str().find("HKEY_LOCAL_MACHINE: 5 keys, 13 values"), std::string::npos) << show.str();
+    winsim::discardWorkingCopy(*loaded);
+}
+
+TEST(RegistryImage, MalformedDenySectionIsRefused) {
+    auto m = bare("deny-bad");
+    using nlohmann::json;
+    EXPECT_THROW(winsim::loadRegistry(json{{"deny", {{{"key", "HKEY_LOCAL_MACHINE\\X"}, {"access", "rw"}}}}}, *m),
+                 winsim::ImageError);
+    EXPECT_THROW(winsim::loadRegistry(json{{"deny", {{{"key", "NOWHERE\\X"}}}}}, *m), winsim::ImageError);
+    EXPECT_THROW(winsim::loadRegistry(json{{"deny", "x"}}, *m), winsim::ImageError);
+    winsim::loadRegistry(json{{"deny", {{{"key", "HKEY_CLASSES_ROOT\\.txt\\"}, {"access", "all"}}}}}, *m);
+    ASSERT_EQ(m->registry->deny.size(), 1u);
+    EXPECT_EQ(m->registry->deny[0].key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt");
+}
+
+}  // namespace
