@@ -15,6 +15,13 @@ const char kSpooler[] = "Spooler";
 const DWORD kDependentWaitCapMs = 5000;
 const DWORD kSettleMs = 3000;
 
+// The stop waits refresh the status with QueryServiceStatus, which the
+// service control manager refuses on a handle without SERVICE_QUERY_STATUS;
+// without it every wait would end after its first pass, and a spooler that
+// takes more than one pass to stop would count as not stopped.
+const DWORD kStopAccess = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
+const DWORD kStartAccess = SERVICE_START | SERVICE_STOP;
+
 // Waits while `service` reports progress on its way to SERVICE_STOPPED: the
 // check point grows and the wait hint is not 0. Each pass sleeps the hint,
 // capped at `capMs` when that is not 0, then refreshes `status`. A failed
@@ -41,7 +48,7 @@ void waitForStop(SC_HANDLE service, SERVICE_STATUS* status, DWORD capMs) {
 }  // namespace
 
 DWORD stopNamedService(SC_HANDLE manager, LPCSTR serviceName) {
-    ScopedService service(OpenServiceA(manager, serviceName, SERVICE_START | SERVICE_STOP));
+    ScopedService service(OpenServiceA(manager, serviceName, kStopAccess));
     if (!service) return STS_FAILED;
 
     SERVICE_STATUS status;
@@ -58,12 +65,16 @@ DWORD stopSpooler(DependentServiceList** list) {
     ScopedService manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return STS_FAILED;
     ScopedService spooler(
-        OpenServiceA(manager.get(), kSpooler, SERVICE_START | SERVICE_STOP | SERVICE_ENUMERATE_DEPENDENTS));
+        OpenServiceA(manager.get(), kSpooler, kStopAccess | SERVICE_ENUMERATE_DEPENDENTS));
     if (!spooler) return STS_FAILED;
 
     DWORD needed = 0;
     DWORD count = 0;
-    if (EnumDependentServicesA(spooler.get(), SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
+    BOOL none = EnumDependentServicesA(spooler.get(), SERVICE_ACTIVE, nullptr, 0, &needed, &count);
+    // A manager that answers "more data" with nothing needed has no active
+    // dependents either.
+    if (!none && GetLastError() == ERROR_MORE_DATA && needed == 0) none = TRUE;
+    if (none) {
         *list = nullptr;
     } else {
         DWORD error = GetLastError();
@@ -99,7 +110,7 @@ DWORD stopSpooler(DependentServiceList** list) {
 }
 
 DWORD startNamedService(SC_HANDLE manager, LPCSTR serviceName) {
-    ScopedService service(OpenServiceA(manager, serviceName, SERVICE_START | SERVICE_STOP));
+    ScopedService service(OpenServiceA(manager, serviceName, kStartAccess));
     if (!service) return STS_FAILED;
     BOOL started = StartServiceA(service.get(), 0, nullptr);
     // Closing must not disturb the error a failed start left for the caller.

@@ -119,6 +119,28 @@ inline std::vector<std::string> subkeys(HKEY parent, const std::string& path) {
     return out;
 }
 
+// The Perflib counter name table (pairs index, name). `skip` leaves one
+// name out, to drive the walk's failure.
+inline void installCounterTable(const std::string& skip = "") {
+    const char* pairs[][2] = {{"1", "1847"},         {"2", "System"},        {"230", "Process"},
+                              {"238", "Processor"},  {"680", "Thread Count"}, {"682", "Priority Base"},
+                              {"784", "ID Process"}, {"786", "Image"}};
+    std::string table;
+    for (auto& p : pairs) {
+        if (skip == p[1]) continue;
+        table += p[0];
+        table += '\0';
+        table += p[1];
+        table += '\0';
+    }
+    table += '\0';
+    HKEY h = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009");
+    EXPECT_EQ(RegSetValueExA(h, "Counters", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(table.data()),
+                             static_cast<DWORD>(table.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+}
+
 // For death tests: when the process ends, the text the error page was
 // given (the symbol ErrorText) is written to stderr, where EXPECT_EXIT
 // matches it.
