@@ -60,6 +60,7 @@ struct SetupState : PlatformFlags {
     BOOL RebootPending;                  /* a restart was prepared; WinMain requests it at the end */
 };
 
+/* In a GoogleTest body write ::Setup (the fixture has a member Setup). */
 extern SetupState Setup;
 
 /* The whole setup run. Returns the exit code: 0, or 1 when the removal
