@@ -100,6 +100,11 @@ int checkSpace() {
 void resetCopyList() { copyList.clear(); }
 std::size_t copyListSize() { return copyList.size(); }
 
+extern void (*copyListReset)();
+namespace {
+const bool hooked = (copyListReset = resetCopyList, true);
+}
+
 }  // namespace kit
 
 using namespace kit;

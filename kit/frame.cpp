@@ -9,8 +9,11 @@
 namespace kit {
 
 void resetDialogs();      // dialogs.cpp
-void resetCopyList();     // copy.cpp
 void resetExitLogged();   // log.cpp
+
+// Set by copy.cpp when the copy engine is part of the program, so that the
+// frame does not pull the engine (and its file calls) into every program.
+void (*copyListReset)() = nullptr;
 
 namespace {
 
@@ -192,7 +195,9 @@ void WINAPI TerminateFrame(void) {
     frame = nullptr;
 }
 
-void WINAPI TerminateInstall(void) { resetCopyList(); }
+void WINAPI TerminateInstall(void) {
+    if (copyListReset) copyListReset();
+}
 
 HCURSOR WINAPI HShowWaitCursor(void) { return SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }
 
@@ -223,7 +228,7 @@ void WINAPI KitReset(void) {
     activeFrontEnd.reset();
     symbols().table.clear();
     currentInf().reset();
-    resetCopyList();
+    if (copyListReset) copyListReset();
     closeLog();
     resetExitLogged();
 }

@@ -114,7 +114,8 @@ TEST(Messages, QuitWhilePumpingIsError1025) {
 
 TEST(Messages, QuitQueuedDuringAPageEndsBeforeTheEventIsRead) {
     Harness h;
-    ChildResult r = h.run("100 CONTINUE\n2300 CONTINUE\n", [](LPSTR) {
+    // The page ends at once on the waiting quit and takes no answer.
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
         PostQuitMessage(0);
         char event[TK_EVENT_CAPACITY];
         TkRunDialog(TK_DIALOG_LIBRARY, 100, "FWelcomeDlgProc", 900, "FHelpDlgProc", event, sizeof event);
