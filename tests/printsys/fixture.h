@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -141,10 +142,18 @@ inline void installCounterTable(const std::string& skip = "") {
     RegCloseKey(h);
 }
 
-// For death tests: when the process ends, the text the error page was
-// given (the symbol ErrorText) is written to stderr, where EXPECT_EXIT
-// matches it.
+// For death tests: starts the toolkit frame with an answers file that
+// leaves the error page with CANCEL, and, when the process ends, writes the
+// text the error page was given (the symbol ErrorText) to stderr, where
+// EXPECT_EXIT matches it.
 inline void printErrorTextAtExit() {
+    auto answers = std::filesystem::temp_directory_path() / "printsys-test-error-answers.txt";
+    {
+        std::ofstream out(answers);
+        out << "2300 CANCEL\n";
+    }
+    std::string cmd = "--answers " + answers.string();
+    InitializeFrame(cmd.data());
     winsim::addExitHandler([](UINT) {
         char text[1024] = {};
         CbGetSymbolValue("ErrorText", text, sizeof text);
