@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -52,6 +53,7 @@ TEST(ScenarioPlatform, Nt40EndsOnUnsupportedPage) {
     EXPECT_EQ(r.page(1), (std::vector<std::string>{"page", "2000", "FInfoDlgProc", "CONTINUE"}));
     expectEndsWith(r, 0);
     EXPECT_TRUE(std::filesystem::exists(s.machineDir() / "machine.json")) << "image saved";
+    EXPECT_FALSE(std::filesystem::exists(s.hostPath("C:\\win32app"))) << "nothing installed";
 }
 
 TEST(ScenarioPlatform, Nt352ShowsVersionWarningFirst) {
@@ -101,6 +103,37 @@ INSTANTIATE_TEST_SUITE_P(Nt35, ScenarioBuilds,
                                            BuildCase{"nt351", 1056, false}, BuildCase{"nt351", 1057, true}),
                          [](const auto& info) { return std::string(info.param.os) + "_" + std::to_string(info.param.build); });
 
+// --- the sample machine ------------------------------------------------------
+
+// machines/default is made with exactly this command line
+// (tools/make-default-machine.sh): NT 3.51 x86, an administrator, the
+// spooler running.
+TEST(ScenarioDefaultMachine, IsNt351X86AdministratorWithSpoolerRunning) {
+    REQUIRE_PIECES();
+    Scenario s("default");
+    make(s, "nt351", "x86", {"--user", "admin"});
+    auto j = s.machineJson();
+    EXPECT_EQ(j["os"]["platform"], "nt");
+    EXPECT_EQ(j["os"]["major"], 3);
+    EXPECT_EQ(j["os"]["minor"], 51);
+    EXPECT_GE(j["os"]["build"].get<int>(), 1057);
+    EXPECT_EQ(j["os"]["arch"], "x86");
+    bool admins = false;
+    for (const auto& g : j["security"]["groups"])
+        if (g["sid"] == "S-1-5-32-544")
+            admins = std::find(g["attributes"].begin(), g["attributes"].end(), "enabled") != g["attributes"].end();
+    EXPECT_TRUE(admins) << j["security"].dump(2);
+    bool shutdownHeldOff = false;
+    for (const auto& p : j["security"]["privileges"])
+        if (p["name"] == "SeShutdownPrivilege") shutdownHeldOff = !p["enabled"].get<bool>();
+    EXPECT_TRUE(shutdownHeldOff);
+    if (!j.contains("services")) GTEST_SKIP() << "the image has no services section yet (services family missing)";
+    bool running = false;
+    for (const auto& svc : j["services"]["list"])
+        if (svc["name"] == "Spooler") running = svc["state"] == "running";
+    EXPECT_TRUE(running) << j["services"].dump(2);
+}
+
 // --- administrator check -----------------------------------------------------
 
 TEST(ScenarioAdmin, PlainUserOnNt351GetsPage2400) {
@@ -137,6 +170,20 @@ TEST(ScenarioAdmin, ImpersonatedAdministratorIsServed) {
     auto r = s.run(std::string("100 CONTINUE\n") + kQuitAt800);
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 200})) << r.describe();
     expectEndsWith(r, 0);
+}
+
+TEST(ScenarioAdmin, ImpersonatedPlainUserIsRefused) {
+    REQUIRE_PIECES();
+    Scenario s("imp-user");
+    make(s, "nt351", "x86", {"--user", "admin"});
+    s.editMachine([](nlohmann::json& j) {
+        j["security"]["impersonation"] = {
+            {"groups", {{{"sid", "S-1-5-32-545"}, {"attributes", {"mandatory", "enabled"}}}}}};
+    });
+    auto r = s.run("100 CONTINUE\n2400 CONTINUE\n");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 2400})) << r.describe();
+    expectEndsWith(r, 0);
+    EXPECT_FALSE(std::filesystem::exists(s.hostPath("C:\\win32app"))) << "nothing installed";
 }
 
 TEST(ScenarioAdmin, Windows95MakesNoAdministratorCheck) {

@@ -56,11 +56,13 @@ bool wantsProcess(std::string_view valueName, const PerfIndexes& ix) {
 }
 
 // NT shows a process by its image file name without the extension.
-std::string instanceName(const SimProcess& p) {
-    std::size_t dot = p.name.find_last_of('.');
-    std::size_t slash = p.name.find_last_of("\\/");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) return p.name.substr(0, dot);
-    return p.name;
+std::string_view instanceName(const SimProcess& p) {
+    std::string_view name = p.name;
+    for (std::size_t i = name.size(); i-- > 0;) {
+        if (name[i] == '.') return name.substr(0, i);
+        if (name[i] == '\\' || name[i] == '/') break;
+    }
+    return name;
 }
 
 std::size_t counterCount(const PerfIndexes& ix) {
@@ -78,10 +80,16 @@ std::size_t instanceSize(std::size_t nameChars) {
 std::size_t headerSize(const Machine& m) { return round8(sizeof(PERF_DATA_BLOCK) + (m.computerName.size() + 1) * 2); }
 
 std::size_t objectSize(const Machine& m, const PerfIndexes& ix) {
-    std::size_t size = sizeof(PERF_OBJECT_TYPE) + counterCount(ix) * sizeof(PERF_COUNTER_DEFINITION);
+    ProcessState& st = *m.processes;
+    std::size_t counters = counterCount(ix);
+    auto& cache = st.perfSize;
+    if (cache.generation == st.generation && cache.count == st.list.size() && cache.counters == counters)
+        return cache.bytes;
+    std::size_t size = sizeof(PERF_OBJECT_TYPE) + counters * sizeof(PERF_COUNTER_DEFINITION);
     std::size_t block = counterBlockSize(ix);
-    for (auto& p : m.processes->list) size += instanceSize(instanceName(*p).size()) + block;
+    for (auto& p : st.list) size += instanceSize(instanceName(*p).size()) + block;
     size += instanceSize(6) + block;  // "_Total"
+    cache = {st.generation, st.list.size(), counters, size};
     return size;
 }
 
@@ -257,6 +265,7 @@ LONG queryPerformanceData(LPCSTR valueName, LPDWORD type, LPBYTE data, LPDWORD c
     std::optional<std::vector<char>> table = readCounterTable();
     PerfIndexes ix = table ? perfIndexesFromTable(table->data(), table->size()) : standardPerfIndexes();
     std::size_t size = performanceDataSize(m, name, ix);
+    if (size > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
     if (!data || !cbData || *cbData < size) return ERROR_MORE_DATA;
     writePerformanceData(m, name, ix, data, size);
     if (type) *type = REG_BINARY;

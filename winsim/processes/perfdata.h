@@ -5,8 +5,8 @@
 // extension) and the "_Total" instance last, and the counters "Thread Count",
 // "Priority Base" and "ID Process" (DWORD raw counts, in that order).
 // Object and counter indexes are taken from the registry's counter name
-// table (REG_MULTI_SZ "Counters" of HKLM\SOFTWARE\Microsoft\Windows NT\
-// CurrentVersion\Perflib\009): a name the table lacks leaves its object or
+// table (REG_MULTI_SZ "Counters" of the key
+// HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib\009): a name the table lacks leaves its object or
 // counter out of the data. Without the table the standard indexes are used
 // (Process 230, Thread Count 680, Priority Base 682, ID Process 784).
 #pragma once

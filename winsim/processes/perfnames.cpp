@@ -4,6 +4,8 @@
 
 #include <winreg.h>
 
+#include <map>
+
 namespace winsim {
 
 namespace {

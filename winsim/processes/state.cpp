@@ -92,6 +92,7 @@ void registerProgram(const std::string& fileName, ProgramBehaviour behaviour) {
 
 void runDuePrograms(Machine& m) {
     std::uint64_t t = now();
+    if (m.processes->timed == 0) return;
     // An exit action may start or end processes: look again after each one.
     for (bool again = true; again;) {
         again = false;
@@ -123,8 +124,10 @@ std::shared_ptr<SimProcess> addProcess(Machine& m, const std::string& name, cons
     p->name = name;
     p->commandLine = commandLine;
     m.processes->list.push_back(p);
+    m.processes->changed();
     auto it = programs().find(name);
     if (it != programs().end() && it->second.start) it->second.start(m, *p);
+    if (p->endsAt) ++m.processes->timed;
     return p;
 }
 
@@ -137,8 +140,10 @@ void endProcess(Machine& m, const std::shared_ptr<SimProcess>& p, DWORD exitCode
         }
     p->running = false;
     p->exitCode = exitCode;
+    if (p->endsAt && m.processes->timed) --m.processes->timed;
     p->endsAt = 0;
     m.processes->ended.push_back(p);
+    m.processes->changed();
 }
 
 void loadProcess(const json& section, Machine& m) {

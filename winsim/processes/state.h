@@ -44,7 +44,8 @@ struct SimProcess {
     DWORD exitCode = STILL_ACTIVE;
     DWORD mainThreadId = 0;
     // A simulated program ends by itself at this tick (0 = runs until ended),
-    // then runs onExit (e.g. writes its output file).
+    // then runs onExit (e.g. writes its output file). Set by its behaviour's
+    // start; the timer is not kept in the image.
     std::uint64_t endsAt = 0;
     DWORD exitCodeAtEnd = 0;
     std::function<void(Machine&, SimProcess&)> onExit;
@@ -62,6 +63,18 @@ struct ProcessState {
     std::vector<std::shared_ptr<SimProcess>> ended; // terminated, with exit codes
     std::vector<std::string> started;               // command lines of programs started
     DWORD nextId = 0;  // 0: chosen from the list on first use
+
+    // Bumped by every change of the list made through the functions below;
+    // code that edits `list` or a listed process directly calls changed().
+    // The performance data keeps its size per generation (a program asks
+    // for it again and again while it grows its buffer).
+    std::uint64_t generation = 0;
+    std::size_t timed = 0;  // listed processes that end by themselves (endsAt set)
+    void changed() { ++generation; }
+    struct SizeCache {
+        std::uint64_t generation = ~0ull;
+        std::size_t count = 0, counters = 0, bytes = 0;
+    } perfSize;
 };
 
 // Registers the behaviour of a simulated program (file name, any case).

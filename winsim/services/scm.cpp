@@ -377,7 +377,7 @@ BOOL WINAPI EnumDependentServicesA(SC_HANDLE hService, DWORD dwServiceState, LPE
     *pcbBytesNeeded = 0;
     *lpServicesReturned = 0;
     if (need > 0xFFFFFFFFull) return fail(ERROR_NOT_ENOUGH_MEMORY);
-    if (!lpServices || cbBufSize < need) {
+    if (cbBufSize < need || (!lpServices && need > 0)) {
         *pcbBytesNeeded = (DWORD)need;
         return fail(ERROR_MORE_DATA);
     }
