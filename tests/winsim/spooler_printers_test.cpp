@@ -105,8 +105,10 @@ TEST_F(Printers, EnumSizeProtocol) {
         EXPECT_TRUE(exact.inside(recs[i].pSecurityDescriptor));
         EXPECT_EQ((std::uintptr_t)recs[i].pSecurityDescriptor % sizeof(void*), 0u);
     }
-    // The record with the largest layout needs the 64-bit pointer size.
+    // Records keep the Windows layout of the build's pointer width.
     static_assert(sizeof(void*) != 8 || sizeof(PRINTER_INFO_2A) == 136);
+    static_assert(sizeof(void*) != 8 || sizeof(JOB_INFO_1A) == 96);
+    static_assert(sizeof(void*) != 4 || sizeof(JOB_INFO_1A) == 64);
 }
 
 TEST_F(Printers, EnumIntoALargerBufferPacksStringsAtItsEnd) {

@@ -373,10 +373,10 @@ BOOL WINAPI DeletePortA(LPSTR pName, HWND hWnd, LPSTR pPortName) {
     bool found = false;
     if (DWORD r = findPort(pPortName, ref, found)) return fail(r);
     if (!found) return fail(ERROR_INVALID_PARAMETER);
-    std::vector<SpoolPrinter> printers;
-    if (DWORD r = spoolerPrinters(printers)) return fail(r);
-    for (const auto& p : printers)
-        for (const auto& port : splitPorts(p.port))
+    std::vector<std::pair<std::string, std::string>> lists;
+    if (DWORD r = printerPortLists(lists)) return fail(r);
+    for (const auto& [printer, list] : lists)
+        for (const auto& port : splitPorts(list))
             if (iequals(port, ref.port)) return fail(ERROR_BUSY);
     if (DWORD r = deletePort(ref)) return fail(r);
     return TRUE;

@@ -187,27 +187,58 @@ DWORD deletePrinterKey(const std::string& name) {
 }
 
 DWORD findPort(const std::string& port, PortRef& out, bool& found) {
+    // Looked up by name under each monitor rather than by listing every
+    // port, so that a machine with thousands of ports stays fast.
     found = false;
-    std::vector<SpoolMonitor> monitors;
-    DWORD r = spoolerMonitors(monitors);
+    if (port.empty() || port.find('\\') != std::string::npos) return ERROR_SUCCESS;
+    Key monitors;
+    DWORD r = openKey(path({kPrintKey, "Monitors"}), KEY_READ, monitors);
+    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (r != ERROR_SUCCESS) return r;
-    for (const auto& m : monitors) {
-        for (const auto& p : m.ports) {
-            if (!iequals(p, port)) continue;
-            out.monitor = m.name;
-            out.port = p;
-            out.localValue = false;
-            // NT's local ports are values of their own key.
-            if (iequals(m.name, kLocalMonitor) && machine().os.isNT()) {
-                Key k;
-                if (openKey(kLocalPortsKey, KEY_READ, k) == ERROR_SUCCESS) {
-                    DWORD type = 0;
-                    out.localValue = RegQueryValueExA(k.h, p.c_str(), nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS;
-                }
-            }
+    std::vector<std::string> names;
+    if ((r = subkeys(monitors.h, names)) != ERROR_SUCCESS) return r;
+    for (const auto& m : names) {
+        Key k;
+        r = (DWORD)RegOpenKeyExA(monitors.h, path({m, "Ports", port}).c_str(), 0, KEY_READ, &k.h);
+        if (r == ERROR_SUCCESS) {
+            out = {m, port, false};
             found = true;
             return ERROR_SUCCESS;
         }
+        if (r != ERROR_FILE_NOT_FOUND) return r;
+        // NT's local ports are values of their own key.
+        if (iequals(m, kLocalMonitor) && machine().os.isNT()) {
+            Key local;
+            r = openKey(kLocalPortsKey, KEY_READ, local);
+            if (r == ERROR_FILE_NOT_FOUND) continue;
+            if (r != ERROR_SUCCESS) return r;
+            DWORD type = 0;
+            r = (DWORD)RegQueryValueExA(local.h, port.c_str(), nullptr, &type, nullptr, nullptr);
+            if (r == ERROR_SUCCESS) {
+                out = {m, port, true};
+                found = true;
+                return ERROR_SUCCESS;
+            }
+            if (r != ERROR_FILE_NOT_FOUND) return r;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD printerPortLists(std::vector<std::pair<std::string, std::string>>& out) {
+    out.clear();
+    Key printers;
+    DWORD r = openKey(path({kPrintKey, "Printers"}), KEY_READ, printers);
+    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (r != ERROR_SUCCESS) return r;
+    std::vector<std::string> names;
+    if ((r = subkeys(printers.h, names)) != ERROR_SUCCESS) return r;
+    for (const auto& n : names) {
+        Key k;
+        if ((r = (DWORD)RegOpenKeyExA(printers.h, n.c_str(), 0, KEY_READ, &k.h)) != ERROR_SUCCESS) return r;
+        std::string ports;
+        if ((r = readString(k.h, "Port", ports)) != ERROR_SUCCESS) return r;
+        out.emplace_back(n, std::move(ports));
     }
     return ERROR_SUCCESS;
 }

@@ -31,6 +31,8 @@ struct PortRef {
 };
 DWORD findPort(const std::string& port, PortRef& out, bool& found);
 DWORD deletePort(const PortRef& ref);
+// Every printer's name with its port list (only the "Port" value is read).
+DWORD printerPortLists(std::vector<std::pair<std::string, std::string>>& out);
 
 DWORD readDriver(const std::string& environment, const std::string& name, SpoolDriver& out, bool& found);
 DWORD deleteDriverKey(const std::string& environment, const std::string& name);
