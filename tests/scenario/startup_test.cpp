@@ -557,3 +557,42 @@ TEST(ScenarioAnswers, RecordedRunReplaysToTheSameLog) {
 }
 
 }  // namespace
+
+namespace {
+
+// The shipped answers files for the paths that end before the installation
+// and removal flows replay on the machines they are written for.
+struct ShippedCase {
+    const char* file;
+    std::vector<std::string> machine;
+    std::vector<int> pages;
+};
+
+void PrintTo(const ShippedCase& c, std::ostream* os) { *os << c.file; }
+
+class ScenarioShippedAnswers : public ::testing::TestWithParam<ShippedCase> {};
+
+TEST_P(ScenarioShippedAnswers, Replays) {
+    REQUIRE_PIECES();
+    const ShippedCase& c = GetParam();
+    Scenario s(std::string("shipped-") + c.file);
+    ASSERT_TRUE(s.newMachine(c.machine)) << s.error;
+    std::ifstream in(scenario::sourceRoot() / "dist" / "answers" / c.file);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty());
+    auto r = s.run(text);
+    EXPECT_EQ(r.pages(), c.pages) << r.describe();
+    expectEndsWith(r, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dist, ScenarioShippedAnswers,
+    ::testing::Values(ShippedCase{"quit.ans", {"--os", "nt351", "--arch", "x86"}, {100, 200}},
+                      ShippedCase{"unsupported.ans", {"--os", "nt40", "--arch", "mips"}, {100, 2000}},
+                      ShippedCase{"not-admin.ans", {"--os", "nt351", "--arch", "alpha", "--user", "user"}, {100, 2400}}),
+    [](const auto& info) {
+        std::string n = info.param.file;
+        return n.substr(0, n.find('.')) == "not-admin" ? std::string("not_admin") : n.substr(0, n.find('.'));
+    });
+
+}  // namespace
