@@ -110,11 +110,12 @@ TEST_F(Dde, RefusalAnswersNullWithNotProcessed) {
     EXPECT_EQ(winsim::progmanExecutes().size(), 1u) << "a refused command was still received";
 }
 
-TEST_F(Dde, TextFormatIsRequired) {
-    ASSERT_NE(send("[CreateGroup(A)]"), nullptr);
-    EXPECT_EQ(send("[DeleteGroup(A)]", 13 /* CF_UNICODETEXT */), nullptr);
-    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NOTPROCESSED);
+TEST_F(Dde, ExecuteIgnoresTheFormat) {
+    // Clients pass CF_TEXT or 0; an execute string is text whatever is said.
+    ASSERT_NE(send("[CreateGroup(A)]", 0), nullptr);
     EXPECT_NE(winsim::findProgmanGroup("A"), nullptr);
+    EXPECT_NE(send("[DeleteGroup(A)]", CF_TEXT), nullptr);
+    EXPECT_EQ(winsim::findProgmanGroup("A"), nullptr);
 }
 
 TEST_F(Dde, ExecuteHistoryKeepsTheLatest) {
