@@ -214,6 +214,52 @@ RunResult Scenario::run(const std::string& answers, const std::vector<std::strin
     return r;
 }
 
+RunResult Scenario::runInteractive(const std::string& input, const std::vector<std::string>& extra) {
+    fs::path logFile = root_ / "run.log";
+    fs::remove(logFile);
+    std::vector<std::string> args = {"--machine", machineDir().string(), "--log", logFile.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult r;
+    r.exitCode = runProgram(binDir() / "setup", args, distDir(), r.out, r.err, 60, &input);
+    r.log = splitLines(readText(logFile));
+    return r;
+}
+
+void Scenario::roundSectionSizes(std::uint64_t unit) {
+    fs::path inf = distDir() / "setup.inf";
+    auto lines = splitLines(readText(inf));
+    // Last key line of each section, and the section's sum.
+    std::map<std::string, std::pair<std::size_t, std::uint64_t>> last;
+    std::string section;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto& raw = lines[i];
+        auto b = raw.find_first_not_of(" \t");
+        if (b == std::string::npos || raw[b] == ';') continue;
+        if (raw[b] == '[') {
+            section = raw.substr(b + 1, raw.find(']') - b - 1);
+            continue;
+        }
+        auto f = infFields(raw);
+        if (f.size() < 15) continue;
+        auto& [line, sum] = last[section];
+        line = i;
+        sum += (std::uint64_t)std::atol(f[14].c_str());
+    }
+    for (auto& [name, entry] : last) {
+        auto [line, sum] = entry;
+        std::uint64_t extra = (unit - sum % unit) % unit;
+        if (extra == 0) continue;
+        std::string& raw = lines[line];
+        std::size_t comma = raw.rfind(',');
+        auto f = infFields(raw);
+        raw = raw.substr(0, comma + 1) + " " + std::to_string(std::atol(f[14].c_str()) + extra);
+    }
+    std::ofstream outFile(inf, std::ios::binary | std::ios::trunc);
+    for (const auto& l : lines) outFile << l << "\r\n";
+}
+
+Figures Scenario::figures(Platform p) const { return figuresFor(readInfSizes(distDir() / "setup.inf"), p); }
+
 fs::path Scenario::hostPath(const std::string& windowsPath) const {
     // drives/<LETTER>/ then the components, matched case-insensitively.
     fs::path p = machineDir() / "drives" / std::string(1, (char)std::toupper((unsigned char)windowsPath[0]));
@@ -232,7 +278,19 @@ fs::path Scenario::hostPath(const std::string& windowsPath) const {
 }
 
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
-               std::string& out, std::string& err, int timeoutSec) {
+               std::string& out, std::string& err, int timeoutSec, const std::string* input) {
+    std::string inName = "/dev/null";
+    if (input) {
+        char name[] = "/tmp/scenario-in-XXXXXX";
+        int fd = ::mkstemp(name);
+        if (fd < 0) return -1;
+        if (::write(fd, input->data(), input->size()) != (ssize_t)input->size()) {
+            ::close(fd);
+            return -1;
+        }
+        ::close(fd);
+        inName = name;
+    }
     char outName[] = "/tmp/scenario-out-XXXXXX";
     char errName[] = "/tmp/scenario-err-XXXXXX";
     int outFd = ::mkstemp(outName);
@@ -240,7 +298,7 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
     if (outFd < 0 || errFd < 0) return -1;
     pid_t pid = ::fork();
     if (pid == 0) {
-        int in = ::open("/dev/null", O_RDONLY);
+        int in = ::open(inName.c_str(), O_RDONLY);
         ::dup2(in, 0);
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
@@ -278,6 +336,7 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
     err = readText(errName);
     ::unlink(outName);
     ::unlink(errName);
+    if (input) ::unlink(inName.c_str());
     return code;
 }
 

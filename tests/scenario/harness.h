@@ -44,6 +44,23 @@ struct RunResult {
     std::string describe() const;
 };
 
+// Sums of field 15 over sections of a setup.inf, read independently of the
+// toolkit (for the expected space figures).
+struct InfSizes {
+    std::map<std::string, std::uint64_t> sectionBytes;  // section name (as written) -> bytes
+    std::uint64_t operator[](const std::string& section) const;
+};
+InfSizes readInfSizes(const fs::path& inf);
+
+// The figures the installation-type page works with, for a platform.
+struct Figures {
+    std::uint64_t systemDrive = 0;  // PPD, help, monitor
+    std::uint64_t utility = 0;      // Write Files, wizard, Orvel, Remote Console, Wizard, VB Common
+    std::uint64_t loadFiles = 0;    // the three Load sections
+};
+enum class Platform { X86, Alpha, Mips, Win95 };
+Figures figuresFor(const InfSizes& sizes, Platform p);
+
 // One scenario's working area in a temporary directory (removed at the end).
 class Scenario {
 public:
@@ -71,6 +88,17 @@ public:
     // Runs `setup --machine <machine> --answers <file> --log <file> [extra]`
     // in the distribution copy. The answers text is written to a file first.
     RunResult run(const std::string& answers, const std::vector<std::string>& extra = {});
+    // Runs `setup --machine <machine> --log <file> [extra]` with the console
+    // front-end reading `input` from its standard input.
+    RunResult runInteractive(const std::string& input, const std::vector<std::string>& extra = {});
+
+    // Rounds the field-15 sum of every section of the scenario's setup.inf
+    // up to a multiple of `unit` by raising the last key's size. Free space
+    // is counted in whole clusters (512 bytes on the drives the scenarios
+    // use), so exact-space scenarios need figures that are whole clusters.
+    void roundSectionSizes(std::uint64_t unit);
+    // The figures of the scenario's own setup.inf.
+    Figures figures(Platform p) const;
 
     // A host path of the image's files for a Windows path on a drive, e.g.
     // hostPath("C:\\win32app\\vrdpsmon").
@@ -82,24 +110,9 @@ private:
 
 // Runs `program args...` in `cwd` with stdin from /dev/null; output into
 // the strings. Returns the exit code, or -1 when killed after `timeoutSec`.
+// `input` (if any) is written to a file that becomes the standard input.
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
-               std::string& out, std::string& err, int timeoutSec = 60);
+               std::string& out, std::string& err, int timeoutSec = 60, const std::string* input = nullptr);
 
-// Sums of field 15 over sections of a setup.inf, read independently of the
-// toolkit (for the expected space figures).
-struct InfSizes {
-    std::map<std::string, std::uint64_t> sectionBytes;  // section name (as written) -> bytes
-    std::uint64_t operator[](const std::string& section) const;
-};
-InfSizes readInfSizes(const fs::path& inf);
-
-// The figures the installation-type page works with, for a platform.
-struct Figures {
-    std::uint64_t systemDrive = 0;  // PPD, help, monitor
-    std::uint64_t utility = 0;      // Write Files, wizard, Orvel, Remote Console, Wizard, VB Common
-    std::uint64_t loadFiles = 0;    // the three Load sections
-};
-enum class Platform { X86, Alpha, Mips, Win95 };
-Figures figuresFor(const InfSizes& sizes, Platform p);
 
 }  // namespace scenario

@@ -1,8 +1,276 @@
+// The performance data block of the Process object, in Microsoft's published
+// layout (winperf.h): PERF_DATA_BLOCK and the system name, then per object a
+// PERF_OBJECT_TYPE, its PERF_COUNTER_DEFINITIONs, and per instance a
+// PERF_INSTANCE_DEFINITION with its UTF-16 name and a PERF_COUNTER_BLOCK.
+// Every piece starts on an 8-byte boundary. All stores are copies, so the
+// caller's buffer need not be aligned.
 #include "winsim/processes/perfdata.h"
+
+#include "winsim/processes/state.h"
+
+#include <winperf.h>
+
+#include <cstring>
 
 namespace winsim {
 
-// No performance objects are provided yet.
-LONG queryPerformanceData(LPCSTR, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
+namespace {
+
+constexpr std::size_t round8(std::size_t n) { return (n + 7) & ~std::size_t(7); }
+
+// Counters of the Process object, in the order NT lists them.
+struct CounterSpec {
+    std::optional<DWORD> PerfIndexes::*index;
+    DWORD detail;
+    DWORD (*value)(const SimProcess*, DWORD totalThreads);  // null process: the _Total instance
+};
+
+const CounterSpec kCounters[] = {
+    {&PerfIndexes::threadCount, PERF_DETAIL_NOVICE,
+     [](const SimProcess* p, DWORD total) { return p ? p->threads : total; }},
+    {&PerfIndexes::priorityBase, PERF_DETAIL_ADVANCED,
+     [](const SimProcess* p, DWORD) { return p ? (DWORD)p->priority : 0u; }},
+    {&PerfIndexes::idProcess, PERF_DETAIL_ADVANCED, [](const SimProcess* p, DWORD) { return p ? p->id : 0u; }},
+};
+
+// Which objects a value name asks for: "Global" (or none) all, "Costly" the
+// costly ones (none of ours), else the listed indexes.
+bool wantsProcess(std::string_view valueName, const PerfIndexes& ix) {
+    if (!ix.process) return false;
+    if (valueName.empty() || valueName == "Global") return true;
+    if (valueName == "Costly") return false;
+    std::size_t i = 0;
+    while (i < valueName.size()) {
+        while (i < valueName.size() && valueName[i] == ' ') ++i;
+        std::size_t start = i;
+        DWORD n = 0;
+        bool digits = true;
+        while (i < valueName.size() && valueName[i] != ' ') {
+            char c = valueName[i++];
+            if (c < '0' || c > '9' || n > 100000000) digits = false;
+            else n = n * 10 + (DWORD)(c - '0');
+        }
+        if (i > start && digits && n == *ix.process) return true;
+    }
+    return false;
+}
+
+// NT shows a process by its image file name without the extension.
+std::string_view instanceName(const SimProcess& p) {
+    std::string_view name = p.name;
+    for (std::size_t i = name.size(); i-- > 0;) {
+        if (name[i] == '.') return name.substr(0, i);
+        if (name[i] == '\\' || name[i] == '/') break;
+    }
+    return name;
+}
+
+std::size_t counterCount(const PerfIndexes& ix) {
+    std::size_t n = 0;
+    for (const CounterSpec& c : kCounters) n += (ix.*(c.index)).has_value();
+    return n;
+}
+
+std::size_t counterBlockSize(const PerfIndexes& ix) { return round8(8 + 4 * counterCount(ix)); }
+
+std::size_t instanceSize(std::size_t nameChars) {
+    return round8(sizeof(PERF_INSTANCE_DEFINITION) + (nameChars + 1) * 2);
+}
+
+std::size_t headerSize(const Machine& m) { return round8(sizeof(PERF_DATA_BLOCK) + (m.computerName.size() + 1) * 2); }
+
+std::size_t objectSize(const Machine& m, const PerfIndexes& ix) {
+    ProcessState& st = *m.processes;
+    std::size_t counters = counterCount(ix);
+    auto& cache = st.perfSize;
+    if (cache.generation == st.generation && cache.count == st.list.size() && cache.counters == counters)
+        return cache.bytes;
+    std::size_t size = sizeof(PERF_OBJECT_TYPE) + counters * sizeof(PERF_COUNTER_DEFINITION);
+    std::size_t block = counterBlockSize(ix);
+    for (auto& p : st.list) size += instanceSize(instanceName(*p).size()) + block;
+    size += instanceSize(6) + block;  // "_Total"
+    cache = {st.generation, st.list.size(), counters, size};
+    return size;
+}
+
+template <class T>
+void put(unsigned char* at, const T& v) {
+    std::memcpy(at, &v, sizeof v);
+}
+
+// ANSI text as UTF-16: our names are in the Latin range, one unit per byte.
+void putName(unsigned char* at, std::string_view s) {
+    for (std::size_t i = 0; i < s.size(); ++i) put<char16_t>(at + 2 * i, (char16_t)(unsigned char)s[i]);
+    put<char16_t>(at + 2 * s.size(), 0);
+}
+
+SYSTEMTIME systemTimeOf(std::int64_t ms) {
+    std::int64_t days = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
+    std::int64_t rest = ms - days * 86400000;
+    // Civil date from days since 1970-01-01 (proleptic Gregorian).
+    std::int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+    std::int64_t doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+    std::int64_t d = doy - (153 * mp + 2) / 5 + 1, mo = mp < 10 ? mp + 3 : mp - 9, y = yoe + era * 400 + (mo <= 2);
+    SYSTEMTIME st{};
+    st.wYear = (WORD)y;
+    st.wMonth = (WORD)mo;
+    st.wDay = (WORD)d;
+    st.wDayOfWeek = (WORD)(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    st.wHour = (WORD)(rest / 3600000);
+    st.wMinute = (WORD)(rest / 60000 % 60);
+    st.wSecond = (WORD)(rest / 1000 % 60);
+    st.wMilliseconds = (WORD)(rest % 1000);
+    return st;
+}
+
+}  // namespace
+
+PerfIndexes standardPerfIndexes() {
+    PerfIndexes ix;
+    ix.process = 230;
+    ix.threadCount = 680;
+    ix.priorityBase = 682;
+    ix.idProcess = 784;
+    return ix;
+}
+
+PerfIndexes perfIndexesFromTable(const char* table, std::size_t bytes) {
+    PerfIndexes ix;
+    std::size_t i = 0;
+    auto next = [&](std::string_view& out) {
+        if (i >= bytes) return false;
+        const char* s = table + i;
+        std::size_t len = strnlen(s, bytes - i);
+        out = std::string_view(s, len);
+        i += len + 1;
+        return true;
+    };
+    std::string_view index, name;
+    while (next(index) && !index.empty() && next(name)) {
+        DWORD n = 0;
+        bool ok = true;
+        for (char c : index) {
+            if (c < '0' || c > '9' || n > 100000000) ok = false;
+            else n = n * 10 + (DWORD)(c - '0');
+        }
+        if (!ok) continue;
+        if (name == "Process" && !ix.process) ix.process = n;
+        else if (name == "Thread Count" && !ix.threadCount) ix.threadCount = n;
+        else if (name == "Priority Base" && !ix.priorityBase) ix.priorityBase = n;
+        else if (name == "ID Process" && !ix.idProcess) ix.idProcess = n;
+    }
+    return ix;
+}
+
+std::size_t performanceDataSize(const Machine& m, std::string_view valueName, const PerfIndexes& ix) {
+    std::size_t size = headerSize(m);
+    if (wantsProcess(valueName, ix)) size += objectSize(m, ix);
+    return size;
+}
+
+void writePerformanceData(const Machine& m, std::string_view valueName, const PerfIndexes& ix, unsigned char* out,
+                          std::size_t size) {
+    std::memset(out, 0, size);
+    const std::int64_t wallMs = m.bootEpochMs + (std::int64_t)m.tickMs;
+    const LONGLONG perfFreq = 10000000;  // the counter runs in 100 ns units
+    const LONGLONG perfTime = (LONGLONG)m.tickMs * 10000;
+    const LONGLONG time100ns = (wallMs + 11644473600000LL) * 10000;  // since 1601
+
+    bool process = wantsProcess(valueName, ix);
+    PERF_DATA_BLOCK pdb{};
+    const char16_t sig[4] = {u'P', u'E', u'R', u'F'};
+    std::memcpy(pdb.Signature, sig, sizeof sig);
+    pdb.LittleEndian = 1;
+    pdb.Version = PERF_DATA_VERSION;
+    pdb.Revision = PERF_DATA_REVISION;
+    pdb.TotalByteLength = (DWORD)size;
+    pdb.HeaderLength = (DWORD)headerSize(m);
+    pdb.NumObjectTypes = process ? 1 : 0;
+    pdb.DefaultObject = 238;  // "Processor", as NT names it even when not returned
+    pdb.SystemTime = systemTimeOf(wallMs);
+    pdb.PerfTime.QuadPart = perfTime;
+    pdb.PerfFreq.QuadPart = perfFreq;
+    pdb.PerfTime100nSec.QuadPart = time100ns;
+    pdb.SystemNameLength = (DWORD)((m.computerName.size() + 1) * 2);
+    pdb.SystemNameOffset = sizeof(PERF_DATA_BLOCK);
+    put(out, pdb);
+    putName(out + sizeof(PERF_DATA_BLOCK), m.computerName);
+    if (!process) return;
+
+    unsigned char* obj = out + pdb.HeaderLength;
+    const std::size_t nCounters = counterCount(ix);
+    const std::size_t block = counterBlockSize(ix);
+    PERF_OBJECT_TYPE ot{};
+    ot.TotalByteLength = (DWORD)objectSize(m, ix);
+    ot.DefinitionLength = (DWORD)(sizeof(PERF_OBJECT_TYPE) + nCounters * sizeof(PERF_COUNTER_DEFINITION));
+    ot.HeaderLength = sizeof(PERF_OBJECT_TYPE);
+    ot.ObjectNameTitleIndex = *ix.process;
+    ot.ObjectHelpTitleIndex = *ix.process + 1;
+    ot.DetailLevel = PERF_DETAIL_NOVICE;
+    ot.NumCounters = (DWORD)nCounters;
+    ot.DefaultCounter = nCounters ? 0 : -1;
+    ot.NumInstances = (LONG)(m.processes->list.size() + 1);
+    ot.CodePage = 0;  // instance names are UTF-16
+    ot.PerfTime.QuadPart = perfTime;
+    ot.PerfFreq.QuadPart = perfFreq;
+    put(obj, ot);
+
+    // Counter definitions; the values sit after the block's ByteLength and
+    // a pad word, one DWORD each.
+    std::vector<const CounterSpec*> present;
+    unsigned char* def = obj + sizeof(PERF_OBJECT_TYPE);
+    for (const CounterSpec& c : kCounters) {
+        if (!(ix.*(c.index))) continue;
+        PERF_COUNTER_DEFINITION cd{};
+        cd.ByteLength = sizeof(PERF_COUNTER_DEFINITION);
+        cd.CounterNameTitleIndex = *(ix.*(c.index));
+        cd.CounterHelpTitleIndex = *(ix.*(c.index)) + 1;
+        cd.DetailLevel = c.detail;
+        cd.CounterType = PERF_COUNTER_RAWCOUNT;
+        cd.CounterSize = sizeof(DWORD);
+        cd.CounterOffset = (DWORD)(8 + 4 * present.size());
+        put(def, cd);
+        def += sizeof cd;
+        present.push_back(&c);
+    }
+
+    DWORD totalThreads = 0;
+    for (auto& p : m.processes->list) totalThreads += p->threads;
+    unsigned char* at = obj + ot.DefinitionLength;
+    auto instance = [&](std::string_view name, const SimProcess* p) {
+        PERF_INSTANCE_DEFINITION id{};
+        id.ByteLength = (DWORD)instanceSize(name.size());
+        id.UniqueID = PERF_NO_UNIQUE_ID;
+        id.NameOffset = sizeof(PERF_INSTANCE_DEFINITION);
+        id.NameLength = (DWORD)((name.size() + 1) * 2);
+        put(at, id);
+        putName(at + sizeof id, name);
+        at += id.ByteLength;
+        put(at, PERF_COUNTER_BLOCK{(DWORD)block});
+        for (std::size_t i = 0; i < present.size(); ++i) put<DWORD>(at + 8 + 4 * i, present[i]->value(p, totalThreads));
+        at += block;
+    };
+    for (auto& p : m.processes->list) instance(instanceName(*p), p.get());
+    instance("_Total", nullptr);
+}
+
+LONG queryPerformanceData(LPCSTR valueName, LPDWORD type, LPBYTE data, LPDWORD cbData) {
+    Machine& m = machine();
+    std::string_view name = valueName ? valueName : "";
+    if (DWORD e = injectedFault("PerformanceData", name)) return (LONG)e;
+    if (!m.os.isNT()) return ERROR_BADKEY;
+    if (data && !cbData) return ERROR_INVALID_PARAMETER;
+    runDuePrograms(m);
+    std::optional<std::vector<char>> table = readCounterTable();
+    PerfIndexes ix = table ? perfIndexesFromTable(table->data(), table->size()) : standardPerfIndexes();
+    std::size_t size = performanceDataSize(m, name, ix);
+    if (size > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!data || !cbData || *cbData < size) return ERROR_MORE_DATA;
+    writePerformanceData(m, name, ix, data, size);
+    if (type) *type = REG_BINARY;
+    *cbData = (DWORD)size;
+    return ERROR_SUCCESS;
+}
 
 }  // namespace winsim

@@ -1,10 +1,212 @@
-// Image section of the processes family (nothing kept yet).
+// The process list: ids, simulated programs ending in virtual time, and the
+// image section "processes".
 #include "winsim/processes/state.h"
+
+#include "winsim/image/image.h"
+
+#include <map>
+#include <ostream>
+
+using nlohmann::json;
 
 namespace winsim {
 
-void loadProcess(const nlohmann::json&, Machine&) {}
-void saveProcess(nlohmann::json&, const Machine&) {}
-void showProcess(std::ostream&, const Machine&) {}
+namespace {
+
+std::map<std::string, ProgramBehaviour, CaseLess>& programs() {
+    static std::map<std::string, ProgramBehaviour, CaseLess> table;
+    return table;
+}
+
+[[noreturn]] void bad(const std::string& where, const std::string& what) {
+    throw ImageError("machine.json", 0, "processes: " + where + ": " + what);
+}
+
+DWORD takeId(Machine& m) {
+    ProcessState& st = *m.processes;
+    if (st.nextId == 0) {
+        DWORD top = 0x1C;
+        for (auto& p : st.list) top = std::max({top, p->id, p->mainThreadId});
+        for (auto& p : st.ended) top = std::max({top, p->id, p->mainThreadId});
+        st.nextId = (top / 4 + 1) * 4;
+    }
+    DWORD id = st.nextId;
+    st.nextId += 4;
+    return id;
+}
+
+std::shared_ptr<SimProcess> processFromJson(const json& j, const std::string& where, bool running) {
+    if (!j.is_object()) bad(where, "expected an object");
+    auto p = std::make_shared<SimProcess>();
+    p->running = running;
+    bool haveId = false;
+    for (auto& [k, v] : j.items()) {
+        if (k == "id") {
+            if (!v.is_number_unsigned()) bad(where + ".id", "expected a process id");
+            p->id = v.get<DWORD>();
+            haveId = true;
+        } else if (k == "name") {
+            if (!v.is_string()) bad(where + ".name", "expected text");
+            p->name = v.get<std::string>();
+        } else if (k == "command_line") {
+            if (!v.is_string()) bad(where + ".command_line", "expected text");
+            p->commandLine = v.get<std::string>();
+        } else if (k == "threads") {
+            if (!v.is_number_unsigned()) bad(where + ".threads", "expected a count");
+            p->threads = v.get<DWORD>();
+        } else if (k == "priority") {
+            if (!v.is_number_integer()) bad(where + ".priority", "expected a number");
+            p->priority = v.get<LONG>();
+        } else if (k == "protected") {
+            if (!v.is_boolean()) bad(where + ".protected", "expected true or false");
+            p->isProtected = v.get<bool>();
+        } else if (k == "exit_code" && !running) {
+            if (!v.is_number_unsigned()) bad(where + ".exit_code", "expected a number");
+            p->exitCode = v.get<DWORD>();
+        } else {
+            bad(where, "unknown key \"" + k + "\"");
+        }
+    }
+    if (!haveId) bad(where, "needs an \"id\"");
+    if (p->name.empty() || p->name.size() >= MAX_PATH) bad(where + ".name", "needs a name of 1 to 259 characters");
+    return p;
+}
+
+json processJson(const SimProcess& p, bool withExit) {
+    json j;
+    j["id"] = p.id;
+    j["name"] = p.name;
+    if (!p.commandLine.empty()) j["command_line"] = p.commandLine;
+    j["threads"] = p.threads;
+    j["priority"] = p.priority;
+    if (p.isProtected) j["protected"] = true;
+    if (withExit) j["exit_code"] = p.exitCode;
+    return j;
+}
+
+}  // namespace
+
+void registerProgram(const std::string& fileName, ProgramBehaviour behaviour) {
+    programs()[fileName] = std::move(behaviour);
+}
+
+void runDuePrograms(Machine& m) {
+    std::uint64_t t = now();
+    if (m.processes->timed == 0) return;
+    // An exit action may start or end processes: look again after each one.
+    for (bool again = true; again;) {
+        again = false;
+        for (auto& p : m.processes->list) {
+            if (p->endsAt == 0 || p->endsAt > t) continue;
+            auto keep = p;
+            endProcess(m, keep, keep->exitCodeAtEnd);
+            if (keep->onExit) {
+                auto action = std::move(keep->onExit);
+                keep->onExit = nullptr;
+                action(m, *keep);
+            }
+            again = true;
+            break;
+        }
+    }
+}
+
+std::shared_ptr<SimProcess> findProcess(Machine& m, DWORD id) {
+    for (auto& p : m.processes->list)
+        if (p->id == id) return p;
+    return nullptr;
+}
+
+std::shared_ptr<SimProcess> addProcess(Machine& m, const std::string& name, const std::string& commandLine) {
+    auto p = std::make_shared<SimProcess>();
+    p->id = takeId(m);
+    p->mainThreadId = takeId(m);
+    p->name = name;
+    p->commandLine = commandLine;
+    m.processes->list.push_back(p);
+    m.processes->changed();
+    auto it = programs().find(name);
+    if (it != programs().end() && it->second.start) it->second.start(m, *p);
+    if (p->endsAt) ++m.processes->timed;
+    return p;
+}
+
+void endProcess(Machine& m, const std::shared_ptr<SimProcess>& p, DWORD exitCode) {
+    auto& list = m.processes->list;
+    for (auto it = list.begin(); it != list.end(); ++it)
+        if (*it == p) {
+            list.erase(it);
+            break;
+        }
+    p->running = false;
+    p->exitCode = exitCode;
+    if (p->endsAt && m.processes->timed) --m.processes->timed;
+    p->endsAt = 0;
+    m.processes->ended.push_back(p);
+    m.processes->changed();
+}
+
+void loadProcess(const json& section, Machine& m) {
+    ProcessState& st = *m.processes;
+    st = ProcessState{};
+    if (section.is_null()) return;
+    if (!section.is_object()) bad("section", "expected an object with \"list\", \"started\" and \"ended\"");
+    for (auto& [k, v] : section.items()) {
+        if (k == "list" || k == "ended") {
+            if (!v.is_array()) bad(k, "expected a list of processes");
+            int i = 0;
+            for (const json& j : v) {
+                auto p = processFromJson(j, k + "[" + std::to_string(i++) + "]", k == "list");
+                if (k == "list") {
+                    if (findProcess(m, p->id)) bad(k, "process id " + std::to_string(p->id) + " declared twice");
+                    st.list.push_back(p);
+                } else {
+                    st.ended.push_back(p);
+                }
+            }
+        } else if (k == "started") {
+            if (!v.is_array()) bad(k, "expected a list of command lines");
+            for (const json& j : v) {
+                if (!j.is_string()) bad(k, "expected a list of command lines");
+                st.started.push_back(j.get<std::string>());
+            }
+        } else {
+            bad("section", "unknown key \"" + k + "\"");
+        }
+    }
+}
+
+void saveProcess(json& section, const Machine& m) {
+    const ProcessState& st = *m.processes;
+    if (st.list.empty() && st.ended.empty() && st.started.empty()) return;
+    section = json::object();
+    json list = json::array(), ended = json::array();
+    for (auto& p : st.list) list.push_back(processJson(*p, false));
+    for (auto& p : st.ended) ended.push_back(processJson(*p, true));
+    section["list"] = list;
+    if (!st.started.empty()) section["started"] = st.started;
+    if (!st.ended.empty()) section["ended"] = ended;
+}
+
+void showProcess(std::ostream& out, const Machine& m) {
+    const ProcessState& st = *m.processes;
+    if (!st.list.empty()) {
+        out << "Processes:\n";
+        for (auto& p : st.list) {
+            out << "  " << p->id << " " << p->name << ", " << p->threads << " thread" << (p->threads == 1 ? "" : "s")
+                << ", priority " << p->priority;
+            if (p->isProtected) out << ", protected";
+            out << "\n";
+        }
+    }
+    if (!st.ended.empty()) {
+        out << "Processes ended:\n";
+        for (auto& p : st.ended) out << "  " << p->id << " " << p->name << ", exit code " << p->exitCode << "\n";
+    }
+    if (!st.started.empty()) {
+        out << "Programs started:\n";
+        for (auto& s : st.started) out << "  " << s << "\n";
+    }
+}
 
 }  // namespace winsim
