@@ -557,8 +557,14 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
     if (r == ERROR_FILE_NOT_FOUND) return fail(ERROR_INVALID_HANDLE);
     if (r != ERROR_SUCCESS) return fail(r);
     if (p.status & PRINTER_STATUS_PENDING_DELETION) return fail(ERROR_PRINTER_DELETED);
-    // A held printer with jobs cannot be deleted; otherwise it is marked
-    // for deletion and goes once its jobs and open handles are gone.
+    // NT does not delete a printer at once: it marks it "pending deletion",
+    // from then on leaves it out of EnumPrinters and refuses to open it by
+    // name, while handles already open keep working (its jobs can still be
+    // cancelled or restarted, but the printer cannot be held). The printer
+    // goes when its last job is gone and its last handle is closed; with
+    // the caller's handle still open that is at the earliest at
+    // ClosePrinter. A held (paused) printer with jobs cannot be deleted:
+    // ERROR_ACCESS_DENIED.
     if ((p.status & PRINTER_STATUS_PAUSED) && !extraOrDefault(p.name).jobs.empty()) return fail(ERROR_ACCESS_DENIED);
     if ((r = setStatusBits(p.name, PRINTER_STATUS_PENDING_DELETION, 0))) return fail(r);
     return TRUE;
