@@ -82,6 +82,14 @@ TEST_F(Dde, ConnectToAnotherServiceFails) {
     EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NO_CONV_ESTABLISHED);
 }
 
+TEST_F(Dde, NullNamesMatchAnyServiceAndTopic) {
+    HCONV c = DdeConnect(inst, nullptr, nullptr, nullptr);
+    EXPECT_NE(c, nullptr);
+    EXPECT_TRUE(DdeDisconnect(c));
+    EXPECT_EQ(DdeCreateStringHandleA(inst, "PROGMAN", CP_WINUNICODE), nullptr) << "the A call takes ANSI text";
+    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_INVALIDPARAMETER);
+}
+
 TEST_F(Dde, InvalidInstanceIsRefused) {
     EXPECT_EQ(DdeCreateStringHandleA(inst + 100, "PROGMAN", CP_WINANSI), nullptr);
     EXPECT_EQ(DdeGetLastError(inst + 100), (UINT)DMLERR_INVALIDPARAMETER);

@@ -123,6 +123,19 @@ TEST_F(Printers, EnumIntoALargerBufferPacksStringsAtItsEnd) {
     EXPECT_TRUE(big.guardIntact());
 }
 
+TEST_F(Printers, EnumByThisMachinesNameListsLocalPrinters) {
+    addPrinter("Alpha", "NP1");
+    DWORD needed = 0, count = 0xdeadbeef;
+    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\varden1", 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_GT(needed, 0u);
+    EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(count, 0u) << "no printer connections on this machine";
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\OTHER", 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+}
+
 TEST_F(Printers, EnumRejectsOtherLevelsAndNullCounters) {
     DWORD needed = 0, count = 0;
     SetLastError(0xdeadbeef);

@@ -400,7 +400,10 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
     if (Level != 2) return fail(ERROR_INVALID_LEVEL);
     if (DWORD e = checkOutput(pPrinterEnum, cbBuf, pcbNeeded, pcReturned)) return fail(e);
     std::vector<SpoolPrinter> all, shown;
-    if ((Flags & PRINTER_ENUM_LOCAL) && isLocalServer(Name)) {
+    // Local printers: PRINTER_ENUM_LOCAL, or PRINTER_ENUM_NAME naming this
+    // machine (a null name is this machine). Connections and the network
+    // hold nothing on the simulated machine.
+    if ((Flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_NAME)) && isLocalServer(Name)) {
         if (DWORD r = spoolerPrinters(all)) return fail(r);
         // Printers pending deletion are no longer listed.
         for (auto& p : all)
