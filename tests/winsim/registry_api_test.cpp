@@ -1,5 +1,6 @@
 // Conformance tests of the registry functions, grouped per function.
 #include "winsim/core/machine.h"
+#include "winsim/processes/perfdata.h"
 #include "winsim/registry/state.h"
 
 #include <gtest/gtest.h>
@@ -710,6 +711,21 @@ TEST_F(Reg, ConnectRegistryLocalAndRemote) {
     h = kJunkKey;
     EXPECT_EQ(RegConnectRegistryA("\\\\OTHERBOX", HKEY_LOCAL_MACHINE, &h), ERROR_BAD_NETPATH);
     EXPECT_EQ(h, kJunkKey);
+}
+
+TEST_F(Reg, PerformanceDataQueriesGoToTheProcessFamily) {
+    // Whatever the performance-data provider answers reaches the caller
+    // unchanged, with the same buffer and size.
+    BYTE viaRegistry[64], direct[64];
+    memset(viaRegistry, 0xaa, sizeof viaRegistry);
+    memset(direct, 0xaa, sizeof direct);
+    DWORD cbReg = sizeof viaRegistry, cbDirect = sizeof direct, typeReg = kSentinel, typeDirect = kSentinel;
+    LONG viaResult = RegQueryValueExA(HKEY_PERFORMANCE_DATA, "Global", nullptr, &typeReg, viaRegistry, &cbReg);
+    LONG directResult = winsim::queryPerformanceData("Global", &typeDirect, direct, &cbDirect);
+    EXPECT_EQ(viaResult, directResult);
+    EXPECT_EQ(cbReg, cbDirect);
+    EXPECT_EQ(typeReg, typeDirect);
+    EXPECT_EQ(memcmp(viaRegistry, direct, sizeof direct), 0);
 }
 
 TEST_F(Reg, PerformanceDataIsNotAnOrdinaryKey) {
