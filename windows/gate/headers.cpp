@@ -1,10 +1,5 @@
-// Compiles against the real Windows headers: every header the program uses.
-#include <windows.h>
-#include <ddeml.h>
-#include <shellapi.h>
-#include <winperf.h>
-#include <winspool.h>
-#include <winsvc.h>
-#include <winver.h>
+// The compile gate for Windows: our declarations checked against the real
+// Windows headers (see gate.h), plus a program that runs on Windows.
+#include "gate.h"
 
 int main() { return GetVersion() == 0; }

@@ -1,8 +1,388 @@
+// winsim: prepares and inspects simulated machine images.
+#include "winsim/dde/state.h"
+#include "winsim/files/reboot.h"
+#include "winsim/files/state.h"
 #include "winsim/image/image.h"
+#include "winsim/image/newmachine.h"
+#include "winsim/image/regfile.h"
+#include "winsim/processes/state.h"
+#include "winsim/registry/state.h"
+#include "winsim/security/state.h"
+#include "winsim/services/state.h"
+#include "winsim/spooler/state.h"
+#include "winsim/system/state.h"
+#include "winsim/ui/state.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const char* kUsage =
+    "usage: winsim COMMAND ...\n"
+    "  new DIR --os nt351|nt350|nt31|win95|nt40 --arch x86|alpha|mips [--user admin|user]\n"
+    "          [--version MAJOR.MINOR] [--build N] [--disk-free LETTER=BYTES ...]\n"
+    "                         create a machine with Windows installed\n"
+    "  show DIR               a readable summary of the machine\n"
+    "  reg export DIR [KEY]   the registry (or one key's tree) as REGEDIT4 text\n"
+    "  reg import DIR FILE    merge a REGEDIT4 file into the machine's registry\n"
+    "  reboot DIR             carry out what was scheduled for the next start\n"
+    "  diff DIR1 DIR2         differences in registry, files and machine state\n"
+    "Each command takes --help.\n";
+
+int usage(const char* text, int code) {
+    (code == 0 ? std::cout : std::cerr) << text;
+    return code;
+}
+
+bool wantsHelp(int argc, char** argv) {
+    for (int i = 0; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) return true;
+    return false;
+}
+
+// Loads `dir` as the process-wide machine.
+winsim::Machine& open(const fs::path& dir) {
+    auto m = winsim::loadImage(dir);
+    return winsim::install(std::move(m));
+}
+
+void dropWorkingCopy() { winsim::discardWorkingCopy(winsim::machine()); }
+
+int cmdNew(int argc, char** argv) {
+    const char* help =
+        "usage: winsim new DIR --os nt351|nt350|nt31|win95|nt40 --arch x86|alpha|mips [--user admin|user]\n"
+        "                  [--version MAJOR.MINOR] [--build N] [--disk-free LETTER=BYTES ...]\n"
+        "Creates DIR holding a machine with Windows installed in its classic places.\n"
+        "--version and --build pose any version word; --disk-free sets a drive's free space.\n";
+    if (wantsHelp(argc, argv)) return usage(help, 0);
+    if (argc < 1) return usage(help, 2);
+    fs::path dir = argv[0];
+    winsim::NewMachineOptions opt;
+    bool haveOs = false, haveArch = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--os") {
+            opt.os = value();
+            haveOs = true;
+        } else if (a == "--arch") {
+            opt.arch = value();
+            haveArch = true;
+        } else if (a == "--user") {
+            std::string u = value();
+            if (u != "admin" && u != "user") throw std::invalid_argument("--user must be admin or user");
+            opt.admin = u == "admin";
+        } else if (a == "--version") {
+            std::string v = value();
+            int major = 0, minor = 0;
+            char extra;
+            if (std::sscanf(v.c_str(), "%d.%d%c", &major, &minor, &extra) != 2 || major < 0 || major > 255 ||
+                minor < 0 || minor > 255)
+                throw std::invalid_argument("--version wants MAJOR.MINOR, e.g. 3.51");
+            opt.major = major;
+            opt.minor = minor;
+        } else if (a == "--build") {
+            std::string v = value();
+            char* end = nullptr;
+            long b = std::strtol(v.c_str(), &end, 10);
+            if (*end || b < 0 || b > 0x7fff) throw std::invalid_argument("--build wants a number 0..32767");
+            opt.build = (int)b;
+        } else if (a == "--disk-free") {
+            std::string v = value();
+            char* end = nullptr;
+            if (v.size() < 3 || v[1] != '=' || !std::isalpha((unsigned char)v[0]))
+                throw std::invalid_argument("--disk-free wants LETTER=BYTES");
+            unsigned long long bytes = std::strtoull(v.c_str() + 2, &end, 10);
+            if (*end) throw std::invalid_argument("--disk-free wants LETTER=BYTES");
+            opt.diskFree[(char)std::toupper((unsigned char)v[0])] = bytes;
+        } else {
+            throw std::invalid_argument("unknown option " + a);
+        }
+    }
+    if (!haveOs || !haveArch) return usage(help, 2);
+    if (fs::exists(dir) && !fs::is_empty(dir)) {
+        std::cerr << "winsim new: " << dir.string() << " already exists and is not empty\n";
+        return 1;
+    }
+    fs::path scratch = fs::absolute(dir).parent_path() / (".winsim-new-" + std::to_string(::getpid()));
+    fs::remove_all(scratch);
+    try {
+        auto m = winsim::newMachine(opt, scratch);
+        auto& live = winsim::install(std::move(m));
+        if (fs::exists(dir)) fs::remove(dir);
+        winsim::saveImage(live, dir);
+    } catch (...) {
+        fs::remove_all(scratch);
+        throw;
+    }
+    fs::remove_all(scratch);
+    return 0;
+}
+
+void showCore(std::ostream& out, const winsim::Machine& m) {
+    out << "Windows " << (m.os.isNT() ? "NT " : "") << m.os.major << "." << (m.os.minor < 10 ? "0" : "")
+        << m.os.minor << " build " << m.os.build << " (" << m.os.arch << "), version word 0x" << std::hex
+        << m.os.versionWord() << std::dec << "\n";
+    out << "computer " << m.computerName << ", Windows directory " << m.windowsDir << ", system directory "
+        << m.systemDir << ", current directory " << m.currentDir << "\n";
+    out << "drives:\n";
+    for (auto& [l, d] : m.drives)
+        out << "  " << l << ": " << d.type << ", " << d.free << " of " << d.total << " bytes free"
+            << (d.fat ? ", FAT" : "") << "\n";
+    out << "clock: " << m.tickMs << " ms since start\n";
+    if (!m.faults.empty()) {
+        out << "faults:\n";
+        for (auto& f : m.faults)
+            out << "  " << f.call << (f.target.empty() ? "" : " on " + f.target) << ": call " << f.nth << " fails"
+                << (f.times == 0 ? " and every later one" : f.times > 1 ? " and the next " + std::to_string(f.times - 1) : "")
+                << " with error " << f.error << "\n";
+    }
+}
+
+int cmdShow(int argc, char** argv) {
+    const char* help = "usage: winsim show DIR\nA readable summary of the machine image in DIR.\n";
+    if (wantsHelp(argc, argv)) return usage(help, 0);
+    if (argc != 1) return usage(help, 2);
+    auto& m = open(argv[0]);
+    std::ostream& out = std::cout;
+    showCore(out, m);
+    winsim::showRegistry(out, m);
+    winsim::showSystem(out, m);
+    winsim::showFile(out, m);
+    winsim::showSecurity(out, m);
+    winsim::showService(out, m);
+    winsim::showProcess(out, m);
+    winsim::showSpooler(out, m);
+    winsim::showDde(out, m);
+    winsim::showUi(out, m);
+    dropWorkingCopy();
+    return 0;
+}
+
+int cmdReg(int argc, char** argv) {
+    const char* help =
+        "usage: winsim reg export DIR [KEY]\n"
+        "       winsim reg import DIR FILE\n"
+        "export prints the registry (or KEY's tree) as REGEDIT4 text; import merges FILE into it.\n";
+    if (wantsHelp(argc, argv)) return usage(help, 0);
+    if (argc < 2) return usage(help, 2);
+    std::string verb = argv[0];
+    if (verb == "export" && (argc == 2 || argc == 3)) {
+        auto& m = open(argv[1]);
+        std::cout << winsim::exportRegistry(m, argc == 3 ? argv[2] : "");
+        dropWorkingCopy();
+        return 0;
+    }
+    if (verb == "import" && argc == 3) {
+        std::ifstream in(argv[2], std::ios::binary);
+        if (!in) {
+            std::cerr << "winsim reg import: cannot read " << argv[2] << "\n";
+            return 1;
+        }
+        std::stringstream ss;
+        ss << in.rdbuf();
+        auto& m = open(argv[1]);
+        try {
+            winsim::importRegistry(m, ss.str(), argv[2]);
+        } catch (...) {
+            dropWorkingCopy();
+            throw;
+        }
+        winsim::saveImage(m, argv[1]);
+        return 0;
+    }
+    return usage(help, 2);
+}
+
+int cmdReboot(int argc, char** argv) {
+    const char* help =
+        "usage: winsim reboot DIR\n"
+        "Restarts the machine: carries out the renames and deletions scheduled for the next start\n"
+        "(PendingFileRenameOperations on NT, wininit.ini on Windows 95), then clears them.\n";
+    if (wantsHelp(argc, argv)) return usage(help, 0);
+    if (argc != 1) return usage(help, 2);
+    auto& m = open(argv[0]);
+    for (const std::string& line : winsim::rebootMachine(m)) std::cout << line << "\n";
+    winsim::saveImage(m, argv[0]);
+    return 0;
+}
+
+// --- diff -----------------------------------------------------------------
+
+void flatten(const json& j, const std::string& path, std::map<std::string, std::string>& out) {
+    if (j.is_object()) {
+        for (auto& [k, v] : j.items()) flatten(v, path.empty() ? k : path + "." + k, out);
+    } else if (j.is_array()) {
+        for (std::size_t i = 0; i < j.size(); ++i) flatten(j[i], path + "[" + std::to_string(i) + "]", out);
+    } else {
+        out[path] = j.dump();
+    }
+}
+
+// Splits REGEDIT4 text into key -> its value lines.
+std::map<std::string, std::vector<std::string>> regBlocks(const std::string& text) {
+    std::map<std::string, std::vector<std::string>> blocks;
+    std::istringstream in(text);
+    std::string line, key, pending;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') {
+            key = line;
+            blocks[key];
+            continue;
+        }
+        if (key.empty() || line.empty()) continue;
+        pending += line;
+        if (pending.back() == '\\') {
+            pending.pop_back();
+            continue;
+        }
+        blocks[key].push_back(pending);
+        pending.clear();
+    }
+    return blocks;
+}
+
+struct FileInfo {
+    std::uintmax_t size;
+    std::size_t hash;
+};
+
+std::map<std::string, FileInfo> fileTree(const winsim::Machine& m) {
+    std::map<std::string, FileInfo> files;
+    for (auto& [letter, d] : m.drives) {
+        if (!fs::is_directory(d.host)) continue;
+        for (auto it = fs::recursive_directory_iterator(d.host); it != fs::recursive_directory_iterator(); ++it) {
+            std::string rel = fs::relative(it->path(), d.host).string();
+            for (auto& c : rel)
+                if (c == '/') c = '\\';
+            std::string name = std::string(1, letter) + ":\\" + rel;
+            if (it->is_directory()) {
+                files[name + "\\"] = {0, 0};
+            } else if (it->is_regular_file()) {
+                std::ifstream in(it->path(), std::ios::binary);
+                std::stringstream ss;
+                ss << in.rdbuf();
+                files[name] = {it->file_size(), std::hash<std::string>{}(ss.str())};
+            }
+        }
+    }
+    return files;
+}
+
+int cmdDiff(int argc, char** argv) {
+    const char* help =
+        "usage: winsim diff DIR1 DIR2\n"
+        "Lists what differs between two machine images: machine state (services, processes, spooler,\n"
+        "Program Manager, ...), registry keys and values, and files. Exit code 0 when they are the same,\n"
+        "1 when they differ.\n";
+    if (wantsHelp(argc, argv)) return usage(help, 0);
+    if (argc != 2) return usage(help, 2);
+    std::map<std::string, std::string> ja, jb;
+    std::map<std::string, std::vector<std::string>> ra, rb;
+    std::map<std::string, FileInfo> fa, fb;
+    for (int i = 0; i < 2; ++i) {
+        auto& m = open(argv[i]);
+        auto& jm = i == 0 ? ja : jb;
+        flatten(json::parse(winsim::machineJsonText(m)), "", jm);
+        (i == 0 ? ra : rb) = regBlocks(winsim::exportRegistry(m, ""));
+        (i == 0 ? fa : fb) = fileTree(m);
+        dropWorkingCopy();
+    }
+    int differences = 0;
+    auto& out = std::cout;
+    for (auto& [k, v] : ja) {
+        auto it = jb.find(k);
+        if (it == jb.end()) {
+            out << "- state " << k << " = " << v << "\n";
+            ++differences;
+        } else if (it->second != v) {
+            out << "~ state " << k << ": " << v << " -> " << it->second << "\n";
+            ++differences;
+        }
+    }
+    for (auto& [k, v] : jb)
+        if (!ja.count(k)) {
+            out << "+ state " << k << " = " << v << "\n";
+            ++differences;
+        }
+    for (auto& [k, lines] : ra) {
+        auto it = rb.find(k);
+        if (it == rb.end()) {
+            out << "- key " << k << "\n";
+            ++differences;
+            continue;
+        }
+        std::multiset<std::string> a(lines.begin(), lines.end()), b(it->second.begin(), it->second.end());
+        for (auto& l : a)
+            if (!b.count(l)) {
+                out << "- value " << k << " " << l << "\n";
+                ++differences;
+            }
+        for (auto& l : b)
+            if (!a.count(l)) {
+                out << "+ value " << k << " " << l << "\n";
+                ++differences;
+            }
+    }
+    for (auto& [k, lines] : rb)
+        if (!ra.count(k)) {
+            out << "+ key " << k << "\n";
+            for (auto& l : lines) out << "+ value " << k << " " << l << "\n";
+            ++differences;
+        }
+    for (auto& [k, info] : fa) {
+        auto it = fb.find(k);
+        if (it == fb.end()) {
+            out << "- file " << k << "\n";
+            ++differences;
+        } else if (it->second.size != info.size || it->second.hash != info.hash) {
+            out << "~ file " << k << " (" << info.size << " -> " << it->second.size << " bytes)\n";
+            ++differences;
+        }
+    }
+    for (auto& [k, info] : fb)
+        if (!fa.count(k)) {
+            out << "+ file " << k << "\n";
+            ++differences;
+        }
+    return differences ? 1 : 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    std::fprintf(stderr, "usage: winsim new|show|reg|reboot|diff ...\n");
-    return 2;
+    if (argc < 2) return usage(kUsage, 2);
+    std::string cmd = argv[1];
+    try {
+        if (cmd == "--help" || cmd == "-h" || cmd == "help") return usage(kUsage, 0);
+        if (cmd == "new") return cmdNew(argc - 2, argv + 2);
+        if (cmd == "show") return cmdShow(argc - 2, argv + 2);
+        if (cmd == "reg") return cmdReg(argc - 2, argv + 2);
+        if (cmd == "reboot") return cmdReboot(argc - 2, argv + 2);
+        if (cmd == "diff") return cmdDiff(argc - 2, argv + 2);
+    } catch (const winsim::ImageError& e) {
+        std::cerr << "winsim " << cmd << ": " << e.what() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "winsim " << cmd << ": " << e.what() << "\n";
+        return 1;
+    }
+    std::cerr << "winsim: unknown command '" << cmd << "'\n";
+    return usage(kUsage, 2);
 }

@@ -1,0 +1,250 @@
+#include "winsim/image/newmachine.h"
+
+#include "winsim/image/regfile.h"
+#include "winsim/security/state.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace winsim {
+
+namespace {
+
+struct OsPreset {
+    const char* name;
+    Platform platform;
+    int major, minor, build;
+};
+
+const OsPreset kPresets[] = {
+    {"nt351", Platform::NT, 3, 51, 1057},
+    {"nt350", Platform::NT, 3, 50, 807},
+    {"nt31", Platform::NT, 3, 10, 528},
+    {"win95", Platform::Win95, 4, 0, 950},
+    {"nt40", Platform::NT, 4, 0, 1381},
+};
+
+const OsPreset* findPreset(const std::string& os) {
+    for (const auto& p : kPresets)
+        if (os == p.name) return &p;
+    return nullptr;
+}
+
+// Host path of a Windows path on one of the machine's drives.
+fs::path hostPath(const Machine& m, const std::string& winPath) {
+    fs::path p = m.drives.at((char)std::toupper((unsigned char)winPath[0])).host;
+    std::size_t start = 3;
+    while (start < winPath.size()) {
+        std::size_t bs = winPath.find('\\', start);
+        if (bs == std::string::npos) bs = winPath.size();
+        if (bs > start) p /= winPath.substr(start, bs - start);
+        start = bs + 1;
+    }
+    return p;
+}
+
+void putDir(const Machine& m, const std::string& winPath) { fs::create_directories(hostPath(m, winPath)); }
+
+// Writes a small file of our own, creating its directories.
+void putFile(const Machine& m, const std::string& winPath, const std::string& content) {
+    fs::path p = hostPath(m, winPath);
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+std::string escapeReg(const std::string& s) {
+    std::string r;
+    for (char c : s) {
+        if (c == '\\' || c == '"') r += '\\';
+        r += c;
+    }
+    return r;
+}
+
+// hex(7) text of a REG_MULTI_SZ value.
+std::string multiSz(const std::vector<std::string>& items) {
+    std::string bytes;
+    for (auto& i : items) {
+        bytes += i;
+        bytes += '\0';
+    }
+    bytes += '\0';
+    std::string r = "hex(7):";
+    char buf[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", (unsigned char)bytes[i]);
+        if (i) r += ",";
+        r += buf;
+    }
+    return r;
+}
+
+std::string driverEnvironment(const Machine& m) {
+    if (m.os.platform == Platform::Win95) return "Windows 4.0";
+    if (m.os.arch == "alpha") return "Windows NT Alpha_AXP";
+    if (m.os.arch == "mips") return "Windows NT R4000";
+    return "Windows NT x86";
+}
+
+std::string driverSubdir(const Machine& m) {
+    if (m.os.arch == "alpha") return "W32ALPHA";
+    if (m.os.arch == "mips") return "W32MIPS";
+    return "W32X86";
+}
+
+std::string distributionDir(const Machine& m) {
+    if (m.os.platform == Platform::Win95) return "E:\\WIN95";
+    if (m.os.arch == "alpha") return "E:\\ALPHA";
+    if (m.os.arch == "mips") return "E:\\MIPS";
+    return "E:\\I386";
+}
+
+std::string registryText(const Machine& m) {
+    const bool nt = m.os.isNT();
+    const std::string print = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print";
+    std::string t = "REGEDIT4\n\n";
+    auto key = [&](const std::string& k) { t += "[" + k + "]\n"; };
+    auto sz = [&](const std::string& n, const std::string& v) {
+        t += (n.empty() ? std::string("@") : "\"" + escapeReg(n) + "\"") + "=\"" + escapeReg(v) + "\"\n";
+    };
+    auto end = [&] { t += "\n"; };
+
+    key(print + "\\Monitors\\Local Port");
+    sz("Driver", nt ? "localmon.dll" : "spoolss.dll");
+    end();
+    key(print + "\\Monitors\\Local Port\\Ports");
+    end();
+    key(print + "\\Environments\\" + driverEnvironment(m) + "\\Drivers");
+    end();
+    key(print + "\\Environments\\" + driverEnvironment(m) + "\\Print Processors\\winprint");
+    sz("Driver", "winprint.dll");
+    end();
+    key(print + "\\Printers");
+    end();
+    if (nt) {
+        key("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+        t += "\"BootExecute\"=" + multiSz({"autocheck autochk *"}) + "\n";
+        end();
+        key("HKEY_LOCAL_MACHINE\\SYSTEM\\Setup");
+        sz("WinntPath", distributionDir(m));
+        end();
+        key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+        sz("CurrentVersion", std::to_string(m.os.major) + "." + std::to_string(m.os.minor));
+        sz("CurrentBuildNumber", std::to_string(m.os.build));
+        sz("SystemRoot", m.windowsDir);
+        end();
+        key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib");
+        t += "\"Last Counter\"=dword:00000326\n\"Last Help\"=dword:00000327\n";
+        end();
+        key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009");
+        t += "\"Counters\"=" +
+             multiSz({"1", "1847", "2", "System", "4", "Memory", "6", "% Processor Time", "230", "Process", "232",
+                      "Thread", "238", "Processor", "680", "Thread Count", "682", "Priority Base", "684",
+                      "Elapsed Time", "784", "ID Process", "786", "Creating Process ID"}) +
+             "\n";
+        t += "\"Help\"=" + multiSz({"3", "The System object type.", "231", "A process is a running program."}) + "\n";
+        end();
+        for (const char* svc : {"Spooler", "LanmanServer", "LanmanWorkstation", "EventLog"}) {
+            key(std::string("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\") + svc);
+            t += "\"Start\"=dword:00000002\n\"Type\"=dword:00000010\n";
+            end();
+        }
+    } else {
+        key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+        sz("VersionNumber", "4.00.950");
+        sz("SystemRoot", m.windowsDir);
+        end();
+        key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup");
+        sz("SourcePath", distributionDir(m) + "\\");
+        end();
+    }
+    key("HKEY_CURRENT_USER\\Software\\Microsoft");
+    end();
+    key("HKEY_CURRENT_USER\\Control Panel\\Desktop");
+    sz("Wallpaper", "(None)");
+    end();
+    return t;
+}
+
+void installFiles(Machine& m) {
+    const bool nt = m.os.isNT();
+    const std::string sys = m.systemDir;
+    const std::string marker = "simulated module\n";
+    for (const char* f : {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "winspool.drv", "version.dll",
+                          "shell32.dll", "spoolss.dll"})
+        putFile(m, sys + "\\" + f, marker);
+    if (nt) {
+        for (const char* f : {"localmon.dll", "winprint.dll", "spoolss.exe", "services.exe", "winlogon.exe"})
+            putFile(m, sys + "\\" + f, marker);
+        putDir(m, sys + "\\spool\\PRINTERS");
+        putDir(m, sys + "\\spool\\DRIVERS\\" + driverSubdir(m));
+        putFile(m, m.windowsDir + "\\progman.exe", marker);
+        putFile(m, m.windowsDir + "\\winhelp.exe", marker);
+        putFile(m, sys + "\\winhlp32.exe", marker);
+        putFile(m, m.windowsDir + "\\write.exe", marker);
+    } else {
+        putFile(m, m.windowsDir + "\\progman.exe", marker);
+        putFile(m, m.windowsDir + "\\winhelp.exe", marker);
+        putFile(m, m.windowsDir + "\\winhlp32.exe", marker);
+        putFile(m, m.windowsDir + "\\write.exe", marker);
+        putFile(m, m.windowsDir + "\\COMMAND\\extract.exe", marker);
+        putFile(m, m.windowsDir + "\\win.ini", "[windows]\nload=\nrun=\n");
+        putFile(m, m.windowsDir + "\\system.ini", "[boot]\nshell=Explorer.exe\n");
+    }
+    // The Windows distribution: the PostScript driver modules it carries.
+    const std::string dist = distributionDir(m);
+    if (nt) {
+        putFile(m, dist + "\\pscript.dll", "PostScript driver module\n");
+        putFile(m, dist + "\\pscrptui.dll", "PostScript driver user interface\n");
+        putFile(m, dist + "\\pscript.hlp", "PostScript driver help\n");
+    } else {
+        putFile(m, dist + "\\win95_02.cab", "cabinet: pscript.drv\n");
+    }
+}
+
+}  // namespace
+
+bool knownOs(const std::string& os) { return findPreset(os) != nullptr; }
+
+std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path& driveRoot) {
+    const OsPreset* preset = findPreset(opt.os);
+    if (!preset) throw std::invalid_argument("unknown --os '" + opt.os + "' (nt351, nt350, nt31, win95, nt40)");
+    if (opt.arch != "x86" && opt.arch != "alpha" && opt.arch != "mips")
+        throw std::invalid_argument("unknown --arch '" + opt.arch + "' (x86, alpha, mips)");
+    OsInfo os;
+    os.platform = preset->platform;
+    os.major = opt.major.value_or(preset->major);
+    os.minor = opt.minor.value_or(preset->minor);
+    os.build = opt.build.value_or(preset->build);
+    os.arch = opt.arch;
+    auto m = makeBareMachine(os, driveRoot / "C");
+    m->environment["PROCESSOR_ARCHITECTURE"] = opt.arch;
+
+    Drive e;
+    e.letter = 'E';
+    e.host = fs::absolute(driveRoot / "E");
+    fs::create_directories(e.host);
+    e.type = "cdrom";
+    e.total = 650ull * 1024 * 1024;
+    e.free = 0;
+    m->drives['E'] = e;
+    for (auto& [letter, bytes] : opt.diskFree) {
+        char l = (char)std::toupper((unsigned char)letter);
+        auto it = m->drives.find(l);
+        if (it == m->drives.end()) throw std::invalid_argument(std::string("--disk-free: no drive ") + l + ":");
+        it->second.free = bytes;
+        if (it->second.total < bytes) it->second.total = bytes;
+    }
+
+    installFiles(*m);
+    importRegistry(*m, registryText(*m), "default registry");
+    setUserKind(*m, opt.admin);
+    return m;
+}
+
+}  // namespace winsim
