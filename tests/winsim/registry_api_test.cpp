@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -417,6 +418,38 @@ TEST_F(Reg, EnumKeyReindexesAfterDeletion) {
     ASSERT_EQ(RegEnumKeyA(h, 2, name, sizeof name), ERROR_SUCCESS);
     EXPECT_STREQ(name, "d");
     EXPECT_EQ(RegEnumKeyA(h, 3, name, sizeof name), ERROR_NO_MORE_ITEMS);
+    RegCloseKey(h);
+}
+
+TEST_F(Reg, EnumKeyAnyOrderOfIndexesAgreesWithForwardWalk) {
+    HKEY h = create(HKEY_LOCAL_MACHINE, "E");
+    char name[16];
+    for (int i = 0; i < 50; ++i) {
+        std::snprintf(name, sizeof name, "k%02d", (i * 37) % 50);
+        RegCloseKey(create(h, name));
+    }
+    std::vector<std::string> forward;
+    for (DWORD i = 0; RegEnumKeyA(h, i, name, sizeof name) == ERROR_SUCCESS; ++i) forward.push_back(name);
+    ASSERT_EQ(forward.size(), 50u);
+    for (std::size_t i = 0; i < forward.size(); ++i) {
+        char want[32];
+        std::snprintf(want, sizeof want, "k%02zu", i);
+        EXPECT_EQ(forward[i], want);
+    }
+    // Backwards, and jumping about, give the same names.
+    for (DWORD i = 50; i-- > 0;) {
+        ASSERT_EQ(RegEnumKeyA(h, i, name, sizeof name), ERROR_SUCCESS);
+        EXPECT_EQ(forward[i], name);
+    }
+    for (DWORD i : {7u, 48u, 3u, 25u, 26u, 0u, 49u}) {
+        ASSERT_EQ(RegEnumKeyA(h, i, name, sizeof name), ERROR_SUCCESS);
+        EXPECT_EQ(forward[i], name);
+    }
+    // A key added mid-walk shifts the later indexes.
+    ASSERT_EQ(RegEnumKeyA(h, 10, name, sizeof name), ERROR_SUCCESS);
+    RegCloseKey(create(h, "k10a"));
+    ASSERT_EQ(RegEnumKeyA(h, 11, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "k10a");
     RegCloseKey(h);
 }
 

@@ -559,7 +559,7 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 }
 
 LONG WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
-    if (LONG e = (LONG)injectedFault("RegConnectRegistryA", lpMachineName ? lpMachineName : "")) return e;
+    if (LONG e = fault("RegConnectRegistryA", hKey)) return e;
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     if (lpMachineName && *lpMachineName) {
         std::string_view name(lpMachineName);
