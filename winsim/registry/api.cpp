@@ -47,17 +47,6 @@ bool isPerfData(HKEY h) {
 
 bool isStringType(DWORD t) { return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ; }
 
-std::shared_ptr<RegKey> sharedOf(RegKey* k) {
-    RegistryState& r = reg();
-    if (!k->parent) {
-        for (auto* root : {&r.localMachine, &r.currentUser, &r.users})
-            if (root->get() == k) return *root;
-        return nullptr;
-    }
-    auto it = k->parent->subkeys.find(k->name);
-    return it == k->parent->subkeys.end() ? nullptr : it->second;
-}
-
 // The key behind an open or predefined handle. HKEY_CLASSES_ROOT is
 // HKEY_LOCAL_MACHINE\SOFTWARE\Classes, created when missing.
 LONG resolve(HKEY h, RegKey*& key, REGSAM& access) {
@@ -127,7 +116,7 @@ HKEY newHandle(RegKey* key, REGSAM access) {
     }
     std::uintptr_t h = r.nextHandle;
     r.nextHandle += 4;
-    r.handles.emplace(h, RegistryState::Open{sharedOf(key), access, 1});
+    r.handles.emplace(h, RegistryState::Open{key->shared_from_this(), access, 1});
     if (win95()) r.sharedHandles[key] = h;
     return (HKEY)h;
 }
