@@ -728,6 +728,63 @@ TEST_F(Reg, InjectedFaultsNameTheFunctionAndKey) {
     RegCloseKey(h);
 }
 
+TEST_F(Reg, EveryFunctionAsksForFaultsUnderItsOwnName) {
+    auto& m = winsim::machine();
+    HKEY h = create(HKEY_CURRENT_USER, "F");
+    setSz(h, "v", "1");
+    RegCloseKey(create(h, "sub"));
+    m.callCounts.clear();
+    HKEY o;
+    char buf[32];
+    DWORD cch = sizeof buf, cb = sizeof buf;
+    LONG lcb = sizeof buf;
+    RegOpenKeyA(HKEY_CURRENT_USER, "F", &o);
+    RegCloseKey(o);
+    RegOpenKeyExA(HKEY_CURRENT_USER, "F", 0, KEY_READ, &o);
+    RegCloseKey(o);
+    RegCreateKeyA(h, "c1", &o);
+    RegCloseKey(o);
+    RegCreateKeyExA(h, "c2", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &o, nullptr);
+    RegCloseKey(o);
+    RegQueryValueA(h, nullptr, buf, &lcb);
+    RegQueryValueExA(h, "v", nullptr, nullptr, (BYTE*)buf, &cb);
+    RegSetValueA(h, nullptr, REG_SZ, "x", 1);
+    RegSetValueExA(h, "w", 0, REG_SZ, (const BYTE*)"x", 2);
+    RegEnumKeyA(h, 0, buf, sizeof buf);
+    RegEnumKeyExA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
+    cch = sizeof buf;
+    RegEnumValueA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
+    RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+    RegDeleteKeyA(h, "c1");
+    RegDeleteValueA(h, "w");
+    RegConnectRegistryA(nullptr, HKEY_LOCAL_MACHINE, &o);
+    for (const char* name : {"RegOpenKeyA", "RegOpenKeyExA", "RegCreateKeyA", "RegCreateKeyExA", "RegQueryValueA",
+                             "RegQueryValueExA", "RegSetValueA", "RegSetValueExA", "RegEnumKeyA", "RegEnumKeyExA",
+                             "RegEnumValueA", "RegQueryInfoKeyA", "RegDeleteKeyA", "RegDeleteValueA",
+                             "RegConnectRegistryA"}) {
+        auto it = m.callCounts.find(name);
+        ASSERT_NE(it, m.callCounts.end()) << name;
+        EXPECT_EQ(it->second, 1u) << name;
+    }
+    EXPECT_EQ(m.callCounts["RegCloseKey"], 4u);
+    RegCloseKey(h);
+}
+
+TEST_F(Reg, FaultTargetsAreFullPathsThroughHandles) {
+    HKEY h = create(HKEY_CLASSES_ROOT, ".txt");
+    winsim::machine().faults.push_back(
+        {"RegSetValueExA", 1, 0, ERROR_WRITE_PROTECT, "hkey_local_machine\\software\\classes\\.TXT"});
+    winsim::machine().faults.push_back(
+        {"RegDeleteKeyA", 1, 0, ERROR_BUSY, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt\\Sub"});
+    EXPECT_EQ(RegSetValueExA(h, "v", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_WRITE_PROTECT);
+    RegCloseKey(create(h, "Sub"));
+    RegCloseKey(create(h, "Other"));
+    EXPECT_EQ(RegDeleteKeyA(h, "Sub\\\\"), ERROR_BUSY);
+    EXPECT_EQ(RegDeleteKeyA(h, "Other"), ERROR_SUCCESS);
+    RegCloseKey(h);
+}
+
 // --- HKEY_PERFORMANCE_DATA and RegConnectRegistryA ---------------------------
 
 TEST_F(Reg, ConnectRegistryLocalAndRemote) {
