@@ -10,6 +10,13 @@
 //  - a leading backslash in a subkey name is accepted (NT: ERROR_BAD_PATHNAME);
 //  - an invalid key handle gives ERROR_BADKEY (NT: ERROR_INVALID_HANDLE).
 // Errors are returned as the LONG result; the last error is left alone.
+// HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\SOFTWARE\Classes; the first use of
+// it creates that key when the machine lacks it (every real machine has it).
+// Creating or deleting a subkey needs no right on the parent handle (NT opens
+// the subkey relative to it); setting, deleting, querying and enumerating
+// need KEY_SET_VALUE, KEY_QUERY_VALUE or KEY_ENUMERATE_SUB_KEYS on the handle.
+// HKEY_PERFORMANCE_DATA answers RegQueryValueExA (through the processes
+// family) and RegCloseKey; other calls on it fail with ERROR_INVALID_HANDLE.
 // Every function first asks injectedFault() with its own name and the full
 // path of the key it works on (HKEY_LOCAL_MACHINE\...).
 #include "winsim/processes/perfdata.h"
