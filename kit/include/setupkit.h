@@ -76,6 +76,27 @@ BOOL WINAPI FIsValidDrive(INT nDrive);
 LONG WINAPI LcbFreeDrive(INT nDrive);
 BOOL WINAPI FGetLocalHardDrivesList(LPCSTR szList);
 
+/* Hooks for the host that runs the program (the Linux host of the
+   simulated machine) and for tests. */
+/* Answers a message box through the active front-end and logs it
+   ("box <caption>: <text>"); returns the button chosen (IDOK, ...). */
+int WINAPI KitMessageBox(LPCSTR szText, LPCSTR szCaption, UINT uType);
+/* TRUE: MessageBoxA reaches KitMessageBox (the host connected them), so the
+   kit shows its own boxes with MessageBoxA. FALSE (default): the kit hands
+   its boxes to the front-end directly. */
+void WINAPI KitRouteMessageBoxes(BOOL fViaMessageBoxA);
+/* Log lines for what the machine reports: kind "program" (text = command
+   line) and "reboot"; other kinds are ignored. */
+void WINAPI KitLogEvent(LPCSTR szKind, LPCSTR szText);
+/* Writes "exit <code>" to the log once (later calls do nothing) and
+   closes the log. */
+void WINAPI KitLogExit(UINT uCode);
+/* The front-end options, one per line, for --help texts. */
+LPCSTR WINAPI KitUsage(void);
+/* Forgets every symbol, the INF, the copy list, the dialog stack, the
+   front-end and the log: the kit as before InitializeFrame. */
+void WINAPI KitReset(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,10 +1,138 @@
-// Image section of the files family (nothing kept yet).
+// Image section of the files family: per-file metadata keyed by Windows
+// path, e.g. {"C:\\WINNT35\\system32\\vrdpsmon.dll": {"in_use": "loaded",
+// "version": "1.2.0.0", "attributes": ["readonly"]}}, and, for FAT drives,
+// "fat_order": the entries in the order the machine wrote them.
 #include "winsim/files/state.h"
+
+#include "winsim/files/ops.h"
+#include "winsim/image/image.h"
+
+#include <algorithm>
+#include <ostream>
 
 namespace winsim {
 
-void loadFile(const nlohmann::json&, Machine&) {}
-void saveFile(nlohmann::json&, const Machine&) {}
-void showFile(std::ostream&, const Machine&) {}
+namespace {
+
+struct AttrName {
+    const char* name;
+    DWORD bit;
+};
+const AttrName kAttrs[] = {
+    {"readonly", FILE_ATTRIBUTE_READONLY}, {"hidden", FILE_ATTRIBUTE_HIDDEN},
+    {"system", FILE_ATTRIBUTE_SYSTEM},     {"directory", FILE_ATTRIBUTE_DIRECTORY},
+    {"archive", FILE_ATTRIBUTE_ARCHIVE},   {"normal", FILE_ATTRIBUTE_NORMAL},
+    {"temporary", FILE_ATTRIBUTE_TEMPORARY},
+};
+
+[[noreturn]] void bad(const std::string& what) { throw ImageError("machine.json", 0, "files: " + what); }
+
+bool looksLikePath(const std::string& k) { return k.size() >= 3 && k[1] == ':' && k[2] == '\\'; }
+
+}  // namespace
+
+void loadFile(const nlohmann::json& section, Machine& m) {
+    m.files = std::make_unique<FileState>();
+    if (section.is_null()) return;
+    if (!section.is_object()) bad("expected an object of paths");
+    for (auto& [key, v] : section.items()) {
+        if (key == "fat_order") {
+            if (!v.is_array()) bad("fat_order: expected an array of paths");
+            for (auto& p : v) {
+                if (!p.is_string()) bad("fat_order: expected an array of paths");
+                m.files->fatOrder[p.get<std::string>()] = m.files->nextFatOrder++;
+            }
+            continue;
+        }
+        if (!looksLikePath(key)) bad("\"" + key + "\" is not a full Windows path");
+        if (!v.is_object()) bad("\"" + key + "\": expected an object");
+        FileMeta f;
+        if (auto it = v.find("in_use"); it != v.end() && !it->is_null()) {
+            std::string u = it->is_string() ? it->get<std::string>() : "?";
+            if (u == "loaded")
+                f.inUse = InUse::Loaded;
+            else if (u == "open")
+                f.inUse = InUse::Open;
+            else if (u != "none")
+                bad("\"" + key + "\": in_use must be \"loaded\", \"open\" or \"none\"");
+        }
+        if (auto it = v.find("version"); it != v.end() && !it->is_null()) {
+            if (!it->is_string()) bad("\"" + key + "\": version must be a string");
+            f.version = it->get<std::string>();
+        }
+        if (auto it = v.find("attributes"); it != v.end() && !it->is_null()) {
+            if (!it->is_array()) bad("\"" + key + "\": attributes must be an array of names");
+            DWORD a = 0;
+            for (auto& n : *it) {
+                std::string name = n.is_string() ? n.get<std::string>() : "?";
+                bool known = false;
+                for (auto& an : kAttrs)
+                    if (iequals(an.name, name)) a |= an.bit, known = true;
+                if (!known) bad("\"" + key + "\": unknown attribute \"" + name + "\"");
+            }
+            f.attributes = a;
+        }
+        m.files->meta[key] = f;
+    }
+}
+
+void saveFile(nlohmann::json& section, const Machine& m) {
+    if (!m.files || (m.files->meta.empty() && m.files->fatOrder.empty())) return;
+    section = nlohmann::json::object();
+    for (auto& [path, f] : m.files->meta) {
+        nlohmann::json j = nlohmann::json::object();
+        if (f.inUse == InUse::Loaded) j["in_use"] = "loaded";
+        if (f.inUse == InUse::Open) j["in_use"] = "open";
+        if (!f.version.empty()) j["version"] = f.version;
+        if (f.attributes) {
+            nlohmann::json names = nlohmann::json::array();
+            for (auto& an : kAttrs)
+                if (*f.attributes & an.bit) names.push_back(an.name);
+            j["attributes"] = names;
+        }
+        section[path] = j;
+    }
+    if (!m.files->fatOrder.empty()) {
+        std::vector<std::pair<std::uint64_t, std::string>> order;
+        for (auto& [path, n] : m.files->fatOrder) order.emplace_back(n, path);
+        std::sort(order.begin(), order.end());
+        nlohmann::json a = nlohmann::json::array();
+        for (auto& [n, path] : order) a.push_back(path);
+        section["fat_order"] = a;
+    }
+}
+
+void showFile(std::ostream& out, const Machine& m) {
+    out << "Drives:\n";
+    for (auto& [letter, d] : m.drives)
+        out << "  " << letter << ": " << d.type << (d.fat ? " FAT" : "") << ", " << d.free << " of " << d.total
+            << " bytes free\n";
+    bool any = false;
+    for (auto& [path, f] : m.files->meta) {
+        if (f.inUse == InUse::None) continue;
+        if (!any) out << "Files in use:\n";
+        any = true;
+        out << "  " << path << " (" << (f.inUse == InUse::Loaded ? "loaded" : "open") << ")\n";
+    }
+    std::size_t versions = 0, attributes = 0;
+    for (auto& [path, f] : m.files->meta) {
+        versions += !f.version.empty();
+        attributes += f.attributes.has_value();
+    }
+    if (versions || attributes)
+        out << "File records: " << versions << " with a version, " << attributes << " with attributes\n";
+    if (&m == &machine()) {
+        Machine& mm = machine();
+        if (m.os.isNT()) {
+            auto pending = pendingRenames();
+            if (!pending.empty()) out << "Pending file rename operations:\n";
+            for (auto& [s, d] : pending) out << "  " << s << " -> " << (d.empty() ? "(delete)" : d) << "\n";
+        } else {
+            auto lines = wininitRenames(mm);
+            if (!lines.empty()) out << "wininit.ini [rename]:\n";
+            for (auto& [k, v] : lines) out << "  " << k << "=" << v << "\n";
+        }
+    }
+}
 
 }  // namespace winsim

@@ -1,16 +1,39 @@
 // State of the files family of the simulated machine, and how it is read
 // from and written to a machine image.
+//
+// The files themselves live in the drives' host folders; this state keeps
+// what a host file cannot carry: Windows attributes, the version resource
+// (for VerInstallFile), whether another process has the file in use, and
+// on FAT drives the order in which directory entries were written.
 #pragma once
 
 #include "winsim/core/machine.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <iosfwd>
+#include <map>
+#include <optional>
+#include <string>
 
 namespace winsim {
 
+enum class InUse { None, Loaded, Open };
+
+struct FileMeta {
+    InUse inUse = InUse::None;
+    std::string version;                // "1.2.0.0"; empty = none recorded
+    std::optional<DWORD> attributes;    // absent = the default for the kind of entry
+};
+
 struct FileState {
+    // Keyed by the normalised Windows path ("C:\WINNT35\system32\x.dll").
+    std::map<std::string, FileMeta, CaseLess> meta;
+    // FAT drives: sequence number of each entry written by the machine;
+    // entries without one count as written before, in name order.
+    std::map<std::string, std::uint64_t, CaseLess> fatOrder;
+    std::uint64_t nextFatOrder = 1;
 };
 
 // Reads this family's section of machine.json (null when absent).

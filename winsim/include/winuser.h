@@ -53,6 +53,41 @@ typedef struct tagMSG {
 #define SW_RESTORE         9
 #define SW_SHOWDEFAULT     10
 
+#define WM_CREATE  0x0001
+#define WM_SETTEXT 0x000C
+#define WS_OVERLAPPED       0x00000000L
+#define WS_POPUP            0x80000000L
+#define WS_CHILD            0x40000000L
+#define WS_VISIBLE          0x10000000L
+#define WS_CAPTION          0x00C00000L
+#define WS_SYSMENU          0x00080000L
+#define WS_THICKFRAME       0x00040000L
+#define WS_MINIMIZEBOX      0x00020000L
+#define WS_MAXIMIZEBOX      0x00010000L
+#define WS_OVERLAPPEDWINDOW (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
+#define CW_USEDEFAULT       ((int)0x80000000)
+
+typedef struct tagWNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+} WNDCLASSA, *PWNDCLASSA, *LPWNDCLASSA;
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA *lpWndClass);
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam);
+BOOL WINAPI DestroyWindow(HWND hWnd);
+BOOL WINAPI IsWindow(HWND hWnd);
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);

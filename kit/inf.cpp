@@ -1,0 +1,174 @@
+// INF reader: parses our classic-style INF text into sections of keyed
+// lines of fields, with case-insensitive section and key look-up.
+//
+//   ; comment
+//   [Section Name]
+//   key = field1, field2, "quoted, field", ...
+//
+// Malformed input is refused with the line and the reason.
+#include "internal.h"
+
+namespace kit {
+
+std::string lowerAscii(std::string_view s) {
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
+    return r;
+}
+
+const InfSection* Inf::section(std::string_view name) const {
+    auto it = bySection.find(lowerAscii(name));
+    return it == bySection.end() ? nullptr : &sections[it->second];
+}
+
+const InfLine* Inf::line(const InfSection& s, std::string_view key) const {
+    auto it = s.byKey.find(lowerAscii(key));
+    return it == s.byKey.end() ? nullptr : &lines[it->second];
+}
+
+std::string_view Inf::field(const InfLine& l, unsigned n) const {
+    if (n == 0) return strings[l.key];
+    if (n > l.fieldCount) return {};
+    return strings[fields[l.firstField + n - 1]];
+}
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Scans one item (key or field) starting at `pos`. Stops before `stop`,
+// ';' (comment) or the end of the line. Returns false with `why` set on a
+// malformed item.
+bool scanItem(std::string_view text, std::size_t& pos, char stop, std::string& item, std::string& why) {
+    item.clear();
+    while (pos < text.size() && isBlank(text[pos])) ++pos;
+    if (pos < text.size() && text[pos] == '"') {
+        ++pos;
+        for (;;) {
+            if (pos >= text.size()) {
+                why = "unterminated quoted text";
+                return false;
+            }
+            char c = text[pos++];
+            if (c == '"') {
+                if (pos < text.size() && text[pos] == '"') {  // "" stands for one quote
+                    item += '"';
+                    ++pos;
+                    continue;
+                }
+                break;
+            }
+            item += c;
+        }
+        while (pos < text.size() && isBlank(text[pos])) ++pos;
+        if (pos < text.size() && text[pos] != stop && text[pos] != ';') {
+            why = "unexpected text after a closing quote";
+            return false;
+        }
+        return true;
+    }
+    std::size_t start = pos;
+    while (pos < text.size() && text[pos] != stop && text[pos] != ';') {
+        if (text[pos] == '"') {
+            why = "a quote inside an unquoted field";
+            return false;
+        }
+        ++pos;
+    }
+    item = std::string(trim(text.substr(start, pos - start)));
+    return true;
+}
+
+std::uint32_t addString(Inf& inf, std::string s) {
+    inf.strings.push_back(std::move(s));
+    return (std::uint32_t)(inf.strings.size() - 1);
+}
+
+}  // namespace
+
+bool parseInf(std::string_view text, Inf& inf, InfError& err) {
+    auto fail = [&](int line, std::string why) {
+        err.line = line;
+        err.reason = std::move(why);
+        return false;
+    };
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    int lineNo = 0;
+    InfSection* cur = nullptr;
+    std::size_t at = 0;
+    std::string item, why;
+    while (at < text.size()) {
+        std::size_t nl = text.find('\n', at);
+        std::string_view raw = text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
+        at = nl == std::string_view::npos ? text.size() : nl + 1;
+        ++lineNo;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        if (raw.find('\0') != std::string_view::npos) return fail(lineNo, "a NUL character in the text");
+        std::string_view s = trim(raw);
+        if (s.empty() || s[0] == ';') continue;
+        if (s[0] == '[') {
+            std::size_t close = s.find(']');
+            if (close == std::string_view::npos) return fail(lineNo, "section header without ']'");
+            std::string_view rest = trim(s.substr(close + 1));
+            if (!rest.empty() && rest[0] != ';') return fail(lineNo, "unexpected text after the section header");
+            std::string_view name = trim(s.substr(1, close - 1));
+            if (name.empty()) return fail(lineNo, "empty section name");
+            std::string lname = lowerAscii(name);
+            auto [it, fresh] = inf.bySection.emplace(lname, (std::uint32_t)inf.sections.size());
+            if (!fresh)
+                return fail(lineNo, "section [" + std::string(name) + "] appears twice (first at line " +
+                                        std::to_string(inf.sections[it->second].lineNo) + ")");
+            inf.sections.push_back({});
+            cur = &inf.sections.back();
+            cur->name = std::string(name);
+            cur->lineNo = lineNo;
+            continue;
+        }
+        if (!cur) return fail(lineNo, "a line outside any section");
+        std::size_t pos = 0;
+        if (!scanItem(s, pos, '=', item, why)) return fail(lineNo, why);
+        if (pos >= s.size() || s[pos] != '=') return fail(lineNo, "missing '=' after the key");
+        if (item.empty()) return fail(lineNo, "empty key");
+        ++pos;
+        InfLine line{};
+        line.lineNo = (std::uint32_t)lineNo;
+        std::string lkey = lowerAscii(item);
+        line.key = addString(inf, item);
+        line.firstField = (std::uint32_t)inf.fields.size();
+        // Fields: comma-separated up to the end or a comment.
+        std::string_view afterEq = trim(s.substr(pos));
+        if (!afterEq.empty() && afterEq[0] != ';') {
+            for (;;) {
+                if (!scanItem(s, pos, ',', item, why)) return fail(lineNo, why);
+                inf.fields.push_back(addString(inf, item));
+                ++line.fieldCount;
+                if (pos < s.size() && s[pos] == ',') {
+                    ++pos;
+                    continue;
+                }
+                break;  // end of line or comment
+            }
+        }
+        auto [kit, fresh] = cur->byKey.emplace(std::move(lkey), (std::uint32_t)inf.lines.size());
+        if (!fresh)
+            return fail(lineNo, "key \"" + inf.strings[line.key] + "\" appears twice in [" + cur->name +
+                                    "] (first at line " + std::to_string(inf.lines[kit->second].lineNo) + ")");
+        cur->lines.push_back((std::uint32_t)inf.lines.size());
+        inf.lines.push_back(line);
+    }
+    return true;
+}
+
+std::unique_ptr<Inf>& currentInf() {
+    static std::unique_ptr<Inf> inf;
+    return inf;
+}
+
+}  // namespace kit

@@ -1,0 +1,90 @@
+// Error and status reporting: the non-fatal message box, the two fatal
+// reporters with their error page, and the modeless status page.
+#include "setup/setup.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "pages/pages.h"
+#include "toolkit/toolkit.h"
+
+#define ERROR_DIALOG 2300
+#define STATUS_DIALOG 7804
+
+// One-shot guards: once a fatal report has shown its page, a second entry
+// (from a toolkit failure on the way out) ends the process at once.
+static BOOL FailureShown;
+static BOOL ToolkitErrorShown;
+
+void ShowSetupMessage(LPCSTR caption, LPCSTR format, ...)
+{
+    char text[MESSAGE_BUFFER_SIZE];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    MessageBoxA(NULL, text, caption, MB_OK);
+}
+
+// Shows the error page (ErrorText already set) until it is left with
+// cancel or continue, then pops it.
+static void RunErrorPage(LPCSTR text)
+{
+    char event[TK_EVENT_CAPACITY];
+    for (;;) {
+        if (text != NULL)
+            FSetSymbolValue("ErrorText", text);
+        TkRunDialog(TK_DIALOG_LIBRARY, ERROR_DIALOG, "FErrorDlgProc", 0, "", event, sizeof event);
+        INT eventClass = ClassifyEvent(event);
+        if (eventClass == EVENT_CANCEL || eventClass == EVENT_CONTINUE)
+            break;
+    }
+    TkPopDialogs(1);
+}
+
+void FailSetup(LPCSTR format, ...)
+{
+    FSetSymbolValue("ErrorText", "Unexpected or Unknown Error");
+    if (!FailureShown) {
+        FailureShown = TRUE;
+        char text[MESSAGE_BUFFER_SIZE];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        FSetSymbolValue("ErrorText", text);
+        TkPopAllDialogs();
+        RunErrorPage(NULL);
+    }
+    TkEndSetup();
+    ExitProcess(0);
+}
+
+void ShowToolkitError(INT code)
+{
+    if (!ToolkitErrorShown) {
+        ToolkitErrorShown = TRUE;
+        TkPopAllDialogs();
+        char text[MESSAGE_BUFFER_SIZE];
+        snprintf(text, sizeof text, "Error code = %d", (int)code);
+        RunErrorPage(text);
+    }
+    TkEndSetup();
+    ExitProcess(0);
+}
+
+HCURSOR OpenStatusPage(LPCSTR header, LPCSTR message)
+{
+    HCURSOR previous = TkWaitCursor();
+    TkSetSymbol("StatusHeader", header);
+    TkSetSymbol("StatusMessage", message);
+    char event[TK_EVENT_CAPACITY];
+    TkRunDialog(TK_DIALOG_LIBRARY, STATUS_DIALOG, "FStatusDlgProc", 0, "", event, sizeof event);
+    return previous;
+}
+
+void CloseStatusPage(HCURSOR previousCursor)
+{
+    TkPopDialogs(1);
+    TkRestoreCursor(previousCursor);
+}

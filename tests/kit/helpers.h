@@ -1,0 +1,48 @@
+// Shared helpers of the kit tests: temporary folders, host files and a
+// fresh simulated machine with the kit reset.
+#pragma once
+
+#include "winsim/core/machine.h"
+
+#include <setupkit.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace kittest {
+
+inline std::filesystem::path tempDir(const std::string& name) {
+    auto p = std::filesystem::temp_directory_path() / ("kit-test-" + name);
+    std::filesystem::remove_all(p);
+    std::filesystem::create_directories(p);
+    return p;
+}
+
+inline void writeFile(const std::filesystem::path& p, const std::string& text) {
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A bare NT 3.51 machine whose drive C: lives in a fresh folder, and the
+// kit as before InitializeFrame.
+inline winsim::Machine& freshMachine(const std::string& name) {
+    KitReset();
+    winsim::OsInfo os;
+    return winsim::install(winsim::makeBareMachine(os, tempDir(name) / "c"));
+}
+
+// Starts the frame with a command line (a writable copy is made).
+inline INT startFrame(std::string cmd) {
+    return InitializeFrame(cmd.data());
+}
+
+}  // namespace kittest

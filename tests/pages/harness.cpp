@@ -1,0 +1,1 @@
+#include "setup/harness.cpp"

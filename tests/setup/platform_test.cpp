@@ -1,0 +1,301 @@
+// Platform detection, the processor, the directories of the setup state,
+// start-up refusals and the end steps of WinMain.
+#include <gtest/gtest.h>
+
+#include "setup/harness.h"
+#include "setup/setup.h"
+
+using harness::ChildResult;
+using harness::Harness;
+
+namespace {
+
+// Welcome, then removal chosen on the installation-type page: the shortest
+// run that passes every start-up step.
+const char* const kToRemoval =
+    "100 CONTINUE\n"
+    "800 CONTINUE ButtonChecked=3\n";
+
+// Runs WinMain and reports the setup state afterwards.
+ChildResult runAndReport(Harness& h, const std::string& answers) {
+    return h.run(answers,
+                 [](LPSTR commandLine) {
+                     int code = WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
+                     harness::report("code=%d", code);
+                     harness::report("win95=%d", ::Setup.IsWindows95);
+                     harness::report("nt35=%d", ::Setup.IsNT35);
+                     harness::report("nt31=%d", ::Setup.IsNT31);
+                     harness::report("cpu=%s", ::Setup.IsAlpha ? "alpha" : ::Setup.IsMips ? "mips" : ::Setup.IsX86 ? "x86" : "none");
+                     harness::report("cpuflags=%d", ::Setup.IsAlpha + ::Setup.IsMips + ::Setup.IsX86);
+                     harness::report("system=%s", ::Setup.SystemDir);
+                     harness::report("windows=%s", ::Setup.WindowsDir);
+                     harness::report("driver=%s", ::Setup.DriverDir);
+                     harness::report("root=%s", ::Setup.InstallRoot);
+                     harness::report("copysource=%s", ::Setup.CopySourceDir);
+                     harness::report("help=%s %s", ::Setup.HelpProgram ? ::Setup.HelpProgram : "",
+                                     ::Setup.HelpFile ? ::Setup.HelpFile : "");
+                     harness::report("type=%d", ::Setup.InstallType);
+                     return code;
+                 },
+                 false);
+}
+
+bool contains(const std::vector<int>& v, int x) {
+    for (int i : v)
+        if (i == x) return true;
+    return false;
+}
+
+// --- Version words --------------------------------------------------------
+
+struct VersionCase {
+    const char* name;
+    winsim::OsInfo os;
+    bool served;
+    bool warning;  // the version warning page (2100) comes first
+    int nt35, nt31, win95;
+};
+
+class VersionWords : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(VersionWords, DetectionAndPages) {
+    const VersionCase& c = GetParam();
+    Harness h(c.os);
+    h.setInf(harness::sampleInf());
+    std::string answers = "100 CONTINUE\n";
+    if (c.warning) answers += "2100 CONTINUE\n";
+    answers += c.served ? "800 CONTINUE ButtonChecked=3\n" : "2000 CONTINUE\n";
+    ChildResult r = runAndReport(h, answers);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("code"), "0");
+    EXPECT_EQ(r.value("nt35"), std::to_string(c.nt35));
+    EXPECT_EQ(r.value("nt31"), std::to_string(c.nt31));
+    EXPECT_EQ(r.value("win95"), std::to_string(c.win95));
+    std::vector<int> pages = r.pages();
+    EXPECT_EQ(contains(pages, 2100), c.warning);
+    EXPECT_EQ(contains(pages, 800), c.served);
+    EXPECT_EQ(contains(pages, 2000), !c.served);
+    EXPECT_TRUE(r.hasLine("exit 0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Platforms, VersionWords,
+    ::testing::Values(VersionCase{"nt351_1057", harness::nt(3, 51, 1057), true, false, 1, 0, 0},
+                      VersionCase{"nt351_1056", harness::nt(3, 51, 1056), false, false, 0, 0, 0},
+                      VersionCase{"nt350_807", harness::nt(3, 50, 807), true, false, 1, 0, 0},
+                      VersionCase{"nt350_806", harness::nt(3, 50, 806), false, false, 0, 0, 0},
+                      VersionCase{"nt31", harness::nt(3, 10, 528), true, false, 0, 1, 0},
+                      VersionCase{"nt31_minor1", harness::nt(3, 1, 511), true, false, 0, 1, 0},
+                      VersionCase{"nt31_minor199", harness::nt(3, 199, 511), true, true, 0, 1, 0},
+                      VersionCase{"nt3_20", harness::nt(3, 20, 600), false, false, 0, 0, 0},
+                      VersionCase{"nt40", harness::nt(4, 0, 1381), false, false, 0, 0, 0},
+                      VersionCase{"nt352", harness::nt(3, 52, 1100), false, true, 0, 0, 0},
+                      VersionCase{"nt450", harness::nt(4, 50, 1100), true, true, 1, 0, 0},
+                      VersionCase{"win95", harness::win95(), true, false, 0, 0, 1}),
+    [](const ::testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.name); });
+
+TEST(VersionWarning, ExitEndsSetup) {
+    Harness h(harness::nt(3, 52, 1100));
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, "100 CONTINUE\n2100 EXIT\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.value("code"), "");  // WinMain never returned
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 2100}));
+}
+
+// --- Processor -------------------------------------------------------------
+
+struct ProcessorCase {
+    const char* arch;
+    const char* expected;
+};
+
+class Processor : public ::testing::TestWithParam<ProcessorCase> {};
+
+TEST_P(Processor, ArchitectureSetsExactlyOneFlag) {
+    Harness h(harness::nt351(GetParam().arch));
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, kToRemoval);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("cpu"), GetParam().expected);
+    EXPECT_EQ(r.value("cpuflags"), "1");
+    EXPECT_EQ(r.value("help"), "winhlp32.exe vrdpsmon.hlp");
+}
+
+INSTANTIATE_TEST_SUITE_P(Architectures, Processor,
+                         ::testing::Values(ProcessorCase{"alpha", "alpha"}, ProcessorCase{"ALPHA", "alpha"},
+                                           ProcessorCase{"Alpha", "alpha"}, ProcessorCase{"mips", "mips"},
+                                           ProcessorCase{"MIPS", "mips"}, ProcessorCase{"x86", "x86"},
+                                           ProcessorCase{"PPC", "x86"}, ProcessorCase{"alphax", "x86"},
+                                           ProcessorCase{"AVeryLongProcessorName", "x86"}));
+
+TEST(ProcessorVariable, UnsetCountsAsX86) {
+    Harness h(harness::nt351("x86"));
+    h.machine().environment.erase("PROCESSOR_ARCHITECTURE");
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, kToRemoval);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("cpu"), "x86");
+}
+
+TEST(ProcessorVariable, Windows95IsX86WithoutLooking) {
+    Harness h(harness::win95());
+    h.machine().environment["PROCESSOR_ARCHITECTURE"] = "mips";
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, kToRemoval);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("cpu"), "x86");
+    EXPECT_EQ(r.value("help"), "winhelp.exe vrdpsmw4.hlp");
+}
+
+// --- Directories -------------------------------------------------------------
+
+TEST(Directories, FilledFromTheMachine) {
+    Harness h(harness::nt351());
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, kToRemoval);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("system"), h.machine().systemDir);
+    EXPECT_EQ(r.value("windows"), h.machine().windowsDir);
+    EXPECT_EQ(r.value("root"), "C:\\win32app\\vrdpsmon");
+    EXPECT_EQ(r.value("copysource"), "C:\\dist\\");
+    EXPECT_NE(r.value("driver"), "");
+}
+
+TEST(Directories, RootOfWindowsLosesBackslashAndRootFollowsSystemDrive) {
+    Harness h(harness::nt351());
+    h.addDrive('D', 100u * 1024 * 1024);
+    h.machine().windowsDir = "D:\\";
+    h.machine().systemDir = "D:\\system32";
+    std::filesystem::create_directories(h.host("D:\\system32"));
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, kToRemoval);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("windows"), "D:");
+    EXPECT_EQ(r.value("root"), "D:\\win32app\\vrdpsmon");
+}
+
+// --- Refusals and fatal start-up errors -------------------------------------
+
+TEST(StartUp, MissingInfEndsOnTheToolkitErrorPage) {
+    Harness h(harness::nt351());
+    ChildResult r = runAndReport(h, "2300 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.value("code"), "");
+    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
+    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
+}
+
+TEST(StartUp, MalformedInfEndsOnTheToolkitErrorPage) {
+    Harness h(harness::nt351());
+    h.setInf("[PPD Files\nx = \"unterminated\n");
+    ChildResult r = runAndReport(h, "2300 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
+    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
+}
+
+TEST(StartUp, NotAdministratorNeverReachesTheInstallationType) {
+    Harness h(harness::nt351(), false);
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, "100 CONTINUE\n2400 BACK\n2400 CANCEL\n2400 EXIT\n2400 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.value("code"), "");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 2400, 2400, 2400, 2400}));
+}
+
+TEST(StartUp, Windows95MakesNoAdministratorCheck) {
+    Harness h(harness::win95(), false);
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, kToRemoval);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800}));
+}
+
+TEST(StartUp, UnsupportedPlatformRunsTheEndSteps) {
+    Harness h(harness::nt(4, 0, 1381));
+    h.setInf(harness::sampleInf());
+    ChildResult r = runAndReport(h, "100 CONTINUE\n2000 BACK\n2000 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.value("code"), "0");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 2000, 2000}));
+    EXPECT_TRUE(r.lines("reboot").empty());
+}
+
+// --- Restart ----------------------------------------------------------------
+
+TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
+    Harness h(harness::nt351());
+    h.setInf(harness::sampleInf());
+    ChildResult r = h.run("", [](LPSTR) {
+        ::Setup.IsWindows95 = FALSE;
+        BOOL ok = PrepareReboot();
+        harness::report("ok=%d", ok);
+        harness::report("pending=%d", ::Setup.RebootPending);
+        return 0;
+    });
+    EXPECT_EQ(r.value("ok"), "1");
+    EXPECT_EQ(r.value("pending"), "1");
+    EXPECT_TRUE(r.lines("reboot").empty());  // only prepared
+
+    ChildResult full = h.run(
+        kToRemoval,
+        [](LPSTR commandLine) {
+            // The restart page would prepare it; here the end steps see it.
+            ::Setup.RebootPending = TRUE;
+            return WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
+        },
+        false);
+    EXPECT_EQ(full.exitCode, 0);
+    EXPECT_EQ(full.lines("reboot").size(), 1u);
+}
+
+TEST(Restart, Windows95RestartsAtOnce) {
+    Harness h(harness::win95());
+    ChildResult r = h.run("", [](LPSTR) {
+        ::Setup.IsWindows95 = TRUE;
+        BOOL ok = PrepareReboot();
+        harness::report("ok=%d", ok);
+        harness::report("pending=%d", ::Setup.RebootPending);
+        return 0;
+    });
+    EXPECT_EQ(r.value("ok"), "1");
+    EXPECT_EQ(r.value("pending"), "0");
+    EXPECT_EQ(r.lines("reboot").size(), 1u);
+}
+
+TEST(Restart, FailedRequestShowsTheWarningBox) {
+    Harness h(harness::nt351());
+    h.setInf(harness::sampleInf());
+    h.machine().faults.push_back(winsim::Fault{"ExitWindowsEx", 1, 0, ERROR_ACCESS_DENIED, ""});
+    ChildResult r = h.run(
+        kToRemoval,
+        [](LPSTR commandLine) {
+            ::Setup.RebootPending = TRUE;
+            return WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
+        },
+        false);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.hasLine("box Reboot Required: Unable to reboot automatically.  Please reboot manually."));
+}
+
+TEST(StartProgram, RecordsTheCommandLine) {
+    Harness h(harness::nt351());
+    ChildResult r = h.run("", [](LPSTR) {
+        harness::report("ok=%d", StartProgram("C:\\WINNT35\\system32\\winhlp32.exe vrdpsmon.hlp", "C:\\"));
+        return 0;
+    });
+    EXPECT_EQ(r.value("ok"), "1");
+    EXPECT_TRUE(r.hasLine("program C:\\WINNT35\\system32\\winhlp32.exe vrdpsmon.hlp"));
+}
+
+TEST(Status, StsSucceededLooksAtTheLowBits) {
+    EXPECT_TRUE(stsSucceeded(STS_DONE));
+    EXPECT_FALSE(stsSucceeded(STS_FAILED));
+    EXPECT_TRUE(stsSucceeded(3));
+    EXPECT_TRUE(stsSucceeded(0x11));
+    EXPECT_FALSE(stsSucceeded(0));
+    EXPECT_FALSE(stsSucceeded(7));
+}
+
+}  // namespace

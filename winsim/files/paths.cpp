@@ -1,0 +1,315 @@
+#include "winsim/files/paths.h"
+
+#include <atomic>
+#include <cctype>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace winsim {
+
+namespace {
+
+const char kHiddenPrefix[] = ".winsim~";
+
+bool invalidNameChar(unsigned char c) {
+    return c < 32 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|';
+}
+
+// Splits the part of a path below its drive into components, resolving "."
+// and ".." onto `parts` (which holds the base directory's components).
+DWORD applyComponents(std::string_view rest, std::vector<std::string>& parts, bool allowWildcards,
+                      bool& wildcard, bool& trailing) {
+    std::vector<std::string> raw;
+    std::string cur;
+    for (char c : rest) {
+        if (c == '\\') {
+            if (!cur.empty()) raw.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    trailing = !rest.empty() && rest.back() == '\\';
+    if (!cur.empty()) raw.push_back(cur);
+    wildcard = false;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        std::string comp = raw[i];
+        bool allDots = comp.find_first_not_of('.') == std::string::npos;
+        if (allDots) {
+            if (comp.size() == 2) {
+                if (!parts.empty()) parts.pop_back();
+            }
+            continue;  // "." and runs of three or more dots name the directory itself
+        }
+        // Windows drops trailing dots and spaces from a name.
+        while (!comp.empty() && (comp.back() == '.' || comp.back() == ' ')) comp.pop_back();
+        if (comp.empty()) continue;
+        bool last = i + 1 == raw.size();
+        for (unsigned char c : comp) {
+            if (invalidNameChar(c)) return ERROR_INVALID_NAME;
+            if (c == '*' || c == '?') {
+                if (!allowWildcards || !last) return ERROR_INVALID_NAME;
+                wildcard = true;
+            }
+        }
+        parts.push_back(comp);
+    }
+    return 0;
+}
+
+// Components of the machine's current directory on `drive` (empty = root).
+std::vector<std::string> currentParts(const Machine& m, char drive) {
+    std::vector<std::string> parts;
+    const std::string& cd = m.currentDir;
+    if (cd.size() < 2 || cd[1] != ':' || (char)std::toupper((unsigned char)cd[0]) != drive) return parts;
+    bool w, t;
+    applyComponents(std::string_view(cd).substr(2), parts, false, w, t);
+    return parts;
+}
+
+char currentDrive(const Machine& m) {
+    const std::string& cd = m.currentDir;
+    if (cd.size() >= 2 && cd[1] == ':') return (char)std::toupper((unsigned char)cd[0]);
+    return 'C';
+}
+
+// Parses `path` into its drive letter (as written) and components.
+DWORD parse(const Machine& m, std::string_view path, char& driveAsWritten, std::vector<std::string>& parts,
+            bool allowWildcards, bool& wildcard, bool& trailing) {
+    if (path.empty()) return ERROR_PATH_NOT_FOUND;
+    if (path.size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    std::string s(path);
+    for (auto& c : s)
+        if (c == '/') c = '\\';
+    if (s.size() >= 2 && s[0] == '\\' && s[1] == '\\') return ERROR_BAD_NETPATH;
+    std::string_view rest;
+    parts.clear();
+    if (s.size() >= 2 && s[1] == ':') {
+        if (!std::isalpha((unsigned char)s[0])) return ERROR_INVALID_NAME;
+        driveAsWritten = s[0];
+        char drive = (char)std::toupper((unsigned char)s[0]);
+        rest = std::string_view(s).substr(2);
+        if (rest.empty() || rest[0] != '\\') parts = currentParts(m, drive);
+    } else {
+        driveAsWritten = currentDrive(m);
+        rest = s;
+        if (s[0] != '\\') parts = currentParts(m, driveAsWritten);
+    }
+    DWORD e = applyComponents(rest, parts, allowWildcards, wildcard, trailing);
+    if (e) return e;
+    std::size_t len = 3;
+    for (auto& p : parts) len += p.size() + 1;
+    if (len > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    return 0;
+}
+
+std::string joinWin(char drive, const std::vector<std::string>& parts) {
+    std::string r;
+    r += drive;
+    r += ":\\";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i) r += '\\';
+        r += parts[i];
+    }
+    return r;
+}
+
+}  // namespace
+
+bool isHiddenHostName(std::string_view name) { return name.substr(0, sizeof(kHiddenPrefix) - 1) == kHiddenPrefix; }
+
+std::string ResolvedPath::parentWinPath() const {
+    if (parts.size() <= 1) return std::string(1, drive) + ":\\";
+    std::vector<std::string> p(parts.begin(), parts.end() - 1);
+    return joinWin(drive, p);
+}
+
+std::string findHostEntry(const fs::path& dir, std::string_view name, bool* blocked) {
+    if (blocked) *blocked = false;
+    std::error_code ec;
+    // Fast path: the name as written.
+    fs::path exact = dir / std::string(name);
+    auto st = fs::symlink_status(exact, ec);
+    if (!ec && fs::exists(st)) {
+        if (fs::is_regular_file(st) || fs::is_directory(st)) return std::string(name);
+        if (blocked) *blocked = true;
+        return {};
+    }
+    std::string found;
+    bool foundBlocked = false;
+    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::string n = it->path().filename().string();
+        if (!iequals(n, name) || isHiddenHostName(n)) continue;
+        auto s = it->symlink_status(ec);
+        if (ec) break;
+        if (fs::is_regular_file(s) || fs::is_directory(s)) {
+            if (found.empty() || n < found) found = n;
+        } else {
+            foundBlocked = true;
+        }
+    }
+    if (found.empty() && blocked) *blocked = foundBlocked;
+    return found;
+}
+
+DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards) {
+    out = ResolvedPath();
+    char driveWritten = 'C';
+    std::vector<std::string> parts;
+    DWORD e = parse(m, path, driveWritten, parts, allowWildcards, out.wildcard, out.trailingSlash);
+    if (e) return e;
+    out.drive = (char)std::toupper((unsigned char)driveWritten);
+    auto d = m.drives.find(out.drive);
+    if (d == m.drives.end()) return ERROR_PATH_NOT_FOUND;
+    fs::path cur = d->second.host;
+    if (parts.empty()) {
+        out.isRoot = true;
+        out.exists = fs::is_directory(cur);
+        out.isDir = true;
+        out.host = cur;
+        out.winPath = joinWin(out.drive, parts);
+        return out.exists ? 0 : ERROR_PATH_NOT_FOUND;
+    }
+    std::error_code ec;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        bool last = i + 1 == parts.size();
+        if (last && out.wildcard) {
+            cur /= parts[i];
+            break;
+        }
+        bool blocked = false;
+        std::string found = findHostEntry(cur, parts[i], &blocked);
+        if (!last) {
+            if (found.empty() || !fs::is_directory(fs::symlink_status(cur / found, ec))) return ERROR_PATH_NOT_FOUND;
+            parts[i] = found;
+            cur /= found;
+            continue;
+        }
+        if (found.empty()) {
+            out.blocked = blocked;
+            cur /= parts[i];
+        } else {
+            parts[i] = found;
+            cur /= found;
+            out.exists = true;
+            out.isDir = fs::is_directory(fs::symlink_status(cur, ec));
+        }
+    }
+    out.host = cur;
+    out.parts = parts;
+    out.winPath = joinWin(out.drive, parts);
+    return 0;
+}
+
+DWORD fullWindowsPath(const Machine& m, std::string_view path, std::string& out) {
+    char driveWritten = 'C';
+    std::vector<std::string> parts;
+    bool w, t;
+    DWORD e = parse(m, path, driveWritten, parts, false, w, t);
+    if (e) return e;
+    out = joinWin(driveWritten, parts);
+    return 0;
+}
+
+DWORD attributesOf(const Machine& m, const ResolvedPath& p) {
+    const FileMeta* meta = findMeta(m, p.winPath);
+    if (p.isDir) {
+        DWORD a = FILE_ATTRIBUTE_DIRECTORY;
+        if (meta && meta->attributes) a |= *meta->attributes;
+        return a;
+    }
+    if (meta && meta->attributes) {
+        DWORD a = *meta->attributes & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
+        return a ? a : FILE_ATTRIBUTE_NORMAL;
+    }
+    return FILE_ATTRIBUTE_ARCHIVE;
+}
+
+FileMeta* findMeta(Machine& m, std::string_view winPath) {
+    auto it = m.files->meta.find(winPath);
+    return it == m.files->meta.end() ? nullptr : &it->second;
+}
+
+const FileMeta* findMeta(const Machine& m, std::string_view winPath) {
+    auto it = m.files->meta.find(winPath);
+    return it == m.files->meta.end() ? nullptr : &it->second;
+}
+
+FileMeta& metaFor(Machine& m, const std::string& winPath) { return m.files->meta[winPath]; }
+
+void pruneMeta(Machine& m, const std::string& winPath) {
+    auto it = m.files->meta.find(winPath);
+    if (it == m.files->meta.end()) return;
+    const FileMeta& f = it->second;
+    if (f.inUse == InUse::None && f.version.empty() && !f.attributes) m.files->meta.erase(it);
+}
+
+bool matchesWildcard(std::string_view pat, std::string_view name) {
+    if (pat == "*.*" || pat == "*") return true;
+    if (pat.size() >= 2 && pat.substr(pat.size() - 2) == ".*" && name.find('.') == std::string_view::npos &&
+        matchesWildcard(pat.substr(0, pat.size() - 2), name))
+        return true;
+    if (!pat.empty() && pat.back() == '.' && name.find('.') == std::string_view::npos)
+        return matchesWildcard(pat.substr(0, pat.size() - 1), name);
+    // Iterative glob with backtracking on the last '*'.
+    std::size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
+    auto fold = [](char c) { return (char)std::toupper((unsigned char)c); };
+    while (n < name.size()) {
+        if (p < pat.size() && (pat[p] == '?' || fold(pat[p]) == fold(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pat.size() && pat[p] == '*') {
+            star = p++;
+            mark = n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pat.size() && (pat[p] == '*' || pat[p] == '?')) ++p;
+    return p == pat.size();
+}
+
+bool reserveSpace(Machine& m, char drive, std::uint64_t bytes) {
+    auto it = m.drives.find(drive);
+    if (it == m.drives.end()) return false;
+    if (bytes > it->second.free) return false;
+    it->second.free -= bytes;
+    return true;
+}
+
+void releaseSpace(Machine& m, char drive, std::uint64_t bytes) {
+    auto it = m.drives.find(drive);
+    if (it == m.drives.end()) return;
+    Drive& d = it->second;
+    d.free += bytes;
+    if (d.total && d.free > d.total) d.free = d.total;
+}
+
+bool breakHardLink(const fs::path& host) {
+    struct stat st;
+    if (::lstat(host.c_str(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return false;
+    if (st.st_nlink <= 1) return true;
+    fs::path tmp = tempHostPath(host.parent_path());
+    std::error_code ec;
+    fs::copy_file(host, tmp, ec);
+    if (ec) return false;
+    fs::rename(tmp, host, ec);
+    if (ec) {
+        fs::remove(tmp, ec);
+        return false;
+    }
+    return true;
+}
+
+fs::path tempHostPath(const fs::path& dir) {
+    static std::atomic<unsigned> counter{0};
+    return dir / (std::string(kHiddenPrefix) + std::to_string(::getpid()) + "~" + std::to_string(++counter));
+}
+
+}  // namespace winsim
