@@ -317,6 +317,15 @@ TEST(RegistryImage, FolderRoundTripAndMissingFolder) {
     auto back = bare("folder-back");
     winsim::readRegistryFolder(dir, *back);
     EXPECT_EQ(dump(*back), dump(m));
+    // HKEY_USERS gets its own file once it holds anything.
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_USERS, ".DEFAULT\\Software", &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    winsim::writeRegistryFolder(dir, m);
+    ASSERT_TRUE(fs::exists(dir / "HKEY_USERS.reg"));
+    auto withUsers = bare("folder-users");
+    winsim::readRegistryFolder(dir, *withUsers);
+    EXPECT_NE(withUsers->registry->find("HKEY_USERS\\.default\\software"), nullptr);
     auto empty = bare("folder-empty");
     winsim::readRegistryFolder(dir / "missing", *empty);
     EXPECT_TRUE(empty->registry->localMachine->subkeys.empty());

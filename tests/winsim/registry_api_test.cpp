@@ -101,6 +101,10 @@ TEST_F(Reg, OpenKeyANullOrEmptySubkeyReturnsSameHandle) {
     h = kJunkKey;
     EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "", &h), ERROR_SUCCESS);
     EXPECT_EQ(h, HKEY_CURRENT_USER);
+    // Even a null key comes back as it was passed.
+    h = kJunkKey;
+    EXPECT_EQ(RegOpenKeyA(nullptr, nullptr, &h), ERROR_SUCCESS);
+    EXPECT_EQ(h, nullptr);
     // RegOpenKeyExA with an empty name opens a new handle to the same key.
     HKEY k = create(HKEY_CURRENT_USER, "A");
     HKEY again = nullptr;
