@@ -189,6 +189,9 @@ TEST(StartUp, MissingInfEndsOnTheToolkitErrorPage) {
     EXPECT_EQ(r.value("code"), "");
     EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
     EXPECT_TRUE(r.hasLine("error Error code = 1024"));
+    // The toolkit's log names the file and the reason.
+    ASSERT_EQ(r.lines("inf ").size(), 1u);
+    EXPECT_NE(r.lines("inf ")[0].find("setup.inf"), std::string::npos);
 }
 
 TEST(StartUp, MalformedInfEndsOnTheToolkitErrorPage) {
@@ -198,6 +201,8 @@ TEST(StartUp, MalformedInfEndsOnTheToolkitErrorPage) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.hasLine("error Error code = 1024"));
     EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
+    ASSERT_EQ(r.lines("inf ").size(), 1u);
+    EXPECT_NE(r.lines("inf ")[0].find("line 1"), std::string::npos) << r.lines("inf ")[0];
 }
 
 TEST(StartUp, NotAdministratorNeverReachesTheInstallationType) {
