@@ -2,6 +2,7 @@
 // and FixReg's folding of other monitor keys into the monitor's own key.
 #include "printsys/fixture.h"
 #include "sysutil/regtree.h"
+#include "winsim/security/state.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,17 @@ TEST_F(RegTree, FixRegKeepsKeyWhoseCopyFailed) {
     EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
     m->faults.clear();
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon("Old"), "Keep"), "me");
+}
+
+TEST_F(RegTree, FixRegLeavesEveryPrivilegeDisabled) {
+    winsim::setUserKind(*m, true);
+    makeKey(HKEY_LOCAL_MACHINE, kMonitors);
+    // Enable the shutdown privilege as a restart preparation would.
+    m->security->processToken()->findPrivilege("SeShutdownPrivilege")->attributes |= SE_PRIVILEGE_ENABLED;
+    ASSERT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
+    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
+    EXPECT_FALSE(winsim::privilegeEnabled("SeShutdownPrivilege"));
+    EXPECT_FALSE(winsim::privilegeEnabled("SeChangeNotifyPrivilege"));
 }
 
 TEST_F(RegTree, FixRegFailsWithoutMonitorsKey) {

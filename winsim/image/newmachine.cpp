@@ -275,7 +275,8 @@ std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path
     os.build = opt.build.value_or(preset->build);
     os.arch = opt.arch;
     auto m = makeBareMachine(os, driveRoot / "C");
-    m->environment["PROCESSOR_ARCHITECTURE"] = opt.arch;
+    // NT spells the processor as x86, MIPS or ALPHA.
+    m->environment["PROCESSOR_ARCHITECTURE"] = opt.arch == "x86" ? "x86" : upper(opt.arch);
 
     Drive e;
     e.letter = 'E';
