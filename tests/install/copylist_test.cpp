@@ -141,8 +141,8 @@ std::string fileOf(const char* section) {
     return "";
 }
 
-ChildResult copy(Harness& h, Flags flags, LONG installType) {
-    return h.run("", [flags, installType](LPSTR) {
+ChildResult copy(Harness& h, Flags flags, LONG installType, const std::string& answers = "") {
+    return h.run(answers, [flags, installType](LPSTR) {
         TkOpenInf("C:\\dist\\setup.inf");
         ::Setup.IsWindows95 = flags.win95;
         ::Setup.IsAlpha = flags.alpha;
@@ -206,6 +206,29 @@ TEST(BuildCopyList, Windows95QueuesNoNtSection) {
     EXPECT_FALSE(std::filesystem::exists(h.host("C:\\sys\\" + fileOf("Mips Monitor"))));
     EXPECT_TRUE(std::filesystem::exists(h.host("C:\\root\\utility\\" + fileOf("I386 Wizard"))));
     EXPECT_FALSE(std::filesystem::exists(h.host("C:\\root\\utility\\" + fileOf("Mips Wizard"))));
+}
+
+// The copy engine's results through the access layer: a quit (the user
+// gave up on a full disk) is 1025, a failed copy 1024.
+TEST(TkCopyFiles, QuitOnAFullDiskIsError1025) {
+    Harness h;
+    writeDistribution(h);
+    h.setFree('C', 10);  // the 18 files of 4 bytes do not fit
+    ChildResult r = copy(h, {FALSE, FALSE, FALSE}, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("copied"), "");
+    EXPECT_EQ(r.lines("box").size(), 1u);
+    EXPECT_TRUE(r.hasLine("error Error code = 1025"));
+}
+
+TEST(TkCopyFiles, FailedCopyIsError1024) {
+    Harness h;
+    writeDistribution(h);
+    std::filesystem::remove(h.host("C:\\dist\\" + fileOf("Orvel")));
+    ChildResult r = copy(h, {FALSE, FALSE, FALSE}, INSTALL_SYSTEM_DRIVE, "2300 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("copied"), "");
+    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
 }
 
 TEST(BuildCopyList, RootTooLongForItsSubdirectoriesIsAnOverflow) {

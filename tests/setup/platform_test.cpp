@@ -4,6 +4,7 @@
 
 #include "setup/harness.h"
 #include "setup/setup.h"
+#include "winsim/services/state.h"
 
 using harness::ChildResult;
 using harness::Harness;
@@ -55,6 +56,8 @@ struct VersionCase {
     bool warning;  // the version warning page (2100) comes first
     int nt35, nt31, win95;
 };
+
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 
 class VersionWords : public ::testing::TestWithParam<VersionCase> {};
 
@@ -109,6 +112,8 @@ struct ProcessorCase {
     const char* arch;
     const char* expected;
 };
+
+void PrintTo(const ProcessorCase& c, std::ostream* os) { *os << c.arch; }
 
 class Processor : public ::testing::TestWithParam<ProcessorCase> {};
 
@@ -184,6 +189,9 @@ TEST(StartUp, MissingInfEndsOnTheToolkitErrorPage) {
     EXPECT_EQ(r.value("code"), "");
     EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
     EXPECT_TRUE(r.hasLine("error Error code = 1024"));
+    // The toolkit's log names the file and the reason.
+    ASSERT_EQ(r.lines("inf ").size(), 1u);
+    EXPECT_NE(r.lines("inf ")[0].find("setup.inf"), std::string::npos);
 }
 
 TEST(StartUp, MalformedInfEndsOnTheToolkitErrorPage) {
@@ -193,6 +201,8 @@ TEST(StartUp, MalformedInfEndsOnTheToolkitErrorPage) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.hasLine("error Error code = 1024"));
     EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
+    ASSERT_EQ(r.lines("inf ").size(), 1u);
+    EXPECT_NE(r.lines("inf ")[0].find("line 1"), std::string::npos) << r.lines("inf ")[0];
 }
 
 TEST(StartUp, NotAdministratorNeverReachesTheInstallationType) {
@@ -220,6 +230,58 @@ TEST(StartUp, UnsupportedPlatformRunsTheEndSteps) {
     EXPECT_EQ(r.value("code"), "0");
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 2000, 2000}));
     EXPECT_TRUE(r.lines("reboot").empty());
+}
+
+// --- Spooler on NT 3.5x ------------------------------------------------------
+
+TEST(Spooler, StoppedSpoolerIsStartedUnderItsModelessPage) {
+    Harness h(harness::nt351());
+    h.setInf(harness::sampleInf());
+    winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
+    ASSERT_NE(spooler, nullptr);
+    spooler->state = SERVICE_STOPPED;
+    ChildResult r = h.run(
+        kToRemoval,
+        [](LPSTR commandLine) {
+            int code = WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
+            winsim::Service* s = winsim::findService(winsim::machine(), "Spooler");
+            SERVICE_STATUS status = winsim::serviceStatus(winsim::machine(), *s);
+            harness::report("state=%u", (unsigned)status.dwCurrentState);
+            return code;
+        },
+        false);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(r.value("state") == std::to_string(SERVICE_RUNNING) ||
+                r.value("state") == std::to_string(SERVICE_START_PENDING))
+        << r.value("state");
+    EXPECT_TRUE(r.lines("error").empty());
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800}));
+}
+
+TEST(Spooler, SpoolerThatCannotStartEndsSetup) {
+    Harness h(harness::nt351());
+    h.setInf(harness::sampleInf());
+    winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
+    ASSERT_NE(spooler, nullptr);
+    spooler->state = SERVICE_STOPPED;
+    spooler->startType = SERVICE_DISABLED;
+    ChildResult r = h.runWinMain("100 CONTINUE\n2300 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 2300}));
+    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error startSpooler failed, error = 1058"}));
+}
+
+// NT 3.1x gets no spooler check: a stopped spooler stays stopped, and the
+// driver directory it would answer for cannot be read.
+TEST(Spooler, NotStartedOnNT31) {
+    Harness h(harness::nt(3, 10, 528));
+    h.setInf(harness::sampleInf());
+    winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
+    ASSERT_NE(spooler, nullptr);
+    spooler->state = SERVICE_STOPPED;
+    ChildResult r = h.runWinMain("100 CONTINUE\n2300 CONTINUE\n");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error PPD path string too small"}));
 }
 
 // --- Restart ----------------------------------------------------------------
