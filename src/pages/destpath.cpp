@@ -25,8 +25,9 @@ static void FillDriveLists(void)
         CbGetListItem(DRIVES_LIST, i, item, sizeof item);
         item[sizeof item - 1] = '\0';
 
+        // Signed division: truncation toward zero.
         char space[32];
-        FormatKb(space, sizeof space, "%9u Kb", (DWORD)(TkDriveFreeBytes(item) / 1024));
+        snprintf(space, sizeof space, "%9u Kb", (unsigned)(TkDriveFreeBytes(item) / 1024));
         TkAddListItem(SPACE_LIST, space);
 
         char drive[2] = {item[0], '\0'};

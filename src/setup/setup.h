@@ -65,7 +65,7 @@ extern SetupState Setup;
 
 /* The whole setup run. Returns the exit code: 0, or 1 when the removal
    flow stops early. Fatal errors end the process from the reporters. */
-extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
 
 /* Platform tests on the GetVersion word. DetectNT35 shows the version
    warning page first for an NT newer than 3.51 (its exit button ends

@@ -198,7 +198,7 @@ static int EndSetup(void)
     return 0;
 }
 
-extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd)
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd)
 {
     if (TkInitSetup(lpCmdLine) <= 0)
         return 0;

@@ -94,7 +94,11 @@ TEST(InstallTypePage, FiguresAreRightAlignedKilobytes) {
 
 TEST(InstallTypePage, FiguresBelowOneKilobyteShowZero) {
     Harness h;
-    h.setInf("[PPD Files]\n" + harness::infLine("a", "a.ppd", 1023));
+    std::string inf;
+    for (const char* section : harness::kSections)
+        inf += std::string("[") + section + "]\n" +
+               harness::infLine(section, "x.dat", std::string(section) == "PPD Files" ? 1023 : 0);
+    h.setInf(inf);
     ChildResult r = h.run("800 CONTINUE ButtonChecked=3\n", [](LPSTR) {
         prepareState();
         InstallTypePage();

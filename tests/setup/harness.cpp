@@ -13,6 +13,7 @@
 #include "setup/setup.h"
 #include "toolkit/toolkit.h"
 #include "winsim/image/newmachine.h"
+#include "winsim/ui/state.h"
 #include "winsim/system/state.h"
 
 namespace harness {
@@ -200,6 +201,16 @@ ChildResult Harness::run(const std::string& answers, const std::function<int(LPS
         (void)out;
         dup2(fileno(stdout), fileno(stderr));
         reportPath() = reportFile.string();
+        // Connect the machine to the toolkit's front-end and log, as the
+        // host does: message boxes, started programs, restarts, the exit.
+        winsim::setEventListener([](std::string_view kind, std::string_view text) {
+            std::string k(kind), t(text);
+            KitLogEvent(k.c_str(), t.c_str());
+        });
+        winsim::setMessageBoxHandler(
+            [](const char* text, const char* caption, UINT type) { return KitMessageBox(text, caption, type); });
+        KitRouteMessageBoxes(TRUE);
+        winsim::addExitHandler([](UINT code) { KitLogExit(code); });
         std::vector<char> commandLine(options.begin(), options.end());
         commandLine.push_back('\0');
         int code = 0;

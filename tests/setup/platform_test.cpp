@@ -241,8 +241,8 @@ TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
     ChildResult full = h.run(
         kToRemoval,
         [](LPSTR commandLine) {
-            // The restart page would prepare it; here the end steps see it.
-            ::Setup.RebootPending = TRUE;
+            // The restart page prepares it; the end steps request it.
+            PrepareReboot();
             return WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
         },
         false);

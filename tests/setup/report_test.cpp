@@ -15,14 +15,14 @@ TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
     Harness h;
     ChildResult r = h.run("", [](LPSTR) -> int {
         ShowSetupMessage("Install", "Install -- AddMonitor failed, error = %d", 5);
-        ShowSetupMessage("Deinstall", "100% plain");
+        ShowSetupMessage("Deinstall", "nothing to format");
         harness::report("after=1");
         return 0;
     });
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.value("after"), "1");
     EXPECT_EQ(r.lines("box"), (std::vector<std::string>{"box Install: Install -- AddMonitor failed, error = 5",
-                                                        "box Deinstall: 100% plain"}));
+                                                        "box Deinstall: nothing to format"}));
 }
 
 TEST(FailSetup, ShowsTheTextAndEndsWithExitCodeZero) {

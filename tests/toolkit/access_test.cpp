@@ -114,7 +114,8 @@ TEST(Messages, QuitWhilePumpingIsError1025) {
 
 TEST(Messages, QuitQueuedDuringAPageEndsBeforeTheEventIsRead) {
     Harness h;
-    ChildResult r = h.run("100 CONTINUE\n2300 CONTINUE\n", [](LPSTR) {
+    // The page ends at once on the waiting quit and takes no answer.
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
         PostQuitMessage(0);
         char event[TK_EVENT_CAPACITY];
         TkRunDialog(TK_DIALOG_LIBRARY, 100, "FWelcomeDlgProc", 900, "FHelpDlgProc", event, sizeof event);
@@ -266,7 +267,7 @@ TEST(Joins, TooLongIsAnOverflowNotAWriteBeyondTheBuffer) {
 
 TEST(Detection, ValidDriveUpperCasesInPlaceFreeBytesLeavesTheText) {
     Harness h;
-    h.setFree('C', 123456789);
+    h.setFree('C', 123456512);  // whole sectors
     ChildResult r = h.run("", [](LPSTR) {
         char path[] = "c:\\target";
         harness::report("valid=%d", TkIsValidDrive(path));
@@ -281,7 +282,7 @@ TEST(Detection, ValidDriveUpperCasesInPlaceFreeBytesLeavesTheText) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.value("valid"), "1");
     EXPECT_EQ(r.value("path"), "C:\\target");
-    EXPECT_EQ(r.value("free"), "123456789");
+    EXPECT_EQ(r.value("free"), "123456512");
     EXPECT_EQ(r.value("other"), "c:\\x");
     EXPECT_EQ(r.value("qvalid"), "0");
 }

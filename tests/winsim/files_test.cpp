@@ -13,10 +13,6 @@
 #include <fstream>
 #include <sstream>
 
-#pragma weak RegOpenKeyExA
-#pragma weak RegQueryValueExA
-#pragma weak RegCloseKey
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -512,7 +508,6 @@ TEST_F(Files, FatDriveListsInTheOrderWritten) {
 // --- scheduled operations and restart ---------------------------------------------------
 
 TEST_F(Files, PendingRenamesRecordedAsNTRecordsThem) {
-    if (!&RegQueryValueExA) GTEST_SKIP() << "registry family not linked";
     hostFile("sys/mon.dll", "old");
     hostFile("sys/mon.new", "new");
     hostFile("inst/gone.txt", "g");
@@ -588,6 +583,92 @@ TEST_F(Files, ImageSectionRoundTripsAndRefusesBadValues) {
                             R"({"x.txt": {}})", R"([1])"}) {
         EXPECT_THROW(winsim::loadFile(nlohmann::json::parse(bad), m()), winsim::ImageError) << bad;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Through a real image: the working copy shares inodes with the image, and
+// nothing written through the API reaches the image until it is saved.
+TEST(FilesImage, WritesStayInTheWorkingCopyUntilSaved) {
+    fs::path root = fs::temp_directory_path() / "winsim-files-image";
+    fs::remove_all(root);
+    {
+        winsim::OsInfo os;
+        auto m = winsim::makeBareMachine(os, root / "hostc");
+        std::ofstream(root / "hostc" / "keep.txt") << "image text";
+        m->files->meta["C:\\keep.txt"].version = "1.0.0.0";
+        m->drives['C'].fat = true;
+        winsim::saveImage(*m, root / "img");
+    }
+    winsim::install(winsim::loadImage(root / "img"));
+    EXPECT_EQ(winsim::machine().files->meta.at("C:\\KEEP.TXT").version, "1.0.0.0");
+    HANDLE h = CreateFileA("C:\\keep.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD n;
+    ASSERT_TRUE(WriteFile(h, "CHANGED", 7, &n, nullptr));
+    CloseHandle(h);
+    HANDLE w = CreateFileA("C:\\b.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(w, INVALID_HANDLE_VALUE);
+    CloseHandle(w);
+    ASSERT_TRUE(CreateDirectoryA("C:\\a", nullptr));
+    std::ifstream in(root / "img" / "drives" / "C" / "keep.txt");
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "image text");
+    EXPECT_FALSE(fs::exists(root / "img" / "drives" / "C" / "b.txt"));
+
+    winsim::saveImage(winsim::machine(), root / "img");
+    winsim::install(winsim::loadImage(root / "img"));
+    std::ifstream in2(root / "img" / "drives" / "C" / "keep.txt");
+    std::getline(in2, text);
+    EXPECT_EQ(text, "CHANGEDext");
+    // The FAT order written survives the image: b.txt before a.
+    WIN32_FIND_DATAA fd;
+    HANDLE f = FindFirstFileA("C:\\*", &fd);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    std::vector<std::string> names{fd.cFileName};
+    while (FindNextFileA(f, &fd)) names.push_back(fd.cFileName);
+    FindClose(f);
+    EXPECT_EQ(names, (std::vector<std::string>{"keep.txt", "b.txt", "a"}));
+    winsim::discardWorkingCopy(winsim::machine());
+    winsim::install(std::make_unique<winsim::Machine>());
+    fs::remove_all(root);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Files, FilesInUseCanBeReadButNotWritten) {
+    hostFile("sys/loaded.dll", "L");
+    hostFile("sys/open.dat", "O");
+    hostFile("new.dll", "N");
+    markInUse("C:\\sys\\loaded.dll", winsim::InUse::Loaded);
+    markInUse("C:\\sys\\open.dat", winsim::InUse::Open);
+    EXPECT_EQ(readAll("C:\\sys\\loaded.dll"), "L");
+    EXPECT_EQ(readAll("C:\\sys\\open.dat"), "O");
+    for (const char* p : {"C:\\sys\\loaded.dll", "C:\\sys\\open.dat"}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(CreateFileA(p, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << p;
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(CopyFileA("C:\\new.dll", p, FALSE));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << p;
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CreateFileA("C:\\sys\\open.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(slurp(c / "sys" / "loaded.dll"), "L");
+    // A copy carries the version record but not the in-use mark.
+    m().files->meta["C:\\sys\\loaded.dll"].version = "2.0.0.1";
+    ASSERT_TRUE(CopyFileA("C:\\sys\\loaded.dll", "C:\\copy.dll", TRUE));
+    ASSERT_EQ(m().files->meta.count("C:\\copy.dll"), 1u);
+    EXPECT_EQ(m().files->meta["C:\\copy.dll"].version, "2.0.0.1");
+    EXPECT_EQ(m().files->meta["C:\\copy.dll"].inUse, winsim::InUse::None);
+    EXPECT_TRUE(DeleteFileA("C:\\copy.dll"));
 }
 
 }  // namespace

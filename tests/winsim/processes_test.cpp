@@ -297,3 +297,24 @@ TEST(ProcImage, MalformedSectionsNameTheProblem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProcDefaults, FreshSystemsListTheirProcessesAndServices) {
+    winsim::OsInfo os;
+    auto& m = winsim::install(winsim::makeBareMachine(os, fs::temp_directory_path() / "winsim-proc3"));
+    winsim::addDefaultProcesses(m);
+    auto csrss = winsim::findProcess(m, 27);
+    ASSERT_NE(csrss, nullptr);
+    EXPECT_EQ(csrss->name, "CSRSS.EXE");
+    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 27);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(TerminateProcess(h, 1));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    CloseHandle(h);
+    h = OpenProcess(PROCESS_TERMINATE, FALSE, 90);  // Program Manager may be ended
+    EXPECT_TRUE(TerminateProcess(h, 0));
+    CloseHandle(h);
+}
+
+}  // namespace

@@ -543,3 +543,28 @@ TEST(ScmImage, MalformedSectionsNameTheProblem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ScmDefaults, FreshNtRunsTheSpoolerAndItStopsInTime) {
+    auto& m = winsim::install(winsim::makeBareMachine({}, std::filesystem::temp_directory_path() / "winsim-scm4"));
+    winsim::addDefaultServices(m);
+    EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
+    SC_HANDLE mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE h = OpenServiceA(mgr, "Spooler", SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS st{};
+    ASSERT_TRUE(ControlService(h, SERVICE_CONTROL_STOP, &st));
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+    Sleep(st.dwWaitHint);
+    ASSERT_TRUE(QueryServiceStatus(h, &st));
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOPPED);
+    CloseServiceHandle(h);
+    CloseServiceHandle(mgr);
+    winsim::OsInfo w95;
+    w95.platform = winsim::Platform::Win95;
+    auto& m95 = winsim::install(winsim::makeBareMachine(w95, std::filesystem::temp_directory_path() / "winsim-scm5"));
+    winsim::addDefaultServices(m95);
+    EXPECT_TRUE(m95.services->services.empty());
+}
+
+}  // namespace

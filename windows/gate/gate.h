@@ -13,8 +13,10 @@
 
 #define SIG(name, result, params) \
     static_assert(std::is_same_v<decltype(&name), result(WINAPI*) params>, #name " is declared differently");
+#define SIG_LATER SIG
 #include "signatures.inc"
 #undef SIG
+#undef SIG_LATER
 
 // Structures that cross into data keep the Windows x64 layout.
 static_assert(sizeof(PRINTER_INFO_2A) == 136 && sizeof(JOB_INFO_1A) == 96 && sizeof(DRIVER_INFO_2A) == 48);

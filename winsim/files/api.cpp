@@ -337,7 +337,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         if ((attrs & FILE_ATTRIBUTE_READONLY) && (wantsWrite || truncate))
             return fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
         InUse use = inUseOf(m, p.winPath);
-        if (use != InUse::None && (wantsWrite || truncate || !(dwShareMode & FILE_SHARE_READ)))
+        // A loaded module is mapped: it can be read but not written. A file
+        // open in another process is taken to be open for reading, sharing
+        // reading only.
+        if ((use != InUse::None && (wantsWrite || truncate)) ||
+            (use == InUse::Open && !(dwShareMode & FILE_SHARE_READ)))
             return fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
         if (sharingConflict(p.host, dwDesiredAccess, dwShareMode))
             return fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;

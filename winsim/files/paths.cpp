@@ -128,6 +128,7 @@ std::string ResolvedPath::parentWinPath() const {
 
 std::string findHostEntry(const fs::path& dir, std::string_view name, bool* blocked) {
     if (blocked) *blocked = false;
+    if (isHiddenHostName(name)) return {};
     std::error_code ec;
     // Fast path: the name as written.
     fs::path exact = dir / std::string(name);

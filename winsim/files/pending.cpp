@@ -8,24 +8,12 @@
 #include <fstream>
 #include <sstream>
 
-// The registry family may be absent from a program; its functions are then
-// null and the scheduling reports ERROR_CALL_NOT_IMPLEMENTED.
-#pragma weak RegCreateKeyExA
-#pragma weak RegOpenKeyExA
-#pragma weak RegQueryValueExA
-#pragma weak RegSetValueExA
-#pragma weak RegCloseKey
-
 namespace winsim {
 
 namespace {
 
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kPendingValue[] = "PendingFileRenameOperations";
-
-bool registryLinked() {
-    return &RegCreateKeyExA && &RegOpenKeyExA && &RegQueryValueExA && &RegSetValueExA && &RegCloseKey;
-}
 
 // Reads the raw bytes of the value (empty when missing).
 LONG readPending(HKEY key, std::string& data) {
@@ -72,7 +60,6 @@ DWORD schedulePendingRename(Machine& m, std::string_view from, const char* to, b
         if (DWORD e = fullWindowsPath(m, to, dst)) return e;
         dst = (replace ? "!\\??\\" : "\\??\\") + dst;
     }
-    if (!registryLinked()) return ERROR_CALL_NOT_IMPLEMENTED;
     HKEY key = nullptr;
     LONG r = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, nullptr, REG_OPTION_NON_VOLATILE,
                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
@@ -99,7 +86,6 @@ DWORD schedulePendingRename(Machine& m, std::string_view from, const char* to, b
 }
 
 std::vector<std::pair<std::string, std::string>> pendingRenames() {
-    if (!registryLinked()) return {};
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return {};
     std::string data;

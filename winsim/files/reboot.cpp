@@ -4,10 +4,6 @@
 
 #include <windows.h>
 
-#pragma weak RegOpenKeyExA
-#pragma weak RegDeleteValueA
-#pragma weak RegCloseKey
-
 namespace winsim {
 
 namespace {
@@ -59,8 +55,7 @@ std::vector<std::string> rebootMachine(Machine& m) {
                 }
             }
             HKEY key = nullptr;
-            if (&RegOpenKeyExA && &RegDeleteValueA && &RegCloseKey &&
-                RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
                               KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
                 RegDeleteValueA(key, "PendingFileRenameOperations");
                 RegCloseKey(key);

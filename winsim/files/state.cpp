@@ -103,10 +103,9 @@ void saveFile(nlohmann::json& section, const Machine& m) {
 }
 
 void showFile(std::ostream& out, const Machine& m) {
-    out << "Drives:\n";
+    // The drives and their free space are part of the machine's own summary.
     for (auto& [letter, d] : m.drives)
-        out << "  " << letter << ": " << d.type << (d.fat ? " FAT" : "") << ", " << d.free << " of " << d.total
-            << " bytes free\n";
+        if (d.fat) out << "Drive " << letter << ": keeps directory entries in the order written (FAT)\n";
     bool any = false;
     for (auto& [path, f] : m.files->meta) {
         if (f.inUse == InUse::None) continue;

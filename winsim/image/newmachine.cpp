@@ -1,6 +1,9 @@
 #include "winsim/image/newmachine.h"
 
+#include "winsim/dde/state.h"
 #include "winsim/image/regfile.h"
+#include "winsim/processes/state.h"
+#include "winsim/services/state.h"
 #include "winsim/security/state.h"
 
 #include <nlohmann/json.hpp>
@@ -207,6 +210,55 @@ void installFiles(Machine& m) {
     }
 }
 
+// The services, processes and Program Manager of a machine just started.
+void installRunningSystem(Machine& m) {
+    const bool nt = m.os.isNT();
+    json processes = json::array();
+    int id = 2;
+    auto proc = [&](const char* name, int threads, int priority) {
+        processes.push_back({{"id", (unsigned)id}, {"name", name}, {"threads", (unsigned)threads}, {"priority", (unsigned)priority}});
+        id += 0x1c;
+    };
+    if (nt) {
+        proc("System", 24, 8);
+        proc("SMSS.EXE", 6, 11);
+        proc("CSRSS.EXE", 14, 13);
+        proc("WINLOGON.EXE", 3, 13);
+        proc("SERVICES.EXE", 18, 9);
+        proc("SPOOLSS.EXE", 6, 8);
+        proc("PROGMAN.EXE", 1, 13);
+        json services = json::array();
+        auto svc = [&](const char* name, const char* display, const char* state, const char* start,
+                       std::vector<std::string> deps, json stop, json startAnswer) {
+            json j = {{"name", name},         {"display_name", display}, {"type", "own_process"},
+                      {"state", state},       {"start_type", start},     {"dependencies", deps},
+                      {"accepts", json::array({"stop"})}};
+            if (!stop.is_null()) j["stop"] = stop;
+            if (!startAnswer.is_null()) j["start"] = startAnswer;
+            services.push_back(j);
+        };
+        svc("EventLog", "EventLog", "running", "auto", {}, nullptr, nullptr);
+        svc("Spooler", "Spooler", "running", "auto", {}, json{{"steps", json::array({2000u})}}, json{{"steps", json::array({2000u})}});
+        svc("LanmanWorkstation", "Workstation", "running", "auto", {}, nullptr, nullptr);
+        svc("LanmanServer", "Server", "running", "auto", {}, nullptr, nullptr);
+        loadService(json{{"list", services}}, m);
+    } else {
+        proc("KERNEL32.DLL", 4, 13);
+        proc("MSGSRV32.EXE", 1, 8);
+        proc("MPREXE.EXE", 2, 8);
+        proc("SPOOL32.EXE", 2, 8);
+        proc("PROGMAN.EXE", 1, 8);
+    }
+    loadProcess(json{{"list", processes}}, m);
+    json main = {{"name", "Main"}, {"common", true}, {"show", 1},
+                 {"items", json::array({json{{"name", "File Manager"}, {"command", "WINFILE.EXE"}},
+                                        json{{"name", "Control Panel"}, {"command", "CONTROL.EXE"}}})}};
+    json accessories = {{"name", "Accessories"}, {"common", true}, {"show", 2},
+                        {"items", json::array({json{{"name", "Write"}, {"command", "WRITE.EXE"}}})}};
+    json startup = {{"name", "Startup"}, {"common", false}, {"show", 2}, {"items", json::array()}};
+    loadDde(json{{"progman", {{"running", true}, {"active_group", "Main"}, {"groups", {main, accessories, startup}}}}}, m);
+}
+
 }  // namespace
 
 bool knownOs(const std::string& os) { return findPreset(os) != nullptr; }
@@ -223,7 +275,8 @@ std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path
     os.build = opt.build.value_or(preset->build);
     os.arch = opt.arch;
     auto m = makeBareMachine(os, driveRoot / "C");
-    m->environment["PROCESSOR_ARCHITECTURE"] = opt.arch;
+    // NT spells the processor as x86, MIPS or ALPHA.
+    m->environment["PROCESSOR_ARCHITECTURE"] = opt.arch == "x86" ? "x86" : upper(opt.arch);
 
     Drive e;
     e.letter = 'E';
@@ -243,6 +296,7 @@ std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path
 
     installFiles(*m);
     importRegistry(*m, registryText(*m), "default registry");
+    installRunningSystem(*m);
     setUserKind(*m, opt.admin);
     return m;
 }

@@ -1,34 +1,31 @@
 // Finding program files on the simulated drives, for CreateProcess and
-// ShellExecute. A small resolver of our own: Windows paths (drive letters,
-// backslashes, case-insensitive names) onto the host folders of the image,
-// never leaving them (".." stops at the drive's root, symbolic links are not
-// followed).
+// ShellExecute, over the files family's path resolution (case-insensitive
+// names, never leaving the drives' host folders).
 #pragma once
 
 #include "winsim/core/machine.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace winsim {
 
-// The absolute Windows form of `path` ("C:\DIR\FILE"), relative paths taken
-// from `base` (a directory such as the current one). Empty when the drive is
-// not mapped or the path is malformed.
+// The full Windows form of `path` ("C:\DIR\FILE"), a relative path taken
+// from the directory `base`. Empty when the path is malformed.
 std::string absoluteWindowsPath(const Machine& m, std::string_view path, std::string_view base);
 
 enum class PathKind { Missing, MissingDir, File, Directory };
 
 struct FoundPath {
     PathKind kind = PathKind::Missing;
-    std::string path;  // absolute Windows path with the names as stored on disk
+    std::string path;  // full Windows path with the names as stored on disk
     std::string name;  // last component as stored on disk
 };
 
-// Looks the absolute Windows path up; MissingDir when a parent directory is
-// missing, Missing when only the last component is.
-FoundPath lookUpPath(const Machine& m, std::string_view absolutePath);
+// Looks a full Windows path up; MissingDir when a directory on the way is
+// missing (or the path cannot be resolved), Missing when only the last
+// component is.
+FoundPath lookUpPath(const Machine& m, std::string_view fullPath);
 
 // The directories searched for a program named without a path: the current
 // directory (which is also where the running program was started from), the

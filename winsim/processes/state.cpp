@@ -30,6 +30,10 @@ DWORD takeId(Machine& m) {
         for (auto& p : st.ended) top = std::max({top, p->id, p->mainThreadId});
         st.nextId = (top / 4 + 1) * 4;
     }
+    if (st.nextId < 0x20) {  // wrapped round: skip the ids still in use
+        st.nextId = 0x20;
+        while (findProcess(m, st.nextId)) st.nextId += 4;
+    }
     DWORD id = st.nextId;
     st.nextId += 4;
     return id;
@@ -143,6 +147,44 @@ void endProcess(Machine& m, const std::shared_ptr<SimProcess>& p, DWORD exitCode
     if (p->endsAt && m.processes->timed) --m.processes->timed;
     p->endsAt = 0;
     m.processes->ended.push_back(p);
+    m.processes->changed();
+}
+
+void addDefaultProcesses(Machine& m) {
+    struct Def {
+        DWORD id;
+        const char* name;
+        DWORD threads;
+        LONG priority;
+        bool isProtected;
+    };
+    static const Def nt[] = {
+        {0, "Idle", 1, 0, true},           {2, "System", 22, 8, true},       {19, "SMSS.EXE", 6, 11, true},
+        {27, "CSRSS.EXE", 12, 13, true},   {33, "WINLOGON.EXE", 3, 13, true}, {40, "SERVICES.EXE", 14, 9, true},
+        {43, "LSASS.EXE", 11, 9, true},    {67, "SPOOLSS.EXE", 6, 8, false},  {84, "NDDEAGNT.EXE", 1, 8, false},
+        {90, "PROGMAN.EXE", 1, 13, false},
+    };
+    // Windows 95 shows scrambled 32-bit process ids; small ones serve here.
+    static const Def w95[] = {
+        {4, "KERNEL32.DLL", 4, 13, true},
+        {8, "MSGSRV32.EXE", 1, 8, true},
+        {12, "PROGMAN.EXE", 1, 8, false},
+    };
+    auto add = [&](const Def& d) {
+        if (findProcess(m, d.id)) return;
+        auto p = std::make_shared<SimProcess>();
+        p->id = d.id;
+        p->name = d.name;
+        p->threads = d.threads;
+        p->priority = d.priority;
+        p->isProtected = d.isProtected;
+        m.processes->list.push_back(p);
+    };
+    if (m.os.isNT())
+        for (const Def& d : nt) add(d);
+    else
+        for (const Def& d : w95) add(d);
+    m.processes->nextId = 0;
     m.processes->changed();
 }
 

@@ -95,6 +95,12 @@ std::shared_ptr<SimProcess> addProcess(Machine& m, const std::string& name, cons
 // Ends a running process with the exit code: it leaves the list.
 void endProcess(Machine& m, const std::shared_ptr<SimProcess>& p, DWORD exitCode);
 
+// Lists the processes a freshly started system runs (NT: Idle, System, the
+// session manager, the Win32 subsystem, logon, services, spooler, Program
+// Manager; Windows 95: its kernel, message server and Program Manager),
+// the system's own ones protected. For 'winsim new'.
+void addDefaultProcesses(Machine& m);
+
 // Reads this family's section of machine.json (null when absent).
 // Throws ImageError on malformed content.
 void loadProcess(const nlohmann::json& section, Machine& m);

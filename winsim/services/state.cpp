@@ -200,6 +200,35 @@ SERVICE_STATUS serviceStatus(Machine& m, Service& s) {
     return st;
 }
 
+void addDefaultServices(Machine& m) {
+    if (!m.os.isNT()) return;
+    auto add = [&](const char* name, const char* display, DWORD type, std::vector<std::string> deps, DWORD accepts,
+                   std::vector<DWORD> stopSteps, std::vector<DWORD> startSteps) {
+        if (findService(m, name)) return;
+        Service s;
+        s.name = name;
+        s.displayName = display;
+        s.type = type;
+        s.state = SERVICE_RUNNING;
+        s.startType = SERVICE_AUTO_START;
+        s.dependencies = std::move(deps);
+        s.accepts = accepts;
+        s.onStop.steps = std::move(stopSteps);
+        s.onStart.steps = std::move(startSteps);
+        m.services->services.push_back(std::move(s));
+    };
+    const DWORD share = SERVICE_WIN32_SHARE_PROCESS, own = SERVICE_WIN32_OWN_PROCESS;
+    add("EventLog", "EventLog", share, {}, 0, {}, {});
+    add("RpcSs", "Remote Procedure Call (RPC) Service", own, {}, 0, {}, {});
+    add("LanmanWorkstation", "Workstation", share, {}, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE, {1000},
+        {1000});
+    add("LanmanServer", "Server", share, {"LanmanWorkstation"}, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE,
+        {1000}, {1000});
+    add("Messenger", "Messenger", share, {"LanmanWorkstation"}, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE, {},
+        {});
+    add("Spooler", "Spooler", own, {}, SERVICE_ACCEPT_STOP, {2000}, {2000});
+}
+
 void loadService(const json& section, Machine& m) {
     ServiceState& st = *m.services;
     st = ServiceState{};

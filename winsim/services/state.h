@@ -102,6 +102,11 @@ void settleServices(Machine& m);
 // The SERVICE_STATUS the service reports now.
 SERVICE_STATUS serviceStatus(Machine& m, Service& s);
 
+// Declares the services a freshly installed NT 3.5x runs (event log, RPC,
+// workstation, server, messenger, spooler), all running; nothing on
+// Windows 95. For 'winsim new'.
+void addDefaultServices(Machine& m);
+
 // Reads this family's section of machine.json (null when absent).
 // Throws ImageError on malformed content.
 void loadService(const nlohmann::json& section, Machine& m);

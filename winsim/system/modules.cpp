@@ -26,78 +26,10 @@ struct Export {
     FARPROC proc;
 };
 
-// Exports of other API families: they may be absent from a program that
-// does not use them, and GetProcAddress then reports the export missing.
+// VERSION.DLL's function comes with the version-installation family; until
+// that is part of the library its export reads as missing.
 
-#pragma weak CreateProcessA
-#pragma weak OpenProcess
-#pragma weak TerminateProcess
-#pragma weak GetExitCodeProcess
-#pragma weak RegOpenKeyA
-#pragma weak RegOpenKeyExA
-#pragma weak RegCreateKeyA
-#pragma weak RegCreateKeyExA
-#pragma weak RegCloseKey
-#pragma weak RegQueryValueA
-#pragma weak RegQueryValueExA
-#pragma weak RegSetValueA
-#pragma weak RegSetValueExA
-#pragma weak RegEnumKeyA
-#pragma weak RegEnumKeyExA
-#pragma weak RegEnumValueA
-#pragma weak RegQueryInfoKeyA
-#pragma weak RegDeleteKeyA
-#pragma weak RegDeleteValueA
-#pragma weak RegConnectRegistryA
-#pragma weak OpenProcessToken
-#pragma weak OpenThreadToken
-#pragma weak GetTokenInformation
-#pragma weak AllocateAndInitializeSid
-#pragma weak EqualSid
-#pragma weak FreeSid
-#pragma weak LookupPrivilegeValueA
-#pragma weak AdjustTokenPrivileges
-#pragma weak OpenSCManagerA
-#pragma weak OpenServiceA
-#pragma weak ControlService
-#pragma weak QueryServiceStatus
-#pragma weak StartServiceA
-#pragma weak EnumDependentServicesA
-#pragma weak CloseServiceHandle
-#pragma weak ShowWindow
-#pragma weak SetWindowTextA
-#pragma weak PeekMessageA
-#pragma weak TranslateMessage
-#pragma weak DispatchMessageA
-#pragma weak PostMessageA
-#pragma weak PostQuitMessage
-#pragma weak MessageBoxA
-#pragma weak LoadCursorA
-#pragma weak SetCursor
-#pragma weak ExitWindowsEx
-#pragma weak DdeInitializeA
-#pragma weak DdeUninitialize
-#pragma weak DdeCreateStringHandleA
-#pragma weak DdeFreeStringHandle
-#pragma weak DdeConnect
-#pragma weak DdeDisconnect
-#pragma weak DdeClientTransaction
-#pragma weak DdeGetLastError
-#pragma weak DdeFreeDataHandle
-#pragma weak AddMonitorA
-#pragma weak DeletePortA
-#pragma weak EnumPrintersA
-#pragma weak OpenPrinterA
-#pragma weak SetPrinterA
-#pragma weak EnumJobsA
-#pragma weak SetJobA
-#pragma weak DeletePrinter
-#pragma weak ClosePrinter
-#pragma weak AddPrinterDriverA
-#pragma weak DeletePrinterDriverA
-#pragma weak GetPrinterDriverDirectoryA
 #pragma weak VerInstallFileA
-#pragma weak ShellExecuteA
 
 const Export kKernel32[] = {
     {"GetLastError", (FARPROC)&GetLastError},
