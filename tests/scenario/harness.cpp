@@ -108,6 +108,16 @@ std::string missingPieces() {
     return probe;
 }
 
+std::string spoolerMissing(const Scenario& s) {
+    nlohmann::json j = s.machineJson();
+    if (j["os"]["platform"] != "nt") return {};
+    auto services = j.find("services");
+    if (services != j.end() && services->contains("list"))
+        for (const auto& svc : (*services)["list"])
+            if (svc.value("name", "") == "Spooler" && svc.value("state", "") == "running") return {};
+    return "winsim new declares no running Spooler service, so the spooler calls of start-up fail";
+}
+
 std::vector<int> RunResult::pages() const {
     std::vector<int> r;
     for (const auto& l : log) {

@@ -61,6 +61,12 @@ struct Figures {
 enum class Platform { X86, Alpha, Mips, Win95 };
 Figures figuresFor(const InfSizes& sizes, Platform p);
 
+class Scenario;
+// Why a Windows NT machine made by `winsim new` cannot take setup past its
+// spooler check (no running "Spooler" service declared in the image), or
+// empty when it can (always empty for Windows 95).
+std::string spoolerMissing(const Scenario& s);
+
 // One scenario's working area in a temporary directory (removed at the end).
 class Scenario {
 public:

@@ -36,6 +36,14 @@ void make(Scenario& s, const char* os, const char* arch, std::vector<std::string
     ASSERT_TRUE(s.newMachine(args)) << s.error;
 }
 
+// For scenarios that go past start-up's spooler calls on Windows NT.
+#define REQUIRE_SPOOLER(s)                                                 \
+    do {                                                                   \
+        if (::testing::Test::HasFatalFailure()) return;                    \
+        std::string why = scenario::spoolerMissing(s);                     \
+        if (!why.empty()) GTEST_SKIP() << "not runnable: " << why;         \
+    } while (0)
+
 void expectEndsWith(const RunResult& r, int code) {
     ASSERT_FALSE(r.log.empty()) << r.describe();
     EXPECT_EQ(r.log.back(), "exit " + std::to_string(code)) << r.describe();
@@ -90,6 +98,7 @@ TEST_P(ScenarioBuilds, OldBuildsAreNotServed) {
     const BuildCase& c = GetParam();
     Scenario s(std::string("build-") + std::to_string(c.build));
     make(s, c.os, "x86", {"--build", std::to_string(c.build)});
+    if (c.served) REQUIRE_SPOOLER(s);
     auto r = s.run(c.served ? std::string("100 CONTINUE\n") + kQuitAt800 : "100 CONTINUE\n2000 CONTINUE\n");
     if (c.served)
         EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 200})) << r.describe();
@@ -163,6 +172,7 @@ TEST(ScenarioAdmin, ImpersonatedAdministratorIsServed) {
     REQUIRE_PIECES();
     Scenario s("imp-admin");
     make(s, "nt351", "x86", {"--user", "user"});
+    REQUIRE_SPOOLER(s);
     s.editMachine([](nlohmann::json& j) {
         j["security"]["impersonation"] = {
             {"groups", {{{"sid", "S-1-5-32-544"}, {"attributes", {"mandatory", "enabled"}}}}}};
@@ -215,6 +225,7 @@ TEST_P(ScenarioProcessor, SystemDriveFigureFollowsTheProcessorsSections) {
     for (int shortBy : {0, 1}) {
         Scenario s(std::string("arch-") + c.value + std::to_string(shortBy));
         make(s, "nt351", "x86");
+        REQUIRE_SPOOLER(s);
         s.roundSectionSizes(512);
         const auto need = s.figures(c.platform).systemDrive;
         s.editMachine([&](nlohmann::json& j) { j["environment"]["PROCESSOR_ARCHITECTURE"] = c.value; });
@@ -267,6 +278,7 @@ TEST_P(ScenarioFigures, PageShowsThePlatformsFigures) {
     const FigureCase& c = GetParam();
     Scenario s(std::string("figures-") + c.os + c.arch);
     make(s, c.os, c.arch);
+    REQUIRE_SPOOLER(s);
     auto r = s.run(std::string("100 CONTINUE\n") + kQuitAt800);
     expectEndsWith(r, 0);
     const auto f = figures(c.platform);
@@ -286,6 +298,7 @@ TEST(ScenarioInstallType, FirstChoiceNeedsSystemAndUtilityBytes) {
     REQUIRE_PIECES();
     Scenario s("type-short");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     s.roundSectionSizes(512);
     const auto f = s.figures(Platform::X86);
     s.setFree('C', f.systemDrive + f.utility - 1);
@@ -303,6 +316,7 @@ TEST(ScenarioInstallType, FirstChoiceWithExactlyEnoughIsAccepted) {
     REQUIRE_PIECES();
     Scenario s("type-exact");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     s.roundSectionSizes(512);
     const auto f = s.figures(Platform::X86);
     s.setFree('C', f.systemDrive + f.utility);
@@ -320,6 +334,7 @@ TEST(ScenarioInstallType, RemovalIsAcceptedWithoutSpace) {
     REQUIRE_PIECES();
     Scenario s("type-remove");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     s.setFree('C', 0);
     auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n");
     auto pages = r.pages();
@@ -334,6 +349,7 @@ TEST(ScenarioDestination, MissingDirectoryIsCreated) {
     REQUIRE_PIECES();
     Scenario s("dest-create");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=2\n300 CONTINUE EditTextOut=\"c:\\varden\\pkg\"\n");
     auto pages = r.pages();
     ASSERT_GE(pages.size(), 3u) << r.describe();
@@ -346,6 +362,7 @@ TEST(ScenarioDestination, BackReturnsToInstallationType) {
     REQUIRE_PIECES();
     Scenario s("dest-back");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     auto r = s.run(std::string("100 CONTINUE\n800 CONTINUE ButtonChecked=2\n300 BACK\n") + kQuitAt800);
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 300, 800, 200})) << r.describe();
     expectEndsWith(r, 0);
@@ -356,6 +373,7 @@ TEST(ScenarioDestination, SystemDriveNeedsAllThreeFigures) {
     for (int shortBy : {1, 0}) {
         Scenario s("dest-sys" + std::to_string(shortBy));
         make(s, "nt351", "x86");
+        REQUIRE_SPOOLER(s);
         s.roundSectionSizes(512);
         const auto f = s.figures(Platform::X86);
         const auto all = f.systemDrive + f.utility + f.loadFiles;
@@ -398,6 +416,7 @@ TEST(ScenarioDestination, OtherDriveNeedsItsShareAndTheSystemDriveItsOwn) {
     for (const auto& c : cases) {
         Scenario s("dest-other" + std::to_string(n++));
         make(s, "nt351", "x86");
+        REQUIRE_SPOOLER(s);
         s.roundSectionSizes(512);
         s.setFree('C', c.freeC);
         s.setFree('D', c.freeD);
@@ -417,6 +436,7 @@ TEST(ScenarioDestination, OverlongPathEndsThroughToolkitError) {
     REQUIRE_PIECES();
     Scenario s("dest-long");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     std::string path = "C:\\" + std::string(506, 'a');  // 509 characters
     auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=2\n300 CONTINUE EditTextOut=\"" + path +
                    "\"\n2300 CONTINUE\n");
@@ -470,6 +490,7 @@ TEST(ScenarioFatal, QuitMessageDuringPageIsToolkitError1025) {
     REQUIRE_PIECES();
     Scenario s("wmquit");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     s.editMachine([](nlohmann::json& j) { j["ui"]["quit_on_window_id"] = 800; });
     // The page that the quit message ends takes no answer.
     auto r = s.run("100 CONTINUE\n2300 CONTINUE\n");
@@ -497,6 +518,7 @@ TEST(ScenarioAnswers, RunningOutOfAnswersEndsWithExitCode2) {
     REQUIRE_PIECES();
     Scenario s("short");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     auto r = s.run("100 CONTINUE\n");
     EXPECT_EQ(r.exitCode, 2) << r.describe();
 }
@@ -518,6 +540,7 @@ TEST(ScenarioAnswers, RecordedRunReplaysToTheSameLog) {
     // then quit.
     Scenario s("record");
     make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
     auto recorded = s.root() / "recorded.ans";
     auto first = s.runInteractive("cancel\ncontinue\ncontinue\n2\nback\ncancel\nexit\n", {"--record", recorded.string()});
     EXPECT_EQ(first.pages(), (std::vector<int>{100, 200, 100, 800, 300, 800, 200})) << first.describe();
@@ -528,8 +551,48 @@ TEST(ScenarioAnswers, RecordedRunReplaysToTheSameLog) {
 
     Scenario again("replay");
     make(again, "nt351", "x86");
+    REQUIRE_SPOOLER(again);
     auto second = again.run(text);
     EXPECT_EQ(second.log, first.log) << "recording:\n" << text << "\n" << second.describe();
 }
+
+}  // namespace
+
+namespace {
+
+// The shipped answers files for the paths that end before the installation
+// and removal flows replay on the machines they are written for.
+struct ShippedCase {
+    const char* file;
+    std::vector<std::string> machine;
+    std::vector<int> pages;
+};
+
+void PrintTo(const ShippedCase& c, std::ostream* os) { *os << c.file; }
+
+class ScenarioShippedAnswers : public ::testing::TestWithParam<ShippedCase> {};
+
+TEST_P(ScenarioShippedAnswers, Replays) {
+    REQUIRE_PIECES();
+    const ShippedCase& c = GetParam();
+    Scenario s(std::string("shipped-") + c.file);
+    ASSERT_TRUE(s.newMachine(c.machine)) << s.error;
+    std::ifstream in(scenario::sourceRoot() / "dist" / "answers" / c.file);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty());
+    auto r = s.run(text);
+    EXPECT_EQ(r.pages(), c.pages) << r.describe();
+    expectEndsWith(r, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dist, ScenarioShippedAnswers,
+    ::testing::Values(ShippedCase{"quit.ans", {"--os", "nt351", "--arch", "x86"}, {100, 200}},
+                      ShippedCase{"unsupported.ans", {"--os", "nt40", "--arch", "mips"}, {100, 2000}},
+                      ShippedCase{"not-admin.ans", {"--os", "nt351", "--arch", "alpha", "--user", "user"}, {100, 2400}}),
+    [](const auto& info) {
+        std::string n = info.param.file;
+        return n.substr(0, n.find('.')) == "not-admin" ? std::string("not_admin") : n.substr(0, n.find('.'));
+    });
 
 }  // namespace

@@ -82,6 +82,14 @@ TEST_F(Dde, ConnectToAnotherServiceFails) {
     EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NO_CONV_ESTABLISHED);
 }
 
+TEST_F(Dde, NullNamesMatchAnyServiceAndTopic) {
+    HCONV c = DdeConnect(inst, nullptr, nullptr, nullptr);
+    EXPECT_NE(c, nullptr);
+    EXPECT_TRUE(DdeDisconnect(c));
+    EXPECT_EQ(DdeCreateStringHandleA(inst, "PROGMAN", CP_WINUNICODE), nullptr) << "the A call takes ANSI text";
+    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_INVALIDPARAMETER);
+}
+
 TEST_F(Dde, InvalidInstanceIsRefused) {
     EXPECT_EQ(DdeCreateStringHandleA(inst + 100, "PROGMAN", CP_WINANSI), nullptr);
     EXPECT_EQ(DdeGetLastError(inst + 100), (UINT)DMLERR_INVALIDPARAMETER);
@@ -110,11 +118,12 @@ TEST_F(Dde, RefusalAnswersNullWithNotProcessed) {
     EXPECT_EQ(winsim::progmanExecutes().size(), 1u) << "a refused command was still received";
 }
 
-TEST_F(Dde, TextFormatIsRequired) {
-    ASSERT_NE(send("[CreateGroup(A)]"), nullptr);
-    EXPECT_EQ(send("[DeleteGroup(A)]", 13 /* CF_UNICODETEXT */), nullptr);
-    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NOTPROCESSED);
+TEST_F(Dde, ExecuteIgnoresTheFormat) {
+    // Clients pass CF_TEXT or 0; an execute string is text whatever is said.
+    ASSERT_NE(send("[CreateGroup(A)]", 0), nullptr);
     EXPECT_NE(winsim::findProgmanGroup("A"), nullptr);
+    EXPECT_NE(send("[DeleteGroup(A)]", CF_TEXT), nullptr);
+    EXPECT_EQ(winsim::findProgmanGroup("A"), nullptr);
 }
 
 TEST_F(Dde, ExecuteHistoryKeepsTheLatest) {

@@ -290,6 +290,20 @@ TEST(RegFileRoundTrip, ApiWrittenValuesSurvive) {
     EXPECT_EQ(dump(*copy), dump(m));
 }
 
+TEST(RegFileWriter, RefusesNamesWithLineBreaks) {
+    auto& m = winsim::install(bare("linebreak"));
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "K", &h), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(h, "two\nlines", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_THROW(winsim::exportRegistry(m, ""), std::runtime_error);
+    fs::path image = tempDir("linebreak-image");
+    fs::create_directories(image);
+    std::ofstream(image / "marker") << "old";
+    EXPECT_THROW(winsim::saveImage(m, image), std::runtime_error);
+    EXPECT_TRUE(fs::exists(image / "marker"));  // the image on disk is left as it was
+}
+
 // --- Image folder and machine.json section -------------------------------------
 
 TEST(RegistryImage, FolderRoundTripAndMissingFolder) {
@@ -303,6 +317,15 @@ TEST(RegistryImage, FolderRoundTripAndMissingFolder) {
     auto back = bare("folder-back");
     winsim::readRegistryFolder(dir, *back);
     EXPECT_EQ(dump(*back), dump(m));
+    // HKEY_USERS gets its own file once it holds anything.
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_USERS, ".DEFAULT\\Software", &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    winsim::writeRegistryFolder(dir, m);
+    ASSERT_TRUE(fs::exists(dir / "HKEY_USERS.reg"));
+    auto withUsers = bare("folder-users");
+    winsim::readRegistryFolder(dir, *withUsers);
+    EXPECT_NE(withUsers->registry->find("HKEY_USERS\\.default\\software"), nullptr);
     auto empty = bare("folder-empty");
     winsim::readRegistryFolder(dir / "missing", *empty);
     EXPECT_TRUE(empty->registry->localMachine->subkeys.empty());

@@ -1,11 +1,13 @@
 // Conformance tests of the registry functions, grouped per function.
 #include "winsim/core/machine.h"
+#include "winsim/processes/perfdata.h"
 #include "winsim/registry/state.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -99,6 +101,10 @@ TEST_F(Reg, OpenKeyANullOrEmptySubkeyReturnsSameHandle) {
     h = kJunkKey;
     EXPECT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, "", &h), ERROR_SUCCESS);
     EXPECT_EQ(h, HKEY_CURRENT_USER);
+    // Even a null key comes back as it was passed.
+    h = kJunkKey;
+    EXPECT_EQ(RegOpenKeyA(nullptr, nullptr, &h), ERROR_SUCCESS);
+    EXPECT_EQ(h, nullptr);
     // RegOpenKeyExA with an empty name opens a new handle to the same key.
     HKEY k = create(HKEY_CURRENT_USER, "A");
     HKEY again = nullptr;
@@ -419,6 +425,38 @@ TEST_F(Reg, EnumKeyReindexesAfterDeletion) {
     RegCloseKey(h);
 }
 
+TEST_F(Reg, EnumKeyAnyOrderOfIndexesAgreesWithForwardWalk) {
+    HKEY h = create(HKEY_LOCAL_MACHINE, "E");
+    char name[16];
+    for (int i = 0; i < 50; ++i) {
+        std::snprintf(name, sizeof name, "k%02d", (i * 37) % 50);
+        RegCloseKey(create(h, name));
+    }
+    std::vector<std::string> forward;
+    for (DWORD i = 0; RegEnumKeyA(h, i, name, sizeof name) == ERROR_SUCCESS; ++i) forward.push_back(name);
+    ASSERT_EQ(forward.size(), 50u);
+    for (std::size_t i = 0; i < forward.size(); ++i) {
+        char want[32];
+        std::snprintf(want, sizeof want, "k%02zu", i);
+        EXPECT_EQ(forward[i], want);
+    }
+    // Backwards, and jumping about, give the same names.
+    for (DWORD i = 50; i-- > 0;) {
+        ASSERT_EQ(RegEnumKeyA(h, i, name, sizeof name), ERROR_SUCCESS);
+        EXPECT_EQ(forward[i], name);
+    }
+    for (DWORD i : {7u, 48u, 3u, 25u, 26u, 0u, 49u}) {
+        ASSERT_EQ(RegEnumKeyA(h, i, name, sizeof name), ERROR_SUCCESS);
+        EXPECT_EQ(forward[i], name);
+    }
+    // A key added mid-walk shifts the later indexes.
+    ASSERT_EQ(RegEnumKeyA(h, 10, name, sizeof name), ERROR_SUCCESS);
+    RegCloseKey(create(h, "k10a"));
+    ASSERT_EQ(RegEnumKeyA(h, 11, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "k10a");
+    RegCloseKey(h);
+}
+
 // --- RegEnumValueA -----------------------------------------------------------
 
 TEST_F(Reg, EnumValuesInOrderFirstWritten) {
@@ -694,6 +732,63 @@ TEST_F(Reg, InjectedFaultsNameTheFunctionAndKey) {
     RegCloseKey(h);
 }
 
+TEST_F(Reg, EveryFunctionAsksForFaultsUnderItsOwnName) {
+    auto& m = winsim::machine();
+    HKEY h = create(HKEY_CURRENT_USER, "F");
+    setSz(h, "v", "1");
+    RegCloseKey(create(h, "sub"));
+    m.callCounts.clear();
+    HKEY o;
+    char buf[32];
+    DWORD cch = sizeof buf, cb = sizeof buf;
+    LONG lcb = sizeof buf;
+    RegOpenKeyA(HKEY_CURRENT_USER, "F", &o);
+    RegCloseKey(o);
+    RegOpenKeyExA(HKEY_CURRENT_USER, "F", 0, KEY_READ, &o);
+    RegCloseKey(o);
+    RegCreateKeyA(h, "c1", &o);
+    RegCloseKey(o);
+    RegCreateKeyExA(h, "c2", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &o, nullptr);
+    RegCloseKey(o);
+    RegQueryValueA(h, nullptr, buf, &lcb);
+    RegQueryValueExA(h, "v", nullptr, nullptr, (BYTE*)buf, &cb);
+    RegSetValueA(h, nullptr, REG_SZ, "x", 1);
+    RegSetValueExA(h, "w", 0, REG_SZ, (const BYTE*)"x", 2);
+    RegEnumKeyA(h, 0, buf, sizeof buf);
+    RegEnumKeyExA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
+    cch = sizeof buf;
+    RegEnumValueA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
+    RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+    RegDeleteKeyA(h, "c1");
+    RegDeleteValueA(h, "w");
+    RegConnectRegistryA(nullptr, HKEY_LOCAL_MACHINE, &o);
+    for (const char* name : {"RegOpenKeyA", "RegOpenKeyExA", "RegCreateKeyA", "RegCreateKeyExA", "RegQueryValueA",
+                             "RegQueryValueExA", "RegSetValueA", "RegSetValueExA", "RegEnumKeyA", "RegEnumKeyExA",
+                             "RegEnumValueA", "RegQueryInfoKeyA", "RegDeleteKeyA", "RegDeleteValueA",
+                             "RegConnectRegistryA"}) {
+        auto it = m.callCounts.find(name);
+        ASSERT_NE(it, m.callCounts.end()) << name;
+        EXPECT_EQ(it->second, 1u) << name;
+    }
+    EXPECT_EQ(m.callCounts["RegCloseKey"], 4u);
+    RegCloseKey(h);
+}
+
+TEST_F(Reg, FaultTargetsAreFullPathsThroughHandles) {
+    HKEY h = create(HKEY_CLASSES_ROOT, ".txt");
+    winsim::machine().faults.push_back(
+        {"RegSetValueExA", 1, 0, ERROR_WRITE_PROTECT, "hkey_local_machine\\software\\classes\\.TXT"});
+    winsim::machine().faults.push_back(
+        {"RegDeleteKeyA", 1, 0, ERROR_BUSY, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt\\Sub"});
+    EXPECT_EQ(RegSetValueExA(h, "v", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_WRITE_PROTECT);
+    RegCloseKey(create(h, "Sub"));
+    RegCloseKey(create(h, "Other"));
+    EXPECT_EQ(RegDeleteKeyA(h, "Sub\\\\"), ERROR_BUSY);
+    EXPECT_EQ(RegDeleteKeyA(h, "Other"), ERROR_SUCCESS);
+    RegCloseKey(h);
+}
+
 // --- HKEY_PERFORMANCE_DATA and RegConnectRegistryA ---------------------------
 
 TEST_F(Reg, ConnectRegistryLocalAndRemote) {
@@ -710,6 +805,21 @@ TEST_F(Reg, ConnectRegistryLocalAndRemote) {
     h = kJunkKey;
     EXPECT_EQ(RegConnectRegistryA("\\\\OTHERBOX", HKEY_LOCAL_MACHINE, &h), ERROR_BAD_NETPATH);
     EXPECT_EQ(h, kJunkKey);
+}
+
+TEST_F(Reg, PerformanceDataQueriesGoToTheProcessFamily) {
+    // Whatever the performance-data provider answers reaches the caller
+    // unchanged, with the same buffer and size.
+    BYTE viaRegistry[64], direct[64];
+    memset(viaRegistry, 0xaa, sizeof viaRegistry);
+    memset(direct, 0xaa, sizeof direct);
+    DWORD cbReg = sizeof viaRegistry, cbDirect = sizeof direct, typeReg = kSentinel, typeDirect = kSentinel;
+    LONG viaResult = RegQueryValueExA(HKEY_PERFORMANCE_DATA, "Global", nullptr, &typeReg, viaRegistry, &cbReg);
+    LONG directResult = winsim::queryPerformanceData("Global", &typeDirect, direct, &cbDirect);
+    EXPECT_EQ(viaResult, directResult);
+    EXPECT_EQ(cbReg, cbDirect);
+    EXPECT_EQ(typeReg, typeDirect);
+    EXPECT_EQ(memcmp(viaRegistry, direct, sizeof direct), 0);
 }
 
 TEST_F(Reg, PerformanceDataIsNotAnOrdinaryKey) {

@@ -426,3 +426,58 @@ TEST(SecuritySids, ParseAndFormat) {
 }
 
 }  // namespace
+
+namespace {
+
+// The way a program restarts NT: enable SeShutdownPrivilege in its own
+// token, then ask for the restart. Without the privilege enabled the
+// request is refused.
+TEST(SecurityPrivileges, ShutdownPrivilegeGatesExitWindowsEx) {
+    auto& m = freshNT("shutdown");
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRIVILEGE_NOT_HELD);
+
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES tp = one(SE_SHUTDOWN_NAME, SE_PRIVILEGE_ENABLED);
+    ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr));
+    EXPECT_TRUE(CloseHandle(token));
+    EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
+
+    // A plain user without the privilege held cannot enable it.
+    winsim::setUserKind(m, false);
+    auto& tok = m.security->process.privileges;
+    std::erase_if(tok, [](const winsim::TokenPrivilege& p) { return p.name == "SeShutdownPrivilege"; });
+    m.security->resetLive();
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ALL_ASSIGNED);
+    CloseHandle(token);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRIVILEGE_NOT_HELD);
+}
+
+TEST(SecurityPrivileges, DisableAllReportsWhatWasEnabled) {
+    freshNT("disableall");
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    struct {
+        TOKEN_PRIVILEGES tp;
+        LUID_AND_ATTRIBUTES more[4];
+    } prev;
+    DWORD len = 0;
+    SetLastError(0xdeadbeef);
+    ASSERT_TRUE(AdjustTokenPrivileges(token, TRUE, nullptr, sizeof prev, &prev.tp, &len));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SUCCESS);
+    ASSERT_EQ(prev.tp.PrivilegeCount, 1u);  // only SeChangeNotifyPrivilege was enabled
+    LUID_AND_ATTRIBUTES la;
+    std::memcpy(&la, &prev.tp.Privileges[0], sizeof la);
+    EXPECT_EQ(la.Luid.LowPart, 23u);
+    EXPECT_FALSE(winsim::privilegeEnabled("SeChangeNotifyPrivilege"));
+    CloseHandle(token);
+}
+
+}  // namespace

@@ -123,6 +123,19 @@ TEST_F(Printers, EnumIntoALargerBufferPacksStringsAtItsEnd) {
     EXPECT_TRUE(big.guardIntact());
 }
 
+TEST_F(Printers, EnumByThisMachinesNameListsLocalPrinters) {
+    addPrinter("Alpha", "NP1");
+    DWORD needed = 0, count = 0xdeadbeef;
+    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\varden1", 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_GT(needed, 0u);
+    EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(count, 0u) << "no printer connections on this machine";
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\OTHER", 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+}
+
 TEST_F(Printers, EnumRejectsOtherLevelsAndNullCounters) {
     DWORD needed = 0, count = 0;
     SetLastError(0xdeadbeef);
@@ -289,6 +302,10 @@ TEST_F(Printers, SecurityDescriptorIsRewrittenOnlyWhenGiven) {
     HANDLE h = open("Alpha");
     EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
     EXPECT_EQ(winsim::machine().spooler->printers["Alpha"].security.dacl.size(), 1u);
+    SetLastError(0xdeadbeef);
+    bytes[0] = 7;  // not a descriptor revision
+    EXPECT_FALSE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
+    EXPECT_EQ(GetLastError(), 1338u) << "ERROR_INVALID_SECURITY_DESCR";
     rec->pSecurityDescriptor = nullptr;
     EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
     EXPECT_EQ(winsim::machine().spooler->printers["Alpha"].security.dacl.size(), 1u);
@@ -299,6 +316,41 @@ TEST_F(Printers, SecurityDescriptorIsRewrittenOnlyWhenGiven) {
     EXPECT_FALSE(OpenPrinterA((LPSTR) "Alpha", &u, nullptr));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
     EXPECT_TRUE(ClosePrinter(h));
+}
+
+TEST_F(Printers, Level2CanRenameAPrinter) {
+    addPrinter("Alpha", "NP1");
+    addPrinter("Beta", "NP2");
+    DWORD id = winsim::addSpoolJob("Alpha", {});
+    std::vector<unsigned char> buf;
+    PRINTER_INFO_2A* rec = record(buf, "Alpha");
+    rec->pSecurityDescriptor = nullptr;
+    HANDLE h = open("Alpha");
+    char taken[] = "beta";
+    rec->pPrinterName = taken;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINTER_ALREADY_EXISTS);
+    char fresh[] = "Gamma";
+    rec->pPrinterName = fresh;
+    EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE));
+    EXPECT_FALSE(printerExists("Alpha"));
+    EXPECT_EQ(printer("Gamma").status, (DWORD)PRINTER_STATUS_PAUSED) << "the handle follows the new name";
+    ASSERT_EQ(winsim::spoolJobs("Gamma").size(), 1u);
+    EXPECT_EQ(winsim::spoolJobs("Gamma")[0].id, id);
+    EXPECT_TRUE(ClosePrinter(h));
+}
+
+TEST_F(Printers, ReadingLeavesTheImageSectionAlone) {
+    addPrinter("Alpha", "NP1");
+    DWORD needed = 0, count = 0;
+    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
+    std::vector<unsigned char> buf(needed);
+    ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buf.data(), needed, &needed, &count));
+    HANDLE h = open("Alpha");
+    EXPECT_TRUE(EnumJobsA(h, 0, 1, 1, nullptr, 0, &needed, &count));
+    EXPECT_TRUE(ClosePrinter(h));
+    EXPECT_TRUE(winsim::machine().spooler->printers.empty()) << "no entry made up for a printer only read";
 }
 
 // --- jobs --------------------------------------------------------------------
@@ -416,24 +468,22 @@ TEST_F(Printers, DeletedPrinterGoesWhenItsLastHandleCloses) {
 TEST_F(Printers, DeletedPrinterWithJobsWaitsForThem) {
     addPrinter("Alpha", "NP1");
     DWORD id = winsim::addSpoolJob("Alpha", {});
-    HANDLE h = open("Alpha");
-    EXPECT_TRUE(DeletePrinter(h));
+    HANDLE h1 = open("Alpha");
+    HANDLE h2 = open("Alpha");
+    EXPECT_TRUE(DeletePrinter(h1));
     EXPECT_EQ(printer("Alpha").status & PRINTER_STATUS_PENDING_DELETION, (DWORD)PRINTER_STATUS_PENDING_DELETION);
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE));
+    EXPECT_FALSE(SetPrinterA(h1, 0, nullptr, PRINTER_CONTROL_PAUSE));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PRINTER_STATE) << "a printer being deleted cannot be held";
-    HANDLE h2 = nullptr;
-    EXPECT_TRUE(ClosePrinter(h));
-    EXPECT_TRUE(printerExists("Alpha")) << "a job still holds it";
-    EXPECT_FALSE(OpenPrinterA((LPSTR) "Alpha", &h2, nullptr));
-    // The job goes (here by the machine's own doing), then the printer.
-    winsim::machine().spooler->printers["Alpha"].jobs.clear();
-    HANDLE other = nullptr;
-    addPrinter("Beta", "NP2");
-    ASSERT_TRUE(OpenPrinterA((LPSTR) "Beta", &other, nullptr));
-    EXPECT_TRUE(ClosePrinter(other));
+    EXPECT_TRUE(ClosePrinter(h1));
+    EXPECT_TRUE(printerExists("Alpha")) << "a job and a handle still hold it";
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeletePortA(nullptr, nullptr, (LPSTR) "NP1"));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUSY) << "its port stays in use meanwhile";
+    EXPECT_TRUE(SetJobA(h2, id, 0, nullptr, JOB_CONTROL_CANCEL)) << "its jobs can still be handled";
+    EXPECT_TRUE(printerExists("Alpha")) << "the open handle holds it";
+    EXPECT_TRUE(ClosePrinter(h2));
     EXPECT_FALSE(printerExists("Alpha"));
-    (void)id;
 }
 
 TEST_F(Printers, HeldPrinterWithJobsCannotBeDeleted) {

@@ -184,11 +184,8 @@ HDDEDATA WINAPI DdeClientTransaction(LPBYTE pData, DWORD cbData, HCONV hConv, HS
     std::string bytes((const char*)pData, cbData);
     d.executes.push_back(bytes);
     while (d.executes.size() > winsim::DdeState::kExecuteHistory) d.executes.pop_front();
-    if (wFmt != CF_TEXT) {
-        ins->lastError = DMLERR_NOTPROCESSED;
-        return nullptr;
-    }
-    // The command text ends at the first NUL or at the end of the data.
+    // An execute carries no format (the transaction ignores wFmt): Program
+    // Manager reads the data as ANSI text. The command text ends at the first NUL or at the end of the data.
     std::string_view text(bytes);
     if (std::size_t nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
     if (!winsim::progmanExecute(text)) {

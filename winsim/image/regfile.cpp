@@ -246,7 +246,15 @@ bool plainString(const RegValue& v) {
 
 const char kHex[] = "0123456789abcdef";
 
-void appendValue(std::string& out, const RegValue& v) {
+// REGEDIT4 has no way to write a line break inside a name; refuse rather
+// than write a file that cannot be read back.
+void checkName(std::string_view name, std::string_view where) {
+    if (name.find_first_of("\r\n") != std::string_view::npos)
+        throw std::runtime_error("cannot write " + std::string(where) + " as REGEDIT4: its name contains a line break");
+}
+
+void appendValue(std::string& out, const RegValue& v, const std::string& keyPath) {
+    checkName(v.name, "a value of " + keyPath);
     std::size_t lineStart = out.size();
     if (v.name.empty())
         out += '@';
@@ -292,10 +300,11 @@ void appendValue(std::string& out, const RegValue& v) {
 }
 
 void appendTree(std::string& out, const RegKey& k, std::string& path) {
+    checkName(k.name, "key " + path);
     out += '[';
     out += path;
     out += "]\n";
-    for (const RegValue& v : k.values) appendValue(out, v);
+    for (const RegValue& v : k.values) appendValue(out, v, path);
     out += '\n';
     for (const auto& [n, c] : k.subkeys) {
         std::size_t len = path.size();

@@ -55,12 +55,15 @@ std::vector<RegFileOp> parseRegFile(std::string_view text, const std::string& fi
 // Applies parsed steps to a registry store (cannot fail).
 void applyRegFile(RegistryState& r, const std::vector<RegFileOp>& ops, std::uint64_t now);
 
-// Appends `key` and its subtree as REGEDIT4 sections (no header).
+// Appends `key` and its subtree as REGEDIT4 sections (no header). Throws
+// std::runtime_error for a key or value name holding CR or LF, which the
+// format cannot carry (so no unreadable file is ever written).
 void appendRegKeyTree(std::string& out, const RegKey& key);
 
 // The REGEDIT4 text of the key at `keyPath` and its subtree (abbreviated
 // roots HKLM, HKCU, HKCR, HKU accepted), or of every root when empty.
-// Throws std::invalid_argument when the key does not exist.
+// Throws std::invalid_argument when the key does not exist, and
+// std::runtime_error as appendRegKeyTree does.
 std::string exportRegistry(const Machine& m, std::string_view keyPath);
 // Parses `text` completely, then applies it to m's registry. Throws
 // ImageError naming `fileName` and the line; on error nothing is applied.

@@ -12,6 +12,9 @@ extern "C" {
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define INFINITE 0xFFFFFFFF
 
+/* The program's entry point, with C linkage as Windows declares it. */
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+
 /* Errors */
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);

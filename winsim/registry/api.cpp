@@ -10,6 +10,13 @@
 //  - a leading backslash in a subkey name is accepted (NT: ERROR_BAD_PATHNAME);
 //  - an invalid key handle gives ERROR_BADKEY (NT: ERROR_INVALID_HANDLE).
 // Errors are returned as the LONG result; the last error is left alone.
+// HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\SOFTWARE\Classes; the first use of
+// it creates that key when the machine lacks it (every real machine has it).
+// Creating or deleting a subkey needs no right on the parent handle (NT opens
+// the subkey relative to it); setting, deleting, querying and enumerating
+// need KEY_SET_VALUE, KEY_QUERY_VALUE or KEY_ENUMERATE_SUB_KEYS on the handle.
+// HKEY_PERFORMANCE_DATA answers RegQueryValueExA (through the processes
+// family) and RegCloseKey; other calls on it fail with ERROR_INVALID_HANDLE.
 // Every function first asks injectedFault() with its own name and the full
 // path of the key it works on (HKEY_LOCAL_MACHINE\...).
 #include "winsim/processes/perfdata.h"
@@ -46,17 +53,6 @@ bool isPerfData(HKEY h) {
 }
 
 bool isStringType(DWORD t) { return t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ; }
-
-std::shared_ptr<RegKey> sharedOf(RegKey* k) {
-    RegistryState& r = reg();
-    if (!k->parent) {
-        for (auto* root : {&r.localMachine, &r.currentUser, &r.users})
-            if (root->get() == k) return *root;
-        return nullptr;
-    }
-    auto it = k->parent->subkeys.find(k->name);
-    return it == k->parent->subkeys.end() ? nullptr : it->second;
-}
 
 // The key behind an open or predefined handle. HKEY_CLASSES_ROOT is
 // HKEY_LOCAL_MACHINE\SOFTWARE\Classes, created when missing.
@@ -127,7 +123,7 @@ HKEY newHandle(RegKey* key, REGSAM access) {
     }
     std::uintptr_t h = r.nextHandle;
     r.nextHandle += 4;
-    r.handles.emplace(h, RegistryState::Open{sharedOf(key), access, 1});
+    r.handles.emplace(h, RegistryState::Open{key->shared_from_this(), access, 1});
     if (win95()) r.sharedHandles[key] = h;
     return (HKEY)h;
 }
@@ -559,7 +555,7 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 }
 
 LONG WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult) {
-    if (LONG e = (LONG)injectedFault("RegConnectRegistryA", lpMachineName ? lpMachineName : "")) return e;
+    if (LONG e = fault("RegConnectRegistryA", hKey)) return e;
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     if (lpMachineName && *lpMachineName) {
         std::string_view name(lpMachineName);

@@ -16,9 +16,19 @@ namespace winsim {
 // ---------------------------------------------------------------------------
 // Keys
 
+std::size_t CaseHash::operator()(std::string_view s) const noexcept {
+    // FNV-1a over the upper-cased bytes.
+    std::size_t h = 1469598103934665603ull;
+    for (unsigned char c : s) {
+        if (c >= 'a' && c <= 'z') c = (unsigned char)(c - 32);
+        h = (h ^ c) * 1099511628211ull;
+    }
+    return h;
+}
+
 RegKey* RegKey::child(std::string_view n) const {
-    auto it = subkeys.find(n);
-    return it == subkeys.end() ? nullptr : it->second.get();
+    auto it = subkeyIndex.find(n);
+    return it == subkeyIndex.end() ? nullptr : it->second;
 }
 
 RegKey* RegKey::subkeyAt(std::size_t i) {
@@ -46,17 +56,17 @@ RegKey* RegKey::subkeyAt(std::size_t i) {
 }
 
 RegKey* RegKey::addChild(std::string_view n, std::uint64_t now, bool* created) {
-    auto it = subkeys.find(n);
-    if (it != subkeys.end()) {
+    if (RegKey* existing = child(n)) {
         if (created) *created = false;
-        return it->second.get();
+        return existing;
     }
     auto k = std::make_shared<RegKey>();
     k->name = std::string(n);
     k->parent = this;
     k->lastWrite = now;
     RegKey* raw = k.get();
-    subkeys.emplace(k->name, std::move(k));
+    subkeyIndex.emplace(std::string_view(raw->name), raw);
+    subkeys.emplace(raw->name, std::move(k));
     cursorValid = false;
     lastWrite = now;
     if (created) *created = true;
@@ -67,6 +77,7 @@ namespace {
 void markDeleted(RegKey& k) {
     k.deleted = true;
     for (auto& [n, c] : k.subkeys) markDeleted(*c);
+    k.subkeyIndex.clear();
     k.subkeys.clear();
     k.parent = nullptr;
 }
@@ -76,6 +87,7 @@ bool RegKey::removeChild(std::string_view n) {
     auto it = subkeys.find(n);
     if (it == subkeys.end()) return false;
     std::shared_ptr<RegKey> k = std::move(it->second);
+    subkeyIndex.erase(std::string_view(k->name));
     subkeys.erase(it);
     cursorValid = false;
     markDeleted(*k);

@@ -30,7 +30,17 @@ struct RegValue {
     std::vector<BYTE> data;
 };
 
-struct RegKey {
+// Case-insensitive hashing and equality for the subkey index.
+struct CaseHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept;
+};
+struct CaseEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return iequals(a, b); }
+};
+
+struct RegKey : std::enable_shared_from_this<RegKey> {
     using Children = std::map<std::string, std::shared_ptr<RegKey>, CaseLess>;
 
     std::string name;          // as created; a root's name is HKEY_...
@@ -38,7 +48,10 @@ struct RegKey {
     bool deleted = false;      // set when the key leaves the tree
     std::string className;
     std::uint64_t lastWrite = 0;  // FILETIME ticks
-    Children subkeys;
+    Children subkeys;          // sorted: enumeration order
+    // The same subkeys by name, for lookups in constant time whatever the
+    // number of siblings (the views point into each child's own name).
+    std::unordered_map<std::string_view, RegKey*, CaseHash, CaseEqual> subkeyIndex;
     std::vector<RegValue> values;                      // in the order first written
     std::map<std::string, std::size_t, CaseLess> valueIndex;  // name -> position in values
 

@@ -22,6 +22,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 namespace {
 
@@ -81,17 +82,27 @@ int openHandlesOn(const std::string& printer) {
     return n;
 }
 
-// Removes printers marked for deletion once no job and no handle holds them.
-void reapDeletedPrinters() {
-    std::vector<SpoolPrinter> printers;
-    if (spoolerPrinters(printers) != ERROR_SUCCESS) return;
-    for (const auto& p : printers) {
-        if (!(p.status & PRINTER_STATUS_PENDING_DELETION)) continue;
-        auto it = spooler().printers.find(p.name);
-        if (it != spooler().printers.end() && !it->second.jobs.empty()) continue;
-        if (openHandlesOn(p.name) > 0) continue;
-        if (deletePrinterKey(p.name) == ERROR_SUCCESS && it != spooler().printers.end()) spooler().printers.erase(it);
-    }
+// Removes a printer marked for deletion once no job and no handle holds it.
+void reapIfDeleted(const std::string& name) {
+    if (openHandlesOn(name) > 0) return;
+    SpoolPrinter p;
+    if (readPrinter(name, p) != ERROR_SUCCESS || !(p.status & PRINTER_STATUS_PENDING_DELETION)) return;
+    auto& ps = spooler().printers;
+    auto it = ps.find(name);
+    if (it != ps.end() && !it->second.jobs.empty()) return;
+    if (deletePrinterKey(p.name) == ERROR_SUCCESS && it != ps.end()) ps.erase(it);
+}
+
+// The printer's jobs and security without creating an entry for it.
+const PrinterExtra& extraOrDefault(const std::string& printer) {
+    static const PrinterExtra fallback = [] {
+        PrinterExtra e;
+        e.security = defaultPrinterSecurity();
+        return e;
+    }();
+    const auto& ps = spooler().printers;
+    auto it = ps.find(printer);
+    return it == ps.end() ? fallback : it->second;
 }
 
 // --- buffer packing --------------------------------------------------------
@@ -250,13 +261,11 @@ DWORD storePrinterInfo2(PrinterHandle& h, const PRINTER_INFO_2A& in) {
     next.startTime = in.StartTime;
     next.untilTime = in.UntilTime;
     // The status belongs to the spooler; level 2 does not set it.
-    PrinterExtra& extra = extraOf(p.name);
-    PrinterSecurity security = extra.security;
+    std::optional<PrinterSecurity> security;
     if (in.pSecurityDescriptor) {
         if (!(h.granted & WRITE_DAC)) return ERROR_ACCESS_DENIED;
-        auto s = decodeSecurity(in.pSecurityDescriptor, extra.security);
-        if (!s) return kInvalidSecurityDescr;
-        security = *s;
+        security = decodeSecurity(in.pSecurityDescriptor, extraOrDefault(p.name).security);
+        if (!security) return kInvalidSecurityDescr;
     }
     bool rename = !iequals(newName, p.name);
     if (rename) {
@@ -269,13 +278,16 @@ DWORD storePrinterInfo2(PrinterHandle& h, const PRINTER_INFO_2A& in) {
     if (DWORD r = definePrinter(next)) return r;
     if (rename) {
         if (DWORD r = deletePrinterKey(p.name)) return r;
-        PrinterExtra moved = std::move(extra);
-        spooler().printers.erase(p.name);
-        spooler().printers[newName] = std::move(moved);
+        auto& ps = spooler().printers;
+        if (auto it = ps.find(p.name); it != ps.end()) {
+            PrinterExtra moved = std::move(it->second);
+            ps.erase(it);
+            ps[newName] = std::move(moved);
+        }
         for (auto& [k, v] : spooler().handles)
             if (iequals(v.printer, p.name)) v.printer = newName;
     }
-    extraOf(newName).security = security;
+    if (security) extraOf(newName).security = *security;
     return ERROR_SUCCESS;
 }
 
@@ -297,7 +309,7 @@ DWORD printerCommand(PrinterHandle& h, DWORD command) {
         case PRINTER_CONTROL_RESUME:
             return setStatusBits(p.name, 0, PRINTER_STATUS_PAUSED);
         case PRINTER_CONTROL_PURGE:
-            extraOf(p.name).jobs.clear();
+            if (auto it = spooler().printers.find(p.name); it != spooler().printers.end()) it->second.jobs.clear();
             return ERROR_SUCCESS;
         default:
             return ERROR_INVALID_PRINTER_COMMAND;
@@ -388,7 +400,10 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
     if (Level != 2) return fail(ERROR_INVALID_LEVEL);
     if (DWORD e = checkOutput(pPrinterEnum, cbBuf, pcbNeeded, pcReturned)) return fail(e);
     std::vector<SpoolPrinter> all, shown;
-    if ((Flags & PRINTER_ENUM_LOCAL) && isLocalServer(Name)) {
+    // Local printers: PRINTER_ENUM_LOCAL, or PRINTER_ENUM_NAME naming this
+    // machine (a null name is this machine). Connections and the network
+    // hold nothing on the simulated machine.
+    if ((Flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_NAME)) && isLocalServer(Name)) {
         if (DWORD r = spoolerPrinters(all)) return fail(r);
         // Printers pending deletion are no longer listed.
         for (auto& p : all)
@@ -397,11 +412,11 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
         return fail(ERROR_INVALID_NAME);
     }
     std::vector<std::vector<std::uint8_t>> sds;
-    for (const auto& p : shown) sds.push_back(encodeSecurity(extraOf(p.name).security));
+    for (const auto& p : shown) sds.push_back(encodeSecurity(extraOrDefault(p.name).security));
 
     Packer count(nullptr, 0);
     count.reserveRecords(shown.size() * sizeof(PRINTER_INFO_2A));
-    for (std::size_t i = 0; i < shown.size(); ++i) fillPrinterInfo2(count, nullptr, shown[i], extraOf(shown[i].name), sds[i]);
+    for (std::size_t i = 0; i < shown.size(); ++i) fillPrinterInfo2(count, nullptr, shown[i], extraOrDefault(shown[i].name), sds[i]);
     *pcbNeeded = (DWORD)count.needed();
     if (cbBuf < count.needed()) {
         *pcReturned = 0;
@@ -411,7 +426,7 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
     pk.reserveRecords(shown.size() * sizeof(PRINTER_INFO_2A));
     // Blocks first (just after the records), then strings from the end.
     auto* recs = (PRINTER_INFO_2A*)pPrinterEnum;
-    for (std::size_t i = 0; i < shown.size(); ++i) fillPrinterInfo2(pk, &recs[i], shown[i], extraOf(shown[i].name), sds[i]);
+    for (std::size_t i = 0; i < shown.size(); ++i) fillPrinterInfo2(pk, &recs[i], shown[i], extraOrDefault(shown[i].name), sds[i]);
     *pcReturned = (DWORD)shown.size();
     return TRUE;
 }
@@ -440,7 +455,7 @@ BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAU
     desired = mapPrinterAccess(desired);
     ACCESS_MASK granted = PRINTER_ALL_ACCESS;
     if (machine().os.isNT()) {
-        auto g = checkPrinterAccess(extraOf(p.name).security, spooler().callerSids, desired);
+        auto g = checkPrinterAccess(extraOrDefault(p.name).security, spooler().callerSids, desired);
         if (!g) return fail(ERROR_ACCESS_DENIED);
         granted = *g;
     }
@@ -477,7 +492,7 @@ BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
     if (!h) return fail(ERROR_INVALID_HANDLE);
     if (Level != 1) return fail(ERROR_INVALID_LEVEL);
     if (DWORD e = checkOutput(pJob, cbBuf, pcbNeeded, pcReturned)) return fail(e);
-    const auto& jobs = extraOf(h->printer).jobs;
+    const auto& jobs = extraOrDefault(h->printer).jobs;
     std::size_t first = std::min<std::size_t>(FirstJob, jobs.size());
     std::size_t n = std::min<std::size_t>(NoJobs, jobs.size() - first);
     std::string machineName = "\\\\" + machine().computerName;
@@ -508,10 +523,12 @@ BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
     if (Level != 0) return fail(ERROR_INVALID_LEVEL);
     if (!(h->granted & (PRINTER_ACCESS_ADMINISTER | PRINTER_ACCESS_USE))) return fail(ERROR_ACCESS_DENIED);
     // Job id 0 never names a job.
-    auto& jobs = extraOf(h->printer).jobs;
+    auto entry = spooler().printers.find(h->printer);
+    if (JobId == 0 || entry == spooler().printers.end()) return fail(ERROR_INVALID_PARAMETER);
+    auto& jobs = entry->second.jobs;
     auto it = jobs.begin();
     while (it != jobs.end() && it->id != JobId) ++it;
-    if (JobId == 0 || it == jobs.end()) return fail(ERROR_INVALID_PARAMETER);
+    if (it == jobs.end()) return fail(ERROR_INVALID_PARAMETER);
     switch (Command) {
         case JOB_CONTROL_PAUSE:
             it->status |= JOB_STATUS_PAUSED;
@@ -543,9 +560,15 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
     if (r == ERROR_FILE_NOT_FOUND) return fail(ERROR_INVALID_HANDLE);
     if (r != ERROR_SUCCESS) return fail(r);
     if (p.status & PRINTER_STATUS_PENDING_DELETION) return fail(ERROR_PRINTER_DELETED);
-    // A held printer with jobs cannot be deleted; otherwise it is marked
-    // for deletion and goes once its jobs and open handles are gone.
-    if ((p.status & PRINTER_STATUS_PAUSED) && !extraOf(p.name).jobs.empty()) return fail(ERROR_ACCESS_DENIED);
+    // NT does not delete a printer at once: it marks it "pending deletion",
+    // from then on leaves it out of EnumPrinters and refuses to open it by
+    // name, while handles already open keep working (its jobs can still be
+    // cancelled or restarted, but the printer cannot be held). The printer
+    // goes when its last job is gone and its last handle is closed; with
+    // the caller's handle still open that is at the earliest at
+    // ClosePrinter. A held (paused) printer with jobs cannot be deleted:
+    // ERROR_ACCESS_DENIED.
+    if ((p.status & PRINTER_STATUS_PAUSED) && !extraOrDefault(p.name).jobs.empty()) return fail(ERROR_ACCESS_DENIED);
     if ((r = setStatusBits(p.name, PRINTER_STATUS_PENDING_DELETION, 0))) return fail(r);
     return TRUE;
 }
@@ -554,8 +577,9 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
     PrinterHandle* h = handleOf(hPrinter);
     if (DWORD e = precheck("ClosePrinter", h ? h->printer : "")) return fail(e);
     if (!h) return fail(ERROR_INVALID_HANDLE);
+    std::string printer = h->printer;
     spooler().handles.erase((std::uintptr_t)hPrinter);
-    reapDeletedPrinters();
+    reapIfDeleted(printer);
     return TRUE;
 }
 
