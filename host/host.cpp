@@ -19,7 +19,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
+// The program's own declaration of WinMain, so that the host calls it with
+// whatever linkage the program gives it.
+#include "setup/setup.h"
 
 namespace host {
 

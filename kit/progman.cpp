@@ -15,7 +15,10 @@ HDDEDATA CALLBACK ddeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, 
 // parentheses, which would otherwise end it.
 std::string arg(std::string_view s) {
     if (s.find_first_of(" \t,()[]") == std::string_view::npos) return std::string(s);
-    return "\"" + std::string(s) + "\"";
+    std::string q(1, '"');
+    q.append(s);
+    q += '"';
+    return q;
 }
 
 // Sends one execute string to Program Manager; false when there is no
@@ -32,7 +35,7 @@ bool execute(const std::string& cmd) {
     UINT err = 0;
     if (conv) {
         DWORD result = 0;
-        HDDEDATA d = DdeClientTransaction((LPBYTE)cmd.c_str(), (DWORD)cmd.size() + 1, conv, nullptr, 0, XTYP_EXECUTE,
+        HDDEDATA d = DdeClientTransaction((LPBYTE)cmd.c_str(), (DWORD)cmd.size() + 1, conv, nullptr, CF_TEXT, XTYP_EXECUTE,
                                           30000, &result);
         ok = d != nullptr;
         if (!ok) err = DdeGetLastError(inst);

@@ -145,8 +145,15 @@ private:
 
     void record(UINT id, const std::string& event, const std::vector<std::pair<std::string, std::string>>& outputs) {
         if (!record_) return;
-        std::string s = std::to_string(id) + " " + event;
-        for (auto& [k, v] : outputs) s += " " + quoteAnswer(k) + "=" + quoteAnswer(v);
+        std::string s = std::to_string(id);
+        s += ' ';
+        s += event;
+        for (auto& [k, v] : outputs) {
+            s += ' ';
+            s += quoteAnswer(k);
+            s += '=';
+            s += quoteAnswer(v);
+        }
         std::fprintf(record_, "%s\n", s.c_str());
         std::fflush(record_);
     }

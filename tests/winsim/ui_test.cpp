@@ -2,6 +2,7 @@
 // simulated machine.
 #include "winsim/core/machine.h"
 #include "winsim/image/image.h"
+#include "winsim/security/state.h"
 #include "winsim/ui/state.h"
 
 #include <gtest/gtest.h>
@@ -229,6 +230,32 @@ TEST(UiShutdown, RestartRecordedAndAnnouncedOnWindows95) {
     auto& m = freshMachine("reboot95", winsim::Platform::Win95);
     events.clear();
     winsim::setEventListener(recordEvent);
+    EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
+    winsim::setEventListener(nullptr);
+    EXPECT_TRUE(m.ui->restartRequested);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], "reboot:");
+}
+
+TEST(UiShutdown, NtNeedsTheShutdownPrivilegeEnabled) {
+    auto& m = freshMachine("rebootnt");
+    winsim::setUserKind(m, true);  // SeShutdownPrivilege held, not enabled
+    events.clear();
+    winsim::setEventListener(recordEvent);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_FALSE(m.ui->restartRequested);
+    EXPECT_TRUE(events.empty());
+
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES tp{};
+    tp.PrivilegeCount = 1;
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &tp.Privileges[0].Luid));
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr));
+    CloseHandle(token);
     EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
     winsim::setEventListener(nullptr);
     EXPECT_TRUE(m.ui->restartRequested);

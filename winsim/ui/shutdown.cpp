@@ -3,12 +3,6 @@
 #include "winsim/security/state.h"
 #include "winsim/ui/state.h"
 
-namespace winsim {
-// Weak until the security family is linked into every program: without it
-// no privilege counts as enabled.
-bool privilegeEnabled(std::string_view name) __attribute__((weak));
-}  // namespace winsim
-
 extern "C" BOOL WINAPI ExitWindowsEx(UINT flags, DWORD) {
     using namespace winsim;
     if (DWORD err = injectedFault("ExitWindowsEx")) {
@@ -17,7 +11,7 @@ extern "C" BOOL WINAPI ExitWindowsEx(UINT flags, DWORD) {
     }
     // NT only lets a process shut down with SeShutdownPrivilege enabled in
     // its token; Windows 95 has no such check.
-    if (machine().os.isNT() && !(privilegeEnabled && privilegeEnabled("SeShutdownPrivilege"))) {
+    if (machine().os.isNT() && !privilegeEnabled("SeShutdownPrivilege")) {
         SetLastError(ERROR_PRIVILEGE_NOT_HELD);
         return FALSE;
     }
