@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 using namespace fixture;
@@ -62,12 +64,20 @@ std::vector<std::string> activeDependents() {
     return out;
 }
 
+// The dependent list lives until the process ends in the program; a test
+// hands it back when it is done.
+struct ListKeeper {
+    DependentServiceList*& list;
+    ~ListKeeper() { std::free(list); }
+};
+
 TEST_F(Spooler, StopsDependentsInListOrderThenSpooler) {
     withDependents();
     ASSERT_EQ(activeDependents(), (std::vector<std::string>{"A", "B", "C"}));
 
     DependentServiceList* list = reinterpret_cast<DependentServiceList*>(0x1);
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
+    ListKeeper keep{list};
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->Count, 3u);
     EXPECT_STREQ(list->Services[0].lpServiceName, "A");
@@ -90,6 +100,7 @@ TEST_F(Spooler, StopOrderIsTheListOrder) {
     m->faults.push_back({"ControlService", base + 1, 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, "B"});
     m->faults.push_back({"ControlService", base + 2, 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, "C"});
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     // The dependents' failures are ignored; the spooler then refuses to stop
     // while they run.
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
@@ -99,6 +110,7 @@ TEST_F(Spooler, StopOrderIsTheListOrder) {
 TEST_F(Spooler, StartsSpoolerThenDependentsInReverseOrder) {
     withDependents();
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     ASSERT_NE(list, nullptr);
 
@@ -117,6 +129,7 @@ TEST_F(Spooler, StartsSpoolerThenDependentsInReverseOrder) {
 TEST_F(Spooler, RoundTripRestoresEveryService) {
     withDependents();
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     ASSERT_EQ(startSpooler(&list), (DWORD)STS_DONE);
     for (const char* s : {"Spooler", "A", "B", "C"}) EXPECT_EQ(stateOf(*m, s), (DWORD)SERVICE_RUNNING) << s;
@@ -183,6 +196,7 @@ TEST_F(Spooler, DependentPolledUntilStopped) {
 TEST_F(Spooler, SpoolerSleepsItsFullWaitHint) {
     declare(*m, "Spooler", SERVICE_RUNNING, {}, {8000, 8000});
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     DWORD t0 = GetTickCount();
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     // Two passes of the full 8000 ms hint, then the 3000 ms pause.
@@ -195,6 +209,7 @@ TEST_F(Spooler, SpoolerWithoutProgressIsNotStopped) {
     winsim::Service& s = declare(*m, "Spooler", SERVICE_RUNNING, {}, {});
     s.onStop.hang = true;
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     DWORD t0 = GetTickCount();
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
     EXPECT_LT(GetTickCount() - t0, 3000u + 3000u);
@@ -204,6 +219,7 @@ TEST_F(Spooler, RefusedStopFails) {
     winsim::Service& s = declare(*m, "Spooler", SERVICE_RUNNING);
     s.onStop.refuse = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     SetLastError(0xdeadbeef);
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
@@ -212,6 +228,7 @@ TEST_F(Spooler, RefusedStopFails) {
 
 TEST_F(Spooler, MissingSpoolerFailsWithHandlesClosed) {
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
     EXPECT_EQ(startSpooler(&list), (DWORD)STS_FAILED);
     EXPECT_FALSE(isSpoolerRunning());
@@ -223,6 +240,7 @@ TEST_F(Spooler, StopEndsPrintManager) {
     declare(*m, "Spooler", SERVICE_RUNNING);
     auto pm = winsim::addProcess(*m, "PRINTMAN.EXE", "printman.exe");
     DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
     DWORD t0 = GetTickCount();
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     EXPECT_EQ(GetTickCount() - t0, 3000u);
@@ -253,6 +271,7 @@ TEST(SpoolerDeath, FailedDependentsQueryEndsSetup) {
             printErrorTextAtExit();
             failNext(m, "EnumDependentServicesA", 1, ERROR_ACCESS_DENIED);
             DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
             stopSpooler(&list);
         },
         ::testing::ExitedWithCode(0),
@@ -264,6 +283,7 @@ TEST(SpoolerDeath, FailedDependentsQueryEndsSetup) {
             failNext(m, "EnumDependentServicesA", 1, ERROR_INVALID_HANDLE);
             m.faults.back().nth += 1;  // the second call
             DependentServiceList* list = nullptr;
+    ListKeeper keep{list};
             stopSpooler(&list);
         },
         ::testing::ExitedWithCode(0),
