@@ -76,12 +76,16 @@ BOOL WINAPI FCreateDir(LPCSTR dir, INT) {
 
 // Removing a file that is not there succeeds: there is nothing to remove.
 INT WINAPI YnrcRemoveFile(LPCSTR path, INT) {
-    if (!path || !*path) return 0;
-    if (DeleteFileA(path)) return 1;
+    if (!path || !*path) return ynrcErr;
+    if (DeleteFileA(path)) return ynrcYes;
     DWORD err = GetLastError();
-    if (err == ERROR_FILE_NOT_FOUND) return 1;
+    if (err == ERROR_FILE_NOT_FOUND) return ynrcYes;
     logLine(std::string("remove ") + path + ": error " + std::to_string(err));
-    return 0;
+    // A file that is in use or protected stays where it is; the caller
+    // sees it still there and deals with it (schedules it for the next
+    // start). Anything else is a failure of the removal.
+    if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION) return ynrcNo;
+    return ynrcErr;
 }
 
 // Adds the line key=value to [section] of the INI file, creating the file

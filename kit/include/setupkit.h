@@ -54,7 +54,12 @@ BOOL WINAPI ResetCopyList(void);
 
 /* Files, directories, INI files. */
 BOOL WINAPI FCreateDir(LPCSTR szDir, INT cmo);
-INT WINAPI YnrcRemoveFile(LPCSTR szFullPath, INT cmo); /* 0 = failed */
+/* File-operation results: removed (or not there), left in place because
+   it is in use or protected, failed. */
+#define ynrcErr 0
+#define ynrcYes 1
+#define ynrcNo 2
+INT WINAPI YnrcRemoveFile(LPCSTR szFullPath, INT cmo);
 BOOL WINAPI FCreateSysIniKeyValue(LPCSTR szFile, LPCSTR szSection, LPCSTR szKey, LPCSTR szValue, INT cmo);
 
 /* Program Manager groups and items. */

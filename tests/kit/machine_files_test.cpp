@@ -214,8 +214,10 @@ TEST(KitFiles, CreateDirAndRemoveFile) {
     EXPECT_NE(YnrcRemoveFile("C:\\a\\f.txt", 0), 0);  // nothing left to remove
     writeFile(driveC() / "a" / "busy.dll", "x");
     m.files->meta["C:\\a\\busy.dll"].inUse = winsim::InUse::Open;
-    EXPECT_EQ(YnrcRemoveFile("C:\\a\\busy.dll", 0), 0);
+    // In use: left in place, which is not a failure of the removal.
+    EXPECT_EQ(YnrcRemoveFile("C:\\a\\busy.dll", 0), ynrcNo);
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
+    EXPECT_EQ(YnrcRemoveFile("Q:\\nowhere.txt", 0), ynrcErr);
 }
 
 TEST(KitIni, LinesAddedToSectionsAndFileCreated) {

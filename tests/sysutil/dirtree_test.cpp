@@ -88,10 +88,7 @@ TEST_F(DirTree, DotFileKeepsItsDirectoryWhichIsScheduled) {
     EXPECT_EQ(winsim::pendingRenames(), (Pairs{{"\\??\\C:\\APP", ""}}));
 }
 
-// The in-use cases need the toolkit's YnrcRemoveFile to leave a file it
-// cannot delete with a non-zero result (the access layer ends setup on 0);
-// they are switched off until the toolkit does so.
-TEST_F(DirTree, DISABLED_FileInUseIsScheduledOnNT) {
+TEST_F(DirTree, FileInUseIsScheduledOnNT) {
     mkdir("C:\\APP");
     mkdir("C:\\APP\\BIN");
     file("C:\\APP\\BIN\\vrdpsmon.dll");
@@ -131,7 +128,7 @@ TEST_F(DirTree, DirectoryIsScheduledInWininitOnWindows95) {
     EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\APP"}}));
 }
 
-TEST_F(DirTree, DISABLED_FileInUseIsScheduledInWininitOnWindows95) {
+TEST_F(DirTree, FileInUseIsScheduledInWininitOnWindows95) {
     machine(true);
     mkdir("C:\\APP");
     file("C:\\APP\\vrdpsmw4.dll");
