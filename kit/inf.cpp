@@ -17,14 +17,48 @@ std::string lowerAscii(std::string_view s) {
     return r;
 }
 
+namespace {
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
+        if (x >= 'A' && x <= 'Z') x = (unsigned char)(x + 32);
+        if (y >= 'A' && y <= 'Z') y = (unsigned char)(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+}  // namespace
+
 const InfSection* Inf::section(std::string_view name) const {
+    if (lastSection && name == lastSectionName) return lastSection;
     auto it = bySection.find(lowerAscii(name));
-    return it == bySection.end() ? nullptr : &sections[it->second];
+    if (it == bySection.end()) return nullptr;
+    lastSectionName.assign(name);
+    lastSection = &sections[it->second];
+    return lastSection;
 }
 
 const InfLine* Inf::line(const InfSection& s, std::string_view key) const {
+    if (cursorSection == &s && cursorPos < s.lines.size()) {
+        const InfLine& next = lines[s.lines[cursorPos]];
+        if (sameIgnoringCase(strings[next.key], key)) {
+            ++cursorPos;
+            return &next;
+        }
+    }
     auto it = s.byKey.find(lowerAscii(key));
-    return it == s.byKey.end() ? nullptr : &lines[it->second];
+    if (it == s.byKey.end()) return nullptr;
+    // A section's lines are contiguous in the file, so the position of a
+    // line within its section follows from its index.
+    std::size_t pos = s.lines.empty() ? 0 : it->second - s.lines.front();
+    if (pos < s.lines.size() && s.lines[pos] == it->second) {
+        cursorSection = &s;
+        cursorPos = pos + 1;
+    } else {
+        cursorSection = nullptr;
+    }
+    return &lines[it->second];
 }
 
 std::string_view Inf::field(const InfLine& l, unsigned n) const {

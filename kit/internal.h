@@ -54,6 +54,13 @@ struct Inf {
 
     const InfSection* section(std::string_view name) const;
     const InfLine* line(const InfSection& s, std::string_view key) const;
+
+    // Lookups mostly walk one section's keys in order: remember where the
+    // last one ended so the next key is found without hashing.
+    mutable std::string lastSectionName;
+    mutable const InfSection* lastSection = nullptr;
+    mutable const InfSection* cursorSection = nullptr;
+    mutable std::size_t cursorPos = 0;
     // Field n of a line: 0 is the key, 1.. the fields; "" past the last.
     std::string_view field(const InfLine& l, unsigned n) const;
 };
