@@ -596,3 +596,51 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
+
+// --- the spooler check at start-up (NT 3.5x) -------------------------------------
+
+namespace {
+nlohmann::json* findService(nlohmann::json& j, const char* name) {
+    for (auto& svc : j["services"]["list"])
+        if (svc["name"] == name) return &svc;
+    return nullptr;
+}
+}  // namespace
+
+TEST(ScenarioSpooler, StoppedSpoolerIsStartedBeforeTheInstallationType) {
+    REQUIRE_PIECES();
+    Scenario s("spooler-stopped");
+    make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
+    s.editMachine([](nlohmann::json& j) { (*findService(j, "Spooler"))["state"] = "stopped"; });
+    auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800})) << r.describe();
+    expectEndsWith(r, 0);
+    auto j = s.machineJson();
+    EXPECT_EQ((*findService(j, "Spooler"))["state"], "running") << j["services"].dump(2);
+}
+
+TEST(ScenarioSpooler, SpoolerThatWillNotStartEndsSetup) {
+    REQUIRE_PIECES();
+    Scenario s("spooler-refuses");
+    make(s, "nt351", "x86");
+    REQUIRE_SPOOLER(s);
+    s.editMachine([](nlohmann::json& j) {
+        auto& spooler = *findService(j, "Spooler");
+        spooler["state"] = "stopped";
+        spooler["start"] = {{"refuse", 1058u}};
+    });
+    auto r = s.run("100 CONTINUE\n2300 CONTINUE\n");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 2300})) << r.describe();
+    EXPECT_TRUE(r.hasLineStarting("error startSpooler failed, error = ")) << r.describe();
+    expectEndsWith(r, 0);
+}
+
+TEST(ScenarioSpooler, Windows95HasNoSpoolerCheck) {
+    REQUIRE_PIECES();
+    Scenario s("spooler-95");
+    make(s, "win95", "x86");
+    auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800})) << r.describe();
+    expectEndsWith(r, 0);
+}
