@@ -13,6 +13,7 @@
 #include "winsim/dde/state.h"
 
 #include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 
 #include <ostream>
 
@@ -24,13 +25,7 @@ const char* kFile = "machine.json";
 
 template <class T>
 T get(const nlohmann::json& j, const char* key, const T& fallback, const std::string& where) {
-    auto it = j.find(key);
-    if (it == j.end() || it->is_null()) return fallback;
-    try {
-        return it->get<T>();
-    } catch (const nlohmann::json::exception&) {
-        throw ImageError(kFile, 0, where + "." + key + ": wrong type");
-    }
+    return jsonField<T>(j, key, fallback, where);
 }
 
 }  // namespace

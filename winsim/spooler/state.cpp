@@ -18,6 +18,7 @@
 #include "winsim/spooler/state.h"
 
 #include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 #include "winsim/spooler/security.h"
 #include "winsim/spooler/store.h"
 
@@ -33,13 +34,7 @@ const char* kFile = "machine.json";
 
 template <class T>
 T get(const nlohmann::json& j, const char* key, const T& fallback, const std::string& where) {
-    auto it = j.find(key);
-    if (it == j.end() || it->is_null()) return fallback;
-    try {
-        return it->get<T>();
-    } catch (const nlohmann::json::exception&) {
-        throw ImageError(kFile, 0, where + "." + key + ": wrong type");
-    }
+    return jsonField<T>(j, key, fallback, where);
 }
 
 void requireSid(const std::string& sid, const std::string& where) {
