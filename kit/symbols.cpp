@@ -42,7 +42,7 @@ void SymbolTable::set(std::string_view name, std::string_view v) {
 INT copyOut(std::string_view value, LPSTR buf, INT cap) {
     if (buf && cap > 0) {
         std::size_t n = value.size() < (std::size_t)cap - 1 ? value.size() : (std::size_t)cap - 1;
-        std::memcpy(buf, value.data(), n);
+        if (n) std::memcpy(buf, value.data(), n);
         buf[n] = 0;
     }
     return value.size() > 0x7fffffff ? 0x7fffffff : (INT)value.size();
