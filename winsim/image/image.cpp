@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <unistd.h>
 
@@ -237,25 +238,40 @@ void discardWorkingCopy(Machine& m) {
 
 void saveImage(Machine& m, const fs::path& dir) {
     fs::path stage = siblingPath(dir, "save");
-    fs::remove_all(stage);
-    fs::create_directories(stage / "registry");
-    fs::create_directories(stage / "drives");
-    {
-        std::ofstream out(stage / kMachineJson, std::ios::binary);
-        out << machineJsonText(m);
-        if (!out) throw std::runtime_error("cannot write " + (stage / kMachineJson).string());
-    }
-    writeRegistryFolder(stage / "registry", m);
     fs::path work = m.imageDir.empty() ? fs::path() : siblingPath(m.imageDir, "work");
-    for (auto& [letter, d] : m.drives) {
-        fs::path dst = stage / "drives" / std::string(1, letter);
-        bool isWorkCopy = !work.empty() && d.host.parent_path() == work;
-        if (isWorkCopy) {
-            fs::rename(d.host, dst);
-        } else {
-            linkTree(d.host, dst);
+    // Where the drives were, to put them back if staging fails.
+    std::map<char, fs::path> original;
+    for (auto& [letter, d] : m.drives) original[letter] = d.host;
+    try {
+        fs::remove_all(stage);
+        fs::create_directories(stage / "registry");
+        fs::create_directories(stage / "drives");
+        {
+            std::ofstream out(stage / kMachineJson, std::ios::binary);
+            out << machineJsonText(m);
+            if (!out) throw std::runtime_error("cannot write " + (stage / kMachineJson).string());
         }
-        d.host = dst;
+        writeRegistryFolder(stage / "registry", m);
+        for (auto& [letter, d] : m.drives) {
+            fs::path dst = stage / "drives" / std::string(1, letter);
+            bool isWorkCopy = !work.empty() && d.host.parent_path() == work;
+            if (isWorkCopy) {
+                fs::rename(d.host, dst);
+            } else {
+                linkTree(d.host, dst);
+            }
+            d.host = dst;
+        }
+    } catch (...) {
+        // The image on disk is untouched; the machine keeps its working copy.
+        std::error_code ec;
+        for (auto& [letter, d] : m.drives) {
+            const fs::path& from = original[letter];
+            if (d.host != from && !fs::exists(from)) fs::rename(d.host, from, ec);
+            d.host = from;
+        }
+        fs::remove_all(stage, ec);
+        throw;
     }
     // Swap the staged image in.
     fs::path old = siblingPath(dir, "old");
