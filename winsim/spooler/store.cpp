@@ -55,6 +55,16 @@ DWORD subkeys(HKEY h, std::vector<std::string>& out) {
     }
 }
 
+// Opens HKLM\`sub` for reading and lists its subkeys; a missing key is an
+// empty list (and `k` stays closed).
+DWORD openSubkeyList(const std::string& sub, Key& k, std::vector<std::string>& names) {
+    names.clear();
+    DWORD r = openKey(sub, KEY_READ, k);
+    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (r != ERROR_SUCCESS) return r;
+    return subkeys(k.h, names);
+}
+
 // Value names in registry order.
 DWORD valueNames(HKEY h, std::vector<std::string>& out) {
     out.clear();
@@ -192,11 +202,9 @@ DWORD findPort(const std::string& port, PortRef& out, bool& found) {
     found = false;
     if (port.empty() || port.find('\\') != std::string::npos) return ERROR_SUCCESS;
     Key monitors;
-    DWORD r = openKey(path({kPrintKey, "Monitors"}), KEY_READ, monitors);
-    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (r != ERROR_SUCCESS) return r;
     std::vector<std::string> names;
-    if ((r = subkeys(monitors.h, names)) != ERROR_SUCCESS) return r;
+    DWORD r = openSubkeyList(path({kPrintKey, "Monitors"}), monitors, names);
+    if (r != ERROR_SUCCESS) return r;
     for (const auto& m : names) {
         Key k;
         r = (DWORD)RegOpenKeyExA(monitors.h, path({m, "Ports", port}).c_str(), 0, KEY_READ, &k.h);
@@ -228,11 +236,9 @@ DWORD findPort(const std::string& port, PortRef& out, bool& found) {
 DWORD printerPortLists(std::vector<std::pair<std::string, std::string>>& out) {
     out.clear();
     Key printers;
-    DWORD r = openKey(path({kPrintKey, "Printers"}), KEY_READ, printers);
-    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (r != ERROR_SUCCESS) return r;
     std::vector<std::string> names;
-    if ((r = subkeys(printers.h, names)) != ERROR_SUCCESS) return r;
+    DWORD r = openSubkeyList(path({kPrintKey, "Printers"}), printers, names);
+    if (r != ERROR_SUCCESS) return r;
     for (const auto& n : names) {
         Key k;
         if ((r = (DWORD)RegOpenKeyExA(printers.h, n.c_str(), 0, KEY_READ, &k.h)) != ERROR_SUCCESS) return r;
@@ -297,11 +303,9 @@ DWORD writeMonitorKey(const std::string& name, const std::string& module) {
 DWORD spoolerMonitors(std::vector<SpoolMonitor>& out) {
     out.clear();
     Key monitors;
-    DWORD r = openKey(path({kPrintKey, "Monitors"}), KEY_READ, monitors);
-    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (r != ERROR_SUCCESS) return r;
     std::vector<std::string> names;
-    if ((r = subkeys(monitors.h, names)) != ERROR_SUCCESS) return r;
+    DWORD r = openSubkeyList(path({kPrintKey, "Monitors"}), monitors, names);
+    if (r != ERROR_SUCCESS) return r;
     for (const auto& n : names) {
         SpoolMonitor m;
         m.name = n;
@@ -348,11 +352,9 @@ DWORD defineMonitor(const std::string& name, const std::string& module, const st
 DWORD spoolerPrinters(std::vector<SpoolPrinter>& out) {
     out.clear();
     Key printers;
-    DWORD r = openKey(path({kPrintKey, "Printers"}), KEY_READ, printers);
-    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (r != ERROR_SUCCESS) return r;
     std::vector<std::string> names;
-    if ((r = subkeys(printers.h, names)) != ERROR_SUCCESS) return r;
+    DWORD r = openSubkeyList(path({kPrintKey, "Printers"}), printers, names);
+    if (r != ERROR_SUCCESS) return r;
     for (const auto& n : names) {
         SpoolPrinter p;
         if ((r = spool::readPrinter(n, p)) != ERROR_SUCCESS) return r;
@@ -381,11 +383,9 @@ DWORD definePrinter(const SpoolPrinter& p) {
 DWORD spoolerDrivers(const std::string& environment, std::vector<SpoolDriver>& out) {
     out.clear();
     Key drivers;
-    DWORD r = openKey(path({kPrintKey, "Environments", environment, "Drivers"}), KEY_READ, drivers);
-    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (r != ERROR_SUCCESS) return r;
     std::vector<std::string> names;
-    if ((r = subkeys(drivers.h, names)) != ERROR_SUCCESS) return r;
+    DWORD r = openSubkeyList(path({kPrintKey, "Environments", environment, "Drivers"}), drivers, names);
+    if (r != ERROR_SUCCESS) return r;
     for (const auto& n : names) {
         SpoolDriver d;
         bool found = false;
