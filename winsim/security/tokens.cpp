@@ -133,6 +133,24 @@ std::size_t openTokenCount() { return tokenObjects; }
 
 using namespace winsim;
 
+namespace winsim {
+namespace {
+// Only the current process and thread have tokens here: another open handle
+// is refused, anything else is not a handle; the result pointer is required.
+bool canOpenTokenOf(HANDLE given, HANDLE current, PHANDLE tokenHandle) {
+    if (given != current) {
+        SetLastError(findHandle(given) ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (!tokenHandle) {
+        SetLastError(ERROR_NOACCESS);
+        return false;
+    }
+    return true;
+}
+}  // namespace
+}  // namespace winsim
+
 extern "C" {
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
@@ -141,14 +159,7 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
         SetLastError(e);
         return FALSE;
     }
-    if (ProcessHandle != currentProcessHandle()) {
-        SetLastError(findHandle(ProcessHandle) ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!TokenHandle) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
+    if (!canOpenTokenOf(ProcessHandle, currentProcessHandle(), TokenHandle)) return FALSE;
     return openToken(machine().security->processToken(), DesiredAccess, TokenHandle);
 }
 
@@ -158,14 +169,7 @@ BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenA
         SetLastError(e);
         return FALSE;
     }
-    if (ThreadHandle != currentThreadHandle()) {
-        SetLastError(findHandle(ThreadHandle) ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!TokenHandle) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
+    if (!canOpenTokenOf(ThreadHandle, currentThreadHandle(), TokenHandle)) return FALSE;
     auto token = machine().security->threadToken();
     if (!token) {
         SetLastError(ERROR_NO_TOKEN);

@@ -42,17 +42,25 @@ DWORD createKey(HKEY parent, const std::string& sub, Key& k) {
                                   &k.h, &disp);
 }
 
-// Subkey names in registry order.
-DWORD subkeys(HKEY h, std::vector<std::string>& out) {
+// The names an enumeration call gives for indexes 0, 1, ... until it runs out.
+template <class EnumCall>
+DWORD enumNames(EnumCall call, std::vector<std::string>& out) {
     out.clear();
     for (DWORD i = 0;; ++i) {
         char name[256];
         DWORD len = sizeof name;
-        LONG r = RegEnumKeyExA(h, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+        LONG r = call(i, name, &len);
         if (r == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
         if (r != ERROR_SUCCESS) return (DWORD)r;
         out.emplace_back(name, len);
     }
+}
+
+// Subkey names in registry order.
+DWORD subkeys(HKEY h, std::vector<std::string>& out) {
+    return enumNames([h](DWORD i, char* name, DWORD* len) {
+        return RegEnumKeyExA(h, i, name, len, nullptr, nullptr, nullptr, nullptr);
+    }, out);
 }
 
 // Opens HKLM\`sub` for reading and lists its subkeys; a missing key is an
@@ -67,15 +75,9 @@ DWORD openSubkeyList(const std::string& sub, Key& k, std::vector<std::string>& n
 
 // Value names in registry order.
 DWORD valueNames(HKEY h, std::vector<std::string>& out) {
-    out.clear();
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD len = sizeof name;
-        LONG r = RegEnumValueA(h, i, name, &len, nullptr, nullptr, nullptr, nullptr);
-        if (r == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-        if (r != ERROR_SUCCESS) return (DWORD)r;
-        out.emplace_back(name, len);
-    }
+    return enumNames([h](DWORD i, char* name, DWORD* len) {
+        return RegEnumValueA(h, i, name, len, nullptr, nullptr, nullptr, nullptr);
+    }, out);
 }
 
 // A string value; a missing value leaves `out` as it is.
