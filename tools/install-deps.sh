@@ -3,8 +3,8 @@
 # Usage: tools/install-deps.sh [linux|windows]
 set -euo pipefail
 case "${1:-linux}" in
-  linux)   want=(cmake g++ make nlohmann-json3-dev libgtest-dev libbenchmark-dev) ;;
-  windows) want=(cmake make g++-mingw-w64-x86-64) ;;
+  linux)   want=(cmake g++ make ccache nlohmann-json3-dev libgtest-dev libbenchmark-dev) ;;
+  windows) want=(cmake make ccache g++-mingw-w64-x86-64) ;;
   *) echo "usage: $0 [linux|windows]" >&2; exit 2 ;;
 esac
 missing=()
