@@ -46,6 +46,13 @@ void WINAPI KitLogEvent(LPCSTR kind, LPCSTR text) {
         kit::logLine(std::string("program ") + (text ? text : ""));
     else if (k == "reboot")
         kit::logLine("reboot");
+    else if (k == "left") {
+        // What a removal leaves behind: the log and the console both list it.
+        std::string line = std::string("left ") + (text ? text : "");
+        kit::logLine(line);
+        std::fprintf(stdout, "%s\n", line.c_str());
+        std::fflush(stdout);
+    }
 }
 
 void WINAPI KitLogExit(UINT code) {

@@ -91,7 +91,9 @@ int WINAPI KitMessageBox(LPCSTR szText, LPCSTR szCaption, UINT uType);
    its boxes to the front-end directly. */
 void WINAPI KitRouteMessageBoxes(BOOL fViaMessageBoxA);
 /* Log lines for what the machine reports: kind "program" (text = command
-   line) and "reboot"; other kinds are ignored. */
+   line) and "reboot"; kind "left" (text = "<what>: <reason>", what a
+   removal leaves behind) goes to the log and the console; other kinds are
+   ignored. */
 void WINAPI KitLogEvent(LPCSTR szKind, LPCSTR szText);
 /* Writes "exit <code>" to the log once (later calls do nothing) and
    closes the log. */

@@ -9,6 +9,7 @@
 
 #include "install/copylist.h"
 #include "pages/pages.h"
+#include "setup/deinstall.h"
 #include "toolkit/toolkit.h"
 
 // The administrator check belongs to the system utilities.
@@ -252,7 +253,14 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
             DestinationPathPage();
     }
 
-    // The installation and removal flows follow the choice here; they are
-    // not part of this program yet, so the run ends after the choice.
+    if (Setup.InstallType == INSTALL_REMOVE) {
+        // Printers that cannot be listed end the run at once with 1.
+        if (DeinstallFlow() != 0)
+            return 1;
+        return EndSetup();
+    }
+
+    // The installation flow follows the choice here; it is not part of
+    // this program yet, so the run ends after the choice.
     return EndSetup();
 }

@@ -107,6 +107,8 @@ DWORD copyRegTree(HKEY source, HKEY destination) {
 }
 
 DWORD deleteRegTree(HKEY parent, LPCSTR name) {
+    // No name would open the parent itself and delete everything under it.
+    if (name == nullptr || name[0] == '\0') return STS_FAILED;
     ScopedKey key;
     if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return STS_FAILED;
 

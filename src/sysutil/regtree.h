@@ -20,7 +20,8 @@ DWORD copyRegValues(HKEY source, HKEY destination);
 DWORD copyRegTree(HKEY source, HKEY destination);
 // Deletes the subkey `name` of `parent` with everything under it, deepest
 // keys first and, on each level, the highest index first. STS_DONE when the
-// subkey itself is gone.
+// subkey itself is gone; STS_FAILED, with nothing deleted, for a null or
+// empty name.
 DWORD deleteRegTree(HKEY parent, LPCSTR name);
 // Disables every privilege of the process token.
 DWORD dropAllPrivileges(void);

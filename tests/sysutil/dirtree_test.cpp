@@ -3,6 +3,8 @@
 #include "install/wininit.h"
 #include "printsys/fixture.h"
 #include "sysutil/dirtree.h"
+#include "sysutil/leftover.h"
+#include "winsim/files/reboot.h"
 #include "winsim/files/ops.h"
 #include "winsim/files/state.h"
 
@@ -221,6 +223,106 @@ TEST_F(DirTree, DeathOnOverlongWindowsDirectory) {
             ScheduleWininitRename("nul", "C:\\a.dll");
         },
         ::testing::ExitedWithCode(0), "ErrorText: Windows path string too small");
+}
+
+// --- the root of a removal, read-only files, short names ----------------------
+
+TEST_F(DirTree, DriveRootsAndEmptyPathsAreRefusedAtTheTop) {
+    mkdir("C:\\APP");
+    file("C:\\APP\\keep.txt");
+    file("C:\\top.txt");
+    for (const char* root : {"", "\\", "C:", "C:\\", "c:\\\\", "C:/"}) {
+        EXPECT_EQ(removeDirTree(root, 0), (DWORD)STS_FAILED) << '"' << root << '"';
+        EXPECT_TRUE(exists("C:\\APP\\keep.txt")) << root;
+        EXPECT_TRUE(exists("C:\\top.txt")) << root;
+    }
+    EXPECT_TRUE(winsim::pendingRenames().empty());
+}
+
+TEST_F(DirTree, ReadOnlyFilesAndDirectoriesLoseTheAttributeAndGo) {
+    for (bool windows95 : {false, true}) {
+        machine(windows95);
+        mkdir("C:\\APP");
+        mkdir("C:\\APP\\RO");
+        file("C:\\APP\\RO\\cd.hlp");
+        m->files->meta["C:\\APP\\RO\\cd.hlp"].attributes = FILE_ATTRIBUTE_READONLY;
+        m->files->meta["C:\\APP\\RO"].attributes = FILE_ATTRIBUTE_READONLY;
+        EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
+        EXPECT_FALSE(exists("C:\\APP")) << windows95;
+        EXPECT_TRUE(winsim::pendingRenames().empty());
+        EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini")) << windows95;
+    }
+}
+
+TEST_F(DirTree, Windows95LinesUseShortNames) {
+    machine(true);
+    mkdir("C:\\Program Files");
+    mkdir("C:\\Program Files\\Varden Printing");
+    file("C:\\Program Files\\Varden Printing\\Remote Console.exe");
+    file("C:\\Program Files\\Varden Printing\\vrdpswiz.exe");
+    inUse("C:\\Program Files\\Varden Printing\\Remote Console.exe");
+    clearLeftNotes();
+    EXPECT_EQ(removeDirTree("C:\\Program Files\\Varden Printing", 0), (DWORD)STS_DONE);
+    EXPECT_FALSE(exists("C:\\Program Files\\Varden Printing\\vrdpswiz.exe"));
+    EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~1.EXE"},
+                                                 {"nul", "C:\\PROGRA~1\\VARDEN~1"}}));
+    ASSERT_EQ(leftNoteCount(), 2);
+    EXPECT_STREQ(leftNote(0), "C:\\Program Files\\Varden Printing\\Remote Console.exe: in use, deleted at the next start");
+    EXPECT_STREQ(leftNote(1), "C:\\Program Files\\Varden Printing: not empty now, deleted at the next start");
+    // The restart of Windows 95 carries the lines out.
+    winsim::rebootMachine(*m);
+    EXPECT_FALSE(exists("C:\\Program Files\\Varden Printing"));
+    EXPECT_TRUE(exists("C:\\Program Files"));
+}
+
+TEST_F(DirTree, Windows95PathWhoseShortNameDoesNotFitIsReported) {
+    machine(true);
+    // Components of eight characters: the short path is as long as the path.
+    std::string path = "C:\\AB";
+    mkdir(path);
+    for (int i = 0; i < 28; ++i) {
+        path += "\\D" + std::to_string(1000000 + i);
+        mkdir(path);
+    }
+    ASSERT_EQ(path.size(), 257u);
+    ASSERT_TRUE(exists(path));
+    clearLeftNotes();
+    EXPECT_FALSE(deleteAtNextStart(path.c_str(), "in use, deleted at the next start"));
+    EXPECT_EQ(messageBoxes(), (std::vector<std::string>{
+                                  "Deinstall|Couldn't schedule \"" + path +
+                                  "\" for deletion: its short name is longer than 255 characters"}));
+    ASSERT_EQ(leftNoteCount(), 1);
+    EXPECT_EQ(std::string(leftNote(0)), path + ": could not be deleted, short name too long for wininit.ini");
+    EXPECT_FALSE(exists("C:\\WINDOWS\\wininit.ini"));
+}
+
+TEST_F(DirTree, NtDeletionThatCannotBeScheduledIsReported) {
+    mkdir("C:\\APP");
+    file("C:\\APP\\held.dll");
+    inUse("C:\\APP\\held.dll");
+    failNext(*m, "MoveFileExA", 0, ERROR_ACCESS_DENIED);
+    clearLeftNotes();
+    EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
+    EXPECT_TRUE(exists("C:\\APP\\held.dll"));
+    auto boxes = messageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], "Deinstall|Couldn't delete \"C:\\APP\\held.dll\" (error = 5)");
+    ASSERT_EQ(leftNoteCount(), 2);
+    EXPECT_STREQ(leftNote(0), "C:\\APP\\held.dll: could not be deleted (error = 5)");
+}
+
+TEST_F(DirTree, LeftNotesBeyondTheTableAreCounted) {
+    clearLeftNotes();
+    for (int i = 0; i < kMaxLeftNotes + 3; ++i) noteLeft(("C:\\f" + std::to_string(i)).c_str(), "why");
+    EXPECT_EQ(leftNoteCount(), kMaxLeftNotes + 3);
+    EXPECT_STREQ(leftNote(kMaxLeftNotes - 1), ("C:\\f" + std::to_string(kMaxLeftNotes - 1) + ": why").c_str());
+    EXPECT_EQ(leftNote(kMaxLeftNotes), nullptr);
+    std::string longWhat(2 * kLeftNoteBytes, 'x');
+    clearLeftNotes();
+    noteLeft(longWhat.c_str(), "why");
+    EXPECT_EQ(std::strlen(leftNote(0)), (std::size_t)kLeftNoteBytes - 1);
+    reportLeftNotes();
+    EXPECT_EQ(leftNoteCount(), 0);
 }
 
 }  // namespace

@@ -137,6 +137,15 @@ TEST_F(RegTree, DeleteTriesEverySubkeyAfterAFailure) {
     EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\T"), std::vector<std::string>{"B"});
 }
 
+TEST_F(RegTree, DeleteRefusesNoNameInsteadOfDeletingTheParent) {
+    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent\\Child");
+    HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent");
+    EXPECT_EQ(deleteRegTree(parent, ""), (DWORD)STS_FAILED);
+    EXPECT_EQ(deleteRegTree(parent, nullptr), (DWORD)STS_FAILED);
+    RegCloseKey(parent);
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent\\Child"));
+}
+
 TEST_F(RegTree, DeleteOfMissingKeyFails) {
     HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE");
     EXPECT_EQ(deleteRegTree(parent, "Nothing"), (DWORD)STS_FAILED);

@@ -1,5 +1,7 @@
 #include "winsim/files/paths.h"
 
+#include "winsim/files/shortnames.h"
+
 #include <atomic>
 #include <cctype>
 #include <sys/stat.h>
@@ -182,6 +184,9 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
         }
         bool blocked = false;
         std::string found = findHostEntry(cur, parts[i], &blocked);
+        // A long name may be written as its short alias (e.g. PROGRA~1).
+        if (found.empty() && !blocked && parts[i].find('~') != std::string::npos)
+            found = entryWithAlias(m, cur, joinWin(out.drive, {parts.begin(), parts.begin() + (std::ptrdiff_t)i}), parts[i]);
         if (!last) {
             if (found.empty() || !fs::is_directory(fs::symlink_status(cur / found, ec))) return ERROR_PATH_NOT_FOUND;
             parts[i] = found;

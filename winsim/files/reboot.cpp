@@ -1,6 +1,7 @@
 #include "winsim/files/reboot.h"
 
 #include "winsim/files/ops.h"
+#include "winsim/files/shortnames.h"
 
 #include <windows.h>
 
@@ -66,7 +67,11 @@ std::vector<std::string> rebootMachine(Machine& m) {
         ResolvedPath p;
         if (resolvePath(m, ini, p) == 0 && p.exists && !p.isDir) {
             for (auto& [key, value] : wininitRenames(m)) {
-                if (iequals(key, "NUL"))
+                // Carried out before long names are available: a line naming
+                // a long name finds nothing.
+                if ((!iequals(key, "NUL") && !isShortPath(key)) || !isShortPath(value))
+                    done.push_back("refused " + key + "=" + value + ": long name");
+                else if (iequals(key, "NUL"))
                     done.push_back(deleteAtBoot(m, value));
                 else
                     done.push_back(moveAtBoot(m, value, key, true));

@@ -17,7 +17,8 @@ namespace winsim {
 //    file), then the value is deleted;
 //  - Windows 95: the [rename] section of wininit.ini in the Windows
 //    directory is carried out in order (NUL=SRC deletes, DEST=SRC moves over
-//    DEST), then the file is renamed WININIT.BAK;
+//    DEST; a line with a name that is not a short 8.3 name is refused), then
+//    the file is renamed WININIT.BAK;
 //  - the virtual clock starts again at tick 0 (the boot time moves on).
 // Returns one line per operation, saying what was done or why not.
 std::vector<std::string> rebootMachine(Machine& m);

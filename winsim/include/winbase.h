@@ -109,6 +109,8 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
+DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWORD lpBytesPerSector,
                               LPDWORD lpNumberOfFreeClusters, LPDWORD lpTotalNumberOfClusters);
 
