@@ -12,19 +12,8 @@
 #include "setup/deinstall.h"
 #include "toolkit/toolkit.h"
 
-// The administrator check belongs to the system utilities.
-#if __has_include("sysutil/admin.h")
-#include "sysutil/admin.h"
-#else
-BOOL isUserAdmin(void);
-#endif
-
-// The spooler service control belongs to the print-system services; start-up
-// needs it on NT 3.5x only.
-#if __has_include("printsys/printsys.h")
 #include "printsys/printsys.h"
-#define HAVE_SPOOLER_CONTROL 1
-#endif
+#include "sysutil/admin.h"
 
 SetupState Setup;
 
@@ -106,7 +95,13 @@ BOOL StartProgram(LPCSTR commandLine, LPCSTR workingDir)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof process);
-    return CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, workingDir, &startup, &process);
+    BOOL started = CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, workingDir, &startup, &process);
+    // Setup does not wait for the program: its handles are not needed.
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return started;
 }
 
 /* --- Start-up steps ------------------------------------------------------ */
@@ -170,7 +165,6 @@ static void FillInstallRoot(void)
 // NT 3.5x: the spooler must run before anything is installed or removed.
 static void EnsureSpoolerRunning(void)
 {
-#ifdef HAVE_SPOOLER_CONTROL
     if (isSpoolerRunning())
         return;
     HCURSOR previous = TkWaitCursor();
@@ -179,10 +173,6 @@ static void EnsureSpoolerRunning(void)
         FailSetup("startSpooler failed, error = %d", (int)GetLastError());
     TkRestoreCursor(previous);
     TkPopDialogs(1);
-#else
-    // NOT WIRED: the spooler service control (isSpoolerRunning and
-    // startSpooler) is not in this tree yet. Wire it here when it lands.
-#endif
 }
 
 // End steps: release the registry binding, end the toolkit, and request
@@ -259,8 +249,6 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
             return 1;
         return EndSetup();
     }
-
-    // The installation flow follows the choice here; it is not part of
-    // this program yet, so the run ends after the choice.
+    RunInstallationFlow();
     return EndSetup();
 }
