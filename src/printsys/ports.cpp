@@ -57,7 +57,12 @@ bool hasJob(HANDLE printer) {
 
 DWORD getMonitorPortNames(LPSTR** list, DWORD* count) {
     ScopedKey ports;
+    *count = 0;
+    *list = nullptr;
     LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, ports.put());
+    // The monitor keeps its ports itself and may never have made the key:
+    // no key is no port, not a damaged registry.
+    if (rc == ERROR_FILE_NOT_FOUND) return STS_DONE;
     if (rc != ERROR_SUCCESS)
         failPorts("Unable to access Ports subkey in Registry, error = %d.  Please restart ", static_cast<DWORD>(rc));
 

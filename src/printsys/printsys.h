@@ -117,7 +117,8 @@ LPBYTE queryPerfData(LPCSTR machine, LPCSTR valueName);
 
 // The monitor's port names: *list receives one block holding *count pointers
 // followed by *count slots, slot i holding the name of Ports subkey i, a
-// comma and a NUL. The caller frees the block with free(). Every failure
+// comma and a NUL. The caller frees the block with free(). A monitor key
+// without a Ports key has no port: *list null, *count 0. Every failure
 // ends setup.
 DWORD getMonitorPortNames(LPSTR** list, DWORD* count);
 // Detaches `printer` from the port named by `entry` (the name followed by

@@ -69,17 +69,28 @@ TEST(PortNames, ManyPortsStayInsideTheBlock) {
     std::free(list);
 }
 
-TEST(PortNamesDeath, MissingPortsKeyEndsSetup) {
+TEST(PortNames, MissingPortsKeyIsNoPort) {
     bareMachine("ports-missing");
+    LPSTR* list = reinterpret_cast<LPSTR*>(&list);
+    DWORD count = 7;
+    EXPECT_EQ(getMonitorPortNames(&list, &count), (DWORD)STS_DONE);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(list, nullptr);
+}
+
+TEST(PortNamesDeath, PortsKeyRefusedEndsSetup) {
+    auto& m = bareMachine("ports-refused");
+    makeKey(HKEY_LOCAL_MACHINE, port("NP1"));
     EXPECT_EXIT(
         {
             printErrorTextAtExit();
+            failNext(m, "RegOpenKeyExA", 0, ERROR_ACCESS_DENIED);
             LPSTR* list = nullptr;
             DWORD count = 0;
             getMonitorPortNames(&list, &count);
         },
         ::testing::ExitedWithCode(0),
-        "Unable to access Ports subkey in Registry, error = 2\\.  Please restart system before re-running program\\.");
+        "Unable to access Ports subkey in Registry, error = 5\\.  Please restart system before re-running program\\.");
 }
 
 TEST(PortNamesDeath, UnreadablePortsKeyEndsSetup) {

@@ -613,8 +613,8 @@ TEST(ScenarioSpooler, StoppedSpoolerIsStartedBeforeTheInstallationType) {
     make(s, "nt351", "x86");
     REQUIRE_SPOOLER(s);
     s.editMachine([](nlohmann::json& j) { (*findService(j, "Spooler"))["state"] = "stopped"; });
-    auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n");
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800})) << r.describe();
+    auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802})) << r.describe();
     expectEndsWith(r, 0);
     auto j = s.machineJson();
     EXPECT_EQ((*findService(j, "Spooler"))["state"], "running") << j["services"].dump(2);
@@ -640,7 +640,7 @@ TEST(ScenarioSpooler, Windows95HasNoSpoolerCheck) {
     REQUIRE_PIECES();
     Scenario s("spooler-95");
     make(s, "win95", "x86");
-    auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n");
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800})) << r.describe();
+    auto r = s.run("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n");
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802})) << r.describe();
     expectEndsWith(r, 0);
 }
