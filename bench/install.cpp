@@ -238,6 +238,12 @@ Workload generate(const Options& o) {
                "--disk-free", "C=2000000000"},
               w.root) != 0)
         fatal("winsim new failed");
+    // The spooler keeps the PostScript modules in its version subdirectory,
+    // as on a machine where printers were set up before.
+    fs::path version = w.machine0 / "drives" / "C" / "WINNT35" / "system32" / "spool" / "DRIVERS" / "W32X86" / "1";
+    fs::create_directories(version);
+    std::ofstream(version / "pscript.dll") << std::string(60000, 'p');
+    std::ofstream(version / "pscrptui.dll") << std::string(30000, 'u');
     return w;
 }
 
