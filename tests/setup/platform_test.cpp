@@ -12,10 +12,12 @@ using harness::Harness;
 namespace {
 
 // Welcome, then removal chosen on the installation-type page: the shortest
-// run that passes every start-up step.
+// run that passes every start-up step (nothing is installed, so the removal
+// shows its done page only).
 const char* const kToRemoval =
     "100 CONTINUE\n"
-    "800 CONTINUE ButtonChecked=3\n";
+    "800 CONTINUE ButtonChecked=3\n"
+    "7802 CONTINUE\n";
 
 // Runs WinMain and reports the setup state afterwards.
 ChildResult runAndReport(Harness& h, const std::string& answers) {
@@ -67,7 +69,7 @@ TEST_P(VersionWords, DetectionAndPages) {
     h.setInf(harness::sampleInf());
     std::string answers = "100 CONTINUE\n";
     if (c.warning) answers += "2100 CONTINUE\n";
-    answers += c.served ? "800 CONTINUE ButtonChecked=3\n" : "2000 CONTINUE\n";
+    answers += c.served ? "800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n" : "2000 CONTINUE\n";
     ChildResult r = runAndReport(h, answers);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.value("code"), "0");
@@ -219,7 +221,7 @@ TEST(StartUp, Windows95MakesNoAdministratorCheck) {
     h.setInf(harness::sampleInf());
     ChildResult r = runAndReport(h, kToRemoval);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800}));
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802}));
 }
 
 TEST(StartUp, UnsupportedPlatformRunsTheEndSteps) {
@@ -255,7 +257,7 @@ TEST(Spooler, StoppedSpoolerIsStartedUnderItsModelessPage) {
                 r.value("state") == std::to_string(SERVICE_START_PENDING))
         << r.value("state");
     EXPECT_TRUE(r.lines("error").empty());
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800}));
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802}));
 }
 
 TEST(Spooler, SpoolerThatCannotStartEndsSetup) {
