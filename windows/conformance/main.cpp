@@ -2,7 +2,7 @@
 // prints one line per case: "PASS family.name" or "FAIL family.name: why"
 // (one line per failed check), then a count. Arguments, when given, are
 // family names: only those families run. Exit code 0 when all passed.
-#include "conformance.h"
+#include "conformance/conformance.h"
 
 #include <string.h>
 
