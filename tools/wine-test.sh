@@ -64,11 +64,11 @@ new_prefix() {  # NAME VERSION: a copy of the base prefix posing as VERSION
   echo "$prefix"
 }
 
-# The distribution the Wine runs use: dist/ with our built monitor module in
-# place of the placeholder file.
+# The distribution the Wine runs use: dist/ with our built monitor modules in
+# place of the placeholder files.
 distcopy="$out/dist"
 cp -a "$root/dist" "$distcopy"
-cp "$bin/vrdpsmon.dll" "$distcopy/vrdpsmon.dll"
+cp "$bin/vrdpsmon.dll" "$bin/vrdpsmw4.dll" "$distcopy/"
 
 . "$root/tools/wine-scenarios.sh"
 
