@@ -9,6 +9,7 @@
 #include "install/driverfiles.h"
 #include "install/extract95.h"
 #include "install/fixture.h"
+#include "install/paths.h"
 #include "winsim/files/state.h"
 
 namespace {
@@ -196,6 +197,42 @@ TEST(ExtractWin95DriverFiles, TargetAtTheFirstPollWaitsTheSettlingPause) {
     EXPECT_EQ(run.program, "program E:\\WIN95\\extract.exe /Y /A /L " + sys + " E:\\WIN95\\win95_02.cab pscript.*");
     EXPECT_EQ(run.result, "1");
     EXPECT_EQ(run.waited, "25000");
+}
+
+}  // namespace
+
+namespace {
+
+// Paths that do not fit their buffers fail the operation instead of being
+// cut to another file's name.
+TEST(DriverFilePaths, PathsThatDoNotFitFailTheOperation) {
+    volatile std::size_t capacity = 16;  // not a constant the compiler checks the format against
+    std::vector<char> out(capacity);
+    EXPECT_TRUE(JoinPath(out.data(), capacity, "C:\\dir", "file.ext"));
+    EXPECT_STREQ(out.data(), "C:\\dir\\file.ext");
+    SetLastError(0);
+    EXPECT_FALSE(JoinPath(out.data(), capacity, "C:\\dir", "file.exte"));
+    EXPECT_STREQ(out.data(), "");
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+
+    Harness h(harness::win95());
+    put(h, "E:\\WIN95\\extract.exe");
+    ChildResult r = h.run("", [](LPSTR) {
+        startupState();
+        std::string dist = "E:\\" + std::string(300, 'd');
+        harness::report("result=%d", ExtractWin95DriverFiles("pscript.drv", dist.c_str(), ::Setup.DriverDir));
+        std::string dest = "C:\\" + std::string(600, 'p');
+        harness::report("dest=%d", ExtractWin95DriverFiles("pscript.drv", "E:\\WIN95", dest.c_str()));
+        harness::report("copy=%d", InstallDriverFile(std::string(300, 'f').c_str(), "E:\\I386", "C:\\x"));
+        harness::report("error=%u", (unsigned)GetLastError());
+        return 0;
+    });
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("result"), "0");
+    EXPECT_EQ(r.value("dest"), "0");
+    EXPECT_EQ(r.value("copy"), "0");
+    EXPECT_EQ(r.value("error"), std::to_string(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_TRUE(r.lines("program").empty());
 }
 
 }  // namespace

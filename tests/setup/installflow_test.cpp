@@ -114,3 +114,20 @@ TEST(StartProgram, StartsWithoutKeepingHandles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Removal is not part of this build: the user is told so, nothing changes.
+TEST(WinMainRemoval, SaysRemovalIsNotAvailableAndEnds) {
+    Harness h;
+    copyDistribution(h);
+    winsim::defineMonitor("Varden Network Port", "vrdpsmon.dll", {});
+    ChildResult r = h.runWinMain("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800}));
+    EXPECT_EQ(r.lines("box"), (std::vector<std::string>{
+                                  "box Deinstall: Removal is not available in this build of setup; nothing was removed."}));
+    EXPECT_TRUE(r.hasLine("exit 0"));
+}
+
+}  // namespace
