@@ -176,6 +176,8 @@ const Row kRows[] = {
     {"UpgradeWin95", kWin95, true, "upgrade-restart-later.ans", {100, 800, 1000, 1500, 700}, true, true, true},
 };
 
+void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
+
 class StateTable : public ::testing::TestWithParam<Row> {};
 
 TEST_P(StateTable, MachineAfterTheRunAndAfterTheRestart) {
@@ -321,6 +323,8 @@ const ModulesRow kModuleRows[] = {
     {"NonNumericSubdirectoryFails", "versiondir=x", "", 0, "", "error setupForPPDInstall failed"},
     {"FetchedFromTheDistribution", "none", "install-fetch-drivers.ans", 0, "1", ""},
 };
+
+void PrintTo(const ModulesRow& r, std::ostream* os) { *os << r.name; }
 
 class PostScriptModules : public ::testing::TestWithParam<ModulesRow> {};
 
