@@ -105,6 +105,9 @@ check_check "$p" drivers "driver Varden LaserStream 1200/Japanese|3|pscript.dll|
 check_file "$p" win32app/vrdpsmon/utility/vrdpswiz.exe
 wine_in "$p" "$bin/vrdcheck.exe" drivers 2>/dev/null | tr -d '\r' >"$out/drivers-nt351.txt" || true
 echo "       $(grep -c '^driver Varden' "$out/drivers-nt351.txt") Varden drivers"
+echo
+echo "== side by side: the same installation on the simulated machine (NT 3.51, x86) and under Wine"
+"$root/tools/wine-side-by-side.sh" "$p" "$distcopy" "$out/side-by-side" || failures=$((failures + 1))
 end_session "$p"
 
 echo

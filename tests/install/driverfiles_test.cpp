@@ -10,6 +10,7 @@
 #include "install/extract95.h"
 #include "install/fixture.h"
 #include "install/paths.h"
+#include <winver.h>
 #include "winsim/files/state.h"
 
 namespace {
@@ -129,6 +130,7 @@ TEST(CopyPSDriverFiles, UnreadableDistributionPathEndsSetup) {
 TEST(CopyPSDriverFiles, Windows95FailedFetchShowsTheFailurePageAndAsksAgain) {
     Harness h(harness::win95());
     put(h, "E:\\WIN95\\extract.exe");
+    put(h, "E:\\WIN95\\win95_02.cab", "not a cabinet\n");  // the tool delivers nothing
     ChildResult r = h.run("102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n",
                           [](LPSTR) {
                               startupState();
@@ -167,6 +169,7 @@ ExtractRun extract(Harness& h, const std::string& dist) {
 
 TEST(ExtractWin95DriverFiles, MissingToolOrCabinetStartsNothing) {
     Harness h(harness::win95());
+    fs::remove(h.host("E:\\WIN95\\extract.exe"));
     EXPECT_EQ(extract(h, "E:\\WIN95").program, "");  // no extract.exe
     put(h, "E:\\WIN95\\extract.exe");
     fs::remove(h.host("E:\\WIN95\\win95_02.cab"));
@@ -178,6 +181,7 @@ TEST(ExtractWin95DriverFiles, MissingToolOrCabinetStartsNothing) {
 TEST(ExtractWin95DriverFiles, ToolGetsMissingCompanionsAndTheWaitEndsAfter41Polls) {
     Harness h(harness::win95());
     put(h, "E:\\WIN95\\extract.exe");
+    put(h, "E:\\WIN95\\win95_02.cab", "not a cabinet\n");  // the tool delivers nothing
     std::string sys = winsim::machine().systemDir;
     put(h, sys + "\\fonts.mfm");
     ExtractRun run = extract(h, "E:\\WIN95\\");  // a trailing backslash is not doubled
