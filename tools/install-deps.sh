@@ -3,7 +3,7 @@
 # Usage: tools/install-deps.sh [linux|windows]
 set -euo pipefail
 case "${1:-linux}" in
-  linux)   want=(cmake g++ make ccache nlohmann-json3-dev libgtest-dev libbenchmark-dev) ;;
+  linux)   want=(cmake g++ make ccache nlohmann-json3-dev libgtest-dev libbenchmark-dev pkg-config libmspack-dev gcab) ;;
   windows) want=(cmake make ccache g++-mingw-w64-x86-64) ;;
   *) echo "usage: $0 [linux|windows]" >&2; exit 2 ;;
 esac
