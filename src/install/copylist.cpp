@@ -50,30 +50,43 @@ static LPCSTR WizardSection(void)
 
 static const LPCSTR kCommonUtilitySections[] = {"Orvel", "Remote Console", "Wizard", "VB Common"};
 
+// total += the section's bytes, held at 0xFFFFFFFF instead of wrapping
+// past 4 GB; a negative field sum adds nothing.
+static void AddSection(DWORD *total, LPCSTR section)
+{
+    LONG bytes = SectionBytes(section);
+    if (bytes <= 0)
+        return;
+    ULONGLONG sum = (ULONGLONG)*total + (ULONGLONG)bytes;
+    *total = sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)sum;
+}
+
 void ComputeSectionSizes(void)
 {
     Setup.SystemDriveBytes = 0;
     Setup.UtilityBytes = 0;
     Setup.LoadFilesBytes = 0;
 
-    Setup.SystemDriveBytes += (DWORD)SectionBytes("PPD Files");
+    AddSection(&Setup.SystemDriveBytes, "PPD Files");
     if (Setup.IsWindows95) {
-        Setup.SystemDriveBytes += (DWORD)SectionBytes("W95 Help File");
-        Setup.SystemDriveBytes += (DWORD)SectionBytes("W95 Monitor");
+        AddSection(&Setup.SystemDriveBytes, "W95 Help File");
+        AddSection(&Setup.SystemDriveBytes, "W95 Monitor");
     } else {
-        Setup.SystemDriveBytes += (DWORD)SectionBytes("NT Help File");
-        Setup.SystemDriveBytes += (DWORD)SectionBytes(NtMonitorSection());
+        AddSection(&Setup.SystemDriveBytes, "NT Help File");
+        AddSection(&Setup.SystemDriveBytes, NtMonitorSection());
     }
 
-    Setup.UtilityBytes += (DWORD)SectionBytes("Write Files");
-    DWORD utilities = (DWORD)SectionBytes(WizardSection());
+    AddSection(&Setup.UtilityBytes, "Write Files");
+    DWORD utilities = 0;
+    AddSection(&utilities, WizardSection());
     for (LPCSTR section : kCommonUtilitySections)
-        utilities += (DWORD)SectionBytes(section);
-    Setup.UtilityBytes += utilities;
+        AddSection(&utilities, section);
+    ULONGLONG sum = (ULONGLONG)Setup.UtilityBytes + utilities;
+    Setup.UtilityBytes = sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : (DWORD)sum;
 
-    Setup.LoadFilesBytes += (DWORD)SectionBytes("Load PS Files");
-    Setup.LoadFilesBytes += (DWORD)SectionBytes("Load Cat Files");
-    Setup.LoadFilesBytes += (DWORD)SectionBytes("Load Sys Files");
+    AddSection(&Setup.LoadFilesBytes, "Load PS Files");
+    AddSection(&Setup.LoadFilesBytes, "Load Cat Files");
+    AddSection(&Setup.LoadFilesBytes, "Load Sys Files");
 }
 
 // InstallRoot followed by a subdirectory, in a 512-byte buffer. A root so

@@ -49,9 +49,9 @@ void DestinationPathPage(void)
     TkSetSymbol("SysDisk", text);
     ULONGLONG otherNeeded = (ULONGLONG)Setup.LoadFilesBytes + Setup.UtilityBytes;
     ULONGLONG allNeeded = otherNeeded + Setup.SystemDriveBytes;
-    FormatKb(text, sizeof text, "%6u Kb", Setup.LoadFilesBytes + Setup.UtilityBytes + Setup.SystemDriveBytes);
+    FormatKb(text, sizeof text, "%6u Kb", SaturatedSum(SaturatedSum(Setup.LoadFilesBytes, Setup.UtilityBytes), Setup.SystemDriveBytes));
     TkSetSymbol("SysSpaceNeeded", text);
-    FormatKb(text, sizeof text, "%6u Kb", Setup.LoadFilesBytes + Setup.UtilityBytes);
+    FormatKb(text, sizeof text, "%6u Kb", SaturatedSum(Setup.LoadFilesBytes, Setup.UtilityBytes));
     TkSetSymbol("OtherSpaceNeeded", text);
 
     char event[TK_EVENT_CAPACITY];

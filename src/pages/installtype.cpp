@@ -26,9 +26,9 @@ void ShowSpaceBox(LPCSTR text, LPCSTR title)
 void InstallTypePage(void)
 {
     char printOnly[32], both[32], other[32];
-    FormatKb(printOnly, sizeof printOnly, "%6u Kb", Setup.UtilityBytes + Setup.SystemDriveBytes);
+    FormatKb(printOnly, sizeof printOnly, "%6u Kb", SaturatedSum(Setup.UtilityBytes, Setup.SystemDriveBytes));
     FormatKb(both, sizeof both, "%6u Kb", Setup.SystemDriveBytes);
-    FormatKb(other, sizeof other, "%6u Kb", Setup.LoadFilesBytes + Setup.UtilityBytes);
+    FormatKb(other, sizeof other, "%6u Kb", SaturatedSum(Setup.LoadFilesBytes, Setup.UtilityBytes));
 
     char event[TK_EVENT_CAPACITY];
     for (;;) {

@@ -33,6 +33,8 @@ void PathNoticePage(void);
 /* Modeless pages: shown and left on the stack; the caller pops them. */
 void SpoolerStopPage(void);
 void SpoolerStartPage(void);
+void DriverInstallPage(void);  /* 1800, while the printer drivers are added */
+void ProgramGroupPage(void);   /* 1700, while the Program Manager group is built */
 
 /* Installation type: sets Setup.InstallType and Setup.PageDone. */
 void InstallTypePage(void);

@@ -141,3 +141,5 @@ void PathNoticePage(void) { RunModalPage(kPathNotice); }
 
 void SpoolerStopPage(void) { RunModelessPage(5100); }
 void SpoolerStartPage(void) { RunModelessPage(5300); }
+void DriverInstallPage(void) { RunModelessPage(1800); }
+void ProgramGroupPage(void) { RunModelessPage(1700); }

@@ -16,6 +16,25 @@
 static BOOL FailureShown;
 static BOOL ToolkitErrorShown;
 
+static FatalCleanup PendingCleanup;
+
+void SetFatalCleanup(FatalCleanup cleanup)
+{
+    PendingCleanup = cleanup;
+}
+
+// Takes the pending step once, keeping the last error the caller reports.
+static void RunFatalCleanup(void)
+{
+    FatalCleanup cleanup = PendingCleanup;
+    PendingCleanup = NULL;
+    if (cleanup == NULL)
+        return;
+    DWORD error = GetLastError();
+    cleanup();
+    SetLastError(error);
+}
+
 void ShowSetupMessage(LPCSTR caption, LPCSTR format, ...)
 {
     char text[MESSAGE_BUFFER_SIZE];
@@ -44,14 +63,15 @@ static void RunErrorPage(LPCSTR text)
 
 void FailSetup(LPCSTR format, ...)
 {
+    char text[MESSAGE_BUFFER_SIZE];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    RunFatalCleanup();
     FSetSymbolValue("ErrorText", "Unexpected or Unknown Error");
     if (!FailureShown) {
         FailureShown = TRUE;
-        char text[MESSAGE_BUFFER_SIZE];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
-        va_end(args);
         FSetSymbolValue("ErrorText", text);
         TkPopAllDialogs();
         RunErrorPage(NULL);
@@ -62,6 +82,7 @@ void FailSetup(LPCSTR format, ...)
 
 void ShowToolkitError(INT code)
 {
+    RunFatalCleanup();
     if (!ToolkitErrorShown) {
         ToolkitErrorShown = TRUE;
         TkPopAllDialogs();

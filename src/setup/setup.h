@@ -80,9 +80,16 @@ BOOL DetectNT31(void);
 BOOL PrepareReboot(void);
 
 /* Starts a program with the given command line in the given working
-   directory, shown normally, and does not wait for it. Returns the result
-   of CreateProcessA. */
+   directory, shown normally, and does not wait for it: the process and
+   thread handles are closed at once. Returns the result of CreateProcessA;
+   a command line of 1024 characters or more is not started (FALSE,
+   ERROR_INVALID_PARAMETER). */
 BOOL StartProgram(LPCSTR commandLine, LPCSTR workingDir);
+
+/* The installation flow for InstallType 1 and 3: Files record (type 1),
+   copy list, install sequence, version record, closing pages, and the
+   wizard and help viewer when asked for. */
+void RunInstallationFlow(void);
 
 /* --- Reporters ----------------------------------------------------------- */
 
@@ -102,6 +109,13 @@ void ShowSetupMessage(LPCSTR caption, LPCSTR format, ...);
 #define TK_ERROR_FAILED 1024
 #define TK_ERROR_QUIT 1025
 [[noreturn]] void ShowToolkitError(INT code);
+
+/* A step to take before a fatal reporter ends setup: the install sequence
+   uses it to start the spooler it stopped. Run at most once, at the entry
+   of FailSetup or ShowToolkitError, before the error page; null clears it.
+   The last error is kept across it. */
+typedef void (*FatalCleanup)(void);
+void SetFatalCleanup(FatalCleanup cleanup);
 
 /* Modeless status page with a header and a message under the wait cursor.
    Returns the cursor that was current before; CloseStatusPage pops the

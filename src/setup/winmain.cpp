@@ -11,19 +11,8 @@
 #include "pages/pages.h"
 #include "toolkit/toolkit.h"
 
-// The administrator check belongs to the system utilities.
-#if __has_include("sysutil/admin.h")
-#include "sysutil/admin.h"
-#else
-BOOL isUserAdmin(void);
-#endif
-
-// The spooler service control belongs to the print-system services; start-up
-// needs it on NT 3.5x only.
-#if __has_include("printsys/printsys.h")
 #include "printsys/printsys.h"
-#define HAVE_SPOOLER_CONTROL 1
-#endif
+#include "sysutil/admin.h"
 
 SetupState Setup;
 
@@ -105,7 +94,13 @@ BOOL StartProgram(LPCSTR commandLine, LPCSTR workingDir)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof process);
-    return CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, workingDir, &startup, &process);
+    BOOL started = CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, workingDir, &startup, &process);
+    // Setup does not wait for the program: its handles are not needed.
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return started;
 }
 
 /* --- Start-up steps ------------------------------------------------------ */
@@ -169,7 +164,6 @@ static void FillInstallRoot(void)
 // NT 3.5x: the spooler must run before anything is installed or removed.
 static void EnsureSpoolerRunning(void)
 {
-#ifdef HAVE_SPOOLER_CONTROL
     if (isSpoolerRunning())
         return;
     HCURSOR previous = TkWaitCursor();
@@ -178,10 +172,6 @@ static void EnsureSpoolerRunning(void)
         FailSetup("startSpooler failed, error = %d", (int)GetLastError());
     TkRestoreCursor(previous);
     TkPopDialogs(1);
-#else
-    // NOT WIRED: the spooler service control (isSpoolerRunning and
-    // startSpooler) is not in this tree yet. Wire it here when it lands.
-#endif
 }
 
 // End steps: release the registry binding, end the toolkit, and request
@@ -196,6 +186,14 @@ static int EndSetup(void)
                         MB_ICONWARNING);
     }
     return 0;
+}
+
+// Removal: the de-installation flow is not part of this build. The user is
+// told so (and the log records the message box); nothing is changed.
+static int RemovalFlow(void)
+{
+    ShowSetupMessage("Deinstall", "Removal is not available in this build of setup; nothing was removed.");
+    return EndSetup();
 }
 
 extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd)
@@ -252,7 +250,8 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
             DestinationPathPage();
     }
 
-    // The installation and removal flows follow the choice here; they are
-    // not part of this program yet, so the run ends after the choice.
+    if (Setup.InstallType == INSTALL_REMOVE)
+        return RemovalFlow();
+    RunInstallationFlow();
     return EndSetup();
 }

@@ -29,6 +29,11 @@ extern "C" {
 #define VIF_CANNOTREADDST    0x00020000L
 #define VIF_BUFFTOOSMALL     0x00040000L
 
+/* Until the version-installation family is part of the library the
+   function is referenced weakly, so that programs calling it still link. */
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma weak VerInstallFileA
+#endif
 DWORD WINAPI VerInstallFileA(DWORD uFlags, LPSTR szSrcFileName, LPSTR szDestFileName, LPSTR szSrcDir,
                              LPSTR szDestDir, LPSTR szCurDir, LPSTR szTmpFile, PUINT lpuTmpFileLen);
 
