@@ -409,9 +409,9 @@ std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path
     installFiles(*m);
     if (dist) installDistribution(*m, dist, driveRoot / ".cabinet");
     installPsModules(*m, opt.psModules);
-    if (opt.extractMs) m->processes->runTimes["extract.exe"] = opt.extractMs;
     importRegistry(*m, registryText(*m, dist ? dist : 'E'), "default registry");
     installRunningSystem(*m);
+    if (opt.extractMs) m->processes->runTimes["extract.exe"] = opt.extractMs;
     setUserKind(*m, opt.admin);
     return m;
 }
