@@ -47,14 +47,20 @@ std::string parentOf(const std::string& path) {
     return p == std::string::npos ? std::string() : path.substr(0, p);
 }
 
-// Size of an existing file, 0 when there is none.
-std::uint64_t existingSize(const std::string& path) {
+// Sizes of the files in one directory by lower-case name; empty when the
+// directory does not exist. One listing per directory, not one search per
+// file: a section copies many files into one directory.
+std::map<std::string, std::uint64_t> fileSizesIn(const std::string& dir) {
+    std::map<std::string, std::uint64_t> sizes;
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(path.c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    HANDLE h = FindFirstFileA(joinPath(dir, "*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return sizes;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        sizes[lowerAscii(fd.cFileName)] = ((std::uint64_t)fd.nFileSizeHigh << 32) | fd.nFileSizeLow;
+    } while (FindNextFileA(h, &fd));
     FindClose(h);
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
-    return ((std::uint64_t)fd.nFileSizeHigh << 32) | fd.nFileSizeLow;
+    return sizes;
 }
 
 bool freeBytes(char drive, std::uint64_t& out) {
@@ -72,10 +78,15 @@ std::string kb(std::uint64_t bytes) { return std::to_string((bytes + 1023) / 102
 int checkSpace() {
     for (;;) {
         std::map<char, std::uint64_t> needed;
+        std::map<std::string, std::map<std::string, std::uint64_t>> existing;  // by lower-case directory
         for (const Entry& e : copyList) {
             if (e.dst.size() < 2 || e.dst[1] != ':') continue;
             char d = (char)(e.dst[0] & ~0x20);
-            std::uint64_t old = existingSize(e.dst);
+            std::string dir = parentOf(e.dst);
+            auto listed = existing.find(lowerAscii(dir));
+            if (listed == existing.end()) listed = existing.emplace(lowerAscii(dir), fileSizesIn(dir)).first;
+            auto file = listed->second.find(lowerAscii(dir.empty() ? e.dst : e.dst.substr(dir.size() + 1)));
+            std::uint64_t old = file == listed->second.end() ? 0 : file->second;
             needed[d] += e.size > old ? e.size - old : 0;
         }
         bool shortOfSpace = false;
@@ -150,11 +161,16 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR section, LPCSTR srcDir, LPCSTR dst
 INT WINAPI GrcCopyFilesInCopyList(HINSTANCE) {
     int grc = checkSpace();
     unsigned total = (unsigned)copyList.size();
+    std::string madeDir;  // the destination directory known to exist
     for (unsigned i = 0; grc == grcOkay && i < total; ++i) {
         const Entry& e = copyList[i];
         frontEnd().progress(i, total, e.dst.c_str());
         std::string dir = parentOf(e.dst);
-        if (!dir.empty() && !createDirectories(dir)) {
+        if (!dir.empty() && dir == madeDir) {
+            // made or found for the file before
+        } else if (!dir.empty() && createDirectories(dir)) {
+            madeDir = dir;
+        } else if (!dir.empty()) {
             std::string text = "Cannot create the directory " + dir + " (error " + std::to_string(GetLastError()) + ").";
             box(text.c_str(), "Copy Error", MB_OK | MB_ICONSTOP);
             grc = grcNotOkay;

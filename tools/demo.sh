@@ -1,25 +1,138 @@
 #!/usr/bin/env bash
-# The demo: a fresh default machine (NT 3.51 on x86, administrator, spooler
-# running), setup run on it unattended from the sample distribution, and the
-# machine's state shown before and after.
+# The demo: a fresh copy of the default machine (Windows NT 3.51 on x86, the
+# user an administrator, the spooler running), an unattended typical
+# installation from the sample distribution with every page shown as it
+# passes and the choice made on it, a gauge while the files are copied, and
+# then what the installation changed on the machine.
+#
+# Environment: DEMO_DIR (default build/demo) holds the machine before and
+# after, the log and the raw differences; DEMO_ANSWERS picks another
+# answers file of dist/answers.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bin="$root/build/bin"
 work="${DEMO_DIR:-$root/build/demo}"
+answers="${DEMO_ANSWERS:-$root/dist/answers/demo.ans}"
+
+for tool in winsim setup; do
+    if [ ! -x "$bin/$tool" ]; then
+        echo "demo: $bin/$tool is not built (run 'make demo', which builds first)" >&2
+        exit 1
+    fi
+done
+if [ ! -f "$answers" ]; then
+    echo "demo: no answers file $answers" >&2
+    exit 1
+fi
+
+bold() { if [ -t 1 ]; then printf '\033[1m%s\033[0m\n' "$*"; else printf '%s\n' "$*"; fi; }
+
 rm -rf "$work"
 mkdir -p "$work"
-echo "== creating a fresh machine in $work/machine"
-"$bin/winsim" new "$work/machine" --os nt351 --arch x86 --user admin
-"$bin/winsim" show "$work/machine"
-if [ -x "$bin/setup" ] && [ -f "$root/dist/setup.inf" ] && [ -f "$root/dist/answers/demo.ans" ]; then
-  echo
-  echo "== running setup unattended (answers: dist/answers/demo.ans, log: $work/setup.log)"
-  cp -r "$work/machine" "$work/before"
-  status=0
-  (cd "$root/dist" && "$bin/setup" --machine "$work/machine" --answers answers/demo.ans --log "$work/setup.log") || status=$?
-  cat "$work/setup.log"
-  echo "setup exit code: $status"
-  echo
-  echo "== what changed on the machine"
-  "$bin/winsim" diff "$work/before" "$work/machine" || true
-fi
+
+bold "== A fresh copy of the default machine"
+"$root/tools/make-default-machine.sh" >/dev/null
+cp -a "$root/machines/default" "$work/machine"
+cp -a "$work/machine" "$work/before"
+"$bin/winsim" show "$work/machine" | head -n 1
+echo "   (machines/default, copied to $work/machine)"
+echo
+
+bold "== Setup, unattended (answers: ${answers#$root/})"
+# The answers front-end prints each page and the event chosen on it; the
+# filter puts the values the answers file set on that page beside the
+# event, and turns the copy progress into a gauge.
+status=0
+(cd "$root/dist" && "$bin/setup" --machine "$work/machine" --answers "$answers" --log "$work/setup.log") |
+    awk -v answers="$answers" '
+    BEGIN {
+        n = 0
+        while ((getline line < answers) > 0) {
+            sub(/\r$/, "", line)
+            if (line ~ /^[ \t]*(#|$)/) continue
+            sub(/[ \t]+#.*$/, "", line)
+            split(line, w, /[ \t]+/)
+            extra = ""
+            for (i = 3; i in w; i++) extra = extra (extra == "" ? "" : " ") w[i]
+            choice[n++] = extra
+        }
+        k = 0
+    }
+    /^  -> / {
+        if (choice[k] != "") print $0 "    (" choice[k] ")"; else print
+        k++
+        next
+    }
+    /^  copied [0-9]+ of [0-9]+ files/ {
+        done = $2; total = $4
+        width = 30
+        filled = total ? int(done * width / total) : width
+        bar = ""
+        for (i = 0; i < width; i++) bar = bar (i < filled ? "#" : ".")
+        name = $0
+        sub(/^  copied [0-9]+ of [0-9]+ files:? ?/, "", name)
+        printf "  copying [%s] %3d%%  %d/%d  %s\n", bar, total ? done * 100 / total : 100, done, total, name
+        next
+    }
+    { print }
+    ' || status=$?
+code="$(tail -n 1 "$work/setup.log" 2>/dev/null || true)"
+echo
+echo "setup log: $work/setup.log (${code:-no exit line})"
+[ "$status" -eq 0 ] || echo "demo: the output filter failed ($status)" >&2
+echo
+
+bold "== What the installation changed"
+"$bin/winsim" diff "$work/before" "$work/machine" >"$work/changes.txt" || true
+"$bin/winsim" show "$work/before" >"$work/show-before.txt"
+"$bin/winsim" show "$work/machine" >"$work/show-after.txt"
+
+# Files: the new and changed files by directory, with their sizes.
+echo "Files:"
+grep -E '^[+~] file ' "$work/changes.txt" | grep -v '\\$' |
+    awk '{ sign = $1; path = $3; dir = path; sub(/\\[^\\]*$/, "", dir); name = substr(path, length(dir) + 2)
+           files[dir] = files[dir] (files[dir] == "" ? "" : ", ") (sign == "~" ? name " (changed)" : name); count[dir]++ }
+         END { for (d in files) printf "  %s (%d): %s\n", d, count[d], files[d] }' | sort | fold -s -w 110 | sed 's/^\([^ ]\)/      \1/'
+removed="$(grep -c '^- file ' "$work/changes.txt" || true)"
+[ "$removed" = "0" ] || echo "  $removed files removed: $(grep '^- file ' "$work/changes.txt" | cut -c8- | tr '\n' ' ')"
+echo
+
+# Registry: keys added, and values set or changed under them.
+echo "Registry:"
+grep -E '^\+ key ' "$work/changes.txt" | cut -c7- | sed 's/^/  + /' || true
+grep -E '^[+-] value ' "$work/changes.txt" |
+    awk '{ sign = $1; $1 = ""; $2 = ""; sub(/^  /, ""); print "    " sign " " $0 }' || true
+echo
+
+# The sections of `winsim show` that the installation touches, each with
+# its new lines marked "+" and its vanished ones "-".
+section() {  # file, section title: the section's lines without the title
+    awk -v t="$2" 'index($0, t) == 1 { on = 1; next } on && /^[^ ]/ { on = 0 } on' "$1"
+}
+for title in "Services:" "Print monitors:" "Printer drivers:" "Printers:" "Program Manager" "Programs started"; do
+    before="$(section "$work/show-before.txt" "$title")"
+    after="$(section "$work/show-after.txt" "$title")"
+    if ! grep -q "^$title" "$work/show-after.txt" && [ -z "$after" ]; then continue; fi
+    echo "$title"
+    if [ "$before" = "$after" ]; then
+        echo "  (unchanged)"
+        continue
+    fi
+    diff <(printf '%s\n' "$before") <(printf '%s\n' "$after") |
+        sed -n 's/^> /  + /p; s/^< /  - /p' || true
+done
+echo
+echo "All differences: $work/changes.txt (winsim diff), machine before: $work/before"
+echo
+
+bold "== Try it yourself"
+cat <<EOF
+  Interactive run on a fresh copy (answer each page at the prompt):
+    cp -a machines/default /tmp/my-machine
+    (cd dist && ../build/bin/setup --machine /tmp/my-machine --log /tmp/my-machine.log)
+  Look at the machine:
+    build/bin/winsim show $work/machine
+    build/bin/winsim diff $work/before $work/machine
+    build/bin/winsim reg export $work/machine 'HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks'
+  Other runs: DEMO_ANSWERS=dist/answers/<file>.ans make demo
+EOF

@@ -254,3 +254,25 @@ TEST(BuildCopyList, RootTooLongForItsSubdirectoriesIsAnOverflow) {
 }
 
 }  // namespace
+
+namespace {
+
+// Figures beyond 4 GB are held at the largest value instead of wrapping to
+// a small number that would pass the space checks.
+TEST(ComputeSectionSizes, FiguresAbove4GbSaturate) {
+    Harness h;
+    std::string inf;
+    for (const char* s : harness::kSections) {
+        inf += std::string("[") + s + "]\n";
+        for (int i = 0; i < 3; ++i)
+            inf += harness::infLine(std::string("k") + std::to_string(i), "f.dat", 2000000000u);
+    }
+    h.setInf(inf);
+    ChildResult r = computeSizes(h, {FALSE, FALSE, FALSE});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("system"), "4294967295");
+    EXPECT_EQ(r.value("utility"), "4294967295");
+    EXPECT_EQ(r.value("load"), "4294967295");
+}
+
+}  // namespace

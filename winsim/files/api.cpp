@@ -3,8 +3,9 @@
 // Free space is counted in bytes: a file's growth is taken from its drive's
 // Drive::free and a deletion gives its size back (capped at the total).
 // A write or copy that does not fit fails with ERROR_DISK_FULL before
-// anything is written; copies go to a temporary host file that is renamed
-// into place only when complete, so no partial file is ever left.
+// anything is written; a copy over an existing file goes to a temporary host
+// file that is renamed into place only when complete, and a copy to a new
+// name that fails is removed again, so no partial file is ever left.
 #include "winsim/core/handles.h"
 #include "winsim/files/ops.h"
 #include "winsim/files/paths.h"
@@ -15,8 +16,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -143,19 +146,65 @@ FILETIME hostTime(const fs::path& p) {
     return ft;
 }
 
-// Copies host file `from` to a temporary file beside `to`, then renames it
-// over `to`. Nothing is left behind on failure.
-DWORD copyHost(const fs::path& from, const fs::path& to) {
-    fs::path tmp = tempHostPath(to.parent_path());
-    std::error_code ec;
-    fs::copy_file(from, tmp, ec);
-    if (!ec) fs::rename(tmp, to, ec);
-    if (ec) {
-        std::error_code ignore;
-        fs::remove(tmp, ignore);
-        return ec == std::errc::no_space_on_device ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED;
+// Copies the bytes of open file `in` into `out`: in the kernel where it
+// can (copy_file_range, then sendfile), else through a buffer. 0 or errno.
+int copyBytes(int in, int out) {
+    bool kernel = true, splice = true;
+    for (;;) {
+        ssize_t n = -1;
+        if (kernel) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                kernel = false;  // not between these two files: try the next way
+                continue;
+            }
+        } else if (splice) {
+            n = ::sendfile(out, in, nullptr, 1 << 30);
+            if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+                splice = false;
+                continue;
+            }
+        } else {
+            static thread_local std::vector<char> buf(1 << 20);
+            n = ::read(in, buf.data(), buf.size());
+            for (ssize_t done = 0; n > 0 && done < n;) {
+                ssize_t w = ::write(out, buf.data() + done, (std::size_t)(n - done));
+                if (w < 0 && errno == EINTR) continue;
+                if (w < 0) return errno;
+                done += w;
+            }
+        }
+        if (n == 0) return 0;
+        if (n < 0 && errno != EINTR) return errno;
     }
-    return 0;
+}
+
+// Copies host file `from` to `to`. An existing `to` is replaced only when
+// the copy is complete: the bytes go to a temporary file beside it that is
+// then renamed over it. A new `to` is written in place (the image's files
+// change only when the machine is saved) and removed again on failure.
+// Nothing is left behind on failure.
+DWORD copyHost(const fs::path& from, const fs::path& to, bool replacing) {
+    fs::path tmp = replacing ? tempHostPath(to.parent_path()) : to;
+    int err = 0;
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (in < 0 || ::fstat(in, &st) != 0) {
+        err = errno;
+    } else {
+        int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+        if (out < 0) {
+            err = errno;
+        } else {
+            err = copyBytes(in, out);
+            if (::close(out) != 0 && !err) err = errno;
+            if (!err && replacing && ::rename(tmp.c_str(), to.c_str()) != 0) err = errno;
+            if (err) ::unlink(tmp.c_str());
+        }
+    }
+    if (in >= 0) ::close(in);
+    if (!err) return 0;
+    return err == ENOSPC || err == EDQUOT ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -217,7 +266,7 @@ DWORD copyOp(Machine& m, std::string_view from, std::string_view to, bool failIf
     }
     std::uint64_t size = hostSize(s.host);
     if (size > oldSize && !reserveSpace(m, d.drive, size - oldSize)) return ERROR_DISK_FULL;
-    if (DWORD e = copyHost(s.host, d.host)) {
+    if (DWORD e = copyHost(s.host, d.host, d.exists)) {
         if (size > oldSize) releaseSpace(m, d.drive, size - oldSize);
         return e;
     }
@@ -268,7 +317,7 @@ DWORD moveOp(Machine& m, std::string_view from, std::string_view to, bool replac
         if (s.isDir || !copyAllowed) return ERROR_NOT_SAME_DEVICE;
         std::uint64_t size = hostSize(s.host), oldSize = d.exists ? hostSize(d.host) : 0;
         if (size > oldSize && !reserveSpace(m, d.drive, size - oldSize)) return ERROR_DISK_FULL;
-        if (DWORD e = copyHost(s.host, d.host)) {
+        if (DWORD e = copyHost(s.host, d.host, d.exists)) {
             if (size > oldSize) releaseSpace(m, d.drive, size - oldSize);
             return e;
         }

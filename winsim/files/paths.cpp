@@ -1,5 +1,7 @@
 #include "winsim/files/paths.h"
 
+#include "winsim/files/dircache.h"
+
 #include <atomic>
 #include <cctype>
 #include <sys/stat.h>
@@ -126,27 +128,33 @@ std::string ResolvedPath::parentWinPath() const {
     return joinWin(drive, p);
 }
 
-std::string findHostEntry(const fs::path& dir, std::string_view name, bool* blocked) {
+std::string findHostEntry(const fs::path& dir, std::string_view name, bool* blocked, bool* isDir) {
     if (blocked) *blocked = false;
+    if (isDir) *isDir = false;
     if (isHiddenHostName(name)) return {};
     std::error_code ec;
     // Fast path: the name as written.
     fs::path exact = dir / std::string(name);
     auto st = fs::symlink_status(exact, ec);
     if (!ec && fs::exists(st)) {
-        if (fs::is_regular_file(st) || fs::is_directory(st)) return std::string(name);
+        if (fs::is_regular_file(st) || fs::is_directory(st)) {
+            if (isDir) *isDir = fs::is_directory(st);
+            return std::string(name);
+        }
         if (blocked) *blocked = true;
         return {};
     }
     std::string found;
     bool foundBlocked = false;
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::string n = it->path().filename().string();
-        if (!iequals(n, name) || isHiddenHostName(n)) continue;
-        auto s = it->symlink_status(ec);
-        if (ec) break;
+    for (const std::string& n : caseInsensitiveMatches(dir, name)) {
+        if (isHiddenHostName(n)) continue;
+        auto s = fs::symlink_status(dir / n, ec);
+        if (ec) continue;  // gone meanwhile
         if (fs::is_regular_file(s) || fs::is_directory(s)) {
-            if (found.empty() || n < found) found = n;
+            if (found.empty() || n < found) {
+                found = n;
+                if (isDir) *isDir = fs::is_directory(s);
+            }
         } else {
             foundBlocked = true;
         }
@@ -180,10 +188,10 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
             cur /= parts[i];
             break;
         }
-        bool blocked = false;
-        std::string found = findHostEntry(cur, parts[i], &blocked);
+        bool blocked = false, isDir = false;
+        std::string found = findHostEntry(cur, parts[i], &blocked, &isDir);
         if (!last) {
-            if (found.empty() || !fs::is_directory(fs::symlink_status(cur / found, ec))) return ERROR_PATH_NOT_FOUND;
+            if (found.empty() || !isDir) return ERROR_PATH_NOT_FOUND;
             parts[i] = found;
             cur /= found;
             continue;
@@ -195,7 +203,7 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
             parts[i] = found;
             cur /= found;
             out.exists = true;
-            out.isDir = fs::is_directory(fs::symlink_status(cur, ec));
+            out.isDir = isDir;
         }
     }
     out.host = cur;

@@ -49,8 +49,10 @@ DWORD fullWindowsPath(const Machine& m, std::string_view path, std::string& out)
 
 // The name of an entry in host directory `dir` that matches `name`
 // case-insensitively ("" when none). Symbolic links and the machine's own
-// temporary files are never returned; `blocked` reports a link standing there.
-std::string findHostEntry(const std::filesystem::path& dir, std::string_view name, bool* blocked = nullptr);
+// temporary files are never returned; `blocked` reports a link standing there;
+// `isDir` (when given) tells whether the entry found is a directory.
+std::string findHostEntry(const std::filesystem::path& dir, std::string_view name, bool* blocked = nullptr,
+                          bool* isDir = nullptr);
 
 // True for the host names of temporary files the machine writes while
 // copying; they are invisible to Windows callers.

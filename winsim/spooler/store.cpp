@@ -286,11 +286,18 @@ DWORD deleteDriverKey(const std::string& environment, const std::string& name) {
     return deleteTree(drivers.h, name);
 }
 
+// The spooler knows the monitors it loaded: a key with a "Driver" value. A
+// key without one (for example only a Files subkey written by a setup
+// program) is no monitor, and AddMonitor completes it.
 DWORD monitorExists(const std::string& name, bool& exists) {
     Key k;
     DWORD r = openKey(path({kPrintKey, "Monitors", name}), KEY_READ, k);
-    exists = r == ERROR_SUCCESS;
-    return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
+    exists = false;
+    if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (r != ERROR_SUCCESS) return r;
+    DWORD type = 0;
+    exists = RegQueryValueExA(k.h, "Driver", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS;
+    return ERROR_SUCCESS;
 }
 
 DWORD writeMonitorKey(const std::string& name, const std::string& module) {

@@ -1,0 +1,94 @@
+// Names in large directories are found ignoring case from a kept listing;
+// the listing must follow every change, whoever makes it: the machine's own
+// calls, or files written on the host between two calls.
+#include "winsim/core/machine.h"
+#include "winsim/files/dircache.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <algorithm>
+#include <functional>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LargeDirectory : public ::testing::Test {
+public:
+    fs::path root, big;
+
+protected:
+
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("winsim-dircache-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(root);
+        winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, root / "C"));
+        big = root / "C" / "big";
+        fill(big, "file", 400);
+    }
+    void TearDown() override {
+        winsim::install(std::make_unique<winsim::Machine>());
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    static void fill(const fs::path& dir, const std::string& stem, int n) {
+        fs::create_directories(dir);
+        for (int i = 0; i < n; ++i) std::ofstream(dir / (stem + std::to_string(i) + ".dat")) << i;
+    }
+    static bool exists(const char* winPath) { return GetFileAttributesA(winPath) != INVALID_FILE_ATTRIBUTES; }
+};
+
+TEST_F(LargeDirectory, FindsNamesInAnyCaseAndFollowsEveryChange) {
+    EXPECT_EQ(winsim::caseInsensitiveMatches(big, "FILE7.DAT"), std::vector<std::string>{"file7.dat"});
+    EXPECT_TRUE(winsim::caseInsensitiveMatches(big, "FILE400.DAT").empty());
+
+    struct Step {
+        const char* what;
+        std::function<void(LargeDirectory&)> change;
+        const char* gone;     // no longer found (or null)
+        const char* present;  // found afterwards (or null)
+    };
+    const Step steps[] = {
+        {"written on the host", [](LargeDirectory& t) { std::ofstream(t.big / "NewOne.Txt") << "x"; }, nullptr,
+         "C:\\BIG\\NEWONE.TXT"},
+        {"deleted on the host", [](LargeDirectory& t) { fs::remove(t.big / "file2.dat"); }, "C:\\BIG\\FILE2.DAT",
+         nullptr},
+        {"renamed on the host", [](LargeDirectory& t) { fs::rename(t.big / "file3.dat", t.big / "Moved.dat"); },
+         "C:\\BIG\\FILE3.DAT", "C:\\BIG\\MOVED.DAT"},
+        {"copied by the machine", [](LargeDirectory&) { CopyFileA("C:\\big\\file4.dat", "C:\\big\\Copy4.dat", TRUE); },
+         nullptr, "C:\\BIG\\COPY4.DAT"},
+        {"deleted by the machine", [](LargeDirectory&) { DeleteFileA("C:\\BIG\\COPY4.DAT"); }, "C:\\big\\copy4.dat",
+         nullptr},
+        {"moved away by the machine", [](LargeDirectory&) { MoveFileA("C:\\BIG\\FILE5.DAT", "C:\\file5.dat"); },
+         "C:\\BIG\\FILE5.DAT", "C:\\FILE5.DAT"},
+        {"directory replaced", [](LargeDirectory& t) {
+             fs::remove_all(t.big);
+             fill(t.big, "other", 300);
+         }, "C:\\BIG\\FILE6.DAT", "C:\\BIG\\OTHER6.DAT"},
+    };
+    for (const Step& s : steps) {
+        s.change(*this);
+        if (s.gone) {
+            EXPECT_FALSE(exists(s.gone)) << s.what << ": " << s.gone;
+        }
+        if (s.present) {
+            EXPECT_TRUE(exists(s.present)) << s.what << ": " << s.present;
+        }
+    }
+}
+
+TEST_F(LargeDirectory, EveryCaseVariantOnTheHostIsReported) {
+    std::ofstream(big / "Twin.dat") << 1;
+    std::ofstream(big / "TWIN.DAT") << 2;
+    auto m = winsim::caseInsensitiveMatches(big, "twin.dat");
+    std::sort(m.begin(), m.end());
+    EXPECT_EQ(m, (std::vector<std::string>{"TWIN.DAT", "Twin.dat"}));
+    EXPECT_TRUE(winsim::caseInsensitiveMatches(root / "missing", "x").empty());
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+#include "winsim/files/dircache.h"
+
+#include "winsim/core/machine.h"
+
+#include <dirent.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+namespace winsim {
+
+namespace {
+
+// Directories with fewer entries are read at every lookup: that is cheap,
+// and they need no watch.
+constexpr std::size_t kCacheFrom = 256;
+// At most this many directories are kept (and watched) at once.
+constexpr std::size_t kMaxCached = 64;
+constexpr std::uint32_t kWatchMask =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+bool readNames(const std::filesystem::path& dir, std::vector<std::string>& names) {
+    names.clear();
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return false;
+    while (struct dirent* e = ::readdir(d)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        names.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    return true;
+}
+
+// One watched directory: its entries by their upper-case form.
+struct Listing {
+    int wd = -1;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::unordered_map<std::string, std::vector<std::string>> byUpper;
+
+    void add(const std::string& name) {
+        auto& v = byUpper[upper(name)];
+        if (std::find(v.begin(), v.end(), name) == v.end()) v.push_back(name);
+    }
+    void remove(const std::string& name) {
+        auto it = byUpper.find(upper(name));
+        if (it == byUpper.end()) return;
+        std::erase(it->second, name);
+        if (it->second.empty()) byUpper.erase(it);
+    }
+};
+
+struct Cache {
+    std::mutex lock;
+    int fd = -1;
+    bool unavailable = false;  // inotify could not be set up: every lookup reads
+    std::unordered_map<std::string, Listing> byDir;
+    std::unordered_map<int, std::string> dirOfWatch;
+
+    bool ready() {
+        if (fd < 0 && !unavailable) {
+            fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            unavailable = fd < 0;
+        }
+        return fd >= 0;
+    }
+
+    void drop(const std::string& dir) {
+        auto it = byDir.find(dir);
+        if (it == byDir.end()) return;
+        ::inotify_rm_watch(fd, it->second.wd);  // fails harmlessly when the kernel removed it
+        dirOfWatch.erase(it->second.wd);
+        byDir.erase(it);
+    }
+
+    void dropAll() {
+        while (!byDir.empty()) drop(byDir.begin()->first);
+    }
+
+    // Applies every queued event to the listings.
+    void drain() {
+        alignas(struct inotify_event) char buf[64 * 1024];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR) continue;
+                return;  // EAGAIN: nothing more queued
+            }
+            for (char* p = buf; p < buf + n;) {
+                auto* ev = reinterpret_cast<struct inotify_event*>(p);
+                p += sizeof(struct inotify_event) + ev->len;
+                if (ev->mask & IN_Q_OVERFLOW) {
+                    dropAll();  // events were lost: start afresh
+                    continue;
+                }
+                auto d = dirOfWatch.find(ev->wd);
+                if (d == dirOfWatch.end()) continue;
+                if (ev->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+                    drop(std::string(d->second));
+                    continue;
+                }
+                if (ev->len == 0) continue;
+                Listing& l = byDir[d->second];
+                std::string name(ev->name);
+                if (ev->mask & (IN_CREATE | IN_MOVED_TO)) l.add(name);
+                if (ev->mask & (IN_DELETE | IN_MOVED_FROM)) l.remove(name);
+            }
+        }
+    }
+};
+
+Cache& cache() {
+    static Cache c;
+    return c;
+}
+
+std::vector<std::string> matchesIn(const std::vector<std::string>& names, std::string_view name) {
+    std::vector<std::string> out;
+    for (const auto& n : names)
+        if (iequals(n, name)) out.push_back(n);
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir, std::string_view name) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    struct stat st;
+    const std::string& key = dir.native();
+    if (c.ready()) {
+        c.drain();
+        auto it = c.byDir.find(key);
+        if (it != c.byDir.end()) {
+            if (::stat(dir.c_str(), &st) != 0) return {};
+            if (it->second.dev == st.st_dev && it->second.ino == st.st_ino) {
+                auto m = it->second.byUpper.find(upper(name));
+                return m == it->second.byUpper.end() ? std::vector<std::string>() : m->second;
+            }
+            c.drop(std::string(key));  // another directory stands there now
+        }
+    }
+    std::vector<std::string> names;
+    if (!readNames(dir, names)) return {};
+    if (names.size() < kCacheFrom || !c.ready()) return matchesIn(names, name);
+
+    // A large directory: watch it, then read it again, so that nothing
+    // changed between the first reading and the watch goes unseen.
+    if (::stat(dir.c_str(), &st) != 0) return matchesIn(names, name);
+    if (c.byDir.size() >= kMaxCached) c.drop(std::string(c.byDir.begin()->first));
+    int wd = ::inotify_add_watch(c.fd, dir.c_str(), kWatchMask);
+    if (wd < 0) return matchesIn(names, name);
+    if (c.dirOfWatch.count(wd)) return matchesIn(names, name);  // watched already under another path
+    if (!readNames(dir, names)) {
+        ::inotify_rm_watch(c.fd, wd);
+        return {};
+    }
+    Listing l;
+    l.wd = wd;
+    l.dev = st.st_dev;
+    l.ino = st.st_ino;
+    for (const auto& n : names) l.add(n);
+    c.dirOfWatch[wd] = key;
+    auto m = l.byUpper.find(upper(name));
+    std::vector<std::string> out = m == l.byUpper.end() ? std::vector<std::string>() : m->second;
+    c.byDir[key] = std::move(l);
+    return out;
+}
+
+}  // namespace winsim

@@ -1,0 +1,26 @@
+// Case-insensitive name lookup in large host directories without reading
+// the whole directory for every lookup.
+//
+// Windows names are matched ignoring case, so a name that does not exist
+// as written has to be compared with every entry of its directory. A copy
+// of thousands of new files into one directory would read that directory
+// once per file. Large directories are therefore listed once and the
+// listing is kept up to date with inotify: the kernel queues an event for
+// every entry created, deleted or renamed in a watched directory before
+// the call that changed it returns, so each lookup first applies the queued
+// events and the listing is never stale, whoever changed the directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace winsim {
+
+// The entries of host directory `dir` whose names equal `name` ignoring
+// case (as iequals compares), in no particular order. A directory that
+// cannot be read has no entries.
+std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir, std::string_view name);
+
+}  // namespace winsim
