@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "winsim/processes/state.h"
 #include "install/driverfiles.h"
 #include "install/extract95.h"
 #include "install/fixture.h"
@@ -129,6 +130,7 @@ TEST(CopyPSDriverFiles, UnreadableDistributionPathEndsSetup) {
 TEST(CopyPSDriverFiles, Windows95FailedFetchShowsTheFailurePageAndAsksAgain) {
     Harness h(harness::win95());
     put(h, "E:\\WIN95\\extract.exe");
+    winsim::machine().processes->runTimes["extract.exe"] = 60000;  // longer than setup waits
     ChildResult r = h.run("102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n",
                           [](LPSTR) {
                               startupState();
@@ -167,6 +169,7 @@ ExtractRun extract(Harness& h, const std::string& dist) {
 
 TEST(ExtractWin95DriverFiles, MissingToolOrCabinetStartsNothing) {
     Harness h(harness::win95());
+    fs::remove(h.host("E:\\WIN95\\extract.exe"));
     EXPECT_EQ(extract(h, "E:\\WIN95").program, "");  // no extract.exe
     put(h, "E:\\WIN95\\extract.exe");
     fs::remove(h.host("E:\\WIN95\\win95_02.cab"));
@@ -180,6 +183,7 @@ TEST(ExtractWin95DriverFiles, ToolGetsMissingCompanionsAndTheWaitEndsAfter41Poll
     put(h, "E:\\WIN95\\extract.exe");
     std::string sys = winsim::machine().systemDir;
     put(h, sys + "\\fonts.mfm");
+    winsim::machine().processes->runTimes["extract.exe"] = 60000;  // the tool does not deliver in time
     ExtractRun run = extract(h, "E:\\WIN95\\");  // a trailing backslash is not doubled
     EXPECT_EQ(run.program, "program E:\\WIN95\\extract.exe /Y /A /L " + sys +
                                " E:\\WIN95\\win95_02.cab pscript.* iconlib.dll testps.txt apple380.spd");
