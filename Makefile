@@ -2,7 +2,7 @@
 # installs the Debian packages the build needs when they are missing.
 JOBS ?= 2
 
-.PHONY: all build test demo windows asan bench clean deps deps-windows
+.PHONY: all build test demo windows wine-test asan bench clean deps deps-windows
 
 all: build
 
@@ -25,6 +25,10 @@ demo: build
 windows: deps-windows
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS)
+
+# The Windows build under Wine (installs wine, wine32 and xvfb when missing).
+wine-test: windows
+	@tools/wine-test.sh
 
 asan: deps
 	cmake --preset asan >/dev/null

@@ -1,7 +1,9 @@
-# Cross-compiling setup.exe for 64-bit Windows with mingw-w64.
+# Cross-compiling setup.exe and its companions for 32-bit Windows with
+# mingw-w64: NT 3.51 and Windows 95 are 32-bit systems, and a 32-bit program
+# sees the printer-driver directory of "Windows NT x86" (W32X86).
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(TOOLCHAIN_PREFIX i686-w64-mingw32)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 if(NOT EXISTS /usr/bin/${TOOLCHAIN_PREFIX}-g++-posix)

@@ -116,8 +116,9 @@ TEST(Install, Windows95FreshRenameThatFailsWithNoModuleIsReportedAndSetupGoesOn)
     std::string sys = winsim::machine().systemDir;
     EXPECT_EQ(r.lines("box"), (std::vector<std::string>{"box Install: Couldn't rename " + sys + "\\vrdpsmw4.new to " +
                                                         sys + "\\vrdpsmw4.dll (error = 5)"}));
-    // Setup went on; without its module the spooler then refuses the monitor.
-    EXPECT_TRUE(r.hasLine("error Install -- AddMonitor failed, error = 87")) << r.output;
+    // Setup went on; without its module the spooler then refuses the monitor
+    // (ERROR_MOD_NOT_FOUND, as Wine answers posing as Windows 95).
+    EXPECT_TRUE(r.hasLine("error Install -- AddMonitor failed, error = 126")) << r.output;
 }
 
 // Every condition the sequence cannot survive, with its message; on NT 3.5x

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,9 @@ struct Instance {
 struct Parsed {
     std::string system;
     std::vector<DWORD> objects;        // ObjectNameTitleIndex of each object
-    std::vector<DWORD> counterIndexes; // of the Process object
+    std::vector<DWORD> counterIndexes; // of the Process object: the three the program reads
+    std::vector<DWORD> allIndexes;     // every counter of the Process object, in order
+    std::vector<DWORD> largeIndexes;   // the 64-bit ones among them
     std::vector<Instance> instances;   // of the Process object
 };
 
@@ -86,11 +89,20 @@ Parsed walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) {
             for (DWORD i = 0; i < ot.NumCounters; ++i) {
                 auto cd = at<PERF_COUNTER_DEFINITION>(b, d);
                 EXPECT_EQ(cd.ByteLength, sizeof cd);
-                EXPECT_EQ(cd.CounterSize, 4u);
-                EXPECT_EQ(cd.CounterOffset % 4, 0u);
+                // The size follows the type; each value sits on a boundary of its size.
+                EXPECT_EQ(cd.CounterSize, (cd.CounterType & PERF_SIZE_LARGE) ? 8u : 4u);
+                EXPECT_EQ(cd.CounterOffset % cd.CounterSize, 0u);
                 EXPECT_GE(cd.CounterOffset, sizeof(PERF_COUNTER_BLOCK));
-                defs.push_back(cd);
-                r.counterIndexes.push_back(cd.CounterNameTitleIndex);
+                r.allIndexes.push_back(cd.CounterNameTitleIndex);
+                if (cd.CounterSize == 8) r.largeIndexes.push_back(cd.CounterNameTitleIndex);
+                // The counters that keep their standard indexes are not the
+                // ones the program reads.
+                static const std::set<DWORD> kFixed{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 684, 56, 58, 952};
+                DWORD n = cd.CounterNameTitleIndex;
+                if (!kFixed.count(n)) {
+                    defs.push_back(cd);
+                    r.counterIndexes.push_back(n);
+                }
                 d += cd.ByteLength;
             }
             std::size_t inst = obj + ot.DefinitionLength;
@@ -195,6 +207,15 @@ TEST_F(Perf, ProcessObjectListsEveryProcessAndTotal) {
     EXPECT_EQ(p.instances[3].counters, (std::map<DWORD, DWORD>{{680, 3}, {682, 9}, {784, 120}}));
     EXPECT_EQ(p.instances[5].counters[682], 13u);
     EXPECT_EQ(p.instances[6].counters, (std::map<DWORD, DWORD>{{680, 36}, {682, 0}, {784, 0}}));
+}
+
+TEST_F(Perf, ProcessObjectCarriesTheCountersOfNt) {
+    Parsed p = walk(query("230"));
+    // NT 3.51's Process object in its order; a walk must take every offset
+    // from the definitions, as 64-bit counters come before the ones it reads.
+    EXPECT_EQ(p.allIndexes, (std::vector<DWORD>{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 680, 682, 684, 784,
+                                                56, 58, 952}));
+    EXPECT_EQ(p.largeIndexes, (std::vector<DWORD>{6, 142, 144, 684}));
 }
 
 TEST_F(Perf, SizeProtocolLeavesSizeAndBufferAlone) {

@@ -252,6 +252,28 @@ TEST_F(Scm, StopOfStoppedOrStoppingServiceFillsStatus) {
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
 }
 
+TEST_F(Scm, StartingServiceTakesNoControlUntilItRuns) {
+    SERVICE_STATUS st;
+    for (const char* n : {"FaxSvc", "NetPrint", "LpdSvc"}) ASSERT_TRUE(stop(n, st)) << n;
+    winsim::advance(500);
+    ASSERT_TRUE(stop("Spooler", st));
+    winsim::advance(5000);
+    SC_HANDLE h = open("Spooler");
+    ASSERT_TRUE(StartServiceA(h, 0, nullptr));
+    st = query("Spooler");
+    ASSERT_EQ(st.dwCurrentState, (DWORD)SERVICE_START_PENDING);
+    EXPECT_EQ(st.dwControlsAccepted, 0u);
+    SetLastError(kSentinel);
+    EXPECT_FALSE(stop("Spooler", st));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_START_PENDING);
+    winsim::advance(5000);
+    st = query("Spooler");
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
+    EXPECT_EQ(st.dwControlsAccepted, (DWORD)(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE));
+    CloseServiceHandle(h);
+}
+
 TEST_F(Scm, RefusalsFillStatusOnlyForTheDocumentedCodes) {
     SERVICE_STATUS st;
     EXPECT_FALSE(stop("Stubborn", st));

@@ -58,7 +58,7 @@ TEST_F(AddMonitor, Windows95AnswersWithItsOwnErrors) {
     MONITOR_INFO_2A mi{(LPSTR) "Varden Network Port", (LPSTR) "Windows 4.0", (LPSTR) "vrdpsmw4.dll"};
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER) << "missing module on Windows 95";
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND) << "missing module on Windows 95";
     putFile(winsim::machine().systemDir + "\\vrdpsmw4.dll");
     EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
     SetLastError(0xdeadbeef);

@@ -13,12 +13,17 @@
 
 #define SIG(name, result, params) \
     static_assert(std::is_same_v<decltype(&name), result(WINAPI*) params>, #name " is declared differently");
+#define SIGV(name, result, params) \
+    static_assert(std::is_same_v<decltype(&name), result(WINAPIV*) params>, #name " is declared differently");
 #define SIG_LATER SIG
 #include "signatures.inc"
 #undef SIG
+#undef SIGV
 #undef SIG_LATER
 
-// Structures that cross into data keep the Windows x64 layout.
+// Structures that cross into data keep the Windows x64 layout: checked by the
+// 64-bit compilers (the Linux build and the x86_64 mingw-w64 syntax pass).
+#if !defined(_WIN32) || defined(_WIN64)
 static_assert(sizeof(PRINTER_INFO_2A) == 136 && sizeof(JOB_INFO_1A) == 96 && sizeof(DRIVER_INFO_2A) == 48);
 static_assert(sizeof(MONITOR_INFO_2A) == 24 && sizeof(PRINTER_DEFAULTSA) == 24);
 static_assert(sizeof(SERVICE_STATUS) == 28 && sizeof(ENUM_SERVICE_STATUSA) == 48);
@@ -30,6 +35,7 @@ static_assert(sizeof(MSG) == 48 && sizeof(SYSTEMTIME) == 16 && sizeof(SECURITY_A
 static_assert(sizeof(TOKEN_GROUPS) == 24 && sizeof(SID_AND_ATTRIBUTES) == 16);
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16 && sizeof(LUID_AND_ATTRIBUTES) == 12 && offsetof(TOKEN_PRIVILEGES, Privileges) == 4);
 static_assert(sizeof(SID) == 12 && sizeof(WCHAR) == 2 && sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(WORD) == 2);
+#endif
 
 // Constant values both sides must agree on.
 static_assert(ERROR_MORE_DATA == 234 && ERROR_NO_MORE_ITEMS == 259 && ERROR_KEY_DELETED == 1018);

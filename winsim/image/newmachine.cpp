@@ -283,6 +283,11 @@ std::string registryText(const Machine& m, char distLetter) {
         sz("SourcePath", distributionDir(m, distLetter) + "\\");
         end();
     }
+    // Keys every fresh system has, whether or not anything is registered.
+    key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID");
+    end();
+    key("HKEY_USERS\\.Default");
+    end();
     key("HKEY_CURRENT_USER\\Software\\Microsoft");
     end();
     key("HKEY_CURRENT_USER\\Control Panel\\Desktop");
@@ -328,6 +333,8 @@ void installRunningSystem(Machine& m) {
         id += 0x1c;
     };
     if (nt) {
+        // The idle process (id 0) comes first, as NT lists it.
+        processes.push_back({{"id", 0u}, {"name", "Idle"}, {"threads", 1u}, {"priority", 0u}});
         proc("System", 24, 8);
         proc("SMSS.EXE", 6, 11);
         proc("CSRSS.EXE", 14, 13);

@@ -33,6 +33,27 @@ typedef struct _PRINTER_INFO_2A {
     DWORD AveragePPM;
 } PRINTER_INFO_2A, *PPRINTER_INFO_2A, *LPPRINTER_INFO_2A;
 
+typedef struct _PRINTER_INFO_1A {
+    DWORD Flags;
+    LPSTR pDescription;
+    LPSTR pName;
+    LPSTR pComment;
+} PRINTER_INFO_1A, *PPRINTER_INFO_1A, *LPPRINTER_INFO_1A;
+
+typedef struct _PRINTER_INFO_4A {
+    LPSTR pPrinterName;
+    LPSTR pServerName;
+    DWORD Attributes;
+} PRINTER_INFO_4A, *PPRINTER_INFO_4A, *LPPRINTER_INFO_4A;
+
+typedef struct _PRINTER_INFO_5A {
+    LPSTR pPrinterName;
+    LPSTR pPortName;
+    DWORD Attributes;
+    DWORD DeviceNotSelectedTimeout;
+    DWORD TransmissionRetryTimeout;
+} PRINTER_INFO_5A, *PPRINTER_INFO_5A, *LPPRINTER_INFO_5A;
+
 typedef struct _PRINTER_DEFAULTSA {
     LPSTR pDatatype;
     LPDEVMODEA pDevMode;
@@ -72,6 +93,7 @@ typedef struct _MONITOR_INFO_2A {
 
 #define PRINTER_ENUM_DEFAULT     0x00000001
 #define PRINTER_ENUM_LOCAL       0x00000002
+#define PRINTER_ENUM_ICON8       0x00800000
 #define PRINTER_ENUM_CONNECTIONS 0x00000004
 #define PRINTER_ENUM_FAVORITE    0x00000004
 #define PRINTER_ENUM_NAME        0x00000008

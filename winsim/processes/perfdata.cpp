@@ -18,20 +18,81 @@ namespace {
 
 constexpr std::size_t round8(std::size_t n) { return (n + 7) & ~std::size_t(7); }
 
-// Counters of the Process object, in the order NT lists them.
+// Counters of the Process object, in the order NT 3.51 lists them, with
+// their standard indexes, types and sizes: three 64-bit time counters first,
+// the memory counters, then Thread Count, Priority Base, Elapsed Time (64
+// bits), ID Process, the pool counters and Handle Count. The three counters
+// the program reads take their indexes from the counter name table; the
+// others keep the standard ones. Values come from the process where the
+// simulated machine knows them and are plausible constants otherwise.
 struct CounterSpec {
-    std::optional<DWORD> PerfIndexes::*index;
+    std::optional<DWORD> PerfIndexes::*index;  // null: the standard index below
+    DWORD standardIndex;
+    DWORD type;
     DWORD detail;
-    DWORD (*value)(const SimProcess*, DWORD totalThreads);  // null process: the _Total instance
+    // null process: the _Total instance. `elapsedMs`: the machine's uptime.
+    std::uint64_t (*value)(const SimProcess*, DWORD totalThreads, std::uint64_t elapsedMs);
 };
 
+using P = const SimProcess*;
 const CounterSpec kCounters[] = {
-    {&PerfIndexes::threadCount, PERF_DETAIL_NOVICE,
-     [](const SimProcess* p, DWORD total) { return p ? p->threads : total; }},
-    {&PerfIndexes::priorityBase, PERF_DETAIL_ADVANCED,
-     [](const SimProcess* p, DWORD) { return p ? (DWORD)p->priority : 0u; }},
-    {&PerfIndexes::idProcess, PERF_DETAIL_ADVANCED, [](const SimProcess* p, DWORD) { return p ? p->id : 0u; }},
+    {nullptr, 6, PERF_100NSEC_TIMER, PERF_DETAIL_NOVICE,  // % Processor Time
+     [](P p, DWORD, std::uint64_t ms) -> std::uint64_t { return (p ? p->id % 7 + 1 : 8) * ms * 10 / 100; }},
+    {nullptr, 142, PERF_100NSEC_TIMER, PERF_DETAIL_ADVANCED,  // % User Time
+     [](P p, DWORD, std::uint64_t ms) -> std::uint64_t { return (p ? p->id % 3 + 1 : 4) * ms * 10 / 100; }},
+    {nullptr, 144, PERF_100NSEC_TIMER, PERF_DETAIL_ADVANCED,  // % Privileged Time
+     [](P p, DWORD, std::uint64_t ms) -> std::uint64_t { return (p ? p->id % 5 + 1 : 6) * ms * 10 / 100; }},
+    {nullptr, 172, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_EXPERT,  // Virtual Bytes Peak
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x900000u + 0x1000u * p->threads : 0x4000000u; }},
+    {nullptr, 174, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_EXPERT,  // Virtual Bytes
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x800000u + 0x1000u * p->threads : 0x3800000u; }},
+    {nullptr, 28, PERF_COUNTER_COUNTER, PERF_DETAIL_NOVICE,  // Page Faults/sec
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 150u + p->id : 4000u; }},
+    {nullptr, 178, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // Working Set Peak
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x90000u + 0x1000u * p->threads : 0x900000u; }},
+    {nullptr, 180, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_NOVICE,  // Working Set
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x80000u + 0x1000u * p->threads : 0x800000u; }},
+    {nullptr, 182, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // Page File Bytes Peak
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x50000u : 0x500000u; }},
+    {nullptr, 184, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // Page File Bytes
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x40000u : 0x400000u; }},
+    {nullptr, 186, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // Private Bytes
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x40000u : 0x400000u; }},
+    {&PerfIndexes::threadCount, 680, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_NOVICE,  // Thread Count
+     [](P p, DWORD total, std::uint64_t) -> std::uint64_t { return p ? p->threads : total; }},
+    {&PerfIndexes::priorityBase, 682, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // Priority Base
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? (DWORD)p->priority : 0u; }},
+    // Elapsed Time: the start in the object's time base (PerfTime, 100 ns
+    // since the machine started); every process here started with the machine.
+    {nullptr, 684, PERF_ELAPSED_TIME, PERF_DETAIL_ADVANCED, [](P, DWORD, std::uint64_t) -> std::uint64_t { return 0; }},
+    {&PerfIndexes::idProcess, 784, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // ID Process
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? p->id : 0u; }},
+    {nullptr, 56, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // Pool Paged Bytes
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x4000u : 0x100000u; }},
+    {nullptr, 58, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_ADVANCED,  // Pool Nonpaged Bytes
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 0x800u : 0x20000u; }},
+    {nullptr, 952, PERF_COUNTER_RAWCOUNT, PERF_DETAIL_NOVICE,  // Handle Count
+     [](P p, DWORD, std::uint64_t) -> std::uint64_t { return p ? 10u + 3u * p->threads : 500u; }},
 };
+
+bool present(const CounterSpec& c, const PerfIndexes& ix) { return !c.index || (ix.*(c.index)).has_value(); }
+DWORD indexOf(const CounterSpec& c, const PerfIndexes& ix) { return c.index ? *(ix.*(c.index)) : c.standardIndex; }
+std::size_t sizeOf(const CounterSpec& c) { return (c.type & PERF_SIZE_LARGE) ? 8 : 4; }
+
+// Offsets in the counter block: after the block's ByteLength and a pad
+// word, each value in order, the 64-bit ones on 8-byte boundaries. Returns
+// the block size (rounded up to 8) and fills `offsets` for the present ones.
+std::size_t layoutCounters(const PerfIndexes& ix, std::vector<DWORD>* offsets) {
+    std::size_t at = 8;
+    for (const CounterSpec& c : kCounters) {
+        if (!present(c, ix)) continue;
+        std::size_t n = sizeOf(c);
+        at = (at + n - 1) & ~(n - 1);
+        if (offsets) offsets->push_back((DWORD)at);
+        at += n;
+    }
+    return round8(at);
+}
 
 // Which objects a value name asks for: "Global" (or none) all, "Costly" the
 // costly ones (none of ours), else the listed indexes.
@@ -67,11 +128,11 @@ std::string_view instanceName(const SimProcess& p) {
 
 std::size_t counterCount(const PerfIndexes& ix) {
     std::size_t n = 0;
-    for (const CounterSpec& c : kCounters) n += (ix.*(c.index)).has_value();
+    for (const CounterSpec& c : kCounters) n += present(c, ix);
     return n;
 }
 
-std::size_t counterBlockSize(const PerfIndexes& ix) { return round8(8 + 4 * counterCount(ix)); }
+std::size_t counterBlockSize(const PerfIndexes& ix) { return layoutCounters(ix, nullptr); }
 
 std::size_t instanceSize(std::size_t nameChars) {
     return round8(sizeof(PERF_INSTANCE_DEFINITION) + (nameChars + 1) * 2);
@@ -216,24 +277,26 @@ void writePerformanceData(const Machine& m, std::string_view valueName, const Pe
     ot.PerfFreq.QuadPart = perfFreq;
     put(obj, ot);
 
-    // Counter definitions; the values sit after the block's ByteLength and
-    // a pad word, one DWORD each.
-    std::vector<const CounterSpec*> present;
+    // Counter definitions, each with its offset in the counter block.
+    std::vector<DWORD> offsets;
+    layoutCounters(ix, &offsets);
+    std::vector<const CounterSpec*> shown;
     unsigned char* def = obj + sizeof(PERF_OBJECT_TYPE);
     for (const CounterSpec& c : kCounters) {
-        if (!(ix.*(c.index))) continue;
+        if (!present(c, ix)) continue;
         PERF_COUNTER_DEFINITION cd{};
         cd.ByteLength = sizeof(PERF_COUNTER_DEFINITION);
-        cd.CounterNameTitleIndex = *(ix.*(c.index));
-        cd.CounterHelpTitleIndex = *(ix.*(c.index)) + 1;
+        cd.CounterNameTitleIndex = indexOf(c, ix);
+        cd.CounterHelpTitleIndex = indexOf(c, ix) + 1;
         cd.DetailLevel = c.detail;
-        cd.CounterType = PERF_COUNTER_RAWCOUNT;
-        cd.CounterSize = sizeof(DWORD);
-        cd.CounterOffset = (DWORD)(8 + 4 * present.size());
+        cd.CounterType = c.type;
+        cd.CounterSize = (DWORD)sizeOf(c);
+        cd.CounterOffset = offsets[shown.size()];
         put(def, cd);
         def += sizeof cd;
-        present.push_back(&c);
+        shown.push_back(&c);
     }
+
 
     DWORD totalThreads = 0;
     for (auto& p : m.processes->list) totalThreads += p->threads;
@@ -248,7 +311,11 @@ void writePerformanceData(const Machine& m, std::string_view valueName, const Pe
         putName(at + sizeof id, name);
         at += id.ByteLength;
         put(at, PERF_COUNTER_BLOCK{(DWORD)block});
-        for (std::size_t i = 0; i < present.size(); ++i) put<DWORD>(at + 8 + 4 * i, present[i]->value(p, totalThreads));
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            std::uint64_t v = shown[i]->value(p, totalThreads, m.tickMs);
+            if (sizeOf(*shown[i]) == 8) put<std::uint64_t>(at + offsets[i], v);
+            else put<DWORD>(at + offsets[i], (DWORD)v);
+        }
         at += block;
     };
     for (auto& p : m.processes->list) instance(instanceName(*p), p.get());

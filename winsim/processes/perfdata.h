@@ -2,13 +2,17 @@
 //
 // The answer holds one object, "Process", with one instance per running
 // process (named as NT names them: the image file name without its
-// extension) and the "_Total" instance last, and the counters "Thread Count",
-// "Priority Base" and "ID Process" (DWORD raw counts, in that order).
+// extension) and the "_Total" instance last, and the eighteen counters of
+// NT 3.51's Process object in its order, 64-bit ones among them ("% Processor
+// Time", "% User Time", "% Privileged Time", "Elapsed Time"), each at the
+// offset its definition gives; "Thread Count", "Priority Base" and "ID
+// Process" are DWORD raw counts.
 // Object and counter indexes are taken from the registry's counter name
 // table (REG_MULTI_SZ "Counters" of the key
 // HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib\009): a name the table lacks leaves its object or
-// counter out of the data. Without the table the standard indexes are used
-// (Process 230, Thread Count 680, Priority Base 682, ID Process 784).
+// counter out of the data (the other counters keep their standard indexes).
+// Without the table the standard indexes are used (Process 230, Thread Count
+// 680, Priority Base 682, ID Process 784).
 #pragma once
 
 #include "winsim/core/machine.h"

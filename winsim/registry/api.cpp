@@ -221,7 +221,8 @@ LONG openKey(HKEY hKey, LPCSTR sub, REGSAM sam, PHKEY result) {
     return ERROR_SUCCESS;
 }
 
-LONG createKey(HKEY hKey, LPCSTR sub, LPCSTR cls, REGSAM sam, PHKEY result, LPDWORD disposition) {
+LONG createKey(HKEY hKey, LPCSTR sub, LPCSTR cls, REGSAM sam, PHKEY result, LPDWORD disposition,
+               DWORD options = 0) {
     RegistryState& r = reg();
     RegKey* k;
     REGSAM baseAccess;
@@ -248,7 +249,15 @@ LONG createKey(HKEY hKey, LPCSTR sub, LPCSTR cls, REGSAM sam, PHKEY result, LPDW
                 *result = nullptr;
                 return ERROR_ACCESS_DENIED;
             }
+            // NT: below a volatile key only volatile keys; Windows 95 has
+            // no volatile keys and ignores the option.
+            bool makeVolatile = !win95() && (options & REG_OPTION_VOLATILE);
+            if (k->isVolatile && !makeVolatile && !win95()) {
+                *result = nullptr;
+                return ERROR_CHILD_MUST_BE_VOLATILE;
+            }
             c = k->addChild(part, now);
+            c->isVolatile = makeVolatile;
             created = true;
             if (rest.find_first_not_of('\\') == std::string_view::npos && cls) c->className = cls;
         } else {
@@ -311,11 +320,11 @@ LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     return openKey(hKey, lpSubKey, MAXIMUM_ALLOWED, phkResult);
 }
 
-LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD, REGSAM samDesired,
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions, REGSAM samDesired,
                             LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
     if (LONG e = fault("RegCreateKeyExA", hKey, lpSubKey)) return e;
     if (!phkResult) return ERROR_INVALID_PARAMETER;
-    return createKey(hKey, lpSubKey, lpClass, samDesired, phkResult, lpdwDisposition);
+    return createKey(hKey, lpSubKey, lpClass, samDesired, phkResult, lpdwDisposition, dwOptions);
 }
 
 LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {

@@ -47,6 +47,9 @@ struct RegKey : std::enable_shared_from_this<RegKey> {
     RegKey* parent = nullptr;  // null for a root; not to be used once deleted
     bool deleted = false;      // set when the key leaves the tree
     std::string className;
+    // Created with REG_OPTION_VOLATILE (NT): only volatile subkeys may be
+    // created below it. Kept in memory only, as NT drops such keys at restart.
+    bool isVolatile = false;
     std::uint64_t lastWrite = 0;  // FILETIME ticks
     Children subkeys;          // sorted: enumeration order
     // The same subkeys by name, for lookups in constant time whatever the

@@ -288,10 +288,9 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
     SERVICE_STATUS cur = serviceStatus(m, *s);
     switch (cur.dwCurrentState) {
         case SERVICE_STOPPED: return refuse(ERROR_SERVICE_NOT_ACTIVE);
-        case SERVICE_STOP_PENDING: return refuse(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-        case SERVICE_START_PENDING:
-            if (dwControl != SERVICE_CONTROL_STOP) return refuse(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-            break;
+        // Until its start is done a service takes no control, STOP included.
+        case SERVICE_STOP_PENDING:
+        case SERVICE_START_PENDING: return refuse(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
         default: break;
     }
     switch (dwControl) {
@@ -325,8 +324,9 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
     ScHandleEntry* h = nullptr;
     Service* s = serviceOf(m, hService, &h);
     if (!s) return FALSE;
-    if (!(h->access & SERVICE_QUERY_STATUS)) return fail(ERROR_ACCESS_DENIED);
+    // The status pointer is checked before the access right.
     if (!lpServiceStatus) return fail(ERROR_INVALID_ADDRESS);
+    if (!(h->access & SERVICE_QUERY_STATUS)) return fail(ERROR_ACCESS_DENIED);
     *lpServiceStatus = serviceStatus(m, *s);
     return TRUE;
 }

@@ -196,8 +196,11 @@ SERVICE_STATUS serviceStatus(Machine& m, Service& s) {
     } else {
         st.dwCurrentState = s.state;
     }
-    // A service takes controls while it runs or starts; stopped or stopping it takes none.
-    if (st.dwCurrentState != SERVICE_STOPPED && st.dwCurrentState != SERVICE_STOP_PENDING) st.dwControlsAccepted = s.accepts;
+    // A service takes controls once it runs; starting, stopped or stopping
+    // it takes none (a service reports no controls until its start is done).
+    if (st.dwCurrentState != SERVICE_STOPPED && st.dwCurrentState != SERVICE_STOP_PENDING &&
+        st.dwCurrentState != SERVICE_START_PENDING)
+        st.dwControlsAccepted = s.accepts;
     return st;
 }
 

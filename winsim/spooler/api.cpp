@@ -346,6 +346,56 @@ bool isNt35() {
     return m.os.isNT() && m.os.major == 3 && m.os.minor >= 50;
 }
 
+// Levels 1, 4 and 5 of EnumPrinters: records first, strings from the end.
+// Level 1 describes a printer as "name,driver,location"; level 5 carries
+// NT's default timeouts (15 s not selected, 45 s retry).
+BOOL enumOtherLevel(DWORD level, const std::vector<SpoolPrinter>& shown, LPBYTE out, DWORD cbBuf, LPDWORD pcbNeeded,
+                    LPDWORD pcReturned) {
+    const std::size_t record = level == 1 ? sizeof(PRINTER_INFO_1A)
+                               : level == 4 ? sizeof(PRINTER_INFO_4A)
+                                            : sizeof(PRINTER_INFO_5A);
+    auto fill = [&](Packer& pk, bool write) {
+        pk.reserveRecords(shown.size() * record);
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            const SpoolPrinter& p = shown[i];
+            if (level == 1) {
+                std::string description = p.name + "," + p.driver + "," + p.location;
+                PRINTER_INFO_1A r{};
+                r.Flags = PRINTER_ENUM_ICON8;
+                r.pDescription = pk.string(&description);
+                r.pName = pk.string(&p.name);
+                r.pComment = pk.string(orNull(p.comment));
+                if (write) std::memcpy(out + i * record, &r, sizeof r);
+            } else if (level == 4) {
+                PRINTER_INFO_4A r{};
+                r.pPrinterName = pk.string(&p.name);
+                r.pServerName = nullptr;
+                r.Attributes = p.attributes;
+                if (write) std::memcpy(out + i * record, &r, sizeof r);
+            } else {
+                PRINTER_INFO_5A r{};
+                r.pPrinterName = pk.string(&p.name);
+                r.pPortName = pk.string(&p.port);
+                r.Attributes = p.attributes;
+                r.DeviceNotSelectedTimeout = 15000;
+                r.TransmissionRetryTimeout = 45000;
+                if (write) std::memcpy(out + i * record, &r, sizeof r);
+            }
+        }
+    };
+    Packer count(nullptr, 0);
+    fill(count, false);
+    *pcbNeeded = (DWORD)count.needed();
+    if (cbBuf < count.needed()) {
+        *pcReturned = 0;
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    Packer pk(out, cbBuf);
+    fill(pk, true);
+    *pcReturned = (DWORD)shown.size();
+    return TRUE;
+}
+
 }  // namespace
 
 extern "C" {
@@ -372,8 +422,9 @@ BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitorInfo) {
     std::string module = info->pDLLName;
     std::string full = module.find('\\') == std::string::npos ? machine().systemDir + "\\" + module : module;
     DWORD attrs = GetFileAttributesA(full.c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY))
-        return fail(nt ? ERROR_MOD_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    // A module that is not there: ERROR_MOD_NOT_FOUND on both platforms (the
+    // answer Wine's spooler gives whatever version it poses as).
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_MOD_NOT_FOUND);
     if (DWORD r = writeMonitorKey(info->pName, module)) return fail(r);
     spoolerLoadMonitor(machine(), info->pName, module);
     SetLastError(ERROR_SUCCESS);
@@ -401,7 +452,7 @@ BOOL WINAPI DeletePortA(LPSTR pName, HWND hWnd, LPSTR pPortName) {
 BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
                           LPDWORD pcbNeeded, LPDWORD pcReturned) {
     if (DWORD e = precheck("EnumPrintersA", Name ? Name : "")) return fail(e);
-    if (Level != 2) return fail(ERROR_INVALID_LEVEL);
+    if (Level != 1 && Level != 2 && Level != 4 && Level != 5) return fail(ERROR_INVALID_LEVEL);
     if (DWORD e = checkOutput(pPrinterEnum, cbBuf, pcbNeeded, pcReturned)) return fail(e);
     std::vector<SpoolPrinter> all, shown;
     // Local printers: PRINTER_ENUM_LOCAL, or PRINTER_ENUM_NAME naming this
@@ -415,6 +466,7 @@ BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterE
     } else if (Name && *Name && !isLocalServer(Name)) {
         return fail(ERROR_INVALID_NAME);
     }
+    if (Level != 2) return enumOtherLevel(Level, shown, pPrinterEnum, cbBuf, pcbNeeded, pcReturned);
     std::vector<std::vector<std::uint8_t>> sds;
     for (const auto& p : shown) sds.push_back(encodeSecurity(extraOrDefault(p.name).security));
 
@@ -439,7 +491,15 @@ BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAU
     if (DWORD e = precheck("OpenPrinterA", pPrinterName ? pPrinterName : "")) return fail(e);
     if (!phPrinter) return fail(ERROR_INVALID_PARAMETER);
     *phPrinter = nullptr;
-    if (!pPrinterName || !*pPrinterName) return fail(ERROR_INVALID_PRINTER_NAME);
+    SpoolerState& st = spooler();
+    if (!pPrinterName || !*pPrinterName) {
+        // No name opens the local print server, for reading (SERVER_READ).
+        std::uintptr_t h = st.nextHandle;
+        st.nextHandle += 4;
+        st.handles[h] = {std::string(), 0x00020002};
+        *phPrinter = (HANDLE)h;
+        return TRUE;
+    }
     std::string name = pPrinterName;
     // "\\THISMACHINE\Printer" names a local printer too.
     if (name.size() > 2 && name[0] == '\\' && name[1] == '\\') {

@@ -216,14 +216,16 @@ extern "C" {
 
 // Names are case-insensitive, may carry a path, and get ".DLL" when they
 // have no extension. A module the table does not know, or one the image
-// declares missing, fails with ERROR_MOD_NOT_FOUND.
+// declares missing, fails with ERROR_MOD_NOT_FOUND on NT and
+// ERROR_DLL_NOT_FOUND on Windows 95 (as Wine reproduces when it poses as 95).
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     if (!lpLibFileName) return SetLastError(ERROR_INVALID_PARAMETER), nullptr;
     std::string name = normalModuleName(lpLibFileName);
     if (DWORD e = injectedFault("LoadLibraryA", name)) return SetLastError(e), nullptr;
     const Module* mod = byName(name);
     const ModuleDecl* decl = mod ? declared(mod->name) : nullptr;
-    if (!mod || (decl && decl->missing)) return SetLastError(ERROR_MOD_NOT_FOUND), nullptr;
+    if (!mod || (decl && decl->missing))
+        return SetLastError(machine().os.isNT() ? ERROR_MOD_NOT_FOUND : ERROR_DLL_NOT_FOUND), nullptr;
     if (!mod->resident) ++machine().system->loadCounts[mod->name];
     return (HMODULE)(void*)mod;
 }

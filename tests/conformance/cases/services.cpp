@@ -1,0 +1,129 @@
+// Service control manager cases: opening, status, start and stop errors,
+// the order of parameter checks.
+#include "conformance/conformance.h"
+
+#include <winsvc.h>
+
+CASE(services, open_unknown_service) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    CHECK_TRUE(scm != nullptr);
+    if (!scm) return;
+    SetLastError(0xdeadbeef);
+    CHECK_TRUE(OpenServiceA(scm, "NoSuchConformanceService", SERVICE_QUERY_STATUS) == nullptr);
+    CHECK_ERROR(ERROR_SERVICE_DOES_NOT_EXIST);
+    CloseServiceHandle(scm);
+}
+
+CASE(services, open_scm_unknown_database) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SetLastError(0xdeadbeef);
+    CHECK_TRUE(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_CONNECT) == nullptr);
+    CHECK_ERROR(ERROR_INVALID_NAME);
+}
+
+CASE(services, open_scm_active_database) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, "ServicesActive", SC_MANAGER_CONNECT);
+    CHECK_TRUE(scm != nullptr);
+    if (scm) CloseServiceHandle(scm);
+}
+
+CASE(services, spooler_running_status) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_QUERY_STATUS) : nullptr;
+    CHECK_TRUE(svc != nullptr);
+    if (svc) {
+        SERVICE_STATUS status = {};
+        CHECK_EQ(QueryServiceStatus(svc, &status), TRUE);
+        CHECK_EQ(status.dwCurrentState, SERVICE_RUNNING);
+        CHECK_EQ(status.dwCheckPoint, 0);
+        CHECK_TRUE((status.dwControlsAccepted & SERVICE_ACCEPT_STOP) != 0);
+        CloseServiceHandle(svc);
+    }
+    if (scm) CloseServiceHandle(scm);
+}
+
+CASE(services, start_running_service) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_START) : nullptr;
+    CHECK_TRUE(svc != nullptr);
+    if (svc) {
+        SetLastError(0xdeadbeef);
+        CHECK_EQ(StartServiceA(svc, 0, nullptr), FALSE);
+        CHECK_ERROR(ERROR_SERVICE_ALREADY_RUNNING);
+        CloseServiceHandle(svc);
+    }
+    if (scm) CloseServiceHandle(scm);
+}
+
+CASE(services, query_status_null_pointer_before_rights) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    // Opened without SERVICE_QUERY_STATUS: a null status pointer is
+    // reported before the missing right.
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_START) : nullptr;
+    CHECK_TRUE(svc != nullptr);
+    if (svc) {
+        SetLastError(0xdeadbeef);
+        CHECK_EQ(QueryServiceStatus(svc, nullptr), FALSE);
+        CHECK_ERROR(ERROR_INVALID_ADDRESS);
+        SERVICE_STATUS status;
+        SetLastError(0xdeadbeef);
+        CHECK_EQ(QueryServiceStatus(svc, &status), FALSE);
+        CHECK_ERROR(ERROR_ACCESS_DENIED);
+        CloseServiceHandle(svc);
+    }
+    if (scm) CloseServiceHandle(scm);
+}
+
+CASE(services, null_handle) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SERVICE_STATUS status;
+    SetLastError(0xdeadbeef);
+    CHECK_EQ(QueryServiceStatus(nullptr, &status), FALSE);
+    CHECK_ERROR(ERROR_INVALID_HANDLE);
+    SetLastError(0xdeadbeef);
+    CHECK_EQ(CloseServiceHandle(nullptr), FALSE);
+    CHECK_ERROR(ERROR_INVALID_HANDLE);
+}
+
+CASE(services, control_without_right) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_QUERY_STATUS) : nullptr;
+    CHECK_TRUE(svc != nullptr);
+    if (svc) {
+        SERVICE_STATUS status;
+        SetLastError(0xdeadbeef);
+        CHECK_EQ(ControlService(svc, SERVICE_CONTROL_STOP, &status), FALSE);
+        CHECK_ERROR(ERROR_ACCESS_DENIED);
+        CloseServiceHandle(svc);
+    }
+    if (scm) CloseServiceHandle(scm);
+}
+
+CASE(services, dependents_size_query) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_ENUMERATE_DEPENDENTS) : nullptr;
+    CHECK_TRUE(svc != nullptr);
+    if (svc) {
+        DWORD needed = 77, count = 77;
+        // Nothing depends on the spooler on a fresh system.
+        CHECK_EQ(EnumDependentServicesA(svc, SERVICE_ACTIVE, nullptr, 0, &needed, &count), TRUE);
+        CHECK_EQ(needed, 0);
+        CHECK_EQ(count, 0);
+        CloseServiceHandle(svc);
+    }
+    if (scm) CloseServiceHandle(scm);
+}
+
+CASE(services, none_on_windows95) {
+    if (!conformance::isWin95()) return;
+    SetLastError(0xdeadbeef);
+    CHECK_TRUE(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT) == nullptr);
+    CHECK_ERROR(ERROR_CALL_NOT_IMPLEMENTED);
+}

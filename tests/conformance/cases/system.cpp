@@ -1,0 +1,104 @@
+// System cases: the version word, directories, environment strings and
+// the process token.
+#include "conformance/conformance.h"
+
+using conformance::isWin95;
+
+CASE(system, version_word) {
+    DWORD v = GetVersion();
+    if (isWin95()) {
+        CHECK_EQ(v & 0xFF, 4);
+        CHECK_EQ((v >> 8) & 0xFF, 0);
+    } else {
+        CHECK_EQ(v & 0xFF, 3);
+        CHECK_EQ((v >> 8) & 0xFF, 51);
+        CHECK_EQ(v >> 16, 1057);
+    }
+}
+
+CASE(system, windows_95_build_in_version_word) {
+    // Windows 95 puts its build (950) in the high word under the top bits.
+    if (!isWin95()) return;
+    CHECK_EQ((GetVersion() >> 16) & 0x3FFF, 950);
+}
+
+CASE(system, directory_lengths) {
+    char dir[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(dir, sizeof dir);
+    CHECK_EQ(n, lstrlenA(dir));
+    CHECK_TRUE(n >= 3 && dir[1] == ':');
+    char tiny[2];
+    UINT needed = GetSystemDirectoryA(tiny, sizeof tiny);
+    char sys[MAX_PATH];
+    UINT got = GetSystemDirectoryA(sys, sizeof sys);
+    CHECK_EQ(needed, got + 1);  // too small: the size with its NUL
+}
+
+CASE(system, expand_environment) {
+    char out[MAX_PATH];
+    SetLastError(0xdeadbeef);
+    DWORD n = ExpandEnvironmentStringsA("x%NO_SUCH_CONF_VAR%y", out, sizeof out);
+    CHECK_STR(out, "x%NO_SUCH_CONF_VAR%y");
+    CHECK_EQ(n, lstrlenA(out) + 1);
+}
+
+CASE(system, not_impersonating) {
+    if (isWin95()) return;  // no tokens on Windows 95
+    HANDLE token = nullptr;
+    SetLastError(0xdeadbeef);
+    CHECK_EQ(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token), FALSE);
+    CHECK_ERROR(ERROR_NO_TOKEN);
+}
+
+CASE(system, token_groups_size_query) {
+    if (isWin95()) return;
+    HANDLE token = nullptr;
+    CHECK_EQ(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token), TRUE);
+    if (!token) return;
+    DWORD needed = 0;
+    SetLastError(0xdeadbeef);
+    CHECK_EQ(GetTokenInformation(token, TokenGroups, nullptr, 0, &needed), FALSE);
+    CHECK_ERROR(ERROR_INSUFFICIENT_BUFFER);
+    CHECK_TRUE(needed >= sizeof(TOKEN_GROUPS));
+    CloseHandle(token);
+}
+
+CASE(system, adjust_privileges_sets_last_error) {
+    if (isWin95()) return;
+    HANDLE token = nullptr;
+    CHECK_EQ(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token), TRUE);
+    if (!token) return;
+    TOKEN_PRIVILEGES p = {};
+    p.PrivilegeCount = 1;
+    p.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    CHECK_EQ(LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &p.Privileges[0].Luid), TRUE);
+    SetLastError(0xdeadbeef);
+    CHECK_EQ(AdjustTokenPrivileges(token, FALSE, &p, 0, nullptr, nullptr), TRUE);
+    CHECK_ERROR(ERROR_SUCCESS);
+    CloseHandle(token);
+}
+
+CASE(system, unknown_privilege_name) {
+    if (isWin95()) return;
+    LUID luid;
+    SetLastError(0xdeadbeef);
+    CHECK_EQ(LookupPrivilegeValueA(nullptr, "SeNoSuchConformancePrivilege", &luid), FALSE);
+    CHECK_ERROR(ERROR_NO_SUCH_PRIVILEGE);
+}
+
+CASE(system, load_missing_library) {
+    SetLastError(0xdeadbeef);
+    CHECK_TRUE(LoadLibraryA("vconfnone.dll") == nullptr);
+    // Windows 9x has its own code for it.
+    CHECK_ERROR(isWin95() ? ERROR_DLL_NOT_FOUND : ERROR_MOD_NOT_FOUND);
+}
+
+CASE(system, missing_export) {
+    HMODULE k = LoadLibraryA("kernel32.dll");
+    CHECK_TRUE(k != nullptr);
+    if (!k) return;
+    SetLastError(0xdeadbeef);
+    CHECK_TRUE(GetProcAddress(k, "NoSuchConformanceExport") == nullptr);
+    CHECK_ERROR(ERROR_PROC_NOT_FOUND);
+    FreeLibrary(k);
+}
