@@ -97,11 +97,16 @@ removed="$(grep -c '^- file ' "$work/changes.txt" || true)"
 [ "$removed" = "0" ] || echo "  $removed files removed: $(grep '^- file ' "$work/changes.txt" | cut -c8- | tr '\n' ' ')"
 echo
 
-# Registry: keys added, and values set or changed under them.
+# Registry: keys added (printer drivers counted; they are listed below),
+# and the values set under the product's and the monitor's keys.
 echo "Registry:"
-grep -E '^\+ key ' "$work/changes.txt" | cut -c7- | sed 's/^/  + /' || true
-grep -E '^[+-] value ' "$work/changes.txt" |
-    awk '{ sign = $1; $1 = ""; $2 = ""; sub(/^  /, ""); print "    " sign " " $0 }' || true
+drivers="$(grep -cE '^\+ key .*\\Environments\\[^\\]*\\Drivers\\' "$work/changes.txt" || true)"
+grep -E '^\+ key ' "$work/changes.txt" | grep -vE '\\Environments\\[^\\]*\\Drivers\\' | cut -c7- | sort | sed 's/^/  + /' || true
+[ "$drivers" = "0" ] || echo "  + $drivers printer driver keys (Environments\\...\\Drivers, see Printer drivers)"
+grep -E '^[+-] key ' "$work/changes.txt" | grep -E '^- ' | cut -c7- | sed 's/^/  - /' || true
+grep -E '^[+-] value ' "$work/changes.txt" | grep -vE '\\Environments\\[^\\]*\\Drivers\\' |
+    awk '{ sign = $1; $1 = ""; $2 = ""; sub(/^  /, ""); key = $0; sub(/\] .*/, "]", key); val = substr($0, length(key) + 2)
+           if (key != last) { print "    " key; last = key } print "      " sign " " val }' || true
 echo
 
 # The sections of `winsim show` that the installation touches, each with
@@ -118,7 +123,7 @@ for title in "Services:" "Print monitors:" "Printer drivers:" "Printers:" "Progr
         echo "  (unchanged)"
         continue
     fi
-    diff <(printf '%s\n' "$before") <(printf '%s\n' "$after") |
+    diff <(printf '%s\n' "$before" | sed '/^ *$/d') <(printf '%s\n' "$after" | sed '/^ *$/d') |
         sed -n 's/^> /  + /p; s/^< /  - /p' || true
 done
 echo

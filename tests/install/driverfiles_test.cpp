@@ -6,11 +6,11 @@
 
 #include <functional>
 
-#include "winsim/processes/state.h"
 #include "install/driverfiles.h"
 #include "install/extract95.h"
 #include "install/fixture.h"
 #include "install/paths.h"
+#include <winver.h>
 #include "winsim/files/state.h"
 
 namespace {
@@ -130,7 +130,7 @@ TEST(CopyPSDriverFiles, UnreadableDistributionPathEndsSetup) {
 TEST(CopyPSDriverFiles, Windows95FailedFetchShowsTheFailurePageAndAsksAgain) {
     Harness h(harness::win95());
     put(h, "E:\\WIN95\\extract.exe");
-    winsim::machine().processes->runTimes["extract.exe"] = 60000;  // longer than setup waits
+    put(h, "E:\\WIN95\\win95_02.cab", "not a cabinet\n");  // the tool delivers nothing
     ChildResult r = h.run("102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n",
                           [](LPSTR) {
                               startupState();
@@ -181,9 +181,9 @@ TEST(ExtractWin95DriverFiles, MissingToolOrCabinetStartsNothing) {
 TEST(ExtractWin95DriverFiles, ToolGetsMissingCompanionsAndTheWaitEndsAfter41Polls) {
     Harness h(harness::win95());
     put(h, "E:\\WIN95\\extract.exe");
+    put(h, "E:\\WIN95\\win95_02.cab", "not a cabinet\n");  // the tool delivers nothing
     std::string sys = winsim::machine().systemDir;
     put(h, sys + "\\fonts.mfm");
-    winsim::machine().processes->runTimes["extract.exe"] = 60000;  // the tool does not deliver in time
     ExtractRun run = extract(h, "E:\\WIN95\\");  // a trailing backslash is not doubled
     EXPECT_EQ(run.program, "program E:\\WIN95\\extract.exe /Y /A /L " + sys +
                                " E:\\WIN95\\win95_02.cab pscript.* iconlib.dll testps.txt apple380.spd");

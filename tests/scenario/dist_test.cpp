@@ -166,7 +166,7 @@ ToolRun runTool(const std::vector<std::string>& args) {
 class SizeTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists("/usr/bin/python3")) GTEST_SKIP() << "python3 is not installed";
+        ASSERT_TRUE(fs::exists("/usr/bin/python3")) << "python3 is not installed";
         dir = fs::temp_directory_path() / ("infsizes-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
