@@ -3,7 +3,7 @@
 # Usage: tools/install-deps.sh [linux|windows|wine]
 set -euo pipefail
 case "${1:-linux}" in
-  linux)   want=(cmake g++ make ccache nlohmann-json3-dev libgtest-dev libbenchmark-dev) ;;
+  linux)   want=(cmake g++ make ccache nlohmann-json3-dev libgtest-dev libbenchmark-dev pkg-config libmspack-dev gcab) ;;
   windows) want=(cmake make ccache g++-mingw-w64-i686 g++-mingw-w64-x86-64) ;;
   # Wine for the 32-bit programs (wine32 is an i386 package) and the X
   # display its Program Manager needs.

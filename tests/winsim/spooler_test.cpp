@@ -188,6 +188,19 @@ TEST_F(PrinterDriver, AddNeedsTheFilesInTheDriverDirectory) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
 }
 
+TEST_F(PrinterDriver, Nt35CopiesIntoTheVersionFolderSoDeletingTheOriginalsLosesNothing) {
+    build(nt351());
+    putDriverFiles();
+    auto di = info("Model 0");
+    di.cVersion = 0;  // modules found in "0" (a machine upgraded from NT 3.1)
+    ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
+    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"})
+        ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str())) << f;
+    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"})
+        EXPECT_TRUE(fs::exists(hostPath(driverDir + "\\0\\" + f))) << f;
+    EXPECT_FALSE(fs::exists(hostPath(driverDir + "\\1")));
+}
+
 TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
     build(nt31());
     putDriverFiles();

@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -156,6 +157,53 @@ TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
     EXPECT_EQ(winsim("new " + at("x") + " --os nt99 --arch x86").code, 1);
     EXPECT_FALSE(fs::exists(dir / "x"));
     EXPECT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86").code, 1);  // exists already
+}
+
+TEST_F(Tool, NewPlacesTheWindowsDistributionAndThePostScriptModules) {
+    struct Case {
+        const char* options;
+        std::vector<const char*> present, absent;  // paths below the image's drives folder
+        const char* regValue;                      // the distribution path as the registry records it
+    };
+    const Case cases[] = {
+        {"--os nt351 --arch mips --ps-modules driverdir",
+         {"E/I386/pscript.dll", "E/MIPS/pscrptui.dll", "E/ALPHA/pscript.hlp",
+          "C/WINNT35/system32/spool/DRIVERS/W32MIPS/pscript.dll"},
+         {"C/WINNT35/system32/spool/DRIVERS/W32MIPS/1"},
+         "\"WinntPath\"=\"E:\\\\MIPS\""},
+        {"--os nt351 --arch x86 --ps-modules versiondir --windows-dist F",
+         {"F/I386/pscript.dll", "C/WINNT35/system32/spool/DRIVERS/W32X86/1/pscrptui.dll"},
+         {"E", "C/WINNT35/system32/spool/DRIVERS/W32X86/pscript.dll"},
+         "\"WinntPath\"=\"F:\\\\I386\""},
+        {"--os nt31 --arch x86 --ps-modules versiondir --windows-dist none",
+         {"C/WINNT/system32/spool/DRIVERS/W32X86/0/pscript.dll"}, {"E"}, "\"WinntPath\"=\"E:\\\\I386\""},
+        {"--os nt350 --arch x86 --ps-modules versiondir=x", {"C/WINNT35/system32/spool/DRIVERS/W32X86/x/pscript.dll"},
+         {}, "\"WinntPath\"=\"E:\\\\I386\""},
+        {"--os win95 --arch x86 --ps-modules driverdir --extract-ms 30000",
+         {"E/WIN95/extract.exe", "E/WIN95/win95_02.cab", "C/WINDOWS/SYSTEM/pscript.drv"}, {},
+         "\"SourcePath\"=\"E:\\\\WIN95\\\\\""},
+    };
+    int n = 0;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.options);
+        std::string m = at(("m" + std::to_string(n++)).c_str());
+        ToolRun r = winsim("new " + m + " " + k.options);
+        ASSERT_EQ(r.code, 0) << r.out;
+        for (const char* p : k.present) EXPECT_TRUE(fs::exists(fs::path(m) / "drives" / p)) << p;
+        for (const char* p : k.absent) EXPECT_FALSE(fs::exists(fs::path(m) / "drives" / p)) << p;
+        EXPECT_NE(winsim("reg export " + m).out.find(k.regValue), std::string::npos);
+    }
+    EXPECT_NE(readAll(dir / "m4" / "machine.json").find("\"run_ms\": 30000"), std::string::npos);
+    // The modules carry the version of the Windows they belong to.
+    EXPECT_NE(readAll(dir / "m3" / "machine.json").find("\"version\": \"3.50.807.1\""), std::string::npos);
+    for (const char* bad : {"--ps-modules somewhere", "--ps-modules versiondir=a\\\\b", "--windows-dist 7",
+                            "--extract-ms soon"}) {
+        SCOPED_TRACE(bad);
+        ToolRun r = winsim("new " + at("bad") + " --os nt351 --arch x86 " + bad);
+        EXPECT_EQ(r.code, 1) << r.out;
+        EXPECT_FALSE(fs::exists(dir / "bad"));
+    }
+    EXPECT_EQ(winsim("new " + at("bad") + " --os win95 --arch x86 --ps-modules versiondir").code, 1);
 }
 
 TEST_F(Tool, DiffReportsRegistryAndFileChangesOnly) {

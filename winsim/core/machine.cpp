@@ -152,8 +152,17 @@ DWORD injectedFault(std::string_view call, std::string_view target) {
     return 0;
 }
 
+void serviceStateChanged(Machine& m, std::string_view service, DWORD state) {
+    spoolerServiceChanged(m, service, state);
+}
+
 std::uint64_t now() { return machine().tickMs; }
-void advance(std::uint64_t ms) { machine().tickMs += ms; }
+// Time passing is when simulated programs finish their work.
+void advance(std::uint64_t ms) {
+    Machine& m = machine();
+    m.tickMs += ms;
+    runDuePrograms(m);
+}
 
 HANDLE addHandle(std::shared_ptr<KernelObject> obj) {
     auto& t = handleTable();

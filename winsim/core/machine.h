@@ -129,6 +129,11 @@ void notifyEvent(std::string_view kind, std::string_view text);
 using ExitHandler = void (*)(UINT exitCode);
 void addExitHandler(ExitHandler handler);
 
+// A service has settled in a new state (SERVICE_RUNNING, SERVICE_STOPPED):
+// the families that depend on it follow (the spooler loads or lets go of
+// its monitor modules).
+void serviceStateChanged(Machine& m, std::string_view service, DWORD state);
+
 // Virtual time.
 std::uint64_t now();
 void advance(std::uint64_t ms);

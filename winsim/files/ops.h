@@ -19,6 +19,13 @@ DWORD moveOp(Machine& m, std::string_view from, std::string_view to, bool replac
 // Copies a file; the destination is complete or untouched.
 DWORD copyOp(Machine& m, std::string_view from, std::string_view to, bool failIfExists);
 
+// Puts the finished host file `tmp` (written beside the destination with a
+// temporary name, see tempHostPath) at the Windows path `to` as a new file
+// without records, replacing an existing file when `replace`. The drive's
+// free space pays for the growth. On failure `tmp` is removed and nothing
+// else changes.
+DWORD placeHostFileOp(Machine& m, const std::filesystem::path& tmp, std::string_view to, bool replace);
+
 // Appends one pair to PendingFileRenameOperations (NT): `to` null or empty
 // schedules a deletion, `replace` prefixes the destination with '!'.
 DWORD schedulePendingRename(Machine& m, std::string_view from, const char* to, bool replace);

@@ -2,6 +2,8 @@
 
 #include "winsim/files/ops.h"
 #include "winsim/files/shortnames.h"
+#include "winsim/services/query.h"
+#include "winsim/spooler/state.h"
 
 #include <windows.h>
 
@@ -37,6 +39,7 @@ std::vector<std::string> rebootMachine(Machine& m) {
     // Every process ends: nothing is loaded or open any more.
     for (auto it = m.files->meta.begin(); it != m.files->meta.end();) {
         it->second.inUse = InUse::None;
+        it->second.loadedBy.clear();
         if (it->second.version.empty() && !it->second.attributes)
             it = m.files->meta.erase(it);
         else
@@ -82,6 +85,10 @@ std::vector<std::string> rebootMachine(Machine& m) {
                              : "renamed " + ini + " -> " + bak);
         }
     }
+    // The system starts: the spooler loads the registered monitors (NT:
+    // when its service runs, which a restart leaves as it was declared).
+    m.spooler->loadedMonitors.clear();
+    if (&m == &machine() && (!m.os.isNT() || isServiceRunning("Spooler"))) spoolerLoadMonitors(m);
     // The new start: the clock counts again from zero.
     m.bootEpochMs += (std::int64_t)m.tickMs;
     m.tickMs = 0;

@@ -56,9 +56,17 @@ void loadFile(const nlohmann::json& section, Machine& m) {
             else if (u != "none")
                 bad("\"" + key + "\": in_use must be \"loaded\", \"open\" or \"none\"");
         }
+        if (auto it = v.find("loaded_by"); it != v.end() && !it->is_null()) {
+            if (!it->is_string() || f.inUse != InUse::Loaded)
+                bad("\"" + key + "\": loaded_by names the process holding a file whose in_use is \"loaded\"");
+            f.loadedBy = it->get<std::string>();
+        }
         if (auto it = v.find("version"); it != v.end() && !it->is_null()) {
             if (!it->is_string()) bad("\"" + key + "\": version must be a string");
             f.version = it->get<std::string>();
+            std::uint64_t packed = 0;
+            if (!parseFileVersion(f.version, packed))
+                bad("\"" + key + "\": version \"" + f.version + "\" is not of the form 1.2.3.4");
         }
         if (auto it = v.find("attributes"); it != v.end() && !it->is_null()) {
             if (!it->is_array()) bad("\"" + key + "\": attributes must be an array of names");
@@ -82,6 +90,7 @@ void saveFile(nlohmann::json& section, const Machine& m) {
     for (auto& [path, f] : m.files->meta) {
         nlohmann::json j = nlohmann::json::object();
         if (f.inUse == InUse::Loaded) j["in_use"] = "loaded";
+        if (f.inUse == InUse::Loaded && !f.loadedBy.empty()) j["loaded_by"] = f.loadedBy;
         if (f.inUse == InUse::Open) j["in_use"] = "open";
         if (!f.version.empty()) j["version"] = f.version;
         if (f.attributes) {
@@ -111,7 +120,8 @@ void showFile(std::ostream& out, const Machine& m) {
         if (f.inUse == InUse::None) continue;
         if (!any) out << "Files in use:\n";
         any = true;
-        out << "  " << path << " (" << (f.inUse == InUse::Loaded ? "loaded" : "open") << ")\n";
+        out << "  " << path << " (" << (f.inUse == InUse::Loaded ? "loaded" : "open")
+            << (f.loadedBy.empty() ? "" : " by the " + f.loadedBy) << ")\n";
     }
     std::size_t versions = 0, attributes = 0;
     for (auto& [path, f] : m.files->meta) {

@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace winsim {
 
@@ -23,6 +24,10 @@ enum class InUse { None, Loaded, Open };
 
 struct FileMeta {
     InUse inUse = InUse::None;
+    // Who holds a loaded file: "spooler" for the monitor modules the spooler
+    // loads (it lets them go when it stops); empty for any other process,
+    // which lets go only at the next start of Windows.
+    std::string loadedBy;
     std::string version;                // "1.2.0.0"; empty = none recorded
     std::optional<DWORD> attributes;    // absent = the default for the kind of entry
 };
@@ -35,6 +40,12 @@ struct FileState {
     std::map<std::string, std::uint64_t, CaseLess> fatOrder;
     std::uint64_t nextFatOrder = 1;
 };
+
+// Parses a file version "major.minor.build.revision" (one to four numbers
+// of 0..65535; missing parts count 0) into the 64-bit form in which the
+// version resource keeps it (major in the top 16 bits). False when the text
+// is not such a version.
+bool parseFileVersion(std::string_view text, std::uint64_t& packed);
 
 // Reads this family's section of machine.json (null when absent).
 // Throws ImageError on malformed content.

@@ -1,14 +1,20 @@
 #include "winsim/image/newmachine.h"
 
 #include "winsim/dde/state.h"
+#include "winsim/files/state.h"
 #include "winsim/image/regfile.h"
 #include "winsim/processes/state.h"
 #include "winsim/services/state.h"
 #include "winsim/security/state.h"
+#include "winsim/services/query.h"
+#include "winsim/spooler/state.h"
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -100,14 +106,125 @@ std::string driverSubdir(const Machine& m) {
     return "W32X86";
 }
 
-std::string distributionDir(const Machine& m) {
-    if (m.os.platform == Platform::Win95) return "E:\\WIN95";
-    if (m.os.arch == "alpha") return "E:\\ALPHA";
-    if (m.os.arch == "mips") return "E:\\MIPS";
-    return "E:\\I386";
+// The processor folders of an NT distribution, as NT CDs have them.
+struct ProcessorDir {
+    const char* arch;
+    const char* dir;
+};
+const ProcessorDir kProcessorDirs[] = {{"x86", "I386"}, {"alpha", "ALPHA"}, {"mips", "MIPS"}};
+
+// Where Windows was installed from: "X:\I386" (the machine's own processor
+// folder) on NT, "X:\WIN95" on Windows 95.
+std::string distributionDir(const Machine& m, char letter) {
+    std::string root = std::string(1, letter) + ":\\";
+    if (m.os.platform == Platform::Win95) return root + "WIN95";
+    for (const auto& p : kProcessorDirs)
+        if (m.os.arch == p.arch) return root + p.dir;
+    return root + "I386";
 }
 
-std::string registryText(const Machine& m) {
+// The version the image records for the PostScript modules of this Windows.
+std::string moduleVersion(const Machine& m) {
+    return std::to_string(m.os.major) + "." + std::to_string(m.os.minor) + "." + std::to_string(m.os.build) + ".1";
+}
+
+// A file with a version record.
+void putVersioned(Machine& m, const std::string& winPath, const std::string& content) {
+    putFile(m, winPath, content);
+    m.files->meta[winPath].version = moduleVersion(m);
+}
+
+// The Windows 95 driver files of the cabinet win95_02.cab.
+const std::pair<const char*, const char*> kCabinetFiles[] = {
+    {"PSCRIPT.DRV", "PostScript printer driver\n"},  {"PSCRIPT.HLP", "PostScript driver help\n"},
+    {"PSCRIPT.INI", "[PostScript]\nsoftfonts=0\n"},   {"ICONLIB.DLL", "printer icon library\n"},
+    {"FONTS.MFM", "font metrics\n"},                   {"TESTPS.TXT", "PostScript test page\n"},
+    {"APPLE380.SPD", "*PPD printer description\n"},    {"UNIDRV.DLL", "universal printer driver\n"},
+    {"UNIDRV.HLP", "universal driver help\n"},
+};
+
+// Writes a real Microsoft cabinet (MSZIP) holding `files`, with the gcab
+// tool. Throws std::runtime_error when gcab cannot be run.
+void writeCabinet(const fs::path& cab, const fs::path& scratch,
+                  const std::vector<std::pair<std::string, std::string>>& files) {
+    fs::create_directories(scratch);
+    std::vector<std::string> args = {"gcab", "-c", "-z", fs::absolute(cab).string()};
+    for (const auto& [name, content] : files) {
+        std::ofstream(scratch / name, std::ios::binary) << content;
+        args.push_back(name);
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("cannot start gcab to build " + cab.string());
+    if (pid == 0) {
+        if (::chdir(scratch.c_str()) == 0) {
+            int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0) ::dup2(null, 1);
+            ::execvp("gcab", argv.data());
+        }
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("gcab could not build " + cab.string() +
+                                 " (the Windows 95 distribution needs it: apt-get install gcab)");
+}
+
+// The Windows distribution on drive `letter`: an NT CD with a folder per
+// processor, each holding the PostScript driver modules; or the Windows 95
+// CD's WIN95 folder with the cabinet tool and the cabinet of the printer
+// drivers.
+void installDistribution(Machine& m, char letter, const fs::path& scratch) {
+    std::string root = std::string(1, letter) + ":\\";
+    if (m.os.isNT()) {
+        for (const auto& p : kProcessorDirs) {
+            std::string dir = root + p.dir;
+            putVersioned(m, dir + "\\pscript.dll", std::string("PostScript driver module (") + p.arch + ")\n");
+            putVersioned(m, dir + "\\pscrptui.dll", std::string("PostScript driver user interface (") + p.arch + ")\n");
+            putVersioned(m, dir + "\\pscript.hlp", "PostScript driver help\n");
+        }
+        return;
+    }
+    std::string dir = distributionDir(m, letter);
+    putFile(m, dir + "\\extract.exe", "cabinet tool\n");
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& [name, content] : kCabinetFiles) files.emplace_back(name, content);
+    writeCabinet(hostPath(m, dir + "\\win95_02.cab"), scratch, files);
+}
+
+// The PostScript modules already in the printer-driver directory (or only
+// in a version subdirectory), as on a machine that has printed to
+// PostScript printers.
+void installPsModules(Machine& m, const std::string& where) {
+    if (where == "none") return;
+    if (!m.os.isNT()) {
+        if (where != "driverdir") throw std::invalid_argument("--ps-modules: Windows 95 knows only driverdir or none");
+        putVersioned(m, m.systemDir + "\\pscript.drv", "PostScript printer driver\n");
+        return;
+    }
+    std::string dir = m.systemDir + "\\spool\\DRIVERS\\" + driverSubdir(m);
+    if (where.rfind("versiondir", 0) == 0) {
+        std::string sub = m.os.minor >= 50 ? "1" : "0";
+        if (where.size() > 10) {
+            if (where[10] != '=' || where.size() == 11 || where.find_first_of("\\/:", 11) != std::string::npos)
+                throw std::invalid_argument("--ps-modules: versiondir=NAME wants a folder name");
+            sub = where.substr(11);
+        }
+        dir += "\\" + sub;
+    } else if (where != "driverdir") {
+        throw std::invalid_argument("--ps-modules: driverdir, versiondir[=NAME] or none");
+    }
+    putVersioned(m, dir + "\\pscript.dll", "PostScript driver module\n");
+    putVersioned(m, dir + "\\pscrptui.dll", "PostScript driver user interface\n");
+    putVersioned(m, dir + "\\pscript.hlp", "PostScript driver help\n");
+}
+
+std::string registryText(const Machine& m, char distLetter) {
     const bool nt = m.os.isNT();
     const std::string print = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print";
     std::string t = "REGEDIT4\n\n";
@@ -134,7 +251,7 @@ std::string registryText(const Machine& m) {
         t += "\"BootExecute\"=" + multiSz({"autocheck autochk *"}) + "\n";
         end();
         key("HKEY_LOCAL_MACHINE\\SYSTEM\\Setup");
-        sz("WinntPath", distributionDir(m));
+        sz("WinntPath", distributionDir(m, distLetter));
         end();
         key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
         sz("CurrentVersion", std::to_string(m.os.major) + "." + std::to_string(m.os.minor));
@@ -163,7 +280,7 @@ std::string registryText(const Machine& m) {
         sz("SystemRoot", m.windowsDir);
         end();
         key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup");
-        sz("SourcePath", distributionDir(m) + "\\");
+        sz("SourcePath", distributionDir(m, distLetter) + "\\");
         end();
     }
     // Keys every fresh system has, whether or not anything is registered.
@@ -203,15 +320,6 @@ void installFiles(Machine& m) {
         putFile(m, m.windowsDir + "\\COMMAND\\extract.exe", marker);
         putFile(m, m.windowsDir + "\\win.ini", "[windows]\nload=\nrun=\n");
         putFile(m, m.windowsDir + "\\system.ini", "[boot]\nshell=Explorer.exe\n");
-    }
-    // The Windows distribution: the PostScript driver modules it carries.
-    const std::string dist = distributionDir(m);
-    if (nt) {
-        putFile(m, dist + "\\pscript.dll", "PostScript driver module\n");
-        putFile(m, dist + "\\pscrptui.dll", "PostScript driver user interface\n");
-        putFile(m, dist + "\\pscript.hlp", "PostScript driver help\n");
-    } else {
-        putFile(m, dist + "\\win95_02.cab", "cabinet: pscript.drv\n");
     }
 }
 
@@ -285,14 +393,18 @@ std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path
     // NT spells the processor as x86, MIPS or ALPHA.
     m->environment["PROCESSOR_ARCHITECTURE"] = opt.arch == "x86" ? "x86" : upper(opt.arch);
 
-    Drive e;
-    e.letter = 'E';
-    e.host = fs::absolute(driveRoot / "E");
-    fs::create_directories(e.host);
-    e.type = "cdrom";
-    e.total = 650ull * 1024 * 1024;
-    e.free = 0;
-    m->drives['E'] = e;
+    char dist = (char)std::toupper((unsigned char)opt.windowsDist);
+    if (dist) {
+        if (dist < 'D' || dist > 'Z') throw std::invalid_argument("--windows-dist wants a drive letter D..Z or none");
+        Drive e;
+        e.letter = dist;
+        e.host = fs::absolute(driveRoot / std::string(1, dist));
+        fs::create_directories(e.host);
+        e.type = "cdrom";
+        e.total = 650ull * 1024 * 1024;
+        e.free = 0;
+        m->drives[dist] = e;
+    }
     for (auto& [letter, bytes] : opt.diskFree) {
         char l = (char)std::toupper((unsigned char)letter);
         auto it = m->drives.find(l);
@@ -302,10 +414,17 @@ std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path
     }
 
     installFiles(*m);
-    importRegistry(*m, registryText(*m), "default registry");
+    if (dist) installDistribution(*m, dist, driveRoot / ".cabinet");
+    installPsModules(*m, opt.psModules);
+    importRegistry(*m, registryText(*m, dist ? dist : 'E'), "default registry");
     installRunningSystem(*m);
+    if (opt.extractMs) m->processes->runTimes["extract.exe"] = opt.extractMs;
     setUserKind(*m, opt.admin);
     return m;
+}
+
+void startMachine(Machine& m) {
+    if (!m.os.isNT() || isServiceRunning("Spooler")) spoolerLoadMonitors(m);
 }
 
 }  // namespace winsim

@@ -219,7 +219,7 @@ HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPC
     // A program runs as a process of its own; a document opens in the program
     // associated with it, which we do not model beyond the record.
     std::string ext = f.name.size() >= 4 ? upper(f.name.substr(f.name.size() - 4)) : std::string();
-    if (ext == ".EXE" || ext == ".COM") addProcess(m, f.name, text);
+    if (ext == ".EXE" || ext == ".COM") addProcess(m, f.name, text, base);
     return (HINSTANCE)(ULONG_PTR)42;
 }
 

@@ -3,6 +3,7 @@
 #include "winsim/processes/state.h"
 
 #include "winsim/image/image.h"
+#include "winsim/processes/programs.h"
 
 #include <map>
 #include <ostream>
@@ -14,7 +15,10 @@ namespace winsim {
 namespace {
 
 std::map<std::string, ProgramBehaviour, CaseLess>& programs() {
-    static std::map<std::string, ProgramBehaviour, CaseLess> table;
+    // The programs winsim brings along; tests may register more.
+    static std::map<std::string, ProgramBehaviour, CaseLess> table = {
+        {"extract.exe", extractProgram()},
+    };
     return table;
 }
 
@@ -121,8 +125,15 @@ std::shared_ptr<SimProcess> findProcess(Machine& m, DWORD id) {
     return nullptr;
 }
 
-std::shared_ptr<SimProcess> addProcess(Machine& m, const std::string& name, const std::string& commandLine) {
+std::uint64_t programRunTime(const Machine& m, const std::string& fileName, std::uint64_t fallback) {
+    auto it = m.processes->runTimes.find(fileName);
+    return it == m.processes->runTimes.end() ? fallback : it->second;
+}
+
+std::shared_ptr<SimProcess> addProcess(Machine& m, const std::string& name, const std::string& commandLine,
+                                       const std::string& currentDir) {
     auto p = std::make_shared<SimProcess>();
+    p->currentDir = currentDir;
     p->id = takeId(m);
     p->mainThreadId = takeId(m);
     p->name = name;
@@ -206,6 +217,14 @@ void loadProcess(const json& section, Machine& m) {
                     st.ended.push_back(p);
                 }
             }
+        } else if (k == "programs") {
+            if (!v.is_object()) bad(k, "expected an object of program file names");
+            for (auto& [prog, pj] : v.items()) {
+                auto rt = pj.is_object() ? pj.find("run_ms") : pj.end();
+                if (!pj.is_object() || pj.size() != 1 || rt == pj.end() || !rt->is_number_unsigned())
+                    bad(k + "." + prog, "expected {\"run_ms\": milliseconds}");
+                st.runTimes[prog] = rt->get<std::uint64_t>();
+            }
         } else if (k == "started") {
             if (!v.is_array()) bad(k, "expected a list of command lines");
             for (const json& j : v) {
@@ -220,7 +239,7 @@ void loadProcess(const json& section, Machine& m) {
 
 void saveProcess(json& section, const Machine& m) {
     const ProcessState& st = *m.processes;
-    if (st.list.empty() && st.ended.empty() && st.started.empty()) return;
+    if (st.list.empty() && st.ended.empty() && st.started.empty() && st.runTimes.empty()) return;
     section = json::object();
     json list = json::array(), ended = json::array();
     for (auto& p : st.list) list.push_back(processJson(*p, false));
@@ -228,6 +247,11 @@ void saveProcess(json& section, const Machine& m) {
     section["list"] = list;
     if (!st.started.empty()) section["started"] = st.started;
     if (!st.ended.empty()) section["ended"] = ended;
+    if (!st.runTimes.empty()) {
+        json programs = json::object();
+        for (auto& [prog, ms] : st.runTimes) programs[prog] = {{"run_ms", ms}};
+        section["programs"] = programs;
+    }
 }
 
 void showProcess(std::ostream& out, const Machine& m) {
@@ -245,6 +269,7 @@ void showProcess(std::ostream& out, const Machine& m) {
         out << "Processes ended:\n";
         for (auto& p : st.ended) out << "  " << p->id << " " << p->name << ", exit code " << p->exitCode << "\n";
     }
+    for (auto& [prog, ms] : st.runTimes) out << "Program " << prog << " runs for " << ms << " ms\n";
     if (!st.started.empty()) {
         out << "Programs started:\n";
         for (auto& s : st.started) out << "  " << s << "\n";

@@ -11,8 +11,12 @@
 //         "protected": false, "command_line": "printman.exe" }, ...
 //     ],
 //     "started": ["C:\\WINNT35\\system32\\write.exe readme.wri", ...],
-//     "ended": [ { "id": 91, "name": "PRINTMAN.EXE", "exit_code": 1067 } ]
+//     "ended": [ { "id": 91, "name": "PRINTMAN.EXE", "exit_code": 1067 } ],
+//     "programs": { "extract.exe": { "run_ms": 4000 } }
 //   }
+//
+// "programs" declares how long a simulated program runs before it ends by
+// itself (and, for the cabinet tool, writes its files).
 //
 // "name" is the image file name as the process was started from it
 // ("PRINTMAN.EXE"); the performance data shows it without its extension
@@ -27,6 +31,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +42,7 @@ struct SimProcess {
     DWORD id = 0;
     std::string name;         // image file name, e.g. "PRINTMAN.EXE"
     std::string commandLine;  // as started (may be empty for declared processes)
+    std::string currentDir;   // working directory it was started in (empty: the machine's)
     DWORD threads = 1;
     LONG priority = 8;        // base priority (NORMAL_PRIORITY_CLASS foreground: 8)
     bool isProtected = false;
@@ -63,6 +69,7 @@ struct ProcessState {
     std::vector<std::shared_ptr<SimProcess>> ended; // terminated, with exit codes
     std::vector<std::string> started;               // command lines of programs started
     DWORD nextId = 0;  // 0: chosen from the list on first use
+    std::map<std::string, std::uint64_t, CaseLess> runTimes;  // program file name -> run time in ms
 
     // Bumped by every change of the list made through the functions below;
     // code that edits `list` or a listed process directly calls changed().
@@ -90,7 +97,9 @@ void runDuePrograms(Machine& m);
 std::shared_ptr<SimProcess> findProcess(Machine& m, DWORD id);
 
 // Adds a running process with a fresh id and returns it.
-std::shared_ptr<SimProcess> addProcess(Machine& m, const std::string& name, const std::string& commandLine);
+// `currentDir` is its working directory (empty: the machine's current one).
+std::shared_ptr<SimProcess> addProcess(Machine& m, const std::string& name, const std::string& commandLine,
+                                       const std::string& currentDir = {});
 
 // Ends a running process with the exit code: it leaves the list.
 void endProcess(Machine& m, const std::shared_ptr<SimProcess>& p, DWORD exitCode);

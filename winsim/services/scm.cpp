@@ -84,6 +84,7 @@ void begin(Machine& m, Service& s, const ServiceAnswer& a, DWORD pending, DWORD 
     if (a.steps.empty() && !a.hang) {
         s.state = final;
         s.transition.reset();
+        serviceStateChanged(m, s.name, final);
         return;
     }
     ServiceTransition tr;

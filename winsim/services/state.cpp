@@ -168,6 +168,7 @@ void settleServices(Machine& m) {
         if (t - s.transition->since >= totalOf(s.transition->steps)) {
             s.state = s.transition->finalState;
             s.transition.reset();
+            serviceStateChanged(m, s.name, s.state);
         }
     }
 }

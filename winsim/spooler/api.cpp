@@ -414,7 +414,10 @@ BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitorInfo) {
     bool nt = machine().os.isNT();
     bool exists = false;
     if (DWORD r = monitorExists(info->pName, exists)) return fail(r);
-    if (exists) return fail(nt ? ERROR_PRINT_MONITOR_ALREADY_INSTALLED : ERROR_ALREADY_EXISTS);
+    // A monitor the spooler still holds counts as installed even when its
+    // key has gone from the registry: it is known until the next start.
+    if (exists || spooler().loadedMonitors.count(info->pName))
+        return fail(nt ? ERROR_PRINT_MONITOR_ALREADY_INSTALLED : ERROR_ALREADY_EXISTS);
     // The spooler loads the module from the system directory.
     std::string module = info->pDLLName;
     std::string full = module.find('\\') == std::string::npos ? machine().systemDir + "\\" + module : module;
@@ -423,6 +426,7 @@ BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitorInfo) {
     // answer Wine's spooler gives whatever version it poses as).
     if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_MOD_NOT_FOUND);
     if (DWORD r = writeMonitorKey(info->pName, module)) return fail(r);
+    spoolerLoadMonitor(machine(), info->pName, module);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

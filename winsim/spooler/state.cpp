@@ -61,6 +61,14 @@ void loadSpooler(const nlohmann::json& section, Machine& m) {
         s.callerSids = get<std::vector<std::string>>(section, "caller_sids", {}, "spooler");
         for (const auto& sid : s.callerSids) requireSid(sid, "spooler.caller_sids");
     }
+    if (auto lm = section.find("loaded_monitors"); lm != section.end() && !lm->is_null()) {
+        if (!lm->is_object()) throw ImageError(kFile, 0, "spooler.loaded_monitors: expected an object of monitor names and modules");
+        for (auto& [name, module] : lm->items()) {
+            if (!module.is_string() || module.get<std::string>().empty())
+                throw ImageError(kFile, 0, "spooler.loaded_monitors[\"" + name + "\"]: expected the module's file name");
+            s.loadedMonitors[name] = module.get<std::string>();
+        }
+    }
     auto ps = section.find("printers");
     if (ps == section.end() || ps->is_null()) return;
     if (!ps->is_object()) throw ImageError(kFile, 0, "spooler.printers: expected an object");
@@ -150,8 +158,13 @@ void saveSpooler(nlohmann::json& section, const Machine& m) {
                             {"dacl", dacl}}}};
     }
     SpoolerState fresh;
-    if (printers.empty() && s.nextJobId == 1 && s.callerSids == fresh.callerSids) return;
+    if (printers.empty() && s.nextJobId == 1 && s.callerSids == fresh.callerSids && s.loadedMonitors.empty()) return;
     section = {{"next_job_id", s.nextJobId}, {"printers", printers}};
+    if (!s.loadedMonitors.empty()) {
+        nlohmann::json lm = nlohmann::json::object();
+        for (const auto& [name, module] : s.loadedMonitors) lm[name] = module;
+        section["loaded_monitors"] = lm;
+    }
     if (s.callerSids != fresh.callerSids) section["caller_sids"] = s.callerSids;
 }
 
@@ -173,6 +186,10 @@ void showSpooler(std::ostream& out, const Machine& m) {
             for (const auto& p : mon.ports) out << " " << p;
         }
         out << "\n";
+    }
+    if (!m.spooler->loadedMonitors.empty()) {
+        out << "Monitors loaded by the spooler:\n";
+        for (const auto& [name, module] : m.spooler->loadedMonitors) out << "  \"" << name << "\" (" << module << ")\n";
     }
     std::vector<SpoolPrinter> printers;
     spoolerPrinters(printers);

@@ -77,6 +77,11 @@ struct SpoolerState {
     // security is checked. Stand-in until the security family exposes the
     // process token; an administrator by default.
     std::vector<std::string> callerSids = {"S-1-1-0", "S-1-5-32-544", "S-1-5-32-545", "S-1-5-4"};
+    // The monitors the running spooler has loaded (name -> module file
+    // name), whether or not their registry keys are still there: the
+    // spooler reads the Monitors key when it starts and learns of new
+    // monitors only through AddMonitor.
+    std::map<std::string, std::string, CaseLess> loadedMonitors;
 
     // Run time only: printer handles are their own table, apart from the
     // kernel's handles.
@@ -93,6 +98,22 @@ void saveSpooler(nlohmann::json& section, const Machine& m);
 // with ports, driver, status and jobs, drivers per environment. The
 // registry part is read from the current machine, so `m` must be it.
 void showSpooler(std::ostream& out, const Machine& m);
+
+// --- Monitor modules held by the spooler --------------------------------
+// NT loads the monitors while the "Spooler" service runs; Windows 95 from
+// its start to the next. A loaded module is a file in use (files family,
+// in_use "loaded", loaded_by "spooler"): it cannot be deleted, but on NT it
+// can be renamed, and it stays loaded under its new name.
+
+// The spooler starts: every monitor of the registry whose module stands in
+// the system directory is loaded. `m` must be the current machine.
+void spoolerLoadMonitors(Machine& m);
+// The spooler stops: every module it holds is let go.
+void spoolerUnloadMonitors(Machine& m);
+// AddMonitor: loads one monitor's module (a file in the system directory).
+void spoolerLoadMonitor(Machine& m, const std::string& name, const std::string& module);
+// Called by the service family when a service settles in a new state.
+void spoolerServiceChanged(Machine& m, std::string_view service, DWORD state);
 
 // --- Setting up and inspecting the spooler (tests, images, 'winsim show') --
 // These write and read the registry of the current machine through the

@@ -26,11 +26,6 @@ struct Export {
     FARPROC proc;
 };
 
-// VERSION.DLL's function comes with the version-installation family; until
-// that is part of the library its export reads as missing.
-
-#pragma weak VerInstallFileA
-
 const Export kKernel32[] = {
     {"GetLastError", (FARPROC)&GetLastError},
     {"SetLastError", (FARPROC)&SetLastError},

@@ -34,6 +34,7 @@ const char* kUsage =
     "usage: winsim COMMAND ...\n"
     "  new DIR --os nt351|nt350|nt31|win95|nt40 --arch x86|alpha|mips [--user admin|user]\n"
     "          [--version MAJOR.MINOR] [--build N] [--disk-free LETTER=BYTES ...]\n"
+    "          [--windows-dist LETTER|none] [--ps-modules driverdir|versiondir[=NAME]|none] [--extract-ms N]\n"
     "                         create a machine with Windows installed\n"
     "  show DIR               a readable summary of the machine\n"
     "  reg export DIR [KEY]   the registry (or one key's tree) as REGEDIT4 text\n"
@@ -65,8 +66,19 @@ int cmdNew(int argc, char** argv) {
     const char* help =
         "usage: winsim new DIR --os nt351|nt350|nt31|win95|nt40 --arch x86|alpha|mips [--user admin|user]\n"
         "                  [--version MAJOR.MINOR] [--build N] [--disk-free LETTER=BYTES ...]\n"
+        "                  [--windows-dist LETTER|none] [--ps-modules driverdir|versiondir[=NAME]|none]\n"
+        "                  [--extract-ms N]\n"
         "Creates DIR holding a machine with Windows installed in its classic places.\n"
-        "--version and --build pose any version word; --disk-free sets a drive's free space.\n";
+        "--version and --build pose any version word; --disk-free sets a drive's free space.\n"
+        "--windows-dist: the CD-ROM drive holding the Windows distribution (default E; none for no\n"
+        "  drive). NT: folders I386, ALPHA and MIPS, each with pscript.dll, pscrptui.dll and\n"
+        "  pscript.hlp; WinntPath names the machine's own folder. Windows 95: WIN95 with extract.exe\n"
+        "  and the cabinet win95_02.cab (built with gcab); SourcePath names it.\n"
+        "--ps-modules: where the PostScript driver modules already stand: in the printer-driver\n"
+        "  directory (driverdir; on Windows 95 pscript.drv in the system directory), only in its\n"
+        "  version folder (versiondir: 1 on NT 3.5x, 0 on NT 3.1x, or versiondir=NAME), or nowhere\n"
+        "  (none, the default).\n"
+        "--extract-ms: how long the cabinet tool runs before its files appear (default 2000).\n";
     if (wantsHelp(argc, argv)) return usage(help, 0);
     if (argc < 1) return usage(help, 2);
     fs::path dir = argv[0];
@@ -103,6 +115,22 @@ int cmdNew(int argc, char** argv) {
             long b = std::strtol(v.c_str(), &end, 10);
             if (*end || b < 0 || b > 0x7fff) throw std::invalid_argument("--build wants a number 0..32767");
             opt.build = (int)b;
+        } else if (a == "--windows-dist") {
+            std::string v = value();
+            if (v == "none")
+                opt.windowsDist = 0;
+            else if (v.size() == 1 || (v.size() == 2 && v[1] == ':'))
+                opt.windowsDist = (char)std::toupper((unsigned char)v[0]);
+            else
+                throw std::invalid_argument("--windows-dist wants a drive letter or none");
+        } else if (a == "--ps-modules") {
+            opt.psModules = value();
+        } else if (a == "--extract-ms") {
+            std::string v = value();
+            char* end = nullptr;
+            unsigned long long ms = std::strtoull(v.c_str(), &end, 10);
+            if (v.empty() || *end || ms == 0) throw std::invalid_argument("--extract-ms wants a number of ms");
+            opt.extractMs = ms;
         } else if (a == "--disk-free") {
             std::string v = value();
             char* end = nullptr;
@@ -125,6 +153,7 @@ int cmdNew(int argc, char** argv) {
     try {
         auto m = winsim::newMachine(opt, scratch);
         auto& live = winsim::install(std::move(m));
+        winsim::startMachine(live);
         if (fs::exists(dir)) fs::remove(dir);
         winsim::saveImage(live, dir);
     } catch (...) {

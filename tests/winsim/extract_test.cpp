@@ -1,0 +1,157 @@
+// The simulated cabinet tool EXTRACT.EXE, started with ShellExecuteA, over
+// real cabinets made here with gcab.
+#include "winsim/core/machine.h"
+#include "winsim/files/state.h"
+#include "winsim/processes/state.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Extract : public ::testing::Test {
+protected:
+    fs::path root, c;
+
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root = fs::temp_directory_path() / ("winsim-extract-" + std::string(info->name()));
+        fs::remove_all(root);
+        c = root / "C";
+        winsim::OsInfo os;
+        os.platform = winsim::Platform::Win95;
+        os.major = 4, os.minor = 0, os.build = 950;
+        winsim::install(winsim::makeBareMachine(os, c));
+        fs::create_directories(c / "WINDOWS" / "SYSTEM");
+        fs::create_directories(c / "win95");
+        std::ofstream(c / "win95" / "extract.exe") << "tool";
+    }
+    void TearDown() override {
+        winsim::install(std::make_unique<winsim::Machine>());
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    // Builds a compressed cabinet holding files name -> content with gcab.
+    void cabinet(const std::string& cabName, const std::vector<std::pair<std::string, std::string>>& files) {
+        fs::path src = root / ("src-" + cabName);
+        fs::create_directories(src);
+        std::string cmd = "cd '" + src.string() + "' && gcab -c -z '" + (c / "win95" / cabName).string() + "'";
+        for (auto& [name, text] : files) {
+            std::ofstream(src / name, std::ios::binary) << text;
+            cmd += " '" + name + "'";
+        }
+        ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0) << "gcab is needed: " << cmd;
+    }
+    std::string content(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        if (!in) return "<missing>";
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+    HINSTANCE run(const std::string& params) {
+        return ShellExecuteA(nullptr, nullptr, "C:\\win95\\extract.exe", params.c_str(), "C:\\win95\\", SW_HIDE);
+    }
+    const winsim::SimProcess* ended(const char* name) {
+        for (auto& p : winsim::machine().processes->ended)
+            if (winsim::iequals(p->name, name)) return p.get();
+        return nullptr;
+    }
+};
+
+const std::vector<std::pair<std::string, std::string>> kDriverFiles = {
+    {"PSCRIPT.DRV", "postscript driver"}, {"PSCRIPT.HLP", "postscript help"}, {"ICONLIB.DLL", "icons"},
+    {"TESTPS.TXT", "test page"},          {"UNIDRV.DLL", "another driver"},
+};
+
+TEST_F(Extract, WritesTheMatchingFilesWhenItsTimeHasCome) {
+    cabinet("win95_02.cab", kDriverFiles);
+    winsim::machine().processes->runTimes["extract.exe"] = 3000;
+    std::uint64_t freeBefore = winsim::machine().drives['C'].free;
+    ASSERT_GT((INT_PTR)run("/Y /A /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.* iconlib.dll fonts.mfm"),
+              32);
+    const char* target = "C:\\WINDOWS\\SYSTEM\\pscript.drv";
+    int polls = 0;
+    while (polls <= 40 && !exists(target)) {
+        ++polls;
+        Sleep(500);
+    }
+    EXPECT_EQ(polls, 6);  // 3000 ms in steps of 500
+    fs::path sys = c / "WINDOWS" / "SYSTEM";
+    EXPECT_EQ(content(sys / "PSCRIPT.DRV"), "postscript driver");
+    EXPECT_EQ(content(sys / "PSCRIPT.HLP"), "postscript help");
+    EXPECT_EQ(content(sys / "ICONLIB.DLL"), "icons");
+    // Not asked for, or not in the cabinet: not written.
+    EXPECT_FALSE(fs::exists(sys / "UNIDRV.DLL"));
+    EXPECT_FALSE(fs::exists(sys / "TESTPS.TXT"));
+    EXPECT_FALSE(exists("C:\\WINDOWS\\SYSTEM\\fonts.mfm"));
+    std::uint64_t written = std::string("postscript driverpostscript helpicons").size();
+    EXPECT_EQ(winsim::machine().drives['C'].free, freeBefore - written);
+    auto* p = ended("extract.exe");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->exitCode, 0u);
+    auto& started = winsim::machine().processes->started;
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started.back().rfind("C:\\win95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM", 0), 0u);
+}
+
+TEST_F(Extract, KeepsExistingFilesWithoutY) {
+    cabinet("win95_02.cab", kDriverFiles);
+    std::ofstream(c / "WINDOWS" / "SYSTEM" / "pscript.drv") << "mine";
+    ASSERT_GT((INT_PTR)run("/L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.*"), 32);
+    Sleep(2000);  // the default run time
+    EXPECT_EQ(content(c / "WINDOWS" / "SYSTEM" / "pscript.drv"), "mine");
+    EXPECT_EQ(content(c / "WINDOWS" / "SYSTEM" / "PSCRIPT.HLP"), "postscript help");
+    ASSERT_GT((INT_PTR)run("/Y /L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.drv"), 32);
+    Sleep(2000);
+    EXPECT_EQ(content(c / "WINDOWS" / "SYSTEM" / "pscript.drv"), "postscript driver");
+}
+
+TEST_F(Extract, FailuresWriteNothing) {
+    struct Case {
+        const char* params;
+        const char* why;
+    };
+    std::ofstream(c / "win95" / "broken.cab") << "MSCF but not really";
+    cabinet("win95_02.cab", kDriverFiles);
+    const Case cases[] = {
+        {"/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\missing.cab pscript.*", "missing cabinet"},
+        {"/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\broken.cab pscript.*", "not a cabinet"},
+        {"/Y /L C:\\nowhere C:\\win95\\win95_02.cab pscript.*", "missing target directory"},
+        {"/Y /Q /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.*", "unknown option"},
+        {"/Y /L", "no cabinet"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.why);
+        winsim::machine().processes->ended.clear();
+        ASSERT_GT((INT_PTR)run(k.params), 32);
+        Sleep(2000);
+        EXPECT_FALSE(fs::exists(c / "WINDOWS" / "SYSTEM" / "PSCRIPT.DRV"));
+        auto* p = ended("extract.exe");
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(p->exitCode, 1u);
+    }
+}
+
+TEST_F(Extract, RunTimeComesFromTheImage) {
+    auto section = nlohmann::json::parse(R"({"programs": {"EXTRACT.EXE": {"run_ms": 25000}}})");
+    winsim::loadProcess(section, winsim::machine());
+    EXPECT_EQ(winsim::machine().processes->runTimes.at("extract.exe"), 25000u);
+    nlohmann::json out;
+    winsim::saveProcess(out, winsim::machine());
+    EXPECT_EQ(out["programs"], section["programs"]);
+    EXPECT_THROW(winsim::loadProcess(nlohmann::json::parse(R"({"programs": {"extract.exe": 5}})"), winsim::machine()),
+                 std::exception);
+}
+
+}  // namespace
