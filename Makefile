@@ -2,7 +2,7 @@
 # installs the Debian packages the build needs when they are missing.
 JOBS ?= 2
 
-.PHONY: all build test demo windows wine-test asan bench mutants clean deps deps-windows
+.PHONY: all build test demo windows wine-test asan fuzz bench mutants clean deps deps-windows
 
 all: build
 
@@ -35,6 +35,15 @@ asan: deps
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
+# libFuzzer targets of the input readers under ASan and UBSan (clang),
+# each run for FUZZ_SECONDS (default 60): make fuzz FUZZ_SECONDS=600
+FUZZ_SECONDS ?= 60
+fuzz:
+	@tools/install-deps.sh fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) tools/fuzz.sh
+
 bench: build
 	@for b in build/bin/bench_*; do echo "== $$b"; $$b; done
 
@@ -47,4 +56,4 @@ mutants: deps
 	tools/mutants.py --tree $(TREE) -n $(N) --seed $(SEED) --jobs $(JOBS)
 
 clean:
-	rm -rf build build-asan build-windows build-mutants
+	rm -rf build build-asan build-windows build-mutants build-fuzz

@@ -5,6 +5,7 @@
 #include <setupkit.h>
 
 #include <cstring>
+#include <filesystem>
 
 namespace kit {
 
@@ -79,6 +80,21 @@ bool readHostFile(const std::string& path, std::string& out) {
     return ok;
 }
 
+// True when two file names reach one file: the same file by its identity
+// (device and file number, so links and other spellings count), or, when
+// one of them does not exist yet, the same absolute path.
+bool sameHostFile(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec)) {
+        bool same = fs::equivalent(a, b, ec);
+        if (!ec) return same;
+    }
+    fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return pa.lexically_normal() == pb.lexically_normal();
+}
+
 void attachConsole() {
 #ifdef _WIN32
     // The Windows program has no console of its own; borrow the one it was
@@ -111,6 +127,18 @@ HWND createPageWindow(UINT id, const char* title) {
 int box(const char* text, const char* caption, UINT type) {
     if (boxesRouted) return MessageBoxA(frame, text, caption, type);
     return KitMessageBox(text, caption, type);
+}
+
+std::string excerpt(std::string_view text, std::size_t max) {
+    std::string s = "\"";
+    for (std::size_t i = 0; i < text.size() && i < max; ++i) {
+        unsigned char c = (unsigned char)text[i];
+        s += c < 0x20 || c == 0x7f ? '?' : (char)c;
+    }
+    s += '"';
+    if (text.size() > max) s.insert(s.size() - 1, "...");
+    if (text.size() > max) s += " (" + std::to_string(text.size()) + " characters)";
+    return s;
 }
 
 [[noreturn]] void stopRun(UINT code, const std::string& message) {
@@ -156,6 +184,16 @@ INT WINAPI InitializeFrame(LPSTR cmdLine) {
         }
         // Anything else belongs to the program and is left alone.
     }
+    // The answers are read and the log and record files are written over:
+    // two options naming one file would destroy it before it is read.
+    const std::pair<const char*, const std::string*> files[] = {
+        {"--answers", &answersPath}, {"--record", &recordPath}, {"--log", &logPath}};
+    for (std::size_t a = 0; a < 3; ++a)
+        for (std::size_t b = a + 1; b < 3; ++b)
+            if (!files[a].second->empty() && !files[b].second->empty() &&
+                sameHostFile(*files[a].second, *files[b].second))
+                stopRun(2, std::string(files[a].first) + " and " + files[b].first + " name the same file " +
+                               *files[b].second);
     if (!logPath.empty() && !openLog(logPath.c_str())) stopRun(2, "cannot write the log file " + logPath);
     if (!answersPath.empty() && !recordPath.empty())
         stopRun(2, "--record needs an interactive run; it cannot be combined with --answers");
@@ -190,6 +228,12 @@ HINSTANCE WINAPI HinstFrame(void) { return nullptr; }
 BOOL WINAPI FSetBitmap(LPCSTR dll, UINT) { return dll && *dll ? TRUE : FALSE; }
 
 void WINAPI TerminateFrame(void) {
+    // An answers file that still holds answers when setup ends did not
+    // describe this run: the run may have ended early or gone elsewhere.
+    if (activeFrontEnd) {
+        std::string left = activeFrontEnd->leftOver();
+        if (!left.empty()) stopRun(2, left);
+    }
     FKillNDialogs(-1);
     if (frame) DestroyWindow(frame);
     frame = nullptr;

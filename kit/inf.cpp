@@ -69,6 +69,12 @@ std::string_view Inf::field(const InfLine& l, unsigned n) const {
 
 namespace {
 
+// A section name inside [ ] in a message, cut like any quoted excerpt.
+std::string bracketed(std::string_view name) {
+    std::string e = excerpt(name, 40);
+    return e.substr(1, e.rfind('"') - 1);
+}
+
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trim(std::string_view s) {
@@ -120,6 +126,22 @@ bool scanItem(std::string_view text, std::size_t& pos, char stop, std::string& i
     return true;
 }
 
+// Field 15 of a file line is the file's size in bytes: decimal digits
+// whose value fits the signed 32-bit count the program adds up. "" when
+// it is right, else the reason.
+std::string checkSizeField(const Inf& inf, const InfLine& line) {
+    const std::string_view f = inf.field(line, 15);
+    const char* what = "field 15 (the size in bytes)";
+    if (line.fieldCount < 15 || f.empty()) return std::string(what) + " is missing";
+    if (f.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::string(what) + " " + excerpt(f) + " is not a decimal number";
+    std::size_t digits = f.find_first_not_of('0');
+    std::string_view v = digits == std::string_view::npos ? std::string_view("0") : f.substr(digits);
+    if (v.size() > 10 || (v.size() == 10 && v > "2147483647"))
+        return std::string(what) + " " + excerpt(f) + " is larger than 2147483647";
+    return {};
+}
+
 std::uint32_t addString(Inf& inf, std::string s) {
     inf.strings.push_back(std::move(s));
     return (std::uint32_t)(inf.strings.size() - 1);
@@ -157,7 +179,7 @@ bool parseInf(std::string_view text, Inf& inf, InfError& err) {
             std::string lname = lowerAscii(name);
             auto [it, fresh] = inf.bySection.emplace(lname, (std::uint32_t)inf.sections.size());
             if (!fresh)
-                return fail(lineNo, "section [" + std::string(name) + "] appears twice (first at line " +
+                return fail(lineNo, "section [" + bracketed(name) + "] appears twice (first at line " +
                                         std::to_string(inf.sections[it->second].lineNo) + ")");
             inf.sections.push_back({});
             cur = &inf.sections.back();
@@ -190,10 +212,13 @@ bool parseInf(std::string_view text, Inf& inf, InfError& err) {
                 break;  // end of line or comment
             }
         }
+        // A line with fields names a file; its size must be readable.
+        if (line.fieldCount > 0)
+            if (std::string bad = checkSizeField(inf, line); !bad.empty()) return fail(lineNo, bad);
         auto [kit, fresh] = cur->byKey.emplace(std::move(lkey), (std::uint32_t)inf.lines.size());
         if (!fresh)
-            return fail(lineNo, "key \"" + inf.strings[line.key] + "\" appears twice in [" + cur->name +
-                                    "] (first at line " + std::to_string(inf.lines[kit->second].lineNo) + ")");
+            return fail(lineNo, "key " + excerpt(inf.strings[line.key]) + " appears twice in [" +
+                                    bracketed(cur->name) + "] (first at line " + std::to_string(inf.lines[kit->second].lineNo) + ")");
         cur->lines.push_back((std::uint32_t)inf.lines.size());
         inf.lines.push_back(line);
     }

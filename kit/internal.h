@@ -111,6 +111,9 @@ public:
     virtual int messageBox(const char* text, const char* caption, UINT type) = 0;
     // Copy progress: file `done` of `total`, `name` being copied.
     virtual void progress(unsigned done, unsigned total, const char* name) = 0;
+    // When the run ends: the answer no page took, as "file:line: ...", or
+    // "" when nothing is left over (always "" for interactive front-ends).
+    virtual std::string leftOver() const { return {}; }
 };
 std::unique_ptr<FrontEnd> makeConsoleFrontEnd(FILE* in, FILE* out, FILE* record);
 // The answers file is parsed before the run starts; errors name the line.
@@ -129,6 +132,11 @@ void setFrontEnd(std::unique_ptr<FrontEnd> fe);
 std::string describePage(const PageCall& call);
 // Puts a value in the answers-file form (quoted when needed).
 std::string quoteAnswer(std::string_view v);
+
+// A piece of untrusted text for an error message: in double quotes, cut
+// to `max` characters (the full length noted), control characters shown
+// as '?', so a huge or binary line never floods the terminal or the log.
+std::string excerpt(std::string_view text, std::size_t max = 40);
 
 // Stops the run: message on stderr, "exit <code>" in the log, ExitProcess.
 [[noreturn]] void stopRun(UINT code, const std::string& message);

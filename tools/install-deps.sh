@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs that a fresh machine lacks.
-# Usage: tools/install-deps.sh [linux|windows|wine]
+# Usage: tools/install-deps.sh [linux|windows|wine|fuzz]
 set -euo pipefail
 case "${1:-linux}" in
   linux)   want=(cmake g++ make ccache nlohmann-json3-dev libgtest-dev libbenchmark-dev pkg-config libmspack-dev gcab) ;;
@@ -8,7 +8,9 @@ case "${1:-linux}" in
   # Wine for the 32-bit programs (wine32 is an i386 package) and the X
   # display its Program Manager needs.
   wine)    want=(wine wine32:i386 xvfb xauth) ;;
-  *) echo "usage: $0 [linux|windows|wine]" >&2; exit 2 ;;
+  # clang and its run-time libraries, which hold libFuzzer and the sanitizers.
+  fuzz)    want=(cmake make ccache clang libclang-rt-14-dev nlohmann-json3-dev libgtest-dev pkg-config libmspack-dev) ;;
+  *) echo "usage: $0 [linux|windows|wine|fuzz]" >&2; exit 2 ;;
 esac
 missing=()
 for p in "${want[@]}"; do

@@ -1,8 +1,11 @@
 // The unattended front-end: pages are answered from an answers file, one
 // line per modal page in the order shown:
 //   <dialog> <EVENT> [SYMBOL=value ...]     # comment
-// A page that is not the one the next line names, or a page with no line
-// left, stops the run with exit code 2.
+// The file is checked whole before the run: the page must be a modal page
+// of the library, the event one of the four words the pages' buttons give,
+// and each symbol one the page hands back, with a value the page can hold.
+// A page that is not the one the next line names, a page with no line left,
+// or lines left over when the run ends stop the run with exit code 2.
 #include "../internal.h"
 
 #include <setupkit.h>
@@ -60,6 +63,13 @@ class AnswersFrontEnd : public FrontEnd {
 public:
     AnswersFrontEnd(std::vector<Answer> a, std::string file, FILE* out)
         : answers_(std::move(a)), file_(std::move(file)), out_(out) {}
+
+    std::string leftOver() const override {
+        if (next_ >= answers_.size()) return {};
+        const Answer& a = answers_[next_];
+        return file_ + ":" + std::to_string(a.line) + ": answer for page " + std::to_string(a.dialog) +
+               " not used: the run ended before that page was shown";
+    }
 
     std::string answer(const PageCall& call) override {
         if (next_ >= answers_.size())
@@ -122,8 +132,49 @@ private:
 
 }  // namespace
 
+namespace {
+
+const char* const kEvents[] = {"BACK", "CANCEL", "CONTINUE", "EXIT"};
+
+// A single-line edit control takes 30000 characters unless told otherwise;
+// no page can hand back a longer text.
+constexpr std::size_t kEditTextLimit = 30000;
+
+// The symbols a page hands back, and whether `value` is one it can hold;
+// false with `why` set otherwise.
+bool symbolAccepted(const Page& page, const std::string& name, const std::string& value, std::string& why) {
+    bool radio = page.control == Control::Radio;
+    bool edit = page.control == Control::Edit || page.control == Control::DrivesAndEdit;
+    if (radio && name == "ButtonChecked") {
+        if (value == "1" || value == "2" || value == "3") return true;
+        why = "ButtonChecked=" + excerpt(value) + " is not one of the page's choices 1, 2 or 3";
+        return false;
+    }
+    if (edit && name == "EditTextOut") {
+        if (value.size() > kEditTextLimit) {
+            why = "EditTextOut is " + std::to_string(value.size()) + " characters long; the field holds at most " +
+                  std::to_string(kEditTextLimit);
+            return false;
+        }
+        for (char c : value)
+            if ((unsigned char)c < 0x20 || c == 0x7f) {
+                why = "EditTextOut=" + excerpt(value) + " holds a control character";
+                return false;
+            }
+        return true;
+    }
+    std::string reads = radio ? "ButtonChecked" : edit ? "EditTextOut" : "";
+    why = "page " + std::to_string(page.id) + " (\"" + page.title + "\") does not read the symbol " + excerpt(name) +
+          (reads.empty() ? std::string("; it reads none") : "; it reads " + reads + " only");
+    return false;
+}
+
+}  // namespace
+
 bool parseAnswers(std::string_view text, std::vector<Answer>& out, std::string& error) {
     out.clear();
+    // A byte-order mark written by an editor is not part of the first line.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     int lineNo = 0;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -145,20 +196,28 @@ bool parseAnswers(std::string_view text, std::vector<Answer>& out, std::string& 
         const std::string& num = words[0].text;
         if (num.empty() || num.size() > 5 || num.find_first_not_of("0123456789") != std::string::npos ||
             std::stoul(num) == 0 || std::stoul(num) > 65535)
-            return fail("expected a dialog number, found \"" + num + "\"");
+            return fail("expected a dialog number, found " + excerpt(num));
         a.dialog = (UINT)std::stoul(num);
+        const Page* page = findPage(a.dialog);
+        if (!page) return fail("there is no page " + num + " in the page library");
+        if (page->buttons.empty())
+            return fail("page " + num + " (\"" + page->title + "\") is shown without waiting and takes no line");
         if (words.size() < 2) return fail("missing the event word after dialog " + num);
         std::string ev = words[1].text;
-        if (ev.empty() || ev.size() > 14 || ev.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") !=
-                                                std::string::npos)
-            return fail("\"" + ev + "\" is not an event word (BACK, CANCEL, CONTINUE or EXIT)");
         for (char& c : ev)
             if (c >= 'a' && c <= 'z') c = (char)(c - 32);
+        bool known = false;
+        for (const char* e : kEvents) known = known || ev == e;
+        if (!known) return fail(excerpt(words[1].text) + " is not an event word (BACK, CANCEL, CONTINUE or EXIT)");
         a.event = ev;
         for (std::size_t i = 2; i < words.size(); ++i) {
             const Word& w = words[i];
-            if (w.eq <= 0) return fail("\"" + w.text + "\" is not SYMBOL=value");
-            a.symbols.emplace_back(w.text.substr(0, (std::size_t)w.eq), w.text.substr((std::size_t)w.eq + 1));
+            if (w.eq <= 0) return fail(excerpt(w.text) + " is not SYMBOL=value");
+            std::string name = w.text.substr(0, (std::size_t)w.eq), value = w.text.substr((std::size_t)w.eq + 1);
+            if (!symbolAccepted(*page, name, value, why)) return fail(why);
+            for (auto& [seen, v] : a.symbols)
+                if (seen == name) return fail(excerpt(name) + " is set twice");
+            a.symbols.emplace_back(std::move(name), std::move(value));
         }
         out.push_back(std::move(a));
     }

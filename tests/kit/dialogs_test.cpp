@@ -200,56 +200,117 @@ TEST(KitDialogsDeathTest, MalformedAnswersRefusedBeforeAnything) {
     EXPECT_EXIT(startFrame("--log"), testing::ExitedWithCode(2), "--log needs a file name");
 }
 
+TEST(KitDialogsDeathTest, AnswersLeftOverWhenSetupEndsStopWithCode2) {
+    HostFiles r = answersRun("dlg-left-over", "100 CONTINUE\n\n# the run ends before this page\n800 CONTINUE ButtonChecked=1\n");
+    ASSERT_EQ(startFrame("--answers " + r.answers.string() + " --log " + r.log.string()), 1);
+    ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
+    EXPECT_EXIT(TerminateFrame(), testing::ExitedWithCode(2),
+                "answers.txt:4: answer for page 800 not used: the run ended before that page was shown");
+    EXPECT_EQ(readFile(r.log), "page 100 FWelcomeDlgProc CONTINUE\nexit 2\n");
+}
+
+// Two options naming one file, however it is spelled, are refused before
+// anything is opened: the answers file is never overwritten.
+TEST(KitDialogsDeathTest, OptionsNamingOneFileAreRefused) {
+    HostFiles r = answersRun("dlg-same-file", "100 CONTINUE\n");
+    std::filesystem::create_directories(r.dir / "sub");
+    std::filesystem::create_symlink(r.answers, r.dir / "link.txt");
+    std::filesystem::create_hard_link(r.answers, r.dir / "hard.txt");
+    const std::string a = r.answers.string(), d = r.dir.string();
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"--answers " + a + " --log " + a, "--answers and --log name the same file"},
+        {"--answers " + a + " --log " + d + "/sub/../answers.txt", "--answers and --log name the same file"},
+        {"--answers " + a + " --log " + d + "/link.txt", "--answers and --log name the same file"},
+        {"--answers " + d + "/hard.txt --log " + a, "--answers and --log name the same file"},
+        {"--record " + a + " --answers " + a, "--answers and --record name the same file"},
+        {"--record " + d + "/new.txt --log " + d + "/sub/../new.txt", "--record and --log name the same file"},
+        {"--answers " + a + " --record " + d + "/rec.txt", "--record needs an interactive run"},
+        {"--log " + d + "/none/run.log", "cannot write the log file " + d + "/none/run.log"},
+        {"--record " + d + "/none/rec.txt", "cannot write the record file"},
+    };
+    for (const auto& c : cases) {
+        KitReset();
+        EXPECT_EXIT(startFrame(c.args), testing::ExitedWithCode(2), c.message) << c.args;
+        EXPECT_EQ(readFile(r.answers), "100 CONTINUE\n") << c.args;
+        EXPECT_FALSE(std::filesystem::exists(r.dir / "new.txt")) << c.args;
+    }
+    // Different files are fine.
+    KitReset();
+    EXPECT_EQ(startFrame("--answers " + a + " --log " + d + "/run.log"), 1);
+}
+
 struct AnswersCase {
-    const char* text;
+    std::string text;
     const char* error;  // "" = accepted
 };
 
 TEST(KitAnswersParse, Table) {
+    const std::string huge(4000000, 'X');
     const AnswersCase cases[] = {
         {"", ""},
         {"# only\n   \n", ""},
         {"100 CONTINUE\r\n200 EXIT # bye\n", ""},
+        {"\xEF\xBB\xBF" "100 continue\n", ""},
         {"300 CONTINUE EditTextOut=\"C:\\a b\\\"\n", ""},
-        {"300 CONTINUE EditTextOut=\"\"\n", ""},
-        {"300 CONTINUE \"Odd Name\"=\"x \"\"y\"\"\"\n", ""},
+        {"300 BACK EditTextOut=\"\"\n", ""},
+        {"1100 CONTINUE EditTextOut=" + std::string(30000, 'p') + "\n", ""},
+        {"800 CONTINUE ButtonChecked=3\n2300 CANCEL\n", ""},
         {"abc CONTINUE\n", "line 1: expected a dialog number, found \"abc\""},
         {"0 CONTINUE\n", "line 1: expected a dialog number"},
         {"70000 CONTINUE\n", "line 1: expected a dialog number"},
+        {"4242 CONTINUE\n", "line 1: there is no page 4242 in the page library"},
+        {"7804 CONTINUE\n", "line 1: page 7804 (\"Please Wait\") is shown without waiting and takes no line"},
         {"100\n", "line 1: missing the event word"},
-        {"100 GO-ON\n", "line 1: \"GO-ON\" is not an event word"},
+        {"100 GO-ON\n", "line 1: \"GO-ON\" is not an event word (BACK, CANCEL, CONTINUE or EXIT)"},
+        {"300 FLY\n", "line 1: \"FLY\" is not an event word"},
+        {"300 CO\n", "line 1: \"CO\" is not an event word"},
         {"100 CONTINUEXXXXXXXXX\n", "is not an event word"},
         {"\n\n100 CONTINUE EditTextOut=\"open\n", "line 3: unterminated quote"},
         {"100 CONTINUE =x\n", "line 1: \"=x\" is not SYMBOL=value"},
+        {"800 CONTINUE ButtonChecked=9\n", "line 1: ButtonChecked=\"9\" is not one of the page's choices 1, 2 or 3"},
+        {"800 CONTINUE ButtonChecked=\n", "ButtonChecked=\"\" is not one of the page's choices"},
+        {"800 CONTINUE ButtonChecked=1 ButtonChecked=2\n", "line 1: \"ButtonChecked\" is set twice"},
+        {"800 CONTINUE EditTextOut=C:\\\n",
+         "line 1: page 800 (\"Installation Type\") does not read the symbol \"EditTextOut\"; it reads ButtonChecked only"},
+        {"100 CONTINUE ButtonChecked=1\n", "page 100 (\"Welcome\") does not read the symbol \"ButtonChecked\"; it reads none"},
+        {"300 CONTINUE EditTextOut=\"a\tb\"\n", "EditTextOut=\"a?b\" holds a control character"},
+        {"102 CONTINUE EditTextOut=" + std::string(30001, 'p') + "\n",
+         "EditTextOut is 30001 characters long; the field holds at most 30000"},
+        {"100 " + huge + "\n", "line 1: \"XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX...\" (4000000 characters) is not an event word"},
+        {"300 CONTINUE " + huge + "=1\n", "(4000000 characters); it reads EditTextOut only"},
     };
     for (const auto& c : cases) {
         std::vector<kit::Answer> out;
         std::string err;
         bool ok = kit::parseAnswers(c.text, out, err);
+        std::string shown = c.text.substr(0, 60);
         if (!*c.error) {
-            EXPECT_TRUE(ok) << c.text << ": " << err;
+            EXPECT_TRUE(ok) << shown << ": " << err;
         } else {
-            EXPECT_FALSE(ok) << c.text;
-            EXPECT_NE(err.find(c.error), std::string::npos) << c.text << " -> " << err;
+            EXPECT_FALSE(ok) << shown;
+            EXPECT_NE(err.find(c.error), std::string::npos) << shown << " -> " << err;
+            EXPECT_LT(err.size(), 200u) << shown;
         }
     }
     std::vector<kit::Answer> out;
     std::string err;
-    ASSERT_TRUE(kit::parseAnswers("300 CONTINUE EditTextOut=\"C:\\a b\\\" \"Odd Name\"=\"x \"\"y\"\"\" A=b=c\n", out, err));
-    ASSERT_EQ(out.size(), 1u);
+    ASSERT_TRUE(kit::parseAnswers("\xEF\xBB\xBF" "300 back EditTextOut=\"C:\\a b\\\" # note\n800 EXIT ButtonChecked=2\n",
+                                  out, err));
+    ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0].line, 1);
     EXPECT_EQ(out[0].dialog, 300u);
-    ASSERT_EQ(out[0].symbols.size(), 3u);
-    EXPECT_EQ(out[0].symbols[0], (std::pair<std::string, std::string>("EditTextOut", "C:\\a b\\")));
-    EXPECT_EQ(out[0].symbols[1], (std::pair<std::string, std::string>("Odd Name", "x \"y\"")));
-    EXPECT_EQ(out[0].symbols[2], (std::pair<std::string, std::string>("A", "b=c")));
+    EXPECT_EQ(out[0].event, "BACK");
+    EXPECT_EQ(out[0].symbols, (std::vector<std::pair<std::string, std::string>>{{"EditTextOut", "C:\\a b\\"}}));
+    EXPECT_EQ(out[1].symbols, (std::vector<std::pair<std::string, std::string>>{{"ButtonChecked", "2"}}));
 }
 
 TEST(KitAnswersParse, QuotingRoundTrips) {
     for (std::string v : {"plain", "", "with blank", "C:\\dir\\", "say \"x\"", "#hash", "a=b"}) {
         std::vector<kit::Answer> out;
         std::string err;
-        ASSERT_TRUE(kit::parseAnswers("1 CONTINUE S=" + kit::quoteAnswer(v) + "\n", out, err)) << v << err;
+        ASSERT_TRUE(kit::parseAnswers("300 CONTINUE EditTextOut=" + kit::quoteAnswer(v) + "\n", out, err)) << v << err;
         ASSERT_EQ(out[0].symbols.size(), 1u);
         EXPECT_EQ(out[0].symbols[0].second, v);
     }

@@ -23,9 +23,19 @@ TEST(KitInfParse, MalformedTextNamesLineAndReason) {
         {"[S]\n = a\n", 2, "empty key"},
         {"[S]\na = \"x\" y\n", 2, "after a closing quote"},
         {"[S]\na = x\"y\n", 2, "quote inside"},
-        {"[S]\na = 1\n\n[T]\n[s]\n", 5, "appears twice (first at line 1)"},
-        {"[S]\nA = 1\nb=2\na = 3\n", 4, "appears twice in [S] (first at line 2)"},
+        {"[S]\na =\n\n[T]\n[s]\n", 5, "appears twice (first at line 1)"},
+        {"[S]\nA =\nb=\na =\n", 4, "appears twice in [S] (first at line 2)"},
         {std::string_view("[S]\na = \0\n", 10), 2, "NUL"},
+        // A line with fields names a file; field 15 is its size in bytes.
+        {"[S]\na = x\n", 2, "field 15 (the size in bytes) is missing"},
+        {"[S]\n\na = x,,,,,,,,,,,,,,\n", 3, "field 15 (the size in bytes) is missing"},
+        {"[S]\na = x,,,,,,,,,,,,,,\"\"\n", 2, "field 15 (the size in bytes) is missing"},
+        {"[S]\na = x,,,,,,,,,,,,,,12ab\n", 2, "field 15 (the size in bytes) \"12ab\" is not a decimal number"},
+        {"[S]\na = x,,,,,,,,,,,,,,-7\n", 2, "field 15 (the size in bytes) \"-7\" is not a decimal number"},
+        {"[S]\na = x,,,,,,,,,,,,,,\" 7\"\n", 2, "\" 7\" is not a decimal number"},
+        {"[S]\na = x,,,,,,,,,,,,,,+7\n", 2, "\"+7\" is not a decimal number"},
+        {"[S]\na = x,,,,,,,,,,,,,,2147483648\n", 2, "\"2147483648\" is larger than 2147483647"},
+        {"[S]\na = x,,,,,,,,,,,,,,99999999999999999999999\n", 2, "is larger than 2147483647"},
     };
     for (const auto& c : cases) {
         std::string_view text = c.text;
@@ -38,42 +48,50 @@ TEST(KitInfParse, MalformedTextNamesLineAndReason) {
 }
 
 struct FieldCase {
-    const char* line;  // a key line of section [S]
-    std::vector<std::string> fields;
+    const char* fields;     // the first fields of a key line of section [S]
+    const char* comment;    // after the line's size field
+    std::vector<std::string> expected;
 };
 
+// Key lines are completed with their size in field 15; a line without
+// fields names no file and needs none.
 TEST(KitInfParse, FieldsOfAKeyLine) {
     const FieldCase cases[] = {
-        {"k = a, b ,c", {"a", "b", "c"}},
-        {"k=a", {"a"}},
-        {"k =", {}},
-        {"k = ; only a comment", {}},
-        {"k = a ; comment, not a field", {"a"}},
-        {"k = \"with, comma\", \"semi;colon\"", {"with, comma", "semi;colon"}},
-        {"k = \"say \"\"hi\"\"\"", {"say \"hi\""}},
-        {"k = ,, x", {"", "", "x"}},
-        {"k = \"\"", {""}},
-        {"k = a b  c , d", {"a b  c", "d"}},
-        {"\"quoted key\" = v", {"v"}},
-        {"k = vrdpsmon.dll, , , , , , , , , , , , , , 41472", {"vrdpsmon.dll", "", "", "", "", "", "", "", "", "", "", "", "", "", "41472"}},
+        {"a, b ,c", "", {"a", "b", "c"}},
+        {"a", " ; comment, not a field", {"a"}},
+        {"\"with, comma\", \"semi;colon\"", "", {"with, comma", "semi;colon"}},
+        {"\"say \"\"hi\"\"\"", "", {"say \"hi\""}},
+        {",, x", "", {"", "", "x"}},
+        {"\"\"", "", {""}},
+        {"a b  c , d", ";", {"a b  c", "d"}},
     };
     for (const auto& c : cases) {
         kit::Inf inf;
         kit::InfError err;
-        std::string text = "[S]\r\n" + std::string(c.line) + "\r\n";
-        ASSERT_TRUE(kit::parseInf(text, inf, err)) << c.line << ": " << err.reason;
-        ASSERT_EQ(inf.lines.size(), 1u);
+        std::string line = std::string("k = ") + c.fields + std::string(15 - c.expected.size(), ',') + " 0041472" + c.comment;
+        std::string text = "[S]\r\n" + line + "\r\n\"quoted key\" =\r\nk2 = ; only a comment\r\n";
+        ASSERT_TRUE(kit::parseInf(text, inf, err)) << line << ": " << err.reason;
+        ASSERT_EQ(inf.lines.size(), 3u);
         const kit::InfLine& l = inf.lines[0];
-        ASSERT_EQ(l.fieldCount, c.fields.size()) << c.line;
-        for (std::size_t i = 0; i < c.fields.size(); ++i) EXPECT_EQ(inf.field(l, (unsigned)i + 1), c.fields[i]) << c.line;
-        EXPECT_EQ(inf.field(l, (unsigned)c.fields.size() + 1), "");  // past the last field
+        ASSERT_EQ(l.fieldCount, 15u) << line;
+        for (std::size_t i = 0; i < c.expected.size(); ++i) EXPECT_EQ(inf.field(l, (unsigned)i + 1), c.expected[i]) << line;
+        EXPECT_EQ(inf.field(l, 14), "") << line;
+        EXPECT_EQ(inf.field(l, 15), "0041472") << line;
+        EXPECT_EQ(inf.field(l, 16), "");  // past the last field
+        EXPECT_EQ(inf.field(inf.lines[1], 0), "quoted key");
+        EXPECT_EQ(inf.lines[1].fieldCount, 0u);
+        EXPECT_EQ(inf.lines[2].fieldCount, 0u);
     }
+    kit::Inf inf;
+    kit::InfError err;
+    EXPECT_TRUE(kit::parseInf("[S]\nbig = x,,,,,,,,,,,,,,2147483647\n", inf, err)) << err.reason;
 }
 
 TEST(KitInfParse, SectionsAndKeysCaseInsensitiveInFileOrder) {
     kit::Inf inf;
     kit::InfError err;
-    ASSERT_TRUE(kit::parseInf("\xEF\xBB\xBF; header\n[Write Files]\nZeta = z.txt\nAlpha = a.txt\n  [ PPD Files ]  ; c\nM1 = m1.ppd\n",
+    ASSERT_TRUE(kit::parseInf("\xEF\xBB\xBF; header\n[Write Files]\nZeta = z.txt,,,,,,,,,,,,,,1\nAlpha = a.txt,,,,,,,,,,,,,,2\n"
+                              "  [ PPD Files ]  ; c\nM1 = m1.ppd,,,,,,,,,,,,,,3\n",
                               inf, err))
         << err.reason;
     const kit::InfSection* s = inf.section("write files");

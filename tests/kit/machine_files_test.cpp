@@ -83,10 +83,17 @@ TEST(KitInfFile, UnreadableOrMalformedInfFailsAndIsLogged) {
     freshMachine("inf-bad");
     Frame f("inf-bad");
     EXPECT_FALSE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
-    writeFile(driveC() / "bad.inf", "[A]\nx = 1\n[B\n");
+    writeFile(driveC() / "bad.inf", "[A]\nx = a.dat,,,,,,,,,,,,,,1\n[B\n");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(FOpenInf("C:\\bad.inf", 1, 0));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("C:\\bad.inf, line 3: section header without ']'"),
+              std::string::npos);
+    // A size that is not a decimal number names the file, the line and the field.
+    writeFile(driveC() / "size.inf", "[A]\n; files\nx = a.dat,,,,,,,,,,,,,,12ab\n");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(FOpenInf("C:\\size.inf", 1, 0));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "C:\\size.inf, line 3: field 15 (the size in bytes) \"12ab\" is not a decimal number"),
               std::string::npos);
     // No INF open: nothing to read.
     char buf[8];
@@ -94,6 +101,7 @@ TEST(KitInfFile, UnreadableOrMalformedInfFailsAndIsLogged) {
     std::string log = f.finish();
     EXPECT_NE(log.find("inf C:\\dist\\setup.inf: cannot be read (error 3)"), std::string::npos) << log;
     EXPECT_NE(log.find("inf C:\\bad.inf: line 3: section header without ']'"), std::string::npos) << log;
+    EXPECT_NE(log.find("inf C:\\size.inf: line 3: field 15 (the size in bytes) \"12ab\""), std::string::npos) << log;
 }
 
 TEST(KitCopy, SectionsCopiedUnderTheirNamesIntoNewDirectories) {

@@ -39,12 +39,13 @@ ChildResult runPage(Harness& h, const std::string& answers, F page) {
 
 TEST(WelcomePage, CancelAsksAndContinueThereShowsWelcomeAgain) {
     Harness h;
-    ChildResult r = runPage(h, "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 HELLO\n100 CONTINUE\n",
+    ChildResult r = runPage(h, "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 CONTINUE\n",
                             [] { WelcomePage(); });
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.value("returned"), "1");
-    // Back and an unknown word show the same page again.
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 200, 100, 200, 100, 100, 100}));
+    // Back shows the same page again (as any word other than the four
+    // would; ClassifyEvent above covers those).
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 200, 100, 200, 100, 100}));
 }
 
 TEST(WelcomePage, ExitOnTheQuitConfirmationEndsSetup) {

@@ -113,6 +113,9 @@ const ReadCase kReadCases[] = {
     {"unknown data", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=qword:1\n", nullptr, 3},
     {"stray line", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\nv=1\n", nullptr, 3},
     {"value after a deleted key", "REGEDIT4\n[-HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"1\"\n", nullptr, 3},
+    // A CR inside a line could never be written back out of the registry.
+    {"carriage return in a value name", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\rb\"=\"x\"\n", nullptr, 3},
+    {"carriage return in a key heading", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\rB]\n", nullptr, 2},
 };
 
 TEST(RegFileReader, Table) {
@@ -135,6 +138,39 @@ TEST(RegFileReader, Table) {
                 EXPECT_EQ(e.line, c.errorLine) << e.what();
             }
             EXPECT_EQ(dump(m), before);
+        }
+    }
+}
+
+// Trees are at most 512 levels deep for the reader and the writer alike,
+// and an error quotes at most a short piece of a huge line.
+TEST(RegFileReader, DepthLimitAndShortErrors) {
+    auto& m = winsim::install(bare("depth"));
+    std::string deep = "HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < 512; ++i) deep += "\\k";
+    EXPECT_NO_THROW(winsim::importRegistry(m, "REGEDIT4\n[" + deep + "]\n", "ok.reg"));
+    EXPECT_NO_THROW(winsim::exportRegistry(m, ""));
+    try {
+        winsim::importRegistry(m, "REGEDIT4\n[" + deep + "\\k]\n", "deep.reg");
+        ADD_FAILURE() << "513 levels accepted";
+    } catch (const winsim::ImageError& e) {
+        EXPECT_NE(std::string(e.what()).find("nested deeper than 512 levels"), std::string::npos) << e.what();
+        EXPECT_LT(std::string(e.what()).size(), 300u);
+    }
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, (deep.substr(19) + "\\k").c_str(), &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_THROW(winsim::exportRegistry(m, ""), std::runtime_error);
+
+    const std::string huge(1000000, 'z');
+    for (const std::string& text : {"REGEDIT4\n[HKEY_NOWHERE\\" + huge + "]\n",
+                                    "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:" + huge + "\n"}) {
+        try {
+            winsim::importRegistry(m, text, "huge.reg");
+            ADD_FAILURE() << "accepted";
+        } catch (const winsim::ImageError& e) {
+            EXPECT_LT(std::string(e.what()).size(), 300u);
+            EXPECT_NE(std::string(e.what()).find(" characters)"), std::string::npos) << e.what();
         }
     }
 }

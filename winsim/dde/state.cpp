@@ -12,61 +12,53 @@
 //   }
 #include "winsim/dde/state.h"
 
-#include "winsim/image/image.h"
 #include "winsim/image/jsonfield.h"
 
 #include <ostream>
 
 namespace winsim {
 
-namespace {
-
-const char* kFile = "machine.json";
-
-template <class T>
-T get(const nlohmann::json& j, const char* key, const T& fallback, const std::string& where) {
-    return jsonField<T>(j, key, fallback, where);
-}
-
-}  // namespace
-
 void loadDde(const nlohmann::json& section, Machine& m) {
     DdeState& d = *m.dde;
     d = DdeState();
     if (section.is_null()) return;
-    if (!section.is_object()) throw ImageError(kFile, 0, "dde: expected an object");
+    const JsonPointer at = JsonPointer() / "dde";
+    onlyMembers(section, {"progman"}, at);
     auto pm = section.find("progman");
     if (pm == section.end() || pm->is_null()) return;
-    if (!pm->is_object()) throw ImageError(kFile, 0, "dde.progman: expected an object");
-    d.progmanRunning = get<bool>(*pm, "running", false, "dde.progman");
-    d.activeGroup = get<std::string>(*pm, "active_group", "", "dde.progman");
+    const JsonPointer pat = at / "progman";
+    onlyMembers(*pm, {"running", "active_group", "groups"}, pat);
+    d.progmanRunning = jsonField<bool>(*pm, "running", false, pat);
+    d.activeGroup = jsonField<std::string>(*pm, "active_group", "", pat);
     if (auto gs = pm->find("groups"); gs != pm->end() && !gs->is_null()) {
-        if (!gs->is_array()) throw ImageError(kFile, 0, "dde.progman.groups: expected an array");
+        if (!gs->is_array()) badField(pat / "groups", "expected a list of groups");
         for (std::size_t gi = 0; gi < gs->size(); ++gi) {
             const auto& gj = (*gs)[gi];
-            std::string where = "dde.progman.groups[" + std::to_string(gi) + "]";
-            if (!gj.is_object()) throw ImageError(kFile, 0, where + ": expected an object");
+            const JsonPointer where = pat / "groups" / gi;
+            onlyMembers(gj, {"name", "common", "show", "items"}, where);
             ProgmanGroup g;
-            g.name = get<std::string>(gj, "name", "", where);
-            if (g.name.empty()) throw ImageError(kFile, 0, where + ": a group needs a name");
+            g.name = jsonField<std::string>(gj, "name", "", where);
+            if (g.name.empty()) badField(where / "name", "a group needs a name");
             for (const auto& other : d.groups)
-                if (iequals(other.name, g.name)) throw ImageError(kFile, 0, where + ": group \"" + g.name + "\" twice");
-            g.common = get<bool>(gj, "common", false, where);
-            g.showCommand = get<int>(gj, "show", 1, where);
+                if (iequals(other.name, g.name)) badField(where / "name", "group " + quotedExcerpt(g.name) + " twice");
+            g.common = jsonField<bool>(gj, "common", false, where);
+            // ShowWindow commands run from SW_HIDE (0) to SW_FORCEMINIMIZE (11).
+            g.showCommand = jsonFieldIn<int>(gj, "show", 1, 0, 11, where);
             if (auto is = gj.find("items"); is != gj.end() && !is->is_null()) {
-                if (!is->is_array()) throw ImageError(kFile, 0, where + ".items: expected an array");
+                if (!is->is_array()) badField(where / "items", "expected a list of items");
                 for (std::size_t ii = 0; ii < is->size(); ++ii) {
                     const auto& ij = (*is)[ii];
-                    std::string iw = where + ".items[" + std::to_string(ii) + "]";
-                    if (!ij.is_object()) throw ImageError(kFile, 0, iw + ": expected an object");
+                    const JsonPointer iw = where / "items" / ii;
+                    onlyMembers(ij, {"name", "command", "icon_path", "icon_index", "directory", "hot_key", "minimize"},
+                                iw);
                     ProgmanItem it;
-                    it.name = get<std::string>(ij, "name", "", iw);
-                    it.command = get<std::string>(ij, "command", "", iw);
-                    it.iconPath = get<std::string>(ij, "icon_path", "", iw);
-                    it.iconIndex = get<int>(ij, "icon_index", 0, iw);
-                    it.directory = get<std::string>(ij, "directory", "", iw);
-                    it.hotKey = get<std::string>(ij, "hot_key", "", iw);
-                    it.minimize = get<bool>(ij, "minimize", false, iw);
+                    it.name = jsonField<std::string>(ij, "name", "", iw);
+                    it.command = jsonField<std::string>(ij, "command", "", iw);
+                    it.iconPath = jsonField<std::string>(ij, "icon_path", "", iw);
+                    it.iconIndex = jsonField<int>(ij, "icon_index", 0, iw);
+                    it.directory = jsonField<std::string>(ij, "directory", "", iw);
+                    it.hotKey = jsonField<std::string>(ij, "hot_key", "", iw);
+                    it.minimize = jsonField<bool>(ij, "minimize", false, iw);
                     g.items.push_back(std::move(it));
                 }
             }

@@ -5,7 +5,7 @@
 #include "winsim/files/state.h"
 
 #include "winsim/files/ops.h"
-#include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 
 #include <algorithm>
 #include <ostream>
@@ -25,8 +25,6 @@ const AttrName kAttrs[] = {
     {"temporary", FILE_ATTRIBUTE_TEMPORARY},
 };
 
-[[noreturn]] void bad(const std::string& what) { throw ImageError("machine.json", 0, "files: " + what); }
-
 bool looksLikePath(const std::string& k) { return k.size() >= 3 && k[1] == ':' && k[2] == '\\'; }
 
 }  // namespace
@@ -34,49 +32,43 @@ bool looksLikePath(const std::string& k) { return k.size() >= 3 && k[1] == ':' &
 void loadFile(const nlohmann::json& section, Machine& m) {
     m.files = std::make_unique<FileState>();
     if (section.is_null()) return;
-    if (!section.is_object()) bad("expected an object of paths");
+    const JsonPointer at = JsonPointer() / "files";
+    if (!section.is_object()) badField(at, "expected an object of paths");
     for (auto& [key, v] : section.items()) {
+        const JsonPointer where = at / key;
         if (key == "fat_order") {
-            if (!v.is_array()) bad("fat_order: expected an array of paths");
-            for (auto& p : v) {
-                if (!p.is_string()) bad("fat_order: expected an array of paths");
-                m.files->fatOrder[p.get<std::string>()] = m.files->nextFatOrder++;
-            }
+            for (const std::string& p : jsonValue<std::vector<std::string>>(v, where))
+                m.files->fatOrder[p] = m.files->nextFatOrder++;
             continue;
         }
-        if (!looksLikePath(key)) bad("\"" + key + "\" is not a full Windows path");
-        if (!v.is_object()) bad("\"" + key + "\": expected an object");
+        if (!looksLikePath(key)) badField(where, "not a full Windows path");
+        onlyMembers(v, {"in_use", "loaded_by", "version", "attributes"}, where);
         FileMeta f;
-        if (auto it = v.find("in_use"); it != v.end() && !it->is_null()) {
-            std::string u = it->is_string() ? it->get<std::string>() : "?";
-            if (u == "loaded")
-                f.inUse = InUse::Loaded;
-            else if (u == "open")
-                f.inUse = InUse::Open;
-            else if (u != "none")
-                bad("\"" + key + "\": in_use must be \"loaded\", \"open\" or \"none\"");
-        }
+        std::string u = jsonChoice(v, "in_use", "none", {"loaded", "open", "none"}, where);
+        if (u == "loaded")
+            f.inUse = InUse::Loaded;
+        else if (u == "open")
+            f.inUse = InUse::Open;
         if (auto it = v.find("loaded_by"); it != v.end() && !it->is_null()) {
-            if (!it->is_string() || f.inUse != InUse::Loaded)
-                bad("\"" + key + "\": loaded_by names the process holding a file whose in_use is \"loaded\"");
-            f.loadedBy = it->get<std::string>();
+            if (f.inUse != InUse::Loaded)
+                badField(where / "loaded_by", "names the process holding a file whose in_use is \"loaded\"");
+            f.loadedBy = jsonValue<std::string>(*it, where / "loaded_by");
         }
         if (auto it = v.find("version"); it != v.end() && !it->is_null()) {
-            if (!it->is_string()) bad("\"" + key + "\": version must be a string");
-            f.version = it->get<std::string>();
+            f.version = jsonValue<std::string>(*it, where / "version");
             std::uint64_t packed = 0;
             if (!parseFileVersion(f.version, packed))
-                bad("\"" + key + "\": version \"" + f.version + "\" is not of the form 1.2.3.4");
+                badField(where / "version", quotedExcerpt(f.version) + " is not of the form 1.2.3.4");
         }
         if (auto it = v.find("attributes"); it != v.end() && !it->is_null()) {
-            if (!it->is_array()) bad("\"" + key + "\": attributes must be an array of names");
+            if (!it->is_array()) badField(where / "attributes", "expected a list of attribute names");
             DWORD a = 0;
-            for (auto& n : *it) {
-                std::string name = n.is_string() ? n.get<std::string>() : "?";
+            for (std::size_t i = 0; i < it->size(); ++i) {
+                std::string name = jsonValue<std::string>((*it)[i], where / "attributes" / i);
                 bool known = false;
                 for (auto& an : kAttrs)
                     if (iequals(an.name, name)) a |= an.bit, known = true;
-                if (!known) bad("\"" + key + "\": unknown attribute \"" + name + "\"");
+                if (!known) badField(where / "attributes" / i, "unknown attribute " + quotedExcerpt(name));
             }
             f.attributes = a;
         }

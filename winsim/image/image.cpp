@@ -1,5 +1,7 @@
 #include "winsim/image/image.h"
 
+#include "winsim/image/jsonfield.h"
+
 #include "winsim/dde/state.h"
 #include "winsim/files/state.h"
 #include "winsim/processes/state.h"
@@ -78,67 +80,104 @@ json coreToJson(const Machine& m) {
     return j;
 }
 
-template <class T>
-T field(const json& j, const char* key, const T& fallback) {
-    auto it = j.find(key);
-    if (it == j.end() || it->is_null()) return fallback;
-    return it->get<T>();
-}
+// The newest machine.json layout this program reads and writes. An image of
+// a later format may hold what this program would drop on saving, so it is
+// refused rather than rewritten.
+constexpr int kFormat = 1;
+
+// Members of the document besides the family sections.
+const std::string_view kCoreMembers[] = {"format",     "os",          "computer_name", "windows_dir",
+                                         "system_dir", "current_dir", "environment",   "drives",
+                                         "clock",      "faults"};
 
 void coreFromJson(const json& j, Machine& m, const fs::path& dir) {
-    const json& os = j.at("os");
-    std::string platform = field<std::string>(os, "platform", "nt");
-    if (platform == "nt")
-        m.os.platform = Platform::NT;
-    else if (platform == "win95")
-        m.os.platform = Platform::Win95;
-    else
-        throw ImageError(kMachineJson, 0, "os.platform: expected \"nt\" or \"win95\", found \"" + platform + "\"");
-    m.os.major = field<int>(os, "major", 3);
-    m.os.minor = field<int>(os, "minor", 51);
-    m.os.build = field<int>(os, "build", 1057);
-    m.os.arch = field<std::string>(os, "arch", "x86");
-    m.computerName = field<std::string>(j, "computer_name", m.computerName);
-    m.windowsDir = field<std::string>(j, "windows_dir", m.windowsDir);
-    m.systemDir = field<std::string>(j, "system_dir", m.systemDir);
-    m.currentDir = field<std::string>(j, "current_dir", m.currentDir);
+    const JsonPointer top;
+    for (auto& [key, value] : j.items()) {
+        bool known = false;
+        for (std::string_view k : kCoreMembers) known = known || key == k;
+        for (const Family& f : kFamilies) known = known || key == f.key;
+        if (!known) badField(top / key, "unknown member");
+    }
+    int format = jsonField<int>(j, "format", kFormat, top);
+    if (format > kFormat)
+        badField(top / "format", "format " + std::to_string(format) + " is newer than this program reads (" +
+                                     std::to_string(kFormat) + "); it would lose what it does not know");
+    if (format < 1) badField(top / "format", "format " + std::to_string(format) + " does not exist (1 is the first)");
+
+    auto osIt = j.find("os");
+    if (osIt == j.end()) badField(top / "os", "missing (the Windows version and processor)");
+    const json& os = *osIt;
+    const JsonPointer osAt = top / "os";
+    onlyMembers(os, {"platform", "major", "minor", "build", "arch"}, osAt);
+    m.os.platform = jsonChoice(os, "platform", "nt", {"nt", "win95"}, osAt) == "win95" ? Platform::Win95 : Platform::NT;
+    // The version word packs major and minor in a byte each and the build
+    // in 15 bits.
+    m.os.major = jsonFieldIn<int>(os, "major", 3, 0, 255, osAt);
+    m.os.minor = jsonFieldIn<int>(os, "minor", 51, 0, 255, osAt);
+    m.os.build = jsonFieldIn<int>(os, "build", 1057, 0, 0x7fff, osAt);
+    m.os.arch = jsonChoice(os, "arch", "x86", {"x86", "alpha", "mips"}, osAt);
+    if (m.os.platform == Platform::Win95 && m.os.arch != "x86")
+        badField(osAt / "arch", "Windows 95 runs on x86 processors only, not on " + quotedExcerpt(m.os.arch));
+
+    m.computerName = jsonField<std::string>(j, "computer_name", m.computerName, top);
+    m.windowsDir = jsonField<std::string>(j, "windows_dir", m.windowsDir, top);
+    m.systemDir = jsonField<std::string>(j, "system_dir", m.systemDir, top);
+    m.currentDir = jsonField<std::string>(j, "current_dir", m.currentDir, top);
     m.environment.clear();
-    if (auto it = j.find("environment"); it != j.end())
-        for (auto& [k, v] : it->items()) m.environment[k] = v.get<std::string>();
+    if (auto it = j.find("environment"); it != j.end() && !it->is_null()) {
+        requireObject(*it, top / "environment");
+        for (auto& [k, v] : it->items()) m.environment[k] = jsonValue<std::string>(v, top / "environment" / k);
+    }
     m.drives.clear();
-    if (auto it = j.find("drives"); it != j.end()) {
+    if (auto it = j.find("drives"); it != j.end() && !it->is_null()) {
+        requireObject(*it, top / "drives");
         for (auto& [k, v] : it->items()) {
-            if (k.size() != 1 || !std::isalpha((unsigned char)k[0]))
-                throw ImageError(kMachineJson, 0, "drives: \"" + k + "\" is not a drive letter");
+            const JsonPointer at = top / "drives" / k;
+            if (k.size() != 1 || !std::isalpha((unsigned char)k[0])) badField(at, "not a drive letter");
             Drive d;
             d.letter = (char)std::toupper((unsigned char)k[0]);
-            d.total = field<std::uint64_t>(v, "total", 0);
-            d.free = field<std::uint64_t>(v, "free", 0);
-            d.type = field<std::string>(v, "type", "fixed");
-            d.fat = field<bool>(v, "fat", false);
+            if (m.drives.count(d.letter)) badField(at, "drive " + std::string(1, d.letter) + " given twice");
+            onlyMembers(v, {"total", "free", "type", "fat"}, at);
+            d.total = jsonField<std::uint64_t>(v, "total", 0, at);
+            d.free = jsonField<std::uint64_t>(v, "free", 0, at);
+            if (d.free > d.total)
+                badField(at / "free", std::to_string(d.free) + " bytes free is more than the drive's total of " +
+                                          std::to_string(d.total));
+            d.type = jsonChoice(v, "type", "fixed", {"fixed", "cdrom", "removable", "remote", "ramdisk"}, at);
+            d.fat = jsonField<bool>(v, "fat", false, at);
             d.host = dir / "drives" / std::string(1, d.letter);
             m.drives[d.letter] = d;
         }
     }
-    if (auto it = j.find("clock"); it != j.end()) {
-        m.bootEpochMs = field<std::int64_t>(*it, "boot_epoch_ms", m.bootEpochMs);
-        m.tickMs = field<std::uint64_t>(*it, "tick_ms", 0);
+    if (auto it = j.find("clock"); it != j.end() && !it->is_null()) {
+        const JsonPointer at = top / "clock";
+        onlyMembers(*it, {"boot_epoch_ms", "tick_ms"}, at);
+        m.bootEpochMs = jsonField<std::int64_t>(*it, "boot_epoch_ms", m.bootEpochMs, at);
+        if (m.bootEpochMs < 0) badField(at / "boot_epoch_ms", "must not be negative");
+        m.tickMs = jsonField<std::uint64_t>(*it, "tick_ms", 0, at);
     }
     m.faults.clear();
-    if (auto it = j.find("faults"); it != j.end()) {
-        for (auto& fj : *it) {
+    if (auto it = j.find("faults"); it != j.end() && !it->is_null()) {
+        if (!it->is_array()) badField(top / "faults", "expected a list of faults");
+        for (std::size_t i = 0; i < it->size(); ++i) {
+            const json& fj = (*it)[i];
+            const JsonPointer at = top / "faults" / i;
+            onlyMembers(fj, {"call", "nth", "times", "error", "target"}, at);
             Fault f;
-            f.call = fj.at("call").get<std::string>();
-            f.nth = field<std::uint32_t>(fj, "nth", 1);
-            f.times = field<std::uint32_t>(fj, "times", 1);
-            f.error = field<DWORD>(fj, "error", ERROR_ACCESS_DENIED);
-            f.target = field<std::string>(fj, "target", "");
+            f.call = jsonField<std::string>(fj, "call", "", at);
+            if (f.call.empty()) badField(at / "call", "names no function");
+            f.nth = jsonField<std::uint32_t>(fj, "nth", 1, at);
+            if (f.nth == 0) badField(at / "nth", "calls are counted from 1");
+            f.times = jsonField<std::uint32_t>(fj, "times", 1, at);
+            f.error = jsonField<DWORD>(fj, "error", ERROR_ACCESS_DENIED, at);
+            if (f.error == 0) badField(at / "error", "0 is success; a fault needs a Win32 error code");
+            f.target = jsonField<std::string>(fj, "target", "", at);
             m.faults.push_back(f);
         }
     }
 }
 
-int lineOfByte(const std::string& text, std::size_t byte) {
+int lineOfByte(std::string_view text, std::size_t byte) {
     int line = 1;
     for (std::size_t i = 0; i < byte && i < text.size(); ++i)
         if (text[i] == '\n') ++line;
@@ -188,30 +227,51 @@ std::string machineJsonText(const Machine& m) {
     return j.dump(2) + "\n";
 }
 
+void machineFromJsonText(std::string_view text, Machine& m, const fs::path& dir) {
+    // Nothing in an image nests deeper than a few levels; a deeper text is
+    // not an image and would only cost stack.
+    constexpr int kMaxDepth = 32;
+    json j;
+    try {
+        j = json::parse(text, [&](int depth, json::parse_event_t, json&) {
+            if (depth > kMaxDepth)
+                throw ImageError(kMachineJson, 0, "nested deeper than " + std::to_string(kMaxDepth) + " levels");
+            return true;
+        });
+    } catch (const json::parse_error& e) {
+        // The parser's message quotes what it read last; keep it short.
+        std::string what = e.what();
+        if (what.size() > 200) what = what.substr(0, 200) + "...";
+        throw ImageError(kMachineJson, lineOfByte(text, e.byte ? e.byte - 1 : 0), what);
+    }
+    if (!j.is_object()) throw ImageError(kMachineJson, 1, "top level must be an object");
+    try {
+        coreFromJson(j, m, dir);
+        for (const Family& f : kFamilies) {
+            auto it = j.find(f.key);
+            f.load(it == j.end() ? json() : *it, m);
+        }
+    } catch (const json::exception& e) {
+        // Every family names its faults; this is the last guard.
+        throw ImageError(kMachineJson, 0, e.what());
+    }
+}
+
 std::unique_ptr<Machine> loadImage(const fs::path& dir) {
     if (!fs::is_directory(dir)) throw ImageError(dir.string(), 0, "not a machine image (no such directory)");
     fs::path jsonPath = dir / kMachineJson;
     std::string text = readFile(jsonPath);
-    json j;
-    try {
-        j = json::parse(text);
-    } catch (const json::parse_error& e) {
-        throw ImageError(jsonPath.string(), lineOfByte(text, e.byte ? e.byte - 1 : 0), e.what());
-    }
     auto m = std::make_unique<Machine>();
     m->imageDir = fs::absolute(dir);
     try {
-        if (!j.is_object()) throw ImageError(jsonPath.string(), 1, "top level must be an object");
-        coreFromJson(j, *m, dir);
-        for (const Family& f : kFamilies) {
-            auto it = j.find(f.key);
-            f.load(it == j.end() ? json() : *it, *m);
-        }
+        machineFromJsonText(text, *m, dir);
     } catch (const ImageError& e) {
-        if (e.file == kMachineJson) throw ImageError(jsonPath.string(), e.line, e.what());
-        throw;
-    } catch (const json::exception& e) {
-        throw ImageError(jsonPath.string(), 0, e.what());
+        if (e.file != kMachineJson) throw;
+        // Name the file by its full path; the reason follows "machine.json: ".
+        std::string what = e.what();
+        std::string prefix = e.file + (e.line > 0 ? ":" + std::to_string(e.line) : std::string()) + ": ";
+        if (what.rfind(prefix, 0) == 0) what = what.substr(prefix.size());
+        throw ImageError(jsonPath.string(), e.line, what);
     }
     readRegistryFolder(dir / "registry", *m);
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace winsim {
 
@@ -17,10 +18,21 @@ struct ImageError : std::runtime_error {
     int line;
 };
 
+// A piece of an input's own text for an error message: quoted, cut to 40
+// characters with the full length noted, control characters shown as '?',
+// so a huge or binary line never floods the terminal.
+std::string quotedExcerpt(std::string_view text);
+
 // Loads the image in `dir`. The drives are worked on in a private working
 // copy beside the image (hard links, so loading is cheap), so the image
 // itself only changes when saveImage() succeeds. Throws ImageError.
 std::unique_ptr<Machine> loadImage(const std::filesystem::path& dir);
+
+// Reads the text of a machine.json into `m` (the core and every family's
+// section; drives are placed under `dir`/drives). Throws ImageError naming
+// "machine.json" with the line of a syntax error, or the JSON pointer of
+// the value at fault and the reason.
+void machineFromJsonText(std::string_view text, Machine& m, const std::filesystem::path& dir);
 
 // Writes `m` as an image into `dir` atomically: everything is written into
 // a staging folder beside `dir`, which then replaces `dir`. The machine's

@@ -3,6 +3,7 @@
 
 #include "winsim/image/image.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace winsim {
@@ -10,6 +11,8 @@ namespace winsim {
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+constexpr int kMaxKeyDepth = 512;
 
 std::string_view trimLeft(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -69,7 +72,7 @@ struct Parser {
             if (c == '\\') {
                 if (i + 1 >= s.size()) fail(std::string("unterminated ") + what);
                 char e = s[++i];
-                if (e != '\\' && e != '"') fail(std::string("unknown escape \\") + e + " in " + what);
+                if (e != '\\' && e != '"') fail("unknown escape " + quotedExcerpt(std::string("\\") + e) + " in " + what);
                 out += e;
             } else {
                 out += c;
@@ -83,24 +86,32 @@ struct Parser {
         line = trimRight(line);
         if (line.size() < 2 || line.back() != ']') fail("key heading without closing ']'");
         std::string_view inner = line.substr(1, line.size() - 2);
+        if (inner.find('\r') != std::string_view::npos) fail("a carriage return inside the key heading");
         bool del = !inner.empty() && inner.front() == '-';
         if (del) inner.remove_prefix(1);
         std::string root;
         std::string_view rest;
         if (!splitRootPath(inner, root, rest))
-            fail("unknown root key in [" + std::string(inner) + "] (expected HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, "
-                 "HKEY_CLASSES_ROOT or HKEY_USERS)");
+            fail("unknown root key in heading " + quotedExcerpt(inner) +
+                 " (expected HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT or HKEY_USERS)");
         if (!rest.empty()) {
             std::size_t start = 0;
+            int depth = 0;
             for (;;) {
                 std::size_t cut = rest.find('\\', start);
                 std::string_view part = rest.substr(start, cut == std::string_view::npos ? cut : cut - start);
-                if (part.empty()) fail("empty key name in [" + std::string(inner) + "]");
+                if (part.empty()) fail("empty key name in heading " + quotedExcerpt(inner));
+                // The registry's own limit: trees are at most 512 levels
+                // deep (a deeper file is not a registry and would only
+                // cost stack when the tree is walked).
+                if (++depth > kMaxKeyDepth)
+                    fail("key " + quotedExcerpt(inner) + " is nested deeper than " + std::to_string(kMaxKeyDepth) +
+                         " levels");
                 if (cut == std::string_view::npos) break;
                 start = cut + 1;
             }
         } else if (inner.find('\\') != std::string_view::npos) {
-            fail("empty key name in [" + std::string(inner) + "]");
+            fail("empty key name in heading " + quotedExcerpt(inner));
         }
         if (del && rest.empty() && root != "HKEY_CLASSES_ROOT") fail("a root key cannot be deleted");
         RegFileOp op;
@@ -121,11 +132,11 @@ struct Parser {
                 if (cut != std::string_view::npos || !last) fail("empty byte in hex list");
                 break;
             }
-            if (item.size() > 2) fail("bad byte \"" + std::string(item) + "\" in hex list");
+            if (item.size() > 2) fail("bad byte " + quotedExcerpt(item) + " in hex list");
             int v = 0;
             for (char c : item) {
                 int d = hexDigit(c);
-                if (d < 0) fail("bad byte \"" + std::string(item) + "\" in hex list");
+                if (d < 0) fail("bad byte " + quotedExcerpt(item) + " in hex list");
                 v = v * 16 + d;
             }
             out.push_back((BYTE)v);
@@ -159,6 +170,9 @@ struct Parser {
             s.remove_prefix(1);
         } else {
             op.name = quoted(s, "value name");  // "" names the default value, like @
+            // A lone CR stays inside a line, but no name can carry it back
+            // out of the registry into a file.
+            if (op.name.find('\r') != std::string::npos) fail("a carriage return inside the value name");
         }
         s = trimLeft(s);
         if (s.empty() || s.front() != '=') fail("expected '=' after the value name");
@@ -301,6 +315,11 @@ void appendValue(std::string& out, const RegValue& v, const std::string& keyPath
 
 void appendTree(std::string& out, const RegKey& k, std::string& path) {
     checkName(k.name, "key " + path);
+    // The reader refuses trees deeper than the registry allows; never
+    // write one.
+    if (std::count(path.begin(), path.end(), '\\') >= kMaxKeyDepth)
+        throw std::runtime_error("cannot write key " + quotedExcerpt(path) + " as REGEDIT4: nested deeper than " +
+                                 std::to_string(kMaxKeyDepth) + " levels");
     out += '[';
     out += path;
     out += "]\n";

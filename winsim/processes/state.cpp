@@ -2,7 +2,7 @@
 // image section "processes".
 #include "winsim/processes/state.h"
 
-#include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 #include "winsim/processes/programs.h"
 
 #include <map>
@@ -22,10 +22,6 @@ std::map<std::string, ProgramBehaviour, CaseLess>& programs() {
     return table;
 }
 
-[[noreturn]] void bad(const std::string& where, const std::string& what) {
-    throw ImageError("machine.json", 0, "processes: " + where + ": " + what);
-}
-
 DWORD takeId(Machine& m) {
     ProcessState& st = *m.processes;
     if (st.nextId == 0) {
@@ -43,40 +39,24 @@ DWORD takeId(Machine& m) {
     return id;
 }
 
-std::shared_ptr<SimProcess> processFromJson(const json& j, const std::string& where, bool running) {
-    if (!j.is_object()) bad(where, "expected an object");
+std::shared_ptr<SimProcess> processFromJson(const json& j, const JsonPointer& where, bool running) {
+    if (running)
+        onlyMembers(j, {"id", "name", "command_line", "threads", "priority", "protected"}, where);
+    else
+        onlyMembers(j, {"id", "name", "command_line", "threads", "priority", "protected", "exit_code"}, where);
     auto p = std::make_shared<SimProcess>();
     p->running = running;
-    bool haveId = false;
-    for (auto& [k, v] : j.items()) {
-        if (k == "id") {
-            if (!v.is_number_unsigned()) bad(where + ".id", "expected a process id");
-            p->id = v.get<DWORD>();
-            haveId = true;
-        } else if (k == "name") {
-            if (!v.is_string()) bad(where + ".name", "expected text");
-            p->name = v.get<std::string>();
-        } else if (k == "command_line") {
-            if (!v.is_string()) bad(where + ".command_line", "expected text");
-            p->commandLine = v.get<std::string>();
-        } else if (k == "threads") {
-            if (!v.is_number_unsigned()) bad(where + ".threads", "expected a count");
-            p->threads = v.get<DWORD>();
-        } else if (k == "priority") {
-            if (!v.is_number_integer()) bad(where + ".priority", "expected a number");
-            p->priority = v.get<LONG>();
-        } else if (k == "protected") {
-            if (!v.is_boolean()) bad(where + ".protected", "expected true or false");
-            p->isProtected = v.get<bool>();
-        } else if (k == "exit_code" && !running) {
-            if (!v.is_number_unsigned()) bad(where + ".exit_code", "expected a number");
-            p->exitCode = v.get<DWORD>();
-        } else {
-            bad(where, "unknown key \"" + k + "\"");
-        }
-    }
-    if (!haveId) bad(where, "needs an \"id\"");
-    if (p->name.empty() || p->name.size() >= MAX_PATH) bad(where + ".name", "needs a name of 1 to 259 characters");
+    if (!j.contains("id")) badField(where / "id", "missing (every process needs an id)");
+    p->id = jsonField<DWORD>(j, "id", 0, where);
+    p->name = jsonField<std::string>(j, "name", "", where);
+    p->commandLine = jsonField<std::string>(j, "command_line", "", where);
+    p->threads = jsonField<DWORD>(j, "threads", p->threads, where);
+    // Base priorities run from 0 (idle) to 31 (real time).
+    p->priority = jsonFieldIn<LONG>(j, "priority", p->priority, 0, 31, where);
+    p->isProtected = jsonField<bool>(j, "protected", false, where);
+    if (!running) p->exitCode = jsonField<DWORD>(j, "exit_code", p->exitCode, where);
+    if (p->name.empty() || p->name.size() >= MAX_PATH)
+        badField(where / "name", "needs a name of 1 to 259 characters");
     return p;
 }
 
@@ -203,38 +183,35 @@ void loadProcess(const json& section, Machine& m) {
     ProcessState& st = *m.processes;
     st = ProcessState{};
     if (section.is_null()) return;
-    if (!section.is_object()) bad("section", "expected an object with \"list\", \"started\" and \"ended\"");
-    for (auto& [k, v] : section.items()) {
-        if (k == "list" || k == "ended") {
-            if (!v.is_array()) bad(k, "expected a list of processes");
-            int i = 0;
-            for (const json& j : v) {
-                auto p = processFromJson(j, k + "[" + std::to_string(i++) + "]", k == "list");
-                if (k == "list") {
-                    if (findProcess(m, p->id)) bad(k, "process id " + std::to_string(p->id) + " declared twice");
-                    st.list.push_back(p);
-                } else {
-                    st.ended.push_back(p);
-                }
+    const JsonPointer at = JsonPointer() / "processes";
+    onlyMembers(section, {"list", "ended", "programs", "started"}, at);
+    for (const char* k : {"list", "ended"}) {
+        auto it = section.find(k);
+        if (it == section.end() || it->is_null()) continue;
+        if (!it->is_array()) badField(at / k, "expected a list of processes");
+        bool running = std::string_view(k) == "list";
+        for (std::size_t i = 0; i < it->size(); ++i) {
+            auto p = processFromJson((*it)[i], at / k / i, running);
+            if (running) {
+                if (findProcess(m, p->id))
+                    badField(at / k / i / "id", "process id " + std::to_string(p->id) + " declared twice");
+                st.list.push_back(p);
+            } else {
+                st.ended.push_back(p);
             }
-        } else if (k == "programs") {
-            if (!v.is_object()) bad(k, "expected an object of program file names");
-            for (auto& [prog, pj] : v.items()) {
-                auto rt = pj.is_object() ? pj.find("run_ms") : pj.end();
-                if (!pj.is_object() || pj.size() != 1 || rt == pj.end() || !rt->is_number_unsigned())
-                    bad(k + "." + prog, "expected {\"run_ms\": milliseconds}");
-                st.runTimes[prog] = rt->get<std::uint64_t>();
-            }
-        } else if (k == "started") {
-            if (!v.is_array()) bad(k, "expected a list of command lines");
-            for (const json& j : v) {
-                if (!j.is_string()) bad(k, "expected a list of command lines");
-                st.started.push_back(j.get<std::string>());
-            }
-        } else {
-            bad("section", "unknown key \"" + k + "\"");
         }
     }
+    if (auto it = section.find("programs"); it != section.end() && !it->is_null()) {
+        requireObject(*it, at / "programs");
+        for (auto& [prog, pj] : it->items()) {
+            const JsonPointer pat = at / "programs" / prog;
+            onlyMembers(pj, {"run_ms"}, pat);
+            if (!pj.contains("run_ms")) badField(pat / "run_ms", "missing (how long the program runs)");
+            st.runTimes[prog] = jsonField<std::uint64_t>(pj, "run_ms", 0, pat);
+        }
+    }
+    if (auto it = section.find("started"); it != section.end() && !it->is_null())
+        st.started = jsonValue<std::vector<std::string>>(*it, at / "started");
 }
 
 void saveProcess(json& section, const Machine& m) {

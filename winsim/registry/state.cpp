@@ -2,7 +2,7 @@
 // registry/ folder of REGEDIT4 files.
 #include "winsim/registry/state.h"
 
-#include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 #include "winsim/image/regfile.h"
 
 #include <fstream>
@@ -275,32 +275,27 @@ void loadRegistry(const nlohmann::json& section, Machine& m) {
     RegistryState& r = *m.registry;
     r.deny.clear();
     if (section.is_null()) return;
-    if (!section.is_object()) throw ImageError("machine.json", 0, "registry: expected an object");
+    const JsonPointer at = JsonPointer() / "registry";
+    onlyMembers(section, {"deny"}, at);
     auto it = section.find("deny");
     if (it == section.end() || it->is_null()) return;
-    if (!it->is_array()) throw ImageError("machine.json", 0, "registry.deny: expected an array");
-    std::size_t i = 0;
-    for (const auto& rule : *it) {
-        std::string where = "registry.deny[" + std::to_string(i++) + "]";
-        if (!rule.is_object() || !rule.contains("key") || !rule["key"].is_string())
-            throw ImageError("machine.json", 0, where + ": expected {\"key\": \"...\", \"access\": \"write\"|\"all\"}");
-        std::string key = rule["key"].get<std::string>();
+    if (!it->is_array()) badField(at / "deny", "expected a list of rules");
+    for (std::size_t i = 0; i < it->size(); ++i) {
+        const auto& rule = (*it)[i];
+        const JsonPointer where = at / "deny" / i;
+        onlyMembers(rule, {"key", "access"}, where);
+        if (!rule.contains("key")) badField(where / "key", "missing (the key the rule protects)");
+        std::string key = jsonField<std::string>(rule, "key", "", where);
         std::string rootName;
         std::string_view rest;
         if (!splitRootPath(key, rootName, rest))
-            throw ImageError("machine.json", 0, where + ".key: \"" + key + "\" does not start with a root key");
+            badField(where / "key", quotedExcerpt(key) + " does not start with a root key");
         std::string normal = rootName == "HKEY_CLASSES_ROOT" ? "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes" : rootName;
         std::string_view part;
         while (nextComponent(rest, part)) normal += "\\" + std::string(part);
-        std::string access = rule.value("access", std::string("write"));
         RegDenyRule d;
         d.key = normal;
-        if (access == "write")
-            d.all = false;
-        else if (access == "all")
-            d.all = true;
-        else
-            throw ImageError("machine.json", 0, where + ".access: expected \"write\" or \"all\", found \"" + access + "\"");
+        d.all = jsonChoice(rule, "access", "write", {"write", "all"}, where) == "all";
         r.deny.push_back(d);
     }
 }

@@ -2,7 +2,7 @@
 // "security" section of machine.json.
 #include "winsim/security/state.h"
 
-#include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -57,32 +57,25 @@ const struct {
     {"S-1-5-32-544", "Administrators"}, {"S-1-5-32-545", "Users"}, {"S-1-5-32-547", "Power Users"},
 };
 
-[[noreturn]] void bad(const std::string& where, const std::string& what) {
-    std::string at = where;
-    if (!at.empty() && at.back() == '.') at.pop_back();
-    throw ImageError("machine.json", 0, (at.empty() ? "security" : "security." + at) + ": " + what);
-}
-
-SidBytes sidOrThrow(const std::string& text, const std::string& where) {
+SidBytes sidOrThrow(const std::string& text, const JsonPointer& where) {
     auto sid = parseSid(text);
-    if (!sid) bad(where, "\"" + text + "\" is not a SID (expected S-1-<authority>-<sub>...)");
+    if (!sid) badField(where, quotedExcerpt(text) + " is not a SID (expected S-1-<authority>-<sub>...)");
     return *sid;
 }
 
-DWORD attributesFromJson(const nlohmann::json& j, const std::string& where) {
-    if (j.is_number_unsigned()) return (DWORD)j.get<std::uint64_t>();
-    if (!j.is_array()) bad(where, "expected a number or a list of attribute names");
+DWORD attributesFromJson(const nlohmann::json& j, const JsonPointer& where) {
+    if (j.is_number()) return jsonValue<DWORD>(j, where);
+    if (!j.is_array()) badField(where, "expected a number or a list of attribute names");
     DWORD bits = 0;
-    for (const auto& a : j) {
-        if (!a.is_string()) bad(where, "attribute names must be strings");
-        std::string n = a.get<std::string>();
+    for (std::size_t i = 0; i < j.size(); ++i) {
+        std::string n = jsonValue<std::string>(j[i], where / i);
         bool found = false;
         for (const auto& k : kGroupAttributes)
             if (n == k.name) {
                 bits |= k.bit;
                 found = true;
             }
-        if (!found) bad(where, "unknown attribute \"" + n + "\"");
+        if (!found) badField(where / i, "unknown attribute " + quotedExcerpt(n));
     }
     return bits;
 }
@@ -99,46 +92,42 @@ nlohmann::json attributesToJson(DWORD bits) {
     return names;
 }
 
-Token tokenFromJson(const nlohmann::json& j, const std::string& where) {
-    if (!j.is_object()) bad(where, "expected an object");
+Token tokenFromJson(const nlohmann::json& j, const JsonPointer& where, bool topLevel) {
+    if (topLevel)
+        onlyMembers(j, {"user", "groups", "privileges", "impersonation"}, where);
+    else
+        onlyMembers(j, {"user", "groups", "privileges"}, where);
     Token t;
-    if (auto it = j.find("user"); it != j.end()) {
-        if (!it->is_string()) bad(where + "user", "expected a SID text");
-        t.user = sidOrThrow(it->get<std::string>(), where + "user");
-    }
-    if (auto it = j.find("groups"); it != j.end()) {
-        if (!it->is_array()) bad(where + "groups", "expected a list");
+    if (auto it = j.find("user"); it != j.end() && !it->is_null())
+        t.user = sidOrThrow(jsonValue<std::string>(*it, where / "user"), where / "user");
+    if (auto it = j.find("groups"); it != j.end() && !it->is_null()) {
+        if (!it->is_array()) badField(where / "groups", "expected a list of groups");
         for (std::size_t i = 0; i < it->size(); ++i) {
             const auto& g = (*it)[i];
-            std::string w = where + "groups[" + std::to_string(i) + "]";
-            if (!g.is_object() || !g.contains("sid") || !g["sid"].is_string())
-                bad(w, "expected an object with a \"sid\" text");
+            const JsonPointer w = where / "groups" / i;
+            onlyMembers(g, {"sid", "attributes"}, w);
+            if (!g.contains("sid")) badField(w / "sid", "missing (every group needs a SID)");
             TokenGroup tg;
-            tg.sid = sidOrThrow(g["sid"].get<std::string>(), w + ".sid");
-            if (g.contains("attributes")) tg.attributes = attributesFromJson(g["attributes"], w + ".attributes");
+            tg.sid = sidOrThrow(jsonField<std::string>(g, "sid", "", w), w / "sid");
+            if (g.contains("attributes")) tg.attributes = attributesFromJson(g["attributes"], w / "attributes");
             t.groups.push_back(std::move(tg));
         }
     }
-    if (auto it = j.find("privileges"); it != j.end()) {
-        if (!it->is_array()) bad(where + "privileges", "expected a list");
+    if (auto it = j.find("privileges"); it != j.end() && !it->is_null()) {
+        if (!it->is_array()) badField(where / "privileges", "expected a list of privileges");
         for (std::size_t i = 0; i < it->size(); ++i) {
             const auto& p = (*it)[i];
-            std::string w = where + "privileges[" + std::to_string(i) + "]";
-            if (!p.is_object() || !p.contains("name") || !p["name"].is_string())
-                bad(w, "expected an object with a \"name\" text");
-            std::string name = p["name"].get<std::string>();
+            const JsonPointer w = where / "privileges" / i;
+            onlyMembers(p, {"name", "enabled", "enabled_by_default"}, w);
+            if (!p.contains("name")) badField(w / "name", "missing (every privilege needs its name)");
+            std::string name = jsonField<std::string>(p, "name", "", w);
             const char* canon = canonicalPrivilegeName(name);
-            if (!canon) bad(w + ".name", "unknown privilege \"" + name + "\"");
-            if (t.findPrivilege(canon)) bad(w + ".name", "privilege \"" + name + "\" listed twice");
+            if (!canon) badField(w / "name", "unknown privilege " + quotedExcerpt(name));
+            if (t.findPrivilege(canon)) badField(w / "name", "privilege " + quotedExcerpt(name) + " listed twice");
             TokenPrivilege tp;
             tp.name = canon;
-            const std::pair<const char*, DWORD> flags[] = {{"enabled", SE_PRIVILEGE_ENABLED},
-                                                           {"enabled_by_default", SE_PRIVILEGE_ENABLED_BY_DEFAULT}};
-            for (const auto& [flag, bit] : flags) {
-                if (!p.contains(flag)) continue;
-                if (!p[flag].is_boolean()) bad(w + "." + flag, "expected true or false");
-                if (p[flag].get<bool>()) tp.attributes |= bit;
-            }
+            if (jsonField<bool>(p, "enabled", false, w)) tp.attributes |= SE_PRIVILEGE_ENABLED;
+            if (jsonField<bool>(p, "enabled_by_default", false, w)) tp.attributes |= SE_PRIVILEGE_ENABLED_BY_DEFAULT;
             t.privileges.push_back(std::move(tp));
         }
     }
@@ -342,11 +331,11 @@ void loadSecurity(const nlohmann::json& section, Machine& m) {
         m.security->impersonation.reset();
         return;
     }
-    if (!section.is_object()) bad("", "expected an object");
-    m.security->process = tokenFromJson(section, "");
+    const JsonPointer at = JsonPointer() / "security";
+    m.security->process = tokenFromJson(section, at, true);
     m.security->impersonation.reset();
     if (auto it = section.find("impersonation"); it != section.end() && !it->is_null())
-        m.security->impersonation = tokenFromJson(*it, "impersonation.");
+        m.security->impersonation = tokenFromJson(*it, at / "impersonation", false);
 }
 
 void saveSecurity(nlohmann::json& section, const Machine& m) {

@@ -2,7 +2,7 @@
 // section "services".
 #include "winsim/services/state.h"
 
-#include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 
 #include <ostream>
 
@@ -81,28 +81,37 @@ const char* nameOf(const Named (&table)[N], DWORD v) {
     return nullptr;
 }
 
-[[noreturn]] void bad(const std::string& where, const std::string& what) {
-    throw ImageError("machine.json", 0, "services: " + where + ": " + what);
-}
+using Where = JsonPointer;
 
+// A name of `table`, or a number: any number where `anyNumber` (a service
+// type may carry flags beside its kind), else one of the table's values.
 template <std::size_t N>
-DWORD enumValue(const json& j, const Named (&table)[N], const std::string& where) {
-    if (j.is_number_unsigned()) return j.get<DWORD>();
-    if (!j.is_string()) bad(where, "expected a name or a number");
+DWORD enumValue(const json& j, const Named (&table)[N], const Where& where, bool anyNumber = false) {
+    if (j.is_number()) {
+        DWORD v = jsonValue<DWORD>(j, where);
+        if (anyNumber) return v;
+        for (const Named& n : table)
+            if (n.value == v) return v;
+        badField(where, "unknown value " + std::to_string(v));
+    }
+    if (!j.is_string()) badField(where, "expected a name or a number");
     std::string s = j.get<std::string>();
-    for (const Named& n : table)
+    std::string names;
+    for (const Named& n : table) {
         if (iequals(s, n.name)) return n.value;
-    bad(where, "unknown value \"" + s + "\"");
+        names += (names.empty() ? "" : ", ") + std::string(n.name);
+    }
+    badField(where, "unknown value " + quotedExcerpt(s) + " (expected one of " + names + ")");
 }
 
 // A set of flags: a number, "all" (= `all`), or a list of names.
 template <std::size_t N>
-DWORD flagsValue(const json& j, const Named (&table)[N], DWORD all, const std::string& where) {
-    if (j.is_number_unsigned()) return j.get<DWORD>();
+DWORD flagsValue(const json& j, const Named (&table)[N], DWORD all, const Where& where) {
+    if (j.is_number_unsigned()) return jsonValue<DWORD>(j, where);
     if (j.is_string() && iequals(j.get<std::string>(), "all")) return all;
-    if (!j.is_array()) bad(where, "expected \"all\", a number or a list of names");
+    if (!j.is_array()) badField(where, "expected \"all\", a number or a list of names");
     DWORD v = 0;
-    for (const json& e : j) v |= enumValue(e, table, where);
+    for (std::size_t i = 0; i < j.size(); ++i) v |= enumValue(j[i], table, where / i, true);
     return v;
 }
 
@@ -120,26 +129,18 @@ json flagsJson(DWORD v, const Named (&table)[N], DWORD all) {
     return a;
 }
 
-ServiceAnswer answerFromJson(const json& j, const std::string& where) {
+ServiceAnswer answerFromJson(const json& j, const Where& where) {
     ServiceAnswer a;
     if (j.is_null()) return a;
-    if (!j.is_object()) bad(where, "expected an object with \"steps\", \"hang\" or \"refuse\"");
-    for (auto& [k, v] : j.items()) {
-        if (k == "steps") {
-            if (!v.is_array()) bad(where + ".steps", "expected a list of wait hints in ms");
-            for (const json& s : v) {
-                if (!s.is_number_unsigned()) bad(where + ".steps", "expected a list of wait hints in ms");
-                a.steps.push_back(s.get<DWORD>());
-            }
-        } else if (k == "hang") {
-            if (!v.is_boolean()) bad(where + ".hang", "expected true or false");
-            a.hang = v.get<bool>();
-        } else if (k == "refuse") {
-            if (!v.is_number_unsigned() || v.get<DWORD>() == 0) bad(where + ".refuse", "expected a Win32 error code");
-            a.refuse = v.get<DWORD>();
-        } else {
-            bad(where, "unknown key \"" + k + "\"");
-        }
+    onlyMembers(j, {"steps", "hang", "refuse"}, where);
+    if (auto it = j.find("steps"); it != j.end()) {
+        if (!it->is_array()) badField(where / "steps", "expected a list of wait hints in ms");
+        for (std::size_t i = 0; i < it->size(); ++i) a.steps.push_back(jsonValue<DWORD>((*it)[i], where / "steps" / i));
+    }
+    a.hang = jsonField<bool>(j, "hang", false, where);
+    if (j.contains("refuse")) {
+        a.refuse = jsonField<DWORD>(j, "refuse", 0, where);
+        if (a.refuse == 0) badField(where / "refuse", "expected a Win32 error code other than 0");
     }
     if (a.hang && a.steps.empty()) a.steps.push_back(3000);
     return a;
@@ -237,57 +238,54 @@ void loadService(const json& section, Machine& m) {
     ServiceState& st = *m.services;
     st = ServiceState{};
     if (section.is_null()) return;
-    if (!section.is_object()) bad("section", "expected an object with \"granted\" and \"list\"");
+    const Where at = Where() / "services";
+    onlyMembers(section, {"granted", "list"}, at);
     if (auto g = section.find("granted"); g != section.end())
-        st.managerGranted = flagsValue(*g, kManagerRights, SC_MANAGER_ALL_ACCESS, "granted");
+        st.managerGranted = flagsValue(*g, kManagerRights, SC_MANAGER_ALL_ACCESS, at / "granted");
     auto list = section.find("list");
-    if (list == section.end()) return;
-    if (!list->is_array()) bad("list", "expected a list of services");
-    for (const json& j : *list) {
-        if (!j.is_object() || !j.contains("name") || !j["name"].is_string())
-            bad("list", "every service needs a \"name\"");
+    if (list == section.end() || list->is_null()) return;
+    if (!list->is_array()) badField(at / "list", "expected a list of services");
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const json& j = (*list)[i];
+        const Where where = at / "list" / i;
+        requireObject(j, where);
+        if (!j.contains("name")) badField(where / "name", "every service needs a name");
         Service s;
-        s.name = j["name"].get<std::string>();
-        std::string where = s.name;
+        s.name = jsonField<std::string>(j, "name", "", where);
         if (s.name.empty() || s.name.size() > 256 || s.name.find_first_of("/\\") != std::string::npos)
-            bad(where, "invalid service name");
+            badField(where / "name", "invalid service name " + quotedExcerpt(s.name));
         for (const Service& o : st.services)
-            if (iequals(o.name, s.name)) bad(where, "declared twice");
+            if (iequals(o.name, s.name)) badField(where / "name", quotedExcerpt(s.name) + " declared twice");
         s.displayName = s.name;
         for (auto& [k, v] : j.items()) {
             if (k == "name") continue;
             if (k == "display_name") {
-                if (!v.is_string()) bad(where + ".display_name", "expected text");
-                s.displayName = v.get<std::string>();
+                s.displayName = jsonValue<std::string>(v, where / k);
             } else if (k == "type") {
-                s.type = enumValue(v, kTypes, where + ".type");
+                s.type = enumValue(v, kTypes, where / k, true);
             } else if (k == "state") {
-                s.state = enumValue(v, kStates, where + ".state");
+                s.state = enumValue(v, kStates, where / k);
             } else if (k == "start_type") {
-                s.startType = enumValue(v, kStartTypes, where + ".start_type");
+                s.startType = enumValue(v, kStartTypes, where / k);
             } else if (k == "dependencies") {
-                if (!v.is_array()) bad(where + ".dependencies", "expected a list of service names");
-                for (const json& d : v) {
-                    if (!d.is_string()) bad(where + ".dependencies", "expected a list of service names");
-                    s.dependencies.push_back(d.get<std::string>());
-                }
+                s.dependencies = jsonValue<std::vector<std::string>>(v, where / k);
             } else if (k == "accepts") {
                 s.accepts = flagsValue(v, kAccepts, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN,
-                                       where + ".accepts");
+                                       where / k);
             } else if (k == "granted") {
-                s.granted = flagsValue(v, kServiceRights, SERVICE_ALL_ACCESS, where + ".granted");
+                s.granted = flagsValue(v, kServiceRights, SERVICE_ALL_ACCESS, where / k);
             } else if (k == "exit_code") {
-                if (!v.is_number_unsigned()) bad(where + ".exit_code", "expected a number");
-                s.win32ExitCode = v.get<DWORD>();
+                s.win32ExitCode = jsonValue<DWORD>(v, where / k);
             } else if (k == "stop") {
-                s.onStop = answerFromJson(v, where + ".stop");
+                s.onStop = answerFromJson(v, where / k);
             } else if (k == "start") {
-                s.onStart = answerFromJson(v, where + ".start");
+                s.onStart = answerFromJson(v, where / k);
             } else if (k == "pending") {
                 // A stop or start caught half-way when the image was saved.
-                if (!v.is_object()) bad(where + ".pending", "expected an object");
+                const Where pw = where / k;
+                onlyMembers(v, {"kind", "since", "steps", "hang"}, pw);
                 ServiceTransition tr;
-                std::string kind = v.value("kind", "");
+                std::string kind = jsonField<std::string>(v, "kind", "", pw);
                 if (kind == "stop") {
                     tr.pendingState = SERVICE_STOP_PENDING;
                     tr.finalState = SERVICE_STOPPED;
@@ -295,30 +293,34 @@ void loadService(const json& section, Machine& m) {
                     tr.pendingState = SERVICE_START_PENDING;
                     tr.finalState = SERVICE_RUNNING;
                 } else {
-                    bad(where + ".pending.kind", "expected \"stop\" or \"start\"");
+                    badField(pw / "kind", "expected \"stop\" or \"start\"");
                 }
-                if (!v.contains("since") || !v["since"].is_number_unsigned())
-                    bad(where + ".pending.since", "expected a tick");
-                tr.since = v["since"].get<std::uint64_t>();
-                ServiceAnswer a = answerFromJson(json{{"steps", v.value("steps", json::array())}, {"hang", v.value("hang", false)}},
-                                                 where + ".pending");
+                if (!v.contains("since")) badField(pw / "since", "missing (the tick the change began)");
+                tr.since = jsonField<std::uint64_t>(v, "since", 0, pw);
+                json rest = json::object();
+                if (v.contains("steps")) rest["steps"] = v["steps"];
+                if (v.contains("hang")) rest["hang"] = v["hang"];
+                ServiceAnswer a = answerFromJson(rest, pw);
                 tr.steps = a.steps;
                 tr.hang = a.hang;
                 s.transition = tr;
             } else {
-                bad(where, "unknown key \"" + k + "\"");
+                badField(where / k, "unknown member");
             }
         }
         if (s.state != SERVICE_STOPPED && s.state != SERVICE_RUNNING && s.state != SERVICE_PAUSED && !s.transition)
-            bad(where + ".state", "a pending state needs a \"pending\" record");
+            badField(where / "state", "a pending state needs a \"pending\" record");
         st.services.push_back(std::move(s));
     }
-    for (const Service& s : st.services)
-        for (const std::string& d : s.dependencies) {
+    for (std::size_t i = 0; i < st.services.size(); ++i) {
+        const Service& s = st.services[i];
+        for (std::size_t d = 0; d < s.dependencies.size(); ++d) {
             bool found = false;
-            for (const Service& o : st.services) found = found || iequals(o.name, d);
-            if (!found) bad(s.name + ".dependencies", "unknown service \"" + d + "\"");
+            for (const Service& o : st.services) found = found || iequals(o.name, s.dependencies[d]);
+            if (!found)
+                badField(at / "list" / i / "dependencies" / d, "unknown service " + quotedExcerpt(s.dependencies[d]));
         }
+    }
 }
 
 void saveService(json& section, const Machine& m) {

@@ -17,7 +17,6 @@
 //   }
 #include "winsim/spooler/state.h"
 
-#include "winsim/image/image.h"
 #include "winsim/image/jsonfield.h"
 #include "winsim/spooler/security.h"
 #include "winsim/spooler/store.h"
@@ -30,15 +29,8 @@ namespace winsim {
 
 namespace {
 
-const char* kFile = "machine.json";
-
-template <class T>
-T get(const nlohmann::json& j, const char* key, const T& fallback, const std::string& where) {
-    return jsonField<T>(j, key, fallback, where);
-}
-
-void requireSid(const std::string& sid, const std::string& where) {
-    if (spool::sidBytes(sid).empty()) throw ImageError(kFile, 0, where + ": \"" + sid + "\" is not a SID");
+void requireSid(const std::string& sid, const JsonPointer& where) {
+    if (spool::sidBytes(sid).empty()) badField(where, quotedExcerpt(sid) + " is not a SID");
 }
 
 std::string statusText(DWORD status) {
@@ -55,71 +47,75 @@ void loadSpooler(const nlohmann::json& section, Machine& m) {
     SpoolerState& s = *m.spooler;
     s = SpoolerState();
     if (section.is_null()) return;
-    if (!section.is_object()) throw ImageError(kFile, 0, "spooler: expected an object");
-    s.nextJobId = get<DWORD>(section, "next_job_id", 1, "spooler");
+    const JsonPointer at = JsonPointer() / "spooler";
+    onlyMembers(section, {"next_job_id", "caller_sids", "loaded_monitors", "printers"}, at);
+    // Job ids are above 0; the last id leaves room for the next.
+    s.nextJobId = jsonFieldIn<DWORD>(section, "next_job_id", 1, 1, 0xfffffffe, at);
     if (auto cs = section.find("caller_sids"); cs != section.end() && !cs->is_null()) {
-        s.callerSids = get<std::vector<std::string>>(section, "caller_sids", {}, "spooler");
-        for (const auto& sid : s.callerSids) requireSid(sid, "spooler.caller_sids");
+        s.callerSids = jsonValue<std::vector<std::string>>(*cs, at / "caller_sids");
+        for (std::size_t i = 0; i < s.callerSids.size(); ++i) requireSid(s.callerSids[i], at / "caller_sids" / i);
     }
     if (auto lm = section.find("loaded_monitors"); lm != section.end() && !lm->is_null()) {
-        if (!lm->is_object()) throw ImageError(kFile, 0, "spooler.loaded_monitors: expected an object of monitor names and modules");
+        if (!lm->is_object()) badField(at / "loaded_monitors", "expected an object of monitor names and modules");
         for (auto& [name, module] : lm->items()) {
-            if (!module.is_string() || module.get<std::string>().empty())
-                throw ImageError(kFile, 0, "spooler.loaded_monitors[\"" + name + "\"]: expected the module's file name");
-            s.loadedMonitors[name] = module.get<std::string>();
+            std::string file = jsonValue<std::string>(module, at / "loaded_monitors" / name);
+            if (file.empty()) badField(at / "loaded_monitors" / name, "expected the module's file name");
+            s.loadedMonitors[name] = file;
         }
     }
     auto ps = section.find("printers");
     if (ps == section.end() || ps->is_null()) return;
-    if (!ps->is_object()) throw ImageError(kFile, 0, "spooler.printers: expected an object");
+    if (!ps->is_object()) badField(at / "printers", "expected an object of printers by name");
     for (auto& [name, pj] : ps->items()) {
-        std::string where = "spooler.printers[\"" + name + "\"]";
-        if (!pj.is_object()) throw ImageError(kFile, 0, where + ": expected an object");
+        const JsonPointer where = at / "printers" / name;
+        onlyMembers(pj, {"jobs", "security"}, where);
         PrinterExtra e;
         e.security = spool::defaultPrinterSecurity();
         if (auto js = pj.find("jobs"); js != pj.end() && !js->is_null()) {
-            if (!js->is_array()) throw ImageError(kFile, 0, where + ".jobs: expected an array");
+            if (!js->is_array()) badField(where / "jobs", "expected a list of jobs");
             for (std::size_t i = 0; i < js->size(); ++i) {
                 const auto& jj = (*js)[i];
-                std::string w = where + ".jobs[" + std::to_string(i) + "]";
-                if (!jj.is_object()) throw ImageError(kFile, 0, w + ": expected an object");
+                const JsonPointer w = where / "jobs" / i;
+                onlyMembers(jj, {"id", "document", "user", "machine", "datatype", "status_text", "status", "priority",
+                                 "total_pages", "pages_printed", "submitted_ms"},
+                            w);
                 SpoolJob j;
-                j.id = get<DWORD>(jj, "id", 0, w);
-                if (j.id == 0) throw ImageError(kFile, 0, w + ".id: a job needs an id other than 0");
-                j.document = get<std::string>(jj, "document", j.document, w);
-                j.user = get<std::string>(jj, "user", j.user, w);
-                j.machine = get<std::string>(jj, "machine", "", w);
-                j.datatype = get<std::string>(jj, "datatype", j.datatype, w);
-                j.statusText = get<std::string>(jj, "status_text", "", w);
-                j.status = get<DWORD>(jj, "status", 0, w);
-                j.priority = get<DWORD>(jj, "priority", 1, w);
-                j.totalPages = get<DWORD>(jj, "total_pages", 1, w);
-                j.pagesPrinted = get<DWORD>(jj, "pages_printed", 0, w);
-                j.submittedMs = get<std::int64_t>(jj, "submitted_ms", 0, w);
+                if (!jj.contains("id")) badField(w / "id", "missing (a job needs an id)");
+                j.id = jsonFieldIn<DWORD>(jj, "id", 1, 1, 0xfffffffe, w);
+                j.document = jsonField<std::string>(jj, "document", j.document, w);
+                j.user = jsonField<std::string>(jj, "user", j.user, w);
+                j.machine = jsonField<std::string>(jj, "machine", "", w);
+                j.datatype = jsonField<std::string>(jj, "datatype", j.datatype, w);
+                j.statusText = jsonField<std::string>(jj, "status_text", "", w);
+                j.status = jsonField<DWORD>(jj, "status", 0, w);
+                j.priority = jsonField<DWORD>(jj, "priority", 1, w);
+                j.totalPages = jsonField<DWORD>(jj, "total_pages", 1, w);
+                j.pagesPrinted = jsonField<DWORD>(jj, "pages_printed", 0, w);
+                j.submittedMs = jsonField<std::int64_t>(jj, "submitted_ms", 0, w);
                 if (j.id >= s.nextJobId) s.nextJobId = j.id + 1;
                 e.jobs.push_back(std::move(j));
             }
         }
         if (auto sj = pj.find("security"); sj != pj.end() && !sj->is_null()) {
-            std::string w = where + ".security";
-            if (!sj->is_object()) throw ImageError(kFile, 0, w + ": expected an object");
+            const JsonPointer w = where / "security";
+            onlyMembers(*sj, {"owner", "group", "dacl_present", "dacl"}, w);
             PrinterSecurity sec;
-            sec.owner = get<std::string>(*sj, "owner", sec.owner, w);
-            sec.group = get<std::string>(*sj, "group", sec.group, w);
-            requireSid(sec.owner, w + ".owner");
-            requireSid(sec.group, w + ".group");
-            sec.daclPresent = get<bool>(*sj, "dacl_present", true, w);
+            sec.owner = jsonField<std::string>(*sj, "owner", sec.owner, w);
+            sec.group = jsonField<std::string>(*sj, "group", sec.group, w);
+            requireSid(sec.owner, w / "owner");
+            requireSid(sec.group, w / "group");
+            sec.daclPresent = jsonField<bool>(*sj, "dacl_present", true, w);
             if (auto ds = sj->find("dacl"); ds != sj->end() && !ds->is_null()) {
-                if (!ds->is_array()) throw ImageError(kFile, 0, w + ".dacl: expected an array");
+                if (!ds->is_array()) badField(w / "dacl", "expected a list of entries");
                 for (std::size_t i = 0; i < ds->size(); ++i) {
-                    std::string aw = w + ".dacl[" + std::to_string(i) + "]";
+                    const JsonPointer aw = w / "dacl" / i;
+                    onlyMembers((*ds)[i], {"sid", "type", "flags", "mask"}, aw);
                     SpoolAce a;
-                    a.sid = get<std::string>((*ds)[i], "sid", "", aw);
-                    requireSid(a.sid, aw + ".sid");
-                    a.type = (BYTE)get<int>((*ds)[i], "type", 0, aw);
-                    if (a.type > 1) throw ImageError(kFile, 0, aw + ".type: 0 (allow) or 1 (deny)");
-                    a.flags = (BYTE)get<int>((*ds)[i], "flags", 0, aw);
-                    a.mask = get<DWORD>((*ds)[i], "mask", 0, aw);
+                    a.sid = jsonField<std::string>((*ds)[i], "sid", "", aw);
+                    requireSid(a.sid, aw / "sid");
+                    a.type = (BYTE)jsonFieldIn<int>((*ds)[i], "type", 0, 0, 1, aw);
+                    a.flags = jsonField<BYTE>((*ds)[i], "flags", 0, aw);
+                    a.mask = jsonField<DWORD>((*ds)[i], "mask", 0, aw);
                     sec.dacl.push_back(a);
                 }
             }

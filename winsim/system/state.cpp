@@ -2,15 +2,11 @@
 // exports missing.
 #include "winsim/system/state.h"
 
-#include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 
 #include <ostream>
 
 namespace winsim {
-
-namespace {
-[[noreturn]] void bad(const std::string& what) { throw ImageError("machine.json", 0, "system: " + what); }
-}  // namespace
 
 std::string normalModuleName(std::string_view name) {
     std::size_t slash = name.find_last_of("\\/");
@@ -27,24 +23,18 @@ std::string normalModuleName(std::string_view name) {
 void loadSystem(const nlohmann::json& section, Machine& m) {
     m.system = std::make_unique<SystemState>();
     if (section.is_null()) return;
-    if (!section.is_object()) bad("expected an object");
+    const JsonPointer at = JsonPointer() / "system";
+    onlyMembers(section, {"modules"}, at);
     auto mods = section.find("modules");
     if (mods == section.end() || mods->is_null()) return;
-    if (!mods->is_object()) bad("modules: expected an object of module names");
+    if (!mods->is_object()) badField(at / "modules", "expected an object of module names");
     for (auto& [name, v] : mods->items()) {
-        if (!v.is_object()) bad("modules: \"" + name + "\": expected an object");
+        const JsonPointer where = at / "modules" / name;
+        onlyMembers(v, {"missing", "missing_exports"}, where);
         ModuleDecl d;
-        if (auto it = v.find("missing"); it != v.end()) {
-            if (!it->is_boolean()) bad("modules: \"" + name + "\": missing must be true or false");
-            d.missing = it->get<bool>();
-        }
-        if (auto it = v.find("missing_exports"); it != v.end()) {
-            if (!it->is_array()) bad("modules: \"" + name + "\": missing_exports must be an array of names");
-            for (auto& e : *it) {
-                if (!e.is_string()) bad("modules: \"" + name + "\": missing_exports must be an array of names");
-                d.missingExports.insert(e.get<std::string>());
-            }
-        }
+        d.missing = jsonField<bool>(v, "missing", false, where);
+        for (const std::string& e : jsonField<std::vector<std::string>>(v, "missing_exports", {}, where))
+            d.missingExports.insert(e);
         m.system->modules[normalModuleName(name)] = d;
     }
 }

@@ -2,62 +2,46 @@
 // requested, the message boxes shown and the declared WM_QUIT rule.
 #include "winsim/ui/state.h"
 
-#include "winsim/image/image.h"
+#include "winsim/image/jsonfield.h"
 
 #include <ostream>
 
 namespace winsim {
 
-namespace {
-const char* kWhere = "machine.json";
-
-void expect(bool ok, const std::string& what) {
-    if (!ok) throw ImageError(kWhere, 0, "ui: " + what);
-}
-}  // namespace
-
 void loadUi(const nlohmann::json& section, Machine& m) {
     UiState& ui = *m.ui;
     ui = UiState{};
     if (section.is_null()) return;
-    expect(section.is_object(), "expected an object");
-    for (auto& [key, v] : section.items()) {
-        if (key == "frame_title") {
-            expect(v.is_string(), "frame_title: expected a string");
-            ui.frameTitle = v.get<std::string>();
-        } else if (key == "restart_requested") {
-            expect(v.is_boolean(), "restart_requested: expected true or false");
-            ui.restartRequested = v.get<bool>();
-        } else if (key == "message_boxes") {
-            expect(v.is_array(), "message_boxes: expected an array");
-            for (auto& b : v) {
-                expect(b.is_object() && b.value("caption", nlohmann::json()).is_string() &&
-                           b.value("text", nlohmann::json()).is_string(),
-                       "message_boxes: each entry needs \"caption\" and \"text\" strings");
-                UiMessageBox box;
-                box.caption = b["caption"].get<std::string>();
-                box.text = b["text"].get<std::string>();
-                if (b.contains("type")) {
-                    expect(b["type"].is_number_unsigned(), "message_boxes: \"type\" must be a number");
-                    box.type = b["type"].get<UINT>();
-                }
-                ui.boxes.push_back(box);
-            }
-        } else if (key == "quit_on_window_id") {
-            expect(v.is_number_unsigned() && v.get<std::uint64_t>() > 0,
-                   "quit_on_window_id: expected a positive number");
-            ui.quitOnWindowId = v.get<UINT_PTR>();
-        } else if (key == "quit_occurrence") {
-            expect(v.is_number_unsigned() && v.get<std::uint64_t>() > 0 && v.get<std::uint64_t>() < 1000000,
-                   "quit_occurrence: expected a positive number");
-            ui.quitOccurrence = v.get<int>();
-        } else if (key == "quit_pending") {
-            expect(v.is_boolean(), "quit_pending: expected true or false");
-            ui.quitPendingAtStart = v.get<bool>();
-            ui.quitPosted = ui.quitPendingAtStart;
-        } else {
-            expect(false, "unknown member \"" + key + "\"");
+    const JsonPointer at = JsonPointer() / "ui";
+    onlyMembers(section, {"frame_title", "restart_requested", "message_boxes", "quit_on_window_id", "quit_occurrence",
+                          "quit_pending"},
+                at);
+    ui.frameTitle = jsonField<std::string>(section, "frame_title", ui.frameTitle, at);
+    ui.restartRequested = jsonField<bool>(section, "restart_requested", ui.restartRequested, at);
+    if (auto it = section.find("message_boxes"); it != section.end() && !it->is_null()) {
+        if (!it->is_array()) badField(at / "message_boxes", "expected a list of message boxes");
+        for (std::size_t i = 0; i < it->size(); ++i) {
+            const nlohmann::json& b = (*it)[i];
+            const JsonPointer bat = at / "message_boxes" / i;
+            onlyMembers(b, {"caption", "text", "type"}, bat);
+            if (!b.contains("caption")) badField(bat / "caption", "missing");
+            if (!b.contains("text")) badField(bat / "text", "missing");
+            UiMessageBox box;
+            box.caption = jsonField<std::string>(b, "caption", "", bat);
+            box.text = jsonField<std::string>(b, "text", "", bat);
+            box.type = jsonField<UINT>(b, "type", box.type, bat);
+            ui.boxes.push_back(box);
         }
+    }
+    if (section.contains("quit_on_window_id")) {
+        ui.quitOnWindowId = jsonField<UINT_PTR>(section, "quit_on_window_id", 0, at);
+        if (ui.quitOnWindowId == 0) badField(at / "quit_on_window_id", "expected a window id above 0");
+    }
+    if (section.contains("quit_occurrence"))
+        ui.quitOccurrence = jsonFieldIn<int>(section, "quit_occurrence", 1, 1, 999999, at);
+    if (section.contains("quit_pending")) {
+        ui.quitPendingAtStart = jsonField<bool>(section, "quit_pending", false, at);
+        ui.quitPosted = ui.quitPendingAtStart;
     }
 }
 
