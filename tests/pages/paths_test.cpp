@@ -11,6 +11,7 @@
 #include "setup/harness.h"
 #include "setup/setup.h"
 #include "toolkit/toolkit.h"
+#include "winsim/ui/state.h"
 
 using harness::ChildResult;
 using harness::Harness;
@@ -113,7 +114,13 @@ TEST(InstallTypePage, TooLittleSpaceShowsTheBoxAndThePageAgain) {
     Harness h;
     h.setInf(harness::sampleInf());
     h.setFree('C', utilityBytes() + systemDriveBytes() - 1);
-    ChildResult r = runPage(h, "800 CONTINUE ButtonChecked=1 RadioDefault=2\n800 CONTINUE ButtonChecked=3\n", [] {
+    ChildResult r = runPage(h, "800 CONTINUE ButtonChecked=1\n800 CONTINUE ButtonChecked=3\n", [] {
+        // Something changes the preselection while the box is up; the page
+        // must preselect the first choice again when it shows itself again.
+        winsim::setMessageBoxHandler([](const char* text, const char* caption, UINT type) {
+            FSetSymbolValue("RadioDefault", "2");
+            return KitMessageBox(text, caption, type);
+        });
         InstallTypePage();
         char value[16];
         harness::report("radio=%s", TkGetSymbol("RadioDefault", value, sizeof value));
@@ -145,7 +152,7 @@ TEST(InstallTypePage, ChosenDestinationNeedsOnlyTheSystemFiles) {
     EXPECT_EQ(r.value("done"), "0");
 
     h.setFree('C', systemDriveBytes() - 1);
-    ChildResult refused = runPage(h, "800 CONTINUE ButtonChecked=2\n800 CONTINUE ButtonChecked=4\n",
+    ChildResult refused = runPage(h, "800 CONTINUE ButtonChecked=2\n800 CONTINUE ButtonChecked=3\n",
                                   [] { InstallTypePage(); });
     EXPECT_EQ(refused.lines("box"), (std::vector<std::string>{kNoSpaceBox}));
     EXPECT_EQ(refused.value("type"), "4");

@@ -290,8 +290,7 @@ INSTANTIATE_TEST_SUITE_P(Platforms, ScenarioFigures,
                          ::testing::Values(FigureCase{"nt351", "x86", Platform::X86},
                                            FigureCase{"nt351", "alpha", Platform::Alpha},
                                            FigureCase{"nt350", "mips", Platform::Mips},
-                                           FigureCase{"win95", "x86", Platform::Win95},
-                                           FigureCase{"win95", "alpha", Platform::Win95}),
+                                           FigureCase{"win95", "x86", Platform::Win95}),
                          [](const auto& info) { return std::string(info.param.os) + "_" + info.param.arch; });
 
 TEST(ScenarioInstallType, FirstChoiceNeedsSystemAndUtilityBytes) {

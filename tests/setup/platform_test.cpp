@@ -18,6 +18,10 @@ const char* const kToRemoval =
     "100 CONTINUE\n"
     "800 CONTINUE ButtonChecked=3\n"
     "7802 CONTINUE\n";
+// The same removal with a restart already pending: no done page.
+const char* const kToRemovalPendingRestart =
+    "100 CONTINUE\n"
+    "800 CONTINUE ButtonChecked=3\n";
 
 // Runs WinMain and reports the setup state afterwards.
 ChildResult runAndReport(Harness& h, const std::string& answers) {
@@ -303,7 +307,7 @@ TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
     EXPECT_TRUE(r.lines("reboot").empty());  // only prepared
 
     ChildResult full = h.run(
-        kToRemoval,
+        kToRemovalPendingRestart,
         [](LPSTR commandLine) {
             // The restart page prepares it; the end steps request it.
             PrepareReboot();
@@ -333,7 +337,7 @@ TEST(Restart, FailedRequestShowsTheWarningBox) {
     h.setInf(harness::sampleInf());
     h.machine().faults.push_back(winsim::Fault{"ExitWindowsEx", 1, 0, ERROR_ACCESS_DENIED, ""});
     ChildResult r = h.run(
-        kToRemoval,
+        kToRemovalPendingRestart,
         [](LPSTR commandLine) {
             ::Setup.RebootPending = TRUE;
             return WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);

@@ -66,7 +66,7 @@ TEST(FailSetup, PendingRestartIsDropped) {
 // and still ends the process with 0.
 TEST(FailSetup, CalledTwiceShowsOnePage) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int {
         winsim::addExitHandler([](UINT) { FailSetup("second"); });
         FailSetup("first");
     });
@@ -79,7 +79,7 @@ TEST(FailSetup, CalledTwiceShowsOnePage) {
 // popped) shows the toolkit error page, once, instead of the text.
 TEST(FailSetup, ToolkitFailureInsideShowsOneToolkitPage) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int {
         PostQuitMessage(0);
         FailSetup("first");
     });
@@ -90,7 +90,7 @@ TEST(FailSetup, ToolkitFailureInsideShowsOneToolkitPage) {
 
 TEST(ShowToolkitError, CalledTwiceShowsOnePage) {
     Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
+    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int {
         winsim::addExitHandler([](UINT) { ShowToolkitError(1024); });
         ShowToolkitError(1025);
     });

@@ -258,7 +258,7 @@ TEST(ProgmanImage, DamagedSectionNamesTheProblem) {
         winsim::loadDde(j, winsim::machine());
         FAIL() << "a group name must be text";
     } catch (const winsim::ImageError& e) {
-        EXPECT_NE(std::string(e.what()).find("dde.progman.groups[0].name"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("/dde/progman/groups/0/name"), std::string::npos) << e.what();
     }
 }
 

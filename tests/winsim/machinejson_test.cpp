@@ -133,7 +133,7 @@ TEST(MachineJson, FaultsAreNamedByPointerAndReason) {
         {"/registry/deny/0/access", "read", "/registry/deny/0/access: expected one of \"write\", \"all\""},
         {"/registry/deny/0/key", "HKEY_NOWHERE\\x", "/registry/deny/0/key: \"HKEY_NOWHERE\\x\" does not start"},
         {"/files/C:\\a.txt/in_use", "maybe", "/files/C:\\a.txt/in_use: expected one of"},
-        {"/files/C:\\WINNT35\\system32\\x.dll/version", "1.x", "x.dll/version: \"1.x\" is not of the form 1.2.3.4"},
+        {"/files/C:\\WINNT35\\system32\\x.dll/version", "1.x", "/files/C:\\WINNT35\\system32\\x.dll/version: \"1.x\" is not of the form 1.2.3.4"},
         {"/files/a~0b", json::object(), "/files/a~0b: not a full Windows path"},
         {"/services/list/0/state", "sleeping", "/services/list/0/state: unknown value \"sleeping\""},
         {"/services/list/0/state", 99, "/services/list/0/state: unknown value 99"},

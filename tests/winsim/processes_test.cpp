@@ -289,9 +289,9 @@ TEST(ProcImage, MalformedSectionsNameTheProblem) {
         }
         return std::string("no error");
     };
-    EXPECT_NE(message(R"({"list":[{"name":"A.EXE"}]})").find("needs an \"id\""), std::string::npos);
+    EXPECT_NE(message(R"({"list":[{"name":"A.EXE"}]})").find("/processes/list/0/id: missing"), std::string::npos);
     EXPECT_NE(message(R"({"list":[{"id":4,"name":"A"},{"id":4,"name":"B"}]})").find("declared twice"), std::string::npos);
-    EXPECT_NE(message(R"({"list":[{"id":4,"name":""}]})").find("list[0].name"), std::string::npos);
+    EXPECT_NE(message(R"({"list":[{"id":4,"name":""}]})").find("/processes/list/0/name"), std::string::npos);
     EXPECT_NE(message(R"({"list":[{"id":4,"name":"A","threads":-1}]})").find("threads"), std::string::npos);
     EXPECT_NE(message(R"({"started":"x"})").find("started"), std::string::npos);
 }

@@ -398,12 +398,12 @@ TEST(SecurityImage, MalformedSectionNamesThePlace) {
         const char* json;
         const char* expected;
     } cases[] = {
-        {R"({"groups": [{"sid": "S-1-5-32-544"}, {"sid": "X-1-5"}]})", "security.groups[1].sid"},
+        {R"({"groups": [{"sid": "S-1-5-32-544"}, {"sid": "X-1-5"}]})", "/security/groups/1/sid"},
         {R"({"groups": [{"sid": "S-1-5-32-544", "attributes": ["shiny"]}]})", "unknown attribute \"shiny\""},
-        {R"({"privileges": [{"name": "SeFlyPrivilege"}]})", "security.privileges[0].name"},
-        {R"({"privileges": [{"name": "SeShutdownPrivilege", "enabled": "yes"}]})", "privileges[0].enabled"},
-        {R"({"impersonation": {"groups": 3}})", "security.impersonation.groups"},
-        {R"([1, 2])", "security: expected an object"},
+        {R"({"privileges": [{"name": "SeFlyPrivilege"}]})", "/security/privileges/0/name"},
+        {R"({"privileges": [{"name": "SeShutdownPrivilege", "enabled": "yes"}]})", "/security/privileges/0/enabled"},
+        {R"({"impersonation": {"groups": 3}})", "/security/impersonation/groups"},
+        {R"([1, 2])", "/security: expected an object"},
     };
     for (const auto& c : cases) {
         try {

@@ -557,9 +557,9 @@ TEST(ScmImage, MalformedSectionsNameTheProblem) {
         return std::string("no error");
     };
     EXPECT_NE(message(R"({"list":[{"name":"A","dependencies":["B"]}]})").find("unknown service \"B\""), std::string::npos);
-    EXPECT_NE(message(R"({"list":[{"name":"A","state":"sleeping"}]})").find("A.state"), std::string::npos);
+    EXPECT_NE(message(R"({"list":[{"name":"A","state":"sleeping"}]})").find("/services/list/0/state"), std::string::npos);
     EXPECT_NE(message(R"({"list":[{"name":"A"},{"name":"a"}]})").find("declared twice"), std::string::npos);
-    EXPECT_NE(message(R"({"list":[{"name":"A","stop":{"refuse":0}}]})").find("A.stop.refuse"), std::string::npos);
+    EXPECT_NE(message(R"({"list":[{"name":"A","stop":{"refuse":0}}]})").find("/services/list/0/stop/refuse"), std::string::npos);
     EXPECT_NE(message(R"({"list":[{"name":"A","state":"stop_pending"}]})").find("pending"), std::string::npos);
     EXPECT_NE(message(R"({"list":[{"display_name":"A"}]})").find("name"), std::string::npos);
 }

@@ -92,18 +92,18 @@ const std::string_view kCoreMembers[] = {"format",     "os",          "computer_
 
 void coreFromJson(const json& j, Machine& m, const fs::path& dir) {
     const JsonPointer top;
-    for (auto& [key, value] : j.items()) {
-        bool known = false;
-        for (std::string_view k : kCoreMembers) known = known || key == k;
-        for (const Family& f : kFamilies) known = known || key == f.key;
-        if (!known) badField(top / key, "unknown member");
-    }
     int format = jsonField<int>(j, "format", kFormat, top);
     if (format > kFormat)
         badField(top / "format", "format " + std::to_string(format) + " is newer than this program reads (" +
                                      std::to_string(kFormat) + "); it would lose what it does not know");
     if (format < 1) badField(top / "format", "format " + std::to_string(format) + " does not exist (1 is the first)");
 
+    for (auto& [key, value] : j.items()) {
+        bool known = false;
+        for (std::string_view k : kCoreMembers) known = known || key == k;
+        for (const Family& f : kFamilies) known = known || key == f.key;
+        if (!known) badField(top / key, "unknown member");
+    }
     auto osIt = j.find("os");
     if (osIt == j.end()) badField(top / "os", "missing (the Windows version and processor)");
     const json& os = *osIt;

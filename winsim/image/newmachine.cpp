@@ -383,6 +383,9 @@ std::unique_ptr<Machine> newMachine(const NewMachineOptions& opt, const fs::path
     if (!preset) throw std::invalid_argument("unknown --os '" + opt.os + "' (nt351, nt350, nt31, win95, nt40)");
     if (opt.arch != "x86" && opt.arch != "alpha" && opt.arch != "mips")
         throw std::invalid_argument("unknown --arch '" + opt.arch + "' (x86, alpha, mips)");
+    // Such an image could never be loaded again.
+    if (preset->platform == Platform::Win95 && opt.arch != "x86")
+        throw std::invalid_argument("--os win95 runs on --arch x86 only");
     OsInfo os;
     os.platform = preset->platform;
     os.major = opt.major.value_or(preset->major);

@@ -317,7 +317,7 @@ void appendTree(std::string& out, const RegKey& k, std::string& path) {
     checkName(k.name, "key " + path);
     // The reader refuses trees deeper than the registry allows; never
     // write one.
-    if (std::count(path.begin(), path.end(), '\\') >= kMaxKeyDepth)
+    if (std::count(path.begin(), path.end(), '\\') > kMaxKeyDepth)
         throw std::runtime_error("cannot write key " + quotedExcerpt(path) + " as REGEDIT4: nested deeper than " +
                                  std::to_string(kMaxKeyDepth) + " levels");
     out += '[';

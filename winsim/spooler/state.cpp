@@ -49,8 +49,8 @@ void loadSpooler(const nlohmann::json& section, Machine& m) {
     if (section.is_null()) return;
     const JsonPointer at = JsonPointer() / "spooler";
     onlyMembers(section, {"next_job_id", "caller_sids", "loaded_monitors", "printers"}, at);
-    // Job ids are above 0; the last id leaves room for the next.
-    s.nextJobId = jsonFieldIn<DWORD>(section, "next_job_id", 1, 1, 0xfffffffe, at);
+    // Job ids are above 0; a job's id leaves room for the next one.
+    s.nextJobId = jsonFieldIn<DWORD>(section, "next_job_id", 1, 1, 0xffffffff, at);
     if (auto cs = section.find("caller_sids"); cs != section.end() && !cs->is_null()) {
         s.callerSids = jsonValue<std::vector<std::string>>(*cs, at / "caller_sids");
         for (std::size_t i = 0; i < s.callerSids.size(); ++i) requireSid(s.callerSids[i], at / "caller_sids" / i);
