@@ -2,7 +2,7 @@
 # installs the Debian packages the build needs when they are missing.
 JOBS ?= 2
 
-.PHONY: all build test demo windows wine-test asan bench clean deps deps-windows
+.PHONY: all build test demo windows wine-test asan bench mutants clean deps deps-windows
 
 all: build
 
@@ -38,5 +38,13 @@ asan: deps
 bench: build
 	@for b in build/bin/bench_*; do echo "== $$b"; $$b; done
 
+# Plants N random single-line faults in TREE (src, kit or winsim) and reports
+# how many the tests catch: make mutants TREE=src N=200
+TREE ?= src
+N ?= 20
+SEED ?= 1
+mutants: deps
+	tools/mutants.py --tree $(TREE) -n $(N) --seed $(SEED) --jobs $(JOBS)
+
 clean:
-	rm -rf build build-asan build-windows
+	rm -rf build build-asan build-windows build-mutants

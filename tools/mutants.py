@@ -1,0 +1,229 @@
+#!/usr/bin/env python3
+"""Mutation check: plants single-line faults and counts how many the tests catch.
+
+    tools/mutants.py --tree src -n 200 [--seed 1] [--work build-mutants]
+
+Every candidate fault changes one line of one .cpp file of the chosen tree:
+a comparison or logical operator swapped, a 0/1 constant or TRUE/FALSE
+flipped, or a call statement dropped. N of them are drawn at random (the
+seed makes the draw repeatable). The tracked files are copied once into a
+scratch tree (`WORK/tree`) that is built there; for each fault the file is
+changed, only what depends on it is rebuilt, and the whole test suite runs.
+A fault is killed when the build still succeeds and a test fails; a fault
+that does not compile is not counted.
+
+Faults that change nothing observable are listed in tools/mutants-accepted.txt
+(one per line: `file | original line | faulty line | reason`); they are
+reported apart and left out of the rate.
+"""
+
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+ACCEPTED = ROOT / "tools" / "mutants-accepted.txt"
+
+# (name, pattern, replacement). Patterns avoid templates, streams and
+# includes: `<`/`>` only count with spaces around them.
+OPERATORS = [
+    ("== -> !=", re.compile(r"(?<=[\w\)\] ])==(?=[ \w\(!-])"), "!="),
+    ("!= -> ==", re.compile(r"(?<=[\w\)\] ])!=(?=[ \w\(!-])"), "=="),
+    ("< -> >=", re.compile(r"(?<= )<(?= )"), ">="),
+    ("> -> <=", re.compile(r"(?<= )>(?= )"), "<="),
+    ("<= -> >", re.compile(r"(?<= )<=(?= )"), ">"),
+    (">= -> <", re.compile(r"(?<= )>=(?= )"), "<"),
+    ("&& -> ||", re.compile(r"(?<= )&&(?= )"), "||"),
+    ("|| -> &&", re.compile(r"(?<= )\|\|(?= )"), "&&"),
+    ("0 -> 1", re.compile(r"(?<![\w.'\"])0(?![\w.'\"x])"), "1"),
+    ("1 -> 0", re.compile(r"(?<![\w.'\"])1(?![\w.'\"])"), "0"),
+    ("TRUE -> FALSE", re.compile(r"\bTRUE\b"), "FALSE"),
+    ("FALSE -> TRUE", re.compile(r"\bFALSE\b"), "TRUE"),
+    ("true -> false", re.compile(r"\btrue\b"), "false"),
+    ("false -> true", re.compile(r"\bfalse\b"), "true"),
+    ("! dropped", re.compile(r"(?<=[( ])!(?=[A-Za-z_(])"), ""),
+]
+
+CALL_STATEMENT = re.compile(r"^(\s*)([A-Za-z_][\w:]*(?:(?:\.|->)[A-Za-z_]\w*)*)\s*\((.*)\);\s*$")
+SKIP_LINE = re.compile(r"^\s*(#|//|/\*|\*|static_assert|case\b|return\b|default:)")
+
+
+def strip_strings(line):
+    """The line with string and character literals blanked, so operators
+    inside them are never mutated."""
+    out, quote, i = [], None, 0
+    while i < len(line):
+        c = line[i]
+        if quote:
+            if c == "\\":
+                out.append("  ")
+                i += 2
+                continue
+            if c == quote:
+                quote = None
+            out.append(" " if c != quote else c)
+        else:
+            if c in "\"'":
+                quote = c
+            if line.startswith("//", i):
+                out.append(" " * (len(line) - i))
+                break
+            out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def candidates(tree):
+    result = []
+    files = subprocess.run(["git", "ls-files", f"{tree}/*.cpp", f"{tree}/**/*.cpp"], cwd=ROOT,
+                           capture_output=True, text=True, check=True).stdout.split()
+    for rel in sorted(set(files)):
+        lines = (ROOT / rel).read_text(encoding="utf-8", errors="replace").split("\n")
+        in_block = False
+        for n, line in enumerate(lines, 1):
+            s = line.strip()
+            if in_block:
+                in_block = "*/" not in s
+                continue
+            if s.startswith("/*") and "*/" not in s:
+                in_block = True
+                continue
+            if not s or SKIP_LINE.match(line):
+                continue
+            masked = strip_strings(line)
+            for name, pat, repl in OPERATORS:
+                for m in pat.finditer(masked):
+                    faulty = line[:m.start()] + repl + line[m.end():]
+                    result.append((rel, n, name, line, faulty))
+            m = CALL_STATEMENT.match(line)
+            if m and masked.count("(") == masked.count(")") and not m.group(2) in ("if", "while", "for", "switch"):
+                result.append((rel, n, "call dropped", line, m.group(1) + "(void)0;"))
+    return result
+
+
+def shown(name, line, faulty):
+    return ("dropped: " + line.strip()) if name == "call dropped" else faulty.strip()
+
+
+def load_accepted():
+    accepted = {}
+    if ACCEPTED.exists():
+        for raw in ACCEPTED.read_text().splitlines():
+            if not raw.strip() or raw.startswith("#"):
+                continue
+            parts = [p.strip() for p in raw.split(" | ")]
+            if len(parts) >= 4:
+                accepted[(parts[0], parts[1], parts[2])] = " | ".join(parts[3:])
+    return accepted
+
+
+def run(cmd, cwd, timeout):
+    try:
+        p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                           timeout=timeout)
+        return p.returncode, p.stdout
+    except subprocess.TimeoutExpired:
+        return -1, "timeout"
+
+
+def prepare(work, jobs):
+    tree = work / "tree"
+    files = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True, check=True).stdout
+    for rel in filter(None, files.decode().split("\0")):
+        src, dst = ROOT / rel, tree / rel
+        if not src.is_file():
+            continue
+        if not dst.exists() or dst.read_bytes() != src.read_bytes():
+            dst.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(src, dst)
+    build = tree / "build"
+    code, out = run(["cmake", "-S", str(tree), "-B", str(build), "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], tree, 600)
+    if code != 0:
+        sys.exit("mutants: configure failed\n" + out[-3000:])
+    code, out = run(["cmake", "--build", str(build), "-j", str(jobs)], tree, 7200)
+    if code != 0:
+        sys.exit("mutants: the unchanged tree does not build\n" + out[-3000:])
+    code, out = run(["ctest", "--test-dir", str(build), "-j", str(jobs), "--timeout", "300"], tree, 3600)
+    if code != 0:
+        sys.exit("mutants: the unchanged tree fails its tests\n" + out[-3000:])
+    return tree, build
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--tree", required=True, help="src, kit or winsim")
+    ap.add_argument("-n", type=int, default=20, help="faults to draw")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--work", default=str(ROOT / "build-mutants"))
+    ap.add_argument("--jobs", type=int, default=2)
+    ap.add_argument("--list", action="store_true", help="print the drawn faults and stop")
+    ap.add_argument("--json", help="write the results to this file")
+    args = ap.parse_args()
+
+    pool = candidates(args.tree.rstrip("/"))
+    if not pool:
+        sys.exit(f"mutants: no candidate faults in {args.tree}")
+    rng = random.Random(args.seed)
+    drawn = rng.sample(pool, min(args.n, len(pool)))
+    if args.list:
+        for rel, n, name, line, faulty in drawn:
+            print(f"{rel}:{n}: {name}: {shown(name, line, faulty)}")
+        return 0
+    accepted = load_accepted()
+    work = Path(args.work).resolve()
+    tree, build = prepare(work, args.jobs)
+
+    results = []
+    started = time.time()
+    for i, (rel, n, name, line, faulty) in enumerate(drawn, 1):
+        path = tree / rel
+        original = path.read_text(encoding="utf-8", errors="surrogateescape")
+        lines = original.split("\n")
+        lines[n - 1] = faulty
+        path.write_text("\n".join(lines), encoding="utf-8", errors="surrogateescape")
+        try:
+            code, out = run(["cmake", "--build", str(build), "-j", str(args.jobs)], tree, 1800)
+            if code != 0:
+                outcome = "invalid"
+            else:
+                code, out = run(["ctest", "--test-dir", str(build), "-j", str(args.jobs), "--timeout", "120",
+                                 "--stop-on-failure"], tree, 1800)
+                outcome = "killed" if code != 0 else "survived"
+        finally:
+            path.write_text(original, encoding="utf-8", errors="surrogateescape")
+        key = (rel, line.strip(), faulty.strip())
+        if outcome == "survived" and key in accepted:
+            outcome = "accepted"
+        results.append({"file": rel, "line": n, "fault": name, "original": line.strip(),
+                        "faulty": faulty.strip(), "outcome": outcome})
+        print(f"[{i}/{len(drawn)}] {outcome:8} {rel}:{n}: {name}: {shown(name, line, faulty)}", flush=True)
+    # Leave the scratch build matching the tree again.
+    run(["cmake", "--build", str(build), "-j", str(args.jobs)], tree, 7200)
+
+    count = {k: sum(1 for r in results if r["outcome"] == k) for k in ("killed", "survived", "accepted", "invalid")}
+    judged = count["killed"] + count["survived"]
+    rate = 100.0 * count["killed"] / judged if judged else 0.0
+    print(f"\n{args.tree}: {len(results)} faults drawn from {len(pool)}, seed {args.seed}: "
+          f"{count['killed']} killed, {count['survived']} survived, {count['accepted']} accepted as equivalent, "
+          f"{count['invalid']} did not compile; kill rate {rate:.1f}% "
+          f"({(time.time() - started) / 60:.0f} min)")
+    if count["survived"]:
+        print("survivors:")
+        for r in results:
+            if r["outcome"] == "survived":
+                print(f"  {r['file']}:{r['line']}: {r['fault']}: {shown(r['fault'], r['original'], r['faulty'])}")
+    if args.json:
+        Path(args.json).write_text(json.dumps({"tree": args.tree, "seed": args.seed, "pool": len(pool),
+                                               "counts": count, "rate": rate, "results": results}, indent=1))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
