@@ -111,12 +111,13 @@ std::uint64_t clockOf(const Scenario& s) { return s.machineJson()["clock"]["tick
 
 // --- installations that succeed ----------------------------------------------------
 
+enum class Before { Nothing, EarlierRelease, StrayModule };
 enum class Restart { None, NtPending, Win95Wininit };
 
 struct InstallRow {
     const char* name;
     std::vector<std::string> machine;  // `winsim new` options
-    bool earlier;                      // an earlier release is installed first
+    Before before;                     // what the machine holds before the run
     std::string answers;               // a shipped file's name, or the text
     std::vector<int> pages;
     std::vector<std::string> programs;  // the `program` lines of the log, in order
@@ -136,19 +137,19 @@ const std::vector<int> kFresh = {100, 800, 1200, 1400, 700};
 const std::vector<int> kRestartLater = {100, 800, 1000, 1500, 700};
 
 const InstallRow kInstallRows[] = {
-    {"Nt351X86ModulesInVersionFolder", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, false,
+    {"Nt351X86ModulesInVersionFolder", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::Nothing,
      "install-default-start-all.ans", kFresh, {kWizard, "program winhlp32.exe vrdpsmon.hlp"}, kDefaultRoot, false, "1",
      Restart::None, 3000},
-    {"Nt351AlphaModulesInDriverFolder", {"--os", "nt351", "--arch", "alpha", "--ps-modules", "driverdir"}, false,
+    {"Nt351AlphaModulesInDriverFolder", {"--os", "nt351", "--arch", "alpha", "--ps-modules", "driverdir"}, Before::Nothing,
      "install-default.ans", kFresh, {}, kDefaultRoot, false, "1", Restart::None, 3000},
-    {"Nt351MipsModulesFetched", {"--os", "nt351", "--arch", "mips"}, false, "install-fetch-drivers.ans",
+    {"Nt351MipsModulesFetched", {"--os", "nt351", "--arch", "mips"}, Before::Nothing, "install-fetch-drivers.ans",
      {100, 800, 1100, 1200, 1400, 700}, {}, kDefaultRoot, false, "1", Restart::None, 3000},
-    {"Nt350ChosenRootModulesInFolder0", {"--os", "nt350", "--arch", "x86", "--ps-modules", "versiondir=0"}, false,
+    {"Nt350ChosenRootModulesInFolder0", {"--os", "nt350", "--arch", "x86", "--ps-modules", "versiondir=0"}, Before::Nothing,
      "install-destination.ans", {100, 800, 300, 1200, 1400, 700}, {}, "C:\\VARDEN", true, "0", Restart::None, 3000},
-    {"Nt31Fresh", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, false, "install-default.ans", kFresh,
+    {"Nt31Fresh", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::Nothing, "install-default.ans", kFresh,
      {}, kDefaultRoot, false, "1", Restart::None, 3000},
     // The cabinet tool runs 3 s: six polls of 500 ms, then the 25 s pause.
-    {"Win95ModulesFromTheCabinet", {"--os", "win95", "--arch", "x86", "--extract-ms", "3000"}, false,
+    {"Win95ModulesFromTheCabinet", {"--os", "win95", "--arch", "x86", "--extract-ms", "3000"}, Before::Nothing,
      "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n700 CONTINUE\n",
      {100, 800, 102, 1200, 1400, 700},
      {"program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.* iconlib.dll "
@@ -157,11 +158,15 @@ const InstallRow kInstallRows[] = {
      kDefaultRoot, false, "1", Restart::None, 3000 + 25000 + 3000},
     // The spooler's stop (its 2 s to stop, 3 s to settle) and start (3 s to
     // settle) come on top.
-    {"Nt351Upgrade", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, true, "install-default.ans",
+    {"Nt351Upgrade", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::EarlierRelease, "install-default.ans",
      kFresh, {}, kDefaultRoot, false, "1", Restart::None, 3000 + 5000 + 3000},
-    {"Nt31Upgrade", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, true, "upgrade-restart-later.ans",
+    {"Nt31Upgrade", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease, "upgrade-restart-later.ans",
      kRestartLater, {}, kDefaultRoot, false, "1", Restart::NtPending, 3000},
-    {"Win95Upgrade", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, true, "upgrade-restart-later.ans",
+    // A fresh installation over a module that no monitor names: the new one
+    // goes in at the next start, as on an upgrade, without its pages.
+    {"Win95FreshOverAStrayModule", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::StrayModule,
+     "install-default.ans", kFresh, {}, kDefaultRoot, false, "1", Restart::Win95Wininit, 3000},
+    {"Win95Upgrade", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease, "upgrade-restart-later.ans",
      kRestartLater, {}, kDefaultRoot, false, "1", Restart::Win95Wininit, 3000},
 };
 
@@ -173,9 +178,11 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     std::vector<std::string> options = row.machine;
     options.insert(options.end(), {"--user", "admin"});
     ASSERT_TRUE(s.newMachine(options)) << s.error;
-    if (row.earlier) installEarlierRelease(s);
+    const bool earlier = row.before == Before::EarlierRelease;
+    if (earlier) installEarlierRelease(s);
     if (HasFailure()) return;
     const Layout l = layoutOf(s);
+    if (row.before == Before::StrayModule) s.writeFile(l.system + "\\" + l.module, "earlier monitor module\n");
     const std::uint64_t clockBefore = clockOf(s);
 
     RunResult r = s.run(answersFor(row.answers));
@@ -217,7 +224,7 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
         Loaded m(s);
         EXPECT_EQ(m.value(kMonitor, "Driver"), l.module);
         EXPECT_EQ(m.value(kMonitor + "\\Files", "Root"),
-                  row.chosenRoot ? row.root : row.earlier ? kDefaultRoot : "<no key>");
+                  row.chosenRoot ? row.root : earlier ? kDefaultRoot : "<no key>");
         EXPECT_FALSE(m.key(kMonitors + "\\Brevant Network Port")) << "the older monitor key is merged";
         EXPECT_EQ(m.value(kVersion, "Version Installed"), "V5.1-1");
         EXPECT_EQ(m.value(kVersion, "Installation Version"), "V5.1-11i");
@@ -229,13 +236,13 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
         // has short names and a second "/Net" driver for some models.
         const std::string drivers = kPrint + "\\Environments\\" + l.env + "\\Drivers\\";
         auto names = m.subkeys(drivers);
-        EXPECT_EQ(names.size(), (l.win95 ? 22u : 15u) + (row.earlier ? 1u : 0u)) << ::testing::PrintToString(names);
+        EXPECT_EQ(names.size(), (l.win95 ? 22u : 15u) + (earlier ? 1u : 0u)) << ::testing::PrintToString(names);
         const char* model = l.win95 ? "Varden LaserStream 1200/J" : "Varden LaserStream 1200/Japanese";
         EXPECT_EQ(m.value(drivers + model, "Data File"), "vls12j.ppd");
         EXPECT_EQ(m.value(drivers + model, "Version"), row.version);
         EXPECT_EQ(m.key(drivers + "Varden JobStream 3000/Net"), l.win95);
 
-        if (row.earlier) {
+        if (earlier) {
             // The obsolete name moved to the current driver and deleted, the
             // driver in use added again with the new PPD file, its printer
             // moved back and resumed, the lender untouched.
@@ -251,7 +258,7 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
         // An NT upgrade has the side name deleted at the next start, whether
         // or not the old module could go at once.
         using Pairs = std::vector<std::pair<std::string, std::string>>;
-        EXPECT_EQ(m.pending(), (!l.win95 && row.earlier ? Pairs{{"\\??\\" + side, ""}} : Pairs{}));
+        EXPECT_EQ(m.pending(), (!l.win95 && earlier ? Pairs{{"\\??\\" + side, ""}} : Pairs{}));
         EXPECT_EQ(m.wininit(), (row.restart == Restart::Win95Wininit ? Pairs{{l.system + "\\" + l.module, side}} : Pairs{}));
     }
 
@@ -262,11 +269,13 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     ASSERT_EQ((*g)["items"].size(), 6u) << g->dump(1);
     EXPECT_EQ((*g)["items"][0]["command"], l.help);
     EXPECT_EQ((*g)["items"][4]["command"], (l.win95 ? "" : "WRITE ") + row.root + "\\qlrrn51.wri");
-    EXPECT_EQ(group(machine, "Startup")->at("items").size(), row.restart == Restart::None ? 0u : 1u);
+    const json* startup = group(machine, "Startup");
+    ASSERT_NE(startup, nullptr);
+    EXPECT_EQ((*startup)["items"].size(), earlier && row.restart != Restart::None ? 1u : 0u);
     if (!l.win95) {
         EXPECT_TRUE(spoolerRunning(machine));
     }
-    if (l.nt35 && row.earlier) {
+    if (l.nt35 && earlier) {
         // Stopped before the old module was touched, running again before
         // the drivers were added (the modeless pages pass in this order).
         std::size_t stop = r.out.find("Stopping the print spooler"), start = r.out.find("Starting the print spooler"),
@@ -287,8 +296,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Installation, ::testing::ValuesIn(kInstallRows),
 
 // --- failures on the way ---------------------------------------------------------------
 
-json fault(const char* call, const std::string& target, DWORD error, int times = 0) {
-    return {{"call", call}, {"target", target}, {"error", error}, {"times", times}};
+// Calls are counted by name whatever their target, so a fault aimed at one
+// target fails every call from the nth on (times 0) unless told otherwise.
+json fault(const char* call, const std::string& target, DWORD error, int times = 0, int nth = 1) {
+    return {{"call", call}, {"target", target}, {"error", error}, {"times", times}, {"nth", nth}};
 }
 
 struct FailureRow {
@@ -302,6 +313,7 @@ struct FailureRow {
     const char* line;   // the log line that reports it (a prefix)
     bool registered;    // the monitor and the drivers were registered before the failure
     bool complete;      // setup went on to the end
+    std::function<void(const RunResult&, const Loaded&)> more = nullptr;  // what else the row proves
 };
 
 void PrintTo(const FailureRow& r, std::ostream* os) { *os << r.name; }
@@ -349,6 +361,25 @@ std::vector<FailureRow> failureRows() {
          true, true},
         // An NT 3.5x upgrade that fails while the spooler is stopped starts
         // it again before the error page, so the machine can still print.
+        // The move of the new module fails and no old one is there: the
+        // message, then the spooler cannot find the module.
+        {"Win95ModuleCannotBeRenamed", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, false,
+         {fault("MoveFileA", "", 5)}, nullptr, kTo2300, {100, 800, 2300},
+         "box Install: Couldn't rename C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new to C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", false,
+         false, [](const RunResult& r, const Loaded&) {
+             EXPECT_TRUE(r.hasLine("error Install -- AddMonitor failed, error = 126")) << r.describe();
+         }},
+        // The driver in use is refused when it is added again (the 16th call:
+        // one per PPD file, then the replacement): its printer is not left
+        // paused; it prints on the driver it was parked on (the first other
+        // printer's, an obsolete name, which then moves on to the current one).
+        {"DriverInUseCannotBeAddedAgain", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, true,
+         {fault("AddPrinterDriverA", "Varden JobStream 3000", 5, 0, 16)}, nullptr, "install-default.ans", kFresh,
+         "box Install: AddPrinterDriver (Varden JobStream 3000)failed", true, true, [](const RunResult&, const Loaded& m) {
+             EXPECT_FALSE(m.key(kPrint + "\\Environments\\Windows NT x86\\Drivers\\Varden JobStream 3000"));
+             EXPECT_EQ(m.value(kPrinters + "\\Office", "Printer Driver"), "Varden LaserStream 600");
+             EXPECT_EQ(m.value(kPrinters + "\\Office", "Status"), "0");
+         }},
         {"UpgradeSpoolerWillNotStop", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, true,
          {fault("ControlService", "Spooler", 1061)}, nullptr, kTo2300, {100, 800, 2300},
          "error Install -- Couldn't stop spooler, error = 1061", false, false},
@@ -389,11 +420,14 @@ TEST_P(InstallationFailure, MeetsItsReactionAndLeavesNoHalfRecord) {
     EXPECT_EQ(m.key(drivers + "Varden LaserStream 600"), row.registered);
     EXPECT_EQ(m.value(kVersion, "Version Installed"), row.complete ? "V5.1-1" : row.earlier ? "V4.8-3" : "<no key>");
     EXPECT_EQ(group(machine, kGroup) != nullptr, row.registered);
-    EXPECT_TRUE(spoolerRunning(machine)) << machine["services"].dump(1);
+    if (!l.win95) {
+        EXPECT_TRUE(spoolerRunning(machine)) << machine["services"].dump(1);
+    }
     if (row.readOnlyFile) {
         EXPECT_EQ(s.fileText(row.readOnlyFile), "kept\n");
     }
-    if (row.earlier) {
+    if (row.more) row.more(r, m);
+    if (row.earlier && !row.registered) {
         // The earlier release's records are untouched.
         EXPECT_EQ(m.value(kMonitors + "\\Brevant Network Port", "Driver"), l.module);
         EXPECT_EQ(m.value(kPrinters + "\\Lab", "Printer Driver"), "Varden LaserStream 600 v48.3");
