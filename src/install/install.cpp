@@ -90,8 +90,8 @@ void prepareUpgrade(void)
         DeleteFileA(MonitorPath);
         DeleteFileA(SidePath);
         MoveFileExA(MonitorPath, SidePath, MOVEFILE_REPLACE_EXISTING);
-        if (!DeleteFileA(SidePath))
-            MoveFileExA(SidePath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (!DeleteFileA(SidePath) && MoveFileExA(SidePath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+            NoteRestartNeeded();
     }
 }
 
