@@ -5,25 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 
 namespace {
 
 using scenario::RunResult;
 using scenario::Scenario;
 
-// Places the PostScript modules where the NT 3.51 spooler keeps them, so
-// an installation needs no Windows distribution.
-void placeModules(Scenario& s) {
-    std::string drivers = "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32X86\\1\\";
-    for (const char* module : {"pscript.dll", "pscrptui.dll"}) {
-        auto p = s.hostPath(drivers + module);
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p) << "PostScript module\n";
-    }
-}
-
 const char kInstall[] = "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
+// Installations that fetch the PostScript modules from the Windows
+// distribution the fresh machine carries.
+const char kInstallFetchNt[] =
+    "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1100 CONTINUE\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
+const char kInstallFetch95[] =
+    "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
 const char kRemove[] = "100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n";
 
 // The status pages of a run: "<dialog>" when one opens, "<dialog> end"
@@ -34,7 +28,7 @@ std::vector<std::string> statusOrder(const RunResult& r) {
         if (l.rfind("status ", 0) != 0) continue;
         std::string rest = l.substr(7);
         std::string id = rest.substr(0, rest.find(' '));
-        out.push_back(rest.size() > id.size() + 4 && rest.substr(rest.size() - 4) == " end" ? id + " end" : id);
+        out.push_back(rest.size() >= id.size() + 4 && rest.substr(rest.size() - 4) == " end" ? id + " end" : id);
     }
     return out;
 }
@@ -53,7 +47,9 @@ struct OutcomeCase {
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
-const std::vector<std::string> kNt351 = {"--os", "nt351", "--arch", "x86", "--user", "admin"};
+// The PostScript modules stand where the NT 3.51 spooler keeps them, so an
+// installation needs no Windows distribution.
+const std::vector<std::string> kNt351 = {"--os", "nt351", "--arch", "x86", "--user", "admin", "--ps-modules", "versiondir"};
 const std::vector<std::string> kInstallWork = {"1800", "1800 end", "1700", "1700 end"};
 
 std::vector<OutcomeCase> outcomeCases() {
@@ -65,6 +61,15 @@ std::vector<OutcomeCase> outcomeCases() {
         {"Upgraded", kNt351, {kInstall}, kInstall, nullptr, "result upgraded restart=no", 0,
          "The software was upgraded. Exit code 0.",
          {"5100", "5100 end", "5300", "5300 end", "1800", "1800 end", "1700", "1700 end"}},
+        // On NT 3.1 and Windows 95 the new monitor waits for a restart.
+        {"UpgradedRestartLater", {"--os", "nt31", "--arch", "x86", "--user", "admin"}, {kInstallFetchNt},
+         "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n", nullptr,
+         "result upgraded restart=needed", 0, "The software was upgraded; restart Windows to finish. Exit code 0.",
+         kInstallWork},
+        {"UpgradedRestartNow", {"--os", "win95", "--arch", "x86"}, {kInstallFetch95},
+         "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1000 CONTINUE\n1500 CONTINUE\n700 CONTINUE\n", nullptr,
+         "result upgraded restart=requested", 0, "The software was upgraded; Windows is restarting. Exit code 0.",
+         kInstallWork},
         {"Removed", kNt351, {kInstall}, kRemove, nullptr, "result removed restart=no", 0,
          "The software was removed. Exit code 0.", {"5100", "5100 end", "5300", "5300 end"}},
         {"NothingToRemove", kNt351, {}, kRemove, nullptr, "result nothing restart=no", 0,
@@ -75,7 +80,7 @@ std::vector<OutcomeCase> outcomeCases() {
         {"QuitAfterTheWork", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1200 CANCEL\n1400 CANCEL\n"
                                          "700 CANCEL\n200 EXIT\n",
          nullptr, "result installed restart=no", 0, "The software was installed. Exit code 0.", kInstallWork},
-        {"NotAdministrator", {"--os", "nt351", "--arch", "x86", "--user", "user"}, {}, "100 CONTINUE\n2400 CONTINUE\n",
+        {"NotAdministrator", {"--os", "nt351", "--arch", "x86", "--user", "user", "--ps-modules", "versiondir"}, {}, "100 CONTINUE\n2400 CONTINUE\n",
          nullptr, "result refused restart=no", 0, "Setup cannot run on this machine. Exit code 0.", {}},
         {"UnsupportedWindows", {"--os", "nt40", "--arch", "x86"}, {}, "100 CONTINUE\n2000 CONTINUE\n", nullptr,
          "result refused restart=no", 0, "Setup cannot run on this machine. Exit code 0.", {}},
@@ -94,7 +99,6 @@ TEST_P(ScenarioOutcome, ResultLineStatusOrderAndClosingLine) {
     const OutcomeCase& c = GetParam();
     Scenario s(std::string("outcome-") + c.name);
     ASSERT_TRUE(s.newMachine(c.machine)) << s.error;
-    placeModules(s);
     for (const char* earlier : c.before) {
         RunResult first = s.run(earlier);
         ASSERT_EQ(first.exitCode, 0) << first.describe();
