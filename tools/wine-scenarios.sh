@@ -123,7 +123,7 @@ check_exit_line "$log" "$status" "nt351 removal"
 check_log_has "$log" "page 800 FInstallTypeDlgProc CONTINUE" "nt351 removal"
 # Wine's performance data has no "Process" object, so the removal stops
 # where it looks for a running Print Manager, before it changes anything.
-if grep -q "^error " "$log"; then
+if grep -q "^error Unable to stop Print Manager" "$log"; then
   pass "nt351 removal: stops at the Print Manager check (no Process object in Wine's performance data)"
   check_reg_value "$p" "$monitors_key" Driver vrdpsmon.dll
   check_file "$p" windows/system32/vrdpsmon.dll "$bin/vrdpsmon.dll"
