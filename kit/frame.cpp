@@ -20,6 +20,7 @@ namespace {
 
 HWND frame = nullptr;
 bool initialized = false;
+KITABANDONPROC abandonHandler = nullptr;
 bool boxesRouted = false;
 std::unique_ptr<FrontEnd> activeFrontEnd;
 
@@ -141,12 +142,28 @@ std::string excerpt(std::string_view text, std::size_t max) {
     return s;
 }
 
+bool frameStarted() { return initialized; }
+
 [[noreturn]] void stopRun(UINT code, const std::string& message) {
     std::fflush(stdout);
     std::fprintf(stderr, "setup: %s\n", message.c_str());
     std::fflush(stderr);
+    KitSetResult("failed", "no");
     KitLogExit(code);
     ExitProcess(code);
+}
+
+[[noreturn]] void abandonRun() {
+    std::fflush(stdout);
+    if (abandonHandler) {
+        abandonHandler();
+        std::fprintf(stdout, "\nStopped at once: what this run changed was dropped, the machine is as it was.\n");
+    } else {
+        std::fprintf(stdout, "\nStopped at once: what was done so far stays on the machine.\n");
+    }
+    KitSetResult("cancelled", "no");
+    KitLogExit(130);
+    ExitProcess(130);
 }
 
 }  // namespace kit
@@ -212,6 +229,8 @@ INT WINAPI InitializeFrame(LPSTR cmdLine) {
             std::fflush(record);
         }
         setFrontEnd(makeConsoleFrontEnd(stdin, stdout, record));
+        // Ctrl-C answers the page shown; a second one stops the run.
+        catchInterrupts();
     }
     if (registerClasses())
         frame = CreateWindowExA(0, "KitFrame", "Setup", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -260,6 +279,8 @@ int WINAPI KitMessageBox(LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 void WINAPI KitRouteMessageBoxes(BOOL via) { boxesRouted = via != FALSE; }
+
+void WINAPI KitSetAbandonHandler(KITABANDONPROC handler) { abandonHandler = handler; }
 
 LPCSTR WINAPI KitUsage(void) { return kUsage; }
 
