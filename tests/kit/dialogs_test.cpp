@@ -210,7 +210,7 @@ TEST(KitDialogsDeathTest, AnswersLeftOverWhenSetupEndsStopWithCode2) {
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
     EXPECT_EXIT(TerminateFrame(), testing::ExitedWithCode(2),
                 "answers.txt:4: answer for page 800 not used: the run ended before that page was shown");
-    EXPECT_EQ(readFile(r.log), "page 100 FWelcomeDlgProc CONTINUE\nexit 2\n");
+    EXPECT_EQ(readFile(r.log), "page 100 FWelcomeDlgProc CONTINUE\nresult failed restart=no\nexit 2\n");
 }
 
 // Two options naming one file, however it is spelled, are refused before
