@@ -71,6 +71,7 @@ void finish(UINT code) {
         std::fprintf(stderr, "setup: the machine image %s could not be saved: %s\n", session.imageDir.string().c_str(),
                      e.what());
         session.saveFailed = 1;
+        winsim::discardWorkingCopy(m);
     }
     KitLogExit(session.saveFailed ? kExitNotWritable : code);
     std::fflush(nullptr);
