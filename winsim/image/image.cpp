@@ -321,8 +321,12 @@ void saveImage(Machine& m, const fs::path& dir) {
             }
             d.host = dst;
         }
-        // Whole on the disk before it becomes the image.
+        // Whole on the disk before it becomes the image, and an old version
+        // that can be removed once it is not.
         store::syncTree(stage);
+        if (fs::exists(target))
+            if (std::string bad = store::unwritableFolder(target); !bad.empty())
+                throw std::runtime_error("the old version could not be removed: " + bad);
         store::switchIn(stage, target);
     } catch (...) {
         // The image on disk is untouched; the machine keeps its working copy.

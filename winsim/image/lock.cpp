@@ -110,24 +110,14 @@ void checkImageWritable(const fs::path& dir) {
     auto refuse = [&](const std::string& why) {
         throw ImageNotWritable("the machine image " + dir.string() + " cannot be written: " + why);
     };
-    // The old version is deleted after the switch: every folder of it must
-    // let us remove its entries.
+    // The old version is deleted after the switch.
+    if (std::string bad = store::unwritableFolder(abs); !bad.empty()) refuse(bad);
+    // What the save writes anew: the machine state and the registry.
     std::error_code ec;
     std::uintmax_t stateBytes = 0;
-    auto checkFolder = [&](const fs::path& p) {
-        if (::access(p.c_str(), W_OK | X_OK) != 0) refuse(p.string() + ": " + std::strerror(errno));
-    };
-    checkFolder(abs);
-    for (fs::recursive_directory_iterator it(abs, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_symlink()) continue;
-        if (it->is_directory()) {
-            checkFolder(it->path());
-        } else if (it->is_regular_file()) {
-            std::string top = fs::relative(it->path(), abs).begin()->string();
-            if (top != "drives") stateBytes += it->file_size();
-        }
-    }
-    if (ec) refuse("cannot list " + abs.string() + ": " + ec.message());
+    for (fs::recursive_directory_iterator it(abs / "registry", ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file()) stateBytes += it->file_size();
+    stateBytes += fs::file_size(abs / "machine.json", ec);
 
     // The stage: a folder beside the image with room for the machine state
     // and registry written anew (the drives move in without copying).

@@ -178,6 +178,19 @@ bool switchInProgress(const fs::path& dir) {
     return false;
 }
 
+std::string unwritableFolder(const fs::path& dir) {
+    auto check = [](const fs::path& p) -> std::string {
+        if (::access(p.c_str(), W_OK | X_OK) == 0) return "";
+        return p.string() + ": " + std::strerror(errno);
+    };
+    std::string bad = check(dir);
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, ec), end; bad.empty() && !ec && it != end; it.increment(ec))
+        if (!it->is_symlink() && it->is_directory()) bad = check(it->path());
+    if (bad.empty() && ec) bad = dir.string() + ": cannot be listed: " + ec.message();
+    return bad;
+}
+
 void syncDir(const fs::path& dir) { syncPath(dir, true); }
 
 void syncTree(const fs::path& root) {

@@ -40,6 +40,11 @@ std::string recoverLeftovers(const std::filesystem::path& dir);
 // (its stage or old version exists beside the image).
 bool switchInProgress(const std::filesystem::path& dir);
 
+// The first folder of the image `dir` (itself included) whose entries we
+// may not remove, as "PATH: cause"; "" when there is none. The old version is
+// deleted after a switch, so every folder of it must allow that.
+std::string unwritableFolder(const std::filesystem::path& dir);
+
 // Flushes every file and folder under `root`, and `root` itself, to the
 // disk. Throws std::system_error naming the path that failed.
 void syncTree(const std::filesystem::path& root);
