@@ -53,13 +53,7 @@ bool driveFree(INT n, std::uint64_t& bytes) {
 bool hardDrive(INT n) {
     char root[4];
     if (!driveRoot(n, root)) return false;
-#ifdef DRIVE_FIXED
     return GetDriveTypeA(root) == DRIVE_FIXED;
-#else
-    // Without the drive-type query, every drive that answers counts.
-    std::uint64_t b;
-    return driveFree(n, b);
-#endif
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ check_log_has() {
   if grep -qxF "$line" "$log"; then pass "$what: log has '$line'"; else fail "$what: log lacks '$line'"; fi
 }
 
+reg_absent() {  # PREFIX KEY: true when the key does not exist
+  ! wine_in "$1" reg query "$2" >/dev/null 2>&1
+}
+
 check_reg_value() {  # PREFIX KEY VALUE EXPECTED
   local got
   got="$(wine_in "$1" reg query "$2" /v "$3" 2>/dev/null | tr -d '\r' | sed -n 's/^ .*    REG_[A-Z_]*    //p' | head -n 1)"
@@ -111,6 +115,26 @@ echo "== side by side: the same installation on the simulated machine (NT 3.51, 
 end_session "$p"
 
 echo
+echo "== setup.exe posing as NT 3.51: removal of that installation"
+log="$out/remove-nt351.log"
+status="$(run_setup "$p" "$distcopy/answers/remove.ans" "$log")"
+sed 's/^/       /' "$log"
+check_exit_line "$log" "$status" "nt351 removal"
+check_log_has "$log" "page 800 FInstallTypeDlgProc CONTINUE" "nt351 removal"
+# Wine's performance data has no "Process" object, so the removal stops
+# where it looks for a running Print Manager, before it changes anything.
+if grep -q "^error Unable to stop Print Manager" "$log"; then
+  pass "nt351 removal: stops at the Print Manager check (no Process object in Wine's performance data)"
+  check_reg_value "$p" "$monitors_key" Driver vrdpsmon.dll
+  check_file "$p" windows/system32/vrdpsmon.dll "$bin/vrdpsmon.dll"
+else
+  if reg_absent "$p" "$monitors_key"; then pass "nt351 removal: the monitor key is gone"; else fail "nt351 removal: the monitor key is still there"; fi
+  [ ! -f "$p/drive_c/win32app/vrdpsmon/utility/vrdpswiz.exe" ] && pass "nt351 removal: the utility files are gone" ||
+    fail "nt351 removal: the utility files are still there"
+fi
+end_session "$p"
+
+echo
 echo "== setup.exe posing as Windows 95: fresh typical installation"
 p="$(new_prefix install-win95 win95)"
 # The PostScript driver Windows 95 keeps in its driver directory (Wine's
@@ -143,6 +167,22 @@ sed 's/^/       /' "$log"
 check_exit_line "$log" "$status" "win95 upgrade"
 if grep -q "^page 1000 .* CONTINUE$" "$log"; then pass "win95 upgrade: the upgrade notice (page 1000)"; else fail "win95 upgrade: no upgrade notice (page 1000)"; fi
 check_reg_value "$p" "$version_key" "Version Installed" V5.1-1
+end_session "$p"
+
+echo
+echo "== setup.exe posing as Windows 95: removal of that installation"
+log="$out/remove-win95.log"
+status="$(run_setup "$p" "$distcopy/answers/remove-restart-later.ans" "$log")"
+sed 's/^/       /' "$log"
+check_exit_line "$log" "$status" "win95 removal"
+[ "$status" = 0 ] && pass "win95 removal: exit code 0" || fail "win95 removal: exit code $status"
+if grep -q "^box \|^error " "$log"; then fail "win95 removal: a box or an error"; else pass "win95 removal: no box, no error"; fi
+if reg_absent "$p" "$monitors_key"; then pass "win95 removal: the monitor key is gone"; else fail "win95 removal: the monitor key is still there"; fi
+if reg_absent "$p" "$version_key"; then pass "win95 removal: the version key is gone"; else fail "win95 removal: the version key is still there"; fi
+[ ! -e "$p/drive_c/$group_dir" ] && pass "win95 removal: the program group is gone" ||
+  fail "win95 removal: the program group is still there"
+[ ! -f "$p/drive_c/win32app/vrdpsmon/utility/vrdpswiz.exe" ] && pass "win95 removal: the utility files are gone" ||
+  fail "win95 removal: the utility files are still there"
 end_session "$p"
 
 echo

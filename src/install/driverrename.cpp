@@ -59,6 +59,23 @@ BOOL concerned(const PRINTER_INFO_2A& info)
     return info.pDriverName != NULL && info.pDriverName[0] != '\0';
 }
 
+// Moves every concerned printer onto `driver` with `command`. On resume, a
+// printer whose driver cannot be set back at least prints again on the
+// driver it was parked on.
+void moveConcernedPrinters(PRINTER_INFO_2A* list, DWORD count, LPCSTR driver, DWORD command)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        if (!concerned(list[i]))
+            continue;
+        HANDLE printer = openPrinter(list[i].pPrinterName);
+        if (printer == NULL)
+            continue;
+        if (!setPrinterDriver(printer, &list[i], driver, command) && command == PRINTER_CONTROL_RESUME)
+            SetPrinterA(printer, 0, NULL, PRINTER_CONTROL_RESUME);
+        ClosePrinter(printer);
+    }
+}
+
 }  // namespace
 
 void RenameObsoleteDrivers(DRIVER_INFO_2A* record)
@@ -113,15 +130,7 @@ void ReplaceInstalledDriver(LPCSTR ppdFile, LPCSTR driverName, DRIVER_INFO_2A* r
     if (!parking)
         return;
 
-    for (DWORD i = 0; i < count; ++i) {
-        if (!concerned(list[i]))
-            continue;
-        HANDLE printer = openPrinter(list[i].pPrinterName);
-        if (printer == NULL)
-            continue;
-        setPrinterDriver(printer, &list[i], parking.get(), PRINTER_CONTROL_PAUSE);
-        ClosePrinter(printer);
-    }
+    moveConcernedPrinters(list, count, parking.get(), PRINTER_CONTROL_PAUSE);
 
     DeletePrinterDriverA(NULL, record->pEnvironment, (LPSTR)driverName);
 
@@ -134,18 +143,8 @@ void ReplaceInstalledDriver(LPCSTR ppdFile, LPCSTR driverName, DRIVER_INFO_2A* r
     record->pName = previousName;
     record->pDataFile = previousData;
 
-    // Back onto the driver and resumed. Where the driver is not there to go
-    // back to, the printer at least prints again on the parking driver.
-    for (DWORD i = 0; i < count; ++i) {
-        if (!concerned(list[i]))
-            continue;
-        HANDLE printer = openPrinter(list[i].pPrinterName);
-        if (printer == NULL)
-            continue;
-        if (!setPrinterDriver(printer, &list[i], driverName, PRINTER_CONTROL_RESUME))
-            SetPrinterA(printer, 0, NULL, PRINTER_CONTROL_RESUME);
-        ClosePrinter(printer);
-    }
+    // Back onto the driver and resumed.
+    moveConcernedPrinters(list, count, driverName, PRINTER_CONTROL_RESUME);
 
     if (!added)
         ShowSetupMessage("Install", "AddPrinterDriver (%s)failed\nerror = %d", driverName, (int)addError);

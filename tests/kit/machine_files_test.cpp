@@ -276,15 +276,22 @@ TEST(KitDetect, DrivesAndFreeSpace) {
     e.free = 1u << 20;
     fs::create_directories(e.host);
     m.drives['E'] = e;
+    // Drives of other types answer but are no local hard drives.
+    for (auto [letter, type] : {std::pair{'D', "cdrom"}, {'F', "remote"}, {'G', "ramdisk"}, {'A', "removable"}}) {
+        winsim::Drive o = e;
+        o.letter = letter;
+        o.type = type;
+        m.drives[letter] = o;
+    }
     EXPECT_TRUE(FIsValidDrive(3));
     EXPECT_TRUE(FIsValidDrive(5));
-    EXPECT_FALSE(FIsValidDrive(4));
+    EXPECT_FALSE(FIsValidDrive(8));
     EXPECT_FALSE(FIsValidDrive(0));
     EXPECT_FALSE(FIsValidDrive(27));
     EXPECT_FALSE(FIsValidDrive(-20));
     EXPECT_EQ(LcbFreeDrive(3), 0x7fffffff);  // a signed 32-bit count
     EXPECT_EQ(LcbFreeDrive(5), 1 << 20);
-    EXPECT_EQ(LcbFreeDrive(4), 0);
+    EXPECT_EQ(LcbFreeDrive(8), 0);
     ASSERT_TRUE(FGetLocalHardDrivesList("Disk Drives"));
     char buf[8];
     ASSERT_EQ(UsGetListLength("Disk Drives"), 2);

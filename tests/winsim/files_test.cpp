@@ -301,6 +301,21 @@ TEST_F(Files, DiskFreeSpaceInClusters) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
 }
 
+TEST_F(Files, DriveTypesFollowTheImage) {
+    for (auto [letter, type] : {std::pair{'A', "removable"}, {'D', "cdrom"}, {'F', "remote"}, {'G', "ramdisk"},
+                                {'H', "tape"}}) {
+        winsim::Drive d = m().drives['C'];
+        d.letter = letter;
+        d.type = type;
+        m().drives[letter] = d;
+    }
+    const std::pair<const char*, UINT> cases[] = {
+        {"C:\\", DRIVE_FIXED},   {"c:/", DRIVE_FIXED},          {"A:\\", DRIVE_REMOVABLE},  {"D:\\", DRIVE_CDROM},
+        {"F:\\", DRIVE_REMOTE},  {"G:\\", DRIVE_RAMDISK},       {"H:\\", DRIVE_UNKNOWN},    {"Q:\\", DRIVE_NO_ROOT_DIR},
+        {"C:", DRIVE_NO_ROOT_DIR}, {"C:\\dir", DRIVE_NO_ROOT_DIR}, {"", DRIVE_NO_ROOT_DIR}, {nullptr, DRIVE_FIXED}};
+    for (auto [root, type] : cases) EXPECT_EQ(GetDriveTypeA(root), type) << (root ? root : "(null)");
+}
+
 TEST_F(Files95, DiskFreeSpaceCappedAtTwoGigabytes) {
     fs::create_directories(c);
     m().drives['C'].total = 8ull << 30;

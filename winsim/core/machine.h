@@ -44,7 +44,7 @@ struct Drive {
     std::filesystem::path host;  // host folder holding the drive's files
     std::uint64_t total = 0;     // bytes
     std::uint64_t free = 0;      // bytes, shrinks as files are written
-    std::string type = "fixed";  // fixed, remote, cdrom, removable
+    std::string type = "fixed";  // fixed, removable, remote, cdrom, ramdisk
     bool fat = false;            // FAT keeps directory order as written
 };
 

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -660,6 +661,24 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     if (!p.exists) return fail(ERROR_FILE_NOT_FOUND), INVALID_FILE_ATTRIBUTES;
     if (p.trailingSlash && !p.isDir) return fail(ERROR_INVALID_NAME), INVALID_FILE_ATTRIBUTES;
     return attributesOf(m, p);
+}
+
+UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
+    // The root of the current directory when none is given; otherwise only
+    // a drive root ("C:\\") names a drive. The call sets no error code.
+    const Machine& m = machine();
+    std::string root = lpRootPathName ? std::string(lpRootPathName) : m.currentDir.substr(0, 3);
+    if (root.size() != 3 || !std::isalpha((unsigned char)root[0]) || root[1] != ':' ||
+        (root[2] != '\\' && root[2] != '/'))
+        return DRIVE_NO_ROOT_DIR;
+    auto it = m.drives.find((char)std::toupper((unsigned char)root[0]));
+    if (it == m.drives.end()) return DRIVE_NO_ROOT_DIR;
+    static const std::pair<const char*, UINT> kTypes[] = {{"fixed", DRIVE_FIXED},   {"removable", DRIVE_REMOVABLE},
+                                                         {"remote", DRIVE_REMOTE}, {"cdrom", DRIVE_CDROM},
+                                                         {"ramdisk", DRIVE_RAMDISK}};
+    for (auto& [name, type] : kTypes)
+        if (it->second.type == name) return type;
+    return DRIVE_UNKNOWN;
 }
 
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWORD lpBytesPerSector,

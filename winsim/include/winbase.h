@@ -111,6 +111,14 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
+#define DRIVE_UNKNOWN     0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE   2
+#define DRIVE_FIXED       3
+#define DRIVE_REMOTE      4
+#define DRIVE_CDROM       5
+#define DRIVE_RAMDISK     6
+UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 BOOL WINAPI GetDiskFreeSpaceA(LPCSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWORD lpBytesPerSector,
                               LPDWORD lpNumberOfFreeClusters, LPDWORD lpTotalNumberOfClusters);
 

@@ -65,6 +65,7 @@ const Export kKernel32[] = {
     {"RemoveDirectoryA", (FARPROC)&RemoveDirectoryA},
     {"GetFileAttributesA", (FARPROC)&GetFileAttributesA},
     {"GetDiskFreeSpaceA", (FARPROC)&GetDiskFreeSpaceA},
+    {"GetDriveTypeA", (FARPROC)&GetDriveTypeA},
     {"CreateProcessA", (FARPROC)&CreateProcessA},
     {"OpenProcess", (FARPROC)&OpenProcess},
     {"TerminateProcess", (FARPROC)&TerminateProcess},
