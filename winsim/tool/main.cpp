@@ -325,26 +325,33 @@ std::string identityOf(const json& a, const json& b) {
     return "";
 }
 
+// An entry only one side has: one line per field of an object, one line
+// for anything else (a list element, a value, a whole list).
+int printEntry(char sign, const json& v, const std::string& path, std::ostream& out) {
+    if (v.is_object() && !v.empty()) {
+        int n = 0;
+        for (auto& [k, field] : v.items()) n += printEntry(sign, field, path + "." + k, out);
+        return n;
+    }
+    out << sign << " state " << path << " = " << v.dump() << "\n";
+    return 1;
+}
+
 // Compares two machine states and prints one line per difference: a value
-// that changed, or a whole entry (an object key, or an element of a list
-// matched by its identity) that was added or removed.
+// that changed, a field added or removed, or a whole element of a list
+// (matched by what names it) added or removed.
 int diffState(const json& a, const json& b, const std::string& path, std::ostream& out) {
     auto child = [&](const std::string& key) { return path.empty() ? key : path + "." + key; };
     if (a.is_object() && b.is_object()) {
         int n = 0;
         for (auto& [k, v] : a.items()) {
-            if (!b.contains(k)) {
-                out << "- state " << child(k) << " = " << v.dump() << "\n";
-                ++n;
-            } else {
+            if (!b.contains(k))
+                n += printEntry('-', v, child(k), out);
+            else
                 n += diffState(v, b.at(k), child(k), out);
-            }
         }
         for (auto& [k, v] : b.items())
-            if (!a.contains(k)) {
-                out << "+ state " << child(k) << " = " << v.dump() << "\n";
-                ++n;
-            }
+            if (!a.contains(k)) n += printEntry('+', v, child(k), out);
         return n;
     }
     if (a.is_array() && b.is_array() && !a.empty() && !b.empty() && a != b) {
