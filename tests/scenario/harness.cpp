@@ -1,10 +1,14 @@
 #include "scenario/harness.h"
 
+#include "winsim/core/machine.h"
+#include "winsim/files/ops.h"
+#include "winsim/image/image.h"
+
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -17,14 +21,20 @@ namespace scenario {
 fs::path binDir() { return BIN_DIR; }
 fs::path sourceRoot() { return SOURCE_ROOT; }
 
-namespace {
-
 std::string readText(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
+
+std::string shippedAnswers(const std::string& name) {
+    fs::path p = sourceRoot() / "dist" / "answers" / name;
+    if (!fs::is_regular_file(p)) ADD_FAILURE() << p << " is missing";
+    return readText(p);
+}
+
+namespace {
 
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -37,116 +47,35 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> w;
-    std::istringstream in(line);
-    std::string x;
-    while (in >> x) w.push_back(x);
-    return w;
-}
+char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
 
-std::string lowerCopy(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
-    return s;
-}
-
-// Splits an INF key line after '=' into fields (quotes as the toolkit reads them).
-std::vector<std::string> infFields(const std::string& s) {
-    std::vector<std::string> fields;
-    std::size_t eq = std::string::npos;
-    bool quoted = false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '"') quoted = !quoted;
-        if (!quoted && s[i] == '=') {
-            eq = i;
-            break;
-        }
-    }
-    if (eq == std::string::npos) return fields;
-    std::string cur;
-    quoted = false;
-    for (std::size_t i = eq + 1; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '"') {
-            if (quoted && i + 1 < s.size() && s[i + 1] == '"') {
-                cur += '"';
-                ++i;
-            } else {
-                quoted = !quoted;
-            }
-            continue;
-        }
-        if (!quoted && c == ';') break;
-        if (!quoted && c == ',') {
-            fields.push_back(cur);
-            cur.clear();
-            continue;
-        }
-        cur += c;
-    }
-    fields.push_back(cur);
-    for (auto& f : fields) {
-        auto b = f.find_first_not_of(" \t");
-        auto e = f.find_last_not_of(" \t");
-        f = b == std::string::npos ? std::string() : f.substr(b, e - b + 1);
-    }
-    return fields;
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
 }
 
 }  // namespace
 
-std::string missingPieces() {
-    for (const char* p : {"setup", "winsim"})
-        if (!fs::exists(binDir() / p)) return std::string("build/bin/") + p + " is not built yet";
-    static std::string probe = [] {
-        Scenario s("probe");
-        if (!s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"}))
-            return "winsim new does not work: " + s.error;
-        return std::string();
-    }();
-    return probe;
-}
-
-std::string spoolerMissing(const Scenario& s) {
-    nlohmann::json j = s.machineJson();
-    if (j["os"]["platform"] != "nt") return {};
-    auto services = j.find("services");
-    if (services != j.end() && services->contains("list"))
-        for (const auto& svc : (*services)["list"])
-            if (svc.value("name", "") == "Spooler" && svc.value("state", "") == "running") return {};
-    return "winsim new declares no running Spooler service, so the spooler calls of start-up fail";
-}
+// --- a run's results -----------------------------------------------------------
 
 std::vector<int> RunResult::pages() const {
     std::vector<int> r;
-    for (const auto& l : log) {
-        auto w = words(l);
-        if (w.size() >= 2 && w[0] == "page") r.push_back(std::atoi(w[1].c_str()));
-    }
+    for (const auto& l : linesStarting("page ")) r.push_back(std::atoi(l.c_str() + 5));
     return r;
 }
 
-std::vector<std::string> RunResult::page(std::size_t n) const {
-    std::size_t seen = 0;
-    for (const auto& l : log) {
-        auto w = words(l);
-        if (w.size() >= 2 && w[0] == "page" && seen++ == n) return w;
-    }
-    return {};
+std::vector<std::string> RunResult::linesStarting(const std::string& prefix) const {
+    std::vector<std::string> r;
+    for (const auto& l : log)
+        if (l.compare(0, prefix.size(), prefix) == 0) r.push_back(l);
+    return r;
 }
 
 bool RunResult::hasLine(const std::string& line) const {
     for (const auto& l : log)
         if (l == line) return true;
-    return false;
-}
-
-bool RunResult::hasLineStarting(const std::string& prefix) const { return indexOf(prefix) >= 0; }
-
-bool RunResult::hasLineContaining(const std::string& text) const {
-    for (const auto& l : log)
-        if (l.find(text) != std::string::npos) return true;
     return false;
 }
 
@@ -163,13 +92,20 @@ std::string RunResult::describe() const {
     return s;
 }
 
+// --- the working area -----------------------------------------------------------
+
 Scenario::Scenario(const std::string& name) {
+    for (const char* p : {"setup", "winsim"})
+        if (!fs::exists(binDir() / p)) ADD_FAILURE() << (binDir() / p) << " is not built";
+    if (!fs::is_regular_file(sourceRoot() / "dist" / "setup.inf"))
+        ADD_FAILURE() << "the sample distribution is missing under " << sourceRoot();
     root_ = fs::temp_directory_path() / ("scenario-" + name + "-" + std::to_string(::getpid()));
     fs::remove_all(root_);
     fs::create_directories(root_);
-    fs::copy(sourceRoot() / "dist", distDir(), fs::copy_options::recursive);
-    fs::remove_all(distDir() / "answers");
-    fs::remove_all(distDir() / "tools");
+    std::error_code ec;
+    fs::copy(sourceRoot() / "dist", distDir(), fs::copy_options::recursive, ec);
+    fs::remove_all(distDir() / "answers", ec);
+    fs::remove_all(distDir() / "tools", ec);
 }
 
 Scenario::~Scenario() {
@@ -180,13 +116,10 @@ Scenario::~Scenario() {
 bool Scenario::newMachine(const std::vector<std::string>& args) {
     std::vector<std::string> all = {"new", machineDir().string()};
     all.insert(all.end(), args.begin(), args.end());
-    std::string out, err;
-    int rc = runProgram(binDir() / "winsim", all, root_, out, err);
-    if (rc != 0) {
-        error = "winsim new exited with " + std::to_string(rc) + ": " + err;
-        return false;
-    }
-    return true;
+    std::string out;
+    int rc = winsim(all, &out);
+    if (rc != 0) error = "winsim new exited with " + std::to_string(rc) + ": " + out;
+    return rc == 0;
 }
 
 nlohmann::json Scenario::machineJson() const { return nlohmann::json::parse(readText(machineDir() / "machine.json")); }
@@ -212,16 +145,10 @@ void Scenario::setFree(char letter, std::uint64_t bytes) {
 
 RunResult Scenario::run(const std::string& answers, const std::vector<std::string>& extra) {
     fs::path answersFile = root_ / "run.ans";
-    fs::path logFile = root_ / "run.log";
     std::ofstream(answersFile, std::ios::binary | std::ios::trunc) << answers;
-    fs::remove(logFile);
-    std::vector<std::string> args = {"--machine", machineDir().string(), "--answers", answersFile.string(),
-                                     "--log", logFile.string()};
+    std::vector<std::string> args = {"--answers", answersFile.string()};
     args.insert(args.end(), extra.begin(), extra.end());
-    RunResult r;
-    r.exitCode = runProgram(binDir() / "setup", args, distDir(), r.out, r.err);
-    r.log = splitLines(readText(logFile));
-    return r;
+    return runInteractive("", args);
 }
 
 RunResult Scenario::runInteractive(const std::string& input, const std::vector<std::string>& extra) {
@@ -230,86 +157,127 @@ RunResult Scenario::runInteractive(const std::string& input, const std::vector<s
     std::vector<std::string> args = {"--machine", machineDir().string(), "--log", logFile.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     RunResult r;
-    r.exitCode = runProgram(binDir() / "setup", args, distDir(), r.out, r.err, 60, &input);
+    r.exitCode = runProgram(binDir() / "setup", args, distDir(), r.out, r.err, 60, input.empty() ? nullptr : &input);
     r.log = splitLines(readText(logFile));
     return r;
 }
 
-void Scenario::roundSectionSizes(std::uint64_t unit) {
-    fs::path inf = distDir() / "setup.inf";
-    auto lines = splitLines(readText(inf));
-    // Last key line of each section, and the section's sum.
-    std::map<std::string, std::pair<std::size_t, std::uint64_t>> last;
-    std::string section;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const auto& raw = lines[i];
-        auto b = raw.find_first_not_of(" \t");
-        if (b == std::string::npos || raw[b] == ';') continue;
-        if (raw[b] == '[') {
-            section = raw.substr(b + 1, raw.find(']') - b - 1);
-            continue;
-        }
-        auto f = infFields(raw);
-        if (f.size() < 15) continue;
-        auto& [line, sum] = last[section];
-        line = i;
-        sum += (std::uint64_t)std::atol(f[14].c_str());
-    }
-    for (auto& [name, entry] : last) {
-        auto [line, sum] = entry;
-        std::uint64_t extra = (unit - sum % unit) % unit;
-        if (extra == 0) continue;
-        std::string& raw = lines[line];
-        std::size_t comma = raw.rfind(',');
-        auto f = infFields(raw);
-        raw = raw.substr(0, comma + 1) + " " + std::to_string(std::atol(f[14].c_str()) + extra);
-    }
-    std::ofstream outFile(inf, std::ios::binary | std::ios::trunc);
-    for (const auto& l : lines) outFile << l << "\r\n";
+int Scenario::winsim(const std::vector<std::string>& args, std::string* out) const {
+    std::string o, e;
+    int rc = runProgram(binDir() / "winsim", args, root_, o, e);
+    if (out) *out = o + e;
+    return rc;
 }
 
-Figures Scenario::figures(Platform p) const { return figuresFor(readInfSizes(distDir() / "setup.inf"), p); }
+void Scenario::importReg(const std::string& body) {
+    fs::path file = root_ / "import.reg";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "REGEDIT4\r\n\r\n" << body;
+    std::string out;
+    EXPECT_EQ(winsim({"reg", "import", machineDir().string(), file.string()}, &out), 0) << out;
+}
+
+void Scenario::reboot() {
+    std::string out;
+    EXPECT_EQ(winsim({"reboot", machineDir().string()}, &out), 0) << out;
+}
+
+fs::path Scenario::snapshot(const std::string& name) const {
+    fs::path to = root_ / name;
+    fs::remove_all(to);
+    fs::copy(machineDir(), to, fs::copy_options::recursive);
+    return to;
+}
+
+std::vector<std::string> Scenario::changesSince(const fs::path& snapshot) const {
+    std::string out;
+    winsim({"diff", snapshot.string(), machineDir().string()}, &out);
+    std::vector<std::string> lines;
+    for (const auto& l : splitLines(out))
+        if (l.find(" state clock.") == std::string::npos && l.find(" state ui.frame_title ") == std::string::npos)
+            lines.push_back(l);
+    return lines;
+}
 
 fs::path Scenario::hostPath(const std::string& windowsPath) const {
     // drives/<LETTER>/ then the components, matched case-insensitively.
     fs::path p = machineDir() / "drives" / std::string(1, (char)std::toupper((unsigned char)windowsPath[0]));
-    std::string rest = windowsPath.size() > 3 ? windowsPath.substr(3) : std::string();
-    std::stringstream in(rest);
+    std::stringstream in(windowsPath.size() > 3 ? windowsPath.substr(3) : std::string());
     std::string part;
     while (std::getline(in, part, '\\')) {
         if (part.empty()) continue;
         fs::path next = p / part;
         if (!fs::exists(next) && fs::is_directory(p))
             for (const auto& e : fs::directory_iterator(p))
-                if (lowerCopy(e.path().filename().string()) == lowerCopy(part)) next = e.path();
+                if (sameName(e.path().filename().string(), part)) next = e.path();
         p = next;
     }
     return p;
 }
 
+void Scenario::writeFile(const std::string& windowsPath, const std::string& text) {
+    fs::path p = hostPath(windowsPath);
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
+}
+
+// --- the machine read back -------------------------------------------------------
+
+Loaded::Loaded(const Scenario& s) : m_(winsim::install(winsim::loadImage(s.machineDir()))) {}
+
+Loaded::~Loaded() {
+    winsim::discardWorkingCopy(m_);
+    winsim::install(std::make_unique<winsim::Machine>());
+}
+
+bool Loaded::key(const std::string& path) const {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    RegCloseKey(h);
+    return true;
+}
+
+std::string Loaded::value(const std::string& path, const char* name) const {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "<no key>";
+    char buf[1024] = {};
+    DWORD size = sizeof buf - 1, type = 0;
+    LONG rc = RegQueryValueExA(h, name, nullptr, &type, (LPBYTE)buf, &size);
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS) return "<no value>";
+    if (type == REG_DWORD) return std::to_string(*(DWORD*)buf);
+    return buf;
+}
+
+std::vector<std::string> Loaded::subkeys(const std::string& path) const {
+    std::vector<std::string> names;
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return names;
+    char name[256];
+    for (DWORD i = 0; RegEnumKeyA(h, i, name, sizeof name) == ERROR_SUCCESS; ++i) names.push_back(name);
+    RegCloseKey(h);
+    return names;
+}
+
+std::vector<std::pair<std::string, std::string>> Loaded::pending() const { return winsim::pendingRenames(); }
+std::vector<std::pair<std::string, std::string>> Loaded::wininit() const { return winsim::wininitRenames(m_); }
+
+// --- running a program -------------------------------------------------------------
+
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
                std::string& out, std::string& err, int timeoutSec, const std::string* input) {
-    std::string inName = "/dev/null";
-    if (input) {
-        char name[] = "/tmp/scenario-in-XXXXXX";
-        int fd = ::mkstemp(name);
-        if (fd < 0) return -1;
-        if (::write(fd, input->data(), input->size()) != (ssize_t)input->size()) {
-            ::close(fd);
-            return -1;
-        }
-        ::close(fd);
-        inName = name;
-    }
+    char inName[] = "/tmp/scenario-in-XXXXXX";
     char outName[] = "/tmp/scenario-out-XXXXXX";
     char errName[] = "/tmp/scenario-err-XXXXXX";
+    int inFd = input ? ::mkstemp(inName) : ::open("/dev/null", O_RDONLY);
     int outFd = ::mkstemp(outName);
     int errFd = ::mkstemp(errName);
-    if (outFd < 0 || errFd < 0) return -1;
-    pid_t pid = ::fork();
+    int code = -1;
+    bool ready = inFd >= 0 && outFd >= 0 && errFd >= 0;
+    if (ready && input)
+        ready = ::write(inFd, input->data(), input->size()) == (ssize_t)input->size() && ::lseek(inFd, 0, SEEK_SET) == 0;
+    pid_t pid = ready ? ::fork() : -1;
     if (pid == 0) {
-        int in = ::open(inName.c_str(), O_RDONLY);
-        ::dup2(in, 0);
+        ::dup2(inFd, 0);
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
@@ -321,9 +289,8 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    int status = 0;
-    int code = -1;
     if (pid > 0) {
+        int status = 0;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSec);
         for (;;) {
             pid_t w = ::waitpid(pid, &status, WNOHANG);
@@ -340,54 +307,14 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
-    ::close(outFd);
-    ::close(errFd);
+    for (int fd : {inFd, outFd, errFd})
+        if (fd >= 0) ::close(fd);
     out = readText(outName);
     err = readText(errName);
     ::unlink(outName);
     ::unlink(errName);
-    if (input) ::unlink(inName.c_str());
+    if (input) ::unlink(inName);
     return code;
-}
-
-std::uint64_t InfSizes::operator[](const std::string& section) const {
-    for (const auto& [name, bytes] : sectionBytes)
-        if (lowerCopy(name) == lowerCopy(section)) return bytes;
-    return 0;
-}
-
-InfSizes readInfSizes(const fs::path& inf) {
-    InfSizes r;
-    std::string section;
-    for (const auto& raw : splitLines(readText(inf))) {
-        auto b = raw.find_first_not_of(" \t");
-        if (b == std::string::npos || raw[b] == ';') continue;
-        if (raw[b] == '[') {
-            section = raw.substr(b + 1, raw.find(']') - b - 1);
-            r.sectionBytes[section];
-            continue;
-        }
-        auto f = infFields(raw);
-        if (f.size() >= 15) r.sectionBytes[section] += (std::uint64_t)std::atol(f[14].c_str());
-    }
-    return r;
-}
-
-Figures figuresFor(const InfSizes& s, Platform p) {
-    Figures f;
-    f.systemDrive = s["PPD Files"];
-    const char* wizard = "I386 Wizard";
-    if (p == Platform::Win95) {
-        f.systemDrive += s["W95 Help File"] + s["W95 Monitor"];
-    } else {
-        f.systemDrive += s["NT Help File"];
-        f.systemDrive += s[p == Platform::Alpha ? "Alpha Monitor" : p == Platform::Mips ? "Mips Monitor" : "I386 Monitor"];
-        if (p == Platform::Alpha) wizard = "Alpha Wizard";
-        if (p == Platform::Mips) wizard = "Mips Wizard";
-    }
-    f.utility = s["Write Files"] + s[wizard] + s["Orvel"] + s["Remote Console"] + s["Wizard"] + s["VB Common"];
-    f.loadFiles = s["Load PS Files"] + s["Load Cat Files"] + s["Load Sys Files"];
-    return f;
 }
 
 }  // namespace scenario

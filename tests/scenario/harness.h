@@ -1,73 +1,54 @@
 // Scenario harness: a fresh machine image made with `winsim new`, a private
-// copy of the sample distribution, and one run of the whole `setup` binary
-// on them with an answers file and a log.
+// copy of the sample distribution, one run of the whole `setup` binary on
+// them with an answers file and a log, and the machine read back afterwards.
+// A missing program or distribution fails the test that needs it.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
-#include <cstdint>
+#include <windows.h>
+
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+namespace winsim {
+struct Machine;
+}
 
 namespace scenario {
 
 namespace fs = std::filesystem;
 
-// Paths of the built programs and of the source tree.
 fs::path binDir();
 fs::path sourceRoot();
-
-// Why the scenarios cannot run on this build (a program missing or
-// `winsim new` failing), or empty when they can.
-std::string missingPieces();
+std::string readText(const fs::path& p);
+// The text of a shipped answers file, read from the tree at run time;
+// empty (and the test failed) when it is missing.
+std::string shippedAnswers(const std::string& name);
 
 struct RunResult {
-    int exitCode = -1;       // -1: killed (timeout) or did not start
+    int exitCode = -1;             // -1: killed (timeout) or did not start
     std::vector<std::string> log;  // lines of the --log file
-    std::string out;         // stdout
-    std::string err;         // stderr
+    std::string out;               // stdout
+    std::string err;               // stderr
 
     // The dialog numbers of the `page` lines, in order.
     std::vector<int> pages() const;
-    // The `page` line of the n-th page shown (0-based), split into words.
-    std::vector<std::string> page(std::size_t n) const;
+    // The log lines that start with `prefix`, in order.
+    std::vector<std::string> linesStarting(const std::string& prefix) const;
     bool hasLine(const std::string& line) const;
-    bool hasLineStarting(const std::string& prefix) const;
-    bool hasLineContaining(const std::string& text) const;
+    bool hasLineStarting(const std::string& prefix) const { return indexOf(prefix) >= 0; }
     // Index of the first line starting with `prefix`, or -1.
     int indexOf(const std::string& prefix) const;
     // All of the above, for failure messages.
     std::string describe() const;
 };
 
-// Sums of field 15 over sections of a setup.inf, read independently of the
-// toolkit (for the expected space figures).
-struct InfSizes {
-    std::map<std::string, std::uint64_t> sectionBytes;  // section name (as written) -> bytes
-    std::uint64_t operator[](const std::string& section) const;
-};
-InfSizes readInfSizes(const fs::path& inf);
-
-// The figures the installation-type page works with, for a platform.
-struct Figures {
-    std::uint64_t systemDrive = 0;  // PPD, help, monitor
-    std::uint64_t utility = 0;      // Write Files, wizard, Orvel, Remote Console, Wizard, VB Common
-    std::uint64_t loadFiles = 0;    // the three Load sections
-};
-enum class Platform { X86, Alpha, Mips, Win95 };
-Figures figuresFor(const InfSizes& sizes, Platform p);
-
-class Scenario;
-// Why a Windows NT machine made by `winsim new` cannot take setup past its
-// spooler check (no running "Spooler" service declared in the image), or
-// empty when it can (always empty for Windows 95).
-std::string spoolerMissing(const Scenario& s);
-
-// One scenario's working area in a temporary directory (removed at the end).
+// One scenario's working area in a temporary directory (removed at the end
+// unless SCENARIO_KEEP is set).
 class Scenario {
 public:
     explicit Scenario(const std::string& name);
@@ -94,31 +75,55 @@ public:
     // Runs `setup --machine <machine> --answers <file> --log <file> [extra]`
     // in the distribution copy. The answers text is written to a file first.
     RunResult run(const std::string& answers, const std::vector<std::string>& extra = {});
-    // Runs `setup --machine <machine> --log <file> [extra]` with the console
-    // front-end reading `input` from its standard input.
+    // The same with the console front-end reading `input` from stdin.
     RunResult runInteractive(const std::string& input, const std::vector<std::string>& extra = {});
 
-    // Rounds the field-15 sum of every section of the scenario's setup.inf
-    // up to a multiple of `unit` by raising the last key's size. Free space
-    // is counted in whole clusters (512 bytes on the drives the scenarios
-    // use), so exact-space scenarios need figures that are whole clusters.
-    void roundSectionSizes(std::uint64_t unit);
-    // The figures of the scenario's own setup.inf.
-    Figures figures(Platform p) const;
+    // `winsim <args...>` on this scenario; its exit code, output in `out`.
+    int winsim(const std::vector<std::string>& args, std::string* out = nullptr) const;
+    // Merges REGEDIT4 text (without its header line) into the registry;
+    // `winsim reboot`. Both fail the test when the tool refuses.
+    void importReg(const std::string& body);
+    void reboot();
+    // The machine copied aside now, and the `winsim diff` lines from that
+    // copy to the machine as it is then, without the clock (it moves on
+    // with every run) and the title setup gives its frame window.
+    fs::path snapshot(const std::string& name = "before") const;
+    std::vector<std::string> changesSince(const fs::path& snapshot) const;
 
     // A host path of the image's files for a Windows path on a drive, e.g.
-    // hostPath("C:\\win32app\\vrdpsmon").
+    // hostPath("C:\\win32app\\vrdpsmon"); names match case-insensitively.
     fs::path hostPath(const std::string& windowsPath) const;
+    bool exists(const std::string& windowsPath) const { return fs::exists(hostPath(windowsPath)); }
+    std::string fileText(const std::string& windowsPath) const { return readText(hostPath(windowsPath)); }
+    void writeFile(const std::string& windowsPath, const std::string& text = "data");
 
 private:
     fs::path root_;
 };
 
-// Runs `program args...` in `cwd` with stdin from /dev/null; output into
-// the strings. Returns the exit code, or -1 when killed after `timeoutSec`.
-// `input` (if any) is written to a file that becomes the standard input.
+// The scenario's image loaded into this process, to ask it through Win32
+// (the registry) and winsim (pending renames) without changing it.
+class Loaded {
+public:
+    explicit Loaded(const Scenario& s);
+    ~Loaded();
+    bool key(const std::string& hklmPath) const;
+    // REG_SZ data as text, REG_DWORD as its decimal number; "<no key>" or
+    // "<no value>" when missing.
+    std::string value(const std::string& hklmPath, const char* name) const;
+    std::vector<std::string> subkeys(const std::string& hklmPath) const;
+    // NT's PendingFileRenameOperations and Windows 95's wininit.ini [rename].
+    std::vector<std::pair<std::string, std::string>> pending() const;
+    std::vector<std::pair<std::string, std::string>> wininit() const;
+
+private:
+    winsim::Machine& m_;
+};
+
+// Runs `program args...` in `cwd`; output into the strings. Returns the exit
+// code, or -1 when it did not start or was killed after `timeoutSec`.
+// `input` (if any) becomes the standard input, otherwise /dev/null.
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
                std::string& out, std::string& err, int timeoutSec = 60, const std::string* input = nullptr);
-
 
 }  // namespace scenario

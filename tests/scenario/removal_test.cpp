@@ -6,10 +6,6 @@
 // of the removal.
 #include "scenario/harness.h"
 
-#include "winsim/core/machine.h"
-#include "winsim/files/ops.h"
-#include "winsim/image/image.h"
-
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -21,15 +17,10 @@
 
 namespace {
 
+using scenario::Loaded;
 using scenario::RunResult;
 using scenario::Scenario;
 namespace fs = std::filesystem;
-
-#define REQUIRE_PIECES()                                                   \
-    do {                                                                   \
-        std::string why = scenario::missingPieces();                       \
-        ASSERT_TRUE(why.empty()) << "not runnable: " << why;               \
-    } while (0)
 
 const char kMonitors[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
 const char kMonitorKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Varden Network Port";
@@ -63,23 +54,6 @@ Dirs dirsOf(const Scenario& s) {
 }
 
 // --- preparing a machine ------------------------------------------------------
-
-void writeFile(const Scenario& s, const std::string& winPath, const std::string& text = "data") {
-    fs::path p = s.hostPath(winPath);
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-}
-
-bool exists(const Scenario& s, const std::string& winPath) { return fs::exists(s.hostPath(winPath)); }
-
-void importReg(Scenario& s, const std::string& text) {
-    fs::path file = s.root() / "prepare.reg";
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << "REGEDIT4\r\n\r\n" << text;
-    std::string out, err;
-    int rc = scenario::runProgram(scenario::binDir() / "winsim", {"reg", "import", s.machineDir().string(), file.string()},
-                                  s.root(), out, err);
-    ASSERT_EQ(rc, 0) << err;
-}
 
 std::string regEscape(const std::string& v) {
     std::string r;
@@ -140,15 +114,15 @@ Installed prepareInstalled(Scenario& s, const char* rootValue, const std::string
         reg += printerKey("Lookalike", "XNP1");      // ends in NP1: paused and resumed unchanged
         reg += printerKey("Busy", "NP5");            // with a job
     }
-    importReg(s, reg);
+    s.importReg(reg);
 
-    writeFile(s, root + "\\vrdpswiz.exe");
-    writeFile(s, root + "\\Release Notes.wri");
-    writeFile(s, root + "\\help\\vrdpswiz.hlp");
-    writeFile(s, root + "\\locked.dat");
-    writeFile(s, in.module);
-    writeFile(s, in.help);
-    for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) writeFile(s, d.windows + "\\" + ini);
+    s.writeFile(root + "\\vrdpswiz.exe");
+    s.writeFile(root + "\\Release Notes.wri");
+    s.writeFile(root + "\\help\\vrdpswiz.hlp");
+    s.writeFile(root + "\\locked.dat");
+    s.writeFile(in.module);
+    s.writeFile(in.help);
+    for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) s.writeFile(d.windows + "\\" + ini);
 
     s.editMachine([&](nlohmann::json& j) {
         // A file copied from a read-only medium keeps the attribute.
@@ -170,33 +144,6 @@ Installed prepareInstalled(Scenario& s, const char* rootValue, const std::string
 
 // --- reading the machine after a run -------------------------------------------
 
-// The image loaded in this process, for registry and file questions.
-struct Loaded {
-    explicit Loaded(const Scenario& s) : m(winsim::install(winsim::loadImage(s.machineDir()))) {}
-    ~Loaded() {
-        winsim::discardWorkingCopy(m);
-        winsim::install(std::make_unique<winsim::Machine>());
-    }
-    bool key(const std::string& path) const {
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-        RegCloseKey(h);
-        return true;
-    }
-    std::string value(const std::string& path, const char* name) const {
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "<no key>";
-        char buf[512] = {};
-        DWORD size = sizeof buf - 1;
-        LONG rc = RegQueryValueExA(h, name, nullptr, nullptr, (LPBYTE)buf, &size);
-        RegCloseKey(h);
-        return rc == ERROR_SUCCESS ? std::string(buf) : "<no value>";
-    }
-    std::vector<std::pair<std::string, std::string>> pending() const { return winsim::pendingRenames(); }
-    std::vector<std::pair<std::string, std::string>> wininit() const { return winsim::wininitRenames(m); }
-    winsim::Machine& m;
-};
-
 std::vector<std::string> groupNames(const Scenario& s) {
     std::vector<std::string> names;
     nlohmann::json j = s.machineJson();
@@ -213,43 +160,6 @@ bool startupHasHelp(const Scenario& s) {
     return false;
 }
 
-std::vector<std::string> leftLines(const RunResult& r) {
-    std::vector<std::string> out;
-    for (const auto& l : r.log)
-        if (l.rfind("left ", 0) == 0) out.push_back(l);
-    return out;
-}
-
-std::vector<std::string> boxes(const RunResult& r) {
-    std::vector<std::string> out;
-    for (const auto& l : r.log)
-        if (l.rfind("box ", 0) == 0) out.push_back(l);
-    return out;
-}
-
-int reboot(const Scenario& s, std::string* out = nullptr) {
-    std::string o, e;
-    int rc = scenario::runProgram(scenario::binDir() / "winsim", {"reboot", s.machineDir().string()}, s.root(), o, e);
-    if (out) *out = o + e;
-    return rc;
-}
-
-// `winsim diff` of the image at `before` against the scenario's machine,
-// without the clock, which moves on with every run, and the title setup
-// gave its frame window, which the machine keeps.
-std::vector<std::string> diffAgainst(const Scenario& s, const fs::path& before) {
-    std::string out, err;
-    scenario::runProgram(scenario::binDir() / "winsim", {"diff", before.string(), s.machineDir().string()}, s.root(), out,
-                         err);
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.find(" state clock.") == std::string::npos && line.find(" state ui.frame_title ") == std::string::npos)
-            lines.push_back(line);
-    return lines;
-}
-
 std::string removeAnswers(bool restartPage) {
     return std::string("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n") + (restartPage ? "7803 CANCEL\n" : "") +
            "7802 CONTINUE\n";
@@ -264,7 +174,6 @@ std::vector<int> removePages(bool restartPage) {
 class RemovalPlatforms : public ::testing::TestWithParam<PlatformRow> {};
 
 TEST_P(RemovalPlatforms, RemovesEveryTraceAndListsWhatIsLeft) {
-    REQUIRE_PIECES();
     const PlatformRow& row = GetParam();
     Scenario s(std::string("remove-") + row.name);
     ASSERT_TRUE(s.newMachine({"--os", row.os, "--arch", row.arch, "--user", "admin"})) << s.error;
@@ -283,7 +192,7 @@ TEST_P(RemovalPlatforms, RemovesEveryTraceAndListsWhatIsLeft) {
     RunResult r = s.run(removeAnswers(row.restartPage));
     ASSERT_EQ(r.exitCode, 0) << r.describe();
     EXPECT_EQ(r.pages(), removePages(row.restartPage)) << r.describe();
-    EXPECT_EQ(boxes(r), std::vector<std::string>{}) << r.describe();
+    EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{}) << r.describe();
 
     {
         Loaded m(s);
@@ -306,20 +215,20 @@ TEST_P(RemovalPlatforms, RemovesEveryTraceAndListsWhatIsLeft) {
         EXPECT_EQ(status & PRINTER_STATUS_PAUSED, 0u);
 
         // The tree is gone at once, the read-only file included.
-        EXPECT_FALSE(exists(s, in.root + "\\locked.dat"));
-        EXPECT_FALSE(exists(s, in.root));
-        EXPECT_FALSE(exists(s, in.help));
-        for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) EXPECT_FALSE(exists(s, d.windows + "\\" + ini));
+        EXPECT_FALSE(s.exists(in.root + "\\locked.dat"));
+        EXPECT_FALSE(s.exists(in.root));
+        EXPECT_FALSE(s.exists(in.help));
+        for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) EXPECT_FALSE(s.exists(d.windows + "\\" + ini));
         if (row.nt35) {
             // The spooler was stopped, so nothing holds the module any more.
-            EXPECT_FALSE(exists(s, in.module));
+            EXPECT_FALSE(s.exists(in.module));
             EXPECT_TRUE(m.pending().empty());
         } else if (d.win95) {
-            EXPECT_TRUE(exists(s, in.module));
+            EXPECT_TRUE(s.exists(in.module));
             // Short names stay as they are written.
             EXPECT_EQ(m.wininit(), (std::vector<std::pair<std::string, std::string>>{{"nul", in.module}}));
         } else {
-            EXPECT_TRUE(exists(s, in.module));
+            EXPECT_TRUE(s.exists(in.module));
             EXPECT_EQ(m.pending(), (std::vector<std::pair<std::string, std::string>>{{"\\??\\" + in.module, ""}}));
         }
     }
@@ -337,12 +246,12 @@ TEST_P(RemovalPlatforms, RemovesEveryTraceAndListsWhatIsLeft) {
     if (!row.nt35) left.push_back("left " + in.module + ": " +
                                   (d.win95 ? "monitor module in use by the spooler, deleted at the next start"
                                            : "in use, deleted at the next start"));
-    EXPECT_EQ(leftLines(r), left) << r.describe();
+    EXPECT_EQ(r.linesStarting("left "), left) << r.describe();
     for (const auto& l : left) EXPECT_NE(r.out.find(l), std::string::npos) << "console lists " << l;
 
     // The next start takes the module.
-    ASSERT_EQ(reboot(s), 0);
-    EXPECT_FALSE(exists(s, in.module));
+    s.reboot();
+    EXPECT_FALSE(s.exists(in.module));
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, RemovalPlatforms, ::testing::ValuesIn(kPlatforms),
@@ -379,7 +288,6 @@ const RootRow kRoots[] = {
 class RemovalRoots : public ::testing::TestWithParam<RootRow> {};
 
 TEST_P(RemovalRoots, RootDecidesWhatTreeIsDeleted) {
-    REQUIRE_PIECES();
     const RootRow& row = GetParam();
     Scenario s(std::string("root-") + row.name);
     ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
@@ -387,33 +295,33 @@ TEST_P(RemovalRoots, RootDecidesWhatTreeIsDeleted) {
     std::string root = row.removed ? row.removed : "C:\\apps\\vrd";
     prepareInstalled(s, row.value, root, false);
     // Data that is not the package's, beside and above the root.
-    writeFile(s, "C:\\keep.txt");
-    writeFile(s, "C:\\apps\\keep.txt");
-    writeFile(s, "C:\\WINNT35\\win.ini");
+    s.writeFile("C:\\keep.txt");
+    s.writeFile("C:\\apps\\keep.txt");
+    s.writeFile("C:\\WINNT35\\win.ini");
 
     RunResult r = s.run(removeAnswers(false));
     ASSERT_EQ(r.exitCode, 0) << r.describe();
     EXPECT_EQ(r.pages(), removePages(false)) << r.describe();
-    EXPECT_TRUE(exists(s, "C:\\keep.txt"));
-    EXPECT_TRUE(exists(s, "C:\\apps\\keep.txt"));
-    EXPECT_TRUE(exists(s, "C:\\WINNT35\\win.ini"));
-    EXPECT_TRUE(exists(s, "C:\\WINNT35\\system32"));
+    EXPECT_TRUE(s.exists("C:\\keep.txt"));
+    EXPECT_TRUE(s.exists("C:\\apps\\keep.txt"));
+    EXPECT_TRUE(s.exists("C:\\WINNT35\\win.ini"));
+    EXPECT_TRUE(s.exists("C:\\WINNT35\\system32"));
     if (row.removed) {
-        EXPECT_FALSE(exists(s, row.removed)) << r.describe();
-        EXPECT_EQ(boxes(r), std::vector<std::string>{}) << r.describe();
+        EXPECT_FALSE(s.exists(row.removed)) << r.describe();
+        EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{}) << r.describe();
     } else {
-        auto b = boxes(r);
+        auto b = r.linesStarting("box ");
         ASSERT_EQ(b.size(), 1u) << r.describe();
         EXPECT_EQ(b[0].rfind(std::string("box Deinstall: The installation directory \"") + row.refusedAs + "\"", 0), 0u)
             << b[0];
-        EXPECT_TRUE(exists(s, root + "\\vrdpswiz.exe"));
+        EXPECT_TRUE(s.exists(root + "\\vrdpswiz.exe"));
         EXPECT_TRUE(r.hasLineStarting(std::string("left ") + row.refusedAs + ": installation directory not removed: "))
             << r.describe();
     }
     // The rest of the removal goes on.
     Loaded m(s);
     EXPECT_FALSE(m.key(kMonitorKey));
-    EXPECT_FALSE(exists(s, "C:\\WINNT35\\system32\\vrdpsmon.dll"));
+    EXPECT_FALSE(s.exists("C:\\WINNT35\\system32\\vrdpsmon.dll"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Roots, RemovalRoots, ::testing::ValuesIn(kRoots),
@@ -472,7 +380,6 @@ std::vector<FailureRow> failureRows() {
 class RemovalFailures : public ::testing::TestWithParam<FailureRow> {};
 
 TEST_P(RemovalFailures, EachFailureMeetsItsReaction) {
-    REQUIRE_PIECES();
     const FailureRow& row = GetParam();
     Scenario s(std::string("fail-") + row.name);
     ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
@@ -490,12 +397,12 @@ TEST_P(RemovalFailures, EachFailureMeetsItsReaction) {
     EXPECT_EQ(m.key(kMonitorKey), !row.monitorKeyGone) << r.describe();
     if (std::string(row.name) == "PortNotDeletedNextOneIs") {
         EXPECT_TRUE(r.hasLine("left port NP2: could not be deleted (error = 5)")) << r.describe();
-        EXPECT_FALSE(exists(s, "C:\\apps\\vrd"));
+        EXPECT_FALSE(s.exists("C:\\apps\\vrd"));
     }
     if (std::string(row.name) == "PrintersNotListedEndsWithOne") {
         // Nothing after the enumeration ran: the printers and files stay.
         EXPECT_TRUE(m.key(std::string(kPrinters) + "\\Office"));
-        EXPECT_TRUE(exists(s, "C:\\apps\\vrd\\vrdpswiz.exe"));
+        EXPECT_TRUE(s.exists("C:\\apps\\vrd\\vrdpswiz.exe"));
     }
 }
 
@@ -505,41 +412,38 @@ INSTANTIATE_TEST_SUITE_P(Failures, RemovalFailures, ::testing::ValuesIn(failureR
 // --- nothing installed, and twice ---------------------------------------------------------------
 
 TEST(RemovalNotInstalled, OnlyTheDonePageAndNothingChanges) {
-    REQUIRE_PIECES();
     Scenario s("remove-nothing");
     ASSERT_TRUE(s.newMachine({"--os", "win95", "--arch", "x86", "--user", "admin"})) << s.error;
-    fs::copy(s.machineDir(), s.root() / "before", fs::copy_options::recursive);
+    fs::path before = s.snapshot();
     RunResult r = s.run(removeAnswers(false));
     ASSERT_EQ(r.exitCode, 0) << r.describe();
     EXPECT_EQ(r.pages(), removePages(false)) << r.describe();
-    EXPECT_EQ(boxes(r), std::vector<std::string>{});
-    EXPECT_EQ(leftLines(r), std::vector<std::string>{});
+    EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{});
+    EXPECT_EQ(r.linesStarting("left "), std::vector<std::string>{});
     // Nothing else changed while setup ran.
-    EXPECT_EQ(diffAgainst(s, s.root() / "before"), std::vector<std::string>{});
+    EXPECT_EQ(s.changesSince(before), std::vector<std::string>{});
 }
 
 TEST(RemovalTwice, SecondRunFindsNothingToRemove) {
-    REQUIRE_PIECES();
     Scenario s("remove-twice");
     ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
     prepareInstalled(s, nullptr, "C:\\win32app\\vrdpsmon");
     RunResult first = s.run(removeAnswers(false));
     ASSERT_EQ(first.exitCode, 0) << first.describe();
-    EXPECT_FALSE(exists(s, "C:\\win32app\\vrdpsmon"));
+    EXPECT_FALSE(s.exists("C:\\win32app\\vrdpsmon"));
     RunResult second = s.run(removeAnswers(false));
     ASSERT_EQ(second.exitCode, 0) << second.describe();
     EXPECT_EQ(second.pages(), removePages(false)) << second.describe();
-    EXPECT_EQ(boxes(second), std::vector<std::string>{}) << second.describe();
+    EXPECT_EQ(second.linesStarting("box "), std::vector<std::string>{}) << second.describe();
 }
 
 // --- Windows 95: files in use under long names ------------------------------------------------
 
 TEST(RemovalWindows95, FilesInUseGoThroughWininitUnderShortNames) {
-    REQUIRE_PIECES();
     Scenario s("remove95-inuse");
     ASSERT_TRUE(s.newMachine({"--os", "win95", "--arch", "x86", "--user", "admin"})) << s.error;
     Installed in = prepareInstalled(s, "C:\\Program Files\\Varden Printing", "C:\\Program Files\\Varden Printing");
-    writeFile(s, in.root + "\\Remote Console.exe");
+    s.writeFile(in.root + "\\Remote Console.exe");
     s.editMachine([&](nlohmann::json& j) {
         j["files"][in.root + "\\Remote Console.exe"] = {{"in_use", "open"}};
         j["files"][in.module] = {{"in_use", "loaded"}};
@@ -558,10 +462,10 @@ TEST(RemovalWindows95, FilesInUseGoThroughWininitUnderShortNames) {
     EXPECT_TRUE(r.hasLine("left C:\\Program Files\\Varden Printing: not empty now, deleted at the next start"))
         << r.describe();
     std::string done;
-    ASSERT_EQ(reboot(s, &done), 0) << done;
-    EXPECT_FALSE(exists(s, in.root)) << done;
-    EXPECT_FALSE(exists(s, in.module)) << done;
-    EXPECT_TRUE(exists(s, "C:\\Program Files")) << "only the package's directory goes";
+    ASSERT_EQ(s.winsim({"reboot", s.machineDir().string()}, &done), 0) << done;
+    EXPECT_FALSE(s.exists(in.root)) << done;
+    EXPECT_FALSE(s.exists(in.module)) << done;
+    EXPECT_TRUE(s.exists("C:\\Program Files")) << "only the package's directory goes";
 }
 
 }  // namespace

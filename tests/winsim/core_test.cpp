@@ -1,5 +1,6 @@
 #include "winsim/core/handles.h"
 #include "winsim/core/machine.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -7,11 +8,6 @@
 
 namespace {
 
-std::filesystem::path tempDir(const char* name) {
-    auto p = std::filesystem::temp_directory_path() / ("winsim-core-" + std::string(name));
-    std::filesystem::remove_all(p);
-    return p;
-}
 
 TEST(Core, VersionWordPacksMajorMinorBuild) {
     winsim::OsInfo nt;
@@ -28,7 +24,7 @@ TEST(Core, VersionWordPacksMajorMinorBuild) {
 }
 
 TEST(Core, FaultFiresOnNthCallForItsTimes) {
-    auto& m = winsim::install(winsim::makeBareMachine({}, tempDir("fault")));
+    auto& m = sim::fresh();
     m.faults.push_back({"Probe", 2, 2, ERROR_DISK_FULL, ""});
     EXPECT_EQ(winsim::injectedFault("Probe"), 0u);
     EXPECT_EQ(winsim::injectedFault("Probe"), (DWORD)ERROR_DISK_FULL);
@@ -38,17 +34,15 @@ TEST(Core, FaultFiresOnNthCallForItsTimes) {
 }
 
 TEST(Core, FaultLimitedToTarget) {
-    auto& m = winsim::install(winsim::makeBareMachine({}, tempDir("target")));
+    auto& m = sim::fresh();
     m.faults.push_back({"Open", 1, 0, ERROR_ACCESS_DENIED, "Spooler"});
     EXPECT_EQ(winsim::injectedFault("Open", "Other"), 0u);
     EXPECT_EQ(winsim::injectedFault("Open", "SPOOLER"), (DWORD)ERROR_ACCESS_DENIED);
 }
 
 TEST(Core, CloseHandleOnUnknownHandleFails) {
-    winsim::install(winsim::makeBareMachine({}, tempDir("handles")));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CloseHandle((HANDLE)0x1234));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    sim::fresh();
+    EXPECT_FAILS(CloseHandle((HANDLE)0x1234), ERROR_INVALID_HANDLE);
     struct Obj : winsim::KernelObject {};
     HANDLE h = winsim::addHandle(std::make_shared<Obj>());
     EXPECT_TRUE(CloseHandle(h));

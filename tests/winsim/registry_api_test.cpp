@@ -2,6 +2,7 @@
 #include "winsim/core/machine.h"
 #include "winsim/processes/perfdata.h"
 #include "winsim/registry/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -21,15 +22,7 @@ struct Reg : ::testing::Test {
     void SetUp() override { machineFor(winsim::Platform::NT); }
 
     void machineFor(winsim::Platform p) {
-        winsim::OsInfo os;
-        os.platform = p;
-        if (p == winsim::Platform::Win95) {
-            os.major = 4;
-            os.minor = 0;
-            os.build = 950;
-        }
-        auto dir = std::filesystem::temp_directory_path() / "winsim-registry-api";
-        winsim::install(winsim::makeBareMachine(os, dir));
+        sim::fresh(p);
         SetLastError(kSentinel);
     }
 

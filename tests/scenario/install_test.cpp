@@ -1,0 +1,485 @@
+// Whole installations: a machine made by `winsim new` (with an earlier
+// release where a row says so) and an answers file in, the machine
+// afterwards out. One table of installations that succeed (fresh and
+// upgrade on every platform, both installation types, every source of the
+// PostScript modules; each followed by the restart that finishes it), one
+// of the failures on the way, and the runs that need an earlier run.
+#include "scenario/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+using scenario::Loaded;
+using scenario::RunResult;
+using scenario::Scenario;
+using nlohmann::json;
+
+const std::string kPrint = "SYSTEM\\CurrentControlSet\\Control\\Print";
+const std::string kMonitors = kPrint + "\\Monitors";
+const std::string kMonitor = kMonitors + "\\Varden Network Port";
+const std::string kPrinters = kPrint + "\\Printers";
+const std::string kVersion = "SOFTWARE\\VardenWorks\\Quillar\\CurrentVersion";
+const std::string kDefaultRoot = "C:\\win32app\\vrdpsmon";
+const char kGroup[] = "Varden Network Printers";
+const char kTo2300[] = "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n2300 CONTINUE\n";
+
+// Where this machine keeps what the installation touches.
+struct Layout {
+    bool win95 = false, nt35 = false;
+    std::string system, drivers, env, module, help, moduleSource, wizardSource;
+};
+
+Layout layoutOf(const Scenario& s) {
+    json j = s.machineJson();
+    Layout l;
+    std::string arch = j["os"]["arch"];
+    l.win95 = j["os"]["platform"] == "win95";
+    l.nt35 = !l.win95 && j["os"]["minor"].get<int>() >= 50;
+    l.system = j["system_dir"];
+    const char* ext = arch == "alpha" ? "axp" : arch == "mips" ? "mip" : "exe";
+    l.wizardSource = std::string("vrdpswiz.") + ext;
+    if (l.win95) {
+        l.drivers = l.system;
+        l.env = "Windows 4.0";
+        l.module = l.moduleSource = "vrdpsmw4.dll";
+        l.help = "vrdpsmw4.hlp";
+        return l;
+    }
+    l.drivers = l.system + "\\spool\\DRIVERS\\" + (arch == "alpha" ? "W32ALPHA" : arch == "mips" ? "W32MIPS" : "W32X86");
+    l.env = arch == "alpha" ? "Windows NT Alpha_AXP" : arch == "mips" ? "Windows NT R4000" : "Windows NT x86";
+    l.module = "vrdpsmon.dll";
+    l.moduleSource = arch == "x86" ? "vrdpsmon.dll" : std::string("vrdpsmon.") + ext;
+    l.help = "vrdpsmon.hlp";
+    return l;
+}
+
+std::string distFile(const std::string& name) { return scenario::readText(scenario::sourceRoot() / "dist" / name); }
+
+std::string answersFor(const std::string& a) { return a.find('\n') == std::string::npos ? scenario::shippedAnswers(a) : a; }
+
+// An earlier release as a user meets it: its monitor under an older name
+// with the same module (loaded by the spooler after the restart), a Files
+// key, the version key; a printer on an obsolete driver name, one on a
+// current name that the installation must replace while it is in use, and
+// one on another maker's driver that lends its name while that happens.
+void installEarlierRelease(Scenario& s) {
+    Layout l = layoutOf(s);
+    s.writeFile(l.system + "\\" + l.module, "earlier monitor module\n");
+    std::string drivers = "HKEY_LOCAL_MACHINE\\" + kPrint + "\\Environments\\" + l.env + "\\Drivers\\";
+    std::string reg = "[HKEY_LOCAL_MACHINE\\" + kMonitors + "\\Brevant Network Port]\r\n\"Driver\"=\"" + l.module +
+                      "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\" + kMonitors + "\\Brevant Network Port\\Ports\\VNP_LAB:]\r\n\r\n" +
+                      "[HKEY_LOCAL_MACHINE\\" + kMonitors + "\\Brevant Network Port\\Files]\r\n\"Root\"=\"C:\\\\win32app\\\\vrdpsmon\"\r\n\r\n" +
+                      "[HKEY_LOCAL_MACHINE\\" + kMonitors + "\\Local Port\\Ports\\LPT1:]\r\n\r\n" +
+                      "[HKEY_LOCAL_MACHINE\\" + kVersion + "]\r\n\"Version Installed\"=\"V4.8-3\"\r\n\r\n";
+    const char* pscript = l.win95 ? "pscript.drv" : "pscript.dll";
+    for (auto [name, ppd] : {std::pair{"Varden LaserStream 600 v48.3", "vls600.ppd"}, {"Varden JobStream 3000", "old3000.ppd"},
+                             {"Other Maker PS", "other.ppd"}})
+        reg += "[" + drivers + name + "]\r\n\"Driver\"=\"" + pscript + "\"\r\n\"Data File\"=\"" + ppd +
+               "\"\r\n\"Configuration File\"=\"" + pscript + "\"\r\n\"Version\"=dword:00000001\r\n\r\n";
+    for (auto [name, port, driver] : {std::tuple{"Lab", "VNP_LAB:", "Varden LaserStream 600 v48.3"},
+                                      {"Office", "LPT1:", "Varden JobStream 3000"}, {"Lobby", "LPT1:", "Other Maker PS"}})
+        reg += "[HKEY_LOCAL_MACHINE\\" + kPrinters + "\\" + name + "]\r\n\"Name\"=\"" + name + "\"\r\n\"Port\"=\"" + port +
+               "\"\r\n\"Printer Driver\"=\"" + driver +
+               "\"\r\n\"Status\"=dword:00000000\r\n\"Attributes\"=dword:00000000\r\n\"Priority\"=dword:00000001\r\n\r\n";
+    s.importReg(reg);
+    s.reboot();
+}
+
+const json* group(const json& machine, const std::string& name) {
+    const json* found = nullptr;
+    for (const auto& g : machine["dde"]["progman"]["groups"])
+        if (g["name"] == name) {
+            EXPECT_EQ(found, nullptr) << "group " << name << " twice";
+            found = &g;
+        }
+    return found;
+}
+
+// Running, or started and on its way (the program does not wait for the
+// last step of a start).
+bool spoolerRunning(const json& machine) {
+    for (const auto& svc : machine["services"]["list"])
+        if (svc["name"] == "Spooler")
+            return svc["state"] == "running" || (svc["state"] == "start_pending" && svc["pending"]["kind"] == "start");
+    return false;
+}
+
+std::uint64_t clockOf(const Scenario& s) { return s.machineJson()["clock"]["tick_ms"]; }
+
+// --- installations that succeed ----------------------------------------------------
+
+enum class Before { Nothing, EarlierRelease, StrayModule };
+enum class Restart { None, NtPending, Win95Wininit };
+
+struct InstallRow {
+    const char* name;
+    std::vector<std::string> machine;  // `winsim new` options
+    Before before;                     // what the machine holds before the run
+    std::string answers;               // a shipped file's name, or the text
+    std::vector<int> pages;
+    std::vector<std::string> programs;  // the `program` lines of the log, in order
+    std::string root;
+    bool chosenRoot;        // installation type 1: the Files key names the root, the load files are there
+    const char* version;    // the drivers' version; on NT 3.5x also the folder the spooler keeps them in
+    Restart restart;
+    // Virtual time the run takes: its fixed pauses (1 s after copying, 2 s on
+    // the group page) and waits.
+    std::uint64_t clockMs;
+};
+
+void PrintTo(const InstallRow& r, std::ostream* os) { *os << r.name; }
+
+const std::string kWizard = "program C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe";
+const std::vector<int> kFresh = {100, 800, 1200, 1400, 700};
+const std::vector<int> kRestartLater = {100, 800, 1000, 1500, 700};
+
+const InstallRow kInstallRows[] = {
+    {"Nt351X86ModulesInVersionFolder", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::Nothing,
+     "install-default-start-all.ans", kFresh, {kWizard, "program winhlp32.exe vrdpsmon.hlp"}, kDefaultRoot, false, "1",
+     Restart::None, 3000},
+    {"Nt351AlphaModulesInDriverFolder", {"--os", "nt351", "--arch", "alpha", "--ps-modules", "driverdir"}, Before::Nothing,
+     "install-default.ans", kFresh, {}, kDefaultRoot, false, "1", Restart::None, 3000},
+    {"Nt351MipsModulesFetched", {"--os", "nt351", "--arch", "mips"}, Before::Nothing, "install-fetch-drivers.ans",
+     {100, 800, 1100, 1200, 1400, 700}, {}, kDefaultRoot, false, "1", Restart::None, 3000},
+    {"Nt350ChosenRootModulesInFolder0", {"--os", "nt350", "--arch", "x86", "--ps-modules", "versiondir=0"}, Before::Nothing,
+     "install-destination.ans", {100, 800, 300, 1200, 1400, 700}, {}, "C:\\VARDEN", true, "0", Restart::None, 3000},
+    {"Nt31Fresh", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::Nothing, "install-default.ans", kFresh,
+     {}, kDefaultRoot, false, "1", Restart::None, 3000},
+    // The cabinet tool runs 3 s: six polls of 500 ms, then the 25 s pause.
+    {"Win95ModulesFromTheCabinet", {"--os", "win95", "--arch", "x86", "--extract-ms", "3000"}, Before::Nothing,
+     "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n700 CONTINUE\n",
+     {100, 800, 102, 1200, 1400, 700},
+     {"program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.* iconlib.dll "
+      "fonts.mfm testps.txt apple380.spd",
+      kWizard},
+     kDefaultRoot, false, "1", Restart::None, 3000 + 25000 + 3000},
+    // The spooler's stop (its 2 s to stop, 3 s to settle) and start (3 s to
+    // settle) come on top.
+    {"Nt351Upgrade", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::EarlierRelease, "install-default.ans",
+     kFresh, {}, kDefaultRoot, false, "1", Restart::None, 3000 + 5000 + 3000},
+    {"Nt31Upgrade", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease, "upgrade-restart-later.ans",
+     kRestartLater, {}, kDefaultRoot, false, "1", Restart::NtPending, 3000},
+    // A fresh installation over a module that no monitor names: the new one
+    // goes in at the next start, as on an upgrade, without its pages.
+    {"Win95FreshOverAStrayModule", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::StrayModule,
+     "install-default.ans", kFresh, {}, kDefaultRoot, false, "1", Restart::Win95Wininit, 3000},
+    {"Win95Upgrade", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease, "upgrade-restart-later.ans",
+     kRestartLater, {}, kDefaultRoot, false, "1", Restart::Win95Wininit, 3000},
+};
+
+class Installation : public ::testing::TestWithParam<InstallRow> {};
+
+TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
+    const InstallRow& row = GetParam();
+    Scenario s(row.name);
+    std::vector<std::string> options = row.machine;
+    options.insert(options.end(), {"--user", "admin"});
+    ASSERT_TRUE(s.newMachine(options)) << s.error;
+    const bool earlier = row.before == Before::EarlierRelease;
+    if (earlier) installEarlierRelease(s);
+    if (HasFailure()) return;
+    const Layout l = layoutOf(s);
+    if (row.before == Before::StrayModule) s.writeFile(l.system + "\\" + l.module, "earlier monitor module\n");
+    const std::uint64_t clockBefore = clockOf(s);
+
+    RunResult r = s.run(answersFor(row.answers));
+    ASSERT_EQ(r.exitCode, 0) << r.describe();
+    EXPECT_EQ(r.log.back(), "exit 0");
+    EXPECT_EQ(r.pages(), row.pages) << r.describe();
+    EXPECT_EQ(r.linesStarting("program "), row.programs) << r.describe();
+    EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{}) << r.describe();
+    EXPECT_EQ(clockOf(s) - clockBefore, row.clockMs);
+
+    // The package's files, the monitor module for this processor.
+    const std::string side = l.system + "\\" + (l.win95 ? "vrdpsmw4.new" : "vrdpsmon.old");
+    EXPECT_EQ(s.fileText(row.root + "\\utility\\vrdpswiz.exe"), distFile(l.wizardSource));
+    EXPECT_EQ(s.fileText(l.system + "\\" + l.help), distFile(l.help));
+    for (const char* f : {"qlrrn51.wri", "sp480907.wri", "utility\\vrdrcons.exe", "utility\\vrdorvel.exe"})
+        EXPECT_TRUE(s.exists(row.root + "\\" + f)) << f;
+    for (const char* f : {"vrdload.ps", "cat\\vrdfonts.cat", "sys\\vrdsys.bin"})
+        EXPECT_EQ(s.exists(row.root + "\\" + f), row.chosenRoot) << f;
+    if (row.restart == Restart::Win95Wininit) {
+        // The loaded module stays until the restart; the new one waits beside it.
+        EXPECT_EQ(s.fileText(l.system + "\\" + l.module), "earlier monitor module\n");
+        EXPECT_EQ(s.fileText(side), distFile(l.moduleSource));
+    } else {
+        EXPECT_EQ(s.fileText(l.system + "\\" + l.module), distFile(l.moduleSource));
+        EXPECT_EQ(s.exists(side), row.restart == Restart::NtPending) << side;
+    }
+
+    // The PPD files and PostScript modules where the spooler keeps them:
+    // on NT 3.5x in its version folder only, elsewhere in the driver folder.
+    const std::string kept = l.nt35 ? l.drivers + "\\" + row.version : l.drivers;
+    EXPECT_EQ(s.fileText(kept + "\\vls600.ppd"), distFile("vls600.ppd"));
+    EXPECT_TRUE(s.exists(kept + (l.win95 ? "\\pscript.drv" : "\\pscrptui.dll")));
+    for (const char* f : {"vls600.ppd", "pscript.dll", "pscrptui.dll"}) {
+        EXPECT_EQ(s.exists(l.drivers + "\\" + f), !l.nt35 && (!l.win95 || f[0] == 'v')) << f;
+    }
+
+    json machine = s.machineJson();
+    {
+        Loaded m(s);
+        EXPECT_EQ(m.value(kMonitor, "Driver"), l.module);
+        EXPECT_EQ(m.value(kMonitor + "\\Files", "Root"),
+                  row.chosenRoot ? row.root : earlier ? kDefaultRoot : "<no key>");
+        EXPECT_FALSE(m.key(kMonitors + "\\Brevant Network Port")) << "the older monitor key is merged";
+        EXPECT_EQ(m.value(kVersion, "Version Installed"), "V5.1-1");
+        EXPECT_EQ(m.value(kVersion, "Installation Version"), "V5.1-11i");
+        EXPECT_TRUE(std::regex_match(m.value(kVersion, "Install Date"),
+                                     std::regex(R"(\d\d-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d{4} \d\d:\d\d:\d\d)")))
+            << m.value(kVersion, "Install Date");
+
+        // One driver per PPD file in this machine's environment; Windows 95
+        // has short names and a second "/Net" driver for some models.
+        const std::string drivers = kPrint + "\\Environments\\" + l.env + "\\Drivers\\";
+        auto names = m.subkeys(drivers);
+        EXPECT_EQ(names.size(), (l.win95 ? 22u : 15u) + (earlier ? 1u : 0u)) << ::testing::PrintToString(names);
+        const char* model = l.win95 ? "Varden LaserStream 1200/J" : "Varden LaserStream 1200/Japanese";
+        EXPECT_EQ(m.value(drivers + model, "Data File"), "vls12j.ppd");
+        EXPECT_EQ(m.value(drivers + model, "Version"), row.version);
+        EXPECT_EQ(m.key(drivers + "Varden JobStream 3000/Net"), l.win95);
+
+        if (earlier) {
+            // The obsolete name moved to the current driver and deleted, the
+            // driver in use added again with the new PPD file, its printer
+            // moved back and resumed, the lender untouched.
+            EXPECT_EQ(m.subkeys(kMonitor + "\\Ports"), std::vector<std::string>{"VNP_LAB:"});
+            EXPECT_FALSE(m.key(drivers + "Varden LaserStream 600 v48.3"));
+            EXPECT_EQ(m.value(drivers + "Varden JobStream 3000", "Data File"), "vjs3000.ppd");
+            for (auto [printer, driver] : {std::pair{"Lab", "Varden LaserStream 600"}, {"Office", "Varden JobStream 3000"},
+                                           {"Lobby", "Other Maker PS"}}) {
+                EXPECT_EQ(m.value(kPrinters + "\\" + printer, "Printer Driver"), driver) << printer;
+                EXPECT_EQ(m.value(kPrinters + "\\" + printer, "Status"), "0") << printer << " left paused";
+            }
+        }
+        // An NT upgrade has the side name deleted at the next start, whether
+        // or not the old module could go at once.
+        using Pairs = std::vector<std::pair<std::string, std::string>>;
+        EXPECT_EQ(m.pending(), (!l.win95 && earlier ? Pairs{{"\\??\\" + side, ""}} : Pairs{}));
+        EXPECT_EQ(m.wininit(), (row.restart == Restart::Win95Wininit ? Pairs{{l.system + "\\" + l.module, side}} : Pairs{}));
+    }
+
+    // The Program Manager group, once, with its six items; the help in
+    // "Startup" only where the restart is offered.
+    const json* g = group(machine, kGroup);
+    ASSERT_NE(g, nullptr);
+    ASSERT_EQ((*g)["items"].size(), 6u) << g->dump(1);
+    EXPECT_EQ((*g)["items"][0]["command"], l.help);
+    EXPECT_EQ((*g)["items"][4]["command"], (l.win95 ? "" : "WRITE ") + row.root + "\\qlrrn51.wri");
+    const json* startup = group(machine, "Startup");
+    ASSERT_NE(startup, nullptr);
+    EXPECT_EQ((*startup)["items"].size(), earlier && row.restart != Restart::None ? 1u : 0u);
+    if (!l.win95) {
+        EXPECT_TRUE(spoolerRunning(machine));
+    }
+    if (l.nt35 && earlier) {
+        // Stopped before the old module was touched, running again before
+        // the drivers were added (the modeless pages pass in this order).
+        std::size_t stop = r.out.find("Stopping the print spooler"), start = r.out.find("Starting the print spooler"),
+                    drivers = r.out.find("Installing the printer drivers");
+        EXPECT_LT(stop, start) << r.out;
+        EXPECT_LT(start, drivers) << r.out;
+    }
+
+    // The restart finishes the job: the new module in place, nothing beside it.
+    s.reboot();
+    EXPECT_EQ(s.fileText(l.system + "\\" + l.module), distFile(l.moduleSource));
+    EXPECT_FALSE(s.exists(side)) << side;
+    EXPECT_EQ(s.machineJson()["spooler"]["loaded_monitors"]["Varden Network Port"], l.module);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Installation, ::testing::ValuesIn(kInstallRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- failures on the way ---------------------------------------------------------------
+
+// Calls are counted by name whatever their target, so a fault aimed at one
+// target fails every call from the nth on (times 0) unless told otherwise.
+json fault(const char* call, const std::string& target, DWORD error, int times = 0, int nth = 1) {
+    return {{"call", call}, {"target", target}, {"error", error}, {"times", times}, {"nth", nth}};
+}
+
+struct FailureRow {
+    const char* name;
+    std::vector<std::string> machine;
+    bool earlier;
+    json faults;               // declared in machine.json
+    const char* readOnlyFile;  // a file already at its destination, read-only
+    std::string answers;
+    std::vector<int> pages;
+    const char* line;   // the log line that reports it (a prefix)
+    bool registered;    // the monitor and the drivers were registered before the failure
+    bool complete;      // setup went on to the end
+    std::function<void(const RunResult&, const Loaded&)> more = nullptr;  // what else the row proves
+};
+
+void PrintTo(const FailureRow& r, std::ostream* os) { *os << r.name; }
+
+const std::vector<std::string> kNt351 = {"--os", "nt351", "--arch", "x86", "--ps-modules", "driverdir"};
+const char kWizardPath[] = "C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe";
+
+std::vector<FailureRow> failureRows() {
+    return {
+        {"NonNumericVersionFolder", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir=x"}, false, json::array(),
+         nullptr, kTo2300, {100, 800, 2300}, "error setupForPPDInstall failed, error = ", false, false},
+        {"DistributionFetchFailsThenSucceeds", {"--os", "nt351", "--arch", "x86"}, false,
+         {fault("VerInstallFileA", "", 0x10000, 1)}, nullptr,
+         "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1100 CONTINUE\n1300 CONTINUE\n1100 CONTINUE\n1200 CANCEL\n"
+         "1400 CANCEL\n700 CONTINUE\n",
+         {100, 800, 1100, 1300, 1100, 1200, 1400, 700}, "exit 0", true, true},
+        {"WrongDistributionPathCorrected", {"--os", "nt351", "--arch", "x86"}, false, json::array(), nullptr,
+         "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1100 CONTINUE EditTextOut=\"E:\\NOWHERE\"\n1300 CONTINUE\n"
+         "1100 CONTINUE EditTextOut=\"E:\\I386\"\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n",
+         {100, 800, 1100, 1300, 1100, 1200, 1400, 700}, "exit 0", true, true},
+        {"CancelledAtTheDistributionPath", {"--os", "nt351", "--arch", "x86"}, false,
+         {fault("VerInstallFileA", "", 0x100)}, nullptr,
+         "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1100 CONTINUE\n1300 CANCEL\n200 CONTINUE\n1300 CONTINUE\n"
+         "1100 CANCEL\n200 EXIT\n",
+         {100, 800, 1100, 1300, 200, 1300, 1100, 200}, "exit 0", false, false},
+        {"DiskFullWhileCopying", kNt351, false, {fault("CopyFileA", kWizardPath, 112)}, nullptr, kTo2300,
+         {100, 800, 2300},
+         "box Disk Full: The disk is full while copying C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe. Make room and "
+         "choose Retry, or Cancel to stop setup.",
+         false, false},
+        {"ReadOnlyDestination", kNt351, false, json::array(), kWizardPath, kTo2300, {100, 800, 2300},
+         "box Copy Error: Cannot copy D:\\vrdpswiz.exe to C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe (error 5).",
+         false, false},
+        {"MonitorsKeyLocked", kNt351, false, {fault("RegOpenKeyExA", "HKEY_LOCAL_MACHINE\\" + kMonitors, 5)}, nullptr,
+         kTo2300, {100, 800, 2300}, "error Install -- Couldn't open registry root, Error = 5", false, false},
+        {"AddMonitorRefused", kNt351, false, {fault("AddMonitorA", "", 5)}, nullptr, kTo2300, {100, 800, 2300},
+         "error Install -- AddMonitor failed, error = 5", false, false},
+        {"VersionKeyRefused", kNt351, false, {fault("RegCreateKeyExA", "HKEY_LOCAL_MACHINE\\" + kVersion, 5)}, nullptr,
+         kTo2300, {100, 800, 2300},
+         "error Unable to access Registry to set version, error = 5.  Please restart to a clean system before "
+         "re-running this program.",
+         true, false},
+        {"OneDriverRefused", kNt351, false, {fault("AddPrinterDriverA", "Varden LaserStream 400", 5)}, nullptr,
+         "install-default.ans", {100, 800, 1200, 1400, 700}, "box Install: AddPrinterDriver (Varden LaserStream 400)failed",
+         true, true},
+        // An NT 3.5x upgrade that fails while the spooler is stopped starts
+        // it again before the error page, so the machine can still print.
+        // The move of the new module fails and no old one is there: the
+        // message, then the spooler cannot find the module.
+        {"Win95ModuleCannotBeRenamed", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, false,
+         {fault("MoveFileA", "", 5)}, nullptr, kTo2300, {100, 800, 2300},
+         "box Install: Couldn't rename C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new to C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", false,
+         false, [](const RunResult& r, const Loaded&) {
+             EXPECT_TRUE(r.hasLine("error Install -- AddMonitor failed, error = 126")) << r.describe();
+         }},
+        // The driver in use is refused when it is added again (the 16th call:
+        // one per PPD file, then the replacement): its printer is not left
+        // paused; it prints on the driver it was parked on (the first other
+        // printer's, an obsolete name, which then moves on to the current one).
+        {"DriverInUseCannotBeAddedAgain", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, true,
+         {fault("AddPrinterDriverA", "Varden JobStream 3000", 5, 0, 16)}, nullptr, "install-default.ans", kFresh,
+         "box Install: AddPrinterDriver (Varden JobStream 3000)failed", true, true, [](const RunResult&, const Loaded& m) {
+             EXPECT_FALSE(m.key(kPrint + "\\Environments\\Windows NT x86\\Drivers\\Varden JobStream 3000"));
+             EXPECT_EQ(m.value(kPrinters + "\\Office", "Printer Driver"), "Varden LaserStream 600");
+             EXPECT_EQ(m.value(kPrinters + "\\Office", "Status"), "0");
+         }},
+        {"UpgradeSpoolerWillNotStop", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, true,
+         {fault("ControlService", "Spooler", 1061)}, nullptr, kTo2300, {100, 800, 2300},
+         "error Install -- Couldn't stop spooler, error = 1061", false, false},
+        {"UpgradeDiskFullWithTheSpoolerStopped", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, true,
+         {fault("CopyFileA", kWizardPath, 112)}, nullptr, kTo2300, {100, 800, 2300}, "error Error code = 1025", false,
+         false},
+    };
+}
+
+class InstallationFailure : public ::testing::TestWithParam<FailureRow> {};
+
+TEST_P(InstallationFailure, MeetsItsReactionAndLeavesNoHalfRecord) {
+    const FailureRow& row = GetParam();
+    Scenario s(std::string("fail-") + row.name);
+    std::vector<std::string> options = row.machine;
+    options.insert(options.end(), {"--user", "admin"});
+    ASSERT_TRUE(s.newMachine(options)) << s.error;
+    if (row.earlier) installEarlierRelease(s);
+    if (row.readOnlyFile) s.writeFile(row.readOnlyFile, "kept\n");
+    s.editMachine([&](json& j) {
+        j["faults"] = row.faults;
+        if (row.readOnlyFile) j["files"][row.readOnlyFile] = {{"attributes", {"readonly"}}};
+    });
+    if (HasFailure()) return;
+
+    RunResult r = s.run(answersFor(row.answers));
+    EXPECT_EQ(r.exitCode, 0) << r.describe();
+    EXPECT_EQ(r.pages(), row.pages) << r.describe();
+    EXPECT_TRUE(r.hasLineStarting(row.line)) << r.describe();
+    EXPECT_EQ(r.log.back(), "exit 0");
+
+    s.editMachine([](json& j) { j["faults"] = json::array(); });
+    json machine = s.machineJson();
+    Loaded m(s);
+    const Layout l = layoutOf(s);
+    const std::string drivers = kPrint + "\\Environments\\" + l.env + "\\Drivers\\";
+    EXPECT_EQ(m.key(kMonitor), row.registered) << r.describe();
+    EXPECT_EQ(m.key(drivers + "Varden LaserStream 600"), row.registered);
+    EXPECT_EQ(m.value(kVersion, "Version Installed"), row.complete ? "V5.1-1" : row.earlier ? "V4.8-3" : "<no key>");
+    EXPECT_EQ(group(machine, kGroup) != nullptr, row.registered);
+    if (!l.win95) {
+        EXPECT_TRUE(spoolerRunning(machine)) << machine["services"].dump(1);
+    }
+    if (row.readOnlyFile) {
+        EXPECT_EQ(s.fileText(row.readOnlyFile), "kept\n");
+    }
+    if (row.more) row.more(r, m);
+    if (row.earlier && !row.registered) {
+        // The earlier release's records are untouched.
+        EXPECT_EQ(m.value(kMonitors + "\\Brevant Network Port", "Driver"), l.module);
+        EXPECT_EQ(m.value(kPrinters + "\\Lab", "Printer Driver"), "Varden LaserStream 600 v48.3");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, InstallationFailure, ::testing::ValuesIn(failureRows()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- runs that need an earlier run --------------------------------------------------------
+
+TEST(InstallationRepeated, TwiceLeavesOneGroupOfSixAndAFreshInstallDate) {
+    Scenario s("twice");
+    ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin", "--ps-modules", "versiondir"})) << s.error;
+    std::string dates[2];
+    for (std::string& date : dates) {
+        RunResult r = s.run(scenario::shippedAnswers("install-default.ans"));
+        ASSERT_EQ(r.exitCode, 0) << r.describe();
+        date = Loaded(s).value(kVersion, "Install Date");
+        s.editMachine([](json& j) { j["clock"]["boot_epoch_ms"] = j["clock"]["boot_epoch_ms"].get<std::int64_t>() + 86400000; });
+    }
+    EXPECT_NE(dates[0], dates[1]);
+    json machine = s.machineJson();
+    const json* g = group(machine, kGroup);
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ((*g)["items"].size(), 6u);
+}
+
+// Windows 95 keeps a removed monitor loaded until it starts again, so an
+// installation right after a removal is refused with the restart advice.
+TEST(InstallationRepeated, Win95InstallAfterRemovalWithoutRestartIsRefused) {
+    Scenario s("in-memory");
+    ASSERT_TRUE(s.newMachine({"--os", "win95", "--arch", "x86", "--user", "admin", "--ps-modules", "driverdir"})) << s.error;
+    for (const char* answers : {"install-default.ans", "remove-restart-later.ans"}) {
+        RunResult r = s.run(scenario::shippedAnswers(answers));
+        ASSERT_EQ(r.exitCode, 0) << answers << "\n" << r.describe();
+    }
+    ASSERT_FALSE(Loaded(s).key(kMonitor));
+    RunResult r = s.run(kTo2300);
+    EXPECT_EQ(r.exitCode, 0) << r.describe();
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 2300})) << r.describe();
+    EXPECT_TRUE(r.hasLine("error An instance of the Brevant Moniter was still residing in memory.  An incomplete "
+                          "installation or de-installation was detected.  Please reboot the computer before re-running "
+                          "this installation program."))
+        << r.describe();
+    EXPECT_FALSE(Loaded(s).key(kMonitor));
+
+    // After the restart the same installation goes through.
+    s.reboot();
+    r = s.run(scenario::shippedAnswers("install-default.ans"));
+    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 1200, 1400, 700})) << r.describe();
+    EXPECT_EQ(Loaded(s).value(kMonitor, "Driver"), "vrdpsmw4.dll");
+}
+
+}  // namespace
