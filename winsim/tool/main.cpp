@@ -82,6 +82,17 @@ winsim::Machine& openForWriting(const fs::path& dir, winsim::ImageLock& lock) {
     return m;
 }
 
+// Saves the image a writing command changed; a failed save leaves the image
+// as it was and is the image's not being writable.
+void saveWritten(winsim::Machine& m, const fs::path& dir) {
+    try {
+        winsim::saveImage(m, dir);
+    } catch (const std::exception& e) {
+        winsim::discardWorkingCopy(m);
+        throw winsim::ImageNotWritable("the machine image " + dir.string() + " could not be saved: " + e.what());
+    }
+}
+
 // A reader's output that could not be written (a closed pipe, a full disk)
 // is the command's failure.
 int outputStatus(const char* cmd, int code, int failedCode = 1) {
@@ -267,7 +278,7 @@ int cmdReg(int argc, char** argv) {
             dropWorkingCopy();
             throw;
         }
-        winsim::saveImage(m, argv[1]);
+        saveWritten(m, argv[1]);
         return 0;
     }
     return usage(help, 2);
@@ -289,7 +300,7 @@ int cmdReboot(int argc, char** argv) {
         dropWorkingCopy();
         throw;
     }
-    winsim::saveImage(m, argv[0]);
+    saveWritten(m, argv[0]);
     // Saved first: what was done is told after, and a reader that went
     // away does not change the outcome.
     for (const std::string& line : done) std::cout << line << "\n";
