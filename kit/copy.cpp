@@ -161,10 +161,16 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR section, LPCSTR srcDir, LPCSTR dst
 INT WINAPI GrcCopyFilesInCopyList(HINSTANCE) {
     int grc = checkSpace();
     unsigned total = (unsigned)copyList.size();
+    Gauge gauge;
+    gauge.totalFiles = total;
+    for (const Entry& e : copyList) gauge.totalBytes += e.size;
     std::string madeDir;  // the destination directory known to exist
     for (unsigned i = 0; grc == grcOkay && i < total; ++i) {
         const Entry& e = copyList[i];
-        frontEnd().progress(i, total, e.dst.c_str());
+        gauge.files = i;
+        gauge.name = e.dst.c_str();
+        frontEnd().progress(gauge);
+        gauge.bytes += e.size;
         std::string dir = parentOf(e.dst);
         if (!dir.empty() && dir == madeDir) {
             // made or found for the file before
@@ -201,7 +207,11 @@ INT WINAPI GrcCopyFilesInCopyList(HINSTANCE) {
             break;
         }
     }
-    if (grc == grcOkay) frontEnd().progress(total, total, "");
+    if (grc == grcOkay) {
+        gauge.files = total;
+        gauge.name = "";
+        frontEnd().progress(gauge);
+    }
     copyList.clear();
     return grc;
 }

@@ -13,6 +13,7 @@ namespace {
 struct Shown {
     UINT id;
     HWND window;
+    bool modeless;  // a status page: its end is logged when it is taken off
 };
 std::vector<Shown> stack;
 
@@ -55,18 +56,83 @@ std::string quoteAnswer(std::string_view v) {
     return s + "\"";
 }
 
-std::string describePage(const PageCall& call) {
+std::string wrapText(std::string_view text, std::size_t width, std::string_view indent) {
+    std::string out, line;
+    auto flush = [&] {
+        out += indent;
+        out += line;
+        out += '\n';
+        line.clear();
+    };
+    // The last column is left free: a terminal that wraps on its own would
+    // otherwise add an empty line after a full one.
+    std::size_t room = width > indent.size() + 11 ? width - 1 - indent.size() : 10;
+    std::size_t i = 0;
+    std::size_t blanks = 0;  // blanks before the next word, kept inside a line
+    while (i < text.size()) {
+        if (text[i] == '\n') {
+            flush();
+            blanks = 0;
+            ++i;
+            continue;
+        }
+        if (text[i] == ' ') {
+            ++blanks;
+            ++i;
+            continue;
+        }
+        std::size_t end = text.find_first_of(" \n", i);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view word = text.substr(i, end - i);
+        if (!line.empty() && line.size() + blanks + word.size() > room) {
+            flush();
+            blanks = 0;
+        }
+        if (!line.empty()) line.append(blanks, ' ');
+        line += word;
+        blanks = 0;
+        i = end;
+    }
+    if (!line.empty()) flush();
+    return out;
+}
+
+std::string gaugeLine(const Gauge& g, std::size_t barWidth) {
+    // Bytes make the bar when the INF gives sizes; files otherwise.
+    std::uint64_t done = g.totalBytes ? g.bytes : g.files;
+    std::uint64_t total = g.totalBytes ? g.totalBytes : g.totalFiles;
+    unsigned pct = total ? (unsigned)(done * 100 / total) : 100;
+    std::size_t filled = total ? (std::size_t)(done * barWidth / total) : barWidth;
+    std::string bar(barWidth, '.');
+    for (std::size_t i = 0; i < filled && i < barWidth; ++i) bar[i] = '#';
+    char text[160];
+    std::snprintf(text, sizeof text, "[%s] %3u%%  %u of %u files, %llu of %llu KB", bar.c_str(), pct, g.files,
+                  g.totalFiles, (unsigned long long)((g.bytes + 1023) / 1024),
+                  (unsigned long long)((g.totalBytes + 1023) / 1024));
+    return text;
+}
+
+std::string describePage(const PageCall& call, std::size_t width) {
     const Page& p = *call.page;
     const SymbolTable& sym = symbols();
     std::string s = "== " + std::string(p.title) + " ==\n";
-    if (*p.text) s += std::string(p.text) + "\n";
+    if (*p.text) s += width ? wrapText(p.text, width) : std::string(p.text) + "\n";
     switch (p.control) {
-    case Control::Radio:
-        s += "  1  Install everything on the system drive      " + sym.value("SysSpacePrintOnlyKb") + "\n";
-        s += "  2  Install with a destination of your choice  " + sym.value("SysSpaceBothKb") +
-             " on the system drive, " + sym.value("SysOtherSpaceKb") + " at the destination\n";
-        s += "  3  Remove the software\n";
+    case Control::Radio: {
+        // The selected choice is marked; only the first character counts.
+        std::string checked = sym.value("ButtonChecked").substr(0, 1);
+        auto choice = [&](const char* n, const std::string& text) {
+            std::string mark = std::string(checked == n ? "  (*) " : "  ( ) ") + n + "  ";
+            if (!width) return mark + text + "\n";
+            std::string lines = wrapText(text, width, std::string(mark.size(), ' '));
+            return mark + lines.substr(mark.size());
+        };
+        s += choice("1", "Install everything on the system drive: " + sym.value("SysSpacePrintOnlyKb"));
+        s += choice("2", "Install with a destination of your choice: " + sym.value("SysSpaceBothKb") +
+                             " on the system drive, " + sym.value("SysOtherSpaceKb") + " at the destination");
+        s += choice("3", "Remove the software");
         break;
+    }
     case Control::DrivesAndEdit: {
         const auto* drives = sym.find("Disk Drives");
         const auto* space = sym.find("Available Space");
@@ -76,8 +142,9 @@ std::string describePage(const PageCall& call) {
             if (space && i < space->size()) s += "  " + (*space)[i];
             s += "\n";
         }
-        s += "  Needed on the system drive " + sym.value("SysDisk") + ": " + sym.value("SysSpaceNeeded") +
-             " (everything there), or " + sym.value("OtherSpaceNeeded") + " on another drive\n";
+        std::string needed = "Needed on the system drive " + sym.value("SysDisk") + ": " + sym.value("SysSpaceNeeded") +
+                             " (everything there), or " + sym.value("OtherSpaceNeeded") + " on another drive";
+        s += width ? wrapText(needed, width, "  ") : "  " + needed + "\n";
         s += "  Directory: " + sym.value("EditTextIn") + "\n";
         break;
     }
@@ -85,7 +152,7 @@ std::string describePage(const PageCall& call) {
         s += "  Path: " + sym.value("EditTextIn") + "\n";
         break;
     case Control::ErrorText:
-        s += "  " + sym.value("ErrorText") + "\n";
+        s += width ? wrapText(sym.value("ErrorText"), width, "  ") : "  " + sym.value("ErrorText") + "\n";
         break;
     case Control::Status:
         s += "  " + sym.value("StatusHeader") + "\n  " + sym.value("StatusMessage") + "\n";
@@ -94,6 +161,14 @@ std::string describePage(const PageCall& call) {
         break;
     }
     return s;
+}
+
+// What a status page says while its work runs, on one line.
+static std::string statusText(const Page& p) {
+    if (p.control != Control::Status) return p.text;
+    std::string header = symbols().value("StatusHeader"), message = symbols().value("StatusMessage");
+    if (header.empty() || message.empty()) return header + message;
+    return header + ": " + message;
 }
 
 }  // namespace kit
@@ -117,8 +192,12 @@ BOOL WINAPI FDoDialogExt(HWND, LPCSTR dll, UINT id, LPCSTR proc, LPCSTR, UINT he
     }
     PageCall call{page, id, proc, helpId};
     HWND w = createPageWindow(id, page->title);
-    stack.push_back({id, w});
-    if (modelessProcedure(proc)) {
+    bool modeless = modelessProcedure(proc);
+    stack.push_back({id, w, modeless});
+    if (modeless) {
+        // The log shows when each piece of work starts and ends, so the
+        // order of spooler, driver and group work can be followed.
+        logLine("status " + std::to_string(id) + " " + statusText(*page));
         frontEnd().showModeless(call);
         return TRUE;
     }
@@ -145,6 +224,7 @@ BOOL WINAPI FKillNDialogs(INT n) {
     std::size_t count = n == -1 ? stack.size() : (std::size_t)n;
     while (count-- > 0 && !stack.empty()) {
         if (stack.back().window) DestroyWindow(stack.back().window);
+        if (stack.back().modeless) logLine("status " + std::to_string(stack.back().id) + " end");
         stack.pop_back();
     }
     return TRUE;

@@ -19,6 +19,7 @@ namespace {
 
 HWND frame = nullptr;
 bool initialized = false;
+KITABANDONPROC abandonHandler = nullptr;
 bool boxesRouted = false;
 std::unique_ptr<FrontEnd> activeFrontEnd;
 
@@ -113,12 +114,28 @@ int box(const char* text, const char* caption, UINT type) {
     return KitMessageBox(text, caption, type);
 }
 
+bool frameStarted() { return initialized; }
+
 [[noreturn]] void stopRun(UINT code, const std::string& message) {
     std::fflush(stdout);
     std::fprintf(stderr, "setup: %s\n", message.c_str());
     std::fflush(stderr);
+    KitSetResult("failed", "no");
     KitLogExit(code);
     ExitProcess(code);
+}
+
+[[noreturn]] void abandonRun() {
+    std::fflush(stdout);
+    if (abandonHandler) {
+        abandonHandler();
+        std::fprintf(stdout, "\nStopped at once: what this run changed was dropped, the machine is as it was.\n");
+    } else {
+        std::fprintf(stdout, "\nStopped at once: what was done so far stays on the machine.\n");
+    }
+    KitSetResult("cancelled", "no");
+    KitLogExit(130);
+    ExitProcess(130);
 }
 
 }  // namespace kit
@@ -174,6 +191,8 @@ INT WINAPI InitializeFrame(LPSTR cmdLine) {
             std::fflush(record);
         }
         setFrontEnd(makeConsoleFrontEnd(stdin, stdout, record));
+        // Ctrl-C answers the page shown; a second one stops the run.
+        catchInterrupts();
     }
     if (registerClasses())
         frame = CreateWindowExA(0, "KitFrame", "Setup", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -216,6 +235,8 @@ int WINAPI KitMessageBox(LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 void WINAPI KitRouteMessageBoxes(BOOL via) { boxesRouted = via != FALSE; }
+
+void WINAPI KitSetAbandonHandler(KITABANDONPROC handler) { abandonHandler = handler; }
 
 LPCSTR WINAPI KitUsage(void) { return kUsage; }
 

@@ -100,6 +100,11 @@ struct PageCall {
     std::string proc;
     UINT helpId;
 };
+struct Gauge {
+    unsigned files = 0, totalFiles = 0;
+    std::uint64_t bytes = 0, totalBytes = 0;  // the sizes the INF gives
+    const char* name = "";
+};
 class FrontEnd {
 public:
     virtual ~FrontEnd() = default;
@@ -109,8 +114,9 @@ public:
     // A modeless page was opened.
     virtual void showModeless(const PageCall& call) = 0;
     virtual int messageBox(const char* text, const char* caption, UINT type) = 0;
-    // Copy progress: file `done` of `total`, `name` being copied.
-    virtual void progress(unsigned done, unsigned total, const char* name) = 0;
+    // Copy progress: what is done of the whole copy list, `name` being
+    // copied next ("" at the end).
+    virtual void progress(const Gauge& gauge) = 0;
 };
 std::unique_ptr<FrontEnd> makeConsoleFrontEnd(FILE* in, FILE* out, FILE* record);
 // The answers file is parsed before the run starts; errors name the line.
@@ -125,13 +131,28 @@ std::unique_ptr<FrontEnd> makeAnswersFrontEnd(std::vector<Answer> answers, std::
 FrontEnd& frontEnd();
 void setFrontEnd(std::unique_ptr<FrontEnd> fe);
 
-// Text of a page shown by a front-end, with its symbols filled in.
-std::string describePage(const PageCall& call);
+// Text of a page shown by a front-end, with its symbols filled in; with a
+// width, the page's own text is wrapped at word boundaries to it.
+std::string describePage(const PageCall& call, std::size_t width = 0);
+// `text` broken at blanks into lines of at most `width` columns (a word
+// longer than that gets a line of its own), each line after `indent`.
+std::string wrapText(std::string_view text, std::size_t width, std::string_view indent = "");
+// A gauge line: "[#####.....]  42%  3 of 7 files, 120 of 283 KB".
+std::string gaugeLine(const Gauge& g, std::size_t barWidth);
 // Puts a value in the answers-file form (quoted when needed).
 std::string quoteAnswer(std::string_view v);
 
 // Stops the run: message on stderr, "exit <code>" in the log, ExitProcess.
 [[noreturn]] void stopRun(UINT code, const std::string& message);
+// Ends the run at once at the user's demand (a second Ctrl-C): the host's
+// abandon handler drops the run's changes, the log gets "result cancelled"
+// and "exit 130", and the process ends with 130.
+[[noreturn]] void abandonRun();
+// From now on Ctrl-C (SIGINT) is counted instead of ending the process;
+// the console front-end turns it into the page's cancel.
+void catchInterrupts();
+// Ctrl-C presses seen so far.
+unsigned interruptCount();
 
 // ---- log (log.cpp) ---------------------------------------------------------
 bool openLog(const char* path);

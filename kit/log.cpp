@@ -10,6 +10,30 @@ namespace kit {
 namespace {
 FILE* logFile = nullptr;
 bool exitLogged = false;
+std::string resultOutcome;  // empty until the program tells what it did
+std::string resultRestart;
+
+// The closing line of the run's output, for a person.
+std::string closingLine(const std::string& outcome, const std::string& restart, UINT code) {
+    static const struct {
+        const char* outcome;
+        const char* said;
+    } kSaid[] = {
+        {"installed", "The software was installed"},
+        {"upgraded", "The software was upgraded"},
+        {"removed", "The software was removed"},
+        {"nothing", "Nothing was changed"},
+        {"cancelled", "Setup was cancelled"},
+        {"refused", "Setup cannot run on this machine"},
+        {"failed", "Setup failed"},
+    };
+    std::string s = "Setup ended (" + outcome + ")";
+    for (const auto& k : kSaid)
+        if (outcome == k.outcome) s = k.said;
+    if (restart == "needed") s += "; restart Windows to finish";
+    if (restart == "requested") s += "; Windows is restarting";
+    return s + ". Exit code " + std::to_string(code) + ".";
+}
 }  // namespace
 
 bool openLog(const char* path) {
@@ -34,7 +58,13 @@ void logLine(std::string_view line) {
     std::fflush(logFile);
 }
 
-void resetExitLogged() { exitLogged = false; }
+void resetExitLogged() {
+    exitLogged = false;
+    resultOutcome.clear();
+    resultRestart.clear();
+}
+
+bool frameStarted();  // frame.cpp
 
 }  // namespace kit
 
@@ -55,11 +85,24 @@ void WINAPI KitLogEvent(LPCSTR kind, LPCSTR text) {
     }
 }
 
+void WINAPI KitSetResult(LPCSTR outcome, LPCSTR restart) {
+    kit::resultOutcome = outcome && *outcome ? outcome : "nothing";
+    kit::resultRestart = restart && *restart ? restart : "no";
+}
+
 void WINAPI KitLogExit(UINT code) {
     if (kit::exitLogged) return;
     kit::exitLogged = true;
+    std::string outcome = kit::resultOutcome.empty() ? (code ? "failed" : "nothing") : kit::resultOutcome;
+    std::string restart = kit::resultRestart.empty() ? "no" : kit::resultRestart;
+    kit::logLine("result " + outcome + " restart=" + restart);
     kit::logLine("exit " + std::to_string(code));
     kit::closeLog();
+    if (kit::frameStarted()) {
+        std::fflush(stderr);
+        std::fprintf(stdout, "\n%s\n", kit::closingLine(outcome, restart, code).c_str());
+        std::fflush(stdout);
+    }
 }
 
 }  // extern "C"

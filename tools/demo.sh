@@ -63,15 +63,16 @@ status=0
         k++
         next
     }
-    /^  copied [0-9]+ of [0-9]+ files/ {
-        done = $2; total = $4
+    /^  copied [0-9]+ of [0-9]+ files, [0-9]+ of [0-9]+ KB/ {
+        files = $2; totalFiles = $4; kb = $6; totalKb = $8
         width = 30
-        filled = total ? int(done * width / total) : width
+        filled = totalKb ? int(kb * width / totalKb) : width
         bar = ""
         for (i = 0; i < width; i++) bar = bar (i < filled ? "#" : ".")
         name = $0
-        sub(/^  copied [0-9]+ of [0-9]+ files:? ?/, "", name)
-        printf "  copying [%s] %3d%%  %d/%d  %s\n", bar, total ? done * 100 / total : 100, done, total, name
+        sub(/^  copied [0-9]+ of [0-9]+ files, [0-9]+ of [0-9]+ KB:? ?/, "", name)
+        printf "  copying [%s] %3d%%  %d/%d files  %d/%d KB  %s\n", bar, totalKb ? kb * 100 / totalKb : 100,
+               files, totalFiles, kb, totalKb, name
         next
     }
     { print }

@@ -105,10 +105,11 @@ public:
         return answer;
     }
 
-    void progress(unsigned done, unsigned total, const char* name) override {
-        if (out_ && (done == total || done % 25 == 0)) {
-            std::fprintf(out_, "  copied %u of %u files%s%s\n", done, total, name && *name ? ": " : "",
-                         name ? name : "");
+    void progress(const Gauge& g) override {
+        if (out_ && (g.files == g.totalFiles || g.files % 25 == 0)) {
+            std::fprintf(out_, "  copied %u of %u files, %llu of %llu KB%s%s\n", g.files, g.totalFiles,
+                         (unsigned long long)((g.bytes + 1023) / 1024), (unsigned long long)((g.totalBytes + 1023) / 1024),
+                         *g.name ? ": " : "", g.name);
             std::fflush(out_);
         }
     }

@@ -95,9 +95,23 @@ void WINAPI KitRouteMessageBoxes(BOOL fViaMessageBoxA);
    removal leaves behind) goes to the log and the console; other kinds are
    ignored. */
 void WINAPI KitLogEvent(LPCSTR szKind, LPCSTR szText);
-/* Writes "exit <code>" to the log once (later calls do nothing) and
-   closes the log. */
+/* What the run did, told by the program before it ends: szOutcome is one
+   of "installed", "upgraded", "removed", "nothing", "cancelled", "refused",
+   "failed"; szRestart one of "no", "needed", "requested". A later call
+   replaces an earlier one. KitLogExit writes it as the log's result line. */
+void WINAPI KitSetResult(LPCSTR szOutcome, LPCSTR szRestart);
+/* Ends the run's record once (later calls do nothing): the line
+   "result <outcome> restart=<restart>" (without a KitSetResult: "failed"
+   for a code other than 0, else "nothing", and "no"), then "exit <code>",
+   in the log, which is then closed; an interactive or unattended run also
+   ends its output with one line saying what happened and the code. */
 void WINAPI KitLogExit(UINT uCode);
+/* Called when the user stops the run at once (a second Ctrl-C): the host
+   drops what the run changed, so the machine stays as it was. The kit
+   then writes the result and exit lines itself and ends the process with
+   code 130. */
+typedef void (WINAPI *KITABANDONPROC)(void);
+void WINAPI KitSetAbandonHandler(KITABANDONPROC pfnAbandon);
 /* The front-end options, one per line, for --help texts. */
 LPCSTR WINAPI KitUsage(void);
 /* Forgets every symbol, the INF, the copy list, the dialog stack, the

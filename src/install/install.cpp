@@ -90,8 +90,12 @@ void prepareUpgrade(void)
         DeleteFileA(MonitorPath);
         DeleteFileA(SidePath);
         MoveFileExA(MonitorPath, SidePath, MOVEFILE_REPLACE_EXISTING);
-        if (!DeleteFileA(SidePath))
-            MoveFileExA(SidePath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (!DeleteFileA(SidePath)) {
+            // Only a module still there (in use) waits for the restart.
+            DWORD why = GetLastError();
+            if (MoveFileExA(SidePath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) && why != ERROR_FILE_NOT_FOUND)
+                NoteRestartNeeded();
+        }
     }
 }
 

@@ -48,5 +48,6 @@ int ScheduleWininitRename(LPCSTR key, LPCSTR value) {
     }
 
     TkCreateSysIniKeyValue(iniPath, "rename", keyText, valueText, 1);
+    NoteRestartNeeded();
     return 1;
 }

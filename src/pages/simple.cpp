@@ -53,6 +53,8 @@ const PageDescription kPathNotice = {6400, "FInfo0DlgProc", 0, NULL, AGAIN, DONE
 {
     TkPopAllDialogs();
     TkEndSetup();
+    // Unless the flow already did its work (or refused to), the user quit.
+    ReportOutcome(OUTCOME_CANCELLED);
     ExitProcess(0);
 }
 
@@ -88,6 +90,8 @@ INT RunModalPage(const PageDescription &page)
 // starts it); when that fails the user is told.
 void RunRebootPage(const PageDescription &page)
 {
+    // Whatever the answer, the work done waits for a restart.
+    NoteRestartNeeded();
     if (RunModalPage(page) == EVENT_CONTINUE && !PrepareReboot())
         RebootFailedPage();
 }

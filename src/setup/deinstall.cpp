@@ -438,9 +438,12 @@ int DeinstallFlow(void)
         deleteProgmanItem("Varden Network Printing Help", "Startup");
 
         reportLeftNotes();
+        NoteOutcome(OUTCOME_REMOVED);
 
         if (Setup.IsNT31 || Setup.IsWindows95)
             RemoveRebootPage();
+    } else {
+        NoteOutcome(OUTCOME_NOTHING);
     }
 
     if (!Setup.RebootPending)

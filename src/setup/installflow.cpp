@@ -60,6 +60,7 @@ void RunInstallationFlow(void)
 
     Install();
     SetVersionInfo(VERSION_KEY_PATH);
+    NoteOutcome(Setup.MonitorInstalled ? OUTCOME_UPGRADED : OUTCOME_INSTALLED);
 
     if ((Setup.IsNT31 || Setup.IsWindows95) && Setup.MonitorInstalled)
         UpgradeClosingPages();

@@ -68,6 +68,7 @@ void FailSetup(LPCSTR format, ...)
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    NoteOutcome(OUTCOME_FAILED);
     RunFatalCleanup();
     FSetSymbolValue("ErrorText", "Unexpected or Unknown Error");
     if (!FailureShown) {
@@ -77,11 +78,14 @@ void FailSetup(LPCSTR format, ...)
         RunErrorPage(NULL);
     }
     TkEndSetup();
+    ReportOutcome(OUTCOME_FAILED);
     ExitProcess(0);
 }
 
 void ShowToolkitError(INT code)
 {
+    // A quit message is the user (or Windows) closing setup, not a fault.
+    NoteOutcome(code == TK_ERROR_QUIT ? OUTCOME_CANCELLED : OUTCOME_FAILED);
     RunFatalCleanup();
     if (!ToolkitErrorShown) {
         ToolkitErrorShown = TRUE;
@@ -91,6 +95,7 @@ void ShowToolkitError(INT code)
         RunErrorPage(text);
     }
     TkEndSetup();
+    ReportOutcome(OUTCOME_FAILED);
     ExitProcess(0);
 }
 

@@ -122,3 +122,33 @@ void SetFatalCleanup(FatalCleanup cleanup);
    page and restores that cursor. */
 HCURSOR OpenStatusPage(LPCSTR header, LPCSTR message);
 void CloseStatusPage(HCURSOR previousCursor);
+
+/* --- Outcome ---------------------------------------------------------------- */
+
+/* What the run did, as the log's result line and the closing line say it.
+   The flows note what they have done once the work is over (a quit on a
+   closing page does not undo it); the exit paths report it to the toolkit
+   with a fallback for a run that noted nothing. */
+enum Outcome {
+    OUTCOME_NONE,
+    OUTCOME_INSTALLED,
+    OUTCOME_UPGRADED,
+    OUTCOME_REMOVED,
+    OUTCOME_NOTHING,   /* removal found nothing installed */
+    OUTCOME_CANCELLED, /* the user quit */
+    OUTCOME_REFUSED,   /* not an administrator, or a Windows setup does not serve */
+    OUTCOME_FAILED,
+};
+/* Forgets what was noted (start-up). */
+void BeginOutcome(void);
+/* A later note replaces an earlier one. */
+void NoteOutcome(Outcome outcome);
+/* The restart the run leaves: needed (asked for and declined or failed,
+   or work scheduled for the next start: a pending rename or deletion, a
+   wininit.ini line) or requested (Windows was told to restart). Requested
+   wins over needed. */
+void NoteRestartNeeded(void);
+void NoteRestartRequested(void);
+/* Hands the outcome to the toolkit's log (KitSetResult): the noted one,
+   else `fallback`. */
+void ReportOutcome(Outcome fallback);

@@ -59,8 +59,12 @@ BOOL DetectNT31(void)
 
 BOOL PrepareReboot(void)
 {
-    if (Setup.IsWindows95)
-        return ExitWindowsEx(EWX_REBOOT, 0) ? TRUE : FALSE;
+    if (Setup.IsWindows95) {
+        if (!ExitWindowsEx(EWX_REBOOT, 0))
+            return FALSE;
+        NoteRestartRequested();
+        return TRUE;
+    }
 
     HANDLE token = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
@@ -182,10 +186,15 @@ static int EndSetup(void)
     UnbindRegistryLibrary();
     TkEndSetup();
     if (Setup.RebootPending) {
-        if (!ExitWindowsEx(EWX_REBOOT, 0))
+        if (ExitWindowsEx(EWX_REBOOT, 0)) {
+            NoteRestartRequested();
+        } else {
+            NoteRestartNeeded();
             MessageBoxA(NULL, "Unable to reboot automatically.  Please reboot manually.", "Reboot Required",
                         MB_ICONWARNING);
+        }
     }
+    ReportOutcome(OUTCOME_NOTHING);
     return 0;
 }
 
@@ -193,9 +202,11 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
 {
     if (TkInitSetup(lpCmdLine) <= 0)
         return 0;
+    BeginOutcome();
     ShowWindow(HwndFrame(), SW_SHOWMAXIMIZED);
     if (!BindRegistryLibrary()) {
         TkEndSetup();
+        ReportOutcome(OUTCOME_FAILED);
         return 0;
     }
     TkSetFrameBitmap(TK_DIALOG_LIBRARY, 1);
@@ -208,8 +219,10 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
     Setup.IsNT35 = DetectNT35();
     Setup.IsNT31 = DetectNT31();
 
-    if (!Setup.IsWindows95 && !isUserAdmin())
+    if (!Setup.IsWindows95 && !isUserAdmin()) {
+        NoteOutcome(OUTCOME_REFUSED);
         NotAdministratorPage();
+    }
 
     if (Setup.IsWindows95) {
         Setup.IsX86 = TRUE;
@@ -224,6 +237,7 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
     }
 
     if (!Setup.IsWindows95 && !Setup.IsNT35 && !Setup.IsNT31) {
+        NoteOutcome(OUTCOME_REFUSED);
         UnsupportedPlatformPage();
         return EndSetup();
     }
@@ -245,8 +259,11 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
 
     if (Setup.InstallType == INSTALL_REMOVE) {
         // Printers that cannot be listed end the run at once with 1.
-        if (DeinstallFlow() != 0)
+        if (DeinstallFlow() != 0) {
+            NoteOutcome(OUTCOME_FAILED);
+            ReportOutcome(OUTCOME_FAILED);
             return 1;
+        }
         return EndSetup();
     }
     RunInstallationFlow();

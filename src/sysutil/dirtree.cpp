@@ -40,6 +40,7 @@ void clearReadOnly(LPCSTR path) {
 BOOL deleteAtNextStart(LPCSTR path, LPCSTR reason) {
     if (!Setup.IsWindows95) {
         if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            NoteRestartNeeded();
             noteLeft(path, reason);
             return TRUE;
         }

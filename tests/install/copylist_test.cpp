@@ -41,37 +41,25 @@ std::string sum(std::initializer_list<const char*> sections) {
     return std::to_string(total);
 }
 
-TEST(ComputeSectionSizes, NtX86) {
+TEST(ComputeSectionSizes, SectionsOfThePlatformAndProcessor) {
+    // Windows 95 takes the x86 wizard whatever the processor flags say.
+    const struct {
+        Flags flags;
+        std::initializer_list<const char*> system;
+        const char* wizard;
+    } rows[] = {{{FALSE, FALSE, FALSE}, {"PPD Files", "NT Help File", "I386 Monitor"}, "I386 Wizard"},
+                {{FALSE, TRUE, FALSE}, {"PPD Files", "NT Help File", "Alpha Monitor"}, "Alpha Wizard"},
+                {{FALSE, FALSE, TRUE}, {"PPD Files", "NT Help File", "Mips Monitor"}, "Mips Wizard"},
+                {{TRUE, TRUE, FALSE}, {"PPD Files", "W95 Help File", "W95 Monitor"}, "I386 Wizard"}};
     Harness h;
     h.setInf(harness::sampleInf());
-    ChildResult r = computeSizes(h, {FALSE, FALSE, FALSE});
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("system"), sum({"PPD Files", "NT Help File", "I386 Monitor"}));
-    EXPECT_EQ(r.value("utility"),
-              sum({"Write Files", "I386 Wizard", "Orvel", "Remote Console", "Wizard", "VB Common"}));
-    EXPECT_EQ(r.value("load"), sum({"Load PS Files", "Load Cat Files", "Load Sys Files"}));
-}
-
-TEST(ComputeSectionSizes, NtAlphaAndMips) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    ChildResult alpha = computeSizes(h, {FALSE, TRUE, FALSE});
-    EXPECT_EQ(alpha.value("system"), sum({"PPD Files", "NT Help File", "Alpha Monitor"}));
-    EXPECT_EQ(alpha.value("utility"),
-              sum({"Write Files", "Alpha Wizard", "Orvel", "Remote Console", "Wizard", "VB Common"}));
-    ChildResult mips = computeSizes(h, {FALSE, FALSE, TRUE});
-    EXPECT_EQ(mips.value("system"), sum({"PPD Files", "NT Help File", "Mips Monitor"}));
-    EXPECT_EQ(mips.value("utility"),
-              sum({"Write Files", "Mips Wizard", "Orvel", "Remote Console", "Wizard", "VB Common"}));
-}
-
-TEST(ComputeSectionSizes, Windows95TakesTheX86WizardWhateverTheFlags) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    ChildResult r = computeSizes(h, {TRUE, TRUE, FALSE});
-    EXPECT_EQ(r.value("system"), sum({"PPD Files", "W95 Help File", "W95 Monitor"}));
-    EXPECT_EQ(r.value("utility"),
-              sum({"Write Files", "I386 Wizard", "Orvel", "Remote Console", "Wizard", "VB Common"}));
+    for (const auto& row : rows) {
+        ChildResult r = computeSizes(h, row.flags);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.value("system"), sum(row.system)) << row.wizard;
+        EXPECT_EQ(r.value("utility"), sum({"Write Files", row.wizard, "Orvel", "Remote Console", "Wizard", "VB Common"}));
+        EXPECT_EQ(r.value("load"), sum({"Load PS Files", "Load Cat Files", "Load Sys Files"}));
+    }
 }
 
 TEST(SectionBytes, AddsEveryKeyAndCountsTextAsZero) {
@@ -91,33 +79,30 @@ TEST(SectionBytes, AddsEveryKeyAndCountsTextAsZero) {
     EXPECT_EQ(r.value("empty"), "0");
 }
 
-TEST(SectionBytes, MissingSectionIsAToolkitError) {
-    Harness h;
-    h.setInf("[Other]\n");
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
-        TkOpenInf("C:\\dist\\setup.inf");
-        SectionBytes("PPD Files");
-        harness::report("returned=1");
-        return 0;
-    });
-    // A section that cannot be listed ends setup; one that is there but
-    // empty counts 0 (previous test).
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
-}
-
-TEST(SectionBytes, KeyOf64CharactersIsAnOverflow) {
-    Harness h;
-    h.setInf("[Long]\n" + harness::infLine(std::string(64, 'k'), "k.dat", 1));
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
-        TkOpenInf("C:\\dist\\setup.inf");
-        SectionBytes("Long");
-        harness::report("returned=1");
-        return 0;
-    });
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_EQ(r.lines("box"), (std::vector<std::string>{"box MS-Setup Error: Buffer Overflow"}));
+TEST(SectionBytes, MissingSectionOrOverlongKeyEndsSetup) {
+    // A section that cannot be listed is a toolkit error (one that is there
+    // but empty counts 0); a key of 64 characters overflows.
+    const struct {
+        std::string inf;
+        const char* section;
+        std::vector<std::string> boxes;
+    } rows[] = {{"[Other]\n", "PPD Files", {}},
+                {"[Long]\n" + harness::infLine(std::string(64, 'k'), "k.dat", 1), "Long",
+                 {"box MS-Setup Error: Buffer Overflow"}}};
+    for (const auto& row : rows) {
+        Harness h;
+        h.setInf(row.inf);
+        ChildResult r = h.run("2300 CONTINUE\n", [&row](LPSTR) {
+            TkOpenInf("C:\\dist\\setup.inf");
+            SectionBytes(row.section);
+            harness::report("returned=1");
+            return 0;
+        });
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.value("returned"), "") << row.section;
+        EXPECT_TRUE(r.hasLine("error Error code = 1024")) << row.section;
+        EXPECT_EQ(r.lines("box"), row.boxes) << row.section;
+    }
 }
 
 // --- Copy list ----------------------------------------------------------------
@@ -160,75 +145,63 @@ ChildResult copy(Harness& h, Flags flags, LONG installType, const std::string& a
     });
 }
 
-TEST(BuildCopyList, NtX86ChosenDestinationQueuesEverySectionOfThePlatform) {
-    Harness h;
-    writeDistribution(h);
-    ChildResult r = copy(h, {FALSE, FALSE, FALSE}, INSTALL_CHOSEN_DEST);
-    ASSERT_EQ(r.value("copied"), "1") << r.output;
-    auto at = [&](const std::string& dir, const char* section) {
-        return std::filesystem::exists(h.host(dir + "\\" + fileOf(section)));
+TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFolders) {
+    // Folder and section pairs that are copied, and ones that are not.
+    using Places = std::vector<std::pair<const char*, const char*>>;
+    const struct {
+        bool windows95;
+        Flags flags;
+        LONG type;
+        Places present, absent;
+    } rows[] = {
+        {false,
+         {FALSE, FALSE, FALSE},
+         INSTALL_CHOSEN_DEST,
+         {{"C:\\drv", "PPD Files"}, {"C:\\sys", "NT Help File"}, {"C:\\sys", "I386 Monitor"},
+          {"C:\\root\\utility", "I386 Wizard"}, {"C:\\root\\utility", "Orvel"},
+          {"C:\\root\\utility", "Remote Console"}, {"C:\\root\\utility", "Wizard"},
+          {"C:\\root\\utility", "VB Common"}, {"C:\\root", "Write Files"}, {"C:\\root", "Load PS Files"},
+          {"C:\\root\\cat", "Load Cat Files"}, {"C:\\root\\sys", "Load Sys Files"}},
+         {{"C:\\sys", "Alpha Monitor"}, {"C:\\sys", "Mips Monitor"}, {"C:\\sys", "W95 Monitor"},
+          {"C:\\sys", "W95 Help File"}, {"C:\\root\\utility", "Alpha Wizard"}}},
+        // An installation on the system drive queues no load section.
+        {false,
+         {FALSE, TRUE, FALSE},
+         INSTALL_SYSTEM_DRIVE,
+         {{"C:\\sys", "Alpha Monitor"}, {"C:\\root\\utility", "Alpha Wizard"}},
+         {{"C:\\root", "Load PS Files"}, {"C:\\root\\cat", "Load Cat Files"}, {"C:\\root\\sys", "Load Sys Files"}}},
+        {true,
+         {TRUE, FALSE, TRUE},
+         INSTALL_SYSTEM_DRIVE,
+         {{"C:\\sys", "W95 Help File"}, {"C:\\root\\utility", "I386 Wizard"}},
+         {{"C:\\sys", "NT Help File"}, {"C:\\sys", "Mips Monitor"}, {"C:\\root\\utility", "Mips Wizard"}}},
     };
-    EXPECT_TRUE(at("C:\\drv", "PPD Files"));
-    EXPECT_TRUE(at("C:\\sys", "NT Help File"));
-    EXPECT_TRUE(at("C:\\sys", "I386 Monitor"));
-    EXPECT_FALSE(at("C:\\sys", "Alpha Monitor"));
-    EXPECT_FALSE(at("C:\\sys", "Mips Monitor"));
-    EXPECT_FALSE(at("C:\\sys", "W95 Monitor"));
-    EXPECT_FALSE(at("C:\\sys", "W95 Help File"));
-    for (const char* s : {"I386 Wizard", "Orvel", "Remote Console", "Wizard", "VB Common"})
-        EXPECT_TRUE(at("C:\\root\\utility", s)) << s;
-    EXPECT_FALSE(at("C:\\root\\utility", "Alpha Wizard"));
-    EXPECT_TRUE(at("C:\\root", "Write Files"));
-    EXPECT_TRUE(at("C:\\root", "Load PS Files"));
-    EXPECT_TRUE(at("C:\\root\\cat", "Load Cat Files"));
-    EXPECT_TRUE(at("C:\\root\\sys", "Load Sys Files"));
-}
-
-TEST(BuildCopyList, SystemDriveInstallationQueuesNoLoadSection) {
-    Harness h;
-    writeDistribution(h);
-    ChildResult r = copy(h, {FALSE, TRUE, FALSE}, INSTALL_SYSTEM_DRIVE);
-    ASSERT_EQ(r.value("copied"), "1") << r.output;
-    EXPECT_TRUE(std::filesystem::exists(h.host("C:\\sys\\" + fileOf("Alpha Monitor"))));
-    EXPECT_TRUE(std::filesystem::exists(h.host("C:\\root\\utility\\" + fileOf("Alpha Wizard"))));
-    EXPECT_FALSE(std::filesystem::exists(h.host("C:\\root\\" + fileOf("Load PS Files"))));
-    EXPECT_FALSE(std::filesystem::exists(h.host("C:\\root\\cat")));
-    EXPECT_FALSE(std::filesystem::exists(h.host("C:\\root\\sys")));
-}
-
-TEST(BuildCopyList, Windows95QueuesNoNtSection) {
-    Harness h(harness::win95());
-    writeDistribution(h);
-    ChildResult r = copy(h, {TRUE, FALSE, TRUE}, INSTALL_SYSTEM_DRIVE);
-    ASSERT_EQ(r.value("copied"), "1") << r.output;
-    EXPECT_TRUE(std::filesystem::exists(h.host("C:\\sys\\" + fileOf("W95 Help File"))));
-    EXPECT_FALSE(std::filesystem::exists(h.host("C:\\sys\\" + fileOf("NT Help File"))));
-    EXPECT_FALSE(std::filesystem::exists(h.host("C:\\sys\\" + fileOf("Mips Monitor"))));
-    EXPECT_TRUE(std::filesystem::exists(h.host("C:\\root\\utility\\" + fileOf("I386 Wizard"))));
-    EXPECT_FALSE(std::filesystem::exists(h.host("C:\\root\\utility\\" + fileOf("Mips Wizard"))));
+    for (const auto& row : rows) {
+        Harness h(row.windows95 ? harness::win95() : harness::nt351());
+        writeDistribution(h);
+        ChildResult r = copy(h, row.flags, row.type);
+        ASSERT_EQ(r.value("copied"), "1") << r.output;
+        for (auto [dir, section] : row.present)
+            EXPECT_TRUE(std::filesystem::exists(h.host(std::string(dir) + "\\" + fileOf(section)))) << section;
+        for (auto [dir, section] : row.absent)
+            EXPECT_FALSE(std::filesystem::exists(h.host(std::string(dir) + "\\" + fileOf(section)))) << section;
+    }
 }
 
 // The copy engine's results through the access layer: a quit (the user
 // gave up on a full disk) is 1025, a failed copy 1024.
-TEST(TkCopyFiles, QuitOnAFullDiskIsError1025) {
-    Harness h;
-    writeDistribution(h);
-    h.setFree('C', 10);  // the 18 files of 4 bytes do not fit
-    ChildResult r = copy(h, {FALSE, FALSE, FALSE}, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n");
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("copied"), "");
-    EXPECT_EQ(r.lines("box").size(), 1u);
-    EXPECT_TRUE(r.hasLine("error Error code = 1025"));
-}
-
-TEST(TkCopyFiles, FailedCopyIsError1024) {
-    Harness h;
-    writeDistribution(h);
-    std::filesystem::remove(h.host("C:\\dist\\" + fileOf("Orvel")));
-    ChildResult r = copy(h, {FALSE, FALSE, FALSE}, INSTALL_SYSTEM_DRIVE, "2300 CONTINUE\n");
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("copied"), "");
-    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
+TEST(TkCopyFiles, QuitOnAFullDiskIs1025AFailedCopy1024) {
+    for (bool full : {true, false}) {
+        Harness h;
+        writeDistribution(h);
+        if (full) h.setFree('C', 10);  // the 18 files of 4 bytes do not fit
+        else std::filesystem::remove(h.host("C:\\dist\\" + fileOf("Orvel")));
+        ChildResult r = copy(h, {FALSE, FALSE, FALSE}, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n");
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.value("copied"), "");
+        if (full) EXPECT_EQ(r.lines("box").size(), 1u);
+        EXPECT_TRUE(r.hasLine(full ? "error Error code = 1025" : "error Error code = 1024"));
+    }
 }
 
 TEST(BuildCopyList, RootTooLongForItsSubdirectoriesIsAnOverflow) {

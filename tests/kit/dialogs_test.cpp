@@ -78,12 +78,15 @@ TEST(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
     EXPECT_EQ(readFile(r.log),
               "page 100 FWelcomeDlgProc CONTINUE\n"
               "page 800 FInstallTypeDlgProc CONTINUE\n"
+              "status 7804 Copying\n"
               "page 300 FChoosePathDlgProc CONTINUE\n"
               "box MS-Setup Error: Buffer Overflow\n"
               "program winhlp32.exe vrdpsmon.hlp\n"
               "reboot\n"
+              "status 7804 end\n"
               "error Error code = 1024\n"
               "page 2300 FErrorDlgProc CONTINUE\n"
+              "result nothing restart=no\n"
               "exit 0\n");
 }
 
@@ -153,7 +156,8 @@ TEST(KitDialogs, QuitQueuedDuringAPageEndsItWithoutAnAnswer) {
     // The answer for the next page is still there.
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
     KitLogExit(0);
-    EXPECT_EQ(readFile(r.log), "page 800 FInstallTypeDlgProc QUIT\npage 100 FWelcomeDlgProc CONTINUE\nexit 0\n");
+    EXPECT_EQ(readFile(r.log),
+              "page 800 FInstallTypeDlgProc QUIT\npage 100 FWelcomeDlgProc CONTINUE\nresult nothing restart=no\nexit 0\n");
 }
 
 TEST(KitDialogs, HelpAndVersionStopTheFrame) {
@@ -179,7 +183,7 @@ TEST(KitDialogsDeathTest, AnswerForAnotherPageStopsWithCode2) {
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
     EXPECT_EXIT(showPage(2000, "FInfoDlgProc"), testing::ExitedWithCode(2),
                 "line 2: expected page 800 but page 2000 \\(FInfoDlgProc");
-    EXPECT_EQ(readFile(r.log), "page 100 FWelcomeDlgProc CONTINUE\nexit 2\n");
+    EXPECT_EQ(readFile(r.log), "page 100 FWelcomeDlgProc CONTINUE\nresult failed restart=no\nexit 2\n");
 }
 
 TEST(KitDialogsDeathTest, NoAnswerLeftStopsWithCode2) {
@@ -281,11 +285,11 @@ TEST(KitConsole, PagesAnsweredFromTheTerminalAndRecorded) {
     std::string input =
         "\n"             // welcome: Enter = the first button (Continue)
         "what\n"         // not a key: asked again
-        "h\n"            // help, then the page again
+        "h\n"            // help ...
+        "\n"             // ... and Enter back to the page
         "2\n"            // installation type: choice 2 and continue
         "b\n"            // destination: back
-        "c\n"            // destination: continue ...
-        "D:\\Apps X\n"   // ... with a typed path
+        "D:\\Apps X\n"   // destination: a path typed at the prompt continues
         "x\n";           // quit page: exit
     std::string inputCopy = input;
     Console con(inputCopy);
@@ -388,7 +392,8 @@ TEST(KitMessageBoxes, RoutedThroughMessageBoxAWhenTheHostSaysSo) {
     KitRouteMessageBoxes(FALSE);
     KitLogExit(0);
     EXPECT_EQ(readFile(r.log),
-              "box MS-Setup Error: Buffer Overflow\nbox Setup Message: The drive specified is invalid.\nexit 0\n");
+              "box MS-Setup Error: Buffer Overflow\nbox Setup Message: The drive specified is invalid.\n"
+              "result nothing restart=no\nexit 0\n");
     ASSERT_EQ(winsim::machine().ui->boxes.size(), 2u);  // both seen by the machine
 }
 

@@ -94,7 +94,7 @@ TEST(KitHost, AnswersMismatchEndsWithCode2AndStillSaves) {
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("expected page 800 but page 2000"), std::string::npos) << r.err;
     std::string log = readFile(dir / "run.log");
-    EXPECT_EQ(log, "page 100 FWelcomeDlgProc CONTINUE\nexit 2\n");
+    EXPECT_EQ(log, "page 100 FWelcomeDlgProc CONTINUE\nresult failed restart=no\nexit 2\n");
     EXPECT_NE(readFile(dir / "machine" / "machine.json").find("\"frame_title\""), std::string::npos);
 }
 

@@ -109,94 +109,102 @@ TEST(InstallTypePage, FiguresBelowOneKilobyteShowZero) {
     EXPECT_EQ(r.value("both"), "     0 Kb");
 }
 
-TEST(InstallTypePage, TooLittleSpaceShowsTheBoxAndThePageAgain) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    h.setFree('C', utilityBytes() + systemDriveBytes() - 1);
-    ChildResult r = runPage(h, "800 CONTINUE ButtonChecked=1 RadioDefault=2\n800 CONTINUE ButtonChecked=3\n", [] {
-        InstallTypePage();
-        char value[16];
-        harness::report("radio=%s", TkGetSymbol("RadioDefault", value, sizeof value));
-    });
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.lines("box"), (std::vector<std::string>{kNoSpaceBox}));
-    EXPECT_EQ(r.pages(), (std::vector<int>{800, 800}));
-    EXPECT_EQ(r.value("radio"), "1");
-    EXPECT_EQ(r.value("type"), "4");
-}
-
-TEST(InstallTypePage, ExactlyEnoughIsAccepted) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    h.setFree('C', utilityBytes() + systemDriveBytes());
-    ChildResult r = runPage(h, "800 CONTINUE ButtonChecked=1\n", [] { InstallTypePage(); });
-    EXPECT_TRUE(r.lines("box").empty());
-    EXPECT_EQ(r.value("type"), "3");
-    EXPECT_EQ(r.value("done"), "1");
-}
-
-TEST(InstallTypePage, ChosenDestinationNeedsOnlyTheSystemFiles) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    h.setFree('C', systemDriveBytes());
-    ChildResult r = runPage(h, "800 CONTINUE ButtonChecked=2\n", [] { InstallTypePage(); });
-    EXPECT_TRUE(r.lines("box").empty());
-    EXPECT_EQ(r.value("type"), "1");
-    EXPECT_EQ(r.value("done"), "0");
-
-    h.setFree('C', systemDriveBytes() - 1);
-    ChildResult refused = runPage(h, "800 CONTINUE ButtonChecked=2\n800 CONTINUE ButtonChecked=4\n",
-                                  [] { InstallTypePage(); });
-    EXPECT_EQ(refused.lines("box"), (std::vector<std::string>{kNoSpaceBox}));
-    EXPECT_EQ(refused.value("type"), "4");
-}
-
-TEST(InstallTypePage, RemovalIsAcceptedWhateverTheSpace) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    h.setFree('C', 0);
-    ChildResult r = runPage(h, "800 CONTINUE ButtonChecked=3\n", [] { InstallTypePage(); });
-    EXPECT_TRUE(r.lines("box").empty());
-    EXPECT_EQ(r.value("type"), "4");
-    EXPECT_EQ(r.value("done"), "1");
-}
-
-TEST(InstallTypePage, CancelAsksBackShowsAgain) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    ChildResult r = runPage(h, "800 CANCEL\n200 CONTINUE\n800 BACK\n800 CONTINUE ButtonChecked=3\n",
-                            [] { InstallTypePage(); });
-    EXPECT_EQ(r.pages(), (std::vector<int>{800, 200, 800, 800}));
-    EXPECT_EQ(r.value("type"), "4");
+TEST(InstallTypePage, SpaceRulesPerChoice) {
+    // Printing only (1) needs the utilities and the system files on the
+    // system drive, a chosen destination (2) only the system files, removal
+    // (3) nothing. Too little space shows the box and the page again, with
+    // the choice refused as default.
+    const std::int64_t s = systemDriveBytes(), u = utilityBytes();
+    const struct {
+        std::int64_t free;  // -1: as the machine has it
+        const char* answers;
+        bool box;
+        const char* type;
+        const char* done;
+        std::vector<int> pages;
+        const char* radio = nullptr;  // the default offered afterwards
+    } rows[] = {
+        {u + s - 1, "800 CONTINUE ButtonChecked=1 RadioDefault=2\n800 CONTINUE ButtonChecked=3\n", true, "4", "1",
+         {800, 800}, "1"},
+        {u + s, "800 CONTINUE ButtonChecked=1\n", false, "3", "1", {800}},
+        {s, "800 CONTINUE ButtonChecked=2\n", false, "1", "0", {800}},
+        {s - 1, "800 CONTINUE ButtonChecked=2\n800 CONTINUE ButtonChecked=4\n", true, "4", "1", {800, 800}},
+        {0, "800 CONTINUE ButtonChecked=3\n", false, "4", "1", {800}},
+        {-1, "800 CANCEL\n200 CONTINUE\n800 BACK\n800 CONTINUE ButtonChecked=3\n", false, "4", "1",
+         {800, 200, 800, 800}},
+    };
+    for (const auto& row : rows) {
+        Harness h;
+        h.setInf(harness::sampleInf());
+        if (row.free >= 0) h.setFree('C', (std::uint64_t)row.free);
+        ChildResult r = runPage(h, row.answers, [] {
+            InstallTypePage();
+            char value[16];
+            harness::report("radio=%s", TkGetSymbol("RadioDefault", value, sizeof value));
+        });
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.lines("box"), row.box ? std::vector<std::string>{kNoSpaceBox} : std::vector<std::string>{})
+            << row.answers;
+        EXPECT_EQ(r.value("type"), row.type) << row.answers;
+        EXPECT_EQ(r.value("done"), row.done) << row.answers;
+        EXPECT_EQ(r.pages(), row.pages) << row.answers;
+        if (row.radio) EXPECT_EQ(r.value("radio"), row.radio) << row.answers;
+    }
 }
 
 // --- Destination path ----------------------------------------------------------
 
-TEST(DestinationPathPage, LowerCaseDriveIsStoredUpperCaseAndTheDirectoryCreated) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    ChildResult r = runPage(h, "300 CONTINUE EditTextOut=c:\\apps\\varden\n", [] { DestinationPathPage(); });
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("root"), "C:\\apps\\varden");
-    EXPECT_EQ(r.value("done"), "1");
-    EXPECT_TRUE(std::filesystem::is_directory(h.host("C:\\apps\\varden")));
-    EXPECT_TRUE(r.lines("box").empty());
-}
-
-TEST(DestinationPathPage, ExistingDirectoryIsAccepted) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    std::filesystem::create_directories(h.host("C:\\there"));
-    ChildResult r = runPage(h, "300 CONTINUE EditTextOut=C:\\there\n", [] { DestinationPathPage(); });
-    EXPECT_EQ(r.value("root"), "C:\\there");
-}
-
-TEST(DestinationPathPage, BackReturnsWithTheRootUnchanged) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    ChildResult r = runPage(h, "300 BACK EditTextOut=C:\\else\n", [] { DestinationPathPage(); });
-    EXPECT_EQ(r.value("done"), "0");
-    EXPECT_EQ(r.value("root"), "C:\\win32app\\vrdpsmon");
+TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
+    const std::int64_t all = (std::int64_t)loadBytes() + utilityBytes() + systemDriveBytes();
+    const std::string overlong = "C:\\" + std::string(506, 'a');  // 509 characters
+    const std::vector<std::string> noSpace{kNoSpaceBox}, overflow{"box MS-Setup Error: Buffer Overflow"}, none;
+    const struct {
+        const char* what;
+        std::int64_t free;      // of C:, -1: as the machine has it
+        const char* existing;   // a directory or, ending in '!', a file made first
+        std::string answers;
+        const char* returned;
+        const char* root;       // nullptr: not looked at
+        const char* done;
+        std::vector<std::string> boxes;
+        const char* error;      // the error page's line, nullptr: none
+    } rows[] = {
+        // The drive letter is stored in capitals and the directory created.
+        {"lower-case drive", -1, nullptr, "300 CONTINUE EditTextOut=c:\\apps\\varden\n", "1", "C:\\apps\\varden", "1",
+         none, nullptr},
+        {"existing directory", -1, "C:\\there", "300 CONTINUE EditTextOut=C:\\there\n", "1", "C:\\there", "1", none,
+         nullptr},
+        {"back keeps the root", -1, nullptr, "300 BACK EditTextOut=C:\\else\n", "1", "C:\\win32app\\vrdpsmon", "0",
+         none, nullptr},
+        {"system drive one byte short", all - 1, nullptr, "300 CONTINUE EditTextOut=C:\\a\n300 BACK\n", "1", nullptr,
+         "0", noSpace, nullptr},
+        {"system drive with the whole sum", all, nullptr, "300 CONTINUE EditTextOut=C:\\a\n", "1", "C:\\a", "1",
+         none, nullptr},
+        {"directory that cannot be created", -1, "C:\\blocker!",
+         "300 CONTINUE EditTextOut=C:\\blocker\\sub\n2300 CONTINUE\n", "", nullptr, nullptr, none,
+         "error Error code = 1024"},
+        {"path of 509 characters", -1, nullptr, "300 CONTINUE EditTextOut=" + overlong + "\n2300 CONTINUE\n", "",
+         nullptr, nullptr, overflow, "error Error code = 1024"},
+    };
+    for (const auto& row : rows) {
+        Harness h;
+        h.setInf(harness::sampleInf());
+        if (row.free >= 0) h.setFree('C', (std::uint64_t)row.free);
+        if (row.existing) {
+            std::string path = row.existing;
+            if (path.back() == '!') h.writeFile(path.substr(0, path.size() - 1), "a file where a directory would go");
+            else std::filesystem::create_directories(h.host(path));
+        }
+        ChildResult r = runPage(h, row.answers, [] { DestinationPathPage(); });
+        EXPECT_EQ(r.exitCode, 0) << row.what << r.output;
+        EXPECT_EQ(r.value("returned"), row.returned) << row.what;
+        if (row.root) EXPECT_EQ(r.value("root"), row.root) << row.what;
+        if (row.done) EXPECT_EQ(r.value("done"), row.done) << row.what;
+        EXPECT_EQ(r.lines("box"), row.boxes) << row.what;
+        EXPECT_EQ(r.lines("error"), row.error ? std::vector<std::string>{row.error} : none) << row.what;
+        if (row.root && std::string(row.done) == "1")
+            EXPECT_TRUE(std::filesystem::is_directory(h.host(row.root))) << row.what;
+    }
 }
 
 TEST(DestinationPathPage, DriveListShowsLowerCaseLettersAndFreeSpace) {
@@ -223,21 +231,6 @@ TEST(DestinationPathPage, DriveListShowsLowerCaseLettersAndFreeSpace) {
     EXPECT_EQ(r.value("other"), kb(loadBytes() + utilityBytes()));
 }
 
-TEST(DestinationPathPage, SystemDriveNeedsTheWholeSum) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    std::uint64_t all = (std::uint64_t)loadBytes() + utilityBytes() + systemDriveBytes();
-    h.setFree('C', all - 1);
-    ChildResult refused = runPage(h, "300 CONTINUE EditTextOut=C:\\a\n300 BACK\n", [] { DestinationPathPage(); });
-    EXPECT_EQ(refused.lines("box"), (std::vector<std::string>{kNoSpaceBox}));
-    EXPECT_EQ(refused.value("done"), "0");
-
-    h.setFree('C', all);
-    ChildResult accepted = runPage(h, "300 CONTINUE EditTextOut=C:\\a\n", [] { DestinationPathPage(); });
-    EXPECT_TRUE(accepted.lines("box").empty());
-    EXPECT_EQ(accepted.value("root"), "C:\\a");
-}
-
 TEST(DestinationPathPage, OtherDriveNeedsTheSystemFilesOnTheSystemDrive) {
     Harness h;
     h.setInf(harness::sampleInf());
@@ -258,48 +251,20 @@ TEST(DestinationPathPage, OtherDriveNeedsTheSystemFilesOnTheSystemDrive) {
 }
 
 TEST(DestinationPathPage, InvalidDriveIsRefusedAndTheFieldRefilled) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    ChildResult r = runPage(h, "300 CONTINUE EditTextOut=q:\\pkg\n300 BACK\n", [] {
-        DestinationPathPage();
-        char value[600];
-        harness::report("editin=%s", TkGetSymbol("EditTextIn", value, sizeof value));
-    });
-    EXPECT_EQ(r.lines("box"), (std::vector<std::string>{"box Setup Message: The drive specified is invalid."}));
-    EXPECT_EQ(r.value("editin"), "C:\\win32app\\vrdpsmon");
-    EXPECT_EQ(r.value("done"), "0");
-}
-
-TEST(DestinationPathPage, DirectoryThatCannotBeCreatedEndsSetup) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    h.writeFile("C:\\blocker", "a file where the directory would go");
-    ChildResult r = runPage(h, "300 CONTINUE EditTextOut=C:\\blocker\\sub\n2300 CONTINUE\n",
-                            [] { DestinationPathPage(); });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
-}
-
-TEST(DestinationPathPage, PathOf509CharactersEndsSetupWithBufferOverflow) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    std::string tooLong = "C:\\" + std::string(506, 'a');  // 509 characters
-    ChildResult r = runPage(h, "300 CONTINUE EditTextOut=" + tooLong + "\n2300 CONTINUE\n",
-                            [] { DestinationPathPage(); });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_EQ(r.lines("box"), (std::vector<std::string>{"box MS-Setup Error: Buffer Overflow"}));
-    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
-}
-
-TEST(DestinationPathPage, PathOf508CharactersIsReadWhole) {
-    Harness h;
-    h.setInf(harness::sampleInf());
-    std::string path = "q:\\" + std::string(505, 'a');  // 508 characters, refused for its drive
-    ChildResult r = runPage(h, "300 CONTINUE EditTextOut=" + path + "\n300 BACK\n", [] { DestinationPathPage(); });
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.lines("box"), (std::vector<std::string>{"box Setup Message: The drive specified is invalid."}));
+    // A path of 508 characters is read whole, and refused for its drive.
+    for (const std::string& path : {std::string("q:\\pkg"), "q:\\" + std::string(505, 'a')}) {
+        Harness h;
+        h.setInf(harness::sampleInf());
+        ChildResult r = runPage(h, "300 CONTINUE EditTextOut=" + path + "\n300 BACK\n", [] {
+            DestinationPathPage();
+            char value[600];
+            harness::report("editin=%s", TkGetSymbol("EditTextIn", value, sizeof value));
+        });
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.lines("box"), (std::vector<std::string>{"box Setup Message: The drive specified is invalid."}));
+        EXPECT_EQ(r.value("editin"), "C:\\win32app\\vrdpsmon");
+        EXPECT_EQ(r.value("done"), "0");
+    }
 }
 
 // --- Distribution path -----------------------------------------------------------

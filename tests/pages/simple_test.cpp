@@ -11,105 +11,98 @@ using harness::Harness;
 namespace {
 
 TEST(ClassifyEvent, SumsTheFirstTwoCharacters) {
-    EXPECT_EQ(ClassifyEvent("BACK"), EVENT_BACK);
-    EXPECT_EQ(ClassifyEvent("CANCEL"), EVENT_CANCEL);
-    EXPECT_EQ(ClassifyEvent("CONTINUE"), EVENT_CONTINUE);
-    EXPECT_EQ(ClassifyEvent("EXIT"), EVENT_EXIT);
-    EXPECT_EQ(ClassifyEvent("BA"), EVENT_BACK);
     // Only the sum counts: other words with the same sum act alike.
-    EXPECT_EQ(ClassifyEvent("AB"), EVENT_BACK);
-    EXPECT_EQ(ClassifyEvent("DN"), EVENT_CONTINUE);
-    EXPECT_EQ(ClassifyEvent("back"), 'b' + 'a');
-    EXPECT_EQ(ClassifyEvent(""), 0);
-    EXPECT_EQ(ClassifyEvent("B"), 'B');
     // Characters above 127 count negative; the sum is taken modulo 65536.
-    EXPECT_EQ(ClassifyEvent("\xff\xff"), 65534);
+    const std::pair<const char*, int> cases[] = {
+        {"BACK", EVENT_BACK}, {"CANCEL", EVENT_CANCEL}, {"CONTINUE", EVENT_CONTINUE}, {"EXIT", EVENT_EXIT},
+        {"BA", EVENT_BACK},   {"AB", EVENT_BACK},       {"DN", EVENT_CONTINUE},       {"back", 'b' + 'a'},
+        {"", 0},              {"B", 'B'},               {"\xff\xff", 65534}};
+    for (auto [word, event] : cases) EXPECT_EQ(ClassifyEvent(word), event) << word;
 }
 
-// Runs one page function in a child and reports how it came back.
-template <class F>
-ChildResult runPage(Harness& h, const std::string& answers, F page) {
-    return h.run(answers, [page](LPSTR) {
-        page();
-        harness::report("returned=1");
-        harness::report("pending=%d", ::Setup.RebootPending);
-        return 0;
-    });
-}
-
-TEST(WelcomePage, CancelAsksAndContinueThereShowsWelcomeAgain) {
-    Harness h;
-    ChildResult r = runPage(h, "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 HELLO\n100 CONTINUE\n",
-                            [] { WelcomePage(); });
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("returned"), "1");
-    // Back and an unknown word show the same page again.
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 200, 100, 200, 100, 100, 100}));
-}
-
-TEST(WelcomePage, ExitOnTheQuitConfirmationEndsSetup) {
-    Harness h;
-    ChildResult r = runPage(h, "100 CANCEL\n200 BACK\n200 EXIT\n", [] { WelcomePage(); });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 200, 200}));
-    EXPECT_TRUE(r.lines("error").empty());
-    EXPECT_TRUE(r.lines("reboot").empty());
-}
-
-TEST(InfoPages, OnlyTheirOwnEventsFinishThem) {
-    Harness h;
-    ChildResult r = runPage(h, "2000 BACK\n2000 CANCEL\n2000 EXIT\n2000 CONTINUE\n1000 CANCEL\n1000 CONTINUE\n",
-                            [] {
-                                UnsupportedPlatformPage();
-                                UpgradeNoticePage();
-                            });
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("returned"), "1");
-    EXPECT_EQ(r.pages(), (std::vector<int>{2000, 2000, 2000, 2000, 1000, 1000}));
-}
-
-TEST(InfoPages, DonePagesAskBeforeQuitting) {
-    Harness h;
-    ChildResult r = runPage(h, "700 CANCEL\n200 CONTINUE\n700 CONTINUE\n7802 EXIT\n200 CANCEL\n7802 CONTINUE\n",
-                            [] {
-                                InstallDonePage();
-                                RemoveDonePage();
-                            });
-    EXPECT_EQ(r.value("returned"), "1");
-    EXPECT_EQ(r.pages(), (std::vector<int>{700, 200, 700, 7802, 200, 7802}));
-}
-
-TEST(InfoPages, DriverFilesFailedPicksItsDialogByPlatform) {
-    Harness h;
-    ChildResult nt = runPage(h, "1300 CONTINUE\n", [] {
-        ::Setup.IsWindows95 = FALSE;
-        DriverFilesFailedPage();
-    });
-    EXPECT_EQ(nt.pages(), (std::vector<int>{1300}));
-    ChildResult w95 = runPage(h, "103 CONTINUE\n", [] {
-        ::Setup.IsWindows95 = TRUE;
-        DriverFilesFailedPage();
-    });
-    EXPECT_EQ(w95.pages(), (std::vector<int>{103}));
-}
-
-TEST(InfoPages, PathNoticeClosesOnCancelToo) {
-    Harness h;
-    ChildResult r = runPage(h, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n", [] {
-        PathNoticePage();
-        PathNoticePage();
-    });
-    EXPECT_EQ(r.value("returned"), "1");
-    EXPECT_EQ(r.pages(), (std::vector<int>{6400, 6400, 6400}));
-}
-
-TEST(NotAdministratorPage, ContinueEndsSetup) {
-    Harness h;
-    ChildResult r = runPage(h, "2400 CANCEL\n2400 CONTINUE\n", [] { NotAdministratorPage(); });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_EQ(r.pages(), (std::vector<int>{2400, 2400}));
+// Each page run in a child with its answers: whether it came back, the
+// pages shown, and the restart it left.
+TEST(SimplePages, AnswersAndWhatTheyLeave) {
+    const struct {
+        const char* what;
+        bool windows95;
+        const char* answers;
+        void (*page)();
+        const char* returned;
+        std::vector<int> pages;
+        const char* pending;  // nullptr: not looked at
+        std::size_t reboots;
+        bool tokenRefused = false;
+    } rows[] = {
+        // Back and an unknown word show the same page again.
+        {"welcome: cancel asks, continue there shows it again", false,
+         "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 HELLO\n100 CONTINUE\n", [] { WelcomePage(); },
+         "1", {100, 200, 100, 200, 100, 100, 100}, nullptr, 0},
+        {"welcome: exit on the quit confirmation ends setup", false, "100 CANCEL\n200 BACK\n200 EXIT\n",
+         [] { WelcomePage(); }, "", {100, 200, 200}, nullptr, 0},
+        {"information pages finish only on their own events", false,
+         "2000 BACK\n2000 CANCEL\n2000 EXIT\n2000 CONTINUE\n1000 CANCEL\n1000 CONTINUE\n",
+         [] {
+             UnsupportedPlatformPage();
+             UpgradeNoticePage();
+         },
+         "1", {2000, 2000, 2000, 2000, 1000, 1000}, nullptr, 0},
+        {"done pages ask before quitting", false,
+         "700 CANCEL\n200 CONTINUE\n700 CONTINUE\n7802 EXIT\n200 CANCEL\n7802 CONTINUE\n",
+         [] {
+             InstallDonePage();
+             RemoveDonePage();
+         },
+         "1", {700, 200, 700, 7802, 200, 7802}, nullptr, 0},
+        {"driver files failed on NT", false, "1300 CONTINUE\n",
+         [] {
+             ::Setup.IsWindows95 = FALSE;
+             DriverFilesFailedPage();
+         },
+         "1", {1300}, nullptr, 0},
+        {"driver files failed on Windows 95", false, "103 CONTINUE\n",
+         [] {
+             ::Setup.IsWindows95 = TRUE;
+             DriverFilesFailedPage();
+         },
+         "1", {103}, nullptr, 0},
+        {"path notice closes on cancel too", false, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n",
+         [] {
+             PathNoticePage();
+             PathNoticePage();
+         },
+         "1", {6400, 6400, 6400}, nullptr, 0},
+        {"not administrator: continue ends setup", false, "2400 CANCEL\n2400 CONTINUE\n",
+         [] { NotAdministratorPage(); }, "", {2400, 2400}, nullptr, 0},
+        {"NT restart page: continue prepares the restart", false, "1500 CONTINUE\n", [] { InstallRebootPage(); },
+         "1", {1500}, "1", 0},
+        {"restart page: cancel means no restart", false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }, "1",
+         {7803, 7803}, "0", 0},
+        {"Windows 95 restarts at once", true, "7803 CONTINUE\n",
+         [] {
+             ::Setup.IsWindows95 = TRUE;
+             RemoveRebootPage();
+         },
+         "1", {7803}, "0", 1},
+        {"failed preparation shows the reboot-failed page", false, "1500 CONTINUE\n1600 CONTINUE\n",
+         [] { InstallRebootPage(); }, "1", {1500, 1600}, "0", 0, true},
+    };
+    for (const auto& row : rows) {
+        Harness h(row.windows95 ? harness::win95() : harness::nt351());
+        if (row.tokenRefused) h.machine().faults.push_back({"OpenProcessToken", 1, 0, ERROR_ACCESS_DENIED, ""});
+        ChildResult r = h.run(row.answers, [&row](LPSTR) {
+            row.page();
+            harness::report("returned=1");
+            harness::report("pending=%d", ::Setup.RebootPending);
+            return 0;
+        });
+        EXPECT_EQ(r.exitCode, 0) << row.what << r.output;
+        EXPECT_EQ(r.value("returned"), row.returned) << row.what;
+        EXPECT_EQ(r.pages(), row.pages) << row.what;
+        if (row.pending) EXPECT_EQ(r.value("pending"), row.pending) << row.what;
+        EXPECT_EQ(r.lines("reboot").size(), row.reboots) << row.what;
+        EXPECT_TRUE(r.lines("error").empty()) << row.what;
+    }
 }
 
 TEST(QuestionPages, AnswerIsOneOnlyOnContinue) {
@@ -127,57 +120,14 @@ TEST(QuestionPages, AnswerIsOneOnlyOnContinue) {
     EXPECT_EQ(r.pages(), (std::vector<int>{1200, 1200, 1400}));
 }
 
-TEST(RebootPages, NtContinuePreparesTheRestart) {
-    Harness h;
-    ChildResult r = runPage(h, "1500 CONTINUE\n", [] { InstallRebootPage(); });
-    EXPECT_EQ(r.value("returned"), "1");
-    EXPECT_EQ(r.value("pending"), "1");
-    EXPECT_TRUE(r.lines("reboot").empty());
-}
-
-TEST(RebootPages, CancelMeansNoRestart) {
-    Harness h;
-    ChildResult r = runPage(h, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); });
-    EXPECT_EQ(r.value("pending"), "0");
-    EXPECT_EQ(r.pages(), (std::vector<int>{7803, 7803}));
-}
-
-TEST(RebootPages, Windows95RestartsAtOnce) {
-    Harness h(harness::win95());
-    ChildResult r = runPage(h, "7803 CONTINUE\n", [] {
-        ::Setup.IsWindows95 = TRUE;
-        RemoveRebootPage();
-    });
-    EXPECT_EQ(r.value("pending"), "0");
-    EXPECT_EQ(r.lines("reboot").size(), 1u);
-}
-
-TEST(RebootPages, FailedPreparationShowsTheRebootFailedPage) {
-    Harness h;
-    h.machine().faults.push_back(winsim::Fault{"OpenProcessToken", 1, 0, ERROR_ACCESS_DENIED, ""});
-    ChildResult r = runPage(h, "1500 CONTINUE\n1600 CONTINUE\n", [] { InstallRebootPage(); });
-    EXPECT_EQ(r.value("returned"), "1");
-    EXPECT_EQ(r.value("pending"), "0");
-    EXPECT_EQ(r.pages(), (std::vector<int>{1500, 1600}));
-}
-
 TEST(StripTrailingBackslash, RemovesOneFinalBackslash) {
-    Harness h;
-    char root[] = "D:\\";
-    StripTrailingBackslash(root);
-    EXPECT_STREQ(root, "D:");
-    char twice[] = "D:\\dist\\\\";
-    StripTrailingBackslash(twice);
-    EXPECT_STREQ(twice, "D:\\dist\\");
-    char none[] = "D:\\dist";
-    StripTrailingBackslash(none);
-    EXPECT_STREQ(none, "D:\\dist");
-    char empty[] = "";
-    StripTrailingBackslash(empty);
-    EXPECT_STREQ(empty, "");
-    char single[] = "\\";
-    StripTrailingBackslash(single);
-    EXPECT_STREQ(single, "");
+    const std::pair<std::string, const char*> cases[] = {
+        {"D:\\", "D:"}, {"D:\\dist\\\\", "D:\\dist\\"}, {"D:\\dist", "D:\\dist"}, {"", ""}, {"\\", ""}};
+    for (const auto& [in, out] : cases) {
+        std::string text = in;
+        StripTrailingBackslash(text.data());
+        EXPECT_STREQ(text.c_str(), out) << in;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "setup/setup.h"
 #include "toolkit/toolkit.h"
 #include "winsim/core/machine.h"
+#include "winsim/ui/state.h"
 
 #include <gtest/gtest.h>
 
@@ -163,6 +164,19 @@ inline void printErrorTextAtExit() {
 }
 
 // The message boxes shown so far on the machine, as "caption|text".
-std::vector<std::string> messageBoxes();
+inline std::vector<std::string> messageBoxes() {
+    std::vector<std::string> out;
+    for (const auto& box : winsim::machine().ui->boxes) out.push_back(box.caption + "|" + box.text);
+    return out;
+}
+
+// The statement ends setup through the error page, whose text matches `text`.
+#define EXPECT_ENDS_SETUP(statement, text) \
+    EXPECT_EXIT(                            \
+        {                                   \
+            fixture::printErrorTextAtExit(); \
+            statement;                      \
+        },                                  \
+        ::testing::ExitedWithCode(0), text)
 
 }  // namespace fixture

@@ -3,8 +3,6 @@
 #include "printsys/fixture.h"
 #include "printsys/printsys.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
 using namespace fixture;
@@ -13,63 +11,44 @@ const char kMonitors[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
 
 std::string mon(const std::string& sub) { return std::string(kMonitors) + "\\" + sub; }
 
-// Runs the detection as its callers do: monitors key opened with
-// KEY_ALL_ACCESS, module name from getMonitorDllName.
-bool detect() {
-    HKEY monitors = createKey(HKEY_LOCAL_MACHINE, kMonitors);
-    LPCSTR dll = nullptr;
-    EXPECT_EQ(getMonitorDllName(&dll), (DWORD)STS_DONE);
-    BOOL found = isVrdpsmonInstalled(monitors, dll);
-    RegCloseKey(monitors);
-    return found != FALSE;
-}
-
-TEST(MonitorDetection, ModuleNameFollowsPlatform) {
-    LPCSTR dll = nullptr;
-    bareMachine("mon-nt");
-    EXPECT_EQ(getMonitorDllName(&dll), (DWORD)STS_DONE);
-    EXPECT_STREQ(dll, "vrdpsmon.dll");
-    bareMachine("mon-95", true);
-    EXPECT_EQ(getMonitorDllName(&dll), (DWORD)STS_DONE);
-    EXPECT_STREQ(dll, "vrdpsmw4.dll");
-}
-
-TEST(MonitorDetection, EmptyMonitorsKeyIsNotInstalled) {
-    bareMachine("mon-empty");
-    EXPECT_FALSE(detect());
-}
-
-TEST(MonitorDetection, OwnKeyNamingModuleIsInstalled) {
-    bareMachine("mon-own");
-    setSz(HKEY_LOCAL_MACHINE, mon("Local Port"), "Driver", "localmon.dll");
-    setSz(HKEY_LOCAL_MACHINE, mon("Varden Network Port"), "Driver", "vrdpsmon.dll");
-    EXPECT_TRUE(detect());
-}
-
-TEST(MonitorDetection, OtherKeyWithCapitalsIsInstalled) {
-    bareMachine("mon-caps");
-    setSz(HKEY_LOCAL_MACHINE, mon("Earlier Name"), "driver", "VRDPSMON.DLL");
-    setSz(HKEY_LOCAL_MACHINE, mon("Zeta"), "driver", "zeta.dll");
-    EXPECT_TRUE(detect());
-}
-
-TEST(MonitorDetection, PathOrLongValueDoesNotMatch) {
-    bareMachine("mon-path");
-    setSz(HKEY_LOCAL_MACHINE, mon("A"), "driver", "c:\\vrdpsmon.dll");
-    setSz(HKEY_LOCAL_MACHINE, mon("B"), "driver", "vrdpsmon.dll.oldx");  // 17 bytes with NUL
-    makeKey(HKEY_LOCAL_MACHINE, mon("C"));                               // no value at all
-    EXPECT_FALSE(detect());
-}
-
-TEST(MonitorDetection, OtherPlatformsModuleDoesNotCount) {
-    bareMachine("mon-cross-nt");
-    setSz(HKEY_LOCAL_MACHINE, mon("A"), "driver", "vrdpsmw4.dll");
-    EXPECT_FALSE(detect());
-    bareMachine("mon-cross-95", true);
-    setSz(HKEY_LOCAL_MACHINE, mon("A"), "driver", "vrdpsmon.dll");
-    EXPECT_FALSE(detect());
-    setSz(HKEY_LOCAL_MACHINE, mon("B"), "driver", "vrdpsmw4.dll");
-    EXPECT_TRUE(detect());
+TEST(MonitorDetection, ModuleOfThePlatformNamedByAnyKey) {
+    struct Key {
+        const char* key;
+        const char* value;  // nullptr: the key has no value
+        const char* data;
+    };
+    struct Case {
+        bool windows95;
+        std::vector<Key> keys;
+        bool found;
+        const char* what;
+    } cases[] = {
+        {false, {}, false, "empty monitors key"},
+        {false, {{"Local Port", "Driver", "localmon.dll"}, {"Varden Network Port", "Driver", "vrdpsmon.dll"}}, true,
+         "own key"},
+        {false, {{"Earlier Name", "driver", "VRDPSMON.DLL"}, {"Zeta", "driver", "zeta.dll"}}, true, "capitals"},
+        // 17 bytes with the NUL: longer than what is read.
+        {false, {{"A", "driver", "c:\\vrdpsmon.dll"}, {"B", "driver", "vrdpsmon.dll.oldx"}, {"C", nullptr, ""}},
+         false, "a path, a longer value, no value"},
+        {false, {{"A", "driver", "vrdpsmw4.dll"}}, false, "the Windows 95 module on NT"},
+        {true, {{"A", "driver", "vrdpsmon.dll"}}, false, "the NT module on Windows 95"},
+        {true, {{"A", "driver", "vrdpsmon.dll"}, {"B", "driver", "vrdpsmw4.dll"}}, true, "own module on Windows 95"},
+    };
+    for (const auto& c : cases) {
+        bareMachine("mon", c.windows95);
+        for (const auto& k : c.keys) {
+            if (k.value) setSz(HKEY_LOCAL_MACHINE, mon(k.key), k.value, k.data);
+            else makeKey(HKEY_LOCAL_MACHINE, mon(k.key));
+        }
+        // As the callers run it: the key opened for all access, the module
+        // name from getMonitorDllName.
+        HKEY monitors = createKey(HKEY_LOCAL_MACHINE, kMonitors);
+        LPCSTR dll = nullptr;
+        EXPECT_EQ(getMonitorDllName(&dll), (DWORD)STS_DONE);
+        EXPECT_STREQ(dll, c.windows95 ? "vrdpsmw4.dll" : "vrdpsmon.dll");
+        EXPECT_EQ(isVrdpsmonInstalled(monitors, dll) != FALSE, c.found) << c.what;
+        RegCloseKey(monitors);
+    }
 }
 
 TEST(MonitorDetection, UnterminatedSixteenByteValueStaysInsideBuffer) {
@@ -89,14 +68,9 @@ TEST(MonitorDetection, UnterminatedSixteenByteValueStaysInsideBuffer) {
 TEST(MonitorDetectionDeath, UnreadableMonitorsKeyEndsSetup) {
     auto& m = bareMachine("mon-fail");
     makeKey(HKEY_LOCAL_MACHINE, kMonitors);
-    EXPECT_EXIT(
-        {
-            printErrorTextAtExit();
-            failNext(m, "RegQueryInfoKeyA", 0, ERROR_ACCESS_DENIED);
-            HKEY monitors = createKey(HKEY_LOCAL_MACHINE, kMonitors);
-            isVrdpsmonInstalled(monitors, "vrdpsmon.dll");
-        },
-        ::testing::ExitedWithCode(0), "isVrdpsmonInstalled -- Couldn't get subkey info, Error = 5");
+    EXPECT_ENDS_SETUP(failNext(m, "RegQueryInfoKeyA", 0, ERROR_ACCESS_DENIED);
+                      isVrdpsmonInstalled(createKey(HKEY_LOCAL_MACHINE, kMonitors), "vrdpsmon.dll"),
+                      "isVrdpsmonInstalled -- Couldn't get subkey info, Error = 5");
 }
 
 }  // namespace

@@ -4,126 +4,107 @@
 #include "printsys/printsys.h"
 #include "winsim/processes/state.h"
 
-#include <gtest/gtest.h>
-
 #include <thread>
 
 namespace {
 
 using namespace fixture;
 
-std::shared_ptr<winsim::SimProcess> process(winsim::Machine& m, const std::string& name, DWORD threads = 3,
-                                            LONG priority = 8) {
-    auto p = winsim::addProcess(m, name, "");
-    p->threads = threads;
-    p->priority = priority;
-    return p;
-}
-
-struct Seen {
-    std::vector<ProcessRecord> records;
-    DWORD stopAfter = 0;  // 0: never
-};
-
-DWORD collect(ProcessRecord* r, LPVOID ctx) {
-    auto* seen = static_cast<Seen*>(ctx);
-    seen->records.push_back(*r);
-    return seen->stopAfter != 0 && seen->records.size() >= seen->stopAfter ? 0 : 1;
-}
-
 struct Walk : ::testing::Test {
     void SetUp() override {
         m = &bareMachine("printman");
         installCounterTable();
     }
+    std::shared_ptr<winsim::SimProcess> process(const std::string& name, DWORD threads = 3, LONG priority = 8) {
+        auto p = winsim::addProcess(*m, name, "");
+        p->threads = threads;
+        p->priority = priority;
+        return p;
+    }
+    // The records the walk hands over; the callback ends the walk after
+    // `stopAfter` of them (0: never).
+    std::vector<ProcessRecord> walk(DWORD filter = 0, std::size_t stopAfter = 0, DWORD* result = nullptr) {
+        struct Seen {
+            std::vector<ProcessRecord> records;
+            std::size_t stopAfter;
+        } seen{{}, stopAfter};
+        DWORD r = enumProcesses(
+            nullptr, filter,
+            [](ProcessRecord* rec, LPVOID ctx) -> DWORD {
+                auto* s = static_cast<Seen*>(ctx);
+                s->records.push_back(*rec);
+                return s->stopAfter != 0 && s->records.size() >= s->stopAfter ? 0 : 1;
+            },
+            &seen);
+        if (result) *result = r;
+        else EXPECT_NE(r, 0u);
+        return seen.records;
+    }
     winsim::Machine* m = nullptr;
 };
 
-TEST_F(Walk, RecordsCarryNameIdThreadsAndPriority) {
-    auto a = process(*m, "EXPLORER.EXE", 7, 13);
-    auto b = process(*m, "notepad.exe", 1, 8);
-    Seen seen;
-    ASSERT_NE(enumProcesses(nullptr, 0, collect, &seen), 0u);
-    ASSERT_EQ(seen.records.size(), 3u);  // two processes and _Total
-    EXPECT_STREQ(seen.records[0].Name, "EXPLORER");
-    EXPECT_EQ(seen.records[0].ProcessId, a->id);
-    EXPECT_EQ(seen.records[0].ThreadCount, 7u);
-    EXPECT_EQ(seen.records[0].BasePriority, 13);
-    EXPECT_STREQ(seen.records[1].Name, "notepad");
-    EXPECT_EQ(seen.records[1].ProcessId, b->id);
-    EXPECT_STREQ(seen.records[2].Name, "_Total");
+TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterAndStop) {
+    auto a = process("EXPLORER.EXE", 7, 13);
+    auto b = process("notepad.exe", 1, 8);
+    auto all = walk();
+    ASSERT_EQ(all.size(), 3u);  // two processes and _Total
+    EXPECT_STREQ(all[0].Name, "EXPLORER");
+    EXPECT_EQ(all[0].ProcessId, a->id);
+    EXPECT_EQ(all[0].ThreadCount, 7u);
+    EXPECT_EQ(all[0].BasePriority, 13);
+    EXPECT_STREQ(all[1].Name, "notepad");
+    EXPECT_EQ(all[1].ProcessId, b->id);
+    EXPECT_STREQ(all[2].Name, "_Total");
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndexText, nullptr);  // freed by the walk
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndex, 230u);
-}
-
-TEST_F(Walk, CallbackReturningZeroEndsWalkWithSuccess) {
-    process(*m, "A.EXE");
-    process(*m, "B.EXE");
-    Seen seen;
-    seen.stopAfter = 1;
-    EXPECT_NE(enumProcesses(nullptr, 0, collect, &seen), 0u);
-    EXPECT_EQ(seen.records.size(), 1u);
-}
-
-TEST_F(Walk, FilterPassesOnlyThatProcess) {
-    process(*m, "A.EXE");
-    auto b = process(*m, "B.EXE");
-    process(*m, "C.EXE");
-    Seen seen;
-    EXPECT_NE(enumProcesses(nullptr, b->id, collect, &seen), 0u);
-    ASSERT_EQ(seen.records.size(), 1u);
-    EXPECT_STREQ(seen.records[0].Name, "B");
+    // A callback answering 0 ends the walk with success; a filter passes one process.
+    EXPECT_EQ(walk(0, 1).size(), 1u);
+    auto only = walk(b->id);
+    ASSERT_EQ(only.size(), 1u);
+    EXPECT_STREQ(only[0].Name, "notepad");
 }
 
 TEST_F(Walk, DataLargerThanFirstBlockIsRead) {
-    for (int i = 0; i < 1500; ++i) process(*m, "WORKER" + std::to_string(i) + ".EXE");
-    Seen seen;
-    ASSERT_NE(enumProcesses(nullptr, 0, collect, &seen), 0u);
-    ASSERT_EQ(seen.records.size(), 1501u);
-    EXPECT_STREQ(seen.records[1499].Name, "WORKER1499");
+    for (int i = 0; i < 1500; ++i) process("WORKER" + std::to_string(i) + ".EXE");
+    auto all = walk();
+    ASSERT_EQ(all.size(), 1501u);
+    EXPECT_STREQ(all[1499].Name, "WORKER1499");
 }
 
-TEST_F(Walk, MissingCounterNameFailsTheWalk) {
+TEST_F(Walk, MissingCounterOrUnreadableDataFailsTheWalk) {
+    process("A.EXE");
+    DWORD r = 1;
+    failNext(*m, "PerformanceData", 0, ERROR_ACCESS_DENIED);
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(walk(0, 0, &r).empty());
+    EXPECT_EQ(r, 0u);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    m->faults.clear();
     installCounterTable("Priority Base");
-    process(*m, "A.EXE");
-    Seen seen;
-    EXPECT_EQ(enumProcesses(nullptr, 0, collect, &seen), 0u);
-    EXPECT_TRUE(seen.records.empty());
+    r = 1;
+    EXPECT_TRUE(walk(0, 0, &r).empty());
+    EXPECT_EQ(r, 0u);
     EXPECT_FALSE(initPerfIndexes(nullptr));
 }
 
-TEST_F(Walk, UnreadablePerformanceDataFailsTheWalk) {
-    process(*m, "A.EXE");
-    failNext(*m, "PerformanceData", 0, ERROR_ACCESS_DENIED);
-    Seen seen;
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(enumProcesses(nullptr, 0, collect, &seen), 0u);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-}
-
 TEST_F(Walk, EachThreadHasItsOwnLookupState) {
-    PerfWalkContext* mine = perfWalkContext();
     PerfWalkContext* other = nullptr;
     std::thread t([&] { other = perfWalkContext(); });
     t.join();
-    EXPECT_NE(mine, other);
+    EXPECT_NE(perfWalkContext(), other);
 }
 
 TEST(CounterTable, IndexLookups) {
     const char table[] = "2\0System\0" "230\0Process\0" "12ab\0Odd\0" "784\0ID Process\0" "\0";
-    EXPECT_EQ(findCounterIndex(table, "Process"), 230);
-    EXPECT_EQ(findCounterIndex(table, "ID Process"), 784);
-    EXPECT_EQ(findCounterIndex(table, "Odd"), 12);
-    EXPECT_EQ(findCounterIndex(table, "process"), -1);  // exact comparison
-    EXPECT_EQ(findCounterIndex(table, "Missing"), -1);
+    const std::pair<const char*, int> lookups[] = {
+        {"Process", 230}, {"ID Process", 784}, {"Odd", 12}, {"process", -1} /* exact comparison */, {"Missing", -1}};
+    for (auto [name, index] : lookups) EXPECT_EQ(findCounterIndex(table, name), index) << name;
     LPSTR text = findCounterIndexText(table, "Process");
     ASSERT_NE(text, nullptr);
     EXPECT_STREQ(text, "230");
     LocalFree((HLOCAL)text);
-    EXPECT_EQ(parseIndex("784"), 784u);
-    EXPECT_EQ(parseIndex("12ab"), 12u);
-    EXPECT_EQ(parseIndex("x12"), 0u);
-    EXPECT_EQ(parseIndex(""), 0u);
+    for (auto [digits, value] : {std::pair{"784", 784u}, {"12ab", 12u}, {"x12", 0u}, {"", 0u}})
+        EXPECT_EQ(parseIndex(digits), value) << digits;
     // A table that ends after an index (no name) ends the search.
     const char odd[] = "230\0Process\0" "999\0" "\0";
     EXPECT_EQ(findCounterIndex(odd, "Nothing"), -1);
@@ -132,11 +113,10 @@ TEST(CounterTable, IndexLookups) {
 // --- killPrintManager ------------------------------------------------------
 
 TEST_F(Walk, EveryPrintManagerIsTerminatedWith1067) {
-    auto p1 = process(*m, "PRINTMAN.EXE");
-    auto p2 = process(*m, "printman.exe");
-    auto p3 = process(*m, "PrintMan.Exe");
-    auto other = process(*m, "PRINTMAN2.EXE");
-    auto shell = process(*m, "PROGMAN.EXE");
+    EXPECT_NE(killPrintManager(), 0u);  // none running: nothing to do
+    auto other = process("PRINTMAN2.EXE");
+    auto shell = process("PROGMAN.EXE");
+    auto p1 = process("PRINTMAN.EXE"), p2 = process("printman.exe"), p3 = process("PrintMan.Exe");
     EXPECT_NE(killPrintManager(), 0u);
     for (auto& p : {p1, p2, p3}) {
         EXPECT_FALSE(p->running) << p->name;
@@ -147,45 +127,28 @@ TEST_F(Walk, EveryPrintManagerIsTerminatedWith1067) {
     EXPECT_TRUE(messageBoxes().empty());
 }
 
-TEST_F(Walk, NoPrintManagerTerminatesNothing) {
-    auto shell = process(*m, "PROGMAN.EXE");
-    EXPECT_NE(killPrintManager(), 0u);
-    EXPECT_TRUE(shell->running);
-    EXPECT_TRUE(messageBoxes().empty());
-}
-
-TEST_F(Walk, ProtectedPrintManagerIsReportedAndWalkGoesOn) {
-    auto guarded = process(*m, "PRINTMAN.EXE");
+TEST_F(Walk, PrintManagerThatCannotBeEndedIsReportedAndWalkGoesOn) {
+    auto guarded = process("PRINTMAN.EXE");
     guarded->isProtected = true;
-    auto plain = process(*m, "PRINTMAN.EXE");
+    auto plain = process("PRINTMAN.EXE");
     EXPECT_NE(killPrintManager(), 0u);
     EXPECT_TRUE(guarded->running);
     EXPECT_FALSE(plain->running);
-    EXPECT_EQ(messageBoxes(),
-              std::vector<std::string>{"KillPrintManagerCallback|Couldn't terminate process (error = 5)"});
-}
-
-TEST_F(Walk, UnopenablePrintManagerIsReported) {
-    auto p = process(*m, "PRINTMAN.EXE");
+    guarded->isProtected = false;
     failNext(*m, "OpenProcess", 1, ERROR_INVALID_PARAMETER);
     EXPECT_NE(killPrintManager(), 0u);
-    EXPECT_TRUE(p->running);
-    EXPECT_EQ(messageBoxes(),
-              std::vector<std::string>{"KillPrintManagerCallback|Couldn't open process handle (error = 87)"});
+    EXPECT_TRUE(guarded->running);
+    EXPECT_EQ(messageBoxes(), (std::vector<std::string>{
+                                  "KillPrintManagerCallback|Couldn't terminate process (error = 5)",
+                                  "KillPrintManagerCallback|Couldn't open process handle (error = 87)"}));
 }
 
 TEST(WalkDeath, CounterTableWithoutPriorityBaseEndsSetup) {
     auto& m = bareMachine("printman-death");
     installCounterTable("Priority Base");
-    process(m, "PRINTMAN.EXE");
-    EXPECT_EXIT(
-        {
-            printErrorTextAtExit();
-            killPrintManager();
-        },
-        ::testing::ExitedWithCode(0),
-        "Unable to stop Print Manager, error = [0-9]+\\.  Please restart to a clean system before re-running this "
-        "program\\.");
+    winsim::addProcess(m, "PRINTMAN.EXE", "");
+    EXPECT_ENDS_SETUP(killPrintManager(), "Unable to stop Print Manager, error = [0-9]+\\.  Please restart to a "
+                                          "clean system before re-running this program\\.");
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 #include "winsim/processes/state.h"
 #include "winsim/services/state.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 
 namespace {
@@ -26,58 +24,40 @@ winsim::Service& declare(winsim::Machine& m, const std::string& name, DWORD stat
     return m.services->services.back();
 }
 
-DWORD stateOf(winsim::Machine& m, const std::string& name) {
-    winsim::Service* s = winsim::findService(m, name);
-    return s ? winsim::serviceStatus(m, *s).dwCurrentState : 0;
-}
-
 struct Spooler : ::testing::Test {
     void SetUp() override {
         m = &bareMachine("spooler");
         installCounterTable();
     }
+    ~Spooler() override { std::free(list); }  // the program keeps the list until it ends
     // The spooler and three dependents that the manager lists as A, B, C.
     void withDependents() {
         declare(*m, "Spooler", SERVICE_RUNNING);
-        declare(*m, "C", SERVICE_RUNNING, {"Spooler"});
-        declare(*m, "B", SERVICE_RUNNING, {"Spooler"});
-        declare(*m, "A", SERVICE_RUNNING, {"Spooler"});
+        for (const char* s : {"C", "B", "A"}) declare(*m, s, SERVICE_RUNNING, {"Spooler"});
         declare(*m, "Idle", SERVICE_STOPPED, {"Spooler"});
     }
-    winsim::Machine* m = nullptr;
-};
-
-// The names EnumDependentServicesA gives for the active dependents.
-std::vector<std::string> activeDependents() {
-    std::vector<std::string> out;
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE sp = OpenServiceA(scm, "Spooler", SERVICE_ENUMERATE_DEPENDENTS);
-    alignas(8) BYTE buf[4096];
-    DWORD needed = 0, count = 0;
-    if (EnumDependentServicesA(sp, SERVICE_ACTIVE, reinterpret_cast<LPENUM_SERVICE_STATUSA>(buf), sizeof buf, &needed,
-                               &count)) {
-        auto* rec = reinterpret_cast<LPENUM_SERVICE_STATUSA>(buf);
-        for (DWORD i = 0; i < count; ++i) out.emplace_back(rec[i].lpServiceName);
+    DWORD stateOf(const std::string& name) {
+        winsim::Service* s = winsim::findService(*m, name);
+        return s ? winsim::serviceStatus(*m, *s).dwCurrentState : 0;
     }
-    CloseServiceHandle(sp);
-    CloseServiceHandle(scm);
-    return out;
-}
-
-// The dependent list lives until the process ends in the program; a test
-// hands it back when it is done.
-struct ListKeeper {
-    DependentServiceList*& list;
-    ~ListKeeper() { std::free(list); }
+    void expectStates(std::initializer_list<const char*> names, DWORD state) {
+        for (const char* s : names) EXPECT_EQ(stateOf(s), state) << s;
+    }
+    // Runs `call`, returning its result; `ms` gets the virtual time it took.
+    DWORD timed(DWORD (*call)(DependentServiceList**), DWORD* ms, DependentServiceList** arg) {
+        DWORD t0 = GetTickCount();
+        DWORD r = call(arg);
+        *ms = GetTickCount() - t0;
+        return r;
+    }
+    winsim::Machine* m = nullptr;
+    DependentServiceList* list = nullptr;
 };
 
-TEST_F(Spooler, StopsDependentsInListOrderThenSpooler) {
+TEST_F(Spooler, StopsDependentsInListOrderThenSpoolerAndStartsThemBack) {
     withDependents();
-    ASSERT_EQ(activeDependents(), (std::vector<std::string>{"A", "B", "C"}));
-
-    DependentServiceList* list = reinterpret_cast<DependentServiceList*>(0x1);
+    list = reinterpret_cast<DependentServiceList*>(0x1);
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
-    ListKeeper keep{list};
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->Count, 3u);
     EXPECT_STREQ(list->Services[0].lpServiceName, "A");
@@ -88,7 +68,10 @@ TEST_F(Spooler, StopsDependentsInListOrderThenSpooler) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(list->Services) % alignof(ENUM_SERVICE_STATUSA), 0u);
     EXPECT_EQ(reinterpret_cast<BYTE*>(list->Services) - reinterpret_cast<BYTE*>(list),
               (std::ptrdiff_t)(sizeof(void*) == 8 ? 8 : 4));
-    for (const char* s : {"Spooler", "A", "B", "C"}) EXPECT_EQ(stateOf(*m, s), (DWORD)SERVICE_STOPPED) << s;
+    expectStates({"Spooler", "A", "B", "C"}, SERVICE_STOPPED);
+    ASSERT_EQ(startSpooler(&list), (DWORD)STS_DONE);
+    expectStates({"Spooler", "A", "B", "C"}, SERVICE_RUNNING);
+    EXPECT_EQ(stateOf("Idle"), (DWORD)SERVICE_STOPPED);
 }
 
 TEST_F(Spooler, StopOrderIsTheListOrder) {
@@ -99,153 +82,109 @@ TEST_F(Spooler, StopOrderIsTheListOrder) {
     auto base = m->faults.back().nth;
     m->faults.push_back({"ControlService", base + 1, 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, "B"});
     m->faults.push_back({"ControlService", base + 2, 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, "C"});
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
     // The dependents' failures are ignored; the spooler then refuses to stop
     // while they run.
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
-    for (const char* s : {"Spooler", "A", "B", "C"}) EXPECT_EQ(stateOf(*m, s), (DWORD)SERVICE_RUNNING) << s;
+    expectStates({"Spooler", "A", "B", "C"}, SERVICE_RUNNING);
 }
 
 TEST_F(Spooler, StartsSpoolerThenDependentsInReverseOrder) {
     withDependents();
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
-    ASSERT_NE(list, nullptr);
-
     // Refusals that land only when the order is Spooler, C, B, A.
     auto starts = m->callCounts["StartServiceA"];
     m->faults.push_back({"StartServiceA", starts + 2, 1, ERROR_SERVICE_DISABLED, "C"});
     m->faults.push_back({"StartServiceA", starts + 3, 1, ERROR_SERVICE_DISABLED, "B"});
     m->faults.push_back({"StartServiceA", starts + 4, 1, ERROR_SERVICE_DISABLED, "A"});
-    DWORD t0 = GetTickCount();
-    EXPECT_EQ(startSpooler(&list), (DWORD)STS_DONE);
-    EXPECT_EQ(GetTickCount() - t0, 3000u);
-    EXPECT_EQ(stateOf(*m, "Spooler"), (DWORD)SERVICE_RUNNING);
-    for (const char* s : {"A", "B", "C"}) EXPECT_EQ(stateOf(*m, s), (DWORD)SERVICE_STOPPED) << s;
+    DWORD ms = 0;
+    EXPECT_EQ(timed(startSpooler, &ms, &list), (DWORD)STS_DONE);
+    EXPECT_EQ(ms, 3000u);
+    EXPECT_EQ(stateOf("Spooler"), (DWORD)SERVICE_RUNNING);
+    expectStates({"A", "B", "C"}, SERVICE_STOPPED);
 }
 
-TEST_F(Spooler, RoundTripRestoresEveryService) {
-    withDependents();
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
-    ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
-    ASSERT_EQ(startSpooler(&list), (DWORD)STS_DONE);
-    for (const char* s : {"Spooler", "A", "B", "C"}) EXPECT_EQ(stateOf(*m, s), (DWORD)SERVICE_RUNNING) << s;
-    EXPECT_EQ(stateOf(*m, "Idle"), (DWORD)SERVICE_STOPPED);
-}
-
-TEST_F(Spooler, NoActiveDependentsLeavesListNull) {
+TEST_F(Spooler, NoActiveDependentsLeavesListNullAndNullStartsOnlySpooler) {
     declare(*m, "Spooler", SERVICE_RUNNING);
     declare(*m, "Idle", SERVICE_STOPPED, {"Spooler"});
-    DependentServiceList* list = reinterpret_cast<DependentServiceList*>(0x1);
+    list = reinterpret_cast<DependentServiceList*>(0x1);
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     EXPECT_EQ(list, nullptr);
     EXPECT_EQ(startSpooler(&list), (DWORD)STS_DONE);
-    EXPECT_EQ(stateOf(*m, "Spooler"), (DWORD)SERVICE_RUNNING);
-    EXPECT_EQ(stateOf(*m, "Idle"), (DWORD)SERVICE_STOPPED);
-}
-
-TEST_F(Spooler, StartWithNullArgumentStartsOnlySpooler) {
-    declare(*m, "Spooler", SERVICE_STOPPED);
-    declare(*m, "A", SERVICE_STOPPED, {"Spooler"});
+    EXPECT_EQ(stateOf("Spooler"), (DWORD)SERVICE_RUNNING);
+    ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     EXPECT_EQ(startSpooler(nullptr), (DWORD)STS_DONE);
-    EXPECT_EQ(stateOf(*m, "Spooler"), (DWORD)SERVICE_RUNNING);
-    EXPECT_EQ(stateOf(*m, "A"), (DWORD)SERVICE_STOPPED);
+    EXPECT_EQ(stateOf("Spooler"), (DWORD)SERVICE_RUNNING);
+    EXPECT_EQ(stateOf("Idle"), (DWORD)SERVICE_STOPPED);
 }
 
 TEST_F(Spooler, StartOfRunningSpoolerFailsAndStartsNoDependent) {
     declare(*m, "Spooler", SERVICE_RUNNING);
     declare(*m, "A", SERVICE_STOPPED, {"Spooler"});
     alignas(8) BYTE block[256] = {};
-    auto* list = reinterpret_cast<DependentServiceList*>(block);
-    list->Count = 1;
+    auto* given = reinterpret_cast<DependentServiceList*>(block);
+    given->Count = 1;
     char name[] = "A";
-    list->Services[0].lpServiceName = name;
-    list->Services[0].lpDisplayName = name;
+    given->Services[0].lpServiceName = name;
+    given->Services[0].lpDisplayName = name;
     SetLastError(0xdeadbeef);
-    DWORD t0 = GetTickCount();
-    EXPECT_EQ(startSpooler(&list), (DWORD)STS_FAILED);
+    DWORD ms = 1;
+    EXPECT_EQ(timed(startSpooler, &ms, &given), (DWORD)STS_FAILED);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_ALREADY_RUNNING);
-    EXPECT_EQ(GetTickCount() - t0, 0u);
-    EXPECT_EQ(stateOf(*m, "A"), (DWORD)SERVICE_STOPPED);
+    EXPECT_EQ(ms, 0u);
+    EXPECT_EQ(stateOf("A"), (DWORD)SERVICE_STOPPED);
 }
 
-TEST_F(Spooler, DependentWaitIsCappedAtFiveSeconds) {
-    declare(*m, "Slow", SERVICE_RUNNING, {}, {8000});
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    DWORD t0 = GetTickCount();
-    EXPECT_EQ(stopNamedService(scm, "Slow"), (DWORD)STS_DONE);
-    // One pass of 5000 ms; the check point has not moved then, so the wait ends.
-    EXPECT_EQ(GetTickCount() - t0, 5000u);
-    EXPECT_EQ(stateOf(*m, "Slow"), (DWORD)SERVICE_STOP_PENDING);
-    CloseServiceHandle(scm);
+TEST_F(Spooler, DependentWaitIsCappedAtFiveSecondsPerPass) {
+    // 8000: one pass of 5000 ms, the check point has not moved then, so the
+    // wait ends with the service still stopping. 2000+3000: polled until stopped.
+    const struct {
+        std::vector<DWORD> steps;
+        DWORD state;
+    } cases[] = {{{8000}, SERVICE_STOP_PENDING}, {{2000, 3000}, SERVICE_STOPPED}};
+    for (const auto& c : cases) {
+        SetUp();
+        declare(*m, "Svc", SERVICE_RUNNING, {}, c.steps);
+        SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        DWORD t0 = GetTickCount();
+        EXPECT_EQ(stopNamedService(scm, "Svc"), (DWORD)STS_DONE);
+        EXPECT_EQ(GetTickCount() - t0, 5000u) << c.steps.size();
+        EXPECT_EQ(stateOf("Svc"), c.state) << c.steps.size();
+        CloseServiceHandle(scm);
+    }
 }
 
-TEST_F(Spooler, DependentPolledUntilStopped) {
-    declare(*m, "Steps", SERVICE_RUNNING, {}, {2000, 3000});
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    DWORD t0 = GetTickCount();
-    EXPECT_EQ(stopNamedService(scm, "Steps"), (DWORD)STS_DONE);
-    EXPECT_EQ(GetTickCount() - t0, 5000u);
-    EXPECT_EQ(stateOf(*m, "Steps"), (DWORD)SERVICE_STOPPED);
-    CloseServiceHandle(scm);
-}
-
-TEST_F(Spooler, SpoolerSleepsItsFullWaitHint) {
+TEST_F(Spooler, SpoolerSleepsItsFullWaitHintThenEndsPrintManager) {
     declare(*m, "Spooler", SERVICE_RUNNING, {}, {8000, 8000});
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
-    DWORD t0 = GetTickCount();
-    EXPECT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
+    auto pm = winsim::addProcess(*m, "PRINTMAN.EXE", "printman.exe");
+    DWORD ms = 0;
+    EXPECT_EQ(timed(stopSpooler, &ms, &list), (DWORD)STS_DONE);
     // Two passes of the full 8000 ms hint, then the 3000 ms pause.
-    EXPECT_EQ(GetTickCount() - t0, 19000u);
-    EXPECT_EQ(stateOf(*m, "Spooler"), (DWORD)SERVICE_STOPPED);
+    EXPECT_EQ(ms, 19000u);
+    EXPECT_EQ(stateOf("Spooler"), (DWORD)SERVICE_STOPPED);
+    EXPECT_FALSE(pm->running);
+    EXPECT_EQ(pm->exitCode, 1067u);
 }
 
-TEST_F(Spooler, SpoolerWithoutProgressIsNotStopped) {
+TEST_F(Spooler, StopFailures) {
     // A zero check point ends the wait at once; the spooler is still stopping.
-    winsim::Service& s = declare(*m, "Spooler", SERVICE_RUNNING, {}, {});
-    s.onStop.hang = true;
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
-    DWORD t0 = GetTickCount();
-    EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
-    EXPECT_LT(GetTickCount() - t0, 3000u + 3000u);
-}
+    declare(*m, "Spooler", SERVICE_RUNNING).onStop.hang = true;
+    DWORD ms = 0;
+    EXPECT_EQ(timed(stopSpooler, &ms, &list), (DWORD)STS_FAILED);
+    EXPECT_LT(ms, 3000u + 3000u);
 
-TEST_F(Spooler, RefusedStopFails) {
-    winsim::Service& s = declare(*m, "Spooler", SERVICE_RUNNING);
-    s.onStop.refuse = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
+    SetUp();
+    declare(*m, "Spooler", SERVICE_RUNNING).onStop.refuse = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
     SetLastError(0xdeadbeef);
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     EXPECT_TRUE(m->services->handles.empty());  // every handle closed
-}
 
-TEST_F(Spooler, MissingSpoolerFailsWithHandlesClosed) {
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
+    SetUp();  // no spooler at all
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
     EXPECT_EQ(startSpooler(&list), (DWORD)STS_FAILED);
     EXPECT_FALSE(isSpoolerRunning());
     EXPECT_EQ(stopSpooler(nullptr), (DWORD)STS_FAILED);
     EXPECT_TRUE(m->services->handles.empty());
-}
-
-TEST_F(Spooler, StopEndsPrintManager) {
-    declare(*m, "Spooler", SERVICE_RUNNING);
-    auto pm = winsim::addProcess(*m, "PRINTMAN.EXE", "printman.exe");
-    DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
-    DWORD t0 = GetTickCount();
-    EXPECT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
-    EXPECT_EQ(GetTickCount() - t0, 3000u);
-    EXPECT_FALSE(pm->running);
-    EXPECT_EQ(pm->exitCode, 1067u);
 }
 
 TEST_F(Spooler, RunningMeansRunningOrStartPending) {
@@ -263,32 +202,23 @@ TEST_F(Spooler, RunningMeansRunningOrStartPending) {
 }
 
 TEST(SpoolerDeath, FailedDependentsQueryEndsSetup) {
-    auto& m = bareMachine("spooler-death");
-    declare(m, "Spooler", SERVICE_RUNNING);
-    declare(m, "A", SERVICE_RUNNING, {"Spooler"});
-    EXPECT_EXIT(
-        {
-            printErrorTextAtExit();
-            failNext(m, "EnumDependentServicesA", 1, ERROR_ACCESS_DENIED);
-            DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
-            stopSpooler(&list);
-        },
-        ::testing::ExitedWithCode(0),
-        "Unable to check spooler dependents, error = 5\\.  Please restart to a clean system before re-running this "
-        "program\\.");
-    EXPECT_EXIT(
-        {
-            printErrorTextAtExit();
-            failNext(m, "EnumDependentServicesA", 1, ERROR_INVALID_HANDLE);
-            m.faults.back().nth += 1;  // the second call
-            DependentServiceList* list = nullptr;
-    ListKeeper keep{list};
-            stopSpooler(&list);
-        },
-        ::testing::ExitedWithCode(0),
-        "Unable to access spooler dependents, error = 6\\.  Please restart to a clean system before re-running this "
-        "program\\.");
+    // The size query, then the second call that reads the records.
+    const struct {
+        std::uint32_t later;
+        DWORD error;
+        const char* text;
+    } cases[] = {{0, ERROR_ACCESS_DENIED, "Unable to check spooler dependents, error = 5"},
+                 {1, ERROR_INVALID_HANDLE, "Unable to access spooler dependents, error = 6"}};
+    for (const auto& c : cases) {
+        auto& m = bareMachine("spooler-death");
+        declare(m, "Spooler", SERVICE_RUNNING);
+        declare(m, "A", SERVICE_RUNNING, {"Spooler"});
+        DependentServiceList* list = nullptr;
+        EXPECT_ENDS_SETUP(failNext(m, "EnumDependentServicesA", 1, c.error); m.faults.back().nth += c.later;
+                          stopSpooler(&list),
+                          std::string(c.text) +
+                              "\\.  Please restart to a clean system before re-running this program\\.");
+    }
 }
 
 }  // namespace

@@ -108,54 +108,39 @@ TEST(VersionWarning, ExitEndsSetup) {
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 2100}));
 }
 
-// --- Processor -------------------------------------------------------------
+// --- Processor and directories ---------------------------------------------
 
 struct ProcessorCase {
-    const char* arch;
+    const char* arch;  // PROCESSOR_ARCHITECTURE; nullptr: not set
     const char* expected;
+    bool windows95;
 };
 
-void PrintTo(const ProcessorCase& c, std::ostream* os) { *os << c.arch; }
+void PrintTo(const ProcessorCase& c, std::ostream* os) { *os << (c.arch ? c.arch : "(unset)") << c.windows95; }
 
 class Processor : public ::testing::TestWithParam<ProcessorCase> {};
 
-TEST_P(Processor, ArchitectureSetsExactlyOneFlag) {
-    Harness h(harness::nt351(GetParam().arch));
+TEST_P(Processor, ArchitectureSetsExactlyOneFlagAndTheHelpProgram) {
+    const ProcessorCase& c = GetParam();
+    Harness h(c.windows95 ? harness::win95() : harness::nt351(c.arch ? c.arch : "x86"));
+    if (c.arch) h.machine().environment["PROCESSOR_ARCHITECTURE"] = c.arch;
+    else h.machine().environment.erase("PROCESSOR_ARCHITECTURE");
     h.setInf(harness::sampleInf());
     ChildResult r = runAndReport(h, kToRemoval);
     ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("cpu"), GetParam().expected);
+    EXPECT_EQ(r.value("cpu"), c.expected);
     EXPECT_EQ(r.value("cpuflags"), "1");
-    EXPECT_EQ(r.value("help"), "winhlp32.exe vrdpsmon.hlp");
+    EXPECT_EQ(r.value("help"), c.windows95 ? "winhelp.exe vrdpsmw4.hlp" : "winhlp32.exe vrdpsmon.hlp");
 }
 
+// Windows 95 is x86 without looking at the variable.
 INSTANTIATE_TEST_SUITE_P(Architectures, Processor,
                          ::testing::Values(ProcessorCase{"alpha", "alpha"}, ProcessorCase{"ALPHA", "alpha"},
                                            ProcessorCase{"Alpha", "alpha"}, ProcessorCase{"mips", "mips"},
                                            ProcessorCase{"MIPS", "mips"}, ProcessorCase{"x86", "x86"},
                                            ProcessorCase{"PPC", "x86"}, ProcessorCase{"alphax", "x86"},
-                                           ProcessorCase{"AVeryLongProcessorName", "x86"}));
-
-TEST(ProcessorVariable, UnsetCountsAsX86) {
-    Harness h(harness::nt351("x86"));
-    h.machine().environment.erase("PROCESSOR_ARCHITECTURE");
-    h.setInf(harness::sampleInf());
-    ChildResult r = runAndReport(h, kToRemoval);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("cpu"), "x86");
-}
-
-TEST(ProcessorVariable, Windows95IsX86WithoutLooking) {
-    Harness h(harness::win95());
-    h.machine().environment["PROCESSOR_ARCHITECTURE"] = "mips";
-    h.setInf(harness::sampleInf());
-    ChildResult r = runAndReport(h, kToRemoval);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("cpu"), "x86");
-    EXPECT_EQ(r.value("help"), "winhelp.exe vrdpsmw4.hlp");
-}
-
-// --- Directories -------------------------------------------------------------
+                                           ProcessorCase{"AVeryLongProcessorName", "x86"},
+                                           ProcessorCase{nullptr, "x86"}, ProcessorCase{"mips", "x86", true}));
 
 TEST(Directories, FilledFromTheMachine) {
     Harness h(harness::nt351());
@@ -167,16 +152,12 @@ TEST(Directories, FilledFromTheMachine) {
     EXPECT_EQ(r.value("root"), "C:\\win32app\\vrdpsmon");
     EXPECT_EQ(r.value("copysource"), "C:\\dist\\");
     EXPECT_NE(r.value("driver"), "");
-}
-
-TEST(Directories, RootOfWindowsLosesBackslashAndRootFollowsSystemDrive) {
-    Harness h(harness::nt351());
+    // The root of a drive loses its backslash; the root follows the system drive.
     h.addDrive('D', 100u * 1024 * 1024);
     h.machine().windowsDir = "D:\\";
     h.machine().systemDir = "D:\\system32";
     std::filesystem::create_directories(h.host("D:\\system32"));
-    h.setInf(harness::sampleInf());
-    ChildResult r = runAndReport(h, kToRemoval);
+    r = runAndReport(h, kToRemoval);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.value("windows"), "D:");
     EXPECT_EQ(r.value("root"), "D:\\win32app\\vrdpsmon");
@@ -184,42 +165,32 @@ TEST(Directories, RootOfWindowsLosesBackslashAndRootFollowsSystemDrive) {
 
 // --- Refusals and fatal start-up errors -------------------------------------
 
-TEST(StartUp, MissingInfEndsOnTheToolkitErrorPage) {
-    Harness h(harness::nt351());
-    ChildResult r = runAndReport(h, "2300 CONTINUE\n");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.value("code"), "");
-    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
-    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
-    // The toolkit's log names the file and the reason.
-    ASSERT_EQ(r.lines("inf ").size(), 1u);
-    EXPECT_NE(r.lines("inf ")[0].find("setup.inf"), std::string::npos);
+TEST(StartUp, MissingOrMalformedInfEndsOnTheToolkitErrorPage) {
+    // The toolkit's log names the file, and the line of a fault.
+    for (auto [inf, named] : {std::pair<const char*, const char*>{nullptr, "setup.inf"},
+                              {"[PPD Files\nx = \"unterminated\n", "line 1"}}) {
+        Harness h(harness::nt351());
+        if (inf) h.setInf(inf);
+        ChildResult r = runAndReport(h, "2300 CONTINUE\n");
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.value("code"), "");
+        EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
+        EXPECT_TRUE(r.hasLine("error Error code = 1024"));
+        ASSERT_EQ(r.lines("inf ").size(), 1u);
+        EXPECT_NE(r.lines("inf ")[0].find(named), std::string::npos) << r.lines("inf ")[0];
+    }
 }
 
-TEST(StartUp, MalformedInfEndsOnTheToolkitErrorPage) {
-    Harness h(harness::nt351());
-    h.setInf("[PPD Files\nx = \"unterminated\n");
-    ChildResult r = runAndReport(h, "2300 CONTINUE\n");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.hasLine("error Error code = 1024"));
-    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
-    ASSERT_EQ(r.lines("inf ").size(), 1u);
-    EXPECT_NE(r.lines("inf ")[0].find("line 1"), std::string::npos) << r.lines("inf ")[0];
-}
-
-TEST(StartUp, NotAdministratorNeverReachesTheInstallationType) {
+TEST(StartUp, NotAdministratorNeverReachesTheInstallationTypeExceptOnWindows95) {
     Harness h(harness::nt351(), false);
     h.setInf(harness::sampleInf());
     ChildResult r = runAndReport(h, "100 CONTINUE\n2400 BACK\n2400 CANCEL\n2400 EXIT\n2400 CONTINUE\n");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.value("code"), "");
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 2400, 2400, 2400, 2400}));
-}
-
-TEST(StartUp, Windows95MakesNoAdministratorCheck) {
-    Harness h(harness::win95(), false);
-    h.setInf(harness::sampleInf());
-    ChildResult r = runAndReport(h, kToRemoval);
+    Harness h95(harness::win95(), false);
+    h95.setInf(harness::sampleInf());
+    r = runAndReport(h95, kToRemoval);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802}));
 }
@@ -247,8 +218,7 @@ TEST(Spooler, StoppedSpoolerIsStartedUnderItsModelessPage) {
         [](LPSTR commandLine) {
             int code = WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
             winsim::Service* s = winsim::findService(winsim::machine(), "Spooler");
-            SERVICE_STATUS status = winsim::serviceStatus(winsim::machine(), *s);
-            harness::report("state=%u", (unsigned)status.dwCurrentState);
+            harness::report("state=%u", (unsigned)winsim::serviceStatus(winsim::machine(), *s).dwCurrentState);
             return code;
         },
         false);
@@ -260,48 +230,46 @@ TEST(Spooler, StoppedSpoolerIsStartedUnderItsModelessPage) {
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802}));
 }
 
-TEST(Spooler, SpoolerThatCannotStartEndsSetup) {
-    Harness h(harness::nt351());
-    h.setInf(harness::sampleInf());
-    winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
-    ASSERT_NE(spooler, nullptr);
-    spooler->state = SERVICE_STOPPED;
-    spooler->startType = SERVICE_DISABLED;
-    ChildResult r = h.runWinMain("100 CONTINUE\n2300 CONTINUE\n");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 2300}));
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error startSpooler failed, error = 1058"}));
-}
-
-// NT 3.1x gets no spooler check: a stopped spooler stays stopped, and the
-// driver directory it would answer for cannot be read.
-TEST(Spooler, NotStartedOnNT31) {
-    Harness h(harness::nt(3, 10, 528));
-    h.setInf(harness::sampleInf());
-    winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
-    ASSERT_NE(spooler, nullptr);
-    spooler->state = SERVICE_STOPPED;
-    ChildResult r = h.runWinMain("100 CONTINUE\n2300 CONTINUE\n");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error PPD path string too small"}));
+TEST(Spooler, SpoolerThatCannotStartEndsSetupButNT31HasNoCheck) {
+    // NT 3.1x gets no spooler check: a stopped spooler stays stopped, and
+    // the driver directory it would answer for cannot be read.
+    const struct {
+        winsim::OsInfo os;
+        const char* error;
+    } cases[] = {{harness::nt351(), "error startSpooler failed, error = 1058"},
+                 {harness::nt(3, 10, 528), "error PPD path string too small"}};
+    for (const auto& c : cases) {
+        Harness h(c.os);
+        h.setInf(harness::sampleInf());
+        winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
+        ASSERT_NE(spooler, nullptr);
+        spooler->state = SERVICE_STOPPED;
+        spooler->startType = SERVICE_DISABLED;
+        ChildResult r = h.runWinMain("100 CONTINUE\n2300 CONTINUE\n");
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.pages(), (std::vector<int>{100, 2300}));
+        EXPECT_EQ(r.lines("error"), (std::vector<std::string>{c.error}));
+    }
 }
 
 // --- Restart ----------------------------------------------------------------
 
-TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
+TEST(Restart, NtPreparesAndTheEndStepsRequestItWindows95RestartsAtOnce) {
+    for (bool windows95 : {false, true}) {
+        Harness h(windows95 ? harness::win95() : harness::nt351());
+        h.setInf(harness::sampleInf());
+        ChildResult r = h.run("", [windows95](LPSTR) {
+            ::Setup.IsWindows95 = windows95;
+            harness::report("ok=%d", PrepareReboot());
+            harness::report("pending=%d", ::Setup.RebootPending);
+            return 0;
+        });
+        EXPECT_EQ(r.value("ok"), "1");
+        EXPECT_EQ(r.value("pending"), windows95 ? "0" : "1");
+        EXPECT_EQ(r.lines("reboot").size(), windows95 ? 1u : 0u);  // NT: only prepared
+    }
     Harness h(harness::nt351());
     h.setInf(harness::sampleInf());
-    ChildResult r = h.run("", [](LPSTR) {
-        ::Setup.IsWindows95 = FALSE;
-        BOOL ok = PrepareReboot();
-        harness::report("ok=%d", ok);
-        harness::report("pending=%d", ::Setup.RebootPending);
-        return 0;
-    });
-    EXPECT_EQ(r.value("ok"), "1");
-    EXPECT_EQ(r.value("pending"), "1");
-    EXPECT_TRUE(r.lines("reboot").empty());  // only prepared
-
     ChildResult full = h.run(
         kToRemoval,
         [](LPSTR commandLine) {
@@ -312,20 +280,6 @@ TEST(Restart, NtPreparesAndTheEndStepsRequestIt) {
         false);
     EXPECT_EQ(full.exitCode, 0);
     EXPECT_EQ(full.lines("reboot").size(), 1u);
-}
-
-TEST(Restart, Windows95RestartsAtOnce) {
-    Harness h(harness::win95());
-    ChildResult r = h.run("", [](LPSTR) {
-        ::Setup.IsWindows95 = TRUE;
-        BOOL ok = PrepareReboot();
-        harness::report("ok=%d", ok);
-        harness::report("pending=%d", ::Setup.RebootPending);
-        return 0;
-    });
-    EXPECT_EQ(r.value("ok"), "1");
-    EXPECT_EQ(r.value("pending"), "0");
-    EXPECT_EQ(r.lines("reboot").size(), 1u);
 }
 
 TEST(Restart, FailedRequestShowsTheWarningBox) {
@@ -343,23 +297,10 @@ TEST(Restart, FailedRequestShowsTheWarningBox) {
     EXPECT_TRUE(r.hasLine("box Reboot Required: Unable to reboot automatically.  Please reboot manually."));
 }
 
-TEST(StartProgram, RecordsTheCommandLine) {
-    Harness h(harness::nt351());
-    ChildResult r = h.run("", [](LPSTR) {
-        harness::report("ok=%d", StartProgram("C:\\WINNT35\\system32\\winhlp32.exe vrdpsmon.hlp", "C:\\"));
-        return 0;
-    });
-    EXPECT_EQ(r.value("ok"), "1");
-    EXPECT_TRUE(r.hasLine("program C:\\WINNT35\\system32\\winhlp32.exe vrdpsmon.hlp"));
-}
-
 TEST(Status, StsSucceededLooksAtTheLowBits) {
-    EXPECT_TRUE(stsSucceeded(STS_DONE));
-    EXPECT_FALSE(stsSucceeded(STS_FAILED));
-    EXPECT_TRUE(stsSucceeded(3));
-    EXPECT_TRUE(stsSucceeded(0x11));
-    EXPECT_FALSE(stsSucceeded(0));
-    EXPECT_FALSE(stsSucceeded(7));
+    for (auto [status, ok] : {std::pair{(DWORD)STS_DONE, true}, {(DWORD)STS_FAILED, false}, {3u, true},
+                              {0x11u, true}, {0u, false}, {7u, false}})
+        EXPECT_EQ(stsSucceeded(status) != FALSE, ok) << status;
 }
 
 }  // namespace

@@ -25,85 +25,62 @@ TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
                                                         "box Deinstall: nothing to format"}));
 }
 
-TEST(FailSetup, ShowsTheTextAndEndsWithExitCodeZero) {
-    Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int {
-        FailSetup("startSpooler failed, error = %d", 1058);
-    });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error startSpooler failed, error = 1058"}));
-    EXPECT_TRUE(r.lines("reboot").empty());
-    EXPECT_TRUE(r.hasLine("exit 0"));
-}
-
-TEST(FailSetup, TextWithoutPlaceholdersIsShownUnchanged) {
-    Harness h;
-    ChildResult r = h.run("2300 CANCEL\n", [](LPSTR) -> int { FailSetup("System path string too small"); });
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error System path string too small"}));
-}
-
-TEST(FailSetup, OnlyCancelAndContinueLeaveTheErrorPage) {
-    Harness h;
-    ChildResult r = h.run("2300 EXIT\n2300 BACK\n2300 EXIT\n2300 CANCEL\n",
-                          [](LPSTR) -> int { FailSetup("x"); });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.pages(), (std::vector<int>{2300, 2300, 2300, 2300}));
-}
-
-TEST(FailSetup, PendingRestartIsDropped) {
-    Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int {
-        ::Setup.RebootPending = TRUE;
-        FailSetup("x");
-    });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.lines("reboot").empty());
-}
-
-// A second FailSetup on the way out of the first (here from an exit
-// handler, as a failure while the toolkit ends would) shows no second page
-// and still ends the process with 0.
-TEST(FailSetup, CalledTwiceShowsOnePage) {
-    Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
-        winsim::addExitHandler([](UINT) { FailSetup("second"); });
-        FailSetup("first");
-    });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error first"}));
-}
-
-// A toolkit failure inside FailSetup (a quit met while its dialogs are
-// popped) shows the toolkit error page, once, instead of the text.
-TEST(FailSetup, ToolkitFailureInsideShowsOneToolkitPage) {
-    Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
-        PostQuitMessage(0);
-        FailSetup("first");
-    });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error Error code = 1025"}));
-}
-
-TEST(ShowToolkitError, CalledTwiceShowsOnePage) {
-    Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n2300 CONTINUE\n", [](LPSTR) -> int {
-        winsim::addExitHandler([](UINT) { ShowToolkitError(1024); });
-        ShowToolkitError(1025);
-    });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.pages(), (std::vector<int>{2300}));
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error Error code = 1025"}));
-}
-
-TEST(ShowToolkitError, ShowsTheCode) {
-    Harness h;
-    ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) -> int { ShowToolkitError(1025); });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.lines("error"), (std::vector<std::string>{"error Error code = 1025"}));
+// The fatal reporters show one error page (left only with CANCEL or
+// CONTINUE), drop a pending restart and end the process with 0. A second
+// report on the way out of the first (here from an exit handler, as a
+// failure while the toolkit ends would) shows no second page; a toolkit
+// failure inside FailSetup (a quit met while its dialogs are popped) shows
+// the toolkit error page instead of the text.
+TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
+    const struct {
+        const char* what;
+        const char* answers;
+        int (*body)(LPSTR);
+        std::vector<int> pages;
+        const char* error;
+    } rows[] = {
+        {"formatted text", "2300 CONTINUE\n",
+         [](LPSTR) -> int { FailSetup("startSpooler failed, error = %d", 1058); }, {2300},
+         "error startSpooler failed, error = 1058"},
+        {"text without placeholders", "2300 CANCEL\n", [](LPSTR) -> int { FailSetup("System path string too small"); },
+         {2300}, "error System path string too small"},
+        {"only cancel and continue leave", "2300 EXIT\n2300 BACK\n2300 EXIT\n2300 CANCEL\n",
+         [](LPSTR) -> int { FailSetup("x"); }, {2300, 2300, 2300, 2300}, "error x"},
+        {"pending restart dropped", "2300 CONTINUE\n",
+         [](LPSTR) -> int {
+             ::Setup.RebootPending = TRUE;
+             FailSetup("x");
+         },
+         {2300}, "error x"},
+        {"FailSetup twice", "2300 CONTINUE\n2300 CONTINUE\n",
+         [](LPSTR) -> int {
+             winsim::addExitHandler([](UINT) { FailSetup("second"); });
+             FailSetup("first");
+         },
+         {2300}, "error first"},
+        {"toolkit failure inside FailSetup", "2300 CONTINUE\n2300 CONTINUE\n",
+         [](LPSTR) -> int {
+             PostQuitMessage(0);
+             FailSetup("first");
+         },
+         {2300}, "error Error code = 1025"},
+        {"ShowToolkitError twice", "2300 CONTINUE\n2300 CONTINUE\n",
+         [](LPSTR) -> int {
+             winsim::addExitHandler([](UINT) { ShowToolkitError(1024); });
+             ShowToolkitError(1025);
+         },
+         {2300}, "error Error code = 1025"},
+    };
+    for (const auto& row : rows) {
+        Harness h;
+        ChildResult r = h.run(row.answers, row.body);
+        EXPECT_EQ(r.exitCode, 0) << row.what;
+        EXPECT_EQ(r.pages(), row.pages) << row.what;
+        // The error page logs its text each time it shows.
+        EXPECT_EQ(r.lines("error"), std::vector<std::string>(row.pages.size(), row.error)) << row.what;
+        EXPECT_TRUE(r.lines("reboot").empty()) << row.what;
+        EXPECT_TRUE(r.hasLine("exit 0")) << row.what;
+    }
 }
 
 TEST(StatusPage, OpensModelessAndRestoresTheCursor) {

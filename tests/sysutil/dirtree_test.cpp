@@ -42,187 +42,133 @@ struct DirTree : ::testing::Test {
     winsim::Machine* m = nullptr;
 };
 
-TEST_F(DirTree, TenLevelsAreRemoved) {
-    std::string path = "C:\\ROOT";
-    mkdir(path);
-    file(path + "\\top.txt");
+// A tree to remove: paths ending in a backslash are directories, the
+// others files; `inUse` are held open.
+struct Removal {
+    const char* what;
+    bool windows95;
+    std::vector<std::string> tree, inUse;
+    const char* root;
+    std::vector<std::string> stays, gone;
+    Pairs pending;  // NT: the scheduled renames; Windows 95: the wininit.ini lines
+};
+
+TEST_F(DirTree, RemovesWhatItCanAndSchedulesTheRest) {
+    std::vector<std::string> deep = {"C:\\ROOT\\", "C:\\ROOT\\top.txt"};
     for (int level = 1; level <= 10; ++level) {
-        path += "\\L" + std::to_string(level);
-        mkdir(path);
-        file(path + "\\f" + std::to_string(level) + ".dat");
+        std::string dir = deep[deep.size() - 2] + "L" + std::to_string(level) + "\\";
+        deep.push_back(dir);
+        deep.push_back(dir + "f" + std::to_string(level) + ".dat");
     }
-    EXPECT_EQ(removeDirTree("C:\\ROOT", 0), (DWORD)STS_DONE);
-    EXPECT_FALSE(exists("C:\\ROOT"));
-    EXPECT_TRUE(winsim::pendingRenames().empty());
-}
-
-TEST_F(DirTree, EmptyDirectoryGoesAtOnce) {
-    mkdir("C:\\EMPTY");
-    EXPECT_EQ(removeDirTree("C:\\EMPTY\\", 0), (DWORD)STS_DONE);
-    EXPECT_FALSE(exists("C:\\EMPTY"));
-    EXPECT_TRUE(winsim::pendingRenames().empty());
-}
-
-TEST_F(DirTree, NothingOutsideTheTreeIsTouched) {
-    mkdir("C:\\APP");
-    mkdir("C:\\APP\\sub");
-    file("C:\\APP\\sub\\a.txt");
-    mkdir("C:\\APPX");
-    file("C:\\APPX\\keep.txt");
-    file("C:\\APP.txt");
-    file("C:\\other.txt");
-    EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
-    EXPECT_FALSE(exists("C:\\APP"));
-    EXPECT_TRUE(exists("C:\\APPX\\keep.txt"));
-    EXPECT_TRUE(exists("C:\\APP.txt"));
-    EXPECT_TRUE(exists("C:\\other.txt"));
-}
-
-TEST_F(DirTree, DotFileKeepsItsDirectoryWhichIsScheduled) {
-    mkdir("C:\\APP");
-    file("C:\\APP\\.profile");
-    file("C:\\APP\\plain.txt");
-    mkdir("C:\\APP\\.hidden");
-    EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
-    EXPECT_TRUE(exists("C:\\APP\\.profile"));
-    EXPECT_TRUE(exists("C:\\APP\\.hidden"));
-    EXPECT_FALSE(exists("C:\\APP\\plain.txt"));
-    EXPECT_EQ(winsim::pendingRenames(), (Pairs{{"\\??\\C:\\APP", ""}}));
-}
-
-TEST_F(DirTree, FileInUseIsScheduledOnNT) {
-    mkdir("C:\\APP");
-    mkdir("C:\\APP\\BIN");
-    file("C:\\APP\\BIN\\vrdpsmon.dll");
-    file("C:\\APP\\BIN\\other.dll");
-    inUse("C:\\APP\\BIN\\vrdpsmon.dll");
-    EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
-    EXPECT_TRUE(exists("C:\\APP\\BIN\\vrdpsmon.dll"));
-    EXPECT_FALSE(exists("C:\\APP\\BIN\\other.dll"));
-    EXPECT_EQ(winsim::pendingRenames(), (Pairs{{"\\??\\C:\\APP\\BIN\\vrdpsmon.dll", ""},
-                                               {"\\??\\C:\\APP\\BIN", ""},
-                                               {"\\??\\C:\\APP", ""}}));
-}
-
-TEST_F(DirTree, TrailingBackslashGivesTheSameEntryPaths) {
-    for (const char* root : {"C:\\APP", "C:\\APP\\"}) {
-        machine(false);
-        mkdir("C:\\APP");
-        mkdir("C:\\APP\\BIN");
-        file("C:\\APP\\BIN\\.keep");
-        file("C:\\APP\\BIN\\gone.dll");
-        EXPECT_EQ(removeDirTree(root, 0), (DWORD)STS_DONE);
-        EXPECT_FALSE(exists("C:\\APP\\BIN\\gone.dll")) << root;
-        Pairs pending = winsim::pendingRenames();
-        ASSERT_EQ(pending.size(), 2u) << root;
-        EXPECT_EQ(pending[0].first, "\\??\\C:\\APP\\BIN") << root;
-        EXPECT_EQ(pending[1].first.rfind("\\??\\C:\\APP", 0), 0u) << root;
+    const Removal cases[] = {
+        {"ten levels", false, deep, {}, "C:\\ROOT", {}, {"C:\\ROOT"}, {}},
+        {"empty directory", false, {"C:\\EMPTY\\"}, {}, "C:\\EMPTY\\", {}, {"C:\\EMPTY"}, {}},
+        {"nothing outside the tree",
+         false,
+         {"C:\\APP\\", "C:\\APP\\sub\\", "C:\\APP\\sub\\a.txt", "C:\\APPX\\", "C:\\APPX\\keep.txt", "C:\\APP.txt",
+          "C:\\other.txt"},
+         {},
+         "C:\\APP",
+         {"C:\\APPX\\keep.txt", "C:\\APP.txt", "C:\\other.txt"},
+         {"C:\\APP"},
+         {}},
+        {"dot files keep their directory, which is scheduled",
+         false,
+         {"C:\\APP\\", "C:\\APP\\.profile", "C:\\APP\\plain.txt", "C:\\APP\\.hidden\\"},
+         {},
+         "C:\\APP",
+         {"C:\\APP\\.profile", "C:\\APP\\.hidden"},
+         {"C:\\APP\\plain.txt"},
+         {{"\\??\\C:\\APP", ""}}},
+        {"file in use on NT",
+         false,
+         {"C:\\APP\\", "C:\\APP\\BIN\\", "C:\\APP\\BIN\\vrdpsmon.dll", "C:\\APP\\BIN\\other.dll"},
+         {"C:\\APP\\BIN\\vrdpsmon.dll"},
+         "C:\\APP\\",
+         {"C:\\APP\\BIN\\vrdpsmon.dll"},
+         {"C:\\APP\\BIN\\other.dll"},
+         {{"\\??\\C:\\APP\\BIN\\vrdpsmon.dll", ""}, {"\\??\\C:\\APP\\BIN", ""}, {"\\??\\C:\\APP", ""}}},
+        {"directory on Windows 95",
+         true,
+         {"C:\\APP\\", "C:\\APP\\.keep", "C:\\APP\\readme.txt"},
+         {},
+         "C:\\APP",
+         {"C:\\APP\\.keep"},
+         {"C:\\APP\\readme.txt"},
+         {{"nul", "C:\\APP"}}},
+        {"file in use on Windows 95",
+         true,
+         {"C:\\APP\\", "C:\\APP\\vrdpsmw4.dll", "C:\\APP\\readme.txt"},
+         {"C:\\APP\\vrdpsmw4.dll"},
+         "C:\\APP\\",
+         {"C:\\APP\\vrdpsmw4.dll"},
+         {"C:\\APP\\readme.txt"},
+         {{"nul", "C:\\APP\\vrdpsmw4.dll"}, {"nul", "C:\\APP"}}},
+    };
+    for (const auto& c : cases) {
+        machine(c.windows95);
+        for (const auto& p : c.tree) {
+            if (p.back() == '\\') mkdir(p.substr(0, p.size() - 1));
+            else file(p);
+        }
+        for (const auto& p : c.inUse) inUse(p);
+        EXPECT_EQ(removeDirTree(c.root, 0), (DWORD)STS_DONE) << c.what;
+        for (const auto& p : c.stays) EXPECT_TRUE(exists(p)) << c.what << ": " << p;
+        for (const auto& p : c.gone) EXPECT_FALSE(exists(p)) << c.what << ": " << p;
+        EXPECT_EQ(c.windows95 ? winsim::wininitRenames(*m) : winsim::pendingRenames(), c.pending) << c.what;
+        if (!c.windows95) {
+            EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini")) << c.what;
+        }
+        EXPECT_TRUE(messageBoxes().empty()) << c.what;
     }
 }
 
-TEST_F(DirTree, DirectoryIsScheduledInWininitOnWindows95) {
-    machine(true);
-    mkdir("C:\\APP");
-    file("C:\\APP\\.keep");
-    file("C:\\APP\\readme.txt");
-    EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
-    EXPECT_FALSE(exists("C:\\APP\\readme.txt"));
-    EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\APP"}}));
-}
-
-TEST_F(DirTree, FileInUseIsScheduledInWininitOnWindows95) {
-    machine(true);
-    mkdir("C:\\APP");
-    file("C:\\APP\\vrdpsmw4.dll");
-    file("C:\\APP\\readme.txt");
-    inUse("C:\\APP\\vrdpsmw4.dll");
-    EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
-    EXPECT_TRUE(exists("C:\\APP\\vrdpsmw4.dll"));
-    EXPECT_FALSE(exists("C:\\APP\\readme.txt"));
-    EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\APP\\vrdpsmw4.dll"}, {"nul", "C:\\APP"}}));
-}
-
-TEST_F(DirTree, PathOf255CharactersIsAccepted) {
+TEST_F(DirTree, PathLengthAndDepthLimits) {
     std::string path = "C:\\" + std::string(252, 'p');
     ASSERT_EQ(path.size(), 255u);
     EXPECT_EQ(removeDirTree(path.c_str(), 0), (DWORD)STS_DONE);
-}
-
-TEST_F(DirTree, DeathOnPathOf256Characters) {
-    std::string path = "C:\\" + std::string(253, 'p');
-    EXPECT_EXIT(
-        {
-            printErrorTextAtExit();
-            removeDirTree(path.c_str(), 0);
-        },
-        ::testing::ExitedWithCode(0),
-        "ErrorText: File deletion failure - path too long\\.  Please restart system before re-running program\\.");
-}
-
-TEST_F(DirTree, DeathOnEleventhLevel) {
-    std::string path = "C:\\ROOT";
+    path += "p";
+    EXPECT_ENDS_SETUP(removeDirTree(path.c_str(), 0), "ErrorText: File deletion failure - path too long\\.  "
+                                                      "Please restart system before re-running program\\.");
+    path = "C:\\ROOT";
     mkdir(path);
     for (int level = 1; level <= 11; ++level) {
         path += "\\L" + std::to_string(level);
         mkdir(path);
     }
     file(path + "\\deep.txt");
-    EXPECT_EXIT(
-        {
-            printErrorTextAtExit();
-            removeDirTree("C:\\ROOT", 0);
-        },
-        ::testing::ExitedWithCode(0),
-        "ErrorText: File deletion failure - recursion overflow\\.  Please restart system before re-running "
-        "program\\.");
+    EXPECT_ENDS_SETUP(removeDirTree("C:\\ROOT", 0), "ErrorText: File deletion failure - recursion overflow\\.  "
+                                                    "Please restart system before re-running program\\.");
 }
 
 // --- ScheduleWininitRename -------------------------------------------------
 
-TEST_F(DirTree, WininitDoesNothingOnNT) {
+TEST_F(DirTree, WininitLinesAddUpInCallOrderOnWindows95Only) {
     EXPECT_EQ(ScheduleWininitRename("nul", "C:\\x.dll"), 0);
     EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini"));
-}
-
-TEST_F(DirTree, WininitLinesStandSideBySideInCallOrder) {
     machine(true);
-    EXPECT_FALSE(exists("C:\\WINDOWS\\wininit.ini"));
+    file("C:\\WINDOWS\\wininit.ini", "[rename]\r\nnul=C:\\old.dll\r\n");
     EXPECT_EQ(ScheduleWininitRename("nul", "C:\\a.dll"), 1);
     EXPECT_EQ(ScheduleWininitRename("nul", "C:\\b.dll"), 1);
     EXPECT_EQ(ScheduleWininitRename("C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"), 1);
-    EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\a.dll"},
-                                                 {"nul", "C:\\b.dll"},
-                                                 {"C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"}}));
-}
-
-TEST_F(DirTree, WininitKeepsExistingLines) {
-    machine(true);
-    file("C:\\WINDOWS\\wininit.ini", "[rename]\r\nnul=C:\\old.dll\r\n");
-    EXPECT_EQ(ScheduleWininitRename("nul", "C:\\new.dll"), 1);
-    EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\old.dll"}, {"nul", "C:\\new.dll"}}));
+    EXPECT_EQ(winsim::wininitRenames(*m),
+              (Pairs{{"nul", "C:\\old.dll"},
+                     {"nul", "C:\\a.dll"},
+                     {"nul", "C:\\b.dll"},
+                     {"C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"}}));
 }
 
 TEST_F(DirTree, WininitRefusesEmptyAndOverlongTexts) {
     machine(true);
-    EXPECT_EQ(ScheduleWininitRename("nul", ""), 0);
-    EXPECT_EQ(ScheduleWininitRename("", "C:\\a.dll"), 0);
-    EXPECT_EQ(ScheduleWininitRename(nullptr, "C:\\a.dll"), 0);
     std::string longPath = "C:\\" + std::string(253, 'x');  // 256 characters: does not fit
-    EXPECT_EQ(ScheduleWininitRename("nul", longPath.c_str()), 0);
+    for (auto [from, to] : {std::pair<const char*, const char*>{"nul", ""}, {"", "C:\\a.dll"}, {nullptr, "C:\\a.dll"},
+                            {"nul", longPath.c_str()}})
+        EXPECT_EQ(ScheduleWininitRename(from, to), 0) << (from ? from : "(null)") << " " << to;
     EXPECT_FALSE(exists("C:\\WINDOWS\\wininit.ini"));
     std::string fits = "C:\\" + std::string(252, 'x');  // 255 characters
     EXPECT_EQ(ScheduleWininitRename("nul", fits.c_str()), 1);
-}
-
-TEST_F(DirTree, DeathOnOverlongWindowsDirectory) {
-    machine(true);
     m->windowsDir = "C:\\" + std::string(260, 'w');
-    EXPECT_EXIT(
-        {
-            printErrorTextAtExit();
-            ScheduleWininitRename("nul", "C:\\a.dll");
-        },
-        ::testing::ExitedWithCode(0), "ErrorText: Windows path string too small");
+    EXPECT_ENDS_SETUP(ScheduleWininitRename("nul", "C:\\a.dll"), "ErrorText: Windows path string too small");
 }
 
 // --- the root of a removal, read-only files, short names ----------------------

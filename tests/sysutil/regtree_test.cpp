@@ -17,6 +17,22 @@ std::string mon(const std::string& sub) { return std::string(kMonitors) + "\\" +
 
 struct RegTree : ::testing::Test {
     void SetUp() override { m = &bareMachine("regtree"); }
+    // copyRegTree between two keys below HKEY_LOCAL_MACHINE.
+    DWORD copy(const char* from, const char* to) {
+        HKEY src = createKey(HKEY_LOCAL_MACHINE, from), dst = createKey(HKEY_LOCAL_MACHINE, to);
+        DWORD r = copyRegTree(src, dst);
+        m->faults.clear();
+        RegCloseKey(src);
+        RegCloseKey(dst);
+        return r;
+    }
+    // deleteRegTree of a subkey of `parent`.
+    DWORD removeTree(const char* name, const char* parent = "SOFTWARE") {
+        HKEY h = createKey(HKEY_LOCAL_MACHINE, parent);
+        DWORD r = deleteRegTree(h, name);
+        RegCloseKey(h);
+        return r;
+    }
     winsim::Machine* m = nullptr;
 };
 
@@ -33,46 +49,25 @@ TEST_F(RegTree, CopyMergesTreeAndKeepsDestinationValues) {
     RegCloseKey(bin);
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Shared", "kept");
     setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Ports\\NP1", "Timeout", 7);
-
-    HKEY src = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src");
-    HKEY dst = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
-    EXPECT_EQ(copyRegTree(src, dst), (DWORD)STS_DONE);
-    RegCloseKey(src);
-    RegCloseKey(dst);
-
+    EXPECT_EQ(copy("SOFTWARE\\Src", "SOFTWARE\\Dst"), (DWORD)STS_DONE);
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Shared"), "kept");
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Only"), "source only");
     DWORD type = 0;
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Blob", &type), std::string("\x01\x02\x00\x03", 4));
     EXPECT_EQ(type, (DWORD)REG_BINARY);
-    std::string seven("\x07\x00\x00\x00", 4);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Ports\\NP1", "Timeout"), seven);
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Ports\\NP1", "Timeout"), std::string("\x07\x00\x00\x00", 4));
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Ports\\NP2\\Deep", "Name"), "deep");
     // The source is left as it was.
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", "Shared"), "from source");
 }
 
-TEST_F(RegTree, CopyOfEmptyKeyCopiesNothing) {
+TEST_F(RegTree, CopyOfEmptyOrUnreadableSourceCopiesNothingAndSucceeds) {
     makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Empty");
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
-    HKEY src = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Empty");
-    HKEY dst = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
-    EXPECT_EQ(copyRegTree(src, dst), (DWORD)STS_DONE);
-    RegCloseKey(src);
-    RegCloseKey(dst);
+    EXPECT_EQ(copy("SOFTWARE\\Empty", "SOFTWARE\\Dst"), (DWORD)STS_DONE);
     EXPECT_TRUE(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst").empty());
-}
-
-TEST_F(RegTree, CopyOfUnreadableSourceCopiesNothingAndSucceeds) {
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Sub", "V", "x");
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
-    HKEY src = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src");
-    HKEY dst = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
     failNext(*m, "RegQueryInfoKeyA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Src");
-    EXPECT_EQ(copyRegTree(src, dst), (DWORD)STS_DONE);
-    m->faults.clear();
-    RegCloseKey(src);
-    RegCloseKey(dst);
+    EXPECT_EQ(copy("SOFTWARE\\Src", "SOFTWARE\\Dst"), (DWORD)STS_DONE);
     EXPECT_TRUE(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst").empty());
 }
 
@@ -80,92 +75,60 @@ TEST_F(RegTree, CopyGoesOnAfterAFailedWriteAndReportsIt) {
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\A", "V", "a");
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\B", "V", "b");
     makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
-    HKEY src = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src");
-    HKEY dst = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
     failNext(*m, "RegSetValueExA", 1, ERROR_ACCESS_DENIED, "");
-    EXPECT_EQ(copyRegTree(src, dst), (DWORD)STS_FAILED);
-    m->faults.clear();
-    RegCloseKey(src);
-    RegCloseKey(dst);
+    EXPECT_EQ(copy("SOFTWARE\\Src", "SOFTWARE\\Dst"), (DWORD)STS_FAILED);
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\A", "V"), "<missing>");
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\B", "V"), "b");
 }
 
 // --- deleteRegTree ---------------------------------------------------------
 
-TEST_F(RegTree, DeleteRemovesWholeTree) {
+TEST_F(RegTree, DeleteRemovesWholeTreeAndRefusesNoName) {
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\A\\B\\C", "V", "x");
     makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\D");
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Stays");
-    HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE");
-    EXPECT_EQ(deleteRegTree(parent, "Gone"), (DWORD)STS_DONE);
-    RegCloseKey(parent);
+    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Stays\\Child");
+    EXPECT_EQ(removeTree("Gone"), (DWORD)STS_DONE);
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone"));
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Stays"));
+    EXPECT_EQ(removeTree("Nothing"), (DWORD)STS_FAILED);
+    // No name fails instead of deleting the parent.
+    EXPECT_EQ(removeTree("", "SOFTWARE\\Stays"), (DWORD)STS_FAILED);
+    EXPECT_EQ(removeTree(nullptr, "SOFTWARE\\Stays"), (DWORD)STS_FAILED);
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Stays\\Child"));
 }
 
-TEST_F(RegTree, DeleteTakesHighestIndexFirst) {
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\A");
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\B");
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\C");
-    // The first deletion refused: the key deleted first survives.
-    failNext(*m, "RegDeleteKeyA", 1, ERROR_ACCESS_DENIED, "");
-    HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE");
-    EXPECT_EQ(deleteRegTree(parent, "T"), (DWORD)STS_FAILED);
-    RegCloseKey(parent);
-    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\T"), std::vector<std::string>{"C"});
-}
-
-TEST_F(RegTree, DeleteTakesDeepestFirst) {
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\A\\X\\Y");
-    failNext(*m, "RegDeleteKeyA", 1, ERROR_ACCESS_DENIED, "");
-    HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE");
-    EXPECT_EQ(deleteRegTree(parent, "T"), (DWORD)STS_FAILED);
-    RegCloseKey(parent);
-    // Y was the first deletion: everything above it stays.
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\A\\X\\Y"));
-}
-
-TEST_F(RegTree, DeleteTriesEverySubkeyAfterAFailure) {
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\A");
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\B");
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\T\\C");
-    failNext(*m, "RegDeleteKeyA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\B");
-    HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE");
-    EXPECT_EQ(deleteRegTree(parent, "T"), (DWORD)STS_FAILED);
-    RegCloseKey(parent);
-    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\T"), std::vector<std::string>{"B"});
-}
-
-TEST_F(RegTree, DeleteRefusesNoNameInsteadOfDeletingTheParent) {
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent\\Child");
-    HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent");
-    EXPECT_EQ(deleteRegTree(parent, ""), (DWORD)STS_FAILED);
-    EXPECT_EQ(deleteRegTree(parent, nullptr), (DWORD)STS_FAILED);
-    RegCloseKey(parent);
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent\\Child"));
-}
-
-TEST_F(RegTree, DeleteOfMissingKeyFails) {
-    HKEY parent = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE");
-    EXPECT_EQ(deleteRegTree(parent, "Nothing"), (DWORD)STS_FAILED);
-    RegCloseKey(parent);
+TEST_F(RegTree, DeleteOrderAndFailures) {
+    // A refused deletion shows which key went first, and that the others
+    // were still tried.
+    const struct {
+        std::vector<const char*> keys;
+        const char* target;  // "": the first deletion fails
+        std::uint32_t times;
+        const char* survivor;
+    } cases[] = {
+        {{"T\\A", "T\\B", "T\\C"}, "", 1, "SOFTWARE\\T\\C"},  // highest index first
+        {{"T\\A\\X\\Y"}, "", 1, "SOFTWARE\\T\\A\\X\\Y"},       // deepest first
+        {{"T\\A", "T\\B", "T\\C"}, "HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\B", 0, "SOFTWARE\\T\\B"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        for (const char* k : c.keys) makeKey(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\") + k);
+        failNext(*m, "RegDeleteKeyA", c.times, ERROR_ACCESS_DENIED, c.target);
+        EXPECT_EQ(removeTree("T"), (DWORD)STS_FAILED) << c.survivor;
+        EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, c.survivor));
+        if (c.keys.size() == 3) EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\T").size(), 1u) << c.survivor;
+    }
 }
 
 // --- FixReg ----------------------------------------------------------------
 
-TEST_F(RegTree, FixRegOnFreshRegistryCreatesOwnKey) {
-    makeKey(HKEY_LOCAL_MACHINE, kMonitors);
-    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "driver"), "vrdpsmon.dll");
-    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, kMonitors), std::vector<std::string>{kOwn});
-}
-
-TEST_F(RegTree, FixRegUsesWindows95Module) {
-    bareMachine("regtree95", true);
-    makeKey(HKEY_LOCAL_MACHINE, kMonitors);
-    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "driver"), "vrdpsmw4.dll");
+TEST_F(RegTree, FixRegOnFreshRegistryCreatesOwnKeyNamingThePlatformsModule) {
+    for (bool windows95 : {false, true}) {
+        bareMachine("regtree", windows95);
+        makeKey(HKEY_LOCAL_MACHINE, kMonitors);
+        EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
+        EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "driver"), windows95 ? "vrdpsmw4.dll" : "vrdpsmon.dll");
+        EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, kMonitors), std::vector<std::string>{kOwn});
+    }
 }
 
 TEST_F(RegTree, FixRegMergesAndDeletesAdjacentKeysNamingTheModule) {

@@ -5,6 +5,7 @@
 
 #include "winsim/dde/state.h"
 #include "winsim/image/image.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,7 @@ namespace fs = std::filesystem;
 
 HDDEDATA CALLBACK callback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
 
-fs::path tempDir(const std::string& name) {
-    auto p = fs::temp_directory_path() / ("winsim-dde-" + name);
-    fs::remove_all(p);
-    return p;
-}
+fs::path tempDir(const std::string& tag) { return sim::testDir(tag); }
 
 class Dde : public ::testing::Test {
 protected:

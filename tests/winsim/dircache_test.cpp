@@ -3,6 +3,7 @@
 // calls, or files written on the host between two calls.
 #include "winsim/core/machine.h"
 #include "winsim/files/dircache.h"
+#include "sim.h"
 
 #include <windows.h>
 
@@ -17,24 +18,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class LargeDirectory : public ::testing::Test {
+class LargeDirectory : public sim::MachineTest {
 public:
-    fs::path root, big;
+    fs::path big;
 
 protected:
-
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("winsim-dircache-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(root);
-        winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, root / "C"));
-        big = root / "C" / "big";
+        make();
+        big = c / "big";
         fill(big, "file", 400);
-    }
-    void TearDown() override {
-        winsim::install(std::make_unique<winsim::Machine>());
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
     static void fill(const fs::path& dir, const std::string& stem, int n) {
         fs::create_directories(dir);

@@ -3,6 +3,7 @@
 #include "winsim/core/machine.h"
 #include "winsim/files/state.h"
 #include "winsim/processes/state.h"
+#include "sim.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -18,27 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Extract : public ::testing::Test {
+class Extract : public sim::MachineTest {
 protected:
-    fs::path root, c;
-
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / ("winsim-extract-" + std::string(info->name()));
-        fs::remove_all(root);
-        c = root / "C";
-        winsim::OsInfo os;
-        os.platform = winsim::Platform::Win95;
-        os.major = 4, os.minor = 0, os.build = 950;
-        winsim::install(winsim::makeBareMachine(os, c));
+        make(winsim::Platform::Win95);
         fs::create_directories(c / "WINDOWS" / "SYSTEM");
-        fs::create_directories(c / "win95");
-        std::ofstream(c / "win95" / "extract.exe") << "tool";
-    }
-    void TearDown() override {
-        winsim::install(std::make_unique<winsim::Machine>());
-        std::error_code ec;
-        fs::remove_all(root, ec);
+        hostFile("win95/extract.exe", "tool");
     }
     // Builds a compressed cabinet holding files name -> content with gcab.
     void cabinet(const std::string& cabName, const std::vector<std::pair<std::string, std::string>>& files) {

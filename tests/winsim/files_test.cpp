@@ -3,6 +3,7 @@
 #include "winsim/files/reboot.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
+#include "sim.h"
 
 #include <windows.h>
 
@@ -17,39 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Files : public ::testing::Test {
+using sim::slurp;
+
+class Files : public sim::MachineTest {
 protected:
-    fs::path root;  // temporary folder of this test
-    fs::path c;     // host folder of drive C:
-
-    void SetUp() override { setUp(winsim::Platform::NT); }
-
-    void setUp(winsim::Platform platform) {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / ("winsim-files-" + std::string(info->test_suite_name()) + "-" + info->name());
-        fs::remove_all(root);
-        c = root / "C";
-        winsim::OsInfo os;
-        os.platform = platform;
-        if (platform == winsim::Platform::Win95) os.major = 4, os.minor = 0, os.build = 950;
-        winsim::install(winsim::makeBareMachine(os, c));
-    }
-    void TearDown() override {
-        winsim::install(std::make_unique<winsim::Machine>());
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    winsim::Machine& m() { return winsim::machine(); }
-    void hostFile(const fs::path& rel, const std::string& text) {
-        fs::create_directories((c / rel).parent_path());
-        std::ofstream(c / rel, std::ios::binary) << text;
-    }
-    static std::string slurp(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::ostringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     std::vector<std::string> hostNames(const fs::path& dir) {
         std::vector<std::string> names;
         for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
@@ -80,7 +52,7 @@ protected:
 
 class Files95 : public Files {
 protected:
-    void SetUp() override { setUp(winsim::Platform::Win95); }
+    void SetUp() override { make(winsim::Platform::Win95); }
 };
 
 // --- path resolution -------------------------------------------------------
@@ -116,9 +88,7 @@ TEST_F(Files, DotDotNeverLeavesTheDrive) {
     EXPECT_EQ(readAll("..\\..\\..\\outside.txt"), "inside");
     ASSERT_TRUE(DeleteFileA("C:\\..\\outside.txt"));
     EXPECT_TRUE(fs::exists(root / "outside.txt"));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetFileAttributesA("C:\\..\\outside.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_LASTERROR(GetFileAttributesA("C:\\..\\outside.txt"), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(Files, SymbolicLinksAreNeverFollowed) {
@@ -128,15 +98,10 @@ TEST_F(Files, SymbolicLinksAreNeverFollowed) {
     fs::create_directory_symlink(root / "secret", c / "link");
     fs::create_symlink(root / "secret" / "key.txt", c / "key.txt");
 
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetFileAttributesA("C:\\link\\key.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetFileAttributesA("C:\\key.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\key.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(GetFileAttributesA("C:\\link\\key.txt"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
+    EXPECT_LASTERROR(GetFileAttributesA("C:\\key.txt"), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
+    EXPECT_LASTERROR(CreateFileA("C:\\key.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+                     INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(CopyFileA("C:\\key.txt", "C:\\copy.txt", FALSE));
     EXPECT_FALSE(DeleteFileA("C:\\key.txt"));
     EXPECT_EQ(slurp(root / "secret" / "key.txt"), "secret");
@@ -146,22 +111,14 @@ TEST_F(Files, SymbolicLinksAreNeverFollowed) {
 }
 
 TEST_F(Files, UnknownDriveLongPathAndBadNames) {
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetFileAttributesA("Q:\\x.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_LASTERROR(GetFileAttributesA("Q:\\x.txt"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
     std::string longPath = "C:\\" + std::string(MAX_PATH, 'a');
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA(longPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\a|b.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetFileAttributesA("C:\\missing\\x.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_LASTERROR(CreateFileA(longPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+                     INVALID_HANDLE_VALUE, ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_LASTERROR(CreateFileA("C:\\a|b.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+                     INVALID_HANDLE_VALUE, ERROR_INVALID_NAME);
+    EXPECT_LASTERROR(GetFileAttributesA("C:\\missing\\x.txt"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
+    EXPECT_LASTERROR(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
 }
 
 // --- create, read, write -------------------------------------------------------
@@ -173,23 +130,19 @@ TEST_F(Files, CreateDispositionsAndLastErrors) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), 0u);
     CloseHandle(h);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\a.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+    EXPECT_LASTERROR(CreateFileA("C:\\a.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE,
+                     ERROR_FILE_EXISTS);
     SetLastError(0xdeadbeef);
     h = CreateFileA("C:\\A.TXT", GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
     CloseHandle(h);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\b.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\a.txt", GENERIC_READ, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(CreateFileA("C:\\b.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                     INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
+    EXPECT_LASTERROR(CreateFileA("C:\\a.txt", GENERIC_READ, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr),
+                     INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
+    EXPECT_LASTERROR(CreateFileA("C:\\", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE,
+                     ERROR_ACCESS_DENIED);
 }
 
 TEST_F(Files, ReadWriteAndAccessRights) {
@@ -198,9 +151,7 @@ TEST_F(Files, ReadWriteAndAccessRights) {
     HANDLE h = CreateFileA("C:\\f.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD n = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(WriteFile(h, "x", 1, &n, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(WriteFile(h, "x", 1, &n, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_EQ(n, 0u);
     char buf[8];
     std::memset(buf, 'G', sizeof buf);
@@ -208,17 +159,11 @@ TEST_F(Files, ReadWriteAndAccessRights) {
     EXPECT_EQ(n, 5u);
     EXPECT_EQ(std::string(buf, 6), "helloG");  // nothing past what was read
     // A second open that would write conflicts with the read-only sharing.
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\f.bin", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteFileA("C:\\f.bin"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_LASTERROR(CreateFileA("C:\\f.bin", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+                     INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
+    EXPECT_FAILS(DeleteFileA("C:\\f.bin"), ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(CloseHandle(h));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ReadFile(h, buf, 1, &n, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(ReadFile(h, buf, 1, &n, nullptr), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Files, WritingNeverChangesTheImageOriginal) {
@@ -258,9 +203,7 @@ TEST_F(Files, DiskFullLeavesNoPartialFile) {
     hostFile("big.bin", std::string(500, 'b'));
     m().drives['C'].free = 200;
     fs::create_directories(c / "dest");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileA("C:\\big.bin", "C:\\dest\\big.bin", FALSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_FAILS(CopyFileA("C:\\big.bin", "C:\\dest\\big.bin", FALSE), ERROR_DISK_FULL);
     EXPECT_TRUE(hostNames(c / "dest").empty());
     EXPECT_EQ(m().drives['C'].free, 200u);
 
@@ -268,9 +211,7 @@ TEST_F(Files, DiskFullLeavesNoPartialFile) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::string data(300, 'w');
     DWORD n = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(WriteFile(h, data.data(), (DWORD)data.size(), &n, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_FAILS(WriteFile(h, data.data(), (DWORD)data.size(), &n, nullptr), ERROR_DISK_FULL);
     EXPECT_EQ(n, 0u);
     EXPECT_TRUE(WriteFile(h, data.data(), 200, &n, nullptr));
     CloseHandle(h);
@@ -279,9 +220,7 @@ TEST_F(Files, DiskFullLeavesNoPartialFile) {
 
     // Replacing an existing destination that does not fit keeps it intact.
     hostFile("dest/keep.bin", "keep");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileA("C:\\big.bin", "C:\\dest\\keep.bin", FALSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+    EXPECT_FAILS(CopyFileA("C:\\big.bin", "C:\\dest\\keep.bin", FALSE), ERROR_DISK_FULL);
     EXPECT_EQ(slurp(c / "dest" / "keep.bin"), "keep");
     EXPECT_EQ(hostNames(c / "dest"), (std::vector<std::string>{"keep.bin", "w.bin"}));
 }
@@ -296,9 +235,7 @@ TEST_F(Files, DiskFreeSpaceInClusters) {
     EXPECT_EQ(bps, 512u);
     EXPECT_EQ(fc, 100000u / 512);
     EXPECT_EQ(tc, (512u << 20) / 512);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetDiskFreeSpaceA("Q:\\", &spc, &bps, &fc, &tc));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(GetDiskFreeSpaceA("Q:\\", &spc, &bps, &fc, &tc), ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(Files, DriveTypesFollowTheImage) {
@@ -362,22 +299,16 @@ TEST_F(Files, LoadedModuleMovesOnNTAndItsMarkFollows) {
     hostFile("sys/open.dll", "O");
     markInUse("C:\\sys\\mon.dll", winsim::InUse::Loaded);
     markInUse("C:\\sys\\open.dll", winsim::InUse::Open);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(MoveFileA("C:\\sys\\mon.new", "C:\\sys\\mon.dll"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS(MoveFileA("C:\\sys\\mon.new", "C:\\sys\\mon.dll"), ERROR_ALREADY_EXISTS);
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(MoveFileExA("C:\\sys\\mon.new", "C:\\sys\\mon.dll", MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);  // a loaded module cannot be replaced
     ASSERT_TRUE(MoveFileA("C:\\sys\\mon.dll", "C:\\sys\\mon.old"));
     ASSERT_TRUE(MoveFileA("C:\\sys\\mon.new", "C:\\sys\\mon.dll"));
     EXPECT_EQ(readAll("C:\\sys\\mon.dll"), "new");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteFileA("C:\\sys\\mon.old"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(DeleteFileA("C:\\sys\\mon.old"), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(DeleteFileA("C:\\sys\\mon.dll"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(MoveFileA("C:\\sys\\open.dll", "C:\\sys\\open.old"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_FAILS(MoveFileA("C:\\sys\\open.dll", "C:\\sys\\open.old"), ERROR_SHARING_VIOLATION);
 }
 
 TEST_F(Files, ReplaceExistingWithMoveFileEx) {
@@ -403,17 +334,13 @@ TEST_F(Files95, DeleteAndMoveRulesOn95) {
         EXPECT_FALSE(MoveFileA(p, "C:\\sys\\x.old"));
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << p;
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(MoveFileExA("C:\\sys\\open.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_FAILS(MoveFileExA("C:\\sys\\open.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_CALL_NOT_IMPLEMENTED);
 }
 
 TEST_F(Files, InjectedFaultFailsTheCallAndChangesNothing) {
     hostFile("a.txt", "A");
     m().faults.push_back({"DeleteFileA", 1, 1, ERROR_WRITE_PROTECT, "C:\\a.txt"});
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteFileA("C:\\a.txt"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_WRITE_PROTECT);
+    EXPECT_FAILS(DeleteFileA("C:\\a.txt"), ERROR_WRITE_PROTECT);
     EXPECT_TRUE(fs::exists(c / "a.txt"));
     EXPECT_TRUE(DeleteFileA("C:\\a.txt"));
 }
@@ -423,28 +350,16 @@ TEST_F(Files, InjectedFaultFailsTheCallAndChangesNothing) {
 TEST_F(Files, CreateAndRemoveDirectory) {
     fs::create_directories(c);
     ASSERT_TRUE(CreateDirectoryA("C:\\New", nullptr));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryA("c:\\NEW", nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryA("C:\\x\\y", nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(CreateDirectoryA("c:\\NEW", nullptr), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS(CreateDirectoryA("C:\\x\\y", nullptr), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(GetFileAttributesA("C:\\new"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
     ASSERT_TRUE(writeNew("C:\\new\\f.txt", "f"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(RemoveDirectoryA("C:\\new"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIR_NOT_EMPTY);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(RemoveDirectoryA("C:\\new\\f.txt"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIRECTORY);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(RemoveDirectoryA("C:\\gone"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(RemoveDirectoryA("C:\\new"), ERROR_DIR_NOT_EMPTY);
+    EXPECT_FAILS(RemoveDirectoryA("C:\\new\\f.txt"), ERROR_DIRECTORY);
+    EXPECT_FAILS(RemoveDirectoryA("C:\\gone"), ERROR_FILE_NOT_FOUND);
     ASSERT_TRUE(DeleteFileA("C:\\new\\f.txt"));
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\new"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(RemoveDirectoryA("C:\\new"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_FAILS(RemoveDirectoryA("C:\\new"), ERROR_SHARING_VIOLATION);
     ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
     EXPECT_TRUE(RemoveDirectoryA("C:\\new"));
 }
@@ -503,9 +418,7 @@ TEST_F(Files, FindOrderAndAttributes) {
     EXPECT_EQ(fd.nFileSizeLow, 2u);
     EXPECT_STREQ(fd.cFileName, "b.txt");
     EXPECT_TRUE(FindClose(h));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(FindClose(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(FindClose(h), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Files, FatDriveListsInTheOrderWritten) {
@@ -672,10 +585,8 @@ TEST_F(Files, FilesInUseCanBeReadButNotWritten) {
         EXPECT_FALSE(CopyFileA("C:\\new.dll", p, FALSE));
         EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << p;
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateFileA("C:\\sys\\open.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_LASTERROR(CreateFileA("C:\\sys\\open.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                     INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
     EXPECT_EQ(slurp(c / "sys" / "loaded.dll"), "L");
     // A copy carries the version record but not the in-use mark.
     m().files->meta["C:\\sys\\loaded.dll"].version = "2.0.0.1";

@@ -2,6 +2,7 @@
 #include "winsim/core/machine.h"
 #include "winsim/image/image.h"
 #include "winsim/system/state.h"
+#include "sim.h"
 
 #include <windows.h>
 #include <winspool.h>
@@ -21,7 +22,7 @@ namespace {
 class Modules : public ::testing::Test {
 protected:
     void SetUp() override {
-        winsim::install(winsim::makeBareMachine({}, fs::temp_directory_path() / "winsim-modules"));
+        sim::fresh();
     }
     void TearDown() override { winsim::install(std::make_unique<winsim::Machine>()); }
     void declare(const char* json) {
@@ -38,9 +39,7 @@ TEST_F(Modules, NamesAreCaseInsensitiveWithOrWithoutExtension) {
     SetLastError(0xdeadbeef);
     EXPECT_EQ(LoadLibraryA("winspool"), nullptr);  // ".DLL" is added, and there is no WINSPOOL.DLL
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+    EXPECT_LASTERROR(LoadLibraryA("nosuch.dll"), nullptr, ERROR_MOD_NOT_FOUND);
 }
 
 TEST_F(Modules, ExportsAreTheSimulatedFunctions) {
@@ -52,9 +51,7 @@ TEST_F(Modules, ExportsAreTheSimulatedFunctions) {
     SetLastError(0xdeadbeef);
     EXPECT_EQ(GetProcAddress(k, "getversion"), nullptr);  // export names are case-sensitive
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetProcAddress(k, (LPCSTR)(ULONG_PTR)5), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+    EXPECT_LASTERROR(GetProcAddress(k, (LPCSTR)(ULONG_PTR)5), nullptr, ERROR_PROC_NOT_FOUND);
     HMODULE u = LoadLibraryA("USER32.DLL");
     EXPECT_EQ(GetProcAddress(u, "wsprintfA"), (FARPROC)&wsprintfA);
     HMODULE a = LoadLibraryA("ADVAPI32.DLL");
@@ -80,9 +77,7 @@ TEST_F(Modules, ReferenceCounted) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(FreeLibrary(v));  // unloaded now
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetProcAddress(v, "VerInstallFileA"), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+    EXPECT_LASTERROR(GetProcAddress(v, "VerInstallFileA"), nullptr, ERROR_MOD_NOT_FOUND);
     HMODULE k = LoadLibraryA("KERNEL32.DLL");
     EXPECT_TRUE(FreeLibrary(k));
     EXPECT_TRUE(FreeLibrary(k));  // never unloaded
@@ -92,14 +87,10 @@ TEST_F(Modules, ReferenceCounted) {
 TEST_F(Modules, ImageDeclaresModulesAndExportsMissing) {
     declare(R"({"modules": {"advapi32.dll": {"missing_exports": ["RegOpenKeyExA", "GetVersion"]},
                             "VERSION": {"missing": true}}})");
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(LoadLibraryA("version.dll"), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+    EXPECT_LASTERROR(LoadLibraryA("version.dll"), nullptr, ERROR_MOD_NOT_FOUND);
     HMODULE a = LoadLibraryA("ADVAPI32.DLL");
     ASSERT_NE(a, nullptr);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetProcAddress(a, "RegOpenKeyExA"), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+    EXPECT_LASTERROR(GetProcAddress(a, "RegOpenKeyExA"), nullptr, ERROR_PROC_NOT_FOUND);
     nlohmann::json out;
     winsim::saveSystem(out, winsim::machine());
     EXPECT_EQ(out, nlohmann::json::parse(R"({"modules": {"ADVAPI32.DLL": {"missing_exports": ["GetVersion", "RegOpenKeyExA"]},
@@ -110,9 +101,7 @@ TEST_F(Modules, ImageDeclaresModulesAndExportsMissing) {
 
 TEST_F(Modules, InjectedFault) {
     winsim::machine().faults.push_back({"LoadLibraryA", 1, 1, ERROR_DLL_INIT_FAILED, "ADVAPI32.DLL"});
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(LoadLibraryA("advapi32"), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DLL_INIT_FAILED);
+    EXPECT_LASTERROR(LoadLibraryA("advapi32"), nullptr, ERROR_DLL_INIT_FAILED);
     EXPECT_NE(LoadLibraryA("advapi32"), nullptr);
 }
 

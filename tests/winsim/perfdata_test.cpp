@@ -4,6 +4,7 @@
 #include "winsim/core/machine.h"
 #include "winsim/processes/perfdata.h"
 #include "winsim/processes/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -138,14 +139,7 @@ struct Perf : ::testing::Test {
     void SetUp() override { machineFor(winsim::Platform::NT); }
 
     void machineFor(winsim::Platform p) {
-        winsim::OsInfo os;
-        os.platform = p;
-        if (p == winsim::Platform::Win95) {
-            os.major = 4;
-            os.minor = 0;
-            os.build = 950;
-        }
-        auto& m = winsim::install(winsim::makeBareMachine(os, std::filesystem::temp_directory_path() / "winsim-perf"));
+        auto& m = sim::fresh(p);
         winsim::loadProcess(json::parse(R"({"list": [
             {"id": 0, "name": "Idle", "threads": 1, "priority": 0},
             {"id": 2, "name": "System", "threads": 24, "priority": 8},

@@ -3,6 +3,7 @@
 #include "winsim/core/machine.h"
 #include "winsim/image/image.h"
 #include "winsim/processes/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -30,9 +31,8 @@ struct Proc : ::testing::Test {
     fs::path c;
 
     void SetUp() override {
-        c = fs::temp_directory_path() / "winsim-proc";
-        fs::remove_all(c);
-        auto& m = winsim::install(winsim::makeBareMachine({}, c));
+        auto& m = sim::fresh();
+        c = m.drives.at('C').host;
         winsim::loadProcess(json::parse(R"({"list": [
             {"id": 0, "name": "Idle", "threads": 1, "priority": 0, "protected": true},
             {"id": 2, "name": "System", "threads": 24, "priority": 8, "protected": true},
@@ -68,11 +68,8 @@ struct Proc : ::testing::Test {
 // --- OpenProcess / TerminateProcess / GetExitCodeProcess --------------------
 
 TEST_F(Proc, OpenProcessUnknownOrIdleIdIsInvalidParameter) {
-    EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, 4242), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-    SetLastError(kSentinel);
-    EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 4242), nullptr, ERROR_INVALID_PARAMETER);
+    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr, ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Proc, TerminateRecordsExitCodeAndRemovesProcess) {
@@ -88,14 +85,10 @@ TEST_F(Proc, TerminateRecordsExitCodeAndRemovesProcess) {
     ASSERT_TRUE(GetExitCodeProcess(h, &code));
     EXPECT_EQ(code, (DWORD)ERROR_PROCESS_ABORTED);
     // Ended: it cannot be ended again nor opened any more.
-    EXPECT_FALSE(TerminateProcess(h, 1));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, 91), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(TerminateProcess(h, 1), ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 91), nullptr, ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(CloseHandle(h));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(CloseHandle(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(CloseHandle(h), ERROR_INVALID_HANDLE);
     ASSERT_EQ(winsim::machine().processes->ended.size(), 1u);
     EXPECT_EQ(winsim::machine().processes->ended[0]->exitCode, (DWORD)ERROR_PROCESS_ABORTED);
 }
@@ -103,30 +96,22 @@ TEST_F(Proc, TerminateRecordsExitCodeAndRemovesProcess) {
 TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcess) {
     HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 140);
     ASSERT_NE(q, nullptr);
-    EXPECT_FALSE(TerminateProcess(q, 1));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(TerminateProcess(q, 1), ERROR_ACCESS_DENIED);
     HANDLE t = OpenProcess(PROCESS_TERMINATE, FALSE, 140);
     DWORD code = 7;
-    SetLastError(kSentinel);
-    EXPECT_FALSE(GetExitCodeProcess(t, &code));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(GetExitCodeProcess(t, &code), ERROR_ACCESS_DENIED);
     EXPECT_EQ(code, 7u);
     HANDLE s = OpenProcess(PROCESS_ALL_ACCESS, FALSE, 2);
     ASSERT_NE(s, nullptr);
-    SetLastError(kSentinel);
-    EXPECT_FALSE(TerminateProcess(s, 1));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(TerminateProcess(s, 1), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ids(), (std::vector<DWORD>{0, 2, 91, 140}));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(TerminateProcess((HANDLE)0x999, 1));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(TerminateProcess((HANDLE)0x999, 1), ERROR_INVALID_HANDLE);
     for (HANDLE h : {q, t, s}) CloseHandle(h);
 }
 
 TEST_F(Proc, DeclaredFaultOnOpenProcessNamesTheProcess) {
     winsim::machine().faults.push_back({"OpenProcess", 1, 0, ERROR_ACCESS_DENIED, "PRINTMAN.EXE"});
-    EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, 91), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 91), nullptr, ERROR_ACCESS_DENIED);
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 140);
     EXPECT_NE(h, nullptr);
     CloseHandle(h);
@@ -175,10 +160,7 @@ TEST_F(Proc, CreateProcessPrefersCurrentDirectoryAndTakesQuotedPaths) {
     // The application name is taken as given: no extension added.
     ASSERT_TRUE(CreateProcessA("C:\\WINNT35\\SYSTEM32\\winhlp32.exe", nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &si, &pi));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(CreateProcessA("C:\\WINNT35\\SYSTEM32\\winhlp32", nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                                nullptr, &si, &pi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(CreateProcessA("C:\\WINNT35\\SYSTEM32\\winhlp32", nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(winsim::machine().processes->started.size(), 3u);
 }
 
@@ -187,17 +169,15 @@ TEST_F(Proc, CreateProcessOfMissingProgramFailsAndRecordsNothing) {
     PROCESS_INFORMATION pi;
     std::memset(&pi, 0xcc, sizeof pi);
     char cmd[] = "extract /e win95_02.cab";
-    EXPECT_FALSE(CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi),
+                 ERROR_FILE_NOT_FOUND);
     char inMissingDir[] = "C:\\NOWHERE\\x.exe";
-    SetLastError(kSentinel);
-    EXPECT_FALSE(CreateProcessA(nullptr, inMissingDir, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(CreateProcessA(nullptr, inMissingDir, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi),
+                 ERROR_PATH_NOT_FOUND);
     // ".." never leaves the drive: it stops at the root.
     char escape[] = "..\\..\\..\\..\\..\\..\\bin\\sh";
-    SetLastError(kSentinel);
-    EXPECT_FALSE(CreateProcessA(nullptr, escape, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(CreateProcessA(nullptr, escape, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi),
+                 ERROR_PATH_NOT_FOUND);
     EXPECT_TRUE(winsim::machine().processes->started.empty());
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(ids().size(), 4u);
@@ -280,7 +260,7 @@ TEST_F(Proc, ImageSectionRoundTripsAndShows) {
 }
 
 TEST(ProcImage, MalformedSectionsNameTheProblem) {
-    auto& m = winsim::install(winsim::makeBareMachine({}, fs::temp_directory_path() / "winsim-proc2"));
+    auto& m = sim::fresh();
     auto message = [&](const char* text) {
         try {
             winsim::loadProcess(json::parse(text), m);
@@ -301,16 +281,13 @@ TEST(ProcImage, MalformedSectionsNameTheProblem) {
 namespace {
 
 TEST(ProcDefaults, FreshSystemsListTheirProcessesAndServices) {
-    winsim::OsInfo os;
-    auto& m = winsim::install(winsim::makeBareMachine(os, fs::temp_directory_path() / "winsim-proc3"));
+    auto& m = sim::fresh();
     winsim::addDefaultProcesses(m);
     auto csrss = winsim::findProcess(m, 27);
     ASSERT_NE(csrss, nullptr);
     EXPECT_EQ(csrss->name, "CSRSS.EXE");
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 27);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(TerminateProcess(h, 1));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(TerminateProcess(h, 1), ERROR_ACCESS_DENIED);
     CloseHandle(h);
     h = OpenProcess(PROCESS_TERMINATE, FALSE, 90);  // Program Manager may be ended
     EXPECT_TRUE(TerminateProcess(h, 0));

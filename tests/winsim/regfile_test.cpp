@@ -4,6 +4,7 @@
 #include "winsim/image/image.h"
 #include "winsim/image/regfile.h"
 #include "winsim/registry/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path tempDir(const std::string& name) {
-    auto p = fs::temp_directory_path() / ("winsim-regfile-" + name);
-    fs::remove_all(p);
-    return p;
-}
+fs::path tempDir(const std::string& tag) { return sim::testDir(tag); }
 
 std::unique_ptr<winsim::Machine> bare(const std::string& name) {
     return winsim::makeBareMachine({}, tempDir(name) / "c");

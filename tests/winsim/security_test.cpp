@@ -3,6 +3,7 @@
 #include "winsim/core/machine.h"
 #include "winsim/image/image.h"
 #include "winsim/security/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -14,16 +15,7 @@
 
 namespace {
 
-std::filesystem::path tempDir(const char* name) {
-    auto p = std::filesystem::temp_directory_path() / ("winsim-security-" + std::string(name));
-    std::filesystem::remove_all(p);
-    return p;
-}
-
-winsim::Machine& freshNT(const char* name) {
-    winsim::OsInfo os;
-    return winsim::install(winsim::makeBareMachine(os, tempDir(name)));
-}
+winsim::Machine& freshNT(const char* tag) { return sim::fresh(sim::os(), tag); }
 
 std::string textOf(const void* sid) {
     const BYTE* b = static_cast<const BYTE*>(sid);
@@ -70,13 +62,9 @@ TEST(SecurityTokens, BareMachineUserIsAdministrator) {
 TEST(SecurityTokens, OpenThreadTokenWithoutImpersonation) {
     freshNT("nothread");
     HANDLE h = (HANDLE)0x1234;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_TOKEN);
+    EXPECT_FAILS(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &h), ERROR_NO_TOKEN);
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenThreadToken((HANDLE)0x777, TOKEN_QUERY, FALSE, &h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(OpenThreadToken((HANDLE)0x777, TOKEN_QUERY, FALSE, &h), ERROR_INVALID_HANDLE);
 }
 
 TEST(SecurityTokens, ImpersonationTokenIsTheThreadsAndDecidesPrivileges) {
@@ -98,9 +86,7 @@ TEST(SecurityTokens, TokenGroupsSizeProtocol) {
     HANDLE token = openProcessToken();
 
     DWORD need = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetTokenInformation(token, TokenGroups, nullptr, 0, &need));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(GetTokenInformation(token, TokenGroups, nullptr, 0, &need), ERROR_INSUFFICIENT_BUFFER);
     ASSERT_GT(need, sizeof(TOKEN_GROUPS));
     ASSERT_LT(need, 4096u);
 
@@ -108,9 +94,7 @@ TEST(SecurityTokens, TokenGroupsSizeProtocol) {
     std::vector<ULONGLONG> buf(need / 8 + 2);
     std::memset(buf.data(), 0xA5, buf.size() * 8);
     DWORD got = 0;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetTokenInformation(token, TokenGroups, buf.data(), need - 1, &got));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(GetTokenInformation(token, TokenGroups, buf.data(), need - 1, &got), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(got, need);
     const BYTE* bytes = reinterpret_cast<const BYTE*>(buf.data());
     for (std::size_t i = 0; i < buf.size() * 8; ++i) ASSERT_EQ(bytes[i], 0xA5) << "byte " << i;
@@ -139,29 +123,20 @@ TEST(SecurityTokens, GetTokenInformationRefusals) {
     DWORD got = 0;
     std::vector<ULONGLONG> buf(64);
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetTokenInformation((HANDLE)0x999, TokenGroups, buf.data(), 512, &got));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(GetTokenInformation((HANDLE)0x999, TokenGroups, buf.data(), 512, &got), ERROR_INVALID_HANDLE);
 
     HANDLE adjustOnly = openProcessToken(TOKEN_ADJUST_PRIVILEGES);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetTokenInformation(adjustOnly, TokenGroups, buf.data(), 512, &got));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(GetTokenInformation(adjustOnly, TokenGroups, buf.data(), 512, &got), ERROR_ACCESS_DENIED);
     CloseHandle(adjustOnly);
 
     HANDLE token = openProcessToken();
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetTokenInformation(token, TokenGroups, buf.data(), 512, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOACCESS);
+    EXPECT_FAILS(GetTokenInformation(token, TokenGroups, buf.data(), 512, nullptr), ERROR_NOACCESS);
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetTokenInformation(token, TokenStatistics, buf.data(), 512, &got));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(GetTokenInformation(token, TokenStatistics, buf.data(), 512, &got), ERROR_INVALID_PARAMETER);
 
     // A block with pointers cannot go to an odd address.
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetTokenInformation(token, TokenGroups, reinterpret_cast<BYTE*>(buf.data()) + 1, 500, &got));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOACCESS);
+    EXPECT_FAILS(GetTokenInformation(token, TokenGroups, reinterpret_cast<BYTE*>(buf.data()) + 1, 500, &got),
+                 ERROR_NOACCESS);
     CloseHandle(token);
 }
 
@@ -208,14 +183,10 @@ TEST(SecuritySids, AllocateEqualFree) {
     EXPECT_TRUE(EqualSid(a, b));  // unused sub-authorities do not count
     EXPECT_FALSE(EqualSid(a, c));
     BYTE broken[16] = {7, 1};
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EqualSid(a, broken));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_SID);
+    EXPECT_FAILS(EqualSid(a, broken), ERROR_INVALID_SID);
 
     PSID d = (PSID)0x1;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AllocateAndInitializeSid(&nt, 9, 0, 0, 0, 0, 0, 0, 0, 0, &d));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_SID);
+    EXPECT_FAILS(AllocateAndInitializeSid(&nt, 9, 0, 0, 0, 0, 0, 0, 0, 0, &d), ERROR_INVALID_SID);
     EXPECT_EQ(d, (PSID)0x1);
 
     EXPECT_EQ(FreeSid(a), nullptr);
@@ -236,14 +207,10 @@ TEST(SecurityPrivileges, LookupPrivilegeValue) {
     EXPECT_EQ(luid.LowPart, 19u);
 
     luid = {0xdeadbeef, 0x1234};
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &luid));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_SUCH_PRIVILEGE);
+    EXPECT_FAILS(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &luid), ERROR_NO_SUCH_PRIVILEGE);
     EXPECT_EQ(luid.LowPart, 0xdeadbeefu);
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(LookupPrivilegeValueA("\\\\OTHERHOST", "SeShutdownPrivilege", &luid));
-    EXPECT_EQ(GetLastError(), (DWORD)RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_FAILS(LookupPrivilegeValueA("\\\\OTHERHOST", "SeShutdownPrivilege", &luid), RPC_S_SERVER_UNAVAILABLE);
 }
 
 // One privilege in a TOKEN_PRIVILEGES block.
@@ -305,22 +272,16 @@ TEST(SecurityPrivileges, AdjustRefusals) {
     TOKEN_PRIVILEGES tp = one("SeShutdownPrivilege", SE_PRIVILEGE_ENABLED);
 
     HANDLE queryOnly = openProcessToken(TOKEN_QUERY);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AdjustTokenPrivileges(queryOnly, FALSE, &tp, 0, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(AdjustTokenPrivileges(queryOnly, FALSE, &tp, 0, nullptr, nullptr), ERROR_ACCESS_DENIED);
     CloseHandle(queryOnly);
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AdjustTokenPrivileges((HANDLE)0x999, FALSE, &tp, 0, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(AdjustTokenPrivileges((HANDLE)0x999, FALSE, &tp, 0, nullptr, nullptr), ERROR_INVALID_HANDLE);
 
     // Previous-state buffer too small: fails, reports the size, changes nothing.
     HANDLE token = openProcessToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
     TOKEN_PRIVILEGES prev;
     DWORD len = 0;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AdjustTokenPrivileges(token, FALSE, &tp, 4, &prev, &len));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(AdjustTokenPrivileges(token, FALSE, &tp, 4, &prev, &len), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(len, sizeof(TOKEN_PRIVILEGES));
     EXPECT_FALSE(winsim::privilegeEnabled("SeShutdownPrivilege"));
     CloseHandle(token);
@@ -341,16 +302,9 @@ TEST(SecurityPrivileges, AdjustmentsAreNotSavedWithTheImage) {
 }
 
 TEST(SecurityTokens, Windows95HasNoTokens) {
-    winsim::OsInfo os;
-    os.platform = winsim::Platform::Win95;
-    os.major = 4;
-    os.minor = 0;
-    os.build = 950;
-    winsim::install(winsim::makeBareMachine(os, tempDir("w95")));
+    sim::fresh(winsim::Platform::Win95);
     HANDLE h = (HANDLE)0x1;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_FAILS(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &h), ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_EQ(h, (HANDLE)0x1);
     EXPECT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
 }
@@ -434,9 +388,7 @@ namespace {
 // request is refused.
 TEST(SecurityPrivileges, ShutdownPrivilegeGatesExitWindowsEx) {
     auto& m = freshNT("shutdown");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_FAILS(ExitWindowsEx(EWX_REBOOT, 0), ERROR_PRIVILEGE_NOT_HELD);
 
     HANDLE token = nullptr;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
@@ -455,9 +407,7 @@ TEST(SecurityPrivileges, ShutdownPrivilegeGatesExitWindowsEx) {
     EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ALL_ASSIGNED);
     CloseHandle(token);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_FAILS(ExitWindowsEx(EWX_REBOOT, 0), ERROR_PRIVILEGE_NOT_HELD);
 }
 
 TEST(SecurityPrivileges, DisableAllReportsWhatWasEnabled) {

@@ -5,6 +5,7 @@
 #include "winsim/image/image.h"
 #include "winsim/services/query.h"
 #include "winsim/services/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -55,14 +56,7 @@ struct Scm : ::testing::Test {
     void SetUp() override { machineFor(winsim::Platform::NT, kServices); }
 
     void machineFor(winsim::Platform p, const char* services) {
-        winsim::OsInfo os;
-        os.platform = p;
-        if (p == winsim::Platform::Win95) {
-            os.major = 4;
-            os.minor = 0;
-            os.build = 950;
-        }
-        auto& m = winsim::install(winsim::makeBareMachine(os, std::filesystem::temp_directory_path() / "winsim-scm"));
+        auto& m = sim::fresh(p);
         winsim::loadService(json::parse(services), m);
         if (p == winsim::Platform::NT) {
             mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -111,17 +105,14 @@ TEST_F(Scm, ManagerOpensForLocalMachineAndActiveDatabaseOnly) {
     SC_HANDLE h = OpenSCManagerA("\\\\varden1", "servicesactive", SC_MANAGER_CONNECT);
     EXPECT_NE(h, nullptr);
     EXPECT_TRUE(CloseServiceHandle(h));
-    EXPECT_EQ(OpenSCManagerA("\\\\OTHER", nullptr, SC_MANAGER_CONNECT), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)RPC_S_SERVER_UNAVAILABLE);
-    EXPECT_EQ(OpenSCManagerA(nullptr, "Nonsense", SC_MANAGER_CONNECT), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_LASTERROR(OpenSCManagerA("\\\\OTHER", nullptr, SC_MANAGER_CONNECT), nullptr, RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_LASTERROR(OpenSCManagerA(nullptr, "Nonsense", SC_MANAGER_CONNECT), nullptr, ERROR_INVALID_NAME);
 }
 
 TEST_F(Scm, ManagerAccessBeyondGrantIsDenied) {
     auto& m = winsim::machine();
     m.services->managerGranted = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
-    EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr, ERROR_ACCESS_DENIED);
     SC_HANDLE h = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
     EXPECT_NE(h, nullptr);
     CloseServiceHandle(h);
@@ -131,63 +122,48 @@ TEST_F(Scm, OpenServiceNamesAreCaseInsensitiveAndUnknownFails) {
     SC_HANDLE h = OpenServiceA(mgr, "sPoOlEr", SERVICE_QUERY_STATUS);
     ASSERT_NE(h, nullptr);
     CloseServiceHandle(h);
-    EXPECT_EQ(OpenServiceA(mgr, "Printer Spooler Service", SERVICE_QUERY_STATUS), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_LASTERROR(OpenServiceA(mgr, "Printer Spooler Service", SERVICE_QUERY_STATUS), nullptr,
+                     ERROR_SERVICE_DOES_NOT_EXIST);
     // Display names do not open a service.
-    EXPECT_EQ(OpenServiceA(mgr, "Fax Service", SERVICE_QUERY_STATUS), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_DOES_NOT_EXIST);
-    EXPECT_EQ(OpenServiceA(mgr, std::string(300, 'x').c_str(), SERVICE_QUERY_STATUS), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_LASTERROR(OpenServiceA(mgr, "Fax Service", SERVICE_QUERY_STATUS), nullptr, ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_LASTERROR(OpenServiceA(mgr, std::string(300, 'x').c_str(), SERVICE_QUERY_STATUS), nullptr,
+                     ERROR_INVALID_NAME);
 }
 
 TEST_F(Scm, HandlesAreTheirOwnSpace) {
     SC_HANDLE h = open("Spooler");
     // A service handle is not a manager handle, and no kernel handle.
-    EXPECT_EQ(OpenServiceA(h, "Spooler", SERVICE_QUERY_STATUS), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(CloseHandle((HANDLE)h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_LASTERROR(OpenServiceA(h, "Spooler", SERVICE_QUERY_STATUS), nullptr, ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(CloseHandle((HANDLE)h), ERROR_INVALID_HANDLE);
     SERVICE_STATUS st;
-    SetLastError(kSentinel);
-    EXPECT_FALSE(QueryServiceStatus(mgr, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(QueryServiceStatus(mgr, &st), ERROR_INVALID_HANDLE);
     EXPECT_TRUE(CloseServiceHandle(h));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(CloseServiceHandle(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(QueryServiceStatus(h, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(CloseServiceHandle(h), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(QueryServiceStatus(h, &st), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Scm, RightsAreCheckedPerHandle) {
     SC_HANDLE q = open("Spooler", SERVICE_QUERY_STATUS);
     SERVICE_STATUS st;
     std::memset(&st, 0xcc, sizeof st);
-    EXPECT_FALSE(ControlService(q, SERVICE_CONTROL_STOP, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(ControlService(q, SERVICE_CONTROL_STOP, &st), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(untouched(st));
-    EXPECT_FALSE(StartServiceA(q, 0, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(StartServiceA(q, 0, nullptr), ERROR_ACCESS_DENIED);
     DWORD need = 7, count = 7;
-    EXPECT_FALSE(EnumDependentServicesA(q, SERVICE_ACTIVE, nullptr, 0, &need, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(EnumDependentServicesA(q, SERVICE_ACTIVE, nullptr, 0, &need, &count), ERROR_ACCESS_DENIED);
     SC_HANDLE s = open("Spooler", SERVICE_START | SERVICE_STOP);
-    SetLastError(kSentinel);
-    EXPECT_FALSE(QueryServiceStatus(s, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(QueryServiceStatus(s, &st), ERROR_ACCESS_DENIED);
     CloseServiceHandle(q);
     CloseServiceHandle(s);
     // The grant of a service limits what can be asked for.
-    EXPECT_EQ(OpenServiceA(mgr, "ReadOnly", SERVICE_START | SERVICE_STOP), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(OpenServiceA(mgr, "ReadOnly", SERVICE_START | SERVICE_STOP), nullptr, ERROR_ACCESS_DENIED);
     SC_HANDLE r = OpenServiceA(mgr, "ReadOnly", SERVICE_QUERY_STATUS);
     EXPECT_NE(r, nullptr);
     CloseServiceHandle(r);
     r = OpenServiceA(mgr, "ReadOnly", MAXIMUM_ALLOWED);
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(QueryServiceStatus(r, &st));
-    EXPECT_FALSE(ControlService(r, SERVICE_CONTROL_STOP, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(ControlService(r, SERVICE_CONTROL_STOP, &st), ERROR_ACCESS_DENIED);
     CloseServiceHandle(r);
 }
 
@@ -195,8 +171,7 @@ TEST_F(Scm, RightsAreCheckedPerHandle) {
 
 TEST_F(Scm, StopWithRunningDependentsIsRefused) {
     SERVICE_STATUS st;
-    EXPECT_FALSE(stop("Spooler", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DEPENDENT_SERVICES_RUNNING);
+    EXPECT_FAILS(stop("Spooler", st), ERROR_DEPENDENT_SERVICES_RUNNING);
     EXPECT_TRUE(untouched(st));
     EXPECT_EQ(query("Spooler").dwCurrentState, (DWORD)SERVICE_RUNNING);
     // An indirect dependent that runs blocks it as well.
@@ -239,16 +214,13 @@ TEST_F(Scm, StopRunsItsCheckPointsInVirtualTime) {
 TEST_F(Scm, StopOfStoppedOrStoppingServiceFillsStatus) {
     SERVICE_STATUS st;
     ASSERT_TRUE(stop("FaxSvc", st));
-    EXPECT_FALSE(stop("FaxSvc", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_NOT_ACTIVE);
+    EXPECT_FAILS(stop("FaxSvc", st), ERROR_SERVICE_NOT_ACTIVE);
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOPPED);
     EXPECT_EQ(st.dwCheckPoint, 0u);
     ASSERT_TRUE(stop("Stuck", st));
-    EXPECT_FALSE(stop("Stuck", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    EXPECT_FAILS(stop("Stuck", st), ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
-    EXPECT_FALSE(stop("NoStop", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_SERVICE_CONTROL);
+    EXPECT_FAILS(stop("NoStop", st), ERROR_INVALID_SERVICE_CONTROL);
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
 }
 
@@ -263,9 +235,7 @@ TEST_F(Scm, StartingServiceTakesNoControlUntilItRuns) {
     st = query("Spooler");
     ASSERT_EQ(st.dwCurrentState, (DWORD)SERVICE_START_PENDING);
     EXPECT_EQ(st.dwControlsAccepted, 0u);
-    SetLastError(kSentinel);
-    EXPECT_FALSE(stop("Spooler", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    EXPECT_FAILS(stop("Spooler", st), ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_START_PENDING);
     winsim::advance(5000);
     st = query("Spooler");
@@ -276,11 +246,9 @@ TEST_F(Scm, StartingServiceTakesNoControlUntilItRuns) {
 
 TEST_F(Scm, RefusalsFillStatusOnlyForTheDocumentedCodes) {
     SERVICE_STATUS st;
-    EXPECT_FALSE(stop("Stubborn", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    EXPECT_FAILS(stop("Stubborn", st), ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
-    EXPECT_FALSE(stop("Locked", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(stop("Locked", st), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(untouched(st));
     EXPECT_EQ(query("Locked").dwCurrentState, (DWORD)SERVICE_RUNNING);
 }
@@ -306,15 +274,11 @@ TEST_F(Scm, PauseContinueInterrogateAndBadControls) {
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
     EXPECT_TRUE(ControlService(h, SERVICE_CONTROL_INTERROGATE, &st));
     EXPECT_EQ(st.dwControlsAccepted, (DWORD)(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(ControlService(h, SERVICE_CONTROL_SHUTDOWN, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(ControlService(h, 200, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_SERVICE_CONTROL);
+    EXPECT_FAILS(ControlService(h, SERVICE_CONTROL_SHUTDOWN, &st), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(ControlService(h, 200, &st), ERROR_INVALID_SERVICE_CONTROL);
     CloseServiceHandle(h);
     h = open("LpdSvc");
-    EXPECT_FALSE(ControlService(h, SERVICE_CONTROL_PAUSE, &st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_SERVICE_CONTROL);
+    EXPECT_FAILS(ControlService(h, SERVICE_CONTROL_PAUSE, &st), ERROR_INVALID_SERVICE_CONTROL);
     CloseServiceHandle(h);
 }
 
@@ -322,18 +286,13 @@ TEST_F(Scm, PauseContinueInterrogateAndBadControls) {
 
 TEST_F(Scm, StartRefusesRunningAndDisabledServices) {
     SC_HANDLE h = open("Spooler");
-    EXPECT_FALSE(StartServiceA(h, 0, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_ALREADY_RUNNING);
+    EXPECT_FAILS(StartServiceA(h, 0, nullptr), ERROR_SERVICE_ALREADY_RUNNING);
     CloseServiceHandle(h);
     h = open("Off");
-    SetLastError(kSentinel);
-    EXPECT_FALSE(StartServiceA(h, 0, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_DISABLED);
+    EXPECT_FAILS(StartServiceA(h, 0, nullptr), ERROR_SERVICE_DISABLED);
     CloseServiceHandle(h);
     h = open("NeedsOff");
-    SetLastError(kSentinel);
-    EXPECT_FALSE(StartServiceA(h, 0, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_DEPENDENCY_FAIL);
+    EXPECT_FAILS(StartServiceA(h, 0, nullptr), ERROR_SERVICE_DEPENDENCY_FAIL);
     EXPECT_EQ(query("NeedsOff").dwCurrentState, (DWORD)SERVICE_STOPPED);
     CloseServiceHandle(h);
 }
@@ -358,9 +317,7 @@ TEST_F(Scm, StartBringsUpStoppedDependencyFirst) {
     EXPECT_EQ(st.dwCheckPoint, 0u);
     EXPECT_TRUE(winsim::isServiceRunning("IDLE"));
     // Starting again while it runs.
-    SetLastError(kSentinel);
-    EXPECT_FALSE(StartServiceA(h, 0, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_ALREADY_RUNNING);
+    EXPECT_FAILS(StartServiceA(h, 0, nullptr), ERROR_SERVICE_ALREADY_RUNNING);
     CloseServiceHandle(h);
 }
 
@@ -424,16 +381,15 @@ TEST_F(Scm, DependentsComeInReverseStartOrderWithSizeProtocol) {
     const std::size_t size = expectedSize(want);
 
     DWORD need = 0xdeadbeef, count = 0xdeadbeef;
-    EXPECT_FALSE(EnumDependentServicesA(h, SERVICE_ACTIVE, nullptr, 0, &need, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    EXPECT_FAILS(EnumDependentServicesA(h, SERVICE_ACTIVE, nullptr, 0, &need, &count), ERROR_MORE_DATA);
     EXPECT_EQ(need, size);
     EXPECT_EQ(count, 0u);
 
     Guarded small(size - 1);
     SetLastError(kSentinel);
     need = count = 0xdeadbeef;
-    EXPECT_FALSE(EnumDependentServicesA(h, SERVICE_ACTIVE, small.buf(), (DWORD)(size - 1), &need, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MORE_DATA);
+    EXPECT_FAILS(EnumDependentServicesA(h, SERVICE_ACTIVE, small.buf(), (DWORD)(size - 1), &need, &count),
+                 ERROR_MORE_DATA);
     EXPECT_EQ(need, size);
     EXPECT_TRUE(small.untouched());
 
@@ -488,9 +444,7 @@ TEST_F(Scm, DependentsFilteredByState) {
     EXPECT_EQ(names(SERVICE_INACTIVE), (std::vector<std::string>{"LpdSvc"}));
     EXPECT_EQ(names(SERVICE_STATE_ALL), (std::vector<std::string>{"FaxSvc", "NetPrint", "LpdSvc"}));
     DWORD need = 1, count = 1;
-    SetLastError(kSentinel);
-    EXPECT_FALSE(EnumDependentServicesA(h, 4, nullptr, 0, &need, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(EnumDependentServicesA(h, 4, nullptr, 0, &need, &count), ERROR_INVALID_PARAMETER);
     CloseServiceHandle(h);
 }
 
@@ -499,8 +453,7 @@ TEST_F(Scm, NoDependentsSucceedsWithNothingNeeded) {
     DWORD need = 0xdeadbeef, count = 0xdeadbeef;
     EXPECT_TRUE(EnumDependentServicesA(h, SERVICE_ACTIVE, nullptr, 0, &need, &count));
     EXPECT_EQ(need, 0u);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(GetLastError(), kSentinel);
+    EXPECT_LASTERROR(count, 0u, kSentinel);
     CloseServiceHandle(h);
 }
 
@@ -509,16 +462,14 @@ TEST_F(Scm, NoDependentsSucceedsWithNothingNeeded) {
 TEST_F(Scm, DeclaredFaultHitsOnlyItsService) {
     winsim::machine().faults.push_back({"ControlService", 1, 0, ERROR_SERVICE_REQUEST_TIMEOUT, "LpdSvc"});
     SERVICE_STATUS st;
-    EXPECT_FALSE(stop("LpdSvc", st));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_REQUEST_TIMEOUT);
+    EXPECT_FAILS(stop("LpdSvc", st), ERROR_SERVICE_REQUEST_TIMEOUT);
     EXPECT_TRUE(untouched(st));
     EXPECT_TRUE(stop("FaxSvc", st));
 }
 
 TEST_F(Scm, Windows95HasNoServiceManager) {
     machineFor(winsim::Platform::Win95, "null");
-    EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_LASTERROR(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr, ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
 }
 
@@ -531,7 +482,7 @@ TEST_F(Scm, ImageSectionKeepsPendingStopAcrossSave) {
     json saved;
     winsim::saveService(saved, m);
     std::uint64_t tick = m.tickMs;
-    auto& m2 = winsim::install(winsim::makeBareMachine({}, std::filesystem::temp_directory_path() / "winsim-scm2"));
+    auto& m2 = sim::fresh();
     m2.tickMs = tick;
     winsim::loadService(saved, m2);
     json again;
@@ -547,7 +498,7 @@ TEST_F(Scm, ImageSectionKeepsPendingStopAcrossSave) {
 }
 
 TEST(ScmImage, MalformedSectionsNameTheProblem) {
-    auto& m = winsim::install(winsim::makeBareMachine({}, std::filesystem::temp_directory_path() / "winsim-scm3"));
+    auto& m = sim::fresh();
     auto message = [&](const char* text) {
         try {
             winsim::loadService(json::parse(text), m);
@@ -569,7 +520,7 @@ TEST(ScmImage, MalformedSectionsNameTheProblem) {
 namespace {
 
 TEST(ScmDefaults, FreshNtRunsTheSpoolerAndItStopsInTime) {
-    auto& m = winsim::install(winsim::makeBareMachine({}, std::filesystem::temp_directory_path() / "winsim-scm4"));
+    auto& m = sim::fresh();
     winsim::addDefaultServices(m);
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
     SC_HANDLE mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -582,9 +533,7 @@ TEST(ScmDefaults, FreshNtRunsTheSpoolerAndItStopsInTime) {
     EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOPPED);
     CloseServiceHandle(h);
     CloseServiceHandle(mgr);
-    winsim::OsInfo w95;
-    w95.platform = winsim::Platform::Win95;
-    auto& m95 = winsim::install(winsim::makeBareMachine(w95, std::filesystem::temp_directory_path() / "winsim-scm5"));
+    auto& m95 = sim::fresh(winsim::Platform::Win95);
     winsim::addDefaultServices(m95);
     EXPECT_TRUE(m95.services->services.empty());
 }

@@ -5,6 +5,7 @@
 #include "winsim/files/reboot.h"
 #include "winsim/files/shortnames.h"
 #include "winsim/files/state.h"
+#include "sim.h"
 
 #include <windows.h>
 
@@ -17,29 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ShortNames : public ::testing::Test {
+class ShortNames : public sim::MachineTest {
 protected:
-    fs::path root, c;
     void SetUp() override { make(winsim::Platform::Win95); }
-    void make(winsim::Platform platform) {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / ("winsim-short-" + std::string(info->name()));
-        fs::remove_all(root);
-        c = root / "C";
-        winsim::OsInfo os;
-        os.platform = platform;
-        if (platform == winsim::Platform::Win95) os.major = 4, os.minor = 0, os.build = 950;
-        winsim::install(winsim::makeBareMachine(os, c));
-    }
-    void TearDown() override {
-        winsim::install(std::make_unique<winsim::Machine>());
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    void hostFile(const fs::path& rel, const std::string& text = "x") {
-        fs::create_directories((c / rel).parent_path());
-        std::ofstream(c / rel, std::ios::binary) << text;
-    }
     std::string shortOf(const char* path, DWORD* error = nullptr) {
         char buf[300];
         SetLastError(0xdeadbeef);
@@ -106,8 +87,7 @@ TEST_F(ShortNames, SetFileAttributesClearsReadOnlySoTheFileCanGo) {
     hostFile("cd/manual.hlp");
     ASSERT_TRUE(SetFileAttributesA("C:\\cd\\manual.hlp", FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(GetFileAttributesA("C:\\cd\\manual.hlp"), (DWORD)FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(DeleteFileA("C:\\cd\\manual.hlp"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(DeleteFileA("C:\\cd\\manual.hlp"), ERROR_ACCESS_DENIED);
     ASSERT_TRUE(SetFileAttributesA("C:\\cd\\manual.hlp", FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesA("C:\\cd\\manual.hlp"), (DWORD)FILE_ATTRIBUTE_NORMAL);
     EXPECT_TRUE(DeleteFileA("C:\\cd\\manual.hlp"));
@@ -115,8 +95,7 @@ TEST_F(ShortNames, SetFileAttributesClearsReadOnlySoTheFileCanGo) {
     EXPECT_EQ(GetFileAttributesA("C:\\cd"), (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
     EXPECT_TRUE(SetFileAttributesA("C:\\cd", FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesA("C:\\cd"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(SetFileAttributesA("C:\\nothing", FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(SetFileAttributesA("C:\\nothing", FILE_ATTRIBUTE_NORMAL), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(ShortNames, Windows95RestartRefusesLinesWithLongNames) {

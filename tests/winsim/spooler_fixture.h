@@ -10,6 +10,7 @@
 #include "winsim/services/query.h"
 #include "winsim/services/state.h"
 #include "winsim/spooler/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ namespace spooltest {
 namespace fs = std::filesystem;
 
 inline winsim::OsInfo nt351(const char* arch = "x86") {
-    winsim::OsInfo os;
+    winsim::OsInfo os = sim::os();
     os.arch = arch;
     return os;
 }
@@ -34,41 +35,16 @@ inline winsim::OsInfo nt31() {
     return os;
 }
 
-inline winsim::OsInfo win95() {
-    winsim::OsInfo os;
-    os.platform = winsim::Platform::Win95;
-    os.major = 4;
-    os.minor = 0;
-    os.build = 950;
-    return os;
-}
+inline winsim::OsInfo win95() { return sim::os(winsim::Platform::Win95); }
 
-// The host path of a Windows path on drive C: of the current machine.
-inline fs::path hostPath(const std::string& winPath) {
-    fs::path p = winsim::machine().drives.at('C').host;
-    std::size_t i = 3;  // after "C:\"
-    while (i < winPath.size()) {
-        std::size_t j = winPath.find('\\', i);
-        if (j == std::string::npos) j = winPath.size();
-        p /= winPath.substr(i, j - i);
-        i = j + 1;
-    }
-    return p;
-}
-
-inline void putFile(const std::string& winPath, const std::string& content = "x") {
-    fs::path p = hostPath(winPath);
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << content;
-}
+using sim::hostPath;
+using sim::putFile;
 
 class SpoolerTest : public ::testing::Test {
 protected:
     void build(const winsim::OsInfo& os) {
-        dir = fs::temp_directory_path() /
-              ("winsim-spooler-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        winsim::install(winsim::makeBareMachine(os, dir / "c"));
+        dir = sim::testDir();
+        sim::fresh(os);
         fs::create_directories(hostPath(winsim::machine().systemDir));
         driverDir = *winsim::printerDriverDirectory("");
         fs::create_directories(hostPath(driverDir));

@@ -114,9 +114,7 @@ TEST_F(MonitorModules, Windows95HoldsModulesUntilTheNextStart) {
     std::string dll = sys() + "\\vrdpsmw4.dll";
     EXPECT_EQ(deleteError(dll), (DWORD)ERROR_ACCESS_DENIED);
     // Windows 95 does not rename a file in use either.
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(MoveFileA(dll.c_str(), (sys() + "\\vrdpsmw4.old").c_str()));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(MoveFileA(dll.c_str(), (sys() + "\\vrdpsmw4.old").c_str()), ERROR_ACCESS_DENIED);
     // After a restart the registered monitor is loaded again.
     winsim::rebootMachine(winsim::machine());
     EXPECT_EQ(deleteError(dll), (DWORD)ERROR_ACCESS_DENIED);

@@ -59,22 +59,17 @@ TEST_F(Printers, EnumSizeProtocol) {
     addPrinter("Alpha", "NP1");
     addPrinter("Beta", "NP2,LPT1:,NP3");
     DWORD needed = 0xdeadbeef, count = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(count, 0u);
     ASSERT_GT(needed, 2 * sizeof(PRINTER_INFO_2A));
 
     DWORD n2 = 0, c2 = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 100, &n2, &c2));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_USER_BUFFER);
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 100, &n2, &c2), ERROR_INVALID_USER_BUFFER);
 
     GuardedBuffer small(needed - 1);
     c2 = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, small.data, (DWORD)small.size, &n2, &c2));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, small.data, (DWORD)small.size, &n2, &c2),
+                 ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(n2, needed);
     EXPECT_EQ(c2, 0u);
     EXPECT_TRUE(small.untouched()) << "a short buffer is not written";
@@ -126,21 +121,18 @@ TEST_F(Printers, EnumIntoALargerBufferPacksStringsAtItsEnd) {
 TEST_F(Printers, EnumByThisMachinesNameListsLocalPrinters) {
     addPrinter("Alpha", "NP1");
     DWORD needed = 0, count = 0xdeadbeef;
-    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\varden1", 2, nullptr, 0, &needed, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\varden1", 2, nullptr, 0, &needed, &count),
+                 ERROR_INSUFFICIENT_BUFFER);
     EXPECT_GT(needed, 0u);
     EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
     EXPECT_EQ(count, 0u) << "no printer connections on this machine";
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\OTHER", 2, nullptr, 0, &needed, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\OTHER", 2, nullptr, 0, &needed, &count),
+                 ERROR_INVALID_NAME);
 }
 
 TEST_F(Printers, EnumRejectsOtherLevelsAndNullCounters) {
     DWORD needed = 0, count = 0;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 3, nullptr, 0, &needed, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 3, nullptr, 0, &needed, &count), ERROR_INVALID_LEVEL);
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, nullptr, &count));
     EXPECT_EQ(GetLastError(), 1780u) << "RPC_X_NULL_REF_POINTER";
@@ -167,13 +159,9 @@ TEST_F(Printers, SecurityDescriptorRoundTrips) {
 TEST_F(Printers, OpenUnknownPrinterFails) {
     HANDLE h = (HANDLE)0x1234;
     PRINTER_DEFAULTSA d{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenPrinterA((LPSTR) "Nobody", &h, &d));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PRINTER_NAME);
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Nobody", &h, &d), ERROR_INVALID_PRINTER_NAME);
     EXPECT_EQ(h, nullptr);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenPrinterA((LPSTR) "Nobody", nullptr, &d));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Nobody", nullptr, &d), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Printers, OpenByServerQualifiedNameAndAnyCase) {
@@ -188,18 +176,12 @@ TEST_F(Printers, AccessIsCheckedAgainstThePrinterSecurity) {
     winsim::machine().spooler->callerSids = {"S-1-1-0", "S-1-5-32-545"};  // an ordinary user
     PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE h = nullptr;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenPrinterA((LPSTR) "Alpha", &h, &all));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Alpha", &h, &all), ERROR_ACCESS_DENIED);
 
     // Without a request the printer opens for printing only.
     ASSERT_TRUE(OpenPrinterA((LPSTR) "Alpha", &h, nullptr));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePrinter(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(DeletePrinter(h), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(ClosePrinter(h));
     EXPECT_TRUE(printerExists("Alpha"));
 }
@@ -274,20 +256,14 @@ TEST_F(Printers, SetPrinterRefusesBadRequests) {
     }
     char unknownPort[] = "NP1,NP9";
     rec->pPortName = unknownPort;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_UNKNOWN_PORT);
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE), ERROR_UNKNOWN_PORT);
     EXPECT_EQ(printer("Alpha").status, 0u) << "a failed store skips the command";
     char port[] = "NP1";
     rec->pPortName = port;
     char driver[] = "No Such Driver";
     rec->pDriverName = driver;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_UNKNOWN_PRINTER_DRIVER);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetPrinterA((HANDLE)0x77, 0, nullptr, PRINTER_CONTROL_PAUSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), ERROR_UNKNOWN_PRINTER_DRIVER);
+    EXPECT_FAILS(SetPrinterA((HANDLE)0x77, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_INVALID_HANDLE);
     EXPECT_TRUE(ClosePrinter(h));
 }
 
@@ -312,9 +288,7 @@ TEST_F(Printers, SecurityDescriptorIsRewrittenOnlyWhenGiven) {
     // Everyone lost the right to print.
     winsim::machine().spooler->callerSids = {"S-1-1-0"};
     HANDLE u = nullptr;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenPrinterA((LPSTR) "Alpha", &u, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Alpha", &u, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(ClosePrinter(h));
 }
 
@@ -328,9 +302,7 @@ TEST_F(Printers, Level2CanRenameAPrinter) {
     HANDLE h = open("Alpha");
     char taken[] = "beta";
     rec->pPrinterName = taken;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINTER_ALREADY_EXISTS);
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), ERROR_PRINTER_ALREADY_EXISTS);
     char fresh[] = "Gamma";
     rec->pPrinterName = fresh;
     EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE));
@@ -374,9 +346,7 @@ TEST_F(Printers, EnumJobsSizeProtocolAndRecords) {
     unsigned char fixed[64 + 16];
     std::memset(fixed, kGuard, sizeof fixed);
     count = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumJobsA(h, 0, 1, 1, fixed, 64, &needed, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(EnumJobsA(h, 0, 1, 1, fixed, 64, &needed, &count), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(count, 0u);
     EXPECT_GT(needed, 64u);
     for (unsigned char c : fixed) EXPECT_EQ(c, kGuard);
@@ -406,9 +376,7 @@ TEST_F(Printers, EnumJobsSizeProtocolAndRecords) {
     EXPECT_EQ(((JOB_INFO_1A*)second.data)->JobId, id2);
     EXPECT_TRUE(EnumJobsA(h, 5, 10, 1, nullptr, 0, &needed, &count)) << "past the end: nothing";
     EXPECT_EQ(count, 0u);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumJobsA(h, 0, 10, 2, nullptr, 0, &needed, &count));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(EnumJobsA(h, 0, 10, 2, nullptr, 0, &needed, &count), ERROR_INVALID_LEVEL);
     EXPECT_TRUE(ClosePrinter(h));
 }
 
@@ -423,9 +391,7 @@ TEST_F(Printers, SetJobCommands) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(SetJobA(h, 0, 0, nullptr, JOB_CONTROL_RESTART));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER) << "job id 0 names no job";
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetJobA(h, 999, 0, nullptr, JOB_CONTROL_CANCEL));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(SetJobA(h, 999, 0, nullptr, JOB_CONTROL_CANCEL), ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(SetJobA(h, id, 0, nullptr, JOB_CONTROL_PAUSE));
     EXPECT_EQ(winsim::spoolJobs("Alpha")[0].status & JOB_STATUS_PAUSED, (DWORD)JOB_STATUS_PAUSED);
     EXPECT_TRUE(SetJobA(h, id, 0, nullptr, JOB_CONTROL_RESUME));
@@ -436,9 +402,7 @@ TEST_F(Printers, SetJobCommands) {
     EXPECT_TRUE(SetJobA(h, id, 0, nullptr, JOB_CONTROL_CANCEL));
     EXPECT_TRUE(SetJobA(h, other, 0, nullptr, JOB_CONTROL_DELETE));
     EXPECT_TRUE(winsim::spoolJobs("Alpha").empty());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetJobA(h, id, 1, nullptr, JOB_CONTROL_CANCEL));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(SetJobA(h, id, 1, nullptr, JOB_CONTROL_CANCEL), ERROR_INVALID_LEVEL);
     EXPECT_TRUE(ClosePrinter(h));
 }
 
@@ -453,13 +417,9 @@ TEST_F(Printers, DeletedPrinterGoesWhenItsLastHandleCloses) {
     EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count));
     EXPECT_EQ(count, 0u);
     HANDLE again = nullptr;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenPrinterA((LPSTR) "Alpha", &again, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PRINTER_NAME);
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Alpha", &again, nullptr), ERROR_INVALID_PRINTER_NAME);
     EXPECT_TRUE(printerExists("Alpha"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePrinter(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINTER_DELETED);
+    EXPECT_FAILS(DeletePrinter(h), ERROR_PRINTER_DELETED);
     EXPECT_TRUE(ClosePrinter(h));
     EXPECT_FALSE(printerExists("Alpha"));
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "NP1")) << "its port is free again";
@@ -490,9 +450,7 @@ TEST_F(Printers, HeldPrinterWithJobsCannotBeDeleted) {
     addPrinter("Alpha", "NP1", PRINTER_STATUS_PAUSED);
     winsim::addSpoolJob("Alpha", {});
     HANDLE h = open("Alpha");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePrinter(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(DeletePrinter(h), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PURGE));
     EXPECT_TRUE(DeletePrinter(h));
     EXPECT_TRUE(ClosePrinter(h));
@@ -503,75 +461,12 @@ TEST_F(Printers, ClosePrinterChecksItsHandle) {
     addPrinter("Alpha", "NP1");
     HANDLE h = open("Alpha");
     EXPECT_TRUE(ClosePrinter(h));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ClosePrinter(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ClosePrinter(nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(ClosePrinter(h), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(ClosePrinter(nullptr), ERROR_INVALID_HANDLE);
     // Printer handles are not kernel handles.
     HANDLE k = open("Alpha");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CloseHandle(k));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(CloseHandle(k), ERROR_INVALID_HANDLE);
     EXPECT_TRUE(ClosePrinter(k));
-}
-
-// --- the removal of a monitor's ports, as a de-installer drives it ----------------
-
-// Detaches `port` from the printer as the de-installer does: pause (storing
-// the record), then either purge and delete (only port) or store the
-// shortened list and resume.
-void detach(PRINTER_INFO_2A* rec, const std::string& port) {
-    HANDLE h = nullptr;
-    PRINTER_DEFAULTSA d{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    ASSERT_TRUE(OpenPrinterA(rec->pPrinterName, &h, &d));
-    rec->pSecurityDescriptor = nullptr;
-    EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE));
-    unsigned char jobs[64];
-    DWORD needed = 0, count = 0;
-    bool haveJob = EnumJobsA(h, 0, 1, 1, jobs, sizeof jobs, &needed, &count) && count > 0;
-    EXPECT_FALSE(haveJob) << "never fits in 64 bytes";
-    if (port == rec->pPortName) {
-        EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PURGE));
-        EXPECT_TRUE(DeletePrinter(h));
-        rec->pPortName[0] = '\0';
-    } else {
-        std::vector<std::string> keep;
-        for (const auto& p : winsim::spool::splitPorts(rec->pPortName))
-            if (p != port) keep.push_back(p);
-        std::string joined;
-        for (const auto& p : keep) joined += (joined.empty() ? "" : ",") + p;
-        std::strcpy(rec->pPortName, joined.c_str());
-        EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
-        EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_RESUME));
-    }
-    EXPECT_TRUE(ClosePrinter(h));
-}
-
-TEST_F(Printers, RemovalFlowKeepsPrintersOnOtherPorts) {
-    addPrinter("Only", "NP1");
-    addPrinter("Shared", "NP1,LPT1:");
-    addPrinter("Both", "NP2,NP3");
-    winsim::addSpoolJob("Only", {});
-    std::vector<unsigned char> buf;
-    detach(record(buf, "Only"), "NP1");
-    EXPECT_FALSE(printerExists("Only")) << "its queued job was purged, so it went at once";
-    detach(record(buf, "Shared"), "NP1");
-    EXPECT_EQ(printer("Shared").port, "LPT1:");
-    EXPECT_EQ(printer("Shared").status, 0u);
-    PRINTER_INFO_2A* both = record(buf, "Both");
-    detach(both, "NP2");
-    EXPECT_EQ(printer("Both").port, "NP3");
-    detach(both, "NP3");
-    EXPECT_FALSE(printerExists("Both"));
-    for (const char* p : {"NP1", "NP2", "NP3"}) EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR)p)) << p;
-    std::vector<winsim::SpoolMonitor> mons;
-    ASSERT_EQ(winsim::spoolerMonitors(mons), 0u);
-    for (const auto& m : mons)
-        if (m.name == "Net Port") {
-            EXPECT_TRUE(m.ports.empty());
-        }
 }
 
 }  // namespace

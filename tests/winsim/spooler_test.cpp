@@ -44,9 +44,7 @@ TEST_F(AddMonitor, RegistersTheModuleAndClearsTheLastError) {
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_EQ(regString(kMonitors + "Varden Network Port", "Driver"), "vrdpsmon.dll");
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
     mi.pName = (LPSTR) "VARDEN NETWORK PORT";
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi)) << "monitor names ignore letter case";
@@ -61,29 +59,19 @@ TEST_F(AddMonitor, Windows95AnswersWithItsOwnErrors) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND) << "missing module on Windows 95";
     putFile(winsim::machine().systemDir + "\\vrdpsmw4.dll");
     EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_ALREADY_EXISTS);
 }
 
 TEST_F(AddMonitor, RefusesBadRequests) {
     build(nt351());
     MONITOR_INFO_2A mi{(LPSTR) "Mon", nullptr, (LPSTR) "absent.dll"};
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_MOD_NOT_FOUND);
     EXPECT_FALSE(regKeyExists(kMonitors + "Mon")) << "nothing registered after a failure";
     putFile(winsim::machine().systemDir + "\\absent.dll");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 1, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(AddMonitorA(nullptr, 1, (LPBYTE)&mi), ERROR_INVALID_LEVEL);
     mi.pEnvironment = (LPSTR) "Windows 3.1";
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_ENVIRONMENT);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, nullptr));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_INVALID_ENVIRONMENT);
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, nullptr), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(AddMonitor, InjectedFaultWins) {
@@ -91,9 +79,7 @@ TEST_F(AddMonitor, InjectedFaultWins) {
     putFile(winsim::machine().systemDir + "\\m.dll");
     winsim::machine().faults.push_back({"AddMonitorA", 1, 1, ERROR_NOT_ENOUGH_MEMORY, "Mon"});
     MONITOR_INFO_2A mi{(LPSTR) "Mon", nullptr, (LPSTR) "m.dll"};
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi)) << "the fault fired once";
 }
 
@@ -120,9 +106,7 @@ TEST_F(DeletePort, BusyWhileAPrinterListsItAmongOthers) {
     build(nt351());
     standardSetup();
     addPrinter("P1", "LPT1:,NP3");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePortA(nullptr, nullptr, (LPSTR) "NP3"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUSY);
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP3"), ERROR_BUSY);
 }
 
 TEST_F(DeletePort, NtLocalPortsAreValuesOfTheirOwnKey) {
@@ -146,9 +130,7 @@ TEST_F(DeletePort, NonAdministratorIsDenied) {
     build(nt351());
     standardSetup();
     winsim::machine().spooler->callerSids = {"S-1-1-0", "S-1-5-32-545"};
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePortA(nullptr, nullptr, (LPSTR) "NP1"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP1"), ERROR_ACCESS_DENIED);
 }
 
 // --- printer drivers -------------------------------------------------------
@@ -169,9 +151,7 @@ protected:
 TEST_F(PrinterDriver, AddNeedsTheFilesInTheDriverDirectory) {
     build(nt351());
     auto di = info("Model A");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_FILE_NOT_FOUND);
     putDriverFiles();
     SetLastError(0xdeadbeef);
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
@@ -183,9 +163,7 @@ TEST_F(PrinterDriver, AddNeedsTheFilesInTheDriverDirectory) {
     EXPECT_TRUE(fs::exists(hostPath(driverDir + "\\1\\model.ppd")));
     EXPECT_TRUE(fs::exists(hostPath(driverDir + "\\1\\pscript.dll")));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
 }
 
 TEST_F(PrinterDriver, Nt35CopiesIntoTheVersionFolderSoDeletingTheOriginalsLosesNothing) {
@@ -208,12 +186,8 @@ TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
     EXPECT_FALSE(fs::exists(hostPath(driverDir + "\\1")));
     auto bad = info("Model B", "Windows NT PowerPC");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&bad));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_ENVIRONMENT);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddPrinterDriverA(nullptr, 3, (LPBYTE)&di));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&bad), ERROR_INVALID_ENVIRONMENT);
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 3, (LPBYTE)&di), ERROR_INVALID_LEVEL);
 }
 
 TEST_F(PrinterDriver, DeleteRefusesUnknownAndInUseDriversAndLeavesFiles) {
@@ -223,15 +197,10 @@ TEST_F(PrinterDriver, DeleteRefusesUnknownAndInUseDriversAndLeavesFiles) {
     auto di = info("Model A");
     ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
     addPrinter("P1", "NP1");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "Nobody"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_UNKNOWN_PRINTER_DRIVER);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "laser"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINTER_DRIVER_IN_USE);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT Itanium", (LPSTR) "Model A"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_ENVIRONMENT);
+    EXPECT_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "Nobody"), ERROR_UNKNOWN_PRINTER_DRIVER);
+    EXPECT_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "laser"), ERROR_PRINTER_DRIVER_IN_USE);
+    EXPECT_FAILS(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT Itanium", (LPSTR) "Model A"),
+                 ERROR_INVALID_ENVIRONMENT);
     EXPECT_TRUE(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT x86", (LPSTR) "model a"));
     std::vector<winsim::SpoolDriver> left;
     ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
@@ -249,9 +218,7 @@ TEST_F(PrinterDriver, Windows95LooksInTheSystemDirectory) {
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
     di.pEnvironment = (LPSTR) "Windows NT x86";
     di.pName = (LPSTR) "Model B";
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_ENVIRONMENT);
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_INVALID_ENVIRONMENT);
 }
 
 // --- GetPrinterDriverDirectory --------------------------------------------
@@ -262,21 +229,16 @@ TEST_F(DriverDirectory, PerEnvironmentWithTheSizeProtocol) {
     build(nt351());
     const std::string want = "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32X86";
     DWORD needed = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 0, &needed));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 0, &needed), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(needed, want.size() + 1);
 
     char buf[128];
     std::memset(buf, 0x55, sizeof buf);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed - 1, &needed));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed - 1, &needed),
+                 ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ((unsigned char)buf[0], 0x55) << "nothing written into a short buffer";
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 10, &needed));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_USER_BUFFER);
+    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 10, &needed), ERROR_INVALID_USER_BUFFER);
 
     EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed, &needed));
     EXPECT_EQ(std::string(buf), want);
@@ -286,9 +248,8 @@ TEST_F(DriverDirectory, PerEnvironmentWithTheSizeProtocol) {
     EXPECT_EQ(std::string(buf), "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA");
     EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "Windows NT R4000", 1, (LPBYTE)buf, sizeof buf, &needed));
     EXPECT_EQ(std::string(buf), "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32MIPS");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetPrinterDriverDirectoryA(nullptr, nullptr, 2, (LPBYTE)buf, sizeof buf, &needed));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 2, (LPBYTE)buf, sizeof buf, &needed),
+                 ERROR_INVALID_LEVEL);
 }
 
 TEST_F(DriverDirectory, OwnEnvironmentFollowsTheProcessor) {
@@ -305,9 +266,8 @@ TEST_F(DriverDirectory, Windows95UsesTheSystemDirectory) {
     DWORD needed = 0;
     EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, sizeof buf, &needed));
     EXPECT_EQ(std::string(buf), "C:\\WINDOWS\\SYSTEM");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "Windows NT x86", 1, (LPBYTE)buf, sizeof buf, &needed));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_ENVIRONMENT);
+    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "Windows NT x86", 1, (LPBYTE)buf, sizeof buf, &needed),
+                 ERROR_INVALID_ENVIRONMENT);
 }
 
 // --- image section and show -------------------------------------------------

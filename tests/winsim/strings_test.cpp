@@ -1,5 +1,6 @@
 // Character, comparison, formatting and code-page tests (code page 1252).
 #include "winsim/core/machine.h"
+#include "sim.h"
 
 #include <windows.h>
 
@@ -140,15 +141,10 @@ TEST(Strings, MultiByteToWideCharWithCodePage1252) {
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, src, 3, nullptr, 0), 3);
     SetLastError(0xdeadbeef);
     std::fill(std::begin(out), std::end(out), (WCHAR)0xFFFF);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, src, -1, out, 3), 0);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_LASTERROR(MultiByteToWideChar(CP_ACP, 0, src, -1, out, 3), 0, ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(out[3], (WCHAR)0xFFFF);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, src, 0, out, 10), 0);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(MultiByteToWideChar(932, 0, src, -1, out, 10), 0);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    EXPECT_LASTERROR(MultiByteToWideChar(CP_ACP, 0, src, 0, out, 10), 0, ERROR_INVALID_PARAMETER);
+    EXPECT_LASTERROR(MultiByteToWideChar(932, 0, src, -1, out, 10), 0, ERROR_INVALID_PARAMETER);
 }
 
 TEST(Strings, WideCharToMultiByteWithCodePage1252) {
@@ -168,9 +164,7 @@ TEST(Strings, WideCharToMultiByteWithCodePage1252) {
     EXPECT_EQ(std::string(out, 6), "a\x80\x9C\xFC##");
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, src, -1, nullptr, 0, nullptr, nullptr), 7);
     std::memset(out, 'G', sizeof out);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, src, -1, out, 2, nullptr, nullptr), 0);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_LASTERROR(WideCharToMultiByte(CP_ACP, 0, src, -1, out, 2, nullptr, nullptr), 0, ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(out[2], 'G');
 }
 

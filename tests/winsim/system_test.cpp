@@ -1,6 +1,7 @@
 // Conformance tests of version, environment, directories, time and heap.
 #include "winsim/core/machine.h"
 #include "winsim/system/state.h"
+#include "sim.h"
 
 #include <windows.h>
 
@@ -14,21 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class System : public ::testing::Test {
+class System : public sim::MachineTest {
 protected:
-    fs::path root;
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("winsim-system-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(root);
-        winsim::OsInfo os;
-        os.arch = "alpha";
-        winsim::install(winsim::makeBareMachine(os, root / "C"));
-    }
-    void TearDown() override {
-        winsim::install(std::make_unique<winsim::Machine>());
-        std::error_code ec;
-        fs::remove_all(root, ec);
+        winsim::OsInfo alpha;
+        alpha.arch = "alpha";
+        make(alpha);
     }
 };
 
@@ -87,15 +79,9 @@ TEST_F(System, SetCurrentDirectoryNeedsAnExistingDirectory) {
     ASSERT_TRUE(SetCurrentDirectoryA("disk1\\"));
     GetCurrentDirectoryA(sizeof buf, buf);
     EXPECT_STREQ(buf, "C:\\Dist\\Disk1");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryA("C:\\Dist\\missing"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryA("C:\\Dist\\file.txt"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIRECTORY);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryA("C:\\nope\\deeper"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(SetCurrentDirectoryA("C:\\Dist\\missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(SetCurrentDirectoryA("C:\\Dist\\file.txt"), ERROR_DIRECTORY);
+    EXPECT_FAILS(SetCurrentDirectoryA("C:\\nope\\deeper"), ERROR_PATH_NOT_FOUND);
     GetCurrentDirectoryA(sizeof buf, buf);
     EXPECT_STREQ(buf, "C:\\Dist\\Disk1");
 }
@@ -142,18 +128,14 @@ TEST_F(System, HeapAllocationAndFree) {
     for (int i = 0; i < 64; ++i) ASSERT_EQ(p[i], 0);
     EXPECT_EQ(LocalFree(p), nullptr);
     int notABlock;
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(LocalFree(&notABlock), (HLOCAL)&notABlock);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_LASTERROR(LocalFree(&notABlock), (HLOCAL)&notABlock, ERROR_INVALID_HANDLE);
     EXPECT_EQ(LocalFree(nullptr), nullptr);
     HGLOBAL g = GlobalAlloc(GPTR, 16);
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(((char*)g)[15], 0);
     EXPECT_EQ(GlobalFree(g), nullptr);
     winsim::machine().faults.push_back({"LocalAlloc", 2, 1, ERROR_NOT_ENOUGH_MEMORY, ""}  /* the 2nd call of this machine */);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(LocalAlloc(LPTR, 8), nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_LASTERROR(LocalAlloc(LPTR, 8), nullptr, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "winsim/image/image.h"
 #include "winsim/security/state.h"
 #include "winsim/ui/state.h"
+#include "sim.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -18,21 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path tempDir(const char* name) {
-    auto p = fs::temp_directory_path() / ("winsim-ui-" + std::string(name));
-    fs::remove_all(p);
-    return p;
-}
-
-winsim::Machine& freshMachine(const char* name, winsim::Platform platform = winsim::Platform::NT) {
-    winsim::OsInfo os;
-    os.platform = platform;
-    if (platform == winsim::Platform::Win95) {
-        os.major = 4;
-        os.minor = 0;
-        os.build = 950;
-    }
-    return winsim::install(winsim::makeBareMachine(os, tempDir(name) / "c"));
+winsim::Machine& freshMachine(const char* tag, winsim::Platform platform = winsim::Platform::NT) {
+    return sim::fresh(sim::os(platform), tag);
 }
 
 std::vector<UINT> seenMessages;
@@ -65,10 +53,7 @@ TEST(UiWindows, ClassesAndWindowsFollowWin32Errors) {
     EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), 1407u);  // ERROR_CANNOT_FIND_WND_CLASS
 
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CreateWindowExA(0, "frame", "x", WS_CHILD, 0, 0, 0, 0, (HWND)(UINT_PTR)0x999, nullptr, nullptr, nullptr),
-              nullptr);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_LASTERROR(CreateWindowExA(0, "frame", "x", WS_CHILD, 0, 0, 0, 0, (HWND)(UINT_PTR)0x999, nullptr, nullptr, nullptr), nullptr, ERROR_INVALID_WINDOW_HANDLE);
 
     seenMessages.clear();
     HWND h = CreateWindowExA(0, "FRAME", "Setup", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
@@ -78,9 +63,7 @@ TEST(UiWindows, ClassesAndWindowsFollowWin32Errors) {
     EXPECT_EQ(seenMessages[0], (UINT)WM_CREATE);
     EXPECT_TRUE(DestroyWindow(h));
     EXPECT_FALSE(IsWindow(h));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DestroyWindow(h));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_FAILS(DestroyWindow(h), ERROR_INVALID_WINDOW_HANDLE);
 }
 
 TEST(UiWindows, TitleOfTopLevelWindowIsTheFrameTitle) {
@@ -98,15 +81,11 @@ TEST(UiWindows, TitleOfTopLevelWindowIsTheFrameTitle) {
     EXPECT_STREQ(buf, "Netw");
     EXPECT_EQ(buf[5], 'G');
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetWindowTextA((HWND)(UINT_PTR)0x12345, "x"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_FAILS(SetWindowTextA((HWND)(UINT_PTR)0x12345, "x"), ERROR_INVALID_WINDOW_HANDLE);
 
     EXPECT_FALSE(ShowWindow(frame, SW_SHOWMAXIMIZED));  // was hidden
     EXPECT_TRUE(ShowWindow(frame, SW_SHOWMAXIMIZED));   // now visible
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ShowWindow(nullptr, SW_SHOW));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_FAILS(ShowWindow(nullptr, SW_SHOW), ERROR_INVALID_WINDOW_HANDLE);
 
     // Destroying the parent takes the child with it.
     EXPECT_TRUE(DestroyWindow(frame));
@@ -124,9 +103,7 @@ TEST(UiMessages, QueueOrderFiltersAndDispatch) {
     EXPECT_TRUE(PostMessageA(a, WM_USER + 1, 1, 0));
     EXPECT_TRUE(PostMessageA(b, WM_USER + 7, 21, 0));
     EXPECT_TRUE(PostMessageA(nullptr, WM_USER + 2, 0, 0));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(PostMessageA((HWND)(UINT_PTR)0x4444, WM_USER, 0, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_FAILS(PostMessageA((HWND)(UINT_PTR)0x4444, WM_USER, 0, 0), ERROR_INVALID_WINDOW_HANDLE);
 
     // A window filter sees only that window's messages; -1 only thread messages.
     ASSERT_TRUE(PeekMessageA(&msg, b, 0, 0, PM_NOREMOVE));
@@ -194,9 +171,7 @@ TEST(UiMessageBox, HandlerAnswersAndBoxesAreRecorded) {
     EXPECT_EQ(boxSeen, "Install|Unable to go on.|4");
     EXPECT_EQ(MessageBoxA(nullptr, "text", nullptr, MB_OK), IDNO);
     EXPECT_EQ(boxSeen, "Error|text|0");  // Windows' caption when none is given
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(MessageBoxA((HWND)(UINT_PTR)0x4242, "x", "y", MB_OK), 0);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_LASTERROR(MessageBoxA((HWND)(UINT_PTR)0x4242, "x", "y", MB_OK), 0, ERROR_INVALID_WINDOW_HANDLE);
     winsim::setMessageBoxHandler(nullptr);
     testing::internal::CaptureStderr();
     EXPECT_EQ(MessageBoxA(nullptr, "plain", "Cap", MB_OK), IDOK);
@@ -242,9 +217,7 @@ TEST(UiShutdown, NtNeedsTheShutdownPrivilegeEnabled) {
     winsim::setUserKind(m, true);  // SeShutdownPrivilege held, not enabled
     events.clear();
     winsim::setEventListener(recordEvent);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_FAILS(ExitWindowsEx(EWX_REBOOT, 0), ERROR_PRIVILEGE_NOT_HELD);
     EXPECT_FALSE(m.ui->restartRequested);
     EXPECT_TRUE(events.empty());
 
@@ -268,9 +241,7 @@ TEST(UiShutdown, FaultRefusesTheRestart) {
     m.faults.push_back({"ExitWindowsEx", 1, 1, ERROR_ACCESS_DENIED, ""});
     events.clear();
     winsim::setEventListener(recordEvent);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(ExitWindowsEx(EWX_REBOOT, 0), ERROR_ACCESS_DENIED);
     winsim::setEventListener(nullptr);
     EXPECT_FALSE(m.ui->restartRequested);
     EXPECT_TRUE(events.empty());

@@ -2,6 +2,7 @@
 #include "winsim/core/machine.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
+#include "sim.h"
 
 #include <windows.h>
 #include <winver.h>
@@ -21,25 +22,15 @@ namespace {
 const char* kSrc = "C:\\dist";
 const char* kDest = "C:\\drivers";
 
-class VerInstall : public ::testing::Test {
+class VerInstall : public sim::MachineTest {
 public:
-    fs::path root, c;
-
+    using MachineTest::c;
+    using MachineTest::m;
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = fs::temp_directory_path() / ("winsim-verinstall-" + std::string(info->name()));
-        fs::remove_all(root);
-        c = root / "C";
-        winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, c));
+        make();
         file("dist\\pscript.dll", "new module", "3.51.1057.2");
         fs::create_directories(c / "drivers");
     }
-    void TearDown() override {
-        winsim::install(std::make_unique<winsim::Machine>());
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    winsim::Machine& m() { return winsim::machine(); }
     // A file on C: with its content and, when given, its version.
     void file(const std::string& rel, const std::string& text, const std::string& version = "") {
         fs::path p = c;
