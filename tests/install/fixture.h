@@ -38,22 +38,7 @@ inline std::string driverDir() { return *winsim::printerDriverDirectory(""); }
 
 // A file in the image, any drive.
 inline void put(Harness& h, const std::string& windowsPath, const std::string& text = "x\n") {
-    fs::path p = h.root / std::string(1, windowsPath[0]);
-    std::string rest = windowsPath.substr(3);
-    std::string part;
-    for (char c : rest) {
-        if (c == '\\') {
-            p /= part;
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    p /= part;
-    fs::create_directories(p.parent_path());
-    std::FILE* f = std::fopen(p.c_str(), "wb");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
+    h.writeFile(windowsPath, text);
 }
 
 // The NT PostScript modules in the driver directory, or in its

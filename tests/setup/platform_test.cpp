@@ -297,16 +297,6 @@ TEST(Restart, FailedRequestShowsTheWarningBox) {
     EXPECT_TRUE(r.hasLine("box Reboot Required: Unable to reboot automatically.  Please reboot manually."));
 }
 
-TEST(StartProgram, RecordsTheCommandLine) {
-    Harness h(harness::nt351());
-    ChildResult r = h.run("", [](LPSTR) {
-        harness::report("ok=%d", StartProgram("C:\\WINNT35\\system32\\winhlp32.exe vrdpsmon.hlp", "C:\\"));
-        return 0;
-    });
-    EXPECT_EQ(r.value("ok"), "1");
-    EXPECT_TRUE(r.hasLine("program C:\\WINNT35\\system32\\winhlp32.exe vrdpsmon.hlp"));
-}
-
 TEST(Status, StsSucceededLooksAtTheLowBits) {
     for (auto [status, ok] : {std::pair{(DWORD)STS_DONE, true}, {(DWORD)STS_FAILED, false}, {3u, true},
                               {0x11u, true}, {0u, false}, {7u, false}})

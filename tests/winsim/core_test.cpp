@@ -9,20 +9,6 @@
 namespace {
 
 
-TEST(Core, VersionWordPacksMajorMinorBuild) {
-    winsim::OsInfo nt;
-    nt.major = 3;
-    nt.minor = 51;
-    nt.build = 1057;
-    EXPECT_EQ(nt.versionWord(), 0x04213303u);
-    winsim::OsInfo w95;
-    w95.platform = winsim::Platform::Win95;
-    w95.major = 4;
-    w95.minor = 0;
-    w95.build = 950;
-    EXPECT_EQ(w95.versionWord(), 0xC3B60004u);
-}
-
 TEST(Core, FaultFiresOnNthCallForItsTimes) {
     auto& m = sim::fresh();
     m.faults.push_back({"Probe", 2, 2, ERROR_DISK_FULL, ""});

@@ -39,6 +39,11 @@ struct Reg : ::testing::Test {
     void setDword(HKEY h, const char* name, DWORD v) {
         EXPECT_EQ(RegSetValueExA(h, name, 0, REG_DWORD, (const BYTE*)&v, 4), ERROR_SUCCESS);
     }
+    // RegQueryInfoKeyA for the counts of subkeys and values and the longest data.
+    static LONG info(HKEY h, DWORD* subKeys = nullptr, DWORD* values = nullptr, DWORD* maxData = nullptr) {
+        return RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, subKeys, nullptr, nullptr, values, nullptr, maxData,
+                                nullptr, nullptr);
+    }
     bool exists(HKEY parent, const char* path) {
         HKEY h;
         LONG e = RegOpenKeyExA(parent, path, 0, KEY_READ, &h);
@@ -124,9 +129,7 @@ TEST_F(Reg, NtHandsOutDistinctHandlesWin95SharesOne) {
     EXPECT_EQ(RegCloseKey(a), ERROR_SUCCESS);
     DWORD n = 99;
     // Still open once more.
-    EXPECT_EQ(RegQueryInfoKeyA(b, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr),
-              ERROR_SUCCESS);
+    EXPECT_EQ(info(b, &n), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(b), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(b), ERROR_BADKEY);
 }
@@ -198,9 +201,7 @@ TEST_F(Reg, CloseKey) {
     EXPECT_EQ(RegCloseKey(HKEY_PERFORMANCE_DATA), ERROR_SUCCESS);
     // A closed handle no longer works.
     DWORD n;
-    EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr),
-              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(info(h, &n), ERROR_INVALID_HANDLE);
 }
 
 // --- RegSetValueExA / RegQueryValueExA ---------------------------------------
@@ -296,8 +297,7 @@ TEST_F(Reg, SetValueExReplacesTypeAndData) {
     EXPECT_EQ(type, (DWORD)REG_DWORD);
     EXPECT_EQ(data, 0x01020304u);
     DWORD values = 0;
-    RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                     nullptr);
+    info(h, nullptr, &values);
     EXPECT_EQ(values, 1u);
     RegCloseKey(h);
 }
@@ -557,9 +557,7 @@ TEST_F(Reg, QueryInfoKeyCountsAndMaxima) {
     EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, &reserved, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr, nullptr),
               ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegQueryInfoKeyA(nullptr, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr),
-              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(info(nullptr, &subKeys), ERROR_INVALID_HANDLE);
     cchClass = 2;
     EXPECT_EQ(RegQueryInfoKeyA(h, klass, &cchClass, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr, nullptr),
@@ -572,9 +570,7 @@ TEST_F(Reg, QueryInfoKeyWin95ReportsAnsiDataSize) {
     HKEY h = create(HKEY_LOCAL_MACHINE, "I");
     setSz(h, "s", "0123456789");
     DWORD maxData = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxData,
-                               nullptr, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(info(h, nullptr, nullptr, &maxData), ERROR_SUCCESS);
     EXPECT_EQ(maxData, 11u);
     RegCloseKey(h);
 }
@@ -612,9 +608,7 @@ TEST_F(Reg, DeleteKeyArguments) {
     EXPECT_EQ(RegDeleteKeyA(h, ""), ERROR_SUCCESS);
     EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, "Self"));
     DWORD n;
-    EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr),
-              ERROR_KEY_DELETED);
+    EXPECT_EQ(info(h, &n), ERROR_KEY_DELETED);
     HKEY sub;
     EXPECT_EQ(RegCreateKeyExA(h, "X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), ERROR_KEY_DELETED);
     EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
@@ -751,8 +745,7 @@ TEST_F(Reg, EveryFunctionAsksForFaultsUnderItsOwnName) {
     RegEnumKeyExA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
     cch = sizeof buf;
     RegEnumValueA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
-    RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr);
+    info(h);
     RegDeleteKeyA(h, "c1");
     RegDeleteValueA(h, "w");
     RegConnectRegistryA(nullptr, HKEY_LOCAL_MACHINE, &o);
