@@ -19,6 +19,13 @@ build: deps
 test: build
 	ctest --preset default -j $(JOBS)
 
+# setup killed at 1000 random points of installation runs; after each kill
+# the image must load as the image before or after the run, with nothing
+# left beside it (a short version of 50 kills runs in 'make test').
+STRESS_KILLS ?= 1000
+stress: build
+	WINSIM_STRESS_KILLS=$(STRESS_KILLS) build/bin/test_winsim --gtest_filter='Stress.*'
+
 demo: build
 	@tools/demo.sh
 

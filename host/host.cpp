@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 
 struct Session {
     fs::path imageDir;
+    winsim::ImageLock lock;
     char distLetter = 0;
     std::string savedCurrentDir;
     bool active = false;
@@ -53,13 +54,14 @@ void onEvent(std::string_view kind, std::string_view text) {
 
 int onMessageBox(const char* text, const char* caption, UINT type) { return KitMessageBox(text, caption, type); }
 
-// Ends the session once: the exit line of the log, then the image. The
+// Ends the session once: the image, then the exit line of the log with the
+// code the process ends with (4 when the image could not be saved). The
 // distribution drive and the current directory are put back first, so the
-// image never keeps the host's directory.
+// image never keeps the host's directory. The lock is held until the
+// process ends.
 void finish(UINT code) {
     if (!session.active || session.finished) return;
     session.finished = true;
-    KitLogExit(code);
     winsim::Machine& m = winsim::machine();
     if (session.distLetter) m.drives.erase(session.distLetter);
     m.currentDir = session.savedCurrentDir;
@@ -69,14 +71,24 @@ void finish(UINT code) {
         std::fprintf(stderr, "setup: the machine image %s could not be saved: %s\n", session.imageDir.string().c_str(),
                      e.what());
         session.saveFailed = 1;
+        winsim::discardWorkingCopy(m);
     }
+    KitLogExit(session.saveFailed ? kExitNotWritable : code);
     std::fflush(nullptr);
 }
 
-void onExitProcess(UINT code) { finish(code); }
+// ExitProcess ends the process with the program's code; a failed save
+// changes it.
+void onExitProcess(UINT code) {
+    finish(code);
+    if (session.saveFailed) std::_Exit(kExitNotWritable);
+}
 
 // exit() does not tell its code; the program only calls it to end with 0.
-void onExit() { finish(0); }
+void onExit() {
+    finish(0);
+    if (session.saveFailed) std::_Exit(kExitNotWritable);
+}
 
 std::string quoteArg(const std::string& a) {
     if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) return a;
@@ -111,7 +123,7 @@ int run(const std::vector<std::string>& args) {
         if (args[i] == "--machine") {
             if (i + 1 >= args.size()) {
                 std::fprintf(stderr, "setup: --machine needs a directory\n");
-                return 2;
+                return kExitUsage;
             }
             machineDir = args[++i];
         } else if (args[i].rfind("--machine=", 0) == 0) {
@@ -126,17 +138,30 @@ int run(const std::vector<std::string>& args) {
     }
     if (machineDir.empty()) {
         std::fprintf(stderr, "setup: no machine given (setup --machine DIR ...; see setup --help)\n");
-        return 2;
+        return kExitUsage;
     }
+    // One writer at a time, from before the load to after the save; and an
+    // image that could not be saved is refused before the first page.
+    winsim::ImageLock lock;
     std::unique_ptr<winsim::Machine> loaded;
     try {
+        lock = winsim::ImageLock(machineDir);
         loaded = winsim::loadImage(machineDir);
+        winsim::checkImageWritable(machineDir);
+    } catch (const winsim::ImageBusy& e) {
+        std::fprintf(stderr, "setup: %s\n", e.what());
+        return kExitBusy;
+    } catch (const winsim::ImageNotWritable& e) {
+        std::fprintf(stderr, "setup: %s\n", e.what());
+        if (loaded) winsim::discardWorkingCopy(*loaded);
+        return kExitNotWritable;
     } catch (const winsim::ImageError& e) {
         std::fprintf(stderr, "setup: damaged machine image: %s\n", e.what());
-        return 3;
+        return kExitImage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "setup: cannot load the machine image %s: %s\n", machineDir.c_str(), e.what());
-        return 3;
+        if (loaded) winsim::discardWorkingCopy(*loaded);
+        return kExitImage;
     }
     winsim::Machine& m = winsim::install(std::move(loaded));
 
@@ -147,7 +172,7 @@ int run(const std::vector<std::string>& args) {
     if (ec) {
         std::fprintf(stderr, "setup: cannot read the current directory: %s\n", ec.message().c_str());
         winsim::discardWorkingCopy(m);
-        return 3;
+        return kExitImage;
     }
     char letter = 0;
     for (char c = 'D'; c <= 'Z' && !letter; ++c)
@@ -155,7 +180,7 @@ int run(const std::vector<std::string>& args) {
     if (!letter) {
         std::fprintf(stderr, "setup: the machine has no free drive letter for the distribution\n");
         winsim::discardWorkingCopy(m);
-        return 3;
+        return kExitImage;
     }
     winsim::Drive dist;
     dist.letter = letter;
@@ -168,6 +193,7 @@ int run(const std::vector<std::string>& args) {
 
     session = Session{};
     session.imageDir = machineDir;
+    session.lock = std::move(lock);
     session.distLetter = letter;
     session.savedCurrentDir = m.currentDir;
     session.active = true;
@@ -192,7 +218,8 @@ int run(const std::vector<std::string>& args) {
     winsim::setMessageBoxHandler(nullptr);
     KitRouteMessageBoxes(FALSE);
     session.active = false;
-    return session.saveFailed ? 4 : rc;
+    session.lock.release();
+    return session.saveFailed ? kExitNotWritable : rc;
 }
 
 }  // namespace host

@@ -1,33 +1,49 @@
-// Saving a machine image: all or nothing.
+// Machine images on disk: saves that are all or nothing and switched in at
+// once, what interrupted runs leave behind, the writers' lock, and the check
+// that an image can be saved before a run starts.
+#include "image_fixture.h"
+
 #include "winsim/image/image.h"
 #include "winsim/image/newmachine.h"
+#include "winsim/image/regfile.h"
 
-#include <gtest/gtest.h>
+#include <sys/resource.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <atomic>
+#include <thread>
 
 namespace fs = std::filesystem;
+using namespace imagetest;
 
 namespace {
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-TEST(ImageSave, FailedSaveLeavesImageAndMachineAsTheyWere) {
-    fs::path root = fs::temp_directory_path() / "image-save";
-    fs::remove_all(root);
-    fs::path dir = root / "m";
-    {
-        winsim::NewMachineOptions opt;
-        auto& m = winsim::install(winsim::newMachine(opt, root / "scratch"));
-        winsim::saveImage(m, dir);
+class Image : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("image-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(root);
+        fs::create_directories(root);
     }
+    void TearDown() override { fs::remove_all(root); }
+
+    // A fresh machine saved as `name`, its computer name and the value
+    // HKLM\SOFTWARE\Tag\Name and the file C:\tag.txt all set to `tag`.
+    fs::path makeImage(const std::string& name, const std::string& tag) {
+        winsim::NewMachineOptions opt;
+        auto& m = winsim::install(winsim::newMachine(opt, root / ("scratch-" + name)));
+        m.computerName = tag;
+        winsim::importRegistry(m, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tag]\n\"Name\"=\"" + tag + "\"\n\n", "tag.reg");
+        writeAll(m.drives['C'].host / "tag.txt", tag);
+        winsim::saveImage(m, root / name);
+        fs::remove_all(root / ("scratch-" + name));
+        return root / name;
+    }
+    fs::path root;
+};
+
+TEST_F(Image, FailedSaveLeavesImageAndMachineAsTheyWere) {
+    fs::path dir = makeImage("m", "FIRST");
     std::string json = readAll(dir / "machine.json");
     auto& m = winsim::install(winsim::loadImage(dir));
 
@@ -48,14 +64,208 @@ TEST(ImageSave, FailedSaveLeavesImageAndMachineAsTheyWere) {
     for (auto& e : fs::directory_iterator(root))
         EXPECT_EQ(e.path().filename().string().find(".save-"), std::string::npos) << e.path();
 
-    // The machine goes on working on its copy, and a later save succeeds.
+    // The machine goes on working on its copy, and a later save succeeds,
+    // by the atomic exchange and by the two renames of file systems without
+    // it alike, leaving nothing beside the image.
     DWORD attrs = GetFileAttributesA("C:\\note.txt");
     EXPECT_NE(attrs, INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\two\nlines"), ERROR_SUCCESS);
     winsim::saveImage(m, dir);
     EXPECT_EQ(readAll(dir / "drives" / "C" / "note.txt"), "hello");
     EXPECT_NE(readAll(dir / "machine.json").find("CHANGED"), std::string::npos);
-    fs::remove_all(root);
+    EXPECT_EQ(othersIn(root, {"m"}), std::vector<std::string>{});
+
+    ::setenv("WINSIM_RENAME_EXCHANGE", "0", 1);
+    auto& again = winsim::install(winsim::loadImage(dir));
+    again.computerName = "TWO-RENAMES";
+    winsim::saveImage(again, dir);
+    ::unsetenv("WINSIM_RENAME_EXCHANGE");
+    EXPECT_NE(readAll(dir / "machine.json").find("TWO-RENAMES"), std::string::npos);
+    EXPECT_EQ(readAll(dir / "drives" / "C" / "note.txt"), "hello");
+    EXPECT_EQ(othersIn(root, {"m"}), std::vector<std::string>{});
+}
+
+// Each case lays out what a run that died at some point leaves beside the
+// image (copies of the image before or after), then loads the image.
+TEST_F(Image, LoadCompletesOrRollsBackWhatDeadRunsLeftAndSaysSoInOneLine) {
+    fs::path before = makeImage("before", "BEFORE");
+    fs::path after = makeImage("after", "AFTER");
+    auto beforeState = snapshot(before), afterState = snapshot(after);
+    enum Src { Before, After };
+    struct Leftover {
+        const char* name;  // %d: the pid
+        Src from;
+    };
+    struct Case {
+        const char* what;
+        bool imageThere;  // else the image folder itself is missing
+        Src image;
+        std::vector<Leftover> left;
+        Src expected;
+        const char* said;  // part of the one line on stderr
+    };
+    const Case cases[] = {
+        {"a run's working copy", true, Before, {{".m.work-%d", Before}}, Before, "removed 1 folder"},
+        {"a stage not switched in", true, Before, {{".m.save-%d", After}}, Before, "removed 1 folder"},
+        {"switched, the old version not yet removed", true, After, {{".m.save-%d", Before}}, After, "removed 1 folder"},
+        {"two renames, died between them", false, Before, {{".m.old-%d", Before}, {".m.save-%d", After}}, Before,
+         "restored the image from .m.old-"},
+        {"winsim new interrupted, and a working copy", true, Before, {{".winsim-new-%d", After}, {".m.work-%d", After}},
+         Before, "removed 2 folders"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::path dir = root / "m";
+        fs::remove_all(dir);
+        long pid = deadPid();
+        if (c.imageThere) fs::copy(c.image == Before ? before : after, dir, fs::copy_options::recursive);
+        for (const Leftover& l : c.left) {
+            char name[64];
+            std::snprintf(name, sizeof name, l.name, (int)pid);
+            fs::copy(l.from == Before ? before : after, root / name, fs::copy_options::recursive);
+        }
+        ::testing::internal::CaptureStderr();
+        auto m = winsim::loadImage(dir);
+        std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_NE(said.find(std::to_string(pid)), std::string::npos) << said;
+        EXPECT_EQ(m->computerName, c.expected == Before ? "BEFORE" : "AFTER");
+        winsim::discardWorkingCopy(*m);
+        EXPECT_EQ(snapshot(dir), c.expected == Before ? beforeState : afterState);
+        EXPECT_EQ(othersIn(root, {"m", "before", "after"}), std::vector<std::string>{});
+    }
+
+    // What a live process has beside the image is its own: left alone, and
+    // nothing said; once it has died, the next load removes it.
+    LiveProcess live;
+    for (const char* kind : {"work", "save"})
+        fs::copy(before, root / (".m." + std::string(kind) + "-" + std::to_string(live.pid)), fs::copy_options::recursive);
+    ::testing::internal::CaptureStderr();
+    winsim::discardWorkingCopy(*winsim::loadImage(root / "m"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(othersIn(root, {"m", "before", "after"}).size(), 2u);
+    ::kill(live.pid, SIGKILL);
+    ::waitpid(live.pid, nullptr, 0);
+    ::testing::internal::CaptureStderr();
+    winsim::discardWorkingCopy(*winsim::loadImage(root / "m"));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("removed 2 folders"), std::string::npos);
+    EXPECT_EQ(othersIn(root, {"m", "before", "after"}), std::vector<std::string>{});
+}
+
+// A reader loading while a writer switches versions in sees one version
+// whole: the computer name, a registry value and a file always agree.
+TEST_F(Image, ReaderLoadingDuringSavesSeesOneWholeVersion) {
+    fs::path a = makeImage("a", "ALPHA"), b = makeImage("b", "BRAVO");
+    fs::path target = makeImage("t", "ALPHA");
+    winsim::install(std::make_unique<winsim::Machine>());
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 30; ++i) {
+            auto m = winsim::loadImage(i % 2 ? a : b);
+            winsim::saveImage(*m, target);
+        }
+        done = true;
+    });
+    int loads = 0, torn = 0;
+    std::string firstTear;
+    while (!done || loads == 0) {
+        ++loads;
+        try {
+            auto m = winsim::loadImage(target);
+            std::string name = m->computerName;
+            std::string reg = winsim::exportRegistry(*m, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tag");
+            std::string file = readAll(m->drives['C'].host / "tag.txt");
+            winsim::discardWorkingCopy(*m);
+            if ((name != "ALPHA" && name != "BRAVO") || reg.find("\"Name\"=\"" + name + "\"") == std::string::npos ||
+                file != name)
+                throw std::runtime_error("torn: " + name + " / " + reg + " / " + file);
+        } catch (const std::exception& e) {
+            if (!torn++) firstTear = e.what();
+        }
+    }
+    writer.join();
+    EXPECT_EQ(torn, 0) << firstTear;
+    EXPECT_GT(loads, 0);
+    EXPECT_EQ(othersIn(root, {"a", "b", "t"}), std::vector<std::string>{});
+}
+
+TEST_F(Image, OneWriterHoldsTheLock) {
+    fs::path dir = makeImage("m", "M");
+    {
+        winsim::ImageLock first(dir);
+        EXPECT_TRUE(first.held());
+        try {
+            winsim::ImageLock second(dir);
+            ADD_FAILURE() << "a second writer got the lock";
+        } catch (const winsim::ImageBusy& e) {
+            EXPECT_EQ(e.holder, (long)::getpid());
+            EXPECT_NE(std::string(e.what()).find(dir.string()), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("process " + std::to_string(::getpid())), std::string::npos) << e.what();
+        }
+        // Moved, the lock stays held; released, it is free.
+        winsim::ImageLock moved = std::move(first);
+        EXPECT_THROW(winsim::ImageLock{dir}, winsim::ImageBusy);
+        moved.release();
+        winsim::ImageLock third(dir);
+        EXPECT_TRUE(third.held());
+    }
+    EXPECT_THROW(winsim::ImageLock(root / "no" / "m"), winsim::ImageError);
+    ASSERT_TRUE(readOnly(root));
+    fs::path other = root / "other";
+    EXPECT_THROW(winsim::ImageLock(root / "other"), winsim::ImageNotWritable);
+    ASSERT_TRUE(writable(root));
+    EXPECT_FALSE(fs::exists(other));
+}
+
+// Each case makes the image or its surroundings refuse the save; the check
+// says why before anything is done, and leaves the image as it was.
+TEST_F(Image, ImagesThatCannotBeSavedAreRefusedWithTheReason) {
+    fs::path dir = makeImage("m", "M");
+    auto state = snapshot(dir);
+    struct Case {
+        const char* what;
+        fs::path readOnlyFolder;  // or empty
+        rlim_t fileSizeLimit;     // or RLIM_INFINITY
+        std::string said;
+    };
+    struct rlimit unlimited {};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    const Case cases[] = {
+        {"the image folder", dir, RLIM_INFINITY, dir.string() + ": "},
+        {"a folder inside it", dir / "drives" / "C", RLIM_INFINITY, (dir / "drives" / "C").string() + ": "},
+        {"the folder holding it", root, RLIM_INFINITY, "cannot create " + (root / ".m.save-").string()},
+        {"no room for the stage", {}, 1024, "no room for the new version beside it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.readOnlyFolder.empty()) {
+            ASSERT_TRUE(readOnly(c.readOnlyFolder));
+        }
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = unlimited;
+        if (c.fileSizeLimit != RLIM_INFINITY) {
+            limit.rlim_cur = c.fileSizeLimit;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        std::string said;
+        try {
+            winsim::checkImageWritable(dir);
+        } catch (const winsim::ImageNotWritable& e) {
+            said = e.what();
+        }
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        std::signal(SIGXFSZ, oldHandler);
+        if (!c.readOnlyFolder.empty()) {
+            ASSERT_TRUE(writable(c.readOnlyFolder));
+        }
+        EXPECT_NE(said.find("the machine image " + dir.string() + " cannot be written: "), std::string::npos) << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(snapshot(dir), state);
+        EXPECT_EQ(othersIn(root, {"m"}), std::vector<std::string>{});
+    }
+    EXPECT_NO_THROW(winsim::checkImageWritable(dir));
+    EXPECT_EQ(othersIn(root, {"m"}), std::vector<std::string>{});
 }
 
 }  // namespace

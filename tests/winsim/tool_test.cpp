@@ -1,5 +1,11 @@
 // The winsim command: creating, showing, exporting, importing, rebooting and
 // comparing machine images, and refusing damaged ones without touching them.
+#include "image_fixture.h"
+
+#include "winsim/image/image.h"
+
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -32,22 +38,54 @@ ToolRun winsim(const std::string& args) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+using imagetest::readAll;
+using imagetest::snapshot;
+using imagetest::writeAll;
+
+struct Proc {
+    int code;  // -1: killed by a signal
+    std::string out, err;
+};
+
+// Runs a program of build/bin in `cwd` with `input` on stdin. With
+// `closedStdout`, its standard output is a pipe nobody reads any more.
+Proc runProgram(const std::string& name, const std::vector<std::string>& args, const fs::path& cwd,
+               const std::string& input = "", bool closedStdout = false) {
+    fs::path tmp = fs::temp_directory_path();
+    fs::path in = tmp / "run.in", out = tmp / "run.out", err = tmp / "run.err";
+    writeAll(in, input);
+    int pipeFds[2] = {-1, -1};
+    if (closedStdout && ::pipe(pipeFds) != 0) return {-2, "", "pipe failed"};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
+        int i = ::open(in.c_str(), O_RDONLY);
+        int o = closedStdout ? pipeFds[1] : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(i, 0);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        if (closedStdout) ::close(pipeFds[0]);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        std::vector<std::string> store = {std::string(BIN_DIR) + "/" + name};
+        store.insert(store.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : store) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (closedStdout) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, closedStdout ? "" : readAll(out), readAll(err)};
 }
 
-void writeAll(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
-
-// Every file of a directory tree with its contents, to see that nothing changed.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (auto& e : fs::recursive_directory_iterator(dir))
-        files[fs::relative(e.path(), dir).string()] = e.is_regular_file() ? readAll(e.path()) : "<dir>";
-    return files;
-}
+const fs::path kDist = fs::path(SOURCE_ROOT) / "dist";
+const std::string kInstall = (kDist / "answers" / "install-default.ans").string();
 
 class Tool : public ::testing::Test {
 protected:
@@ -139,8 +177,8 @@ TEST_F(Tool, DamagedImagesAreRefusedNamingFileAndLineAndLeftAsTheyWere) {
     EXPECT_NE(r.code, 0);
     EXPECT_NE(r.out.find("bad.reg:5"), std::string::npos) << r.out;
     EXPECT_EQ(snapshot(dir / "m"), before);
-    // No working or staging folders are left beside the image.
-    for (auto& e : fs::directory_iterator(dir)) EXPECT_EQ(e.path().filename().string().rfind(".m.", 0), std::string::npos) << e.path();
+    // No working or staging folders are left beside the image, only its lock.
+    EXPECT_EQ(imagetest::othersIn(dir, {"m", ".m.lock", "ok.reg", "bad.reg"}), std::vector<std::string>{});
 }
 
 TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
@@ -206,17 +244,181 @@ TEST_F(Tool, NewPlacesTheWindowsDistributionAndThePostScriptModules) {
     EXPECT_EQ(winsim("new " + at("bad") + " --os win95 --arch x86 --ps-modules versiondir").code, 1);
 }
 
-TEST_F(Tool, DiffReportsRegistryAndFileChangesOnly) {
+// One change, one line: list entries are matched by what names them, a
+// changed value is one line; exit codes as diff(1).
+TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
     ASSERT_EQ(winsim("new " + at("a") + " --os nt351 --arch x86").code, 0);
     fs::copy(dir / "a", dir / "b", fs::copy_options::recursive);
     EXPECT_EQ(winsim("diff " + at("a") + " " + at("b")).code, 0);
-    writeAll(dir / "add.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\n\"v\"=dword:00000001\n\n");
+    writeAll(dir / "add.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\n\"v\"=dword:00000001\n\n"
+                              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler]\n\"Start\"=dword:00000003\n\n");
     ASSERT_EQ(winsim("reg import " + at("b") + " " + at("add.reg")).code, 0);
     writeAll(dir / "b" / "drives" / "C" / "new.txt", "x");
+    // One process ended (the third of the list), one service stopped.
+    nlohmann::json j = nlohmann::json::parse(readAll(dir / "b" / "machine.json"));
+    auto& procs = j["processes"]["list"];
+    ASSERT_GE(procs.size(), 4u);
+    std::string ended = procs[2]["id"].dump();
+    procs.erase(procs.begin() + 2);
+    std::string service;
+    for (auto& sv : j["services"]["list"])
+        if (sv["state"] == "running" && service.empty()) {
+            service = sv["name"].get<std::string>();
+            sv["state"] = "stopped";
+        }
+    ASSERT_FALSE(service.empty());
+    writeAll(dir / "b" / "machine.json", j.dump(2));
+
     ToolRun d = winsim("diff " + at("a") + " " + at("b"));
     EXPECT_EQ(d.code, 1);
-    EXPECT_NE(d.out.find("+ key [HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]"), std::string::npos) << d.out;
-    EXPECT_NE(d.out.find("+ file C:\\new.txt"), std::string::npos) << d.out;
+    std::vector<std::string> lines;
+    std::istringstream in(d.out);
+    for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.find(" = ")));
+    const std::vector<std::string> expected = {
+        "- state processes.list[id=" + ended + "]",
+        "~ state services.list[name=" + service + "].state: \"running\" -> \"stopped\"",
+        "~ value [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler] \"Start\"=dword:00000002 -> "
+        "dword:00000003",
+        "+ key [HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]",
+        "+ value [HKEY_LOCAL_MACHINE\\SOFTWARE\\Added] \"v\"=dword:00000001",
+        "+ file C:\\new.txt",
+    };
+    EXPECT_EQ(lines, expected) << d.out;
+
+    for (const std::string& bad : {"diff " + at("a") + " " + at("none"), "diff " + at("a"), "diff " + at("add.reg") + " " + at("b")}) {
+        ToolRun r = winsim(bad);
+        EXPECT_EQ(r.code, 2) << bad << "\n" << r.out;
+    }
+}
+
+// While one writer holds an image, every other writer is refused at once
+// naming the holder, and the image is left alone; readers go on.
+TEST_F(Tool, SecondWriterIsRefusedNamingTheHolderReadersAreNot) {
+    ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86 --ps-modules driverdir").code, 0);
+    writeAll(dir / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
+    auto before = snapshot(dir / "m");
+    struct Case {
+        const char* program;
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {"setup", {"--machine", at("m"), "--answers", kInstall}, 5},
+        {"winsim", {"reg", "import", at("m"), at("ok.reg")}, 5},
+        {"winsim", {"reboot", at("m")}, 5},
+        {"winsim", {"new", at("m"), "--os", "nt351", "--arch", "x86"}, 5},
+        {"winsim", {"show", at("m")}, 0},
+        {"winsim", {"reg", "export", at("m")}, 0},
+        {"winsim", {"diff", at("m"), at("m")}, 0},
+    };
+    {
+        winsim::ImageLock held(dir / "m");
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.program) + " " + c.args[0]);
+            Proc r = runProgram(c.program, c.args, kDist);
+            EXPECT_EQ(r.code, c.code) << r.err;
+            if (c.code == 5) {
+                EXPECT_NE(r.err.find("the machine image " + at("m") + " is in use by process " + std::to_string(::getpid())),
+                          std::string::npos)
+                    << r.err;
+            }
+        }
+        EXPECT_EQ(snapshot(dir / "m"), before);
+    }
+    // Free again: the next writer goes ahead.
+    EXPECT_EQ(runProgram("winsim", {"reg", "import", at("m"), at("ok.reg")}, kDist).code, 0);
+}
+
+// An image that cannot be saved is refused before the first page, with the
+// reason; one that becomes unsavable during a run ends it with exit 4 and a
+// log that says so. The image stays as it was either way.
+TEST_F(Tool, ImagesThatCannotBeWrittenAreRefusedBeforeActing) {
+    ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86 --ps-modules driverdir").code, 0);
+    writeAll(dir / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
+    auto before = snapshot(dir / "m");
+    ASSERT_TRUE(imagetest::readOnly(dir / "m"));
+    const std::vector<std::pair<const char*, std::vector<std::string>>> writers = {
+        {"setup", {"--machine", at("m"), "--answers", kInstall, "--log", at("setup.log")}},
+        {"winsim", {"reg", "import", at("m"), at("ok.reg")}},
+        {"winsim", {"reboot", at("m")}},
+    };
+    for (auto& [program, args] : writers) {
+        SCOPED_TRACE(std::string(program) + " " + args[0]);
+        Proc r = runProgram(program, args, kDist);
+        EXPECT_EQ(r.code, 4) << r.err;
+        EXPECT_NE(r.err.find("the machine image " + at("m") + " cannot be written: " + at("m") + ": "), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out.find("=="), std::string::npos) << "a page was shown:\n" << r.out;
+    }
+    EXPECT_FALSE(fs::exists(dir / "setup.log"));
+    EXPECT_EQ(runProgram("winsim", {"show", at("m")}, kDist).code, 0);
+    ASSERT_TRUE(imagetest::writable(dir / "m"));
+    EXPECT_EQ(snapshot(dir / "m"), before);
+    EXPECT_EQ(imagetest::othersIn(dir, {"m", ".m.lock", "ok.reg"}), std::vector<std::string>{});
+
+    // Made read-only while the first page waits for an answer: the run
+    // ends with 4, the log says exit 4, the image is unchanged.
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(toChild[0], 0);
+        ::dup2(fromChild[1], 1);
+        ::dup2(fromChild[1], 2);
+        ::close(toChild[1]);
+        ::close(fromChild[0]);
+        if (::chdir(kDist.c_str()) != 0) ::_exit(126);
+        std::string program = std::string(BIN_DIR) + "/setup", m = at("m"), log = at("setup.log");
+        ::execl(program.c_str(), program.c_str(), "--machine", m.c_str(), "--log", log.c_str(), (char*)nullptr);
+        ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    std::string shown;
+    char buf[4096];
+    while (shown.find("> ") == std::string::npos) {
+        ssize_t n = ::read(fromChild[0], buf, sizeof buf);
+        if (n <= 0) break;
+        shown.append(buf, (std::size_t)n);
+    }
+    ASSERT_NE(shown.find("> "), std::string::npos) << shown;
+    ASSERT_TRUE(imagetest::readOnly(dir / "m"));
+    const char quit[] = "x\nx\n";  // Exit setup, then confirm
+    EXPECT_EQ(::write(toChild[1], quit, sizeof quit - 1), (ssize_t)(sizeof quit - 1));
+    ::close(toChild[1]);
+    for (ssize_t n; (n = ::read(fromChild[0], buf, sizeof buf)) > 0;) shown.append(buf, (std::size_t)n);
+    ::close(fromChild[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(imagetest::writable(dir / "m"));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4) << shown;
+    EXPECT_NE(shown.find("could not be saved"), std::string::npos) << shown;
+    std::string log = readAll(dir / "setup.log");
+    EXPECT_NE(log.find("exit 4\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("exit 0"), std::string::npos) << log;
+    EXPECT_EQ(snapshot(dir / "m"), before);
+    EXPECT_EQ(imagetest::othersIn(dir, {"m", ".m.lock", "ok.reg", "setup.log"}), std::vector<std::string>{});
+}
+
+// Output into a pipe whose reader has gone: the run goes on, the image is
+// saved and the exit code is the program's; a reader command says its
+// output failed.
+TEST_F(Tool, OutputToAClosedPipeNeitherKillsNorLosesTheRun) {
+    ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86 --ps-modules driverdir").code, 0);
+    fs::copy(dir / "m", dir / "ref", fs::copy_options::recursive);
+    ASSERT_EQ(runProgram("setup", {"--machine", at("ref"), "--answers", kInstall}, kDist).code, 0);
+    Proc r = runProgram("setup", {"--machine", at("m"), "--answers", kInstall, "--log", at("log")}, kDist, "", true);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(winsim("diff " + at("ref") + " " + at("m")).code, 0);
+    EXPECT_NE(readAll(dir / "log").find("exit 0\n"), std::string::npos);
+
+    r = runProgram("winsim", {"show", at("m")}, kDist, "", true);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("winsim show: the output could not be written"), std::string::npos) << r.err;
+    EXPECT_EQ(runProgram("winsim", {"diff", at("m"), at("ref")}, kDist, "", true).code, 0);  // nothing to write
+    fs::remove(dir / "m" / "drives" / "C" / "win32app" / "vrdpsmon" / "qlrrn51.wri");
+    EXPECT_EQ(runProgram("winsim", {"diff", at("m"), at("ref")}, kDist, "", true).code, 2);
 }
 
 TEST_F(Tool, RebootCarriesOutScheduledRenames) {

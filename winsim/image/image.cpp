@@ -1,5 +1,7 @@
 #include "winsim/image/image.h"
 
+#include "winsim/image/store.h"
+
 #include "winsim/dde/state.h"
 #include "winsim/files/state.h"
 #include "winsim/processes/state.h"
@@ -12,9 +14,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -170,12 +178,6 @@ void linkTree(const fs::path& from, const fs::path& to) {
     }
 }
 
-fs::path siblingPath(const fs::path& dir, const char* what) {
-    fs::path abs = fs::absolute(dir).lexically_normal();
-    if (abs.filename().empty()) abs = abs.parent_path();
-    return abs.parent_path() / ("." + abs.filename().string() + "." + what + "-" + std::to_string(::getpid()));
-}
-
 }  // namespace
 
 std::string machineJsonText(const Machine& m) {
@@ -188,8 +190,10 @@ std::string machineJsonText(const Machine& m) {
     return j.dump(2) + "\n";
 }
 
-std::unique_ptr<Machine> loadImage(const fs::path& dir) {
-    if (!fs::is_directory(dir)) throw ImageError(dir.string(), 0, "not a machine image (no such directory)");
+namespace {
+
+// One load of the image as the path `dir` shows it now.
+std::unique_ptr<Machine> loadOnce(const fs::path& dir) {
     fs::path jsonPath = dir / kMachineJson;
     std::string text = readFile(jsonPath);
     json j;
@@ -216,7 +220,7 @@ std::unique_ptr<Machine> loadImage(const fs::path& dir) {
     readRegistryFolder(dir / "registry", *m);
 
     // Work on a hard-linked copy of the drives; the image changes on save only.
-    fs::path work = siblingPath(dir, "work");
+    fs::path work = store::sibling(dir, "work");
     fs::remove_all(work);
     for (auto& [letter, d] : m->drives) {
         fs::path src = dir / "drives" / std::string(1, letter);
@@ -230,16 +234,70 @@ std::unique_ptr<Machine> loadImage(const fs::path& dir) {
     return m;
 }
 
+bool sameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Whether `dir` still names the folder `pinned` describes.
+bool stillThere(const fs::path& dir, const struct stat& pinned) {
+    struct stat now;
+    return ::stat(dir.c_str(), &now) == 0 && sameInode(now, pinned);
+}
+
+}  // namespace
+
+std::unique_ptr<Machine> loadImage(const fs::path& dir) {
+    // A writer switching a new version in is waited for this many times 5 ms.
+    constexpr int kAttempts = 400;
+    for (int attempt = 0;; ++attempt) {
+        std::string recovered = store::recoverLeftovers(dir);
+        if (!recovered.empty()) std::fprintf(stderr, "winsim: %s: %s\n", dir.string().c_str(), recovered.c_str());
+        if (!fs::is_directory(dir)) {
+            if (attempt < kAttempts && store::switchInProgress(dir)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            throw ImageError(dir.string(), 0, "not a machine image (no such directory)");
+        }
+        // The open folder keeps its inode while we read, so a switch during
+        // the load shows as the path naming another folder afterwards.
+        int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat pinned {};
+        if (fd < 0 || ::fstat(fd, &pinned) != 0) {
+            if (fd >= 0) ::close(fd);
+            if (attempt < kAttempts) continue;
+            throw ImageError(dir.string(), 0, std::string("cannot be opened: ") + std::strerror(errno));
+        }
+        std::unique_ptr<Machine> m;
+        try {
+            m = loadOnce(dir);
+        } catch (...) {
+            bool switched = !stillThere(dir, pinned);
+            ::close(fd);
+            if (switched && attempt < kAttempts) {
+                std::error_code ec;
+                fs::remove_all(store::sibling(dir, "work"), ec);
+                continue;
+            }
+            throw;
+        }
+        bool switched = !stillThere(dir, pinned);
+        ::close(fd);
+        if (!switched) return m;
+        discardWorkingCopy(*m);
+        if (attempt >= kAttempts) throw ImageError(dir.string(), 0, "keeps changing while it is read");
+    }
+}
+
 void discardWorkingCopy(Machine& m) {
     if (m.imageDir.empty()) return;
     std::error_code ec;
-    fs::remove_all(siblingPath(m.imageDir, "work"), ec);
+    fs::remove_all(store::sibling(m.imageDir, "work"), ec);
 }
 
 void saveImage(Machine& m, const fs::path& dir) {
-    fs::path stage = siblingPath(dir, "save");
-    fs::path work = m.imageDir.empty() ? fs::path() : siblingPath(m.imageDir, "work");
-    // Where the drives were, to put them back if staging fails.
+    fs::path target = store::normalized(dir);
+    fs::path stage = store::sibling(target, "save");
+    fs::path work = m.imageDir.empty() ? fs::path() : store::sibling(m.imageDir, "work");
+    // Where the drives were, to put them back if the save fails.
     std::map<char, fs::path> original;
     for (auto& [letter, d] : m.drives) original[letter] = d.host;
     try {
@@ -249,6 +307,7 @@ void saveImage(Machine& m, const fs::path& dir) {
         {
             std::ofstream out(stage / kMachineJson, std::ios::binary);
             out << machineJsonText(m);
+            out.close();
             if (!out) throw std::runtime_error("cannot write " + (stage / kMachineJson).string());
         }
         writeRegistryFolder(stage / "registry", m);
@@ -262,6 +321,13 @@ void saveImage(Machine& m, const fs::path& dir) {
             }
             d.host = dst;
         }
+        // Whole on the disk before it becomes the image, and an old version
+        // that can be removed once it is not.
+        store::syncTree(stage);
+        if (fs::exists(target))
+            if (std::string bad = store::unwritableFolder(target); !bad.empty())
+                throw std::runtime_error("the old version could not be removed: " + bad);
+        store::switchIn(stage, target);
     } catch (...) {
         // The image on disk is untouched; the machine keeps its working copy.
         std::error_code ec;
@@ -273,19 +339,12 @@ void saveImage(Machine& m, const fs::path& dir) {
         fs::remove_all(stage, ec);
         throw;
     }
-    // Swap the staged image in.
-    fs::path old = siblingPath(dir, "old");
-    fs::remove_all(old);
-    bool had = fs::exists(dir);
-    if (had) fs::rename(dir, old);
-    fs::rename(stage, dir);
-    if (had) fs::remove_all(old);
-    for (auto& [letter, d] : m.drives) d.host = dir / "drives" / std::string(1, letter);
+    for (auto& [letter, d] : m.drives) d.host = target / "drives" / std::string(1, letter);
     if (!work.empty()) {
         std::error_code ec;
         fs::remove_all(work, ec);
     }
-    m.imageDir = fs::absolute(dir);
+    m.imageDir = target;
 }
 
 }  // namespace winsim

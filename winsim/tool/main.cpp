@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -41,7 +42,14 @@ const char* kUsage =
     "  reg import DIR FILE    merge a REGEDIT4 file into the machine's registry\n"
     "  reboot DIR             carry out what was scheduled for the next start\n"
     "  diff DIR1 DIR2         differences in registry, files and machine state\n"
-    "Each command takes --help.\n";
+    "Each command takes --help.\n"
+    "Exit codes: 0 done, 1 error (a damaged image, a bad file), 2 bad command line,\n"
+    "4 the image cannot be written, 5 another writer holds the image; diff: 0 same,\n"
+    "1 different, 2 error. new, reg import and reboot lock the image while they work;\n"
+    "show, reg export and diff only read it.\n";
+
+constexpr int kExitNotWritable = 4;
+constexpr int kExitBusy = 5;
 
 int usage(const char* text, int code) {
     (code == 0 ? std::cout : std::cerr) << text;
@@ -58,6 +66,40 @@ bool wantsHelp(int argc, char** argv) {
 winsim::Machine& open(const fs::path& dir) {
     auto m = winsim::loadImage(dir);
     return winsim::install(std::move(m));
+}
+
+// Loads `dir` for a command that changes it: the lock first (held until the
+// command ends), then the image, then the check that it can be saved.
+winsim::Machine& openForWriting(const fs::path& dir, winsim::ImageLock& lock) {
+    lock = winsim::ImageLock(dir);
+    auto& m = open(dir);
+    try {
+        winsim::checkImageWritable(dir);
+    } catch (...) {
+        winsim::discardWorkingCopy(m);
+        throw;
+    }
+    return m;
+}
+
+// Saves the image a writing command changed; a failed save leaves the image
+// as it was and is the image's not being writable.
+void saveWritten(winsim::Machine& m, const fs::path& dir) {
+    try {
+        winsim::saveImage(m, dir);
+    } catch (const std::exception& e) {
+        winsim::discardWorkingCopy(m);
+        throw winsim::ImageNotWritable("the machine image " + dir.string() + " could not be saved: " + e.what());
+    }
+}
+
+// A reader's output that could not be written (a closed pipe, a full disk)
+// is the command's failure.
+int outputStatus(const char* cmd, int code, int failedCode = 1) {
+    std::cout.flush();
+    if (std::cout) return code;
+    std::fprintf(stderr, "winsim %s: the output could not be written\n", cmd);
+    return failedCode;
 }
 
 void dropWorkingCopy() { winsim::discardWorkingCopy(winsim::machine()); }
@@ -144,6 +186,8 @@ int cmdNew(int argc, char** argv) {
         }
     }
     if (!haveOs || !haveArch) return usage(help, 2);
+    fs::create_directories(fs::absolute(dir).parent_path());
+    winsim::ImageLock lock(dir);
     if (fs::exists(dir) && !fs::is_empty(dir)) {
         std::cerr << "winsim new: " << dir.string() << " already exists and is not empty\n";
         return 1;
@@ -201,7 +245,7 @@ int cmdShow(int argc, char** argv) {
     winsim::showDde(out, m);
     winsim::showUi(out, m);
     dropWorkingCopy();
-    return 0;
+    return outputStatus("show", 0);
 }
 
 int cmdReg(int argc, char** argv) {
@@ -216,7 +260,7 @@ int cmdReg(int argc, char** argv) {
         auto& m = open(argv[1]);
         std::cout << winsim::exportRegistry(m, argc == 3 ? argv[2] : "");
         dropWorkingCopy();
-        return 0;
+        return outputStatus("reg export", 0);
     }
     if (verb == "import" && argc == 3) {
         std::ifstream in(argv[2], std::ios::binary);
@@ -226,14 +270,15 @@ int cmdReg(int argc, char** argv) {
         }
         std::stringstream ss;
         ss << in.rdbuf();
-        auto& m = open(argv[1]);
+        winsim::ImageLock lock;
+        auto& m = openForWriting(argv[1], lock);
         try {
             winsim::importRegistry(m, ss.str(), argv[2]);
         } catch (...) {
             dropWorkingCopy();
             throw;
         }
-        winsim::saveImage(m, argv[1]);
+        saveWritten(m, argv[1]);
         return 0;
     }
     return usage(help, 2);
@@ -246,22 +291,107 @@ int cmdReboot(int argc, char** argv) {
         "(PendingFileRenameOperations on NT, wininit.ini on Windows 95), then clears them.\n";
     if (wantsHelp(argc, argv)) return usage(help, 0);
     if (argc != 1) return usage(help, 2);
-    auto& m = open(argv[0]);
-    for (const std::string& line : winsim::rebootMachine(m)) std::cout << line << "\n";
-    winsim::saveImage(m, argv[0]);
+    winsim::ImageLock lock;
+    auto& m = openForWriting(argv[0], lock);
+    std::vector<std::string> done;
+    try {
+        done = winsim::rebootMachine(m);
+    } catch (...) {
+        dropWorkingCopy();
+        throw;
+    }
+    saveWritten(m, argv[0]);
+    // Saved first: what was done is told after, and a reader that went
+    // away does not change the outcome.
+    for (const std::string& line : done) std::cout << line << "\n";
+    std::cout.flush();
     return 0;
 }
 
 // --- diff -----------------------------------------------------------------
 
-void flatten(const json& j, const std::string& path, std::map<std::string, std::string>& out) {
-    if (j.is_object()) {
-        for (auto& [k, v] : j.items()) flatten(v, path.empty() ? k : path + "." + k, out);
-    } else if (j.is_array()) {
-        for (std::size_t i = 0; i < j.size(); ++i) flatten(j[i], path + "[" + std::to_string(i) + "]", out);
-    } else {
-        out[path] = j.dump();
+// What names an element of a list of objects: the first of these fields
+// that every element of both lists has, unique within each list.
+const char* const kIdentityFields[] = {"id", "pid", "name", "sid", "path"};
+
+std::string elementKey(const json& e, const std::string& field) {
+    const json& v = e.at(field);
+    return field + "=" + (v.is_string() ? v.get<std::string>() : v.dump());
+}
+
+std::string identityOf(const json& a, const json& b) {
+    for (const char* field : kIdentityFields) {
+        bool usable = true;
+        for (const json* list : {&a, &b}) {
+            std::set<std::string> seen;
+            for (const json& e : *list)
+                if (!e.is_object() || !e.contains(field) || !seen.insert(elementKey(e, field)).second) {
+                    usable = false;
+                    break;
+                }
+            if (!usable) break;
+        }
+        if (usable) return field;
     }
+    return "";
+}
+
+// An entry only one side has: one line per field of an object, one line
+// for anything else (a list element, a value, a whole list).
+int printEntry(char sign, const json& v, const std::string& path, std::ostream& out) {
+    if (v.is_object() && !v.empty()) {
+        int n = 0;
+        for (auto& [k, field] : v.items()) n += printEntry(sign, field, path + "." + k, out);
+        return n;
+    }
+    out << sign << " state " << path << " = " << v.dump() << "\n";
+    return 1;
+}
+
+// Compares two machine states and prints one line per difference: a value
+// that changed, a field added or removed, or a whole element of a list
+// (matched by what names it) added or removed.
+int diffState(const json& a, const json& b, const std::string& path, std::ostream& out) {
+    auto child = [&](const std::string& key) { return path.empty() ? key : path + "." + key; };
+    if (a.is_object() && b.is_object()) {
+        int n = 0;
+        for (auto& [k, v] : a.items()) {
+            if (!b.contains(k))
+                n += printEntry('-', v, child(k), out);
+            else
+                n += diffState(v, b.at(k), child(k), out);
+        }
+        for (auto& [k, v] : b.items())
+            if (!a.contains(k)) n += printEntry('+', v, child(k), out);
+        return n;
+    }
+    if (a.is_array() && b.is_array() && !a.empty() && !b.empty() && a != b) {
+        std::string field = identityOf(a, b);
+        if (!field.empty()) {
+            std::map<std::string, const json*> ia, ib;
+            for (const json& e : a) ia[elementKey(e, field)] = &e;
+            for (const json& e : b) ib[elementKey(e, field)] = &e;
+            int n = 0;
+            for (auto& [k, e] : ia) {
+                auto it = ib.find(k);
+                if (it == ib.end()) {
+                    out << "- state " << path << "[" << k << "] = " << e->dump() << "\n";
+                    ++n;
+                } else {
+                    n += diffState(*e, *it->second, path + "[" + k + "]", out);
+                }
+            }
+            for (auto& [k, e] : ib)
+                if (!ia.count(k)) {
+                    out << "+ state " << path << "[" << k << "] = " << e->dump() << "\n";
+                    ++n;
+                }
+            return n;
+        }
+    }
+    if (a == b) return 0;
+    out << "~ state " << path << ": " << a.dump() << " -> " << b.dump() << "\n";
+    return 1;
 }
 
 // Splits REGEDIT4 text into key -> its value lines.
@@ -285,6 +415,24 @@ std::map<std::string, std::vector<std::string>> regBlocks(const std::string& tex
         pending.clear();
     }
     return blocks;
+}
+
+// The value lines of a key by value name (`@` or the quoted name as written).
+std::map<std::string, std::string> valuesByName(const std::vector<std::string>& lines) {
+    std::map<std::string, std::string> values;
+    for (const std::string& l : lines) {
+        std::size_t end = 0;
+        if (!l.empty() && l[0] == '"') {
+            end = 1;
+            while (end < l.size() && l[end] != '"') end += l[end] == '\\' ? 2 : 1;
+            ++end;
+        } else {
+            end = l.find('=');
+        }
+        if (end == std::string::npos || end > l.size()) end = l.size();
+        values[l.substr(0, end)] = l;
+    }
+    return values;
 }
 
 struct FileInfo {
@@ -318,38 +466,24 @@ int cmdDiff(int argc, char** argv) {
     const char* help =
         "usage: winsim diff DIR1 DIR2\n"
         "Lists what differs between two machine images: machine state (services, processes, spooler,\n"
-        "Program Manager, ...), registry keys and values, and files. Exit code 0 when they are the same,\n"
-        "1 when they differ.\n";
+        "Program Manager, ...), registry keys and values, and files, one line per difference; entries of\n"
+        "lists are matched by what names them (process id, service name, ...).\n"
+        "Exit code 0 when they are the same, 1 when they differ, 2 on an error.\n";
     if (wantsHelp(argc, argv)) return usage(help, 0);
     if (argc != 2) return usage(help, 2);
-    std::map<std::string, std::string> ja, jb;
+    json ja, jb;
     std::map<std::string, std::vector<std::string>> ra, rb;
     std::map<std::string, FileInfo> fa, fb;
     for (int i = 0; i < 2; ++i) {
         auto& m = open(argv[i]);
-        auto& jm = i == 0 ? ja : jb;
-        flatten(json::parse(winsim::machineJsonText(m)), "", jm);
+        (i == 0 ? ja : jb) = json::parse(winsim::machineJsonText(m));
         (i == 0 ? ra : rb) = regBlocks(winsim::exportRegistry(m, ""));
         (i == 0 ? fa : fb) = fileTree(m);
         dropWorkingCopy();
     }
     int differences = 0;
     auto& out = std::cout;
-    for (auto& [k, v] : ja) {
-        auto it = jb.find(k);
-        if (it == jb.end()) {
-            out << "- state " << k << " = " << v << "\n";
-            ++differences;
-        } else if (it->second != v) {
-            out << "~ state " << k << ": " << v << " -> " << it->second << "\n";
-            ++differences;
-        }
-    }
-    for (auto& [k, v] : jb)
-        if (!ja.count(k)) {
-            out << "+ state " << k << " = " << v << "\n";
-            ++differences;
-        }
+    differences += diffState(ja, jb, "", out);
     for (auto& [k, lines] : ra) {
         auto it = rb.find(k);
         if (it == rb.end()) {
@@ -357,14 +491,19 @@ int cmdDiff(int argc, char** argv) {
             ++differences;
             continue;
         }
-        std::multiset<std::string> a(lines.begin(), lines.end()), b(it->second.begin(), it->second.end());
-        for (auto& l : a)
-            if (!b.count(l)) {
+        std::map<std::string, std::string> a = valuesByName(lines), b = valuesByName(it->second);
+        for (auto& [name, l] : a) {
+            auto other = b.find(name);
+            if (other == b.end()) {
                 out << "- value " << k << " " << l << "\n";
                 ++differences;
+            } else if (other->second != l) {
+                out << "~ value " << k << " " << l << " -> " << other->second.substr(name.size() + 1) << "\n";
+                ++differences;
             }
-        for (auto& l : b)
-            if (!a.count(l)) {
+        }
+        for (auto& [name, l] : b)
+            if (!a.count(name)) {
                 out << "+ value " << k << " " << l << "\n";
                 ++differences;
             }
@@ -390,14 +529,19 @@ int cmdDiff(int argc, char** argv) {
             out << "+ file " << k << "\n";
             ++differences;
         }
-    return differences ? 1 : 0;
+    return outputStatus("diff", differences ? 1 : 0, 2);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Output into a pipe whose reader went away fails instead of killing
+    // the command halfway through a save.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) return usage(kUsage, 2);
     std::string cmd = argv[1];
+    // diff follows diff(1): 2 for every error.
+    const int errorCode = cmd == "diff" ? 2 : 1;
     try {
         if (cmd == "--help" || cmd == "-h" || cmd == "help") return usage(kUsage, 0);
         if (cmd == "new") return cmdNew(argc - 2, argv + 2);
@@ -405,12 +549,18 @@ int main(int argc, char** argv) {
         if (cmd == "reg") return cmdReg(argc - 2, argv + 2);
         if (cmd == "reboot") return cmdReboot(argc - 2, argv + 2);
         if (cmd == "diff") return cmdDiff(argc - 2, argv + 2);
+    } catch (const winsim::ImageBusy& e) {
+        std::cerr << "winsim " << cmd << ": " << e.what() << "\n";
+        return kExitBusy;
+    } catch (const winsim::ImageNotWritable& e) {
+        std::cerr << "winsim " << cmd << ": " << e.what() << "\n";
+        return kExitNotWritable;
     } catch (const winsim::ImageError& e) {
         std::cerr << "winsim " << cmd << ": " << e.what() << "\n";
-        return 1;
+        return errorCode;
     } catch (const std::exception& e) {
         std::cerr << "winsim " << cmd << ": " << e.what() << "\n";
-        return 1;
+        return errorCode;
     }
     std::cerr << "winsim: unknown command '" << cmd << "'\n";
     return usage(kUsage, 2);
