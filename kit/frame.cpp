@@ -10,6 +10,7 @@ namespace kit {
 
 void resetDialogs();      // dialogs.cpp
 void resetExitLogged();   // log.cpp
+void setDeployExitCodes(bool on);  // log.cpp
 
 // Set by copy.cpp when the copy engine is part of the program, so that the
 // frame does not pull the engine (and its file calls) into every program.
@@ -28,6 +29,10 @@ const char kUsage[] =
     "  --record FILE   write the answers of this interactive run to FILE\n"
     "  --log FILE      write one line per page, message box, program, restart and the exit code\n"
     "  --console       answer the pages in the terminal (the default)\n"
+    "  --deploy-exit-codes\n"
+    "                  end with the codes deployment tools read: 0 done, 3010 done and a restart\n"
+    "                  is needed, 1641 done and Windows is restarting, 1602 cancelled, 1603\n"
+    "                  failed or refused (a Linux shell sees them modulo 256: 66, 67, 194, 105)\n"
     "  --help          show this help and stop\n"
     "  --version       show the version and stop\n";
 
@@ -122,7 +127,7 @@ bool frameStarted() { return initialized; }
     std::fflush(stderr);
     KitSetResult("failed", "no");
     KitLogExit(code);
-    ExitProcess(code);
+    ExitProcess(KitExitCode(code));
 }
 
 [[noreturn]] void abandonRun() {
@@ -135,7 +140,7 @@ bool frameStarted() { return initialized; }
     }
     KitSetResult("cancelled", "no");
     KitLogExit(130);
-    ExitProcess(130);
+    ExitProcess(KitExitCode(130));
 }
 
 }  // namespace kit
@@ -170,6 +175,8 @@ INT WINAPI InitializeFrame(LPSTR cmdLine) {
             takeValue(recordPath);
         } else if (w == "--log") {
             takeValue(logPath);
+        } else if (w == "--deploy-exit-codes") {
+            setDeployExitCodes(true);
         }
         // Anything else belongs to the program and is left alone.
     }

@@ -12,6 +12,22 @@ FILE* logFile = nullptr;
 bool exitLogged = false;
 std::string resultOutcome;  // empty until the program tells what it did
 std::string resultRestart;
+bool deployCodes = false;  // --deploy-exit-codes
+
+std::string outcomeFor(UINT code) { return resultOutcome.empty() ? (code ? "failed" : "nothing") : resultOutcome; }
+std::string restartNow() { return resultRestart.empty() ? "no" : resultRestart; }
+
+// The code the process ends with: the program's own, or with
+// --deploy-exit-codes the one deployment tools read from the outcome.
+UINT finalCode(UINT code) {
+    if (!deployCodes) return code;
+    std::string outcome = outcomeFor(code), restart = restartNow();
+    if (outcome == "cancelled") return 1602;
+    if (outcome == "failed" || outcome == "refused") return 1603;
+    if (restart == "requested") return 1641;
+    if (restart == "needed") return 3010;
+    return 0;
+}
 
 // The closing line of the run's output, for a person.
 std::string closingLine(const std::string& outcome, const std::string& restart, UINT code) {
@@ -58,8 +74,11 @@ void logLine(std::string_view line) {
     std::fflush(logFile);
 }
 
+void setDeployExitCodes(bool on) { deployCodes = on; }
+
 void resetExitLogged() {
     exitLogged = false;
+    deployCodes = false;
     resultOutcome.clear();
     resultRestart.clear();
 }
@@ -90,11 +109,13 @@ void WINAPI KitSetResult(LPCSTR outcome, LPCSTR restart) {
     kit::resultRestart = restart && *restart ? restart : "no";
 }
 
-void WINAPI KitLogExit(UINT code) {
+UINT WINAPI KitExitCode(UINT code) { return kit::finalCode(code); }
+
+void WINAPI KitLogExit(UINT programCode) {
     if (kit::exitLogged) return;
     kit::exitLogged = true;
-    std::string outcome = kit::resultOutcome.empty() ? (code ? "failed" : "nothing") : kit::resultOutcome;
-    std::string restart = kit::resultRestart.empty() ? "no" : kit::resultRestart;
+    std::string outcome = kit::outcomeFor(programCode), restart = kit::restartNow();
+    UINT code = kit::finalCode(programCode);
     kit::logLine("result " + outcome + " restart=" + restart);
     kit::logLine("exit " + std::to_string(code));
     kit::closeLog();

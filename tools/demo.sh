@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The demo: a fresh copy of the default machine (Windows NT 3.51 on x86, the
-# user an administrator, the spooler running), an unattended typical
+# user an administrator, the spooler running); a preview of the installation
+# (--dry-run) that leaves the machine as it is; the unattended typical
 # installation from the sample distribution with every page shown as it
-# passes and the choice made on it, a gauge while the files are copied, and
-# then what the installation changed on the machine.
+# passes and the choice made on it, a gauge while the files are copied and
+# the status pages; the check that the preview was exact; and what the
+# installation changed on the machine (--report), with the run's result.
 #
 # Environment: DEMO_DIR (default build/demo) holds the machine before and
-# after, the log and the raw differences; DEMO_ANSWERS picks another
+# after, the log, the preview and the report; DEMO_ANSWERS picks another
 # answers file of dist/answers.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -38,12 +40,32 @@ cp -a "$work/machine" "$work/before"
 echo "   (machines/default, copied to $work/machine)"
 echo
 
+bold "== Preview: setup --dry-run"
+# The whole run on a scratch copy of the machine: its changes are printed,
+# the machine is left as it was.
+(cd "$root/dist" && "$bin/setup" --machine "$work/machine" --answers "$answers" --dry-run) >"$work/preview.out" 2>&1 || true
+sed -n '/^Dry run:/,/^$/p' "$work/preview.out" | sed '1d;/^$/d' >"$work/preview.txt"
+grep '^Dry run:' "$work/preview.out" | sed 's/^/  /' || echo "  (no preview: see $work/preview.out)"
+for kind in file key value state; do
+    for sign in + - '~'; do
+        n="$(grep -c "^[$sign] $kind " "$work/preview.txt" || true)"
+        [ "$n" = "0" ] || printf '    %s %4d %s\n' "$sign" "$n" "$kind"
+    done
+done
+if "$bin/winsim" diff "$work/before" "$work/machine" >/dev/null; then
+    echo "  winsim diff: the machine is as it was before the preview"
+else
+    echo "  winsim diff: the machine changed during the preview!"
+fi
+echo
+
 bold "== Setup, unattended (answers: ${answers#$root/})"
 # The answers front-end prints each page and the event chosen on it; the
 # filter puts the values the answers file set on that page beside the
 # event, and turns the copy progress into a gauge.
 status=0
-(cd "$root/dist" && "$bin/setup" --machine "$work/machine" --answers "$answers" --log "$work/setup.log") |
+(cd "$root/dist" && "$bin/setup" --machine "$work/machine" --answers "$answers" --log "$work/setup.log" \
+    --report "$work/changes.txt") |
     awk -v answers="$answers" '
     BEGIN {
         n = 0
@@ -77,14 +99,22 @@ status=0
     }
     { print }
     ' || status=$?
-code="$(tail -n 1 "$work/setup.log" 2>/dev/null || true)"
 echo
-echo "setup log: $work/setup.log (${code:-no exit line})"
+echo "setup log: $work/setup.log, ending:"
+tail -n 2 "$work/setup.log" 2>/dev/null | sed 's/^/  /' || echo "  (no log)"
 [ "$status" -eq 0 ] || echo "demo: the output filter failed ($status)" >&2
 echo
 
-bold "== What the installation changed"
-"$bin/winsim" diff "$work/before" "$work/machine" >"$work/changes.txt" || true
+bold "== The preview was exact"
+if cmp -s "$work/preview.txt" "$work/changes.txt"; then
+    echo "  the $(wc -l <"$work/changes.txt") changes of the preview are the run's report, line for line"
+else
+    echo "  the preview and the report differ:"
+    diff "$work/preview.txt" "$work/changes.txt" | head -n 20 | sed 's/^/    /'
+fi
+echo
+
+bold "== What the installation changed (setup --report)"
 "$bin/winsim" show "$work/before" >"$work/show-before.txt"
 "$bin/winsim" show "$work/machine" >"$work/show-after.txt"
 
@@ -128,7 +158,7 @@ for title in "Services:" "Print monitors:" "Printer drivers:" "Printers:" "Progr
         sed -n 's/^> /  + /p; s/^< /  - /p' || true
 done
 echo
-echo "All differences: $work/changes.txt (winsim diff), machine before: $work/before"
+echo "Every change: $work/changes.txt (setup --report; the same lines as winsim diff), machine before: $work/before"
 echo
 
 bold "== Try it yourself"
@@ -136,6 +166,10 @@ cat <<EOF
   Interactive run on a fresh copy (answer each page at the prompt):
     cp -a machines/default /tmp/my-machine
     (cd dist && ../build/bin/setup --machine /tmp/my-machine --log /tmp/my-machine.log)
+  Preview a removal, and a report as JSON:
+    (cd dist && ../build/bin/setup --machine $work/machine --dry-run --answers answers/remove.ans)
+    (cd dist && ../build/bin/setup --machine /tmp/my-machine --report /tmp/changes.json)
+  Exit codes for deployment tools (0, 3010, 1641, 1602, 1603): add --deploy-exit-codes
   Look at the machine:
     build/bin/winsim show $work/machine
     build/bin/winsim diff $work/before $work/machine

@@ -106,6 +106,11 @@ void WINAPI KitSetResult(LPCSTR szOutcome, LPCSTR szRestart);
    in the log, which is then closed; an interactive or unattended run also
    ends its output with one line saying what happened and the code. */
 void WINAPI KitLogExit(UINT uCode);
+/* The code the process ends with for the program's code uCode: uCode
+   itself, or with --deploy-exit-codes the deployment code of the result
+   (0, 3010, 1641, 1602, 1603). The log's exit line and the closing line
+   give this code. */
+UINT WINAPI KitExitCode(UINT uCode);
 /* Called when the user stops the run at once (a second Ctrl-C): the host
    drops what the run changed, so the machine stays as it was. The kit
    then writes the result and exit lines itself and ends the process with

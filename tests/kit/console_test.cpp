@@ -187,4 +187,40 @@ TEST(KitConsoleTerminal, InteractiveInstallation) {
     EXPECT_TRUE(fs::exists(dir / "machine" / "drives" / "C" / "Varden Apps" / "utility")) << shown;
 }
 
+// Ctrl-C twice: the first is the page's cancel, the second ends the run
+// at once, and the installation already made is dropped with the rest.
+TEST(KitConsoleTerminal, SecondCtrlCEndsAtOnceWithTheImageUntouched) {
+    ASSERT_TRUE(fs::exists(bin("setup")) && fs::exists(bin("winsim"))) << "setup and winsim must be built";
+    fs::path dir = newMachine("console-pty-abandon");
+    fs::copy(dir / "machine", dir / "before", fs::copy_options::recursive);
+    Terminal t(dir / "machine", dir / "setup.log");
+    ASSERT_TRUE(t.started());
+    ASSERT_TRUE(t.waitFor("== Welcome ==")) << t.screen();
+    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
+    t.type("\r");
+    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
+    t.type("1\r");
+    ASSERT_TRUE(t.waitFor("Path [")) << t.screen();
+    t.type("\r");
+    ASSERT_TRUE(t.waitFor("== Printer Setup Wizard ==")) << t.screen();
+    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
+    t.type("\x03");  // cancel: no wizard
+    ASSERT_TRUE(t.waitFor("== Help ==")) << t.screen();
+    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
+    t.type("\x03");
+    EXPECT_EQ(t.finish(), 130) << t.screen();
+    std::string shown = t.screen();
+    EXPECT_NE(shown.find("the machine is as it was"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Setup was cancelled. Exit code 130."), std::string::npos) << shown;
+
+    std::vector<std::string> log = lines(readFile(dir / "setup.log"));
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[log.size() - 3], "page 1200 FInfoDlgProc CANCEL");
+    EXPECT_EQ(log[log.size() - 2], "result cancelled restart=no");
+    EXPECT_EQ(log.back(), "exit 130");
+    std::string diff = "'" + bin("winsim").string() + "' diff '" + (dir / "before").string() + "' '" +
+                       (dir / "machine").string() + "' >'" + (dir / "diff.txt").string() + "' 2>&1";
+    EXPECT_EQ(std::system(diff.c_str()), 0) << readFile(dir / "diff.txt");
+}
+
 }  // namespace

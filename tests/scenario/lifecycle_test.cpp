@@ -40,7 +40,7 @@ const Remaining kRemaining[] = {
     {R"(^~ state drives\.C\.free: .*)", "the space the files that stay take (drivers' files, see below)"},
     {R"(^~ state dde\.progman\.active_group: "Main" -> "Startup"$)",
      "the removal shows the Startup group to delete the help item from it, which makes it the active group"},
-    {R"(^[~+] state services\.list\[name=Spooler\]\.(state: "running" -> "start_pending"|pending\..*)$)",
+    {R"(^[~+] state services\.\S+\.(state: "running" -> "start_pending"|pending(\.\S+)? = .*)$)",
      "NT 3.5x: the removal starts the spooler again and does not wait for it; the image is saved while the start "
      "is still pending"},
     {R"(^\+ (key|value) \[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\[^\\]+\\Drivers\\Varden [^\]]+\].*)",

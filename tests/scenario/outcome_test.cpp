@@ -1,9 +1,14 @@
-// What a run tells about itself: the result line before the exit line, the
-// status pages in the order their work ran, and the closing line, for each
-// way a run can end.
+// What a run tells about itself, for each way a run can end: the result
+// line before the exit line, the status pages in the order their work ran,
+// the closing line, the report of every change (--report), and the code
+// deployment tools read (--deploy-exit-codes); and the preview (--dry-run)
+// that is exactly the report of the real run.
 #include "scenario/harness.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
 
 
 namespace {
@@ -35,14 +40,17 @@ std::vector<std::string> statusOrder(const RunResult& r) {
 
 struct OutcomeCase {
     const char* name;
-    std::vector<std::string> machine;                  // winsim new arguments
-    std::vector<const char*> before;                   // answers of earlier runs on the machine
-    std::string answers;                               // the run looked at
-    nlohmann::json fault;                              // declared before that run (null: none)
-    std::string result;                                // its result line
+    std::vector<std::string> machine;   // winsim new arguments
+    std::vector<const char*> before;    // answers of earlier runs on the machine
+    std::string answers;                // the run looked at
+    nlohmann::json fault;               // declared before that run (null: none)
+    std::string result;                 // its result line
     int exitCode;
-    const char* closing;                               // its closing line
-    std::vector<std::string> status;                   // its status pages
+    const char* closing;                // its closing line
+    std::vector<std::string> status;    // its status pages
+    std::vector<std::string> report;    // beginnings of lines its report holds
+    int reportLines;                    // how many lines the report has (-1: not counted)
+    int deployCode;                     // with --deploy-exit-codes
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
@@ -51,51 +59,86 @@ void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 // installation needs no Windows distribution.
 const std::vector<std::string> kNt351 = {"--os", "nt351", "--arch", "x86", "--user", "admin", "--ps-modules", "versiondir"};
 const std::vector<std::string> kInstallWork = {"1800", "1800 end", "1700", "1700 end"};
+const std::string kMonitorKey = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Varden Network Port]";
+const std::string kVersionKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar\\CurrentVersion]";
+const std::string kGroup = "state dde.progman.groups[name=Varden Network Printers]";
+// A run that changed nothing but the frame's title.
+const std::vector<std::string> kTitleOnly = {"+ state ui.frame_title = \"Varden Network Printing Setup\""};
 
 std::vector<OutcomeCase> outcomeCases() {
     return {
         {"Installed", kNt351, {}, kInstall, nullptr, "result installed restart=no", 0,
-         "The software was installed. Exit code 0.", kInstallWork},
+         "The software was installed. Exit code 0.", kInstallWork,
+         {"+ key " + kMonitorKey, "+ value " + kVersionKey + " \"Version Installed\"=\"V5.1-1\"",
+          "+ file C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe", "+ file C:\\WINNT35\\system32\\vrdpsmon.dll",
+          "+ file C:\\WINNT35\\system32\\spool\\DRIVERS\\W32X86\\1\\vls600.ppd", "+ " + kGroup,
+          "+ state spooler.loaded_monitors.Varden Network Port"},
+         -1, 0},
         // An upgrade on NT 3.51 stops the spooler to replace the monitor and
-        // starts it again before the drivers and the group.
+        // starts it again before the drivers and the group. The same files
+        // again change nothing but the date of the version record.
         {"Upgraded", kNt351, {kInstall}, kInstall, nullptr, "result upgraded restart=no", 0,
          "The software was upgraded. Exit code 0.",
-         {"5100", "5100 end", "5300", "5300 end", "1800", "1800 end", "1700", "1700 end"}},
+         {"5100", "5100 end", "5300", "5300 end", "1800", "1800 end", "1700", "1700 end"},
+         {"~ state clock.tick_ms", "~ value " + kVersionKey + " \"Install Date\"",
+          "+ value [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager] "
+          "\"PendingFileRenameOperations\""},
+         3, 0},
         // On NT 3.1 and Windows 95 the new monitor waits for a restart.
         {"UpgradedRestartLater", {"--os", "nt31", "--arch", "x86", "--user", "admin"}, {kInstallFetchNt},
          "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n", nullptr,
          "result upgraded restart=needed", 0, "The software was upgraded; restart Windows to finish. Exit code 0.",
-         kInstallWork},
+         kInstallWork, {"~ value " + kVersionKey + " \"Install Date\""}, -1, 3010},
         {"UpgradedRestartNow", {"--os", "win95", "--arch", "x86"}, {kInstallFetch95},
          "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1000 CONTINUE\n1500 CONTINUE\n700 CONTINUE\n", nullptr,
          "result upgraded restart=requested", 0, "The software was upgraded; Windows is restarting. Exit code 0.",
-         kInstallWork},
+         kInstallWork, {"~ value " + kVersionKey + " \"Install Date\""}, -1, 1641},
         {"Removed", kNt351, {kInstall}, kRemove, nullptr, "result removed restart=no", 0,
-         "The software was removed. Exit code 0.", {"5100", "5100 end", "5300", "5300 end"}},
+         "The software was removed. Exit code 0.", {"5100", "5100 end", "5300", "5300 end"},
+         {"- key " + kMonitorKey, "- key " + kVersionKey, "- file C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe",
+          "- file C:\\WINNT35\\system32\\vrdpsmon.dll", "- " + kGroup,
+          "- state spooler.loaded_monitors.Varden Network Port"},
+         -1, 0},
         {"NothingToRemove", kNt351, {}, kRemove, nullptr, "result nothing restart=no", 0,
-         "Nothing was changed. Exit code 0.", {}},
+         "Nothing was changed. Exit code 0.", {}, kTitleOnly, 1, 0},
         {"Cancelled", kNt351, {}, "100 CANCEL\n200 EXIT\n", nullptr, "result cancelled restart=no", 0,
-         "Setup was cancelled. Exit code 0.", {}},
+         "Setup was cancelled. Exit code 0.", {}, kTitleOnly, 1, 1602},
         // Cancelled after the work: the installation stands.
         {"QuitAfterTheWork", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1200 CANCEL\n1400 CANCEL\n"
                                          "700 CANCEL\n200 EXIT\n",
-         nullptr, "result installed restart=no", 0, "The software was installed. Exit code 0.", kInstallWork},
-        {"NotAdministrator", {"--os", "nt351", "--arch", "x86", "--user", "user", "--ps-modules", "versiondir"}, {}, "100 CONTINUE\n2400 CONTINUE\n",
-         nullptr, "result refused restart=no", 0, "Setup cannot run on this machine. Exit code 0.", {}},
+         nullptr, "result installed restart=no", 0, "The software was installed. Exit code 0.", kInstallWork,
+         {"+ key " + kMonitorKey}, -1, 0},
+        {"NotAdministrator", {"--os", "nt351", "--arch", "x86", "--user", "user", "--ps-modules", "versiondir"}, {},
+         "100 CONTINUE\n2400 CONTINUE\n", nullptr, "result refused restart=no", 0,
+         "Setup cannot run on this machine. Exit code 0.", {}, kTitleOnly, 1, 1603},
         {"UnsupportedWindows", {"--os", "nt40", "--arch", "x86"}, {}, "100 CONTINUE\n2000 CONTINUE\n", nullptr,
-         "result refused restart=no", 0, "Setup cannot run on this machine. Exit code 0.", {}},
+         "result refused restart=no", 0, "Setup cannot run on this machine. Exit code 0.", {}, kTitleOnly, 1, 1603},
+        // The monitor cannot be registered: the files copied before stay.
         {"FatalError", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n2300 CONTINUE\n",
          {{"call", "AddMonitorA"}, {"target", ""}, {"error", 5}, {"nth", 1}, {"times", 0}}, "result failed restart=no", 0,
-         "Setup failed. Exit code 0.", {}},
+         "Setup failed. Exit code 0.", {}, {"+ file C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe"}, -1, 1603},
         // Answers that do not fit the run stop it with 2.
         {"AnswersRanOut", kNt351, {}, "100 CONTINUE\n", nullptr, "result failed restart=no", 2,
-         "Setup failed. Exit code 2.", {}},
+         "Setup failed. Exit code 2.", {}, kTitleOnly, 1, 1603},
     };
+}
+
+std::vector<std::string> fileLines(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    std::vector<std::string> out;
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\n";
+    return s;
 }
 
 class ScenarioOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
-TEST_P(ScenarioOutcome, ResultLineStatusOrderAndClosingLine) {
+TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
     const OutcomeCase& c = GetParam();
     Scenario s(std::string("outcome-") + c.name);
     ASSERT_TRUE(s.newMachine(c.machine)) << s.error;
@@ -104,8 +147,10 @@ TEST_P(ScenarioOutcome, ResultLineStatusOrderAndClosingLine) {
         ASSERT_EQ(first.exitCode, 0) << first.describe();
     }
     if (!c.fault.is_null()) s.editMachine([&](nlohmann::json& j) { j["faults"].push_back(c.fault); });
+    std::filesystem::copy(s.machineDir(), s.root() / "again", std::filesystem::copy_options::recursive);
 
-    RunResult r = s.run(c.answers);
+    auto reportFile = s.root() / "changes.txt";
+    RunResult r = s.run(c.answers, {"--report", reportFile.string()});
     EXPECT_EQ(r.exitCode, c.exitCode) << r.describe();
     ASSERT_GE(r.log.size(), 2u) << r.describe();
     EXPECT_EQ(r.log[r.log.size() - 2], c.result) << r.describe();
@@ -115,9 +160,61 @@ TEST_P(ScenarioOutcome, ResultLineStatusOrderAndClosingLine) {
     std::string out = r.out;
     while (!out.empty() && out.back() == '\n') out.pop_back();
     EXPECT_EQ(out.substr(out.rfind('\n') + 1), c.closing) << r.out;
+
+    std::vector<std::string> report = fileLines(reportFile);
+    if (c.reportLines >= 0) EXPECT_EQ((int)report.size(), c.reportLines) << joined(report);
+    for (const std::string& want : c.report)
+        EXPECT_TRUE(std::any_of(report.begin(), report.end(), [&](const std::string& l) { return l.rfind(want, 0) == 0; }))
+            << "no line " << want << " in the report:\n" << joined(report);
+
+    // The same run again, for deployment tools: the code says what happened
+    // (a Linux parent sees it modulo 256; the log has it whole).
+    std::filesystem::rename(s.machineDir(), s.root() / "first");
+    std::filesystem::rename(s.root() / "again", s.machineDir());
+    RunResult d = s.run(c.answers, {"--deploy-exit-codes"});
+    EXPECT_EQ(d.exitCode, c.deployCode & 0xff) << d.describe();
+    EXPECT_EQ(d.log.back(), "exit " + std::to_string(c.deployCode)) << d.describe();
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ScenarioOutcome, ::testing::ValuesIn(outcomeCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The preview is the real run on a scratch copy: what it shows is exactly
+// what the run then does, and the image is left as it was. JSON reports
+// carry the same changes.
+TEST(ScenarioPreview, DryRunShowsExactlyWhatTheRunDoes) {
+    Scenario s("outcome-preview");
+    ASSERT_TRUE(s.newMachine(kNt351)) << s.error;
+    std::filesystem::copy(s.machineDir(), s.root() / "before", std::filesystem::copy_options::recursive);
+    RunResult preview = s.run(kInstall, {"--dry-run"});
+    EXPECT_EQ(preview.exitCode, 0) << preview.describe();
+    std::string out;
+    std::string err;
+    EXPECT_EQ(scenario::runProgram(scenario::binDir() / "winsim",
+                                   {"diff", (s.root() / "before").string(), s.machineDir().string()}, s.root(), out,
+                                   err),
+              0)
+        << "the image changed:\n" << out << err;
+
+    auto text = s.root() / "changes.txt", json = s.root() / "changes.json";
+    RunResult real = s.run(kInstall, {"--report", text.string()});
+    ASSERT_EQ(real.exitCode, 0) << real.describe();
+    std::vector<std::string> report = fileLines(text);
+    ASSERT_GT(report.size(), 50u);
+    std::size_t at = preview.out.find("The run would make " + std::to_string(report.size()) + " changes:\n");
+    ASSERT_NE(at, std::string::npos) << preview.out;
+    std::string shown = preview.out.substr(preview.out.find('\n', at) + 1);
+    EXPECT_EQ(shown.substr(0, joined(report).size()), joined(report));
+
+    // Removal on the installed machine, reported as JSON: one object a line.
+    RunResult removal = s.run(kRemove, {"--report", json.string()});
+    ASSERT_EQ(removal.exitCode, 0) << removal.describe();
+    nlohmann::json changes = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_TRUE(changes.is_array());
+    EXPECT_EQ(fileLines(json).size(), changes.size() + 2);
+    EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](const nlohmann::json& c) {
+        return c["change"] == "removed" && c["kind"] == "key" && c["what"] == kMonitorKey;
+    })) << changes.dump(1);
+}
 
 }  // namespace

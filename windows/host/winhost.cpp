@@ -55,7 +55,7 @@ BOOL WINAPI loggedExitWindows(UINT flags, DWORD reason) {
 
 void WINAPI loggedExitProcess(UINT code) {
     KitLogExit(code);
-    realExitProcess(code);
+    realExitProcess(KitExitCode(code));
 }
 
 // Points the import slot of `dll`!`name` in this program at `replacement`
@@ -122,5 +122,5 @@ int main() {
     int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
     int code = WinMain(GetModuleHandleA(nullptr), nullptr, programArguments(), show);
     KitLogExit(static_cast<UINT>(code));
-    return code;
+    return static_cast<int>(KitExitCode(static_cast<UINT>(code)));
 }

@@ -2,6 +2,7 @@
 #include "winsim/dde/state.h"
 #include "winsim/files/reboot.h"
 #include "winsim/files/state.h"
+#include "winsim/image/diff.h"
 #include "winsim/image/image.h"
 #include "winsim/image/newmachine.h"
 #include "winsim/image/regfile.h"
@@ -310,158 +311,6 @@ int cmdReboot(int argc, char** argv) {
 
 // --- diff -----------------------------------------------------------------
 
-// What names an element of a list of objects: the first of these fields
-// that every element of both lists has, unique within each list.
-const char* const kIdentityFields[] = {"id", "pid", "name", "sid", "path"};
-
-std::string elementKey(const json& e, const std::string& field) {
-    const json& v = e.at(field);
-    return field + "=" + (v.is_string() ? v.get<std::string>() : v.dump());
-}
-
-std::string identityOf(const json& a, const json& b) {
-    for (const char* field : kIdentityFields) {
-        bool usable = true;
-        for (const json* list : {&a, &b}) {
-            std::set<std::string> seen;
-            for (const json& e : *list)
-                if (!e.is_object() || !e.contains(field) || !seen.insert(elementKey(e, field)).second) {
-                    usable = false;
-                    break;
-                }
-            if (!usable) break;
-        }
-        if (usable) return field;
-    }
-    return "";
-}
-
-// An entry only one side has: one line per field of an object, one line
-// for anything else (a list element, a value, a whole list).
-int printEntry(char sign, const json& v, const std::string& path, std::ostream& out) {
-    if (v.is_object() && !v.empty()) {
-        int n = 0;
-        for (auto& [k, field] : v.items()) n += printEntry(sign, field, path + "." + k, out);
-        return n;
-    }
-    out << sign << " state " << path << " = " << v.dump() << "\n";
-    return 1;
-}
-
-// Compares two machine states and prints one line per difference: a value
-// that changed, a field added or removed, or a whole element of a list
-// (matched by what names it) added or removed.
-int diffState(const json& a, const json& b, const std::string& path, std::ostream& out) {
-    auto child = [&](const std::string& key) { return path.empty() ? key : path + "." + key; };
-    if (a.is_object() && b.is_object()) {
-        int n = 0;
-        for (auto& [k, v] : a.items()) {
-            if (!b.contains(k))
-                n += printEntry('-', v, child(k), out);
-            else
-                n += diffState(v, b.at(k), child(k), out);
-        }
-        for (auto& [k, v] : b.items())
-            if (!a.contains(k)) n += printEntry('+', v, child(k), out);
-        return n;
-    }
-    if (a.is_array() && b.is_array() && !a.empty() && !b.empty() && a != b) {
-        std::string field = identityOf(a, b);
-        if (!field.empty()) {
-            std::map<std::string, const json*> ia, ib;
-            for (const json& e : a) ia[elementKey(e, field)] = &e;
-            for (const json& e : b) ib[elementKey(e, field)] = &e;
-            int n = 0;
-            for (auto& [k, e] : ia) {
-                auto it = ib.find(k);
-                if (it == ib.end()) {
-                    out << "- state " << path << "[" << k << "] = " << e->dump() << "\n";
-                    ++n;
-                } else {
-                    n += diffState(*e, *it->second, path + "[" + k + "]", out);
-                }
-            }
-            for (auto& [k, e] : ib)
-                if (!ia.count(k)) {
-                    out << "+ state " << path << "[" << k << "] = " << e->dump() << "\n";
-                    ++n;
-                }
-            return n;
-        }
-    }
-    if (a == b) return 0;
-    out << "~ state " << path << ": " << a.dump() << " -> " << b.dump() << "\n";
-    return 1;
-}
-
-// Splits REGEDIT4 text into key -> its value lines.
-std::map<std::string, std::vector<std::string>> regBlocks(const std::string& text) {
-    std::map<std::string, std::vector<std::string>> blocks;
-    std::istringstream in(text);
-    std::string line, key, pending;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] == '[') {
-            key = line;
-            blocks[key];
-            continue;
-        }
-        if (key.empty() || line.empty()) continue;
-        pending += line;
-        if (pending.back() == '\\') {
-            pending.pop_back();
-            continue;
-        }
-        blocks[key].push_back(pending);
-        pending.clear();
-    }
-    return blocks;
-}
-
-// The value lines of a key by value name (`@` or the quoted name as written).
-std::map<std::string, std::string> valuesByName(const std::vector<std::string>& lines) {
-    std::map<std::string, std::string> values;
-    for (const std::string& l : lines) {
-        std::size_t end = 0;
-        if (!l.empty() && l[0] == '"') {
-            end = 1;
-            while (end < l.size() && l[end] != '"') end += l[end] == '\\' ? 2 : 1;
-            ++end;
-        } else {
-            end = l.find('=');
-        }
-        if (end == std::string::npos || end > l.size()) end = l.size();
-        values[l.substr(0, end)] = l;
-    }
-    return values;
-}
-
-struct FileInfo {
-    std::uintmax_t size;
-    std::size_t hash;
-};
-
-std::map<std::string, FileInfo> fileTree(const winsim::Machine& m) {
-    std::map<std::string, FileInfo> files;
-    for (auto& [letter, d] : m.drives) {
-        if (!fs::is_directory(d.host)) continue;
-        for (auto it = fs::recursive_directory_iterator(d.host); it != fs::recursive_directory_iterator(); ++it) {
-            std::string rel = fs::relative(it->path(), d.host).string();
-            for (auto& c : rel)
-                if (c == '/') c = '\\';
-            std::string name = std::string(1, letter) + ":\\" + rel;
-            if (it->is_directory()) {
-                files[name + "\\"] = {0, 0};
-            } else if (it->is_regular_file()) {
-                std::ifstream in(it->path(), std::ios::binary);
-                std::stringstream ss;
-                ss << in.rdbuf();
-                files[name] = {it->file_size(), std::hash<std::string>{}(ss.str())};
-            }
-        }
-    }
-    return files;
-}
-
 int cmdDiff(int argc, char** argv) {
     const char* help =
         "usage: winsim diff DIR1 DIR2\n"
@@ -471,64 +320,14 @@ int cmdDiff(int argc, char** argv) {
         "Exit code 0 when they are the same, 1 when they differ, 2 on an error.\n";
     if (wantsHelp(argc, argv)) return usage(help, 0);
     if (argc != 2) return usage(help, 2);
-    json ja, jb;
-    std::map<std::string, std::vector<std::string>> ra, rb;
-    std::map<std::string, FileInfo> fa, fb;
+    winsim::MachineSnapshot snapshots[2];
     for (int i = 0; i < 2; ++i) {
-        auto& m = open(argv[i]);
-        (i == 0 ? ja : jb) = json::parse(winsim::machineJsonText(m));
-        (i == 0 ? ra : rb) = regBlocks(winsim::exportRegistry(m, ""));
-        (i == 0 ? fa : fb) = fileTree(m);
+        snapshots[i] = winsim::snapshotMachine(open(argv[i]));
         dropWorkingCopy();
     }
-    int differences = 0;
-    auto& out = std::cout;
-    differences += diffState(ja, jb, "", out);
-    for (auto& [k, lines] : ra) {
-        auto it = rb.find(k);
-        if (it == rb.end()) {
-            out << "- key " << k << "\n";
-            ++differences;
-            continue;
-        }
-        std::map<std::string, std::string> a = valuesByName(lines), b = valuesByName(it->second);
-        for (auto& [name, l] : a) {
-            auto other = b.find(name);
-            if (other == b.end()) {
-                out << "- value " << k << " " << l << "\n";
-                ++differences;
-            } else if (other->second != l) {
-                out << "~ value " << k << " " << l << " -> " << other->second.substr(name.size() + 1) << "\n";
-                ++differences;
-            }
-        }
-        for (auto& [name, l] : b)
-            if (!a.count(name)) {
-                out << "+ value " << k << " " << l << "\n";
-                ++differences;
-            }
-    }
-    for (auto& [k, lines] : rb)
-        if (!ra.count(k)) {
-            out << "+ key " << k << "\n";
-            for (auto& l : lines) out << "+ value " << k << " " << l << "\n";
-            ++differences;
-        }
-    for (auto& [k, info] : fa) {
-        auto it = fb.find(k);
-        if (it == fb.end()) {
-            out << "- file " << k << "\n";
-            ++differences;
-        } else if (it->second.size != info.size || it->second.hash != info.hash) {
-            out << "~ file " << k << " (" << info.size << " -> " << it->second.size << " bytes)\n";
-            ++differences;
-        }
-    }
-    for (auto& [k, info] : fb)
-        if (!fa.count(k)) {
-            out << "+ file " << k << "\n";
-            ++differences;
-        }
+    std::vector<winsim::Change> changes = winsim::diffMachines(snapshots[0], snapshots[1]);
+    winsim::writeChanges(changes, std::cout, false);
+    std::size_t differences = changes.size();
     return outputStatus("diff", differences ? 1 : 0, 2);
 }
 
