@@ -233,8 +233,12 @@ public:
         if (*g.name) line += "  " + std::string(g.name);
         if (line.size() > width - 1) line.resize(width - 1);
         if (tty_) {
-            // One line redrawn in place.
-            std::fprintf(out_, "\r%s\033[K%s", line.c_str(), end ? "\n" : "");
+            // One line redrawn in place; blanks cover what a longer line
+            // before left (no terminal controls: the Windows console has
+            // none).
+            std::size_t cover = gaugeWidth_ > line.size() ? gaugeWidth_ - line.size() : 0;
+            std::fprintf(out_, "\r%s%s%s", line.c_str(), std::string(cover, ' ').c_str(), end ? "\n" : "");
+            gaugeWidth_ = end ? 0 : line.size();
         } else {
             // A pipe or a file gets a line per tenth, and the last one.
             if (!end && tenth == lastTenth_) return;
@@ -294,7 +298,15 @@ private:
                 std::clearerr(in_);
                 continue;
             }
-            if (interruptCount() > handled_) continue;
+#ifdef _WIN32
+            // The console ends a read at Ctrl-C before the handler, which
+            // runs in a thread of its own, has counted it.
+            if (line.empty() && interruptCount() == handled_) Sleep(100);
+#endif
+            if (interruptCount() > handled_) {
+                std::clearerr(in_);
+                continue;
+            }
             if (line.empty()) return Read::End;
             break;
         }
@@ -329,6 +341,7 @@ private:
     bool echo_;
     bool tty_;
     unsigned lastTenth_ = ~0u;
+    std::size_t gaugeWidth_ = 0;  // the gauge line on the terminal now
     std::string lastEvent_;
     std::map<UINT, std::string> choices_;  // the choice made on each choice page
     unsigned handled_ = interruptCount();

@@ -112,6 +112,28 @@ fs::path newMachine(const std::string& name) {
     return dir;
 }
 
+// What the screen must show, in order, before the keys are typed.
+struct Step {
+    std::vector<std::string> see;
+    std::string keys;
+};
+
+// Plays the steps; false (with the failure recorded) at the first text
+// that does not show up.
+bool play(Terminal& t, const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        for (const std::string& text : step.see)
+            if (!t.waitFor(text)) {
+                ADD_FAILURE() << "\"" << text << "\" not shown; the screen:\n" << t.screen();
+                return false;
+            }
+        t.type(step.keys);
+    }
+    return true;
+}
+
+const std::string kDestination = "Path [C:\\win32app\\vrdpsmon]: ";
+
 // One interactive installation: the choice kept across Back, help and
 // back to its page, Ctrl-C to the quit confirmation and on, a typed path,
 // the gauge, and the closing line; the text wrapped to the terminal.
@@ -120,44 +142,21 @@ TEST(KitConsoleTerminal, InteractiveInstallation) {
     fs::path dir = newMachine("console-pty");
     Terminal t(dir / "machine", dir / "setup.log");
     ASSERT_TRUE(t.started());
-
-    ASSERT_TRUE(t.waitFor("== Welcome ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("\n> ")) << t.screen();
-    t.type("\r");  // Enter: Continue
-    ASSERT_TRUE(t.waitFor("(*) 1  Install everything")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("2\r");
-    ASSERT_TRUE(t.waitFor("Path [C:\\win32app\\vrdpsmon]: ")) << t.screen();
-    t.type("b\r");  // Back: the second choice is still the one marked
-    ASSERT_TRUE(t.waitFor("( ) 1  Install everything")) << t.screen();
-    ASSERT_TRUE(t.waitFor("(*) 2  Install with")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("\r");
-    ASSERT_TRUE(t.waitFor("Path [C:\\win32app\\vrdpsmon]: ")) << t.screen();
-    t.type("h\r");  // help; any answer there returns to the page
-    ASSERT_TRUE(t.waitFor("== Help ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("c\r");
-    ASSERT_TRUE(t.waitFor("== Destination Directory ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("Path [C:\\win32app\\vrdpsmon]: ")) << t.screen();
-    t.type("\x03");  // Ctrl-C: the page's cancel, the quit confirmation
-    ASSERT_TRUE(t.waitFor("== Quit Setup ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("c\r");  // resume
-    ASSERT_TRUE(t.waitFor("Path [C:\\win32app\\vrdpsmon]: ")) << t.screen();
-    t.type("c:\\Varden Apps\r");  // typed at the prompt
-    ASSERT_TRUE(t.waitFor("== Windows NT Files ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("Path [")) << t.screen();
-    t.type("\r");  // the path offered
-    ASSERT_TRUE(t.waitFor("== Printer Setup Wizard ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("q\r");
-    ASSERT_TRUE(t.waitFor("== Help ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("q\r");
-    ASSERT_TRUE(t.waitFor("== Installation Complete ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("\r");
+    ASSERT_TRUE(play(t, {
+                            {{"== Welcome ==", "\n> "}, "\r"},  // Enter: Continue
+                            {{"(*) 1  Install everything", "> "}, "2\r"},
+                            {{kDestination}, "b\r"},  // Back: the second choice is still the one marked
+                            {{"( ) 1  Install everything", "(*) 2  Install with", "> "}, "\r"},
+                            {{kDestination}, "h\r"},              // help; any answer there returns to the page
+                            {{"== Help ==", "> "}, "c\r"},
+                            {{"== Destination Directory ==", kDestination}, "\x03"},  // Ctrl-C: cancel
+                            {{"== Quit Setup ==", "> "}, "c\r"},                      // resume
+                            {{kDestination}, "c:\\Varden Apps\r"},                    // typed at the prompt
+                            {{"== Windows NT Files ==", "Path ["}, "\r"},             // the path offered
+                            {{"== Printer Setup Wizard ==", "> "}, "q\r"},
+                            {{"== Help ==", "> "}, "q\r"},
+                            {{"== Installation Complete ==", "> "}, "\r"},
+                        }));
     int code = t.finish();
     std::string shown = t.screen();
     EXPECT_EQ(code, 0) << shown;
@@ -195,19 +194,13 @@ TEST(KitConsoleTerminal, SecondCtrlCEndsAtOnceWithTheImageUntouched) {
     fs::copy(dir / "machine", dir / "before", fs::copy_options::recursive);
     Terminal t(dir / "machine", dir / "setup.log");
     ASSERT_TRUE(t.started());
-    ASSERT_TRUE(t.waitFor("== Welcome ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("\r");
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("1\r");
-    ASSERT_TRUE(t.waitFor("Path [")) << t.screen();
-    t.type("\r");
-    ASSERT_TRUE(t.waitFor("== Printer Setup Wizard ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("\x03");  // cancel: no wizard
-    ASSERT_TRUE(t.waitFor("== Help ==")) << t.screen();
-    ASSERT_TRUE(t.waitFor("> ")) << t.screen();
-    t.type("\x03");
+    ASSERT_TRUE(play(t, {
+                            {{"== Welcome ==", "> "}, "\r"},
+                            {{"> "}, "1\r"},
+                            {{"Path ["}, "\r"},
+                            {{"== Printer Setup Wizard ==", "> "}, "\x03"},  // cancel: no wizard
+                            {{"== Help ==", "> "}, "\x03"},
+                        }));
     EXPECT_EQ(t.finish(), 130) << t.screen();
     std::string shown = t.screen();
     EXPECT_NE(shown.find("the machine is as it was"), std::string::npos) << shown;
