@@ -110,7 +110,7 @@ Scenario::Scenario(const std::string& name) {
 
 Scenario::~Scenario() {
     std::error_code ec;
-    if (!std::getenv("SCENARIO_KEEP")) fs::remove_all(root_, ec);
+    fs::remove_all(root_, ec);
 }
 
 bool Scenario::newMachine(const std::vector<std::string>& args) {

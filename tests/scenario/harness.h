@@ -47,8 +47,7 @@ struct RunResult {
     std::string describe() const;
 };
 
-// One scenario's working area in a temporary directory (removed at the end
-// unless SCENARIO_KEEP is set).
+// One scenario's working area in a temporary directory, removed at the end.
 class Scenario {
 public:
     explicit Scenario(const std::string& name);

@@ -83,34 +83,46 @@ TEST(Stress, SetupKilledAtRandomPointsLeavesTheImageBeforeOrAfter) {
                             "--ps-modules", "driverdir"},
                            kDist, true)),
               0);
-    // The length of a whole run: the middle one of three.
-    std::vector<std::chrono::steady_clock::duration> times;
-    for (int i = 0; i < 3; ++i) {
-        fs::remove_all(after);
-        fs::copy(before, after, fs::copy_options::recursive);
-        auto t0 = std::chrono::steady_clock::now();
-        ASSERT_EQ(finish(start({"setup", "--machine", after.string(), "--answers", kAnswers}, kDist, true)), 0);
-        times.push_back(std::chrono::steady_clock::now() - t0);
-    }
-    std::sort(times.begin(), times.end());
-    auto runTime = times[1];
+    fs::copy(before, after, fs::copy_options::recursive);
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(finish(start({"setup", "--machine", after.string(), "--answers", kAnswers}, kDist, true)), 0);
+    // How long a whole run takes; lowered whenever a run ends before its
+    // kill, so the kills keep landing inside runs on a busy machine too.
+    long runUs = (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
     const std::string beforeState = machineState(before), afterState = machineState(after);
     ASSERT_NE(beforeState, afterState);
 
-    // Kill points spread over the whole run and a little past its end.
-    std::uniform_int_distribution<long> delayUs(0, (long)std::chrono::duration_cast<std::chrono::microseconds>(runTime).count() * 5 / 4);
-    long rolledBack = 0, completed = 0, finishedFirst = 0;
-    for (long i = 0; i < kills; ++i) {
+    // Runs go on until `kills` of them were killed; the runs that ended
+    // first are checked all the same.
+    long killed = 0, rolledBack = 0, completed = 0, ended = 0;
+    for (long i = 0; killed < kills; ++i) {
+        ASSERT_LT(i, 4 * kills + 20) << "the runs end before they can be killed";
         fs::remove_all(m);
         fs::copy(before, m, fs::copy_options::recursive);
         bool exchange = i % 2 == 0;
-        long delay = delayUs(random);
+        // Kill points over the whole run and a little past its end.
+        long delay = std::uniform_int_distribution<long>(0, runUs * 5 / 4)(random);
+        auto started = std::chrono::steady_clock::now();
+        auto deadline = started + std::chrono::microseconds(delay);
         pid_t pid = start({"setup", "--machine", m.string(), "--answers", kAnswers}, kDist, exchange);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay));
-        ::kill(pid, SIGKILL);
-        int code = finish(pid);
-        if (code == 0) ++finishedFirst;
-        ASSERT_TRUE(code == 0 || code == -SIGKILL) << "kill " << i << ": setup ended with " << code;
+        int status = 0;
+        pid_t done = 0;
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                deadline - std::chrono::steady_clock::now(), std::chrono::milliseconds(2)));
+            done = ::waitpid(pid, &status, WNOHANG);
+        }
+        int code;
+        if (done == pid) {
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+            long took = (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+            runUs = (3 * runUs + took) / 4;
+        } else {
+            ::kill(pid, SIGKILL);
+            code = finish(pid);
+        }
+        (code == -SIGKILL ? killed : ended)++;
+        ASSERT_TRUE(code == 0 || code == -SIGKILL) << "run " << i << ": setup ended with " << code;
 
         ::testing::internal::CaptureStderr();
         std::string state;
@@ -120,22 +132,22 @@ TEST(Stress, SetupKilledAtRandomPointsLeavesTheImageBeforeOrAfter) {
             state = std::string("does not load: ") + e.what();
         }
         std::string said = ::testing::internal::GetCapturedStderr();
-        std::string where = "kill " + std::to_string(i) + " after " + std::to_string(delay) + " us (" +
+        std::string where = "run " + std::to_string(i) + ", killed after " + std::to_string(delay) + " us (" +
                             (exchange ? "exchange" : "two renames") + "), WINSIM_STRESS_SEED=" + std::to_string(seed);
         ASSERT_TRUE(state == beforeState || state == afterState) << where << ": the image is neither before nor after\n"
                                                                  << state.substr(0, 2000);
         if (code == 0) {
             EXPECT_EQ(state, afterState) << where << ": a finished run was lost";
+        } else {
+            (state == beforeState ? rolledBack : completed)++;
         }
-        (state == beforeState ? rolledBack : completed)++;
         EXPECT_LE(std::count(said.begin(), said.end(), '\n'), 1) << where << ": " << said;
         ASSERT_EQ(othersIn(root, {"before", "after", "m", ".m.lock", ".before.lock", ".after.lock"}),
                   std::vector<std::string>{})
             << where;
     }
-    std::printf("stress: a run takes %ld us; %ld kills: %ld images as before, %ld as after (%ld runs had ended)\n",
-                (long)std::chrono::duration_cast<std::chrono::microseconds>(runTime).count(), kills, rolledBack, completed,
-                finishedFirst);
+    std::printf("stress: %ld kills: %ld images as before, %ld as after; %ld more runs ended before their kill\n", killed,
+                rolledBack, completed, ended);
     fs::remove_all(root);
 }
 

@@ -272,11 +272,9 @@ std::unique_ptr<Machine> loadImage(const fs::path& dir) {
         } catch (...) {
             bool switched = !stillThere(dir, pinned);
             ::close(fd);
-            if (switched && attempt < kAttempts) {
-                std::error_code ec;
-                fs::remove_all(store::sibling(dir, "work"), ec);
-                continue;
-            }
+            std::error_code ec;
+            fs::remove_all(store::sibling(dir, "work"), ec);
+            if (switched && attempt < kAttempts) continue;
             throw;
         }
         bool switched = !stillThere(dir, pinned);
@@ -321,12 +319,12 @@ void saveImage(Machine& m, const fs::path& dir) {
             }
             d.host = dst;
         }
-        // Whole on the disk before it becomes the image, and an old version
-        // that can be removed once it is not.
+        // Whole on the disk before it becomes the image; and the image, once
+        // the old version, must be removable, or it is not replaced at all.
         store::syncTree(stage);
         if (fs::exists(target))
             if (std::string bad = store::unwritableFolder(target); !bad.empty())
-                throw std::runtime_error("the old version could not be removed: " + bad);
+                throw std::runtime_error("the image cannot be replaced: " + bad);
         store::switchIn(stage, target);
     } catch (...) {
         // The image on disk is untouched; the machine keeps its working copy.
