@@ -21,7 +21,12 @@ struct Progman : ::testing::Test {
     void group(const std::string& name, std::vector<std::string> items = {}) {
         winsim::ProgmanGroup g;
         g.name = name;
-        for (auto& i : items) g.items.push_back(winsim::ProgmanItem{i, i + ".exe"});
+        for (auto& i : items) {
+            winsim::ProgmanItem item{};
+            item.name = i;
+            item.command = i + ".exe";
+            g.items.push_back(item);
+        }
         m->dde->groups.push_back(g);
     }
     bool hasGroup(const std::string& name) {
@@ -65,15 +70,6 @@ TEST_F(Progman, SecondDeleteOfSameGroupIsRefused) {
     EXPECT_TRUE(m->dde->conversations.empty());
 }
 
-TEST_F(Progman, ProgramManagerNotRunning) {
-    m->dde->progmanRunning = false;
-    group("Varden Network Printers");
-    EXPECT_FALSE(deleteProgmanGroup("Varden Network Printers"));
-    EXPECT_FALSE(deleteProgmanItem("Varden Network Printing Help", "Startup"));
-    EXPECT_TRUE(executes().empty());
-    EXPECT_TRUE(hasGroup("Varden Network Printers"));
-}
-
 TEST_F(Progman, DeleteItemShowsGroupThenDeletesItem) {
     group("Startup", {"Varden Network Printing Help", "Clock"});
     group("Main", {"Varden Network Printing Help"});
@@ -88,26 +84,34 @@ TEST_F(Progman, DeleteItemShowsGroupThenDeletesItem) {
     EXPECT_EQ(ProgmanGroupInstance, 0u);
 }
 
-TEST_F(Progman, DeleteItemSendsNothingAboutItemWhenGroupIsMissing) {
-    group("Main", {"Varden Network Printing Help"});
-    EXPECT_FALSE(deleteProgmanItem("Varden Network Printing Help", "Startup"));
-    ASSERT_EQ(executes().size(), 1u);
-    EXPECT_EQ(executes()[0].rfind("[ShowGroup(", 0), 0u);
-    EXPECT_TRUE(hasItem("Main", "Varden Network Printing Help"));
-}
-
-TEST_F(Progman, MissingItemIsRefused) {
-    group("Startup", {"Clock"});
-    EXPECT_FALSE(deleteProgmanItem("Varden Network Printing Help", "Startup"));
-    EXPECT_EQ(executes().size(), 2u);
-}
-
-TEST_F(Progman, OverlongNameSendsNothing) {
-    std::string name(1100, 'x');
-    group(name);
-    EXPECT_FALSE(deleteProgmanGroup(name.c_str()));
-    EXPECT_TRUE(executes().empty());
-    EXPECT_TRUE(hasGroup(name));
+// Refusals: the commands sent (by their start) and nothing deleted.
+TEST_F(Progman, RefusalsDeleteNothing) {
+    const std::string overlong(1100, 'x');
+    const struct {
+        const char* what;
+        bool running;
+        const char* group;  // the group deleted, or nullptr: the help item of Startup
+        std::vector<std::string> sent;
+    } rows[] = {
+        {"Program Manager not running: group", false, "Varden Network Printers", {}},
+        {"Program Manager not running: item", false, nullptr, {}},
+        {"no Startup group", true, nullptr, {"[ShowGroup("}},
+        {"no such item", true, nullptr, {"[ShowGroup(", "[DeleteItem("}},
+        {"overlong name", true, overlong.c_str(), {}},
+    };
+    for (const auto& row : rows) {
+        SetUp();
+        m->dde->progmanRunning = row.running;
+        group(row.group ? row.group : "Main", {"Varden Network Printing Help"});
+        if (std::string(row.what) == "no such item") group("Startup", {"Clock"});
+        EXPECT_FALSE(row.group ? deleteProgmanGroup(row.group)
+                               : deleteProgmanItem("Varden Network Printing Help", "Startup"))
+            << row.what;
+        auto sent = executes();
+        ASSERT_EQ(sent.size(), row.sent.size()) << row.what;
+        for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i].rfind(row.sent[i], 0), 0u) << row.what;
+        EXPECT_TRUE(hasItem(row.group ? row.group : "Main", "Varden Network Printing Help")) << row.what;
+    }
 }
 
 TEST(ProgmanCallback, AnswersNull) {
