@@ -311,6 +311,7 @@ int run(const std::vector<std::string>& args) {
     winsim::setMessageBoxHandler(onMessageBox);
     KitRouteMessageBoxes(TRUE);
     KitSetAbandonHandler(onAbandon);
+    if (dryRun) KitSetClosingNote("dry run: nothing was saved");
     static bool hooked = false;
     if (!hooked) {
         winsim::addExitHandler(onExitProcess);
@@ -327,6 +328,7 @@ int run(const std::vector<std::string>& args) {
     winsim::setMessageBoxHandler(nullptr);
     KitRouteMessageBoxes(FALSE);
     KitSetAbandonHandler(nullptr);
+    KitSetClosingNote(nullptr);
     session.active = false;
     session.lock.release();
     return (int)session.exitCode;

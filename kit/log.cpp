@@ -13,6 +13,7 @@ bool exitLogged = false;
 std::string resultOutcome;  // empty until the program tells what it did
 std::string resultRestart;
 bool deployCodes = false;  // --deploy-exit-codes
+std::string closingNote;   // the host's word on the run, for the closing line
 
 std::string outcomeFor(UINT code) { return resultOutcome.empty() ? (code ? "failed" : "nothing") : resultOutcome; }
 std::string restartNow() { return resultRestart.empty() ? "no" : resultRestart; }
@@ -48,6 +49,7 @@ std::string closingLine(const std::string& outcome, const std::string& restart, 
         if (outcome == k.outcome) s = k.said;
     if (restart == "needed") s += "; restart Windows to finish";
     if (restart == "requested") s += "; Windows is restarting";
+    if (!closingNote.empty()) s += " (" + closingNote + ")";
     return s + ". Exit code " + std::to_string(code) + ".";
 }
 }  // namespace
@@ -79,6 +81,7 @@ void setDeployExitCodes(bool on) { deployCodes = on; }
 void resetExitLogged() {
     exitLogged = false;
     deployCodes = false;
+    closingNote.clear();
     resultOutcome.clear();
     resultRestart.clear();
 }
@@ -110,6 +113,8 @@ void WINAPI KitSetResult(LPCSTR outcome, LPCSTR restart) {
 }
 
 UINT WINAPI KitExitCode(UINT code) { return kit::finalCode(code); }
+
+void WINAPI KitSetClosingNote(LPCSTR note) { kit::closingNote = note ? note : ""; }
 
 void WINAPI KitLogExit(UINT programCode) {
     if (kit::exitLogged) return;

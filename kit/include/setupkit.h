@@ -111,6 +111,9 @@ void WINAPI KitLogExit(UINT uCode);
    (0, 3010, 1641, 1602, 1603). The log's exit line and the closing line
    give this code. */
 UINT WINAPI KitExitCode(UINT uCode);
+/* A word of the host on the whole run, put in brackets into the closing
+   line (for a dry run: nothing was saved). */
+void WINAPI KitSetClosingNote(LPCSTR szNote);
 /* Called when the user stops the run at once (a second Ctrl-C): the host
    drops what the run changed, so the machine stays as it was. The kit
    then writes the result and exit lines itself and ends the process with

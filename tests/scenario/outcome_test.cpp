@@ -162,7 +162,9 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
     EXPECT_EQ(out.substr(out.rfind('\n') + 1), c.closing) << r.out;
 
     std::vector<std::string> report = fileLines(reportFile);
-    if (c.reportLines >= 0) EXPECT_EQ((int)report.size(), c.reportLines) << joined(report);
+    if (c.reportLines >= 0) {
+        EXPECT_EQ((int)report.size(), c.reportLines) << joined(report);
+    }
     for (const std::string& want : c.report)
         EXPECT_TRUE(std::any_of(report.begin(), report.end(), [&](const std::string& l) { return l.rfind(want, 0) == 0; }))
             << "no line " << want << " in the report:\n" << joined(report);
@@ -188,6 +190,8 @@ TEST(ScenarioPreview, DryRunShowsExactlyWhatTheRunDoes) {
     std::filesystem::copy(s.machineDir(), s.root() / "before", std::filesystem::copy_options::recursive);
     RunResult preview = s.run(kInstall, {"--dry-run"});
     EXPECT_EQ(preview.exitCode, 0) << preview.describe();
+    EXPECT_NE(preview.out.find("installed (dry run: nothing was saved). Exit code 0."), std::string::npos)
+        << preview.out;
     std::string out;
     std::string err;
     EXPECT_EQ(scenario::runProgram(scenario::binDir() / "winsim",

@@ -237,8 +237,22 @@ std::string registryText(const Machine& m, char distLetter) {
     key(print + "\\Monitors\\Local Port");
     sz("Driver", nt ? "localmon.dll" : "spoolss.dll");
     end();
+    // The local ports every fresh system has: NT keeps them as values of
+    // their own key, Windows 95 as the Local Port monitor's port keys.
+    const std::pair<const char*, const char*> localPorts[] = {
+        {"COM1:", "9600,n,8,1"}, {"COM2:", "9600,n,8,1"}, {"FILE:", ""}, {"LPT1:", ""}, {"LPT2:", ""}, {"LPT3:", ""}};
     key(print + "\\Monitors\\Local Port\\Ports");
     end();
+    if (nt) {
+        key("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports");
+        for (auto [port, settings] : localPorts) sz(port, settings);
+        end();
+    } else {
+        for (auto [port, settings] : localPorts) {
+            key(print + "\\Monitors\\Local Port\\Ports\\" + port);
+            end();
+        }
+    }
     key(print + "\\Environments\\" + driverEnvironment(m) + "\\Drivers");
     end();
     key(print + "\\Environments\\" + driverEnvironment(m) + "\\Print Processors\\winprint");
