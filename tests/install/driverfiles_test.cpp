@@ -41,6 +41,8 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
         {"in the driver directory", {"7"}, true, "done", 1},
         {"in subdirectory 1", {"1"}, false, "done", 1},
         {"in subdirectory 0", {"0"}, false, "done", 0},
+        // Only names starting with a dot are skipped, not names holding one.
+        {"in subdirectory 2.0", {"2.0"}, false, "done", 2},
         {"in a subdirectory with no number", {"x"}, false, "failed", -1},
     };
     for (const auto& row : rows) {
