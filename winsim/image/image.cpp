@@ -244,6 +244,12 @@ void machineFromJsonText(std::string_view text, Machine& m, const fs::path& dir)
         std::string what = e.what();
         if (what.size() > 200) what = what.substr(0, 200) + "...";
         throw ImageError(kMachineJson, lineOfByte(text, e.byte ? e.byte - 1 : 0), what);
+    } catch (const json::exception& e) {
+        // A number too large for any value (1E9999) is not a syntax error
+        // but ends the parse the same way.
+        std::string what = e.what();
+        if (what.size() > 200) what = what.substr(0, 200) + "...";
+        throw ImageError(kMachineJson, 0, what);
     }
     if (!j.is_object()) throw ImageError(kMachineJson, 1, "top level must be an object");
     try {
