@@ -3,6 +3,7 @@
 #include "spooler_fixture.h"
 
 #include "winsim/image/image.h"
+#include "winsim/image/newmachine.h"
 
 #include <cstring>
 #include <functional>
@@ -124,6 +125,19 @@ TEST_F(DeletePort, NtLocalPortsAreValuesOfTheirOwnKey) {
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "LPT2:"));
     EXPECT_EQ(RegQueryValueExA(h, "LPT2:", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     RegCloseKey(h);
+}
+
+TEST(FreshMachine, HasTheLocalPortsOnEveryPlatform) {
+    for (const char* os : {"nt351", "win95"}) {
+        winsim::NewMachineOptions opt;
+        opt.os = os;
+        winsim::install(winsim::newMachine(opt, sim::testDir(os)));
+        std::vector<winsim::SpoolMonitor> mons;
+        ASSERT_EQ(winsim::spoolerMonitors(mons), 0u) << os;
+        ASSERT_EQ(mons.size(), 1u) << os;
+        EXPECT_EQ(mons[0].name, "Local Port") << os;
+        EXPECT_EQ(mons[0].ports, (std::vector<std::string>{"COM1:", "COM2:", "FILE:", "LPT1:", "LPT2:", "LPT3:"})) << os;
+    }
 }
 
 TEST_F(DeletePort, NonAdministratorIsDenied) {
