@@ -376,7 +376,25 @@ TEST_F(Printers, EnumJobsSizeProtocolAndRecords) {
     EXPECT_EQ(((JOB_INFO_1A*)second.data)->JobId, id2);
     EXPECT_TRUE(EnumJobsA(h, 5, 10, 1, nullptr, 0, &needed, &count)) << "past the end: nothing";
     EXPECT_EQ(count, 0u);
-    EXPECT_FAILS(EnumJobsA(h, 0, 10, 2, nullptr, 0, &needed, &count), ERROR_INVALID_LEVEL);
+
+    // Level 2: the same jobs with what the printer gives them.
+    EXPECT_FALSE(EnumJobsA(h, 0, 10, 2, nullptr, 0, &needed, &count));
+    EXPECT_GT(needed, all);
+    GuardedBuffer two(needed);
+    ASSERT_TRUE(EnumJobsA(h, 0, 10, 2, two.data, needed, &needed, &count));
+    EXPECT_EQ(count, 2u);
+    EXPECT_TRUE(two.guardIntact());
+    auto* recs2 = (JOB_INFO_2A*)two.data;
+    EXPECT_EQ(recs2[1].JobId, id2);
+    EXPECT_EQ(std::string(recs2[1].pDocument), "Memo");
+    EXPECT_EQ(std::string(recs2[0].pNotifyName), std::string(recs[0].pUserName));
+    EXPECT_EQ(std::string(recs2[0].pPrintProcessor), "WinPrint");
+    EXPECT_FALSE(std::string(recs2[0].pDriverName).empty());
+    EXPECT_EQ(recs2[0].pDevMode, nullptr);
+    EXPECT_EQ(recs2[1].Position, 2u);
+    EXPECT_EQ(recs2[0].TotalPages, 12u);
+    EXPECT_TRUE(two.inside(recs2[1].pDriverName));
+    EXPECT_FAILS(EnumJobsA(h, 0, 10, 3, nullptr, 0, &needed, &count), ERROR_INVALID_LEVEL);
     EXPECT_TRUE(ClosePrinter(h));
 }
 

@@ -218,6 +218,34 @@ void fillJobInfo1(Packer& pk, JOB_INFO_1A* rec, const std::string& printer, cons
     if (rec) *rec = r;
 }
 
+// Level 2 adds what the printer gives its jobs: notify name (the user),
+// print processor, parameters and driver; no devmode or security descriptor
+// is kept for a job, and the time printing is unknown (0).
+void fillJobInfo2(Packer& pk, JOB_INFO_2A* rec, const std::string& printer, const SpoolJob& j, DWORD position,
+                  const std::string& machineName, const SpoolPrinter& p) {
+    JOB_INFO_2A r{};
+    r.JobId = j.id;
+    r.pPrinterName = pk.string(&printer);
+    r.pMachineName = pk.string(&machineName);
+    r.pUserName = pk.string(&j.user);
+    r.pDocument = pk.string(&j.document);
+    r.pNotifyName = pk.string(&j.user);
+    r.pDatatype = pk.string(&j.datatype);
+    r.pPrintProcessor = pk.string(&p.printProcessor);
+    r.pParameters = pk.string(&p.parameters);
+    r.pDriverName = pk.string(&p.driver);
+    r.pStatus = pk.string(orNull(j.statusText));
+    r.Status = j.status;
+    r.Priority = j.priority;
+    r.Position = position;
+    r.StartTime = p.startTime;
+    r.UntilTime = p.untilTime;
+    r.TotalPages = j.totalPages;
+    r.Submitted = toSystemTime(j.submittedMs);
+    r.PagesPrinted = j.pagesPrinted;
+    if (rec) *rec = r;
+}
+
 // Checks a port list for SetPrinter: every element must be a known port.
 DWORD checkPorts(const std::string& list) {
     auto ports = splitPorts(list);
@@ -554,28 +582,38 @@ BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
     PrinterHandle* h = handleOf(hPrinter);
     if (DWORD e = precheck("EnumJobsA", h ? h->printer : "")) return fail(e);
     if (!h) return fail(ERROR_INVALID_HANDLE);
-    if (Level != 1) return fail(ERROR_INVALID_LEVEL);
+    if (Level != 1 && Level != 2) return fail(ERROR_INVALID_LEVEL);
     if (DWORD e = checkOutput(pJob, cbBuf, pcbNeeded, pcReturned)) return fail(e);
+    SpoolPrinter printer;
+    if (Level == 2)
+        if (DWORD e = readPrinter(h->printer, printer)) return fail(e);
     const auto& jobs = extraOrDefault(h->printer).jobs;
     std::size_t first = std::min<std::size_t>(FirstJob, jobs.size());
     std::size_t n = std::min<std::size_t>(NoJobs, jobs.size() - first);
     std::string machineName = "\\\\" + machine().computerName;
-    auto machineOf = [&](const SpoolJob& j) { return j.machine.empty() ? machineName : j.machine; };
+    const std::size_t record = Level == 1 ? sizeof(JOB_INFO_1A) : sizeof(JOB_INFO_2A);
+    // Fills record i (or only counts its strings when `out` is null).
+    auto fill = [&](Packer& pk, LPBYTE out, std::size_t i) {
+        const SpoolJob& j = jobs[first + i];
+        const std::string& from = j.machine.empty() ? machineName : j.machine;
+        if (Level == 1)
+            fillJobInfo1(pk, out ? (JOB_INFO_1A*)out + i : nullptr, h->printer, j, (DWORD)(first + i + 1), from);
+        else
+            fillJobInfo2(pk, out ? (JOB_INFO_2A*)out + i : nullptr, h->printer, j, (DWORD)(first + i + 1), from,
+                         printer);
+    };
 
     Packer count(nullptr, 0);
-    count.reserveRecords(n * sizeof(JOB_INFO_1A));
-    for (std::size_t i = 0; i < n; ++i)
-        fillJobInfo1(count, nullptr, h->printer, jobs[first + i], (DWORD)(first + i + 1), machineOf(jobs[first + i]));
+    count.reserveRecords(n * record);
+    for (std::size_t i = 0; i < n; ++i) fill(count, nullptr, i);
     *pcbNeeded = (DWORD)count.needed();
     if (cbBuf < count.needed()) {
         *pcReturned = 0;
         return fail(ERROR_INSUFFICIENT_BUFFER);
     }
     Packer pk(pJob, cbBuf);
-    pk.reserveRecords(n * sizeof(JOB_INFO_1A));
-    auto* recs = (JOB_INFO_1A*)pJob;
-    for (std::size_t i = 0; i < n; ++i)
-        fillJobInfo1(pk, &recs[i], h->printer, jobs[first + i], (DWORD)(first + i + 1), machineOf(jobs[first + i]));
+    pk.reserveRecords(n * record);
+    for (std::size_t i = 0; i < n; ++i) fill(pk, pJob, i);
     *pcReturned = (DWORD)n;
     return TRUE;
 }
