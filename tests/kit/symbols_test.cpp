@@ -54,6 +54,9 @@ TEST(KitLists, ItemsIndexedFromOne) {
     freshMachine("list-index");
     FSetSymbolValue("Available Space", "");
     EXPECT_EQ(UsGetListLength("Available Space"), 0);
+    EXPECT_EQ(UsGetListLength(nullptr), 0);
+    EXPECT_EQ(UsGetListLength(""), 0);
+    EXPECT_EQ(UsGetListLength("No Such List"), 0);
     ASSERT_TRUE(FAddListItem("Available Space", "   1000 Kb"));
     ASSERT_TRUE(FAddListItem("Available Space", "   2000 Kb"));
     EXPECT_EQ(UsGetListLength("Available Space"), 2);
