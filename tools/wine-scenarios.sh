@@ -32,8 +32,12 @@ check_log_has() {
   if grep -qxF "$line" "$log"; then pass "$what: log has '$line'"; else fail "$what: log lacks '$line'"; fi
 }
 
-reg_absent() {  # PREFIX KEY: true when the key does not exist
-  ! wine_in "$1" reg query "$2" >/dev/null 2>&1
+check_key_gone() {  # PREFIX KEY WHAT
+  if wine_in "$1" reg query "$2" >/dev/null 2>&1; then fail "$3 is still there"; else pass "$3 is gone"; fi
+}
+
+check_path_gone() {  # PREFIX PATH-BELOW-C WHAT
+  if [ -e "$1/drive_c/$2" ]; then fail "$3 is still there"; else pass "$3 is gone"; fi
 }
 
 check_reg_value() {  # PREFIX KEY VALUE EXPECTED
@@ -128,9 +132,8 @@ if grep -q "^error Unable to stop Print Manager" "$log"; then
   check_reg_value "$p" "$monitors_key" Driver vrdpsmon.dll
   check_file "$p" windows/system32/vrdpsmon.dll "$bin/vrdpsmon.dll"
 else
-  if reg_absent "$p" "$monitors_key"; then pass "nt351 removal: the monitor key is gone"; else fail "nt351 removal: the monitor key is still there"; fi
-  [ ! -f "$p/drive_c/win32app/vrdpsmon/utility/vrdpswiz.exe" ] && pass "nt351 removal: the utility files are gone" ||
-    fail "nt351 removal: the utility files are still there"
+  check_key_gone "$p" "$monitors_key" "nt351 removal: the monitor key"
+  check_path_gone "$p" win32app/vrdpsmon/utility/vrdpswiz.exe "nt351 removal: the wizard"
 fi
 end_session "$p"
 
@@ -177,12 +180,10 @@ sed 's/^/       /' "$log"
 check_exit_line "$log" "$status" "win95 removal"
 [ "$status" = 0 ] && pass "win95 removal: exit code 0" || fail "win95 removal: exit code $status"
 if grep -q "^box \|^error " "$log"; then fail "win95 removal: a box or an error"; else pass "win95 removal: no box, no error"; fi
-if reg_absent "$p" "$monitors_key"; then pass "win95 removal: the monitor key is gone"; else fail "win95 removal: the monitor key is still there"; fi
-if reg_absent "$p" "$version_key"; then pass "win95 removal: the version key is gone"; else fail "win95 removal: the version key is still there"; fi
-[ ! -e "$p/drive_c/$group_dir" ] && pass "win95 removal: the program group is gone" ||
-  fail "win95 removal: the program group is still there"
-[ ! -f "$p/drive_c/win32app/vrdpsmon/utility/vrdpswiz.exe" ] && pass "win95 removal: the utility files are gone" ||
-  fail "win95 removal: the utility files are still there"
+check_key_gone "$p" "$monitors_key" "win95 removal: the monitor key"
+check_key_gone "$p" "$version_key" "win95 removal: the version key"
+check_path_gone "$p" "$group_dir" "win95 removal: the program group"
+check_path_gone "$p" win32app/vrdpsmon/utility/vrdpswiz.exe "win95 removal: the wizard"
 end_session "$p"
 
 echo

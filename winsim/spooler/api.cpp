@@ -23,6 +23,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <type_traits>
 
 namespace {
 
@@ -199,9 +200,13 @@ SYSTEMTIME toSystemTime(std::int64_t ms) {
     return st;
 }
 
-void fillJobInfo1(Packer& pk, JOB_INFO_1A* rec, const std::string& printer, const SpoolJob& j, DWORD position,
-                  const std::string& machineName) {
-    JOB_INFO_1A r{};
+// One job record of level 1 or 2. Level 2 adds what the printer gives its
+// jobs: notify name (the user), print processor, parameters and driver; no
+// devmode or security descriptor is kept for a job.
+template <class Info>
+void fillJobInfo(Packer& pk, Info* rec, const std::string& printer, const SpoolJob& j, DWORD position,
+                 const std::string& machineName, const SpoolPrinter& p) {
+    Info r{};
     r.JobId = j.id;
     r.pPrinterName = pk.string(&printer);
     r.pMachineName = pk.string(&machineName);
@@ -215,34 +220,14 @@ void fillJobInfo1(Packer& pk, JOB_INFO_1A* rec, const std::string& printer, cons
     r.TotalPages = j.totalPages;
     r.PagesPrinted = j.pagesPrinted;
     r.Submitted = toSystemTime(j.submittedMs);
-    if (rec) *rec = r;
-}
-
-// Level 2 adds what the printer gives its jobs: notify name (the user),
-// print processor, parameters and driver; no devmode or security descriptor
-// is kept for a job, and the time printing is unknown (0).
-void fillJobInfo2(Packer& pk, JOB_INFO_2A* rec, const std::string& printer, const SpoolJob& j, DWORD position,
-                  const std::string& machineName, const SpoolPrinter& p) {
-    JOB_INFO_2A r{};
-    r.JobId = j.id;
-    r.pPrinterName = pk.string(&printer);
-    r.pMachineName = pk.string(&machineName);
-    r.pUserName = pk.string(&j.user);
-    r.pDocument = pk.string(&j.document);
-    r.pNotifyName = pk.string(&j.user);
-    r.pDatatype = pk.string(&j.datatype);
-    r.pPrintProcessor = pk.string(&p.printProcessor);
-    r.pParameters = pk.string(&p.parameters);
-    r.pDriverName = pk.string(&p.driver);
-    r.pStatus = pk.string(orNull(j.statusText));
-    r.Status = j.status;
-    r.Priority = j.priority;
-    r.Position = position;
-    r.StartTime = p.startTime;
-    r.UntilTime = p.untilTime;
-    r.TotalPages = j.totalPages;
-    r.Submitted = toSystemTime(j.submittedMs);
-    r.PagesPrinted = j.pagesPrinted;
+    if constexpr (std::is_same_v<Info, JOB_INFO_2A>) {
+        r.pNotifyName = pk.string(&j.user);
+        r.pPrintProcessor = pk.string(&p.printProcessor);
+        r.pParameters = pk.string(&p.parameters);
+        r.pDriverName = pk.string(&p.driver);
+        r.StartTime = p.startTime;
+        r.UntilTime = p.untilTime;
+    }
     if (rec) *rec = r;
 }
 
@@ -597,10 +582,9 @@ BOOL WINAPI EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level
         const SpoolJob& j = jobs[first + i];
         const std::string& from = j.machine.empty() ? machineName : j.machine;
         if (Level == 1)
-            fillJobInfo1(pk, out ? (JOB_INFO_1A*)out + i : nullptr, h->printer, j, (DWORD)(first + i + 1), from);
+            fillJobInfo(pk, out ? (JOB_INFO_1A*)out + i : nullptr, h->printer, j, (DWORD)(first + i + 1), from, printer);
         else
-            fillJobInfo2(pk, out ? (JOB_INFO_2A*)out + i : nullptr, h->printer, j, (DWORD)(first + i + 1), from,
-                         printer);
+            fillJobInfo(pk, out ? (JOB_INFO_2A*)out + i : nullptr, h->printer, j, (DWORD)(first + i + 1), from, printer);
     };
 
     Packer count(nullptr, 0);

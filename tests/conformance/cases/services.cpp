@@ -4,6 +4,25 @@
 
 #include <winsvc.h>
 
+namespace {
+
+// The spooler's service opened with `rights` through a connected manager;
+// both handles are closed on every path.
+struct Spooler {
+    SC_HANDLE scm = nullptr, svc = nullptr;
+    explicit Spooler(DWORD rights) {
+        scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        svc = scm ? OpenServiceA(scm, "Spooler", rights) : nullptr;
+        CHECK_TRUE(svc != nullptr);
+    }
+    ~Spooler() {
+        if (svc) CloseServiceHandle(svc);
+        if (scm) CloseServiceHandle(scm);
+    }
+};
+
+}  // namespace
+
 CASE(services, open_unknown_service) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -31,52 +50,40 @@ CASE(services, open_scm_active_database) {
 
 CASE(services, spooler_running_status) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_QUERY_STATUS) : nullptr;
-    CHECK_TRUE(svc != nullptr);
-    if (svc) {
+    Spooler s(SERVICE_QUERY_STATUS);
+    if (s.svc) {
         SERVICE_STATUS status = {};
-        CHECK_EQ(QueryServiceStatus(svc, &status), TRUE);
+        CHECK_EQ(QueryServiceStatus(s.svc, &status), TRUE);
         CHECK_EQ(status.dwCurrentState, SERVICE_RUNNING);
         CHECK_EQ(status.dwCheckPoint, 0);
         CHECK_TRUE((status.dwControlsAccepted & SERVICE_ACCEPT_STOP) != 0);
-        CloseServiceHandle(svc);
     }
-    if (scm) CloseServiceHandle(scm);
 }
 
 CASE(services, start_running_service) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_START) : nullptr;
-    CHECK_TRUE(svc != nullptr);
-    if (svc) {
+    Spooler s(SERVICE_START);
+    if (s.svc) {
         SetLastError(0xdeadbeef);
-        CHECK_EQ(StartServiceA(svc, 0, nullptr), FALSE);
+        CHECK_EQ(StartServiceA(s.svc, 0, nullptr), FALSE);
         CHECK_ERROR(ERROR_SERVICE_ALREADY_RUNNING);
-        CloseServiceHandle(svc);
     }
-    if (scm) CloseServiceHandle(scm);
 }
 
 CASE(services, query_status_null_pointer_before_rights) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     // Opened without SERVICE_QUERY_STATUS: a null status pointer is
     // reported before the missing right.
-    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_START) : nullptr;
-    CHECK_TRUE(svc != nullptr);
-    if (svc) {
+    Spooler s(SERVICE_START);
+    if (s.svc) {
         SetLastError(0xdeadbeef);
-        CHECK_EQ(QueryServiceStatus(svc, nullptr), FALSE);
+        CHECK_EQ(QueryServiceStatus(s.svc, nullptr), FALSE);
         CHECK_ERROR(ERROR_INVALID_ADDRESS);
         SERVICE_STATUS status;
         SetLastError(0xdeadbeef);
-        CHECK_EQ(QueryServiceStatus(svc, &status), FALSE);
+        CHECK_EQ(QueryServiceStatus(s.svc, &status), FALSE);
         CHECK_ERROR(ERROR_ACCESS_DENIED);
-        CloseServiceHandle(svc);
     }
-    if (scm) CloseServiceHandle(scm);
 }
 
 CASE(services, null_handle) {
@@ -92,33 +99,25 @@ CASE(services, null_handle) {
 
 CASE(services, control_without_right) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_QUERY_STATUS) : nullptr;
-    CHECK_TRUE(svc != nullptr);
-    if (svc) {
+    Spooler s(SERVICE_QUERY_STATUS);
+    if (s.svc) {
         SERVICE_STATUS status;
         SetLastError(0xdeadbeef);
-        CHECK_EQ(ControlService(svc, SERVICE_CONTROL_STOP, &status), FALSE);
+        CHECK_EQ(ControlService(s.svc, SERVICE_CONTROL_STOP, &status), FALSE);
         CHECK_ERROR(ERROR_ACCESS_DENIED);
-        CloseServiceHandle(svc);
     }
-    if (scm) CloseServiceHandle(scm);
 }
 
 CASE(services, dependents_size_query) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE svc = scm ? OpenServiceA(scm, "Spooler", SERVICE_ENUMERATE_DEPENDENTS) : nullptr;
-    CHECK_TRUE(svc != nullptr);
-    if (svc) {
+    Spooler s(SERVICE_ENUMERATE_DEPENDENTS);
+    if (s.svc) {
         DWORD needed = 77, count = 77;
         // Nothing depends on the spooler on a fresh system.
-        CHECK_EQ(EnumDependentServicesA(svc, SERVICE_ACTIVE, nullptr, 0, &needed, &count), TRUE);
+        CHECK_EQ(EnumDependentServicesA(s.svc, SERVICE_ACTIVE, nullptr, 0, &needed, &count), TRUE);
         CHECK_EQ(needed, 0);
         CHECK_EQ(count, 0);
-        CloseServiceHandle(svc);
     }
-    if (scm) CloseServiceHandle(scm);
 }
 
 CASE(services, none_on_windows95) {
