@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "setup/harness.h"
-#include "winsim/services/state.h"
 
 using namespace harness;
 
@@ -32,8 +31,7 @@ ChildResult runAndReport(Harness& h, const std::string& answers, void (*before)(
                      report("driver=%s", ::Setup.DriverDir);
                      report("help=%s %s", ::Setup.HelpProgram ? ::Setup.HelpProgram : "",
                             ::Setup.HelpFile ? ::Setup.HelpFile : "");
-                     if (winsim::Service* s = winsim::findService(winsim::machine(), "Spooler"))
-                         report("spooler=%u", (unsigned)winsim::serviceStatus(winsim::machine(), *s).dwCurrentState);
+                     reportSpooler();
                      return code;
                  },
                  false);

@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "kit/internal.h"
 #include "setup/harness.h"
 #include "winsim/dde/state.h"
 
