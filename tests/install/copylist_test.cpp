@@ -11,9 +11,7 @@ using namespace harness;
 
 namespace {
 
-struct Flags {
-    BOOL win95, alpha, mips;
-};
+struct Flags { BOOL win95, alpha, mips; };
 
 void setFlags(Flags flags) {
     ::Setup.IsWindows95 = flags.win95;
@@ -35,10 +33,7 @@ TEST(ComputeSectionSizes, SectionsOfThePlatformAndProcessor) {
     const std::string util = std::to_string(sectionSizes({"Write Files", "Orvel", "Remote Console", "Wizard", "VB Common"}));
     const std::string load = std::to_string(sectionSizes({"Load PS Files", "Load Cat Files", "Load Sys Files"}));
     auto sizes = [](std::initializer_list<const char*> s) { return std::to_string(sectionSizes(s)); };
-    const struct {
-        Flags flags;
-        std::string inf, system, utility, load;
-    } rows[] = {
+    const struct { Flags flags; std::string inf, system, utility, load; } rows[] = {
         {{FALSE, FALSE, FALSE}, sampleInf(), sizes({"PPD Files", "NT Help File", "I386 Monitor"}),
          std::to_string(std::stoul(util) + sectionSize("I386 Wizard")), load},
         {{FALSE, TRUE, FALSE}, sampleInf(), sizes({"PPD Files", "NT Help File", "Alpha Monitor"}),
@@ -145,12 +140,7 @@ ChildResult copy(Harness& h, Flags flags, LONG installType, const std::string& a
 TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFolders) {
     // Folder and section pairs that are copied, and ones that are not.
     using Places = std::vector<std::pair<const char*, const char*>>;
-    const struct {
-        bool windows95;
-        Flags flags;
-        LONG type;
-        Places present, absent;
-    } rows[] = {
+    const struct { bool windows95; Flags flags; LONG type; Places present, absent; } rows[] = {
         {false, {FALSE, FALSE, FALSE}, INSTALL_CHOSEN_DEST,
          {{"C:\\drv", "PPD Files"}, {"C:\\sys", "NT Help File"}, {"C:\\sys", "I386 Monitor"},
           {"C:\\root\\utility", "I386 Wizard"}, {"C:\\root\\utility", "Orvel"},
@@ -187,13 +177,7 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFolders) {
 TEST(BuildCopyList, FailuresEndOnTheToolkitErrorPage) {
     const std::string orvel = "box Copy Error: Cannot copy C:\\dist\\" + fileOf("Orvel") + " to C:\\root\\utility\\" +
                               fileOf("Orvel") + " (error 2).";
-    const struct {
-        const char* what;
-        void (*damage)(Harness&);
-        std::string root;
-        int code;
-        Lines boxes;
-    } rows[] = {
+    const struct { const char* what; void (*damage)(Harness&); std::string root; int code; Lines boxes; } rows[] = {
         {"disk full", [](Harness& h) { h.setFree('C', 10); }, "C:\\root", 1025,
          {"box Disk Full: There is not enough space on drive C: for the files. Needed: 1 KB, free: 0 KB. Make room "
           "and choose Retry, or Cancel to stop setup."}},

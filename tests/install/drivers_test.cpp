@@ -73,14 +73,9 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
 // with its message, before any page.
 TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
     const struct {
-        const char* what;
-        winsim::OsInfo os;
-        void (*prepare)(Harness&);
-        const char* answers;
-        std::vector<int> pages;
+        const char* what; winsim::OsInfo os; void (*prepare)(Harness&); const char* answers; std::vector<int> pages;
         const char* error;  // nullptr: none
-        bool fetched = false;
-        std::size_t programs = 0;
+        bool fetched = false; std::size_t programs = 0;
     } rows[] = {
         {"NT 3.1", nt31(), [](Harness& h) { h.writeFile("C:\\i386\\pscript.dll"); h.writeFile("C:\\i386\\pscrptui.dll"); },
          "1100 CONTINUE EditTextOut=C:\\i386\n", {1100}, nullptr, true},
@@ -130,10 +125,7 @@ TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
 TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
     const std::string sys = "C:\\WINDOWS\\SYSTEM";
     const struct {
-        const char* what;
-        const char* dist;
-        bool tool, cabinet, companions, target;
-        std::string program;
+        const char* what; const char* dist; bool tool, cabinet, companions, target; std::string program;
         const char* result;
         const char* waited;  // virtual milliseconds
     } rows[] = {
@@ -328,12 +320,7 @@ TEST(InstallPrinterDrivers, EmptySectionRefusalsAndOverflow) {
 // they print on the parking driver and the failure is reported; nothing
 // changes when every printer uses the driver.
 TEST(ReplaceInstalledDriver, PrintersAreParkedAndComeBack) {
-    const struct {
-        const char* what;
-        bool other, reAddFails;
-        Lines printers, boxes;
-        const char* driver;
-    } rows[] = {
+    const struct { const char* what; bool other, reAddFails; Lines printers, boxes; const char* driver; } rows[] = {
         {"re-added", true, false,
          {"printer Office|Varden LaserStream 600|running", "printer Hall|Other|running",
           "printer Lab|Varden LaserStream 600|running"}, {}, "driver Varden LaserStream 600|new.ppd|1"},

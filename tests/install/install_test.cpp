@@ -28,12 +28,9 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
     const Lines stopStart{stop[0], stop[1], "status 5300 Starting the print spooler...", "status 5300 end"};
     const std::string sys95 = "C:\\WINDOWS\\SYSTEM";
     const struct {
-        const char* name;
-        bool windows95, upgrade;
-        void (*fault)(Harness&);
+        const char* name; bool windows95, upgrade; void (*fault)(Harness&);
         const char* error;  // ending in a blank: the start of it
-        Lines status, boxes;
-        DWORD spooler = SERVICE_RUNNING;
+        Lines status, boxes; DWORD spooler = SERVICE_RUNNING;
     } rows[] = {
         {"monitors key refused", false, false,
          [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, kMonitors); },

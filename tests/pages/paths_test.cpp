@@ -58,8 +58,7 @@ TEST(InstallTypePage, FiguresAreRightAlignedKilobytes) {
     for (const char* section : kSections)
         tiny += std::string("[") + section + "]\n" + infLine(section, "x.dat", std::string(section) == "PPD Files" ? 1023 : 0);
     const struct {
-        std::string inf;
-        Lines figures;
+        std::string inf; Lines figures;
     } rows[] = {{sampleInf(), {kb(kUtility + kSystem), "    19 Kb", kb(kLoad + kUtility)}},
                 {tiny, {"     0 Kb", "     0 Kb", "     0 Kb"}}};
     for (const auto& row : rows) {
@@ -84,11 +83,7 @@ TEST(InstallTypePage, SpaceRulesPerChoice) {
     const std::int64_t s = kSystem, u = kUtility;
     const struct {
         std::int64_t free;  // -1: as the machine has it
-        const char* answers;
-        bool box;
-        const char* type;
-        const char* done;
-        std::vector<int> pages;
+        const char* answers; bool box; const char* type; const char* done; std::vector<int> pages;
     } rows[] = {
         {u + s - 1, "800 CONTINUE ButtonChecked=1\n800 CONTINUE ButtonChecked=3\n", true, "4", "1", {800, 800}},
         {u + s, "800 CONTINUE ButtonChecked=1\n", false, "3", "1", {800}},
@@ -138,8 +133,7 @@ TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
         const char* existing;       // a directory or, ending in '!', a file made first
         std::string answers;
         std::string root;           // "": setup ended on the error page
-        const char* done;
-        Lines boxes;
+        const char* done; Lines boxes;
     } rows[] = {
         // The drive letter is stored in capitals and the directory created.
         {"lower-case drive", -1, -1, nullptr, "300 CONTINUE EditTextOut=c:\\apps\\varden\n", "C:\\apps\\varden", "1",
@@ -220,9 +214,7 @@ TEST(DestinationPathPage, DriveListShowsLowerCaseLettersAndFreeSpace) {
 // has its own page; 255 characters end setup.
 TEST(DistributionPathPage, OfferedAcceptedOrTooLong) {
     const struct {
-        bool windows95;
-        const char* proposed;
-        std::string answers;
+        bool windows95; const char* proposed; std::string answers;
         const char* path;  // nullptr: setup ended on the error page
         Lines pages;
     } rows[] = {

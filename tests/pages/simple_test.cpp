@@ -25,15 +25,10 @@ TEST(ClassifyEvent, SumsTheFirstTwoCharacters) {
 // page of every page.
 TEST(SimplePages, AnswersAndWhatTheyLeave) {
     const struct {
-        const char* what;
-        bool windows95;
-        const char* answers;
-        void (*page)();
-        const char* returned;
+        const char* what; bool windows95; const char* answers; void (*page)(); const char* returned;
         std::vector<int> pages;
         const char* pending;  // nullptr: not looked at
-        std::size_t reboots = 0;
-        bool tokenRefused = false;
+        std::size_t reboots = 0; bool tokenRefused = false;
     } rows[] = {
         // Back shows the same page again (as a word other than the four
         // would; ClassifyEvent covers those, the toolkit gives no other).

@@ -15,14 +15,8 @@ namespace {
 TEST(InstallationFlow, ClosingPagesFollowPlatformAndUpgrade) {
     const std::string wizard = "program C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe";
     const struct {
-        const char* name;
-        winsim::OsInfo os;
-        bool upgrade;
-        const char* answers;
-        std::vector<int> pages;
-        Lines programs;
-        const char* result;
-        LONG type = INSTALL_SYSTEM_DRIVE;
+        const char* name; winsim::OsInfo os; bool upgrade; const char* answers; std::vector<int> pages; Lines programs;
+        const char* result; LONG type = INSTALL_SYSTEM_DRIVE;
     } rows[] = {
         {"NT 3.51 fresh, both programs", nt351(), false, "1200 CONTINUE\n1400 CONTINUE\n700 CONTINUE\n",
          {1200, 1400, 700}, {wizard, "program winhlp32.exe vrdpsmon.hlp"}, "installed restart=no"},
@@ -127,11 +121,7 @@ TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
 // page instead of the text.
 TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
     const struct {
-        const char* what;
-        const char* answers;
-        void (*body)();
-        std::vector<int> pages;
-        const char* error;
+        const char* what; const char* answers; void (*body)(); std::vector<int> pages; const char* error;
         const char* result = "failed";
     } rows[] = {
         {"formatted text", "2300 CONTINUE\n", [] { FailSetup("startSpooler failed, error = %d", 1058); }, {2300},

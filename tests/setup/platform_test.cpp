@@ -43,8 +43,7 @@ bool contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.
 // the platform flags they set.
 TEST(VersionWords, DetectionAndPages) {
     const struct {
-        winsim::OsInfo os;
-        bool served;
+        winsim::OsInfo os; bool served;
         bool warning;  // the version warning page (2100) comes first
         const char* flags;
     } rows[] = {
@@ -81,8 +80,7 @@ TEST(VersionWords, DetectionAndPages) {
 TEST(Processor, ArchitectureSetsExactlyOneFlagAndTheHelpProgram) {
     const struct {
         const char* arch;  // nullptr: not set
-        const char* expected;
-        bool windows95 = false;
+        const char* expected; bool windows95 = false;
     } rows[] = {{"alpha", "alpha"}, {"ALPHA", "alpha"}, {"Alpha", "alpha"}, {"mips", "mips"}, {"MIPS", "mips"},
                 {"x86", "x86"}, {"PPC", "x86"}, {"alphax", "x86"}, {"AVeryLongProcessorName", "x86"},
                 {"fifteen letters", "x86"}, {nullptr, "x86"}, {"mips", "x86", true}};
@@ -137,11 +135,7 @@ TEST(StartUp, MissingOrMalformedInfEndsOnTheToolkitErrorPage) {
 // except on Windows 95; an unsupported platform runs the end steps.
 TEST(StartUp, RefusalsAndUnsupportedPlatform) {
     const struct {
-        winsim::OsInfo os;
-        bool admin;
-        const char* answers;
-        const char* code;
-        std::vector<int> pages;
+        winsim::OsInfo os; bool admin; const char* answers; const char* code; std::vector<int> pages;
     } rows[] = {
         {nt351(), false, "100 CONTINUE\n2400 BACK\n2400 CANCEL\n2400 EXIT\n2400 CONTINUE\n", "", {100, 2400, 2400, 2400, 2400}},
         {win95(), false, kToRemoval, "0", {100, 800, 7802}},
@@ -178,9 +172,7 @@ TEST(Spooler, SpoolerThatCannotStartEndsSetupButNT31HasNoCheck) {
     // NT 3.1x gets no spooler check: a stopped spooler stays stopped, and
     // the driver directory it would answer for cannot be read.
     const struct {
-        winsim::OsInfo os;
-        const char* error;
-        Lines status;
+        winsim::OsInfo os; const char* error; Lines status;
     } cases[] = {{nt351(), "error startSpooler failed, error = 1058",
                   {"status 5300 Starting the print spooler...", "status 5300 end"}},
                  {nt31(), "error PPD path string too small", {}}};

@@ -19,11 +19,7 @@ const char* const kOverflowBox = "box MS-Setup Error: Buffer Overflow";
 // for a quit met while messages are pumped. Nothing after the call runs.
 TEST(Failures, EndOnTheToolkitErrorPage) {
     const struct {
-        const char* what;
-        void (*body)();
-        int code;
-        Lines boxes;
-        std::vector<int> pages = {2300};
+        const char* what; void (*body)(); int code; Lines boxes; std::vector<int> pages = {2300};
     } rows[] = {
         {"symbol value as long as the capacity", [] {
              TkSetSymbol("Probe", "abcdefghijklmno");  // 15 characters
@@ -145,9 +141,7 @@ TEST(Successes, ValuesListsInfJoinsDetectionAndGroups) {
 TEST(Start, SourceDirEndsInOneBackslash) {
     const std::string longest = "C:\\" + std::string(251, 'd');  // 254 characters: fits with its backslash
     const struct {
-        std::string current;
-        bool refused;
-        std::string source;
+        std::string current; bool refused; std::string source;
     } rows[] = {{"C:\\dist", false, "C:\\dist\\"}, {"C:\\", false, "C:\\"}, {"C:\\dist", true, ".\\"},
                 {longest, false, longest + "\\"}, {longest + "d", false, ".\\"}};
     for (const auto& row : rows) {
