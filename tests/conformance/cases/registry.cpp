@@ -10,12 +10,18 @@ using conformance::kScratchKey;
 
 namespace {
 
-HKEY createScratch(const char* sub = nullptr) {
+HKEY createScratch(const char* sub = nullptr, const char* cls = nullptr) {
     std::string path = kScratchKey;
     if (sub) path += std::string("\\") + sub;
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, (LPSTR)cls, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     return key;
+}
+
+// RegQueryInfoKeyA for the class and, when asked, the subkey count.
+LONG queryClass(HKEY key, char* buffer, DWORD* len, DWORD* subkeys = nullptr) {
+    return RegQueryInfoKeyA(key, buffer, len, nullptr, subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr);
 }
 
 }  // namespace
@@ -192,51 +198,38 @@ CASE(registry, query_info_counts) {
 }
 
 CASE(registry, query_info_class_too_small) {
-    HKEY key = nullptr;
-    char cls[] = "LongClassName";
-    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, cls, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-             ERROR_SUCCESS);
+    HKEY key = createScratch(nullptr, "LongClassName");
     // A buffer of n characters gets the first n-1 and a NUL, the count
     // becomes n-1 and nothing past the buffer is written.
     struct {
         DWORD given;
         LONG rc;
         const char* written;
-        DWORD count;
-    } rows[] = {{1, ERROR_MORE_DATA, "", 0},
-                {4, ERROR_MORE_DATA, "Lon", 3},
-                {13, ERROR_MORE_DATA, "LongClassNam", 12},
-                {14, ERROR_SUCCESS, "LongClassName", 13}};
+    } rows[] = {{1, ERROR_MORE_DATA, ""},
+                {4, ERROR_MORE_DATA, "Lon"},
+                {13, ERROR_MORE_DATA, "LongClassNam"},
+                {14, ERROR_SUCCESS, "LongClassName"}};
     for (const auto& row : rows) {
         char buffer[17] = "xxxxxxxxxxxxxxxx";
         DWORD len = row.given;
-        CHECK_EQ(RegQueryInfoKeyA(key, buffer, &len, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                  nullptr, nullptr),
-                 row.rc);
-        CHECK_EQ(len, row.count);
+        CHECK_EQ(queryClass(key, buffer, &len), row.rc);
+        CHECK_EQ(len, strlen(row.written));
         CHECK_STR(buffer, row.written);
         CHECK_EQ(buffer[row.given], 'x');
     }
     // Without a buffer only the length is asked for, whatever the count says.
     DWORD len = 4;
-    CHECK_EQ(RegQueryInfoKeyA(key, nullptr, &len, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, nullptr),
-             ERROR_SUCCESS);
+    CHECK_EQ(queryClass(key, nullptr, &len), ERROR_SUCCESS);
     CHECK_EQ(len, 13);
     RegCloseKey(key);
 }
 
 CASE(registry, query_info_class_zero_length) {
-    HKEY key = nullptr;
-    char cls[] = "LongClassName";
-    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, cls, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-             ERROR_SUCCESS);
+    HKEY key = createScratch(nullptr, "LongClassName");
     // A buffer of no characters is left alone, and so is its count.
     char buffer[4] = {'x', 'x', 'x', 'x'};
     DWORD len = 0;
-    CHECK_EQ(RegQueryInfoKeyA(key, buffer, &len, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, nullptr),
-             ERROR_SUCCESS);
+    CHECK_EQ(queryClass(key, buffer, &len), ERROR_SUCCESS);
     CHECK_EQ(len, 0);
     CHECK_EQ(buffer[0], 'x');
     RegCloseKey(key);
@@ -295,28 +288,18 @@ CASE(registry, enum_value_aliased_out_pointers) {
 }
 
 CASE(registry, key_info_aliased_counts) {
-    HKEY key = nullptr;
-    char cls[] = "LongClassName", sub[] = "cls";
-    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, cls, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-             ERROR_SUCCESS);
-    HKEY child = nullptr;
-    CHECK_EQ(RegCreateKeyExA(key, "alpha", 0, sub, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr), ERROR_SUCCESS);
-    RegCloseKey(child);
+    HKEY key = createScratch(nullptr, "LongClassName");
+    RegCloseKey(createScratch("alpha", "cls"));
     RegCloseKey(createScratch("bravo"));
     // The class length and the subkey count at one variable: the class
     // length is read first, the count written after it.
-    char buffer[32];
+    char buffer[32] = "xxxxxxxx";
     DWORD v = sizeof buffer;
-    CHECK_EQ(RegQueryInfoKeyA(key, buffer, &v, nullptr, &v, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr),
-             ERROR_SUCCESS);
+    CHECK_EQ(queryClass(key, buffer, &v, &v), ERROR_SUCCESS);
     CHECK_STR(buffer, "LongClassName");
     CHECK_EQ(v, 2);
-    strcpy(buffer, "xxxxxxxx");
     v = 4;
-    CHECK_EQ(RegQueryInfoKeyA(key, buffer, &v, nullptr, &v, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                              nullptr),
-             ERROR_MORE_DATA);
+    CHECK_EQ(queryClass(key, buffer, &v, &v), ERROR_MORE_DATA);
     CHECK_STR(buffer, "Lon");
     CHECK_EQ(v, 2);
     // The count, then the longest subkey name.
@@ -325,18 +308,17 @@ CASE(registry, key_info_aliased_counts) {
              ERROR_SUCCESS);
     CHECK_EQ(v, 5);
     // RegEnumKeyExA with the name and class lengths at one variable: both
-    // read first, the class length written last.
-    char name[16], subClass[16];
+    // read first, the class length written last; nothing when too small.
+    char name[16] = "zzzz", subClass[16];
+    v = 4;
+    CHECK_EQ(RegEnumKeyExA(key, 0, name, &v, nullptr, subClass, &v, nullptr), ERROR_MORE_DATA);
+    CHECK_STR(name, "zzzz");
+    CHECK_EQ(v, 4);
     v = sizeof name;
     CHECK_EQ(RegEnumKeyExA(key, 0, name, &v, nullptr, subClass, &v, nullptr), ERROR_SUCCESS);
     CHECK_STR(name, "alpha");
     CHECK_STR(subClass, "cls");
     CHECK_EQ(v, 3);
-    strcpy(name, "zzzz");
-    v = 4;
-    CHECK_EQ(RegEnumKeyExA(key, 0, name, &v, nullptr, subClass, &v, nullptr), ERROR_MORE_DATA);
-    CHECK_STR(name, "zzzz");
-    CHECK_EQ(v, 4);
     RegCloseKey(key);
 }
 
