@@ -20,7 +20,7 @@ namespace {
 
 // Directories with fewer entries are read at every lookup: that is cheap,
 // and they need no watch.
-constexpr std::size_t kCacheFrom = 256;
+constexpr std::size_t kCacheFrom = 32;
 // At most this many directories are kept (and watched) at once.
 constexpr std::size_t kMaxCached = 64;
 constexpr std::uint32_t kWatchMask =
@@ -160,6 +160,12 @@ std::vector<std::string> matchesOf(const Listing& l, std::string_view name) {
 }
 
 }  // namespace
+
+bool hasKeptListing(const std::filesystem::path& dir) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    return c.byDir.count(dir.native()) != 0;
+}
 
 bool cachedMatches(const std::filesystem::path& dir, std::string_view name, std::vector<std::string>& out,
                    const HostIdentity* known) {

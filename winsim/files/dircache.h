@@ -27,6 +27,9 @@ std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir
 // The same answer, but only from a listing already kept: true (and the
 // matches in `out`) when `dir` is a large directory watched and current,
 // false when the host would have to be asked.
+// True when a listing of `dir` is kept (it may still prove stale).
+bool hasKeptListing(const std::filesystem::path& dir);
+
 // `known` (when given) is what `dir` is now, as the caller has just seen it
 // on the host, which spares asking again.
 struct HostIdentity {

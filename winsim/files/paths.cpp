@@ -138,6 +138,12 @@ KnownDirectories& knownDirectories() {
 
 constexpr std::size_t kMaxKnownDirectories = 1024;
 
+bool rememberedDirectory(const fs::path& dir) {
+    KnownDirectories& k = knownDirectories();
+    std::lock_guard<std::mutex> guard(k.lock);
+    return k.byPath.count(dir.native()) != 0;
+}
+
 bool knownDirectory(const fs::path& dir, HostIdentity& id) {
     KnownDirectories& k = knownDirectories();
     std::lock_guard<std::mutex> guard(k.lock);
@@ -249,6 +255,21 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
     if (parts.size() > 1) {
         fs::path dir = cur;
         for (std::size_t k = 0; k + 1 < parts.size(); ++k) dir /= parts[k];
+        // An existing file or folder there is found by its own name: when
+        // it is there, so is the directory (a large directory's kept listing
+        // answers instead, as it knows the names that are not there too).
+        const std::string& name = parts.back();
+        struct stat st;
+        if (!out.wildcard && !isHiddenHostName(name) && rememberedDirectory(dir) && !hasKeptListing(dir) &&
+            ::lstat((dir / name).c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+            out.host = dir / name;
+            out.exists = true;
+            out.isDir = S_ISDIR(st.st_mode);
+            out.size = S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0;
+            out.parts = std::move(parts);
+            out.winPath = joinWin(out.drive, out.parts);
+            return 0;
+        }
         if (knownDirectory(dir, dirId)) {
             cur = std::move(dir);
             i = parts.size() - 1;
