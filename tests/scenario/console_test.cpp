@@ -124,7 +124,7 @@ TEST(ConsoleTerminal, InteractiveInstallationRecordedAndReplayed) {
     fs::path recorded = s.root() / "recorded.ans";
     Terminal t(s, {"--record", recorded.string()});
     ASSERT_TRUE(t.play({
-        {{"== Welcome ==", "\n> "}, "\r"},  // Enter: Continue
+        {{"== Welcome ==", "[c] Continue (Enter)", "\n> "}, "\r"},
         {{"(*) 1  Install everything", "> "}, "what\r"},
         {{"Please choose one of the keys shown.", "> "}, "h\r"},  // help; any answer there returns to the page
         {{"== Help ==", "> "}, "c\r"},

@@ -131,7 +131,7 @@ const json* group(const json& machine, const std::string& name);
 bool spoolerRunning(const json& machine);
 
 // Runs `program args...` in `cwd`; output into the strings. Returns the exit
-// code, or -1 when it did not start or was killed after `timeoutSec`.
+// code, or -1 when it did not start or was killed (after `timeoutSec` at the latest).
 // `input` (if any) becomes the standard input, otherwise /dev/null.
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
                std::string& out, std::string& err, int timeoutSec = 60, const std::string* input = nullptr);
