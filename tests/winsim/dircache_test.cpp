@@ -83,4 +83,24 @@ TEST_F(LargeDirectory, EveryCaseVariantOnTheHostIsReported) {
     EXPECT_TRUE(winsim::caseInsensitiveMatches(root / "missing", "x").empty());
 }
 
+// A folder reached once by its names as written is taken on trust only
+// while it is the same folder: one made again where a moved one stood is
+// read afresh, whether its listing was kept or not.
+TEST_F(LargeDirectory, AFolderMadeAgainWhereAMovedOneStoodIsReadAfresh) {
+    for (int files : {300, 3}) {
+        SCOPED_TRACE(files);
+        fill(c / "top" / "sub", "old", files);
+        EXPECT_TRUE(exists("C:\\top\\sub\\old1.dat"));
+        EXPECT_TRUE(exists("C:\\top\\sub\\OLD2.DAT"));
+        ASSERT_TRUE(MoveFileA("C:\\top", "C:\\moved"));
+        fill(c / "top" / "sub", "new", files);
+        EXPECT_FALSE(exists("C:\\top\\sub\\old1.dat"));
+        EXPECT_FALSE(exists("C:\\top\\sub\\OLD2.DAT"));
+        EXPECT_TRUE(exists("C:\\top\\sub\\NEW2.DAT"));
+        EXPECT_TRUE(exists("C:\\moved\\sub\\old1.dat"));
+        fs::remove_all(c / "top");
+        fs::remove_all(c / "moved");
+    }
+}
+
 }  // namespace
