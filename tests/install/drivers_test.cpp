@@ -195,23 +195,13 @@ TEST(DriverFilePaths, PathsThatDoNotFitFailTheOperation) {
 // --- Printer drivers ------------------------------------------------------------
 
 void defineDriver(const std::string& name, const std::string& dataFile) {
-    winsim::SpoolDriver d;
-    d.name = name;
-    d.driverPath = "pscript.dll";
-    d.dataFile = dataFile;
-    d.configFile = "pscrptui.dll";
-    d.version = 1;
-    winsim::defineDriver(winsim::ownEnvironment(), d);
+    winsim::defineDriver(winsim::ownEnvironment(), {name, "pscript.dll", dataFile, "pscrptui.dll", 1});
 }
 
 // A printer on LPT1: (of the "Local Port" monitor).
 void definePrinter(const std::string& name, const std::string& driver) {
     winsim::defineMonitor("Local Port", winsim::machine().os.isNT() ? "localmon.dll" : "spoolss.dll", {"LPT1:"});
-    winsim::SpoolPrinter p;
-    p.name = name;
-    p.port = "LPT1:";
-    p.driver = driver;
-    winsim::definePrinter(p);
+    winsim::definePrinter({.name = name, .port = "LPT1:", .driver = driver});
 }
 
 // A distribution whose "PPD Files" holds the given (key, file) pairs, and
