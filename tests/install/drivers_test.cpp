@@ -201,7 +201,11 @@ void defineDriver(const std::string& name, const std::string& dataFile) {
 // A printer on LPT1: (of the "Local Port" monitor).
 void definePrinter(const std::string& name, const std::string& driver) {
     winsim::defineMonitor("Local Port", winsim::machine().os.isNT() ? "localmon.dll" : "spoolss.dll", {"LPT1:"});
-    winsim::definePrinter({.name = name, .port = "LPT1:", .driver = driver});
+    winsim::SpoolPrinter p;
+    p.name = name;
+    p.port = "LPT1:";
+    p.driver = driver;
+    winsim::definePrinter(p);
 }
 
 // A distribution whose "PPD Files" holds the given (key, file) pairs, and
