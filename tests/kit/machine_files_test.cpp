@@ -105,7 +105,9 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     EXPECT_EQ(readFile(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp"), "hhhhh");
     EXPECT_EQ(m->drives['C'].free, freeBefore - 22);
     // The list is empty after a run, and after a reset.
+    fs::remove(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp");
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
+    EXPECT_FALSE(fs::exists(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp"));
     ASSERT_TRUE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", "C:\\target"));
     EXPECT_TRUE(ResetCopyList());
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
