@@ -194,6 +194,7 @@ void PrintTo(const RootRow& r, std::ostream* os) { *os << r.name; }
 
 const RootRow kRoots[] = {
     {"DriveLetterUsedUnchanged", "D:\\apps\\vrd", "D:\\apps\\vrd", nullptr},
+    {"LowerCaseDriveLetter", "d:\\apps\\vrd", "D:\\apps\\vrd", nullptr},
     {"BackslashGoesBehindSystemDrive", "\\apps\\vrd", "C:\\apps\\vrd", nullptr},
     {"NoFilesKeyMeansDefaultRoot", nullptr, "C:\\win32app\\vrdpsmon", nullptr},
     {"TrailingBackslashAccepted", "C:\\apps\\vrd\\", "C:\\apps\\vrd", nullptr},
