@@ -87,12 +87,7 @@ protected:
     void standardSetup() {
         ASSERT_EQ(winsim::defineMonitor("Net Port", "netmon.dll", {"NP1", "NP2", "NP3"}), 0u);
         ASSERT_EQ(winsim::defineMonitor("Local Port", "localmon.dll", {"LPT1:"}), 0u);
-        winsim::SpoolDriver d;
-        d.name = "Laser";
-        d.driverPath = "pscript.dll";
-        d.dataFile = "laser.ppd";
-        d.configFile = "pscrptui.dll";
-        d.version = 1;
+        winsim::SpoolDriver d{"Laser", "pscript.dll", "laser.ppd", "pscrptui.dll", 1};
         ASSERT_EQ(winsim::defineDriver(winsim::ownEnvironment(), d), 0u);
     }
 
