@@ -1,87 +1,96 @@
 // Conformance tests of the file functions over a simulated machine.
-#include "winsim/core/machine.h"
 #include "winsim/files/reboot.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
 #include "sim.h"
 
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using sim::slurp;
+using Names = std::vector<std::string>;
+
+HANDLE open(const char* path, DWORD access, DWORD disposition, DWORD share = 0) {
+    return CreateFileA(path, access, share, nullptr, disposition, 0, nullptr);
+}
+
+// Reads a whole file through the API.
+std::string readAll(const char* path) {
+    HANDLE h = open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
+    if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
+    std::string out;
+    char buf[64];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+    CloseHandle(h);
+    return out;
+}
+
+BOOL writeNew(const char* path, const std::string& text) {
+    HANDLE h = open(path, GENERIC_WRITE, CREATE_ALWAYS);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    DWORD n = 0;
+    BOOL ok = WriteFile(h, text.data(), (DWORD)text.size(), &n, nullptr);
+    CloseHandle(h);
+    return ok;
+}
+
+// What FindFirstFileA/FindNextFileA list, "name:attributes" with d, r, h, a
+// for directory, read-only, hidden and archive, separated by spaces; then
+// the last error at the end, or at the failing first call.
+std::string findAll(const char* pattern) {
+    WIN32_FIND_DATAA fd;
+    std::memset(&fd, 0xCC, sizeof fd);
+    SetLastError(sim::kSentinel);
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    std::string out;
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            out += std::string(fd.cFileName) + ":";
+            for (auto [bit, letter] : {std::pair{FILE_ATTRIBUTE_DIRECTORY, 'd'}, {FILE_ATTRIBUTE_READONLY, 'r'},
+                                       {FILE_ATTRIBUTE_HIDDEN, 'h'}, {FILE_ATTRIBUTE_ARCHIVE, 'a'}})
+                if (fd.dwFileAttributes & bit) out += letter;
+            out += " ";
+        } while (FindNextFileA(h, &fd));
+    }
+    out += "error " + std::to_string(GetLastError());
+    if (h != INVALID_HANDLE_VALUE) {
+        EXPECT_TRUE(FindClose(h));
+    }
+    return out;
+}
 
 class Files : public sim::MachineTest {
 protected:
-    std::vector<std::string> hostNames(const fs::path& dir) {
-        std::vector<std::string> names;
+    Names hostNames(const fs::path& dir) {
+        Names names;
         for (auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
     void markInUse(const char* path, winsim::InUse use) { m().files->meta[path].inUse = use; }
-    // Reads a whole file through the API.
-    std::string readAll(const char* path) {
-        HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
-        std::string out;
-        char buf[64];
-        DWORD n = 0;
-        while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-        CloseHandle(h);
-        return out;
-    }
-    BOOL writeNew(const char* path, const std::string& text) {
-        HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return FALSE;
-        DWORD n = 0;
-        BOOL ok = WriteFile(h, text.data(), (DWORD)text.size(), &n, nullptr);
-        CloseHandle(h);
-        return ok;
-    }
-};
-
-class Files95 : public Files {
-protected:
-    void SetUp() override { make(winsim::Platform::Win95); }
+    std::uint64_t& freeSpace() { return m().drives['C'].free; }
 };
 
 // --- path resolution -------------------------------------------------------
 
-TEST_F(Files, NamesAreCaseInsensitiveAndSlashesAccepted) {
+TEST_F(Files, NamesAreCaseInsensitiveAndStayOnTheDrive) {
     hostFile("Dir/File.txt", "x");
-    for (const char* p : {"C:\\Dir\\File.txt", "c:\\DIR\\file.TXT", "C:/dir/FILE.txt", "C:\\dir\\.\\file.txt",
-                          "C:\\dir\\sub\\..\\file.txt", "C:\\dir\\file.txt.", "\\dir\\file.txt"}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(GetFileAttributesA(p), (DWORD)FILE_ATTRIBUTE_ARCHIVE) << p;
-    }
-    // "sub" does not exist: ".." is resolved textually, as Windows does.
     m().currentDir = "C:\\Dir";
-    EXPECT_EQ(GetFileAttributesA("file.txt"), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(GetFileAttributesA("C:file.txt"), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(GetFileAttributesA("..\\DIR\\FILE.TXT"), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
-}
-
-TEST_F(Files, NewNamesAreCreatedAsWrittenInsideExistingCase) {
-    fs::create_directories(c / "Dir");
+    // "sub" does not exist: ".." is resolved textually, as Windows does.
+    for (const char* p : {"C:\\Dir\\File.txt", "c:\\DIR\\file.TXT", "C:/dir/FILE.txt", "C:\\dir\\.\\file.txt",
+                          "C:\\dir\\sub\\..\\file.txt", "C:\\dir\\file.txt.", "\\dir\\file.txt", "file.txt",
+                          "C:file.txt", "..\\DIR\\FILE.TXT"})
+        EXPECT_LASTERROR(GetFileAttributesA(p), (DWORD)FILE_ATTRIBUTE_ARCHIVE, sim::kSentinel);
+    // A new name is created as written, inside the folders' existing case.
     ASSERT_TRUE(writeNew("C:\\DIR\\NewName.Txt", "abc"));
-    EXPECT_EQ(hostNames(c / "Dir"), std::vector<std::string>{"NewName.Txt"});
     ASSERT_TRUE(writeNew("c:\\dir\\newname.txt", "de"));  // the existing entry, not a second file
-    EXPECT_EQ(hostNames(c / "Dir"), std::vector<std::string>{"NewName.Txt"});
+    EXPECT_EQ(hostNames(c / "Dir"), (Names{"File.txt", "NewName.Txt"}));
     EXPECT_EQ(slurp(c / "Dir" / "NewName.Txt"), "de");
-}
-
-TEST_F(Files, DotDotNeverLeavesTheDrive) {
-    fs::create_directories(c);
+    // ".." never leaves the drive.
     std::ofstream(root / "outside.txt") << "secret";
     hostFile("outside.txt", "inside");
     EXPECT_EQ(readAll("C:\\..\\..\\outside.txt"), "inside");
@@ -97,60 +106,52 @@ TEST_F(Files, SymbolicLinksAreNeverFollowed) {
     fs::create_directories(c);
     fs::create_directory_symlink(root / "secret", c / "link");
     fs::create_symlink(root / "secret" / "key.txt", c / "key.txt");
-
     EXPECT_LASTERROR(GetFileAttributesA("C:\\link\\key.txt"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
     EXPECT_LASTERROR(GetFileAttributesA("C:\\key.txt"), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
-    EXPECT_LASTERROR(CreateFileA("C:\\key.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
-                     INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(open("C:\\key.txt", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(CopyFileA("C:\\key.txt", "C:\\copy.txt", FALSE));
     EXPECT_FALSE(DeleteFileA("C:\\key.txt"));
     EXPECT_EQ(slurp(root / "secret" / "key.txt"), "secret");
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA("C:\\*.*", &fd);
-    EXPECT_EQ(h, INVALID_HANDLE_VALUE);  // the links are the only entries and are invisible
+    // The links are the only entries and are invisible.
+    EXPECT_EQ(findAll("C:\\*.*"), "error " + std::to_string(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Files, UnknownDriveLongPathAndBadNames) {
-    EXPECT_LASTERROR(GetFileAttributesA("Q:\\x.txt"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
     std::string longPath = "C:\\" + std::string(MAX_PATH, 'a');
-    EXPECT_LASTERROR(CreateFileA(longPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
-                     INVALID_HANDLE_VALUE, ERROR_FILENAME_EXCED_RANGE);
-    EXPECT_LASTERROR(CreateFileA("C:\\a|b.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
-                     INVALID_HANDLE_VALUE, ERROR_INVALID_NAME);
-    EXPECT_LASTERROR(GetFileAttributesA("C:\\missing\\x.txt"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
-    EXPECT_LASTERROR(GetFileAttributesA(""), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
+    EXPECT_LASTERROR(open(longPath.c_str(), GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE,
+                     ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_LASTERROR(open("C:\\a|b.txt", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE, ERROR_INVALID_NAME);
+    for (const char* p : {"Q:\\x.txt", "C:\\missing\\x.txt", ""})
+        EXPECT_LASTERROR(GetFileAttributesA(p), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
 }
 
 // --- create, read, write -------------------------------------------------------
 
 TEST_F(Files, CreateDispositionsAndLastErrors) {
     fs::create_directories(c);
-    SetLastError(0xdeadbeef);
-    HANDLE h = CreateFileA("C:\\a.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    SetLastError(sim::kSentinel);
+    HANDLE h = open("C:\\a.txt", GENERIC_WRITE, CREATE_NEW);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), 0u);
     CloseHandle(h);
-    EXPECT_LASTERROR(CreateFileA("C:\\a.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE,
-                     ERROR_FILE_EXISTS);
-    SetLastError(0xdeadbeef);
-    h = CreateFileA("C:\\A.TXT", GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    EXPECT_LASTERROR(open("C:\\a.txt", GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS);
+    SetLastError(sim::kSentinel);
+    h = open("C:\\A.TXT", GENERIC_READ, OPEN_ALWAYS);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
     CloseHandle(h);
-    EXPECT_LASTERROR(CreateFileA("C:\\b.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-                     INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
-    EXPECT_LASTERROR(CreateFileA("C:\\a.txt", GENERIC_READ, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr),
-                     INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
-    EXPECT_LASTERROR(CreateFileA("C:\\", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE,
-                     ERROR_ACCESS_DENIED);
+    EXPECT_LASTERROR(open("C:\\b.txt", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
+    EXPECT_LASTERROR(open("C:\\a.txt", GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE,
+                     ERROR_INVALID_PARAMETER);
+    EXPECT_LASTERROR(open("C:\\", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
 }
 
 TEST_F(Files, ReadWriteAndAccessRights) {
     ASSERT_TRUE(writeNew("C:\\f.bin", "hello world"));
     EXPECT_EQ(readAll("C:\\f.bin"), "hello world");
-    HANDLE h = CreateFileA("C:\\f.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = open("C:\\f.bin", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD n = 0xdeadbeef;
+    DWORD n = sim::kSentinel;
     EXPECT_FAILS(WriteFile(h, "x", 1, &n, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_EQ(n, 0u);
     char buf[8];
@@ -159,8 +160,8 @@ TEST_F(Files, ReadWriteAndAccessRights) {
     EXPECT_EQ(n, 5u);
     EXPECT_EQ(std::string(buf, 6), "helloG");  // nothing past what was read
     // A second open that would write conflicts with the read-only sharing.
-    EXPECT_LASTERROR(CreateFileA("C:\\f.bin", GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-                     INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
+    EXPECT_LASTERROR(open("C:\\f.bin", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ), INVALID_HANDLE_VALUE,
+                     ERROR_SHARING_VIOLATION);
     EXPECT_FAILS(DeleteFileA("C:\\f.bin"), ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_FAILS(ReadFile(h, buf, 1, &n, nullptr), ERROR_INVALID_HANDLE);
@@ -171,14 +172,13 @@ TEST_F(Files, WritingNeverChangesTheImageOriginal) {
     fs::create_directories(c);
     std::ofstream(root / "original.txt") << "original";
     fs::create_hard_link(root / "original.txt", c / "linked.txt");
-    HANDLE h = CreateFileA("C:\\linked.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    fs::create_hard_link(root / "original.txt", c / "linked2.txt");
+    HANDLE h = open("C:\\linked.txt", GENERIC_WRITE, OPEN_EXISTING);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD n;
     ASSERT_TRUE(WriteFile(h, "CHANGED", 7, &n, nullptr));
     CloseHandle(h);
     EXPECT_EQ(slurp(c / "linked.txt"), "CHANGEDl");
-    EXPECT_EQ(slurp(root / "original.txt"), "original");
-    fs::create_hard_link(root / "original.txt", c / "linked2.txt");
     ASSERT_TRUE(writeNew("C:\\linked2.txt", "new"));
     EXPECT_EQ(slurp(root / "original.txt"), "original");
     EXPECT_EQ(fs::hard_link_count(root / "original.txt"), 1u);
@@ -186,59 +186,54 @@ TEST_F(Files, WritingNeverChangesTheImageOriginal) {
 
 // --- free space ------------------------------------------------------------------
 
-TEST_F(Files, FreeSpaceShrinksOnWriteAndGrowsOnDelete) {
-    m().drives['C'].free = 1000;
+TEST_F(Files, FreeSpaceFollowsWritesAndDeletes) {
+    freeSpace() = 1000;
     ASSERT_TRUE(writeNew("C:\\a.txt", std::string(300, 'a')));
-    EXPECT_EQ(m().drives['C'].free, 700u);
+    EXPECT_EQ(freeSpace(), 700u);
     ASSERT_TRUE(writeNew("C:\\a.txt", std::string(100, 'a')));  // truncated then rewritten
-    EXPECT_EQ(m().drives['C'].free, 900u);
+    EXPECT_EQ(freeSpace(), 900u);
     ASSERT_TRUE(CopyFileA("C:\\a.txt", "C:\\b.txt", TRUE));
-    EXPECT_EQ(m().drives['C'].free, 800u);
+    EXPECT_EQ(freeSpace(), 800u);
+    hostFile("c.txt", "C");
+    ASSERT_TRUE(MoveFileExA("C:\\c.txt", "C:\\B.TXT", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(readAll("C:\\b.txt"), "C");
+    EXPECT_EQ(GetFileAttributesA("C:\\c.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(freeSpace(), 900u);  // the replaced file's bytes came back
     ASSERT_TRUE(DeleteFileA("C:\\a.txt"));
     ASSERT_TRUE(DeleteFileA("C:\\b.txt"));
-    EXPECT_EQ(m().drives['C'].free, 1000u);
+    EXPECT_EQ(freeSpace(), 1001u);
 }
 
 TEST_F(Files, DiskFullLeavesNoPartialFile) {
     hostFile("big.bin", std::string(500, 'b'));
-    m().drives['C'].free = 200;
-    fs::create_directories(c / "dest");
+    hostFile("dest/keep.bin", "keep");
+    freeSpace() = 200;
     EXPECT_FAILS(CopyFileA("C:\\big.bin", "C:\\dest\\big.bin", FALSE), ERROR_DISK_FULL);
-    EXPECT_TRUE(hostNames(c / "dest").empty());
-    EXPECT_EQ(m().drives['C'].free, 200u);
-
-    HANDLE h = CreateFileA("C:\\dest\\w.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    // Replacing an existing destination that does not fit keeps it intact.
+    EXPECT_FAILS(CopyFileA("C:\\big.bin", "C:\\dest\\keep.bin", FALSE), ERROR_DISK_FULL);
+    EXPECT_EQ(slurp(c / "dest" / "keep.bin"), "keep");
+    EXPECT_EQ(hostNames(c / "dest"), Names{"keep.bin"});
+    EXPECT_EQ(freeSpace(), 200u);
+    HANDLE h = open("C:\\dest\\w.bin", GENERIC_WRITE, CREATE_ALWAYS);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::string data(300, 'w');
-    DWORD n = 0xdeadbeef;
+    DWORD n = sim::kSentinel;
     EXPECT_FAILS(WriteFile(h, data.data(), (DWORD)data.size(), &n, nullptr), ERROR_DISK_FULL);
     EXPECT_EQ(n, 0u);
     EXPECT_TRUE(WriteFile(h, data.data(), 200, &n, nullptr));
     CloseHandle(h);
     EXPECT_EQ(fs::file_size(c / "dest" / "w.bin"), 200u);
-    EXPECT_EQ(m().drives['C'].free, 0u);
-
-    // Replacing an existing destination that does not fit keeps it intact.
-    hostFile("dest/keep.bin", "keep");
-    EXPECT_FAILS(CopyFileA("C:\\big.bin", "C:\\dest\\keep.bin", FALSE), ERROR_DISK_FULL);
-    EXPECT_EQ(slurp(c / "dest" / "keep.bin"), "keep");
-    EXPECT_EQ(hostNames(c / "dest"), (std::vector<std::string>{"keep.bin", "w.bin"}));
+    EXPECT_EQ(freeSpace(), 0u);
 }
 
-TEST_F(Files, DiskFreeSpaceInClusters) {
+TEST_F(Files, DiskFreeSpaceAndDriveTypes) {
     fs::create_directories(c);
     m().drives['C'].total = 512ull << 20;
-    m().drives['C'].free = 100000;
-    DWORD spc = 0xdeadbeef, bps = 0xdeadbeef, fc = 0xdeadbeef, tc = 0xdeadbeef;
+    freeSpace() = 100000;
+    DWORD spc = sim::kSentinel, bps = sim::kSentinel, fc = sim::kSentinel, tc = sim::kSentinel;
     ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &spc, &bps, &fc, &tc));
-    EXPECT_EQ(spc, 1u);
-    EXPECT_EQ(bps, 512u);
-    EXPECT_EQ(fc, 100000u / 512);
-    EXPECT_EQ(tc, (512u << 20) / 512);
+    EXPECT_EQ((std::vector<DWORD>{spc, bps, fc, tc}), (std::vector<DWORD>{1, 512, 100000 / 512, (512u << 20) / 512}));
     EXPECT_FAILS(GetDiskFreeSpaceA("Q:\\", &spc, &bps, &fc, &tc), ERROR_PATH_NOT_FOUND);
-}
-
-TEST_F(Files, DriveTypesFollowTheImage) {
     for (auto [letter, type] : {std::pair{'A', "removable"}, {'D', "cdrom"}, {'F', "remote"}, {'G', "ramdisk"},
                                 {'H', "tape"}}) {
         winsim::Drive d = m().drives['C'];
@@ -251,13 +246,11 @@ TEST_F(Files, DriveTypesFollowTheImage) {
         {"F:\\", DRIVE_REMOTE},  {"G:\\", DRIVE_RAMDISK},       {"H:\\", DRIVE_UNKNOWN},    {"Q:\\", DRIVE_NO_ROOT_DIR},
         {"C:", DRIVE_NO_ROOT_DIR}, {"C:\\dir", DRIVE_NO_ROOT_DIR}, {"", DRIVE_NO_ROOT_DIR}, {nullptr, DRIVE_FIXED}};
     for (auto [root, type] : cases) EXPECT_EQ(GetDriveTypeA(root), type) << (root ? root : "(null)");
-}
-
-TEST_F(Files95, DiskFreeSpaceCappedAtTwoGigabytes) {
+    // Windows 95 never reports more than 2 GB.
+    make(winsim::Platform::Win95);
     fs::create_directories(c);
     m().drives['C'].total = 8ull << 30;
-    m().drives['C'].free = 6ull << 30;
-    DWORD spc, bps, fc, tc;
+    freeSpace() = 6ull << 30;
     ASSERT_TRUE(GetDiskFreeSpaceA(nullptr, &spc, &bps, &fc, &tc));
     EXPECT_LE((std::uint64_t)spc * bps * fc, 0x7FFFFFFFull);
     EXPECT_LE((std::uint64_t)spc * bps * tc, 0x7FFFFFFFull);
@@ -266,86 +259,71 @@ TEST_F(Files95, DiskFreeSpaceCappedAtTwoGigabytes) {
 
 // --- files in use, read-only files -------------------------------------------------
 
-TEST_F(Files, DeleteRulesOnNT) {
+TEST_F(Files, DeleteMoveAndWriteRulesOnNT) {
     hostFile("sys/loaded.dll", "L");
     hostFile("sys/open.dll", "O");
     hostFile("sys/ro.txt", "R");
+    hostFile("new.dll", "N");
     markInUse("C:\\sys\\loaded.dll", winsim::InUse::Loaded);
     markInUse("C:\\sys\\open.dll", winsim::InUse::Open);
     m().files->meta["C:\\sys\\ro.txt"].attributes = FILE_ATTRIBUTE_READONLY;
-    struct Case {
-        const char* path;
-        DWORD error;
-    } cases[] = {
-        {"C:\\SYS\\LOADED.DLL", ERROR_ACCESS_DENIED},
-        {"C:\\sys\\open.dll", ERROR_SHARING_VIOLATION},
-        {"C:\\sys\\ro.txt", ERROR_ACCESS_DENIED},
-        {"C:\\sys", ERROR_ACCESS_DENIED},
-        {"C:\\sys\\none.txt", ERROR_FILE_NOT_FOUND},
-        {"C:\\nodir\\none.txt", ERROR_PATH_NOT_FOUND},
-    };
-    for (auto& t : cases) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(DeleteFileA(t.path)) << t.path;
-        EXPECT_EQ(GetLastError(), t.error) << t.path;
-    }
-    EXPECT_EQ(hostNames(c / "sys"), (std::vector<std::string>{"loaded.dll", "open.dll", "ro.txt"}));
+    const std::pair<const char*, DWORD> deletes[] = {
+        {"C:\\SYS\\LOADED.DLL", ERROR_ACCESS_DENIED}, {"C:\\sys\\open.dll", ERROR_SHARING_VIOLATION},
+        {"C:\\sys\\ro.txt", ERROR_ACCESS_DENIED},     {"C:\\sys", ERROR_ACCESS_DENIED},
+        {"C:\\sys\\none.txt", ERROR_FILE_NOT_FOUND},  {"C:\\nodir\\none.txt", ERROR_PATH_NOT_FOUND}};
+    for (auto [path, error] : deletes) EXPECT_FAILS(DeleteFileA(path), error);
+    EXPECT_EQ(hostNames(c / "sys"), (Names{"loaded.dll", "open.dll", "ro.txt"}));
     EXPECT_EQ(GetFileAttributesA("C:\\sys\\ro.txt"), (DWORD)FILE_ATTRIBUTE_READONLY);
-}
-
-TEST_F(Files, LoadedModuleMovesOnNTAndItsMarkFollows) {
-    hostFile("sys/mon.dll", "old");
-    hostFile("sys/mon.new", "new");
-    hostFile("sys/open.dll", "O");
-    markInUse("C:\\sys\\mon.dll", winsim::InUse::Loaded);
-    markInUse("C:\\sys\\open.dll", winsim::InUse::Open);
-    EXPECT_FAILS(MoveFileA("C:\\sys\\mon.new", "C:\\sys\\mon.dll"), ERROR_ALREADY_EXISTS);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(MoveFileExA("C:\\sys\\mon.new", "C:\\sys\\mon.dll", MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);  // a loaded module cannot be replaced
-    ASSERT_TRUE(MoveFileA("C:\\sys\\mon.dll", "C:\\sys\\mon.old"));
-    ASSERT_TRUE(MoveFileA("C:\\sys\\mon.new", "C:\\sys\\mon.dll"));
-    EXPECT_EQ(readAll("C:\\sys\\mon.dll"), "new");
-    EXPECT_FAILS(DeleteFileA("C:\\sys\\mon.old"), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(DeleteFileA("C:\\sys\\mon.dll"));
+    // Files in use can be read but not written; an open one not even opened
+    // without sharing.
+    EXPECT_EQ(readAll("C:\\sys\\loaded.dll"), "L");
+    EXPECT_EQ(readAll("C:\\sys\\open.dll"), "O");
+    for (const char* p : {"C:\\sys\\loaded.dll", "C:\\sys\\open.dll"}) {
+        EXPECT_LASTERROR(open(p, GENERIC_WRITE, OPEN_EXISTING), INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
+        EXPECT_FAILS(CopyFileA("C:\\new.dll", p, FALSE), ERROR_SHARING_VIOLATION);
+    }
+    EXPECT_LASTERROR(open("C:\\sys\\open.dll", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE,
+                     ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(slurp(c / "sys" / "loaded.dll"), "L");
     EXPECT_FAILS(MoveFileA("C:\\sys\\open.dll", "C:\\sys\\open.old"), ERROR_SHARING_VIOLATION);
+    // A copy carries the version record but not the in-use mark.
+    m().files->meta["C:\\sys\\loaded.dll"].version = "2.0.0.1";
+    ASSERT_TRUE(CopyFileA("C:\\sys\\loaded.dll", "C:\\copy.dll", TRUE));
+    ASSERT_EQ(m().files->meta.count("C:\\copy.dll"), 1u);
+    EXPECT_EQ(m().files->meta["C:\\copy.dll"].version, "2.0.0.1");
+    EXPECT_EQ(m().files->meta["C:\\copy.dll"].inUse, winsim::InUse::None);
+    EXPECT_TRUE(DeleteFileA("C:\\copy.dll"));
+    // A loaded module cannot be replaced, but moves, and its mark follows it.
+    hostFile("sys/loaded.new", "new");
+    EXPECT_FAILS(MoveFileA("C:\\sys\\loaded.new", "C:\\sys\\loaded.dll"), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS(MoveFileExA("C:\\sys\\loaded.new", "C:\\sys\\loaded.dll", MOVEFILE_REPLACE_EXISTING),
+                 ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(MoveFileA("C:\\sys\\loaded.dll", "C:\\sys\\loaded.old"));
+    ASSERT_TRUE(MoveFileA("C:\\sys\\loaded.new", "C:\\sys\\loaded.dll"));
+    EXPECT_EQ(readAll("C:\\sys\\loaded.dll"), "new");
+    EXPECT_FAILS(DeleteFileA("C:\\sys\\loaded.old"), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(DeleteFileA("C:\\sys\\loaded.dll"));
+    // An injected fault fails the call and changes nothing.
+    m().faults.push_back({"DeleteFileA", m().callCounts["DeleteFileA"] + 1, 1, ERROR_WRITE_PROTECT, "C:\\new.dll"});
+    EXPECT_FAILS(DeleteFileA("C:\\new.dll"), ERROR_WRITE_PROTECT);
+    EXPECT_TRUE(fs::exists(c / "new.dll"));
+    EXPECT_TRUE(DeleteFileA("C:\\new.dll"));
 }
 
-TEST_F(Files, ReplaceExistingWithMoveFileEx) {
-    hostFile("a.txt", "A");
-    hostFile("b.txt", "B");
-    m().drives['C'].free = 100;
-    ASSERT_TRUE(MoveFileExA("C:\\a.txt", "C:\\B.TXT", MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(readAll("C:\\b.txt"), "A");
-    EXPECT_EQ(GetFileAttributesA("C:\\a.txt"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(m().drives['C'].free, 101u);  // the replaced file's byte came back
-}
-
-TEST_F(Files95, DeleteAndMoveRulesOn95) {
+TEST_F(Files, DeleteAndMoveRulesOn95) {
+    make(winsim::Platform::Win95);
     hostFile("sys/loaded.dll", "L");
     hostFile("sys/open.dll", "O");
     markInUse("C:\\sys\\loaded.dll", winsim::InUse::Loaded);
     markInUse("C:\\sys\\open.dll", winsim::InUse::Open);
     for (const char* p : {"C:\\sys\\loaded.dll", "C:\\sys\\open.dll"}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(DeleteFileA(p));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << p;
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(MoveFileA(p, "C:\\sys\\x.old"));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << p;
+        EXPECT_FAILS(DeleteFileA(p), ERROR_ACCESS_DENIED);
+        EXPECT_FAILS(MoveFileA(p, "C:\\sys\\x.old"), ERROR_ACCESS_DENIED);
     }
     EXPECT_FAILS(MoveFileExA("C:\\sys\\open.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), ERROR_CALL_NOT_IMPLEMENTED);
 }
 
-TEST_F(Files, InjectedFaultFailsTheCallAndChangesNothing) {
-    hostFile("a.txt", "A");
-    m().faults.push_back({"DeleteFileA", 1, 1, ERROR_WRITE_PROTECT, "C:\\a.txt"});
-    EXPECT_FAILS(DeleteFileA("C:\\a.txt"), ERROR_WRITE_PROTECT);
-    EXPECT_TRUE(fs::exists(c / "a.txt"));
-    EXPECT_TRUE(DeleteFileA("C:\\a.txt"));
-}
-
-// --- directories ---------------------------------------------------------------------
+// --- directories and search ----------------------------------------------------------
 
 TEST_F(Files, CreateAndRemoveDirectory) {
     fs::create_directories(c);
@@ -364,54 +342,20 @@ TEST_F(Files, CreateAndRemoveDirectory) {
     EXPECT_TRUE(RemoveDirectoryA("C:\\new"));
 }
 
-// --- search ------------------------------------------------------------------------------
-
-std::vector<std::pair<std::string, DWORD>> findAll(const char* pattern, DWORD* error = nullptr) {
-    std::vector<std::pair<std::string, DWORD>> out;
-    WIN32_FIND_DATAA fd;
-    std::memset(&fd, 0xCC, sizeof fd);
-    SetLastError(0xdeadbeef);
-    HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE) {
-        if (error) *error = GetLastError();
-        return out;
-    }
-    do out.emplace_back(fd.cFileName, fd.dwFileAttributes);
-    while (FindNextFileA(h, &fd));
-    if (error) *error = GetLastError();
-    EXPECT_TRUE(FindClose(h));
-    return out;
-}
-
 TEST_F(Files, FindOrderAndAttributes) {
     hostFile("dir/b.txt", "bb");
     hostFile("dir/A.txt", "a");
     hostFile("dir/_c.txt", "c");
     fs::create_directories(c / "dir" / "Sub");
     m().files->meta["C:\\dir\\b.txt"].attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
-    DWORD err = 0;
-    auto all = findAll("C:\\DIR\\*.*", &err);
-    EXPECT_EQ(err, (DWORD)ERROR_NO_MORE_FILES);
-    std::vector<std::pair<std::string, DWORD>> expected = {
-        {".", FILE_ATTRIBUTE_DIRECTORY},
-        {"..", FILE_ATTRIBUTE_DIRECTORY},
-        {"A.txt", FILE_ATTRIBUTE_ARCHIVE},
-        {"b.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
-        {"Sub", FILE_ATTRIBUTE_DIRECTORY},
-        {"_c.txt", FILE_ATTRIBUTE_ARCHIVE},
+    const std::pair<const char*, std::string> cases[] = {
+        {"C:\\DIR\\*.*", ".:d ..:d A.txt:a b.txt:rh Sub:d _c.txt:a error 18"},
+        {"c:/dir/?.TXT", "A.txt:a b.txt:rh error 18"},
+        {"C:\\*", "dir:d error 18"},
+        {"C:\\dir\\*.doc", "error 2"},
+        {"C:\\nodir\\*.*", "error 3"},
     };
-    EXPECT_EQ(all, expected);
-    auto txt = findAll("c:/dir/?.TXT");
-    EXPECT_EQ(txt, (std::vector<std::pair<std::string, DWORD>>{{"A.txt", FILE_ATTRIBUTE_ARCHIVE},
-                                                                {"b.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN}}));
-    auto root = findAll("C:\\*");
-    EXPECT_EQ(root, (std::vector<std::pair<std::string, DWORD>>{{"dir", FILE_ATTRIBUTE_DIRECTORY}}));
-    err = 0;
-    EXPECT_TRUE(findAll("C:\\dir\\*.doc", &err).empty());
-    EXPECT_EQ(err, (DWORD)ERROR_FILE_NOT_FOUND);
-    err = 0;
-    EXPECT_TRUE(findAll("C:\\nodir\\*.*", &err).empty());
-    EXPECT_EQ(err, (DWORD)ERROR_PATH_NOT_FOUND);
+    for (auto& [pattern, listed] : cases) EXPECT_EQ(findAll(pattern), listed) << pattern;
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA("C:\\dir\\b.txt", &fd);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -419,18 +363,11 @@ TEST_F(Files, FindOrderAndAttributes) {
     EXPECT_STREQ(fd.cFileName, "b.txt");
     EXPECT_TRUE(FindClose(h));
     EXPECT_FAILS(FindClose(h), ERROR_INVALID_HANDLE);
-}
-
-TEST_F(Files, FatDriveListsInTheOrderWritten) {
+    // A FAT drive lists in the order written.
     m().drives['C'].fat = true;
-    fs::create_directories(c);
     ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
     for (const char* p : {"C:\\d\\zeta.txt", "C:\\d\\alpha.txt", "C:\\d\\mid.txt"}) ASSERT_TRUE(writeNew(p, "x"));
-    auto all = findAll("C:\\d\\*.txt");
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].first, "zeta.txt");
-    EXPECT_EQ(all[1].first, "alpha.txt");
-    EXPECT_EQ(all[2].first, "mid.txt");
+    EXPECT_EQ(findAll("C:\\d\\*.txt"), "zeta.txt:a alpha.txt:a mid.txt:a error 18");
 }
 
 // --- scheduled operations and restart ---------------------------------------------------
@@ -444,14 +381,13 @@ TEST_F(Files, PendingRenamesRecordedAsNTRecordsThem) {
     ASSERT_TRUE(MoveFileExA("C:\\sys\\mon.new", "C:\\sys\\mon.dll",
                             MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
     ASSERT_TRUE(MoveFileExA("C:\\inst", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                            &key),
-              ERROR_SUCCESS);
+    const char* key = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\";
     BYTE data[512];
     DWORD type = 0, size = sizeof data;
-    ASSERT_EQ(RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, data, &size), ERROR_SUCCESS);
-    RegCloseKey(key);
+    HKEY h;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExA(h, "PendingFileRenameOperations", nullptr, &type, data, &size), ERROR_SUCCESS);
+    RegCloseKey(h);
     const char expected[] =
         "\\??\\C:\\inst\\gone.txt\0\0"
         "\\??\\C:\\sys\\mon.new\0!\\??\\C:\\sys\\mon.dll\0"
@@ -459,21 +395,19 @@ TEST_F(Files, PendingRenamesRecordedAsNTRecordsThem) {
     EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
     EXPECT_EQ(std::string((char*)data, size), std::string(expected, sizeof expected));
 
-    auto done = winsim::rebootMachine(m());
-    EXPECT_EQ(done.size(), 3u);
+    EXPECT_EQ(winsim::rebootMachine(m()).size(), 3u);
     EXPECT_FALSE(fs::exists(c / "inst"));
     EXPECT_EQ(slurp(c / "sys" / "mon.dll"), "new");
     EXPECT_FALSE(fs::exists(c / "sys" / "mon.new"));
     EXPECT_EQ(m().files->meta.count("C:\\sys\\mon.dll"), 0u);  // no longer in use
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                            &key),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(h, "PendingFileRenameOperations", nullptr, nullptr, nullptr, nullptr),
               ERROR_FILE_NOT_FOUND);
-    RegCloseKey(key);
+    RegCloseKey(h);
 }
 
-TEST_F(Files95, RebootCarriesOutWininit) {
+TEST_F(Files, Windows95RebootCarriesOutWininit) {
+    make(winsim::Platform::Win95);
     hostFile("WINDOWS/SYSTEM/mon.dll", "old");
     hostFile("WINDOWS/SYSTEM/mon.new", "new");
     hostFile("inst/a.txt", "a");
@@ -483,8 +417,7 @@ TEST_F(Files95, RebootCarriesOutWininit) {
     hostFile("WINDOWS/wininit.ini",
              "[other]\r\nx=y\r\n[Rename]\r\nNUL=C:\\inst\\a.txt\r\nnul=C:\\inst\\b.txt\r\n"
              "C:\\WINDOWS\\SYSTEM\\mon.dll=C:\\WINDOWS\\SYSTEM\\mon.new\r\nNUL=C:\\inst\r\n");
-    auto done = winsim::rebootMachine(m());
-    EXPECT_EQ(done.size(), 5u);
+    EXPECT_EQ(winsim::rebootMachine(m()).size(), 5u);
     EXPECT_FALSE(fs::exists(c / "inst"));
     EXPECT_EQ(slurp(c / "WINDOWS" / "SYSTEM" / "mon.dll"), "new");
     EXPECT_FALSE(fs::exists(c / "WINDOWS" / "SYSTEM" / "mon.new"));
@@ -493,7 +426,7 @@ TEST_F(Files95, RebootCarriesOutWininit) {
     EXPECT_TRUE(m().files->meta.empty());
 }
 
-// --- image section ------------------------------------------------------------------------
+// --- the image ------------------------------------------------------------------------
 
 TEST_F(Files, ImageSectionRoundTripsAndRefusesBadValues) {
     nlohmann::json in = nlohmann::json::parse(R"({
@@ -513,88 +446,31 @@ TEST_F(Files, ImageSectionRoundTripsAndRefusesBadValues) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Through a real image: the working copy shares inodes with the image, and
 // nothing written through the API reaches the image until it is saved.
-TEST(FilesImage, WritesStayInTheWorkingCopyUntilSaved) {
-    fs::path root = fs::temp_directory_path() / "winsim-files-image";
-    fs::remove_all(root);
-    {
-        winsim::OsInfo os;
-        auto m = winsim::makeBareMachine(os, root / "hostc");
-        std::ofstream(root / "hostc" / "keep.txt") << "image text";
-        m->files->meta["C:\\keep.txt"].version = "1.0.0.0";
-        m->drives['C'].fat = true;
-        winsim::saveImage(*m, root / "img");
-    }
-    winsim::install(winsim::loadImage(root / "img"));
-    EXPECT_EQ(winsim::machine().files->meta.at("C:\\KEEP.TXT").version, "1.0.0.0");
-    HANDLE h = CreateFileA("C:\\keep.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+TEST_F(Files, WritesStayInTheWorkingCopyUntilSaved) {
+    const fs::path image = root / "img", drive = image / "drives" / "C";
+    hostFile("keep.txt", "image text");
+    m().files->meta["C:\\keep.txt"].version = "1.0.0.0";
+    m().drives['C'].fat = true;
+    winsim::saveImage(m(), image);
+    winsim::install(winsim::loadImage(image));
+    EXPECT_EQ(m().files->meta.at("C:\\KEEP.TXT").version, "1.0.0.0");
+    HANDLE h = open("C:\\keep.txt", GENERIC_WRITE, OPEN_EXISTING);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD n;
     ASSERT_TRUE(WriteFile(h, "CHANGED", 7, &n, nullptr));
     CloseHandle(h);
-    HANDLE w = CreateFileA("C:\\b.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(w, INVALID_HANDLE_VALUE);
-    CloseHandle(w);
+    ASSERT_TRUE(writeNew("C:\\b.txt", ""));
     ASSERT_TRUE(CreateDirectoryA("C:\\a", nullptr));
-    std::ifstream in(root / "img" / "drives" / "C" / "keep.txt");
-    std::string text;
-    std::getline(in, text);
-    EXPECT_EQ(text, "image text");
-    EXPECT_FALSE(fs::exists(root / "img" / "drives" / "C" / "b.txt"));
-
-    winsim::saveImage(winsim::machine(), root / "img");
-    winsim::install(winsim::loadImage(root / "img"));
-    std::ifstream in2(root / "img" / "drives" / "C" / "keep.txt");
-    std::getline(in2, text);
-    EXPECT_EQ(text, "CHANGEDext");
+    EXPECT_EQ(slurp(drive / "keep.txt"), "image text");
+    EXPECT_FALSE(fs::exists(drive / "b.txt"));
+    winsim::saveImage(m(), image);
+    winsim::install(winsim::loadImage(image));
+    EXPECT_EQ(slurp(drive / "keep.txt"), "CHANGEDext");
     // The FAT order written survives the image: b.txt before a.
-    WIN32_FIND_DATAA fd;
-    HANDLE f = FindFirstFileA("C:\\*", &fd);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    std::vector<std::string> names{fd.cFileName};
-    while (FindNextFileA(f, &fd)) names.push_back(fd.cFileName);
-    FindClose(f);
-    EXPECT_EQ(names, (std::vector<std::string>{"keep.txt", "b.txt", "a"}));
-    winsim::discardWorkingCopy(winsim::machine());
-    winsim::install(std::make_unique<winsim::Machine>());
-    fs::remove_all(root);
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(Files, FilesInUseCanBeReadButNotWritten) {
-    hostFile("sys/loaded.dll", "L");
-    hostFile("sys/open.dat", "O");
-    hostFile("new.dll", "N");
-    markInUse("C:\\sys\\loaded.dll", winsim::InUse::Loaded);
-    markInUse("C:\\sys\\open.dat", winsim::InUse::Open);
-    EXPECT_EQ(readAll("C:\\sys\\loaded.dll"), "L");
-    EXPECT_EQ(readAll("C:\\sys\\open.dat"), "O");
-    for (const char* p : {"C:\\sys\\loaded.dll", "C:\\sys\\open.dat"}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(CreateFileA(p, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << p;
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(CopyFileA("C:\\new.dll", p, FALSE));
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << p;
-    }
-    EXPECT_LASTERROR(CreateFileA("C:\\sys\\open.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-                     INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(slurp(c / "sys" / "loaded.dll"), "L");
-    // A copy carries the version record but not the in-use mark.
-    m().files->meta["C:\\sys\\loaded.dll"].version = "2.0.0.1";
-    ASSERT_TRUE(CopyFileA("C:\\sys\\loaded.dll", "C:\\copy.dll", TRUE));
-    ASSERT_EQ(m().files->meta.count("C:\\copy.dll"), 1u);
-    EXPECT_EQ(m().files->meta["C:\\copy.dll"].version, "2.0.0.1");
-    EXPECT_EQ(m().files->meta["C:\\copy.dll"].inUse, winsim::InUse::None);
-    EXPECT_TRUE(DeleteFileA("C:\\copy.dll"));
+    EXPECT_EQ(findAll("C:\\*"), "keep.txt:a b.txt:a a:d error 18");
+    winsim::discardWorkingCopy(m());
 }
 
 }  // namespace

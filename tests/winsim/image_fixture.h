@@ -1,12 +1,11 @@
-// Helpers for tests of machine images on disk: folders that cannot be
+// Helpers for tests of machine images on disk: a scratch folder per test,
+// the programs of build/bin run as processes, folders that cannot be
 // written, processes that are dead or alive, and a snapshot of a tree.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace imagetest {
 
@@ -77,8 +77,7 @@ inline bool writable(const fs::path& p) { return readOnly(p, false); }
 inline long deadPid() {
     pid_t pid = ::fork();
     if (pid == 0) ::_exit(0);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    ::waitpid(pid, nullptr, 0);
     return pid;
 }
 
@@ -93,9 +92,81 @@ struct LiveProcess {
     }
     ~LiveProcess() {
         ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        ::waitpid(pid, nullptr, 0);
     }
+};
+
+const fs::path kDist = fs::path(SOURCE_ROOT) / "dist";
+const std::string kInstall = (kDist / "answers" / "install-default.ans").string();
+
+// Starts the program `args[0]` of build/bin in `cwd` with `in`, `out` and
+// `err` as its standard streams (-1: /dev/null); without `exchange`, images
+// are switched with two renames, as on file systems without the exchange.
+// Descriptors the caller made close-on-exec stay out of the program.
+inline pid_t spawn(std::vector<std::string> args, const fs::path& cwd, int in = -1, int out = -1, int err = -1,
+                   bool exchange = true) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
+        int null = ::open("/dev/null", O_RDWR);
+        ::dup2(in < 0 ? null : in, 0);
+        ::dup2(out < 0 ? null : out, 1);
+        ::dup2(err < 0 ? null : err, 2);
+        if (!exchange) ::setenv("WINSIM_RENAME_EXCHANGE", "0", 1);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        args[0] = std::string(BIN_DIR) + "/" + args[0];
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The exit code of a started program, or minus the signal that ended it.
+inline int finish(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+struct Proc {
+    int code;
+    std::string out, err;
+};
+
+// Runs a program to its end in the distribution folder. With
+// `closedStdout`, its standard output is a pipe nobody reads any more.
+inline Proc run(const std::vector<std::string>& args, bool closedStdout = false) {
+    std::string stem = (fs::temp_directory_path() / ("run-" + std::to_string(::getpid()))).string();
+    int out = ::open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int err = ::open((stem + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int pipeFds[2] = {-1, -1};
+    if (closedStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) return {-200, "", "pipe failed"};
+    pid_t pid = spawn(args, kDist, -1, closedStdout ? pipeFds[1] : out, err);
+    if (closedStdout) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+    }
+    Proc r{finish(pid), closedStdout ? "" : readAll(stem + ".out"), readAll(stem + ".err")};
+    ::close(out);
+    ::close(err);
+    return r;
+}
+
+// A test with an empty scratch folder of its own, named after it.
+class Scratch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() /
+               ("winsim-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(root);
+        fs::create_directories(root);
+    }
+    void TearDown() override { fs::remove_all(root); }
+    std::string at(const char* name) const { return (root / name).string(); }
+    fs::path root;
 };
 
 }  // namespace imagetest

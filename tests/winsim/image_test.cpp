@@ -17,16 +17,8 @@ using namespace imagetest;
 
 namespace {
 
-class Image : public ::testing::Test {
+class Image : public Scratch {
 protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("image-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override { fs::remove_all(root); }
-
     // A fresh machine saved as `name`, its computer name and the value
     // HKLM\SOFTWARE\Tag\Name and the file C:\tag.txt all set to `tag`.
     fs::path makeImage(const std::string& name, const std::string& tag) {
@@ -39,7 +31,6 @@ protected:
         fs::remove_all(root / ("scratch-" + name));
         return root / name;
     }
-    fs::path root;
 };
 
 TEST_F(Image, FailedSaveLeavesImageAndMachineAsTheyWere) {

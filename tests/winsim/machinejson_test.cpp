@@ -1,17 +1,12 @@
 // Reading machine.json: every fault is refused with the JSON pointer of the
 // value at fault and the reason; nothing is guessed, wrapped or dropped.
-#include "winsim/core/machine.h"
 #include "winsim/image/image.h"
-
-#include <gtest/gtest.h>
+#include "sim.h"
 
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -203,44 +198,41 @@ TEST(MachineJson, EveryPlaceIsCheckedAndNamed) {
     EXPECT_GT(places, 150);
 }
 
+// The line and the message an image is refused with, or "loaded".
+std::pair<int, std::string> refusal(const fs::path& dir) {
+    try {
+        winsim::discardWorkingCopy(*winsim::loadImage(dir));
+    } catch (const winsim::ImageError& e) {
+        return {e.line, e.what()};
+    }
+    return {0, "loaded"};
+}
+
 TEST(MachineJson, ImageOnDiskNamesItsFileAndIsLeftAlone) {
-    fs::path dir = fs::temp_directory_path() / "machinejson-newer";
-    fs::remove_all(dir);
+    const fs::path dir = sim::testDir(), file = dir / "machine.json";
     fs::create_directories(dir);
+    auto put = [&](const std::string& text) { std::ofstream(file, std::ios::binary) << text; };
     json j = fullMachine();
     j["format"] = 2;
     j["from_the_future"] = true;
-    std::string text = j.dump(1);
-    std::ofstream(dir / "machine.json", std::ios::binary) << text;
-    try {
-        winsim::loadImage(dir);
-        ADD_FAILURE() << "format 2 loaded";
-    } catch (const winsim::ImageError& e) {
-        EXPECT_EQ(std::string(e.what()), (dir / "machine.json").string() +
-                                             ": /format: format 2 is newer than this program reads (1); it would "
-                                             "lose what it does not know");
-    }
-    std::ifstream in(dir / "machine.json", std::ios::binary);
-    std::stringstream now;
-    now << in.rdbuf();
-    EXPECT_EQ(now.str(), text);
-
+    const std::string text = j.dump(1);
+    put(text);
+    EXPECT_EQ(refusal(dir).second, file.string() + ": /format: format 2 is newer than this program reads (1); it "
+                                                   "would lose what it does not know");
+    EXPECT_EQ(sim::slurp(file), text);
     // A syntax error names the line; the parser's quote of the text is cut.
-    std::ofstream(dir / "machine.json", std::ios::binary) << "{\n\"os\": \"" + std::string(100000, 'x') + "\\q\"}";
-    try {
-        winsim::loadImage(dir);
-        ADD_FAILURE() << "bad escape loaded";
-    } catch (const winsim::ImageError& e) {
-        EXPECT_EQ(e.line, 2);
-        EXPECT_LT(std::string(e.what()).size(), 400u);
-    }
+    put("{\n\"os\": \"" + std::string(100000, 'x') + "\\q\"}");
+    auto [line, what] = refusal(dir);
+    EXPECT_EQ(line, 2);
+    EXPECT_LT(what.size(), 400u);
     // A number no value can hold is refused like a syntax error (found by
-    // fuzz_machinejson: it escaped as another kind of exception).
-    std::ofstream(dir / "machine.json", std::ios::binary) << "{\"clock\": {\"tick_ms\": 831.5325E8580}}";
-    EXPECT_THROW(winsim::loadImage(dir), winsim::ImageError);
-    // Nesting deeper than any image is refused before it costs stack.
-    std::ofstream(dir / "machine.json", std::ios::binary) << "{\"os\":" + std::string(100000, '[');
-    EXPECT_THROW(winsim::loadImage(dir), winsim::ImageError);
+    // fuzz_machinejson: it escaped as another kind of exception); nesting
+    // deeper than any image is refused before it costs stack.
+    for (const std::string& bad : {std::string("{\"clock\": {\"tick_ms\": 831.5325E8580}}"),
+                                   "{\"os\":" + std::string(100000, '[')}) {
+        put(bad);
+        EXPECT_NE(refusal(dir).second, "loaded") << bad.substr(0, 40);
+    }
     fs::remove_all(dir);
 }
 

@@ -113,6 +113,8 @@ const ReadCase kReadCases[] = {
     // A CR inside a line could never be written back out of the registry.
     {"carriage return in a value name", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\rb\"=\"x\"\n", nullptr, 3},
     {"carriage return in a key heading", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\rB]\n", nullptr, 2},
+    {"an error late in the file applies nothing before it",
+     "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Good]\n\"v\"=\"1\"\n[HKEY_LOCAL_MACHINE\\Bad]\n\"v\"=dword:xyz\n", nullptr, 5},
 };
 
 TEST(RegFileReader, Table) {
@@ -170,13 +172,6 @@ TEST(RegFileReader, DepthLimitAndShortErrors) {
             EXPECT_NE(std::string(e.what()).find(" characters)"), std::string::npos) << e.what();
         }
     }
-}
-
-TEST(RegFileReader, ErrorLateInFileAppliesNothing) {
-    auto& m = winsim::install(bare("atomic"));
-    std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Good]\n\"v\"=\"1\"\n[HKEY_LOCAL_MACHINE\\Bad]\n\"v\"=dword:xyz\n";
-    EXPECT_THROW(winsim::importRegistry(m, text, "x.reg"), winsim::ImageError);
-    EXPECT_TRUE(m.registry->localMachine->subkeys.empty());
 }
 
 // --- Writer ------------------------------------------------------------------
@@ -280,27 +275,21 @@ TEST(RegFileRoundTrip, EveryTypeImportsAndExportsUnchanged) {
     winsim::importRegistry(m, kEveryType, "every.reg");
     EXPECT_EQ(winsim::exportRegistry(m, ""), kEveryType);
     // The values reach the API as written.
-    HKEY h;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test", 0, KEY_READ, &h), ERROR_SUCCESS);
     char buf[64];
     DWORD cb = sizeof buf, type = 0;
-    ASSERT_EQ(RegQueryValueExA(h, "", nullptr, &type, (BYTE*)buf, &cb), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test", buf, (LONG*)&cb), ERROR_SUCCESS);
     EXPECT_STREQ(buf, "default \"quoted\" C:\\path\\");
+    HKEY h;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test", 0, KEY_READ, &h), ERROR_SUCCESS);
     cb = sizeof buf;
     ASSERT_EQ(RegQueryValueExA(h, "Expand", nullptr, &type, (BYTE*)buf, &cb), ERROR_SUCCESS);
     EXPECT_EQ(type, (DWORD)REG_EXPAND_SZ);
     EXPECT_STREQ(buf, "%SystemRoot%\\system32");
     RegCloseKey(h);
-}
-
-TEST(RegFileRoundTrip, IntoAnotherMachineGivesIdenticalBytes) {
-    auto& m1 = winsim::install(bare("m1"));
-    winsim::importRegistry(m1, kEveryType, "every.reg");
-    std::string first = winsim::exportRegistry(m1, "");
+    // Into another machine, whole and a sub-tree, the same bytes again.
     auto m2 = bare("m2");
-    winsim::importRegistry(*m2, first, "first.reg");
-    EXPECT_EQ(winsim::exportRegistry(*m2, ""), first);
-    // A sub-tree export re-imports into the same keys.
+    winsim::importRegistry(*m2, kEveryType, "first.reg");
+    EXPECT_EQ(winsim::exportRegistry(*m2, ""), kEveryType);
     std::string sub = winsim::exportRegistry(*m2, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub");
     auto m3 = bare("m3");
     winsim::importRegistry(*m3, sub, "sub.reg");

@@ -21,39 +21,9 @@ using namespace imagetest;
 
 namespace {
 
-const fs::path kDist = fs::path(SOURCE_ROOT) / "dist";
-const std::string kAnswers = (kDist / "answers" / "install-default.ans").string();
-
 long envNumber(const char* name, long fallback) {
     const char* v = std::getenv(name);
     return v && *v ? std::strtol(v, nullptr, 10) : fallback;
-}
-
-// Starts a program of build/bin in `cwd`, its output discarded.
-pid_t start(const std::vector<std::string>& args, const fs::path& cwd, bool exchange) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (!exchange) ::setenv("WINSIM_RENAME_EXCHANGE", "0", 1);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        std::vector<std::string> store = args;
-        store[0] = std::string(BIN_DIR) + "/" + store[0];
-        std::vector<char*> argv;
-        for (auto& a : store) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int finish(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 // The machine an image holds, as the loader sees it: its state, its
@@ -79,13 +49,13 @@ TEST(Stress, SetupKilledAtRandomPointsLeavesTheImageBeforeOrAfter) {
     fs::remove_all(root);
     fs::create_directories(root);
     fs::path before = root / "before", after = root / "after", m = root / "m";
-    ASSERT_EQ(finish(start({"winsim", "new", before.string(), "--os", "nt351", "--arch", "x86", "--user", "admin",
+    ASSERT_EQ(finish(spawn({"winsim", "new", before.string(), "--os", "nt351", "--arch", "x86", "--user", "admin",
                             "--ps-modules", "driverdir"},
-                           kDist, true)),
+                           kDist)),
               0);
     fs::copy(before, after, fs::copy_options::recursive);
     auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(finish(start({"setup", "--machine", after.string(), "--answers", kAnswers}, kDist, true)), 0);
+    ASSERT_EQ(finish(spawn({"setup", "--machine", after.string(), "--answers", kInstall}, kDist)), 0);
     // How long a whole run takes; lowered whenever a run ends before its
     // kill, so the kills keep landing inside runs on a busy machine too.
     long runUs = (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
@@ -104,7 +74,7 @@ TEST(Stress, SetupKilledAtRandomPointsLeavesTheImageBeforeOrAfter) {
         long delay = std::uniform_int_distribution<long>(0, runUs * 5 / 4)(random);
         auto started = std::chrono::steady_clock::now();
         auto deadline = started + std::chrono::microseconds(delay);
-        pid_t pid = start({"setup", "--machine", m.string(), "--answers", kAnswers}, kDist, exchange);
+        pid_t pid = spawn({"setup", "--machine", m.string(), "--answers", kInstall}, kDist, -1, -1, -1, exchange);
         int status = 0;
         pid_t done = 0;
         while (!done && std::chrono::steady_clock::now() < deadline) {

@@ -1,13 +1,7 @@
 // Character, comparison, formatting and code-page tests (code page 1252).
-#include "winsim/core/machine.h"
 #include "sim.h"
 
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <string>
 
 namespace {
 

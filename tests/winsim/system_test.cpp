@@ -1,15 +1,8 @@
 // Conformance tests of version, environment, directories, time and heap.
-#include "winsim/core/machine.h"
 #include "winsim/system/state.h"
 #include "sim.h"
 
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -24,54 +17,54 @@ protected:
     }
 };
 
-TEST_F(System, VersionWordOfTheImage) {
+TEST_F(System, VersionWordOfTheImageAndErrorMode) {
     EXPECT_EQ(GetVersion(), 0x04213303u);
     winsim::machine().os = {winsim::Platform::Win95, 4, 0, 950, "x86"};
     EXPECT_EQ(GetVersion(), 0xC3B60004u);
+    EXPECT_EQ(SetErrorMode(SEM_FAILCRITICALERRORS), 0u);
+    EXPECT_EQ(SetErrorMode(0), (UINT)SEM_FAILCRITICALERRORS);
+}
+
+// "n text": what a call of the buffer protocol returned, and what it wrote
+// into a buffer of `size` bytes filled with 'G', up to the first 'G' left.
+template <class Call>
+std::string answered(Call call, DWORD size) {
+    char buf[128];
+    std::memset(buf, 'G', sizeof buf);
+    DWORD n = call(buf, size);
+    return std::to_string(n) + " " + std::string(buf, std::find(buf, buf + sizeof buf, 'G'));
 }
 
 TEST_F(System, ExpandEnvironmentStringsReturnsCharactersNeeded) {
     const char* src = "%SystemRoot%\\system32;%processor_architecture%;%SYSTEMDRIVE%;%NoSuch%;50%;%%";
     const std::string want = "C:\\WINNT35\\system32;alpha;C:;%NoSuch%;50%;%%";
-    char buf[128];
-    std::memset(buf, 'G', sizeof buf);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(ExpandEnvironmentStringsA(src, buf, sizeof buf), (DWORD)want.size() + 1);
-    EXPECT_STREQ(buf, want.c_str());
-    EXPECT_EQ(buf[want.size() + 1], 'G');
-    EXPECT_EQ(ExpandEnvironmentStringsA(src, nullptr, 0), (DWORD)want.size() + 1);
-
+    const std::string n = std::to_string(want.size() + 1);
+    auto expand = [&](char* buf, DWORD size) { return ExpandEnvironmentStringsA(src, buf, size); };
+    SetLastError(sim::kSentinel);
+    EXPECT_EQ(answered(expand, 128), n + " " + want + '\0');
+    EXPECT_EQ(ExpandEnvironmentStringsA(src, nullptr, 0), want.size() + 1);
     // Exactly the size needed fits; one less reports the size needed and
     // writes no further than the buffer.
-    std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(ExpandEnvironmentStringsA(src, buf, (DWORD)want.size() + 1), (DWORD)want.size() + 1);
-    EXPECT_STREQ(buf, want.c_str());
-    std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(ExpandEnvironmentStringsA(src, buf, 10), (DWORD)want.size() + 1);
-    EXPECT_EQ(std::string(buf, 10), want.substr(0, 9) + '\0');
-    EXPECT_EQ(buf[10], 'G');
-    EXPECT_EQ(ExpandEnvironmentStringsA("", buf, sizeof buf), 1u);
-    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(answered(expand, want.size() + 1), n + " " + want + '\0');
+    EXPECT_EQ(answered(expand, 10), n + " " + want.substr(0, 9) + '\0');
+    EXPECT_EQ(answered([](char* buf, DWORD size) { return ExpandEnvironmentStringsA("", buf, size); }, 128),
+              std::string("1 ") + '\0');
 }
 
 TEST_F(System, DirectoryQueriesFollowTheBufferProtocol) {
-    char buf[64];
-    std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(GetSystemDirectoryA(buf, sizeof buf), 19u);
-    EXPECT_STREQ(buf, "C:\\WINNT35\\system32");
-    std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(GetSystemDirectoryA(buf, 19), 20u);  // no room for the NUL: size needed, untouched
-    EXPECT_EQ(buf[0], 'G');
-    EXPECT_EQ(GetWindowsDirectoryA(buf, 11), 10u);
-    EXPECT_STREQ(buf, "C:\\WINNT35");
+    auto system = [](char* buf, DWORD size) { return GetSystemDirectoryA(buf, size); };
+    EXPECT_EQ(answered(system, 64), std::string("19 C:\\WINNT35\\system32") + '\0');
+    EXPECT_EQ(answered(system, 19), "20 ");  // no room for the NUL: the size needed, untouched
+    EXPECT_EQ(answered([](char* buf, DWORD size) { return GetWindowsDirectoryA(buf, size); }, 11),
+              std::string("10 C:\\WINNT35") + '\0');
     EXPECT_EQ(GetWindowsDirectoryA(nullptr, 0), 11u);
-    EXPECT_EQ(GetCurrentDirectoryA(sizeof buf, buf), 3u);
-    EXPECT_STREQ(buf, "C:\\");
+    EXPECT_EQ(answered([](char* buf, DWORD size) { return GetCurrentDirectoryA(size, buf); }, 64),
+              std::string("3 C:\\") + '\0');
 }
 
 TEST_F(System, SetCurrentDirectoryNeedsAnExistingDirectory) {
-    fs::create_directories(root / "C" / "Dist" / "Disk1");
-    std::ofstream(root / "C" / "Dist" / "file.txt") << "x";
+    fs::create_directories(c / "Dist" / "Disk1");
+    hostFile("Dist/file.txt");
     ASSERT_TRUE(SetCurrentDirectoryA("c:\\dist"));
     char buf[64];
     EXPECT_EQ(GetCurrentDirectoryA(sizeof buf, buf), 7u);
@@ -86,40 +79,25 @@ TEST_F(System, SetCurrentDirectoryNeedsAnExistingDirectory) {
     EXPECT_STREQ(buf, "C:\\Dist\\Disk1");
 }
 
-TEST_F(System, ErrorModeReturnsThePreviousMode) {
-    EXPECT_EQ(SetErrorMode(SEM_FAILCRITICALERRORS), 0u);
-    EXPECT_EQ(SetErrorMode(0), (UINT)SEM_FAILCRITICALERRORS);
-}
-
 TEST_F(System, VirtualClock) {
+    // The local time as year, month, day, weekday, hours, minutes, seconds, milliseconds.
+    auto now = [] {
+        SYSTEMTIME st;
+        std::memset(&st, 0xCC, sizeof st);
+        GetLocalTime(&st);
+        return std::vector<int>{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
+                                st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+    };
     DWORD t0 = GetTickCount();
     Sleep(1500);
     EXPECT_EQ(GetTickCount() - t0, 1500u);
-    SYSTEMTIME st;
-    std::memset(&st, 0xCC, sizeof st);
     winsim::machine().tickMs = 0;
-    GetLocalTime(&st);  // 1996-05-02 08:00:00, a Thursday
-    EXPECT_EQ(st.wYear, 1996);
-    EXPECT_EQ(st.wMonth, 5);
-    EXPECT_EQ(st.wDay, 2);
-    EXPECT_EQ(st.wDayOfWeek, 4);
-    EXPECT_EQ(st.wHour, 8);
-    EXPECT_EQ(st.wMinute, 0);
-    Sleep(((16 * 60 + 1) * 60 + 2) * 1000 + 3);  // to the next day, 00:01:02.003
-    GetLocalTime(&st);
-    EXPECT_EQ(st.wDay, 3);
-    EXPECT_EQ(st.wDayOfWeek, 5);
-    EXPECT_EQ(st.wHour, 0);
-    EXPECT_EQ(st.wMinute, 1);
-    EXPECT_EQ(st.wSecond, 2);
-    EXPECT_EQ(st.wMilliseconds, 3);
+    EXPECT_EQ(now(), (std::vector<int>{1996, 5, 2, 4, 8, 0, 0, 0}));  // a Thursday
+    Sleep(((16 * 60 + 1) * 60 + 2) * 1000 + 3);                       // to the next day, 00:01:02.003
+    EXPECT_EQ(now(), (std::vector<int>{1996, 5, 3, 5, 0, 1, 2, 3}));
     winsim::machine().bootEpochMs = 951782400000;  // 2000-02-29 00:00:00 (leap day)
     winsim::machine().tickMs = 0;
-    GetLocalTime(&st);
-    EXPECT_EQ(st.wYear, 2000);
-    EXPECT_EQ(st.wMonth, 2);
-    EXPECT_EQ(st.wDay, 29);
-    EXPECT_EQ(st.wDayOfWeek, 2);
+    EXPECT_EQ(now(), (std::vector<int>{2000, 2, 29, 2, 0, 0, 0, 0}));
 }
 
 TEST_F(System, HeapAllocationAndFree) {

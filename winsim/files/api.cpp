@@ -73,11 +73,12 @@ bool hostIdentity(const fs::path& p, dev_t& dev, ino_t& ino) {
 // Our own open handles on the host file `p`.
 std::vector<std::shared_ptr<FileObject>> handlesOn(const fs::path& p) {
     std::vector<std::shared_ptr<FileObject>> out;
+    auto& files = openFiles();
+    files.erase(std::remove_if(files.begin(), files.end(), [](auto& w) { return w.expired(); }), files.end());
+    if (files.empty()) return out;  // nothing open: no need to ask the host who `p` is
     dev_t dev;
     ino_t ino;
     if (!hostIdentity(p, dev, ino)) return out;
-    auto& files = openFiles();
-    files.erase(std::remove_if(files.begin(), files.end(), [](auto& w) { return w.expired(); }), files.end());
     for (auto& w : files)
         if (auto f = w.lock(); f && f->dev == dev && f->ino == ino) out.push_back(f);
     return out;
@@ -147,11 +148,13 @@ FILETIME hostTime(const fs::path& p) {
     return ft;
 }
 
-// Copies the bytes of open file `in` into `out`: in the kernel where it
-// can (copy_file_range, then sendfile), else through a buffer. 0 or errno.
-int copyBytes(int in, int out) {
+// Copies the `size` bytes of open file `in` into `out`: in the kernel where
+// it can (copy_file_range, then sendfile), else through a buffer. A source
+// that turns out shorter ends the copy at its end. 0 or errno.
+int copyBytes(int in, int out, std::uint64_t size) {
     bool kernel = true, splice = true;
-    for (;;) {
+    for (std::uint64_t done = 0;;) {
+        if (done >= size) return 0;
         ssize_t n = -1;
         if (kernel) {
             n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
@@ -177,6 +180,7 @@ int copyBytes(int in, int out) {
         }
         if (n == 0) return 0;
         if (n < 0 && errno != EINTR) return errno;
+        if (n > 0) done += (std::uint64_t)n;
     }
 }
 
@@ -197,7 +201,7 @@ DWORD copyHost(const fs::path& from, const fs::path& to, bool replacing) {
         if (out < 0) {
             err = errno;
         } else {
-            err = copyBytes(in, out);
+            err = copyBytes(in, out, (std::uint64_t)st.st_size);
             if (::close(out) != 0 && !err) err = errno;
             if (!err && replacing && ::rename(tmp.c_str(), to.c_str()) != 0) err = errno;
             if (err) ::unlink(tmp.c_str());
@@ -263,9 +267,9 @@ DWORD copyOp(Machine& m, std::string_view from, std::string_view to, bool failIf
         if (attributesOf(m, d) & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
         if (inUseOf(m, d.winPath) != InUse::None) return ERROR_SHARING_VIOLATION;
         if (sharingConflict(d.host, GENERIC_WRITE, 0)) return ERROR_SHARING_VIOLATION;
-        oldSize = hostSize(d.host);
+        oldSize = d.size;
     }
-    std::uint64_t size = hostSize(s.host);
+    std::uint64_t size = s.size;
     if (size > oldSize && !reserveSpace(m, d.drive, size - oldSize)) return ERROR_DISK_FULL;
     if (DWORD e = copyHost(s.host, d.host, d.exists)) {
         if (size > oldSize) releaseSpace(m, d.drive, size - oldSize);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -19,7 +20,7 @@ namespace {
 
 // Directories with fewer entries are read at every lookup: that is cheap,
 // and they need no watch.
-constexpr std::size_t kCacheFrom = 256;
+constexpr std::size_t kCacheFrom = 32;
 // At most this many directories are kept (and watched) at once.
 constexpr std::size_t kMaxCached = 64;
 constexpr std::uint32_t kWatchMask =
@@ -86,12 +87,16 @@ struct Cache {
     // Applies every queued event to the listings.
     void drain() {
         alignas(struct inotify_event) char buf[64 * 1024];
-        for (;;) {
+        constexpr std::size_t kLargestEvent = sizeof(struct inotify_event) + NAME_MAX + 1;
+        for (bool more = true; more;) {
             ssize_t n = ::read(fd, buf, sizeof buf);
             if (n <= 0) {
                 if (n < 0 && errno == EINTR) continue;
                 return;  // EAGAIN: nothing more queued
             }
+            // A read returns every queued event that fits: when room for
+            // one more was left, the queue is empty now.
+            more = (std::size_t)n + kLargestEvent > sizeof buf;
             for (char* p = buf; p < buf + n;) {
                 auto* ev = reinterpret_cast<struct inotify_event*>(p);
                 p += sizeof(struct inotify_event) + ev->len;
@@ -127,25 +132,57 @@ std::vector<std::string> matchesIn(const std::vector<std::string>& names, std::s
     return out;
 }
 
+// The kept listing of `dir`, brought up to date; null when there is none
+// or another directory stands at that path now.
+const Listing* currentListing(Cache& c, const std::string& key, const char* path, const HostIdentity* known) {
+    if (c.fd < 0 || !c.byDir.count(key)) return nullptr;
+    c.drain();
+    auto it = c.byDir.find(key);
+    if (it == c.byDir.end()) return nullptr;
+    HostIdentity now;
+    struct stat st;
+    if (known) {
+        now = *known;
+    } else if (::stat(path, &st) == 0) {
+        now = {st.st_dev, st.st_ino};
+    } else {
+        c.drop(std::string(key));
+        return nullptr;
+    }
+    if (it->second.dev == now.dev && it->second.ino == now.ino) return &it->second;
+    c.drop(std::string(key));
+    return nullptr;
+}
+
+std::vector<std::string> matchesOf(const Listing& l, std::string_view name) {
+    auto m = l.byUpper.find(upper(name));
+    return m == l.byUpper.end() ? std::vector<std::string>() : m->second;
+}
+
 }  // namespace
+
+bool hasKeptListing(const std::filesystem::path& dir) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    return c.byDir.count(dir.native()) != 0;
+}
+
+bool cachedMatches(const std::filesystem::path& dir, std::string_view name, std::vector<std::string>& out,
+                   const HostIdentity* known) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.lock);
+    const Listing* l = currentListing(c, dir.native(), dir.c_str(), known);
+    if (!l) return false;
+    out = matchesOf(*l, name);
+    return true;
+}
 
 std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir, std::string_view name) {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
     struct stat st;
     const std::string& key = dir.native();
-    if (c.ready()) {
-        c.drain();
-        auto it = c.byDir.find(key);
-        if (it != c.byDir.end()) {
-            if (::stat(dir.c_str(), &st) != 0) return {};
-            if (it->second.dev == st.st_dev && it->second.ino == st.st_ino) {
-                auto m = it->second.byUpper.find(upper(name));
-                return m == it->second.byUpper.end() ? std::vector<std::string>() : m->second;
-            }
-            c.drop(std::string(key));  // another directory stands there now
-        }
-    }
+    if (const Listing* l = currentListing(c, key, dir.c_str(), nullptr)) return matchesOf(*l, name);
     std::vector<std::string> names;
     if (!readNames(dir, names)) return {};
     if (names.size() < kCacheFrom || !c.ready()) return matchesIn(names, name);
@@ -167,8 +204,7 @@ std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir
     l.ino = st.st_ino;
     for (const auto& n : names) l.add(n);
     c.dirOfWatch[wd] = key;
-    auto m = l.byUpper.find(upper(name));
-    std::vector<std::string> out = m == l.byUpper.end() ? std::vector<std::string>() : m->second;
+    std::vector<std::string> out = matchesOf(l, name);
     c.byDir[key] = std::move(l);
     return out;
 }

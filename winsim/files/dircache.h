@@ -12,6 +12,7 @@
 #pragma once
 
 #include <filesystem>
+#include <sys/types.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,5 +23,20 @@ namespace winsim {
 // case (as iequals compares), in no particular order. A directory that
 // cannot be read has no entries.
 std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir, std::string_view name);
+
+// The same answer, but only from a listing already kept: true (and the
+// matches in `out`) when `dir` is a large directory watched and current,
+// false when the host would have to be asked.
+// True when a listing of `dir` is kept (it may still prove stale).
+bool hasKeptListing(const std::filesystem::path& dir);
+
+// `known` (when given) is what `dir` is now, as the caller has just seen it
+// on the host, which spares asking again.
+struct HostIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+bool cachedMatches(const std::filesystem::path& dir, std::string_view name, std::vector<std::string>& out,
+                   const HostIdentity* known = nullptr);
 
 }  // namespace winsim

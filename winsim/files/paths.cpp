@@ -3,8 +3,11 @@
 #include "winsim/files/dircache.h"
 #include "winsim/files/shortnames.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <mutex>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +122,54 @@ std::string joinWin(char drive, const std::vector<std::string>& parts) {
     return r;
 }
 
+// Host directories reached by the names as written, with the identity
+// they had then. A directory found again under the same identity is reached
+// the same way: every name on its path was taken as written, and nothing
+// but the machine's own calls changes its folders while it runs.
+struct KnownDirectories {
+    std::mutex lock;
+    std::unordered_map<std::string, HostIdentity> byPath;
+};
+
+KnownDirectories& knownDirectories() {
+    static KnownDirectories k;
+    return k;
+}
+
+constexpr std::size_t kMaxKnownDirectories = 1024;
+
+bool rememberedDirectory(const fs::path& dir) {
+    KnownDirectories& k = knownDirectories();
+    std::lock_guard<std::mutex> guard(k.lock);
+    return k.byPath.count(dir.native()) != 0;
+}
+
+bool knownDirectory(const fs::path& dir, HostIdentity& id) {
+    KnownDirectories& k = knownDirectories();
+    std::lock_guard<std::mutex> guard(k.lock);
+    auto it = k.byPath.find(dir.native());
+    if (it == k.byPath.end()) return false;
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == it->second.dev &&
+        st.st_ino == it->second.ino) {
+        id = it->second;
+        return true;
+    }
+    k.byPath.erase(it);
+    return false;
+}
+
+bool rememberDirectory(const fs::path& dir, HostIdentity& id) {
+    KnownDirectories& k = knownDirectories();
+    std::lock_guard<std::mutex> guard(k.lock);
+    struct stat st;
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (k.byPath.size() >= kMaxKnownDirectories) k.byPath.clear();
+    id = {st.st_dev, st.st_ino};
+    k.byPath.insert_or_assign(dir.native(), id);
+    return true;
+}
+
 }  // namespace
 
 bool isHiddenHostName(std::string_view name) { return name.substr(0, sizeof(kHiddenPrefix) - 1) == kHiddenPrefix; }
@@ -129,39 +180,52 @@ std::string ResolvedPath::parentWinPath() const {
     return joinWin(drive, p);
 }
 
-std::string findHostEntry(const fs::path& dir, std::string_view name, bool* blocked, bool* isDir) {
+std::string findHostEntry(const fs::path& dir, std::string_view name, bool* blocked, bool* isDir, std::uint64_t* size,
+                          const HostIdentity* dirId) {
     if (blocked) *blocked = false;
     if (isDir) *isDir = false;
+    if (size) *size = 0;
     if (isHiddenHostName(name)) return {};
-    std::error_code ec;
-    // Fast path: the name as written.
-    fs::path exact = dir / std::string(name);
-    auto st = fs::symlink_status(exact, ec);
-    if (!ec && fs::exists(st)) {
-        if (fs::is_regular_file(st) || fs::is_directory(st)) {
-            if (isDir) *isDir = fs::is_directory(st);
-            return std::string(name);
+    struct stat st;
+    // What stands at `n`: 1 a file or directory, 0 nothing, -1 something else.
+    auto probe = [&](const std::string& n) {
+        if (::lstat((dir / n).c_str(), &st) != 0) return 0;
+        return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? 1 : -1;
+    };
+    auto take = [&](const std::string& n) {
+        if (isDir) *isDir = S_ISDIR(st.st_mode);
+        if (size) *size = S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0;
+        return n;
+    };
+    // A large directory's kept listing answers without asking the host for
+    // the name as written (new files are looked up before they are made).
+    std::vector<std::string> matches;
+    bool listed = cachedMatches(dir, name, matches, dirId);
+    std::string exact(name);
+    if (!listed || std::find(matches.begin(), matches.end(), exact) != matches.end()) {
+        // Fast path: the name as written.
+        int found = probe(exact);
+        if (found > 0) return take(exact);
+        if (found < 0) {
+            if (blocked) *blocked = true;
+            return {};
         }
-        if (blocked) *blocked = true;
-        return {};
+        if (!listed) matches = caseInsensitiveMatches(dir, name);
     }
-    std::string found;
+    std::string best;
     bool foundBlocked = false;
-    for (const std::string& n : caseInsensitiveMatches(dir, name)) {
-        if (isHiddenHostName(n)) continue;
-        auto s = fs::symlink_status(dir / n, ec);
-        if (ec) continue;  // gone meanwhile
-        if (fs::is_regular_file(s) || fs::is_directory(s)) {
-            if (found.empty() || n < found) {
-                found = n;
-                if (isDir) *isDir = fs::is_directory(s);
-            }
-        } else {
+    for (const std::string& n : matches) {
+        if (n == exact || isHiddenHostName(n)) continue;
+        int found = probe(n);
+        if (found == 0) continue;  // gone meanwhile
+        if (found < 0) {
             foundBlocked = true;
+        } else if (best.empty() || n < best) {
+            best = take(n);
         }
     }
-    if (found.empty() && blocked) *blocked = foundBlocked;
-    return found;
+    if (best.empty() && blocked) *blocked = foundBlocked;
+    return best;
 }
 
 DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards) {
@@ -183,14 +247,46 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
         return out.exists ? 0 : ERROR_PATH_NOT_FOUND;
     }
     std::error_code ec;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
+    // The directory holding the entry was reached by the names as written
+    // before: one look at it stands for the walk down to it.
+    std::size_t i = 0;
+    bool exactSoFar = true, identified = false;
+    HostIdentity dirId;
+    if (parts.size() > 1) {
+        fs::path dir = cur;
+        for (std::size_t k = 0; k + 1 < parts.size(); ++k) dir /= parts[k];
+        // An existing file or folder there is found by its own name: when
+        // it is there, so is the directory (a large directory's kept listing
+        // answers instead, as it knows the names that are not there too).
+        const std::string& name = parts.back();
+        struct stat st;
+        if (!out.wildcard && !isHiddenHostName(name) && rememberedDirectory(dir) && !hasKeptListing(dir) &&
+            ::lstat((dir / name).c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+            out.host = dir / name;
+            out.exists = true;
+            out.isDir = S_ISDIR(st.st_mode);
+            out.size = S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0;
+            out.parts = std::move(parts);
+            out.winPath = joinWin(out.drive, out.parts);
+            return 0;
+        }
+        if (knownDirectory(dir, dirId)) {
+            cur = std::move(dir);
+            i = parts.size() - 1;
+            identified = true;
+        }
+    }
+    for (; i < parts.size(); ++i) {
         bool last = i + 1 == parts.size();
+        if (last && exactSoFar && i > 0 && !identified) identified = rememberDirectory(cur, dirId);
         if (last && out.wildcard) {
             cur /= parts[i];
             break;
         }
         bool blocked = false, isDir = false;
-        std::string found = findHostEntry(cur, parts[i], &blocked, &isDir);
+        std::uint64_t size = 0;
+        std::string found = findHostEntry(cur, parts[i], &blocked, &isDir, &size, last && identified ? &dirId : nullptr);
+        if (found != parts[i]) exactSoFar = false;
         // A long name may be written as its short alias (e.g. PROGRA~1).
         if (found.empty() && !blocked && parts[i].find('~') != std::string::npos) {
             found = entryWithAlias(m, cur, joinWin(out.drive, {parts.begin(), parts.begin() + (std::ptrdiff_t)i}), parts[i]);
@@ -210,6 +306,7 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
             cur /= found;
             out.exists = true;
             out.isDir = isDir;
+            out.size = size;
         }
     }
     out.host = cur;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "winsim/core/machine.h"
+#include "winsim/files/dircache.h"
 #include "winsim/files/state.h"
 
 #include <filesystem>
@@ -30,6 +31,7 @@ struct ResolvedPath {
     bool blocked = false;  // a host symbolic link (or other special file) stands at this name
     bool wildcard = false; // the last component holds '*' or '?'
     bool trailingSlash = false;
+    std::uint64_t size = 0;  // bytes of an existing file, as found
     std::string parentWinPath() const;
     std::filesystem::path hostParent() const { return isRoot ? host : host.parent_path(); }
     const std::string& name() const { return parts.back(); }
@@ -50,9 +52,11 @@ DWORD fullWindowsPath(const Machine& m, std::string_view path, std::string& out)
 // The name of an entry in host directory `dir` that matches `name`
 // case-insensitively ("" when none). Symbolic links and the machine's own
 // temporary files are never returned; `blocked` reports a link standing there;
-// `isDir` (when given) tells whether the entry found is a directory.
+// `isDir` (when given) tells whether the entry found is a directory, `size`
+// the bytes of a file found; `dirId` is what `dir` is on the host when the
+// caller has just looked.
 std::string findHostEntry(const std::filesystem::path& dir, std::string_view name, bool* blocked = nullptr,
-                          bool* isDir = nullptr);
+                          bool* isDir = nullptr, std::uint64_t* size = nullptr, const HostIdentity* dirId = nullptr);
 
 // True for the host names of temporary files the machine writes while
 // copying; they are invisible to Windows callers.

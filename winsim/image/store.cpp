@@ -194,6 +194,16 @@ std::string unwritableFolder(const fs::path& dir) {
 void syncDir(const fs::path& dir) { syncPath(dir, true); }
 
 void syncTree(const fs::path& root) {
+    // One flush of the file system holding the tree writes every file and
+    // folder of it (and whatever else is waiting there) in one go; only
+    // where that is not available is the tree flushed file by file.
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + root.string() + " to flush it");
+    int rc = ::syncfs(fd);
+    int err = errno;
+    ::close(fd);
+    if (rc == 0) return;
+    if (err != ENOSYS) throw std::system_error(err, std::generic_category(), "cannot flush " + root.string());
     std::error_code ec;
     for (fs::recursive_directory_iterator it(root, ec), end; it != end; it.increment(ec)) {
         if (ec) break;

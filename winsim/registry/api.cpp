@@ -188,19 +188,28 @@ LONG fault(const char* call, HKEY h, LPCSTR sub = nullptr) {
 // Copies a value's data under the RegQueryValueEx buffer protocol. A string
 // stored without its terminating NUL gets one when the buffer has room
 // (the reported size stays that of the data).
-LONG copyData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD cb) {
+// The size passed in is read before anything is written and the size is
+// written last, so a caller may give one variable for the type and the size.
+// `room` is the size the caller passed in, read before any out-parameter
+// was written.
+LONG copyData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD cb, DWORD room) {
     DWORD size = (DWORD)v.data.size();
-    if (type) *type = v.type;
+    LONG result = ERROR_SUCCESS;
     if (data) {
-        if (*cb < size) {
-            *cb = size;
-            return ERROR_MORE_DATA;
+        if (room < size) {
+            result = ERROR_MORE_DATA;
+        } else {
+            if (size) std::memcpy(data, v.data.data(), size);
+            if (isStringType(v.type) && size < room && (size == 0 || data[size - 1] != 0)) data[size] = 0;
         }
-        if (size) std::memcpy(data, v.data.data(), size);
-        if (isStringType(v.type) && size < *cb && (size == 0 || data[size - 1] != 0)) data[size] = 0;
     }
+    if (type) *type = v.type;
     if (cb) *cb = size;
-    return ERROR_SUCCESS;
+    return result;
+}
+
+LONG copyData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD cb) {
+    return copyData(v, type, data, cb, cb ? *cb : 0);
 }
 
 LONG openKey(HKEY hKey, LPCSTR sub, REGSAM sam, PHKEY result) {
@@ -467,19 +476,23 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
     if (LONG e = allowed(k, access, KEY_QUERY_VALUE, false)) return e;
     if (dwIndex >= k->values.size()) return ERROR_NO_MORE_ITEMS;
     const RegValue& v = k->values[dwIndex];
-    LONG result = ERROR_SUCCESS;
-    if (v.name.size() + 1 > *lpcchValueName) result = ERROR_MORE_DATA;  // the length stays as passed
-    if (lpData && *lpcbData < v.data.size()) {
-        *lpcbData = (DWORD)v.data.size();
-        result = ERROR_MORE_DATA;
-    }
-    if (result != ERROR_SUCCESS) {
+    // Both sizes are read before anything is written: a caller may give one
+    // variable for several of the out-parameters. The name length, then the
+    // type, then the data size are written.
+    const DWORD nameRoom = *lpcchValueName;
+    const DWORD dataRoom = lpcbData ? *lpcbData : 0;
+    const bool nameFits = v.name.size() + 1 <= nameRoom;
+    const bool dataFits = !lpData || dataRoom >= v.data.size();
+    if (!nameFits || !dataFits) {
+        // Nothing is copied and the name length stays as passed; the type
+        // and the size of the data are reported.
         if (lpType) *lpType = v.type;
-        return result;
+        if (lpcbData) *lpcbData = (DWORD)v.data.size();
+        return ERROR_MORE_DATA;
     }
     std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
     *lpcchValueName = (DWORD)v.name.size();
-    return copyData(v, lpType, lpData, lpcbData);
+    return copyData(v, lpType, lpData, lpcbData, dataRoom);
 }
 
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
@@ -494,13 +507,22 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     if (LONG e = allowed(k, access, KEY_QUERY_VALUE, false)) return e;
     LONG result = ERROR_SUCCESS;
     if (lpcchClass) {
-        if (lpClass) {
-            if (k->className.size() + 1 > *lpcchClass)
-                result = ERROR_MORE_DATA;
-            else
-                std::memcpy(lpClass, k->className.c_str(), k->className.size() + 1);
+        // A buffer of n characters too small for the class gets its first
+        // n-1 and a NUL, and the count says n-1; a buffer of none is left
+        // alone and the count says 0. Without a buffer, only the length.
+        const DWORD room = *lpcchClass;
+        DWORD count = (DWORD)k->className.size();
+        if (lpClass && room == 0) {
+            count = 0;
+        } else if (lpClass && count + 1 > room) {
+            count = room - 1;
+            std::memcpy(lpClass, k->className.data(), count);
+            lpClass[count] = '\0';
+            result = ERROR_MORE_DATA;
+        } else if (lpClass) {
+            std::memcpy(lpClass, k->className.c_str(), count + 1);
         }
-        *lpcchClass = (DWORD)k->className.size();
+        *lpcchClass = count;
     }
     DWORD maxSub = 0, maxClass = 0, maxName = 0, maxData = 0;
     if (lpcbMaxSubKeyLen || lpcbMaxClassLen) {

@@ -10,12 +10,18 @@ using conformance::kScratchKey;
 
 namespace {
 
-HKEY createScratch(const char* sub = nullptr) {
+HKEY createScratch(const char* sub = nullptr, const char* cls = nullptr) {
     std::string path = kScratchKey;
     if (sub) path += std::string("\\") + sub;
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, (LPSTR)cls, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     return key;
+}
+
+// RegQueryInfoKeyA for the class and, when asked, the subkey count.
+LONG queryClass(HKEY key, char* buffer, DWORD* len, DWORD* subkeys = nullptr) {
+    return RegQueryInfoKeyA(key, buffer, len, nullptr, subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr);
 }
 
 }  // namespace
@@ -126,8 +132,16 @@ CASE(registry, enum_value_name_too_small) {
     HKEY key = createScratch();
     CHECK_EQ(RegSetValueExA(key, "longname", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
     char name[4];
-    DWORD len = sizeof name;
-    CHECK_EQ(RegEnumValueA(key, 0, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    DWORD len = sizeof name, type = 0;
+    BYTE data[8];
+    DWORD dataLen = sizeof data;
+    // The data would fit: its size and type are still reported and the name
+    // length stays as passed (whether part of the name is copied differs
+    // between versions).
+    CHECK_EQ(RegEnumValueA(key, 0, name, &len, nullptr, &type, data, &dataLen), ERROR_MORE_DATA);
+    CHECK_EQ(len, sizeof name);
+    CHECK_EQ(dataLen, 2);
+    CHECK_EQ(type, REG_SZ);
     RegCloseKey(key);
 }
 
@@ -140,6 +154,7 @@ CASE(registry, enum_value_data_too_small) {
     DWORD dataLen = sizeof data;
     CHECK_EQ(RegEnumValueA(key, 0, name, &nameLen, nullptr, nullptr, data, &dataLen), ERROR_MORE_DATA);
     CHECK_EQ(dataLen, 6);
+    CHECK_EQ(nameLen, sizeof name);  // the name would fit but is not copied
     RegCloseKey(key);
 }
 
@@ -183,15 +198,127 @@ CASE(registry, query_info_counts) {
 }
 
 CASE(registry, query_info_class_too_small) {
-    HKEY key = nullptr;
-    char cls[] = "LongClassName";
-    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, cls, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-             ERROR_SUCCESS);
-    char buffer[4];
-    DWORD len = sizeof buffer;
-    CHECK_EQ(RegQueryInfoKeyA(key, buffer, &len, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    HKEY key = createScratch(nullptr, "LongClassName");
+    // A buffer of n characters gets the first n-1 and a NUL, the count
+    // becomes n-1 and nothing past the buffer is written.
+    struct {
+        DWORD given;
+        LONG rc;
+        const char* written;
+    } rows[] = {{1, ERROR_MORE_DATA, ""},
+                {4, ERROR_MORE_DATA, "Lon"},
+                {13, ERROR_MORE_DATA, "LongClassNam"},
+                {14, ERROR_SUCCESS, "LongClassName"}};
+    for (const auto& row : rows) {
+        char buffer[17] = "xxxxxxxxxxxxxxxx";
+        DWORD len = row.given;
+        CHECK_EQ(queryClass(key, buffer, &len), row.rc);
+        CHECK_EQ(len, strlen(row.written));
+        CHECK_STR(buffer, row.written);
+        CHECK_EQ(buffer[row.given], 'x');
+    }
+    // Without a buffer only the length is asked for, whatever the count says.
+    DWORD len = 4;
+    CHECK_EQ(queryClass(key, nullptr, &len), ERROR_SUCCESS);
+    CHECK_EQ(len, 13);
+    RegCloseKey(key);
+}
+
+CASE(registry, query_info_class_zero_length) {
+    HKEY key = createScratch(nullptr, "LongClassName");
+    // A buffer of no characters is left alone, and so is its count.
+    char buffer[4] = {'x', 'x', 'x', 'x'};
+    DWORD len = 0;
+    CHECK_EQ(queryClass(key, buffer, &len), ERROR_SUCCESS);
+    CHECK_EQ(len, 0);
+    CHECK_EQ(buffer[0], 'x');
+    RegCloseKey(key);
+}
+
+// One variable given for two out-parameters: the sizes passed in are read
+// before anything is written, and the size is written last.
+CASE(registry, query_value_aliased_type_and_size) {
+    HKEY key = createScratch();
+    DWORD bin = 0x11223344;
+    CHECK_EQ(RegSetValueExA(key, "b", 0, REG_BINARY, (const BYTE*)&bin, 4), ERROR_SUCCESS);
+    CHECK_EQ(RegSetValueExA(key, "s", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
+    DWORD v = 4, read = 0;
+    CHECK_EQ(RegQueryValueExA(key, "b", nullptr, &v, (BYTE*)&read, &v), ERROR_SUCCESS);
+    CHECK_EQ(read, 0x11223344);
+    CHECK_EQ(v, 4);
+    v = 0;
+    CHECK_EQ(RegQueryValueExA(key, "s", nullptr, &v, nullptr, &v), ERROR_SUCCESS);
+    CHECK_EQ(v, 6);
+    char data[8] = "xxxxxxx";
+    v = 3;
+    CHECK_EQ(RegQueryValueExA(key, "s", nullptr, &v, (BYTE*)data, &v), ERROR_MORE_DATA);
+    CHECK_EQ(v, 6);
+    CHECK_STR(data, "xxxxxxx");
+    v = 77;
+    CHECK_EQ(RegQueryValueExA(key, "missing", nullptr, &v, nullptr, &v), ERROR_FILE_NOT_FOUND);
+    CHECK_EQ(v, 0);
+    RegCloseKey(key);
+}
+
+CASE(registry, enum_value_aliased_out_pointers) {
+    HKEY key = createScratch();
+    CHECK_EQ(RegSetValueExA(key, "s", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
+    char name[8], data[8];
+    // Type and data size at one variable.
+    DWORD nameLen = sizeof name, v = sizeof data;
+    CHECK_EQ(RegEnumValueA(key, 0, name, &nameLen, nullptr, &v, (BYTE*)data, &v), ERROR_SUCCESS);
+    CHECK_STR(data, "hello");
+    CHECK_EQ(v, 6);
+    CHECK_EQ(nameLen, 1);
+    // Name length and data size at one variable: the data size is written
+    // after the name length.
+    DWORD type = 0;
+    v = sizeof data;
+    CHECK_EQ(RegEnumValueA(key, 0, name, &v, nullptr, &type, (BYTE*)data, &v), ERROR_SUCCESS);
+    CHECK_STR(name, "s");
+    CHECK_EQ(v, 6);
+    CHECK_EQ(type, REG_SZ);
+    // Too small for both: nothing is copied, the variable ends as the size.
+    strcpy(name, "zzzz");
+    v = 1;
+    CHECK_EQ(RegEnumValueA(key, 0, name, &v, nullptr, &type, (BYTE*)data, &v), ERROR_MORE_DATA);
+    CHECK_STR(name, "zzzz");
+    CHECK_EQ(v, 6);
+    RegCloseKey(key);
+}
+
+CASE(registry, key_info_aliased_counts) {
+    HKEY key = createScratch(nullptr, "LongClassName");
+    RegCloseKey(createScratch("alpha", "cls"));
+    RegCloseKey(createScratch("bravo"));
+    // The class length and the subkey count at one variable: the class
+    // length is read first, the count written after it.
+    char buffer[32] = "xxxxxxxx";
+    DWORD v = sizeof buffer;
+    CHECK_EQ(queryClass(key, buffer, &v, &v), ERROR_SUCCESS);
+    CHECK_STR(buffer, "LongClassName");
+    CHECK_EQ(v, 2);
+    v = 4;
+    CHECK_EQ(queryClass(key, buffer, &v, &v), ERROR_MORE_DATA);
+    CHECK_STR(buffer, "Lon");
+    CHECK_EQ(v, 2);
+    // The count, then the longest subkey name.
+    CHECK_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &v, &v, nullptr, nullptr, nullptr, nullptr, nullptr,
                               nullptr),
-             ERROR_MORE_DATA);
+             ERROR_SUCCESS);
+    CHECK_EQ(v, 5);
+    // RegEnumKeyExA with the name and class lengths at one variable: both
+    // read first, the class length written last; nothing when too small.
+    char name[16] = "zzzz", subClass[16];
+    v = 4;
+    CHECK_EQ(RegEnumKeyExA(key, 0, name, &v, nullptr, subClass, &v, nullptr), ERROR_MORE_DATA);
+    CHECK_STR(name, "zzzz");
+    CHECK_EQ(v, 4);
+    v = sizeof name;
+    CHECK_EQ(RegEnumKeyExA(key, 0, name, &v, nullptr, subClass, &v, nullptr), ERROR_SUCCESS);
+    CHECK_STR(name, "alpha");
+    CHECK_STR(subClass, "cls");
+    CHECK_EQ(v, 3);
     RegCloseKey(key);
 }
 

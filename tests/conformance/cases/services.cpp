@@ -120,6 +120,25 @@ CASE(services, dependents_size_query) {
     }
 }
 
+CASE(services, success_leaves_last_error) {
+    if (conformance::isWin95()) return;  // see services.none_on_windows95
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    CHECK_TRUE(scm != nullptr);
+    if (!scm) return;
+    SetLastError(0xdeadbeef);
+    SC_HANDLE svc = OpenServiceA(scm, "Spooler", SERVICE_QUERY_STATUS);
+    CHECK_TRUE(svc != nullptr);
+    CHECK_ERROR(0xdeadbeef);
+    if (svc) {
+        SERVICE_STATUS status;
+        CHECK_EQ(QueryServiceStatus(svc, &status), TRUE);
+        CHECK_ERROR(0xdeadbeef);
+        CHECK_EQ(CloseServiceHandle(svc), TRUE);
+        CHECK_ERROR(0xdeadbeef);
+    }
+    CloseServiceHandle(scm);
+}
+
 CASE(services, none_on_windows95) {
     if (!conformance::isWin95()) return;
     SetLastError(0xdeadbeef);
