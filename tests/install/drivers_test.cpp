@@ -195,13 +195,7 @@ TEST(DriverFilePaths, PathsThatDoNotFitFailTheOperation) {
 // --- Printer drivers ------------------------------------------------------------
 
 void defineDriver(const std::string& name, const std::string& dataFile) {
-    winsim::SpoolDriver d;
-    d.name = name;
-    d.driverPath = "pscript.dll";
-    d.dataFile = dataFile;
-    d.configFile = "pscrptui.dll";
-    d.version = 1;
-    winsim::defineDriver(winsim::ownEnvironment(), d);
+    winsim::defineDriver(winsim::ownEnvironment(), {name, "pscript.dll", dataFile, "pscrptui.dll", 1});
 }
 
 // A printer on LPT1: (of the "Local Port" monitor).

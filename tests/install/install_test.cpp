@@ -31,6 +31,7 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
         const char* name; bool windows95, upgrade; void (*fault)(Harness&);
         const char* error;  // ending in a blank: the start of it
         Lines status, boxes; DWORD spooler = SERVICE_RUNNING;
+        const char* cursor = "arrow";  // under which the error page shows
     } rows[] = {
         {"monitors key refused", false, false,
          [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, kMonitors); },
@@ -43,7 +44,7 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
          "error setupForPPDInstall failed, error = 123", {}, {}},
         {"spooler does not stop", false, true,
          [](Harness&) { failNext("ControlService", 0, ERROR_ACCESS_DENIED, "Spooler"); },
-         "error Install -- Couldn't stop spooler, error = 5", stop, {}},
+         "error Install -- Couldn't stop spooler, error = 5", stop, {}, SERVICE_RUNNING, "wait"},
         {"monitor key cannot be repaired", false, true,
          [](Harness&) { failNext("RegCreateKeyExA", 0, ERROR_ACCESS_DENIED, std::string(kMonitors) + "\\Varden Network Port"); },
          "error Install -- FixReg failed, error = ", stop, {}},  // the number is FixReg's last error
@@ -53,7 +54,7 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
         // The one start attempt after the stop is not repeated.
         {"spooler does not start again", false, true,
          [](Harness&) { failNext("StartServiceA", 1, ERROR_SERVICE_DISABLED, "Spooler"); },
-         "error Install -- Couldn't start spooler, error = 1058", stopStart, {}, SERVICE_STOPPED},
+         "error Install -- Couldn't start spooler, error = 1058", stopStart, {}, SERVICE_STOPPED, "wait"},
         {"AddMonitor refused on NT", false, false, [](Harness&) { failNext("AddMonitorA", 1, ERROR_ACCESS_DENIED); },
          "error Install -- AddMonitor failed, error = 5", {}, {}},
         {"AddMonitor refused on Windows 95", true, false,
@@ -103,6 +104,7 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
         EXPECT_EQ(r.lines("status"), row.status);
         EXPECT_EQ(r.lines("box"), row.boxes);
         for (const auto& l : r.lines("shown 5")) EXPECT_EQ(l.substr(l.size() - 11), "cursor wait");
+        EXPECT_EQ(r.lines("shown 2300"), Lines{std::string("shown 2300 FErrorDlgProc help 0 cursor ") + row.cursor});
         if (!row.windows95) {
             EXPECT_EQ(r.value("spooler"), std::to_string(row.spooler));
         }

@@ -36,11 +36,7 @@ std::string kb(std::int64_t bytes) {
 // reports the installation type, PageDone and the root.
 ChildResult runPage(Harness& h, const std::string& answers, void (*page)()) {
     return h.run(answers, [page] {
-        TkOpenInf("C:\\dist\\setup.inf");
-        ::Setup.IsX86 = TRUE;
-        std::strcpy(::Setup.SystemDir, "C:\\WINNT35\\system32");
-        std::strcpy(::Setup.InstallRoot, "C:\\win32app\\vrdpsmon");
-        std::strcpy(::Setup.CopySourceDir, "C:\\dist\\");
+        startupState();
         ComputeSectionSizes();
         page();
         char value[600];

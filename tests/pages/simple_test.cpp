@@ -43,6 +43,7 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
          {2000, 2000, 2000, 2000, 1000, 1000, 1600, 1600}, nullptr},
         {"version warning: back again, cancel goes on", false, "2100 BACK\n2100 CANCEL\n2100 CONTINUE\n",
          [] { VersionWarningPage(); VersionWarningPage(); }, "1", {2100, 2100, 2100}, nullptr},
+        {"version warning: exit ends setup", false, "2100 EXIT\n", [] { VersionWarningPage(); }, "", {2100}, nullptr},
         {"done pages ask before quitting", false,
          "700 CANCEL\n200 CONTINUE\n700 CONTINUE\n7802 EXIT\n200 CANCEL\n7802 CONTINUE\n",
          [] { InstallDonePage(); RemoveDonePage(); }, "1", {700, 200, 700, 7802, 200, 7802}, nullptr},
@@ -98,15 +99,6 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
                          "shown 1500 FInfoDlgProc help 0 cursor arrow",
                          "shown 7803 FInfoDlgProc help 0 cursor arrow",
                      }));
-}
-
-// The version warning's exit ends setup.
-TEST(SimplePages, VersionWarningExitEndsSetup) {
-    Harness h;
-    ChildResult r = h.run("2100 EXIT\n", [] { VersionWarningPage(); });
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_EQ(r.pages(), std::vector<int>{2100});
-    EXPECT_TRUE(r.hasLine("exit 0"));
 }
 
 TEST(QuestionPages, AnswerIsOneOnlyOnContinue) {
