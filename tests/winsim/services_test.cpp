@@ -42,8 +42,6 @@ const char* kServices = R"({
   ]
 })";
 
-constexpr DWORD kBothControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
-
 struct Scm : ::testing::Test {
     SC_HANDLE mgr = nullptr;
 
@@ -57,44 +55,46 @@ struct Scm : ::testing::Test {
         EXPECT_NE(h, nullptr) << name << " error " << GetLastError();
         return h;
     }
-    SERVICE_STATUS query(const char* name) {
+    // "STOP_PENDING 1/2000 accepts 0": state, check point, wait hint and the
+    // controls accepted; "untouched" when a call left the status alone.
+    static std::string text(const SERVICE_STATUS& st) {
+        const auto* p = reinterpret_cast<const unsigned char*>(&st);
+        if (std::all_of(p, p + sizeof st, [](unsigned char c) { return c == 0xcc; })) return "untouched";
+        static const char* names[] = {"?", "STOPPED", "START_PENDING", "STOP_PENDING", "RUNNING",
+                                      "CONTINUE_PENDING", "PAUSE_PENDING", "PAUSED"};
+        return std::string(st.dwCurrentState < 8 ? names[st.dwCurrentState] : "?") + " " +
+               std::to_string(st.dwCheckPoint) + "/" + std::to_string(st.dwWaitHint) + " accepts " +
+               std::to_string(st.dwControlsAccepted);
+    }
+    std::string status(const char* name) {
         SERVICE_STATUS st;
         std::memset(&st, 0xcc, sizeof st);
         SC_HANDLE h = open(name, SERVICE_QUERY_STATUS);
         EXPECT_TRUE(QueryServiceStatus(h, &st));
         CloseServiceHandle(h);
-        return st;
+        return text(st);
     }
-    void expectStatus(const char* name, DWORD state, DWORD checkPoint, DWORD waitHint) {
-        SERVICE_STATUS st = query(name);
-        EXPECT_EQ(st.dwCurrentState, state) << name;
-        EXPECT_EQ(st.dwCheckPoint, checkPoint) << name;
-        EXPECT_EQ(st.dwWaitHint, waitHint) << name;
-    }
-    // Sends a stop through a handle of its own; `st` is filled with 0xcc before.
-    BOOL stop(const char* name, SERVICE_STATUS& st) {
+    // Sends the control through a handle of its own: "ok: <status>" or
+    // "error N: <status>" with the status the call filled in.
+    std::string control(const char* name, DWORD code = SERVICE_CONTROL_STOP) {
+        SERVICE_STATUS st;
         std::memset(&st, 0xcc, sizeof st);
         SC_HANDLE h = open(name);
         SetLastError(sim::kSentinel);
-        BOOL ok = ControlService(h, SERVICE_CONTROL_STOP, &st);
-        DWORD e = GetLastError();
+        BOOL ok = ControlService(h, code, &st);
+        std::string r = (ok ? "ok" : "error " + std::to_string(GetLastError())) + ": " + text(st);
         CloseServiceHandle(h);
-        SetLastError(e);
-        return ok;
+        return r;
     }
-    // Stops the spooler's dependents, then the spooler, and waits until it stopped.
-    void stopFamily() {
-        SERVICE_STATUS st;
-        for (const char* n : {"FaxSvc", "NetPrint", "LpdSvc"}) ASSERT_TRUE(stop(n, st)) << n;
-        winsim::advance(500);
-        ASSERT_TRUE(stop("Spooler", st));
-        winsim::advance(5000);
-        ASSERT_EQ(query("Spooler").dwCurrentState, (DWORD)SERVICE_STOPPED);
+    std::string start(const char* name) {
+        SC_HANDLE h = open(name);
+        SetLastError(sim::kSentinel);
+        BOOL ok = StartServiceA(h, 0, nullptr);
+        std::string r = ok ? "ok" : "error " + std::to_string(GetLastError());
+        CloseServiceHandle(h);
+        return r;
     }
-    static bool untouched(const SERVICE_STATUS& st) {
-        const auto* p = reinterpret_cast<const unsigned char*>(&st);
-        return std::all_of(p, p + sizeof st, [](unsigned char c) { return c == 0xcc; });
-    }
+    static std::string err(DWORD e) { return "error " + std::to_string(e); }
 };
 
 TEST_F(Scm, OpeningTheManagerAndServices) {
@@ -134,7 +134,7 @@ TEST_F(Scm, HandlesAreTheirOwnSpaceAndCarryTheirRights) {
     SC_HANDLE q = open("Spooler", SERVICE_QUERY_STATUS), s = open("Spooler", SERVICE_START | SERVICE_STOP);
     std::memset(&st, 0xcc, sizeof st);
     EXPECT_FAILS(ControlService(q, SERVICE_CONTROL_STOP, &st), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(untouched(st));
+    EXPECT_EQ(text(st), "untouched");
     EXPECT_FAILS(StartServiceA(q, 0, nullptr), ERROR_ACCESS_DENIED);
     DWORD need = 7, count = 7;
     EXPECT_FAILS(EnumDependentServicesA(q, SERVICE_ACTIVE, nullptr, 0, &need, &count), ERROR_ACCESS_DENIED);
@@ -153,146 +153,97 @@ TEST_F(Scm, HandlesAreTheirOwnSpaceAndCarryTheirRights) {
     CloseServiceHandle(r);
 }
 
-// --- ControlService ----------------------------------------------------------
+// --- ControlService and StartServiceA -------------------------------------------
 
 TEST_F(Scm, RefusedStopsAndWhatTheyFillIn) {
     // An indirect dependent that runs blocks a stop as well.
-    SERVICE_STATUS st;
-    ASSERT_TRUE(stop("LpdSvc", st));
-    EXPECT_FAILS(stop("NetPrint", st), ERROR_DEPENDENT_SERVICES_RUNNING);  // FaxSvc runs on it
+    EXPECT_EQ(control("LpdSvc"), "ok: STOPPED 0/0 accepts 0");
+    EXPECT_EQ(control("NetPrint"), err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched");  // FaxSvc runs on it
     // A declared fault comes first and hits only its service.
     winsim::machine().faults.push_back({"ControlService", 1, 0, ERROR_SERVICE_REQUEST_TIMEOUT, "NetPrint"});
-    EXPECT_FAILS(stop("NetPrint", st), ERROR_SERVICE_REQUEST_TIMEOUT);
-    EXPECT_TRUE(untouched(st));
-    // `state` 0: the status is left untouched and the service runs on.
-    const struct {
-        const char* name;
-        bool stoppedBefore;
-        DWORD error, state;
-    } rows[] = {
-        {"Spooler", false, ERROR_DEPENDENT_SERVICES_RUNNING, 0},
-        {"FaxSvc", true, ERROR_SERVICE_NOT_ACTIVE, SERVICE_STOPPED},
-        {"Stuck", true, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, SERVICE_STOP_PENDING},
-        {"NoStop", false, ERROR_INVALID_SERVICE_CONTROL, SERVICE_RUNNING},
-        {"Stubborn", false, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, SERVICE_RUNNING},
-        {"Locked", false, ERROR_ACCESS_DENIED, 0},
+    EXPECT_EQ(control("NetPrint"), err(ERROR_SERVICE_REQUEST_TIMEOUT) + ": untouched");
+    const std::pair<const char*, std::string> rows[] = {
+        {"Spooler", err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched"},
+        {"FaxSvc", "ok: STOPPED 0/0 accepts 0"},
+        {"FaxSvc", err(ERROR_SERVICE_NOT_ACTIVE) + ": STOPPED 0/0 accepts 0"},
+        {"Stuck", "ok: STOP_PENDING 1/4000 accepts 0"},
+        {"Stuck", err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": STOP_PENDING 1/4000 accepts 0"},
+        {"NoStop", err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 0"},
+        {"Stubborn", err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": RUNNING 0/0 accepts 1"},
+        {"Locked", err(ERROR_ACCESS_DENIED) + ": untouched"},
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
-        if (r.stoppedBefore) {
-            ASSERT_TRUE(stop(r.name, st));
-        }
-        EXPECT_FAILS(stop(r.name, st), r.error);
-        if (r.state == 0) {
-            EXPECT_TRUE(untouched(st));
-            EXPECT_EQ(query(r.name).dwCurrentState, (DWORD)SERVICE_RUNNING);
-        } else {
-            EXPECT_EQ(st.dwCurrentState, r.state);
-            EXPECT_EQ(st.dwCheckPoint, r.state == SERVICE_STOP_PENDING ? 1u : 0u);
-        }
-    }
+    for (auto [name, want] : rows) EXPECT_EQ(control(name), want) << name;
+    for (const char* name : {"Spooler", "Locked", "NoStop", "Stubborn"}) EXPECT_EQ(status(name).rfind("RUNNING", 0), 0u);
+    // A hung stop stays pending with its check point frozen.
+    winsim::advance(3600 * 1000);
+    EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");
 }
 
 TEST_F(Scm, StopRunsItsCheckPointsInVirtualTime) {
-    SERVICE_STATUS st;
-    ASSERT_TRUE(stop("FaxSvc", st));
-    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOPPED);  // no steps: stops at once
-    ASSERT_TRUE(stop("LpdSvc", st));
-    ASSERT_TRUE(stop("NetPrint", st));
-    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+    EXPECT_EQ(control("FaxSvc"), "ok: STOPPED 0/0 accepts 0");  // no steps: stops at once
+    EXPECT_EQ(control("LpdSvc"), "ok: STOPPED 0/0 accepts 0");
+    EXPECT_EQ(control("NetPrint"), "ok: STOP_PENDING 1/500 accepts 0");
     winsim::advance(500);
-    ASSERT_TRUE(stop("Spooler", st));
+    SC_HANDLE h = open("Spooler");
+    SERVICE_STATUS st;
+    ASSERT_TRUE(ControlService(h, SERVICE_CONTROL_STOP, &st));
+    CloseServiceHandle(h);
+    EXPECT_EQ(text(st), "STOP_PENDING 1/2000 accepts 0");
     EXPECT_EQ(st.dwServiceType, (DWORD)SERVICE_WIN32_OWN_PROCESS);
-    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
-    EXPECT_EQ(st.dwCheckPoint, 1u);
-    EXPECT_EQ(st.dwWaitHint, 2000u);
-    EXPECT_EQ(st.dwControlsAccepted, 0u);
     EXPECT_EQ(st.dwWin32ExitCode, 0u);
     winsim::advance(1999);
-    EXPECT_EQ(query("Spooler").dwCheckPoint, 1u);
+    EXPECT_EQ(status("Spooler"), "STOP_PENDING 1/2000 accepts 0");
     winsim::advance(1);
-    expectStatus("Spooler", SERVICE_STOP_PENDING, 2, 3000);
+    EXPECT_EQ(status("Spooler"), "STOP_PENDING 2/3000 accepts 0");
     EXPECT_FALSE(winsim::isServiceRunning("spooler"));
     winsim::advance(3000);
-    expectStatus("Spooler", SERVICE_STOPPED, 0, 0);
-    // A hung stop stays pending with its check point frozen.
-    ASSERT_TRUE(stop("Stuck", st));
-    EXPECT_EQ(st.dwCheckPoint, 1u);
-    EXPECT_EQ(st.dwWaitHint, 4000u);
-    winsim::advance(3600 * 1000);
-    expectStatus("Stuck", SERVICE_STOP_PENDING, 1, 4000);
+    EXPECT_EQ(status("Spooler"), "STOPPED 0/0 accepts 0");
 }
 
 TEST_F(Scm, PauseContinueInterrogateAndBadControls) {
-    SC_HANDLE h = open("Spooler");
-    SERVICE_STATUS st;
-    EXPECT_TRUE(ControlService(h, SERVICE_CONTROL_PAUSE, &st));
-    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_PAUSED);
+    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_PAUSE), "ok: PAUSED 0/0 accepts 3");
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
-    EXPECT_TRUE(ControlService(h, SERVICE_CONTROL_CONTINUE, &st));
-    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
-    EXPECT_TRUE(ControlService(h, SERVICE_CONTROL_INTERROGATE, &st));
-    EXPECT_EQ(st.dwControlsAccepted, kBothControls);
-    EXPECT_FAILS(ControlService(h, SERVICE_CONTROL_SHUTDOWN, &st), ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS(ControlService(h, 200, &st), ERROR_INVALID_SERVICE_CONTROL);
-    CloseServiceHandle(h);
-    h = open("LpdSvc");
-    EXPECT_FAILS(ControlService(h, SERVICE_CONTROL_PAUSE, &st), ERROR_INVALID_SERVICE_CONTROL);
-    CloseServiceHandle(h);
+    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_CONTINUE), "ok: RUNNING 0/0 accepts 3");
+    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_INTERROGATE), "ok: RUNNING 0/0 accepts 3");
+    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_SHUTDOWN), err(ERROR_INVALID_PARAMETER) + ": untouched");
+    EXPECT_EQ(control("Spooler", 200), err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 3");
+    EXPECT_EQ(control("LpdSvc", SERVICE_CONTROL_PAUSE), err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 1");
 }
 
-// --- StartServiceA -----------------------------------------------------------
-
-TEST_F(Scm, StartRefusals) {
-    const std::pair<const char*, DWORD> rows[] = {{"Spooler", ERROR_SERVICE_ALREADY_RUNNING},
-                                                  {"Off", ERROR_SERVICE_DISABLED},
-                                                  {"NeedsOff", ERROR_SERVICE_DEPENDENCY_FAIL}};
-    for (auto [name, error] : rows) {
-        SC_HANDLE h = open(name);
-        EXPECT_FAILS(StartServiceA(h, 0, nullptr), error);
-        CloseServiceHandle(h);
-    }
-    EXPECT_EQ(query("NeedsOff").dwCurrentState, (DWORD)SERVICE_STOPPED);
-}
-
-TEST_F(Scm, StartBringsUpStoppedDependencyFirst) {
-    SC_HANDLE h = open("Idle");
+TEST_F(Scm, StartRefusalsAndDependenciesStartedFirst) {
+    EXPECT_EQ(start("Spooler"), err(ERROR_SERVICE_ALREADY_RUNNING));
+    EXPECT_EQ(start("Off"), err(ERROR_SERVICE_DISABLED));
+    EXPECT_EQ(start("NeedsOff"), err(ERROR_SERVICE_DEPENDENCY_FAIL));
+    EXPECT_EQ(status("NeedsOff"), "STOPPED 0/0 accepts 0");
+    // The manager waits for "Base" to run before it starts "Idle".
     std::uint64_t before = winsim::now();
-    ASSERT_TRUE(StartServiceA(h, 0, nullptr));
-    // The manager waited for "Base" to run before it started "Idle".
+    EXPECT_EQ(start("Idle"), "ok");
     EXPECT_EQ(winsim::now() - before, 1500u);
-    EXPECT_EQ(query("Base").dwCurrentState, (DWORD)SERVICE_RUNNING);
-    expectStatus("Idle", SERVICE_START_PENDING, 1, 800);
+    EXPECT_EQ(status("Base"), "RUNNING 0/0 accepts 1");
+    EXPECT_EQ(status("Idle"), "START_PENDING 1/800 accepts 0");
     EXPECT_FALSE(winsim::isServiceRunning("Idle"));
     winsim::advance(800);
-    EXPECT_EQ(query("Idle").dwCheckPoint, 2u);
+    EXPECT_EQ(status("Idle"), "START_PENDING 2/800 accepts 0");
     winsim::advance(800);
-    expectStatus("Idle", SERVICE_RUNNING, 0, 0);
+    EXPECT_EQ(status("Idle"), "RUNNING 0/0 accepts 1");
     EXPECT_TRUE(winsim::isServiceRunning("IDLE"));
-    EXPECT_FAILS(StartServiceA(h, 0, nullptr), ERROR_SERVICE_ALREADY_RUNNING);
-    CloseServiceHandle(h);
+    EXPECT_EQ(start("Idle"), err(ERROR_SERVICE_ALREADY_RUNNING));
 }
 
 TEST_F(Scm, StopThenStartTheSpoolerFamily) {
-    stopFamily();
-    SC_HANDLE h = open("Spooler");
-    ASSERT_TRUE(StartServiceA(h, 0, nullptr));
-    SERVICE_STATUS st = query("Spooler");
-    ASSERT_EQ(st.dwCurrentState, (DWORD)SERVICE_START_PENDING);
-    EXPECT_EQ(st.dwControlsAccepted, 0u);  // no control until it runs
-    EXPECT_FAILS(stop("Spooler", st), ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_START_PENDING);
+    for (const char* n : {"FaxSvc", "NetPrint", "LpdSvc"}) EXPECT_EQ(control(n).substr(0, 3), "ok:") << n;
+    winsim::advance(500);
+    EXPECT_EQ(control("Spooler").substr(0, 3), "ok:");
+    winsim::advance(5000);
+    EXPECT_EQ(start("Spooler"), "ok");
+    EXPECT_EQ(status("Spooler"), "START_PENDING 1/1000 accepts 0");  // no control until it runs
+    EXPECT_EQ(control("Spooler"), err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": START_PENDING 1/1000 accepts 0");
     // Starting a dependent of a spooler still starting waits for it.
-    SC_HANDLE f = open("FaxSvc");
-    ASSERT_TRUE(StartServiceA(f, 0, nullptr));
-    st = query("Spooler");
-    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
-    EXPECT_EQ(st.dwControlsAccepted, kBothControls);
-    EXPECT_EQ(query("NetPrint").dwCurrentState, (DWORD)SERVICE_RUNNING);
-    EXPECT_EQ(query("FaxSvc").dwCurrentState, (DWORD)SERVICE_RUNNING);
-    EXPECT_EQ(query("LpdSvc").dwCurrentState, (DWORD)SERVICE_STOPPED);
-    CloseServiceHandle(f);
-    CloseServiceHandle(h);
+    EXPECT_EQ(start("FaxSvc"), "ok");
+    EXPECT_EQ(status("Spooler"), "RUNNING 0/0 accepts 3");
+    EXPECT_EQ(status("NetPrint"), "RUNNING 0/0 accepts 1");
+    EXPECT_EQ(status("FaxSvc"), "RUNNING 0/0 accepts 1");
+    EXPECT_EQ(status("LpdSvc"), "STOPPED 0/0 accepts 0");
 }
 
 // --- EnumDependentServicesA --------------------------------------------------
@@ -346,8 +297,7 @@ TEST_F(Scm, DependentsComeInReverseStartOrderWithSizeProtocol) {
 }
 
 TEST_F(Scm, DependentsFilteredByState) {
-    SERVICE_STATUS st;
-    ASSERT_TRUE(stop("LpdSvc", st));
+    ASSERT_EQ(control("LpdSvc").substr(0, 3), "ok:");
     SC_HANDLE h = open("Spooler", SERVICE_ENUMERATE_DEPENDENTS);
     auto names = [&](DWORD which) {
         DWORD need = 0, count = 0;
@@ -399,8 +349,7 @@ TEST(ScmPlatform, Windows95HasNoManagerAndNtDefaultsRunTheSpooler) {
 }
 
 TEST_F(Scm, ImageSectionKeepsPendingStopAcrossSave) {
-    SERVICE_STATUS st;
-    ASSERT_TRUE(stop("Stuck", st));
+    ASSERT_EQ(control("Stuck").substr(0, 3), "ok:");
     json saved, again;
     winsim::saveService(saved, winsim::machine());
     std::uint64_t tick = winsim::machine().tickMs;
@@ -410,7 +359,7 @@ TEST_F(Scm, ImageSectionKeepsPendingStopAcrossSave) {
     winsim::saveService(again, m2);
     EXPECT_EQ(saved, again);
     mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    EXPECT_EQ(query("Stuck").dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+    EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");
     std::ostringstream out;
     winsim::showService(out, m2);
     for (const char* line : {"  Spooler: running, auto start, depends on RpcSs",
