@@ -67,12 +67,12 @@ TEST_F(Printers, EnumSizeProtocolAndRecords) {
     EXPECT_TRUE(exact.guardIntact()) << "nothing written past the buffer";
     EXPECT_TRUE(winsim::machine().spooler->printers.empty()) << "no entry made up for a printer only read";
     auto* recs = (PRINTER_INFO_2A*)exact.data;
-    EXPECT_STREQ(recs[0].pPrinterName, "Alpha");
-    EXPECT_STREQ(recs[1].pPrinterName, "Beta");
-    EXPECT_STREQ(recs[1].pPortName, "NP2,LPT1:,NP3") << "several ports as one comma-separated list";
-    EXPECT_STREQ(recs[0].pDriverName, "Laser");
-    EXPECT_EQ(recs[0].pServerName, nullptr);
-    EXPECT_EQ(recs[0].pShareName, nullptr);
+    auto text = [](const PRINTER_INFO_2A& r) {
+        return std::string(r.pPrinterName) + " on " + r.pPortName + ", " + r.pDriverName + ", " + r.pPrintProcessor +
+               ", " + r.pDatatype + (r.pServerName ? ", a server" : "") + (r.pShareName ? ", shared" : "");
+    };
+    EXPECT_EQ(text(recs[0]), "Alpha on NP1, Laser, WinPrint, RAW");
+    EXPECT_EQ(text(recs[1]), "Beta on NP2,LPT1:,NP3, Laser, WinPrint, RAW");  // ports as one comma-separated list
     for (int i = 0; i < 2; ++i) {
         for (LPSTR s : {recs[i].pPrinterName, recs[i].pPortName, recs[i].pDriverName, recs[i].pPrintProcessor,
                         recs[i].pDatatype}) {
@@ -283,14 +283,13 @@ TEST_F(Printers, EnumJobsSizeProtocolAndRecords) {
     EXPECT_EQ(count, 2u);
     EXPECT_TRUE(buf.guardIntact());
     auto* recs = (JOB_INFO_1A*)buf.data;
-    EXPECT_EQ(recs[0].JobId, id1);
-    EXPECT_EQ(recs[1].JobId, id2);
-    EXPECT_STREQ(recs[0].pDocument, "Quarterly report");
-    EXPECT_STREQ(recs[0].pPrinterName, "Alpha");
-    EXPECT_STREQ(recs[0].pMachineName, "\\\\VARDEN1");
-    EXPECT_EQ(recs[0].TotalPages, 12u);
-    EXPECT_EQ(recs[1].Position, 2u);
-    EXPECT_EQ(recs[0].Submitted.wYear, 1996);
+    auto text = [](const JOB_INFO_1A& r) {
+        return std::to_string(r.JobId) + " \"" + r.pDocument + "\" on " + r.pPrinterName + " of " + r.pMachineName +
+               ", " + std::to_string(r.TotalPages) + " pages, at " + std::to_string(r.Position) + ", " +
+               std::to_string(r.Submitted.wYear);
+    };
+    EXPECT_EQ(text(recs[0]), std::to_string(id1) + " \"Quarterly report\" on Alpha of \\\\VARDEN1, 12 pages, at 1, 1996");
+    EXPECT_EQ(text(recs[1]), std::to_string(id2) + " \"Memo\" on Alpha of \\\\VARDEN1, 12 pages, at 2, 1996");
     EXPECT_TRUE(buf.inside(recs[1].pDocument));
 
     // From the second job on; past the end nothing.
@@ -310,14 +309,14 @@ TEST_F(Printers, EnumJobsSizeProtocolAndRecords) {
     EXPECT_EQ(count, 2u);
     EXPECT_TRUE(two.guardIntact());
     auto* recs2 = (JOB_INFO_2A*)two.data;
-    EXPECT_EQ(recs2[1].JobId, id2);
-    EXPECT_STREQ(recs2[1].pDocument, "Memo");
+    auto text2 = [](const JOB_INFO_2A& r) {
+        return std::to_string(r.JobId) + " \"" + r.pDocument + "\", " + std::to_string(r.TotalPages) + " pages, at " +
+               std::to_string(r.Position) + ", " + r.pPrintProcessor + ", driver " + r.pDriverName +
+               (r.pDevMode ? ", a mode" : "");
+    };
+    EXPECT_EQ(text2(recs2[0]), std::to_string(id1) + " \"Quarterly report\", 12 pages, at 1, WinPrint, driver Laser");
+    EXPECT_EQ(text2(recs2[1]), std::to_string(id2) + " \"Memo\", 12 pages, at 2, WinPrint, driver Laser");
     EXPECT_STREQ(recs2[0].pNotifyName, recs[0].pUserName);
-    EXPECT_STREQ(recs2[0].pPrintProcessor, "WinPrint");
-    EXPECT_STRNE(recs2[0].pDriverName, "");
-    EXPECT_EQ(recs2[0].pDevMode, nullptr);
-    EXPECT_EQ(recs2[1].Position, 2u);
-    EXPECT_EQ(recs2[0].TotalPages, 12u);
     EXPECT_TRUE(two.inside(recs2[1].pDriverName));
     EXPECT_FAILS(EnumJobsA(h, 0, 10, 3, nullptr, 0, &needed, &count), ERROR_INVALID_LEVEL);
     EXPECT_TRUE(ClosePrinter(h));
