@@ -82,7 +82,7 @@ struct Scm : ::testing::Test {
         SC_HANDLE h = open(name);
         SetLastError(sim::kSentinel);
         BOOL ok = ControlService(h, code, &st);
-        std::string r = (ok ? "ok" : "error " + std::to_string(GetLastError())) + ": " + text(st);
+        std::string r = (ok ? "ok" : err(GetLastError())) + ": " + text(st);
         CloseServiceHandle(h);
         return r;
     }
@@ -90,7 +90,7 @@ struct Scm : ::testing::Test {
         SC_HANDLE h = open(name);
         SetLastError(sim::kSentinel);
         BOOL ok = StartServiceA(h, 0, nullptr);
-        std::string r = ok ? "ok" : "error " + std::to_string(GetLastError());
+        std::string r = ok ? "ok" : err(GetLastError());
         CloseServiceHandle(h);
         return r;
     }
