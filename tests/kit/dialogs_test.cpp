@@ -26,25 +26,7 @@ std::string symbol(const char* name) {
     return buf;
 }
 
-// A fresh machine with the kit reset, and a host folder for the answers
-// file and the log.
-class KitDialogs : public testing::Test {
-public:
-    void SetUp() override {
-        std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-        freshMachine(name);
-        dir = tempDir(name + "-host");
-    }
-    std::string answers() const { return (dir / "answers.txt").string(); }
-    std::string logFile() const { return (dir / "run.log").string(); }
-    std::string log() const { return readFile(dir / "run.log"); }
-    // Writes the answers and starts the frame unattended with its log.
-    void start(const std::string& text, const std::string& more = "") {
-        writeFile(dir / "answers.txt", text);
-        ASSERT_EQ(startFrame("--answers " + answers() + " --log " + logFile() + more), 1);
-    }
-    std::filesystem::path dir;
-};
+using KitDialogs = kittest::Kit;
 
 TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
     start("# a comment line\n"

@@ -21,11 +21,10 @@ fs::path driveC() { return winsim::machine().drives.at('C').host; }
 
 // A fresh machine with a distribution in C:\dist (an INF and the files it
 // names) and the frame started unattended, writing its log.
-class KitFiles : public testing::Test {
+class KitFiles : public Kit {
 public:
     void SetUp() override {
-        std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-        m = &freshMachine(name);
+        Kit::SetUp();
         writeFile(driveC() / "dist" / "setup.inf",
                   "; sample\r\n[Monitor]\r\nmon = vrdpsmon.dll, , , , , , , , , , , , , , 10\r\n"
                   "[W95 Monitor]\r\nmon = vrdpsmw4.dll, vrdpsmw4.new, , , , , , , , , , , , , 7\r\n"
@@ -34,15 +33,12 @@ public:
         writeFile(driveC() / "dist" / "vrdpsmon.dll", "0123456789");
         writeFile(driveC() / "dist" / "vrdpsmw4.dll", "abcdefg");
         writeFile(driveC() / "dist" / "help" / "vrdpsmon.hlp", "hhhhh");
-        fs::path host = tempDir(name + "-host");
-        log = host / "run.log";
-        writeFile(host / "answers", "");
-        ASSERT_EQ(startFrame("--answers " + (host / "answers").string() + " --log " + log.string()), 1);
+        start("");
     }
     // The log as the run leaves it.
     std::string finish() {
         KitLogExit(0);
-        return readFile(log);
+        return log();
     }
     void inUse(const char* path, winsim::InUse how) {
         std::string rel = path + 3;
@@ -50,8 +46,6 @@ public:
         writeFile(driveC() / rel, "old");
         m->files->meta[path].inUse = how;
     }
-    winsim::Machine* m = nullptr;
-    fs::path log;
 };
 
 // A field read through CbGetInfSectionKeyField into a buffer of `capacity`
@@ -91,9 +85,9 @@ TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
     EXPECT_FALSE(FSetSymbolToListOfInfKeys("File List", "Nope", 1));
     EXPECT_FALSE(FSetSymbolToListOfInfKeys(nullptr, "Monitor", 1));
 
-    std::string log = finish();
-    EXPECT_NE(log.find("inf C:\\dist\\nothere.inf: cannot be read (error 2)"), std::string::npos) << log;
-    EXPECT_NE(log.find("inf C:\\bad.inf: line 3: section header without ']'"), std::string::npos) << log;
+    std::string text = finish();
+    EXPECT_NE(text.find("inf C:\\dist\\nothere.inf: cannot be read (error 2)"), std::string::npos) << text;
+    EXPECT_NE(text.find("inf C:\\bad.inf: line 3: section header without ']'"), std::string::npos) << text;
 }
 
 TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
@@ -111,13 +105,15 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     EXPECT_EQ(readFile(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp"), "hhhhh");
     EXPECT_EQ(m->drives['C'].free, freeBefore - 22);
     // The list is empty after a run, and after a reset.
+    fs::remove(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp");
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
+    EXPECT_FALSE(fs::exists(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp"));
     ASSERT_TRUE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", "C:\\target"));
     EXPECT_TRUE(ResetCopyList());
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
     EXPECT_FALSE(fs::exists(driveC() / "target"));
-    std::string log = finish();
-    EXPECT_NE(log.find("no section [No Such Section]"), std::string::npos) << log;
+    std::string text = finish();
+    EXPECT_NE(text.find("no section [No Such Section]"), std::string::npos) << text;
 }
 
 // Copies into C:\target that stop (or go through) on the way.
@@ -153,11 +149,11 @@ TEST_P(KitCopy, StopsOrGoesThroughAsItsRowSays) {
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), row.grc);
     fs::path module = driveC() / "target" / "vrdpsmon.dll";
     EXPECT_EQ(fs::exists(module) ? readFile(module) : "<none>", row.module ? row.module : "<none>");
-    std::string log = finish();
+    std::string text = finish();
     if (row.box) {
-        EXPECT_NE(log.find(row.box), std::string::npos) << log;
+        EXPECT_NE(text.find(row.box), std::string::npos) << text;
     } else {
-        EXPECT_EQ(log.find("box "), std::string::npos) << log;
+        EXPECT_EQ(text.find("box "), std::string::npos) << text;
     }
 }
 

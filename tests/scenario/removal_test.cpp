@@ -71,7 +71,8 @@ Installed prepareInstalled(Scenario& s, const char* rootValue, const std::string
     for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) s.writeFile(in.windows + "\\" + ini);
     s.editMachine([&](json& j) {
         // A file copied from a read-only medium keeps the attribute.
-        j["files"][root + "\\locked.dat"] = {{"attributes", {"readonly"}}};
+        for (const std::string& f : {root + "\\locked.dat", in.windows + "\\vrdpswiz.ini"})
+            j["files"][f] = {{"attributes", {"readonly"}}};
         j["spooler"]["next_job_id"] = 2;
         j["spooler"]["printers"]["Busy"]["jobs"] =
             json::array({{{"id", 1}, {"document", "Report"}, {"user", "Administrator"}, {"total_pages", 3}}});
@@ -193,6 +194,7 @@ void PrintTo(const RootRow& r, std::ostream* os) { *os << r.name; }
 
 const RootRow kRoots[] = {
     {"DriveLetterUsedUnchanged", "D:\\apps\\vrd", "D:\\apps\\vrd", nullptr},
+    {"LowerCaseDriveLetter", "d:\\apps\\vrd", "D:\\apps\\vrd", nullptr},
     {"BackslashGoesBehindSystemDrive", "\\apps\\vrd", "C:\\apps\\vrd", nullptr},
     {"NoFilesKeyMeansDefaultRoot", nullptr, "C:\\win32app\\vrdpsmon", nullptr},
     {"TrailingBackslashAccepted", "C:\\apps\\vrd\\", "C:\\apps\\vrd", nullptr},
@@ -297,6 +299,13 @@ std::vector<FailureRow> failureRows() {
          "error Deinstall -- Couldn't start spooler, error = 5", true},
         {"MonitorTreeKeptGoesOn", fault("RegDeleteKeyA", kMonitorPath), {100, 800, 7802}, 0,
          "box DeInstall: Couldn't delete registry tree", false},
+        {"VersionTreeKeptGoesOn", fault("RegDeleteKeyA", "HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar"),
+         {100, 800, 7802}, 0, "box DeInstall: Couldn't delete version tree", true,
+         [](const Scenario&, const RunResult& r, const Loaded&) {
+             EXPECT_TRUE(r.hasLine("left registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar: could not be "
+                                   "deleted"))
+                 << r.describe();
+         }},
         {"VersionRootMissingGoesOn", fault("RegOpenKeyExA", "HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks"),
          {100, 800, 7802}, 0, "box DeInstall: Couldn't open version root", true},
     };
