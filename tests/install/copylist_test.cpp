@@ -42,6 +42,7 @@ TEST(ComputeSectionSizes, SectionsOfThePlatformAndProcessor) {
         {{FALSE, FALSE, FALSE}, huge, all, all, all},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.system));
         Harness h;
         h.setInf(row.inf);
         Flags flags = row.flags;
@@ -88,6 +89,7 @@ TEST(SectionBytes, AddsEveryKeyAndHoldsTheSum) {
 TEST(SectionBytes, MissingSectionOrOverlongKeyEndsSetup) {
     for (auto [inf, section] : {std::pair<std::string, const char*>{"[Other]\n", "PPD Files"},
                                 {"[Long]\n" + infLine(std::string(64, 'k'), "k.dat", 1), "Long"}}) {
+        SCOPED_TRACE(section);
         Harness h;
         h.setInf(inf);
         std::string name = section;
@@ -158,6 +160,7 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFolders) {
          {{"C:\\sys", "NT Help File"}, {"C:\\sys", "Mips Monitor"}, {"C:\\root\\utility", "Mips Wizard"}}},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.present[0].second) + (row.type == INSTALL_CHOSEN_DEST ? ", chosen root" : ""));
         Harness h(row.windows95 ? win95() : nt351());
         writeDistribution(h);
         ChildResult r = copy(h, row.flags, row.type);

@@ -169,6 +169,7 @@ TEST(RegistryRecords, DateTextIsAlwaysTwentyCharacters) {
 // registry's error.
 TEST(RegistryRecords, RefusedKeyEndsSetupWithItsMessage) {
     for (bool files : {true, false}) {
+        SCOPED_TRACE(files ? "files key" : "version key");
         Harness h;
         failNext("RegCreateKeyExA", 0, ERROR_ACCESS_DENIED);
         ChildResult r = h.run("2300 CONTINUE\n", [files] {

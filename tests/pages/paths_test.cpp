@@ -58,6 +58,7 @@ TEST(InstallTypePage, FiguresAreRightAlignedKilobytes) {
     } rows[] = {{sampleInf(), {kb(kUtility + kSystem), "    19 Kb", kb(kLoad + kUtility)}},
                 {tiny, {"     0 Kb", "     0 Kb", "     0 Kb"}}};
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.figures[0]);
         Harness h;
         h.setInf(row.inf);
         ChildResult r = runPage(h, "800 CONTINUE ButtonChecked=3\n", [] {

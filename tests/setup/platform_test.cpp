@@ -116,6 +116,7 @@ TEST(StartUp, MissingOrMalformedInfEndsOnTheToolkitErrorPage) {
     // The toolkit's log names the file, and the line of a fault.
     for (auto [inf, named] : {std::pair<const char*, const char*>{nullptr, "setup.inf"},
                               {"[PPD Files\nx = \"unterminated\n", "line 1"}}) {
+        SCOPED_TRACE(named);
         Harness h(nt351());
         if (inf) h.setInf(inf);
         ChildResult r = runAndReport(h, "2300 CONTINUE\n");
@@ -141,6 +142,7 @@ TEST(Spooler, StoppedSpoolerIsStartedOrEndsSetupButNT31HasNoCheck) {
                  started},
                 {nt31(), false, "100 CONTINUE\n2300 CONTINUE\n", {100, 2300}, {"error PPD path string too small"}, {}}};
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.errors.empty() ? "started" : row.errors[0]);
         Harness h(row.os);
         h.setInf(sampleInf());
         winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
@@ -163,6 +165,7 @@ TEST(Spooler, StoppedSpoolerIsStartedOrEndsSetupButNT31HasNoCheck) {
 TEST(StartUp, DirectoriesThatDoNotFitEndSetup) {
     for (auto [call, error] : {std::pair{"GetSystemDirectoryA", "error System path string too small"},
                                {"GetWindowsDirectoryA", "error Windows path string too small"}}) {
+        SCOPED_TRACE(call);
         Harness h(nt351());
         h.setInf(sampleInf());
         failNext(call, 1, ERROR_INSUFFICIENT_BUFFER);
@@ -175,6 +178,7 @@ TEST(StartUp, DirectoriesThatDoNotFitEndSetup) {
 
 TEST(Restart, NtPreparesAndTheEndStepsRequestItWindows95RestartsAtOnce) {
     for (bool windows95 : {false, true}) {
+        SCOPED_TRACE(windows95 ? "Windows 95" : "NT");
         Harness h(windows95 ? win95() : nt351());
         ChildResult r = h.run("", [windows95] {
             ::Setup.IsWindows95 = windows95;
@@ -188,6 +192,7 @@ TEST(Restart, NtPreparesAndTheEndStepsRequestItWindows95RestartsAtOnce) {
     // The restart page prepares it; the end steps request it, or show the
     // warning box when the request fails.
     for (bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "request refused" : "request granted");
         Harness h(nt351());
         h.setInf(sampleInf());
         if (refused) failNext("ExitWindowsEx", 0, ERROR_ACCESS_DENIED);
