@@ -134,6 +134,8 @@ TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
          "error x"},
         {"status page popped first", "2300 CONTINUE\n", [] { OpenStatusPage("h", "m"); FailSetup("x"); }, {2300},
          "error x"},
+        {"status page popped first by the toolkit error", "2300 CONTINUE\n",
+         [] { OpenStatusPage("h", "m"); ShowToolkitError(1024); }, {2300}, "error Error code = 1024"},
         {"clean-up run once", "2300 CONTINUE\n", [] {
              SetFatalCleanup([] { report("cleanup"); });
              winsim::addExitHandler([](UINT) { FailSetup("second"); });
@@ -166,8 +168,10 @@ TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
         if (std::string(row.what) == "clean-up run once") {
             EXPECT_EQ(r.report, (Lines{"cleanup"}));
         }
-        if (std::string(row.what) == "status page popped first") {
+        if (std::string(row.what).rfind("status page popped first", 0) == 0) {
             EXPECT_EQ(r.lines("status"), (Lines{"status 7804 h: m", "status 7804 end"}));
+            auto at = [&](const std::string& l) { return std::find(r.log.begin(), r.log.end(), l) - r.log.begin(); };
+            EXPECT_LT(at("status 7804 end"), at(row.error));
         }
     }
 }
