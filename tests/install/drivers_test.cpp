@@ -21,6 +21,13 @@ using namespace harness;
 
 namespace {
 
+// Leaves the stack below the caller full of non-zero bytes, so that a
+// buffer the code under test forgets to start empty holds junk.
+__attribute__((noinline)) void dirtyStack() {
+    volatile char junk[16384];
+    for (auto& c : junk) c = 'j';
+}
+
 // NT 3.5x: the modules where they are found, the version the subdirectory
 // name gives, and no page while they are at hand. Names starting with a dot
 // (not names holding one) and directories with other attributes than the
@@ -50,6 +57,7 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
                 RegDeleteValueA(key, "WinntPath");
             }
             DWORD version = 77;
+            dirtyStack();
             report("status=%s", stsSucceeded(setupForPPDInstallNT35(&version)) ? "done" : "failed");
             report("version=%u", (unsigned)version);
         });
