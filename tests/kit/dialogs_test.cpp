@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -25,28 +26,15 @@ std::string symbol(const char* name) {
     return buf;
 }
 
-struct HostFiles {
-    std::filesystem::path dir, answers, log;
-};
+using KitDialogs = kittest::Kit;
 
-HostFiles answersRun(const std::string& name, const std::string& answersText) {
-    freshMachine(name);
-    HostFiles r;
-    r.dir = tempDir(name + "-host");
-    r.answers = r.dir / "answers.txt";
-    r.log = r.dir / "run.log";
-    writeFile(r.answers, answersText);
-    return r;
-}
-
-TEST(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
-    HostFiles r = answersRun("dlg-answers",
-                       "# a comment line\n"
-                       "100 CONTINUE\n"
-                       "800 continue ButtonChecked=2   # lower case is accepted\n"
-                       "300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n"
-                       "2300 CONTINUE\n");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string() + " --log " + r.log.string() + " extra words"), 1);
+TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
+    start("# a comment line\n"
+          "100 CONTINUE\n"
+          "800 continue ButtonChecked=2   # lower case is accepted\n"
+          "300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n"
+          "2300 CONTINUE\n",
+          " extra words");
     EXPECT_TRUE(FInitializeInstall(HinstFrame(), HwndFrame()));
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc", 900));
     EXPECT_EQ(symbol("DLGEVENT"), "CONTINUE");
@@ -75,7 +63,7 @@ TEST(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
     ASSERT_TRUE(showPage(2300, "FErrorDlgProc"));
     KitLogExit(0);
     KitLogExit(7);  // only the first exit counts
-    EXPECT_EQ(readFile(r.log),
+    EXPECT_EQ(log(),
               "page 100 FWelcomeDlgProc CONTINUE\n"
               "page 800 FInstallTypeDlgProc CONTINUE\n"
               "status 7804 Copying\n"
@@ -90,9 +78,8 @@ TEST(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
               "exit 0\n");
 }
 
-TEST(KitDialogs, UnansweredOutputsKeepWhatThePageShowed) {
-    HostFiles r = answersRun("dlg-defaults", "800 CONTINUE\n300 CONTINUE\n");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string()), 1);
+TEST_F(KitDialogs, UnansweredOutputsKeepWhatThePageShowed) {
+    start("800 CONTINUE\n300 CONTINUE\n");
     FSetSymbolValue("RadioDefault", "1");
     FSetSymbolValue("ButtonChecked", "3");  // left over from an earlier showing
     ASSERT_TRUE(showPage(800, "FInstallTypeDlgProc"));
@@ -102,9 +89,8 @@ TEST(KitDialogs, UnansweredOutputsKeepWhatThePageShowed) {
     EXPECT_EQ(symbol("EditTextOut"), "C:\\win32app\\vrdpsmon");
 }
 
-TEST(KitDialogs, UnknownPagesAndLibrariesFail) {
-    HostFiles r = answersRun("dlg-unknown", "");
-    ASSERT_EQ(startFrame("--log " + r.log.string()), 1);
+TEST_F(KitDialogs, UnknownPagesAndLibrariesFail) {
+    start("");
     EXPECT_FALSE(showPage(4242, "FInfoDlgProc"));
     EXPECT_FALSE(showPage(100, "FNoSuchDlgProc"));
     EXPECT_FALSE(FDoDialogExt(HwndFrame(), "other.dll", 100, "FWelcomeDlgProc", "other.dll", 0, ""));
@@ -112,23 +98,20 @@ TEST(KitDialogs, UnknownPagesAndLibrariesFail) {
     // A path before the library name is fine.
     EXPECT_TRUE(FDoDialogExt(HwndFrame(), "D:\\SETUP\\MSCUISTF.DLL", 5100, "FModelessDlgProc", kLib, 0, ""));
     KitLogExit(0);
-    std::string log = readFile(r.log);
-    EXPECT_NE(log.find("dialog 4242: no dialog 4242"), std::string::npos) << log;
-    EXPECT_NE(log.find("no dialog procedure FNoSuchDlgProc"), std::string::npos) << log;
-    EXPECT_NE(log.find("library other.dll not found"), std::string::npos) << log;
+    std::string text = log();
+    for (const char* line : {"dialog 4242: no dialog 4242", "no dialog procedure FNoSuchDlgProc", "library other.dll not found"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
-TEST(KitDialogs, StackWindowsCarryTheDialogNumber) {
-    HostFiles r = answersRun("dlg-stack", "100 CONTINUE\n200 CONTINUE\n");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string()), 1);
+TEST_F(KitDialogs, StackWindowsCarryTheDialogNumber) {
+    start("100 CONTINUE\n200 CONTINUE\n");
     auto& ui = *winsim::machine().ui;
     ASSERT_TRUE(showPage(5300, "FModelessDlgProc"));
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
     ASSERT_TRUE(showPage(200, "FQuitDlgProc"));
     auto countPages = [&] {
         int n = 0;
-        for (auto& [h, w] : ui.windows)
-            if (w.className == "KitPage") ++n;
+        for (auto& [h, w] : ui.windows) n += w.className == "KitPage";
         return n;
     };
     EXPECT_EQ(countPages(), 3);
@@ -145,85 +128,59 @@ TEST(KitDialogs, StackWindowsCarryTheDialogNumber) {
     EXPECT_EQ(HwndFrame(), nullptr);
 }
 
-TEST(KitDialogs, QuitQueuedDuringAPageEndsItWithoutAnAnswer) {
-    HostFiles r = answersRun("dlg-quit", "100 CONTINUE\n");
-    winsim::machine().ui->quitOnWindowId = 800;
-    ASSERT_EQ(startFrame("--answers " + r.answers.string() + " --log " + r.log.string()), 1);
-    ASSERT_TRUE(showPage(800, "FInstallTypeDlgProc"));
-    MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, (UINT)WM_QUIT);
-    // The answer for the next page is still there.
-    ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
-    KitLogExit(0);
-    EXPECT_EQ(readFile(r.log),
-              "page 800 FInstallTypeDlgProc QUIT\npage 100 FWelcomeDlgProc CONTINUE\nresult nothing restart=no\nexit 0\n");
-}
-
-TEST(KitDialogs, HelpAndVersionStopTheFrame) {
-    freshMachine("dlg-help");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(startFrame("--help"), -1);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("--answers FILE"), std::string::npos);
-    KitReset();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(startFrame("--log x --version"), -1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("setup kit"), std::string::npos);
+TEST_F(KitDialogs, HelpAndVersionStopTheFrame) {
+    for (auto [args, shown] : {std::pair{"--help", "--answers FILE"}, {"--log x --version", "setup kit"}}) {
+        KitReset();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(startFrame(args), -1) << args;
+        EXPECT_NE(testing::internal::GetCapturedStdout().find(shown), std::string::npos) << args;
+    }
     KitReset();
     EXPECT_EQ(startFrame(""), 1);
     EXPECT_EQ(startFrame(""), 0);  // only once
 }
 
-using KitDialogsDeathTest = testing::Test;
+using KitDialogsDeathTest = KitDialogs;
 
-TEST(KitDialogsDeathTest, AnswerForAnotherPageStopsWithCode2) {
-    HostFiles r = answersRun("dlg-mismatch", "100 CONTINUE\n800 CONTINUE\n");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string() + " --log " + r.log.string()), 1);
-    ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
-    EXPECT_EXIT(showPage(2000, "FInfoDlgProc"), testing::ExitedWithCode(2),
-                "line 2: expected page 800 but page 2000 \\(FInfoDlgProc");
-    EXPECT_EQ(readFile(r.log), "page 100 FWelcomeDlgProc CONTINUE\nresult failed restart=no\nexit 2\n");
+// After page 100, the run is stopped with code 2: an answer for another
+// page, no answer left, or answers left over at the end.
+TEST_F(KitDialogsDeathTest, AnswersThatDoNotFitTheRunStopItWithCode2) {
+    const struct {
+        std::string answers;
+        std::function<void()> next;
+        const char* message;
+    } cases[] = {
+        {"100 CONTINUE\n800 CONTINUE\n", [] { showPage(2000, "FInfoDlgProc"); },
+         "line 2: expected page 800 but page 2000 \\(FInfoDlgProc"},
+        {"100 CONTINUE\n", [] { showPage(200, "FQuitDlgProc"); }, "no answer left for page 200"},
+        {"100 CONTINUE\n\n# the run ends before this page\n800 CONTINUE ButtonChecked=1\n", [] { TerminateFrame(); },
+         "answers.txt:4: answer for page 800 not used: the run ended before that page was shown"},
+    };
+    for (const auto& c : cases) {
+        KitReset();
+        start(c.answers);
+        ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
+        EXPECT_EXIT(c.next(), testing::ExitedWithCode(2), c.message);
+        EXPECT_EQ(log(), "page 100 FWelcomeDlgProc CONTINUE\nresult failed restart=no\nexit 2\n") << c.message;
+    }
 }
 
-TEST(KitDialogsDeathTest, NoAnswerLeftStopsWithCode2) {
-    HostFiles r = answersRun("dlg-none-left", "100 CONTINUE\n");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string()), 1);
-    ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
-    EXPECT_EXIT(showPage(200, "FQuitDlgProc"), testing::ExitedWithCode(2), "no answer left for page 200");
-}
-
-TEST(KitDialogsDeathTest, MalformedAnswersRefusedBeforeAnything) {
-    HostFiles r = answersRun("dlg-malformed", "100 CONTINUE\n\n800 CONTINUE ButtonChecked\n");
-    EXPECT_EXIT(startFrame("--answers " + r.answers.string()), testing::ExitedWithCode(2),
-                "answers.txt: line 3: \"ButtonChecked\" is not SYMBOL=value");
-    KitReset();
-    EXPECT_EXIT(startFrame("--answers /nonexistent/answers"), testing::ExitedWithCode(2),
-                "cannot read the answers file");
-    KitReset();
-    EXPECT_EXIT(startFrame("--log"), testing::ExitedWithCode(2), "--log needs a file name");
-}
-
-TEST(KitDialogsDeathTest, AnswersLeftOverWhenSetupEndsStopWithCode2) {
-    HostFiles r = answersRun("dlg-left-over", "100 CONTINUE\n\n# the run ends before this page\n800 CONTINUE ButtonChecked=1\n");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string() + " --log " + r.log.string()), 1);
-    ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
-    EXPECT_EXIT(TerminateFrame(), testing::ExitedWithCode(2),
-                "answers.txt:4: answer for page 800 not used: the run ended before that page was shown");
-    EXPECT_EQ(readFile(r.log), "page 100 FWelcomeDlgProc CONTINUE\nresult failed restart=no\nexit 2\n");
-}
-
-// Two options naming one file, however it is spelled, are refused before
-// anything is opened: the answers file is never overwritten.
-TEST(KitDialogsDeathTest, OptionsNamingOneFileAreRefused) {
-    HostFiles r = answersRun("dlg-same-file", "100 CONTINUE\n");
-    std::filesystem::create_directories(r.dir / "sub");
-    std::filesystem::create_symlink(r.answers, r.dir / "link.txt");
-    std::filesystem::create_hard_link(r.answers, r.dir / "hard.txt");
-    const std::string a = r.answers.string(), d = r.dir.string();
+// Bad options and answers files are refused before anything is opened;
+// two options naming one file, however it is spelled, never overwrite the
+// answers.
+TEST_F(KitDialogsDeathTest, BadOptionsAreRefusedBeforeAnything) {
+    writeFile(dir / "answers.txt", "100 CONTINUE\n");
+    writeFile(dir / "bad.txt", "100 CONTINUE\n\n800 CONTINUE ButtonChecked\n");
+    std::filesystem::create_directories(dir / "sub");
+    std::filesystem::create_symlink(answers(), dir / "link.txt");
+    std::filesystem::create_hard_link(answers(), dir / "hard.txt");
+    const std::string a = answers(), d = dir.string();
     const struct {
         std::string args, message;
     } cases[] = {
+        {"--answers " + d + "/bad.txt", "bad.txt: line 3: \"ButtonChecked\" is not SYMBOL=value"},
+        {"--answers /nonexistent/answers", "cannot read the answers file"},
+        {"--log", "--log needs a file name"},
         {"--answers " + a + " --log " + a, "--answers and --log name the same file"},
         {"--answers " + a + " --log " + d + "/sub/../answers.txt", "--answers and --log name the same file"},
         {"--answers " + a + " --log " + d + "/link.txt", "--answers and --log name the same file"},
@@ -237,8 +194,8 @@ TEST(KitDialogsDeathTest, OptionsNamingOneFileAreRefused) {
     for (const auto& c : cases) {
         KitReset();
         EXPECT_EXIT(startFrame(c.args), testing::ExitedWithCode(2), c.message) << c.args;
-        EXPECT_EQ(readFile(r.answers), "100 CONTINUE\n") << c.args;
-        EXPECT_FALSE(std::filesystem::exists(r.dir / "new.txt")) << c.args;
+        EXPECT_EQ(readFile(answers()), "100 CONTINUE\n") << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir / "new.txt")) << c.args;
     }
     // Different files are fine.
     KitReset();
@@ -326,11 +283,13 @@ struct Console {
     char* outBuf = nullptr;
     size_t outLen = 0;
     FILE* out;
-    Console(const std::string& input) {
-        in = fmemopen(const_cast<char*>(input.data()), input.size(), "r");
+    explicit Console(std::string input) : text(std::move(input)) {
+        in = fmemopen(text.data(), text.size(), "r");
         out = open_memstream(&outBuf, &outLen);
+        kit::setFrontEnd(kit::makeConsoleFrontEnd(in, out, nullptr));
     }
     ~Console() {
+        kit::setFrontEnd(nullptr);
         std::fclose(in);
         std::fclose(out);
         free(outBuf);
@@ -339,109 +298,33 @@ struct Console {
         std::fflush(out);
         return std::string(outBuf, outLen);
     }
+    std::string text;
 };
 
-TEST(KitConsole, PagesAnsweredFromTheTerminalAndRecorded) {
-    HostFiles r = answersRun("console", "");
-    std::string input =
-        "\n"             // welcome: Enter = the first button (Continue)
-        "what\n"         // not a key: asked again
-        "h\n"            // help ...
-        "\n"             // ... and Enter back to the page
-        "2\n"            // installation type: choice 2 and continue
-        "b\n"            // destination: back
-        "D:\\Apps X\n"   // destination: a path typed at the prompt continues
-        "x\n";           // quit page: exit
-    std::string inputCopy = input;
-    Console con(inputCopy);
-    ASSERT_EQ(startFrame("--log " + r.log.string()), 1);
-    FILE* rec = std::fopen((r.dir / "rec.txt").c_str(), "w");
-    kit::setFrontEnd(kit::makeConsoleFrontEnd(con.in, con.out, rec));
-    ASSERT_TRUE(showPage(100, "FWelcomeDlgProc", 900));
-    EXPECT_EQ(symbol("DLGEVENT"), "CONTINUE");
-    FSetSymbolValue("RadioDefault", "1");
-    FSetSymbolValue("SysSpacePrintOnlyKb", "  1234 Kb");
-    ASSERT_TRUE(showPage(800, "FInstallTypeDlgProc", 7805));
-    EXPECT_EQ(symbol("ButtonChecked"), "2");
-    FAddListItem("Disk Drives", "[-c-]");
-    FAddListItem("Available Space", "   204800 Kb");
-    FSetSymbolValue("EditTextIn", "C:\\win32app\\vrdpsmon");
-    ASSERT_TRUE(showPage(300, "FChoosePathDlgProc", 7805));
-    EXPECT_EQ(symbol("DLGEVENT"), "BACK");
-    ASSERT_TRUE(showPage(300, "FChoosePathDlgProc", 7805));
-    EXPECT_EQ(symbol("DLGEVENT"), "CONTINUE");
-    EXPECT_EQ(symbol("EditTextOut"), "D:\\Apps X");
-    ASSERT_TRUE(showPage(200, "FQuitDlgProc"));
-    EXPECT_EQ(symbol("DLGEVENT"), "EXIT");
-    KitLogExit(0);
-
-    std::string shown = con.output();
-    EXPECT_NE(shown.find("== Welcome =="), std::string::npos);
-    EXPECT_NE(shown.find("[c] Continue"), std::string::npos);
-    EXPECT_NE(shown.find("Please choose one of the keys shown."), std::string::npos);
-    EXPECT_NE(shown.find("== Help =="), std::string::npos);
-    EXPECT_NE(shown.find("  1234 Kb"), std::string::npos);
-    EXPECT_NE(shown.find("[-c-]     204800 Kb"), std::string::npos);
-    EXPECT_NE(shown.find("Path [C:\\win32app\\vrdpsmon]: "), std::string::npos);
-
-    // The recorded answers replay the same run.
-    kit::setFrontEnd(nullptr);
-    std::string recorded = readFile(r.dir / "rec.txt");
-    EXPECT_EQ(recorded,
-              "100 CONTINUE\n800 CONTINUE ButtonChecked=2\n300 BACK\n300 CONTINUE EditTextOut=\"D:\\Apps X\"\n200 EXIT\n");
-    std::string firstLog = readFile(r.log);
-
-    HostFiles replay = answersRun("console-replay", recorded);
-    ASSERT_EQ(startFrame("--answers " + replay.answers.string() + " --log " + replay.log.string()), 1);
+TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
+    {
+        Console con("r\n\nzz\nn\n");
+        EXPECT_EQ(KitMessageBox("in use", "File In Use", MB_RETRYCANCEL), IDRETRY);
+        EXPECT_EQ(KitMessageBox("done", "Install", MB_OK), IDOK);
+        EXPECT_EQ(KitMessageBox("sure?", "Q", MB_YESNO), IDNO);
+        // At the end of the input a box takes its last button.
+        EXPECT_EQ(KitMessageBox("again", "File In Use", MB_RETRYCANCEL), IDCANCEL);
+        EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel"), std::string::npos);
+    }
+    start("");
     testing::internal::CaptureStdout();
-    showPage(100, "FWelcomeDlgProc", 900);
-    showPage(800, "FInstallTypeDlgProc", 7805);
-    EXPECT_EQ(symbol("ButtonChecked"), "2");
-    showPage(300, "FChoosePathDlgProc", 7805);
-    showPage(300, "FChoosePathDlgProc", 7805);
-    EXPECT_EQ(symbol("EditTextOut"), "D:\\Apps X");
-    showPage(200, "FQuitDlgProc");
-    testing::internal::GetCapturedStdout();
-    KitLogExit(0);
-    EXPECT_EQ(readFile(replay.log), firstLog);
-}
-
-TEST(KitConsole, MessageBoxesAskForTheButton) {
-    freshMachine("console-box");
-    Console con("r\n\nzz\nn\n");
-    kit::setFrontEnd(kit::makeConsoleFrontEnd(con.in, con.out, nullptr));
-    EXPECT_EQ(KitMessageBox("in use", "File In Use", MB_RETRYCANCEL), IDRETRY);
-    EXPECT_EQ(KitMessageBox("done", "Install", MB_OK), IDOK);
-    EXPECT_EQ(KitMessageBox("sure?", "Q", MB_YESNO), IDNO);
-    // At the end of the input a box takes its last button.
-    EXPECT_EQ(KitMessageBox("again", "File In Use", MB_RETRYCANCEL), IDCANCEL);
-    EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel"), std::string::npos);
-    kit::setFrontEnd(nullptr);
-}
-
-TEST(KitConsole, AnswersFrontEndNeverRetries) {
-    HostFiles r = answersRun("answers-box", "");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string()), 1);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(KitMessageBox("t", "c", MB_OK), IDOK);
-    EXPECT_EQ(KitMessageBox("t", "c", MB_YESNO), IDYES);
-    EXPECT_EQ(KitMessageBox("t", "c", MB_OKCANCEL), IDOK);
-    EXPECT_EQ(KitMessageBox("t", "c", MB_RETRYCANCEL), IDCANCEL);
+    for (auto [type, button] : {std::pair{MB_OK, IDOK}, {MB_YESNO, IDYES}, {MB_OKCANCEL, IDOK}, {MB_RETRYCANCEL, IDCANCEL}})
+        EXPECT_EQ(KitMessageBox("t", "c", type), button) << type;
     testing::internal::GetCapturedStdout();
 }
 
-using KitConsoleDeathTest = testing::Test;
-
-TEST(KitConsoleDeathTest, EndOfInputStopsTheRun) {
-    freshMachine("console-eof");
+TEST_F(KitDialogsDeathTest, ConsoleInputEndingStopsTheRun) {
     Console con("");
-    kit::setFrontEnd(kit::makeConsoleFrontEnd(con.in, con.out, nullptr));
     EXPECT_EXIT(showPage(100, "FWelcomeDlgProc"), testing::ExitedWithCode(2), "input ended while page 100");
 }
 
-TEST(KitMessageBoxes, RoutedThroughMessageBoxAWhenTheHostSaysSo) {
-    HostFiles r = answersRun("box-routed", "");
-    ASSERT_EQ(startFrame("--answers " + r.answers.string() + " --log " + r.log.string()), 1);
+TEST_F(KitDialogs, BoxesRoutedThroughMessageBoxAWhenTheHostSaysSo) {
+    start("");
     winsim::setMessageBoxHandler([](const char* t, const char* c, UINT type) { return KitMessageBox(t, c, type); });
     KitRouteMessageBoxes(TRUE);
     testing::internal::CaptureStdout();
@@ -450,20 +333,17 @@ TEST(KitMessageBoxes, RoutedThroughMessageBoxAWhenTheHostSaysSo) {
     MessageBoxA(nullptr, "The drive specified is invalid.", "Setup Message", MB_ICONINFORMATION);
     testing::internal::GetCapturedStdout();
     winsim::setMessageBoxHandler(nullptr);
-    KitRouteMessageBoxes(FALSE);
     KitLogExit(0);
-    EXPECT_EQ(readFile(r.log),
-              "box MS-Setup Error: Buffer Overflow\nbox Setup Message: The drive specified is invalid.\n"
-              "result nothing restart=no\nexit 0\n");
+    EXPECT_EQ(log(), "box MS-Setup Error: Buffer Overflow\nbox Setup Message: The drive specified is invalid.\n"
+                     "result nothing restart=no\nexit 0\n");
     ASSERT_EQ(winsim::machine().ui->boxes.size(), 2u);  // both seen by the machine
 }
 
-TEST(KitCursor, WaitCursorRestored) {
-    freshMachine("cursor");
-    HCURSOR before = SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-    (void)before;
+TEST_F(KitDialogs, WaitCursorRestored) {
+    HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+    SetCursor(arrow);
     HCURSOR prev = HShowWaitCursor();
-    EXPECT_EQ(prev, LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(prev, arrow);
     EXPECT_EQ(winsim::machine().ui->cursor, LoadCursorA(nullptr, IDC_WAIT));
     EXPECT_TRUE(FRestoreCursor(prev));
     EXPECT_EQ(winsim::machine().ui->cursor, prev);

@@ -6,6 +6,8 @@
 
 #include <setupkit.h>
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -44,5 +46,25 @@ inline winsim::Machine& freshMachine(const std::string& name) {
 inline INT startFrame(std::string cmd) {
     return InitializeFrame(cmd.data());
 }
+
+// A fresh machine named after the test, with the kit reset, and a host
+// folder for the answers file and the log.
+class Kit : public testing::Test {
+public:
+    void SetUp() override {
+        std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        m = &freshMachine(name);
+        dir = tempDir(name + "-host");
+    }
+    std::string answers() const { return (dir / "answers.txt").string(); }
+    std::string log() const { return readFile(dir / "run.log"); }
+    // Writes the answers and starts the frame unattended with its log.
+    void start(const std::string& text, const std::string& more = "") {
+        writeFile(dir / "answers.txt", text);
+        ASSERT_EQ(startFrame("--answers " + answers() + " --log " + (dir / "run.log").string() + more), 1);
+    }
+    winsim::Machine* m = nullptr;
+    std::filesystem::path dir;
+};
 
 }  // namespace kittest

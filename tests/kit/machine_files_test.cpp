@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -17,202 +19,170 @@ namespace fs = std::filesystem;
 
 fs::path driveC() { return winsim::machine().drives.at('C').host; }
 
-// A distribution folder on C: with an INF and its files.
-void makeDistribution() {
-    writeFile(driveC() / "dist" / "setup.inf",
-              "; sample\r\n"
-              "[Monitor]\r\n"
-              "mon = vrdpsmon.dll, , , , , , , , , , , , , , 10\r\n"
-              "[W95 Monitor]\r\n"
-              "mon = vrdpsmw4.dll, vrdpsmw4.new, , , , , , , , , , , , , 7\r\n"
-              "[Help]\r\n"
-              "hlp = vrdpsmon.hlp, , help, , , , , , , , , , , , 5\r\n"
-              "[Missing]\r\n"
-              "gone = nothere.dll, , , , , , , , , , , , , , 1\r\n");
-    writeFile(driveC() / "dist" / "vrdpsmon.dll", "0123456789");
-    writeFile(driveC() / "dist" / "vrdpsmw4.dll", "abcdefg");
-    writeFile(driveC() / "dist" / "help" / "vrdpsmon.hlp", "hhhhh");
-}
-
-struct Frame {
-    fs::path log, answers;
-    Frame(const std::string& name, const std::string& answersText = "") {
-        fs::path host = tempDir(name + "-host");
-        log = host / "run.log";
-        answers = host / "answers";
-        writeFile(answers, answersText);
-        testing::internal::CaptureStdout();
-        std::string cmd = "--answers " + answers.string() + " --log " + log.string();
-        EXPECT_EQ(InitializeFrame(cmd.data()), 1);
+// A fresh machine with a distribution in C:\dist (an INF and the files it
+// names) and the frame started unattended, writing its log.
+class KitFiles : public Kit {
+public:
+    void SetUp() override {
+        Kit::SetUp();
+        writeFile(driveC() / "dist" / "setup.inf",
+                  "; sample\r\n[Monitor]\r\nmon = vrdpsmon.dll, , , , , , , , , , , , , , 10\r\n"
+                  "[W95 Monitor]\r\nmon = vrdpsmw4.dll, vrdpsmw4.new, , , , , , , , , , , , , 7\r\n"
+                  "[Help]\r\nhlp = vrdpsmon.hlp, , help, , , , , , , , , , , , 5\r\n"
+                  "[Missing]\r\ngone = nothere.dll, , , , , , , , , , , , , , 1\r\n");
+        writeFile(driveC() / "dist" / "vrdpsmon.dll", "0123456789");
+        writeFile(driveC() / "dist" / "vrdpsmw4.dll", "abcdefg");
+        writeFile(driveC() / "dist" / "help" / "vrdpsmon.hlp", "hhhhh");
+        start("");
     }
+    // The log as the run leaves it.
     std::string finish() {
-        testing::internal::GetCapturedStdout();
         KitLogExit(0);
-        return readFile(log);
+        return log();
+    }
+    void inUse(const char* path, winsim::InUse how) {
+        std::string rel = path + 3;
+        std::replace(rel.begin(), rel.end(), '\\', '/');
+        writeFile(driveC() / rel, "old");
+        m->files->meta[path].inUse = how;
     }
 };
 
-TEST(KitInfFile, OpenReadsFieldsAndListsKeys) {
-    freshMachine("inf-open");
-    makeDistribution();
-    ASSERT_TRUE(FOpenInf("C:\\DIST\\SETUP.INF", 1, 0));
-    char buf[64];
+// A field read through CbGetInfSectionKeyField into a buffer of `capacity`
+// bytes inside a larger one of 'G's: the count and the text.
+std::string field(const char* section, const char* key, int n, int capacity, int count) {
+    char buf[80];
     std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(CbGetInfSectionKeyField("monitor", "MON", 1, buf, sizeof buf), 12);
-    EXPECT_STREQ(buf, "vrdpsmon.dll");
-    EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 15, buf, sizeof buf), 2);
-    EXPECT_STREQ(buf, "10");
-    EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 0, buf, sizeof buf), 3);  // field 0: the key
-    EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 40, buf, sizeof buf), 0);
-    // Exactly as long as the capacity: cut, full length returned.
-    std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 1, buf, 12), 12);
-    EXPECT_STREQ(buf, "vrdpsmon.dl");
-    EXPECT_EQ(buf[12], 'G');
-    EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "nokey", 1, buf, sizeof buf), -1);
-    EXPECT_EQ(CbGetInfSectionKeyField("No Section", "mon", 1, buf, sizeof buf), -1);
-
-    ASSERT_TRUE(FSetSymbolToListOfInfKeys("File List", "W95 Monitor", 1));
-    EXPECT_EQ(UsGetListLength("File List"), 1);
-    EXPECT_EQ(CbGetListItem("File List", 1, buf, sizeof buf), 3);
-    EXPECT_STREQ(buf, "mon");
-    EXPECT_FALSE(FSetSymbolToListOfInfKeys("File List", "Nope", 1));
+    buf[79] = 0;
+    EXPECT_EQ(CbGetInfSectionKeyField(section, key, n, buf, capacity), count) << section << "/" << key << " " << n;
+    EXPECT_EQ(buf[capacity], 'G');
+    return buf;
 }
 
-TEST(KitInfFile, UnreadableOrMalformedInfFailsAndIsLogged) {
-    freshMachine("inf-bad");
-    Frame f("inf-bad");
-    EXPECT_FALSE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
+TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
+    EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 1, nullptr, 0), -1);  // no INF open
+    EXPECT_FALSE(FOpenInf("C:\\dist\\nothere.inf", 1, 0));
     writeFile(driveC() / "bad.inf", "[A]\nx = a.dat,,,,,,,,,,,,,,1\n[B\n");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(FOpenInf("C:\\bad.inf", 1, 0));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("C:\\bad.inf, line 3: section header without ']'"),
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("setup: C:\\bad.inf, line 3: section header without ']'"),
               std::string::npos);
-    // A size that is not a decimal number names the file, the line and the field.
-    writeFile(driveC() / "size.inf", "[A]\n; files\nx = a.dat,,,,,,,,,,,,,,12ab\n");
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(FOpenInf("C:\\size.inf", 1, 0));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                  "C:\\size.inf, line 3: field 15 (the size in bytes) \"12ab\" is not a decimal number"),
-              std::string::npos);
-    // No INF open: nothing to read.
+
+    ASSERT_TRUE(FOpenInf("C:\\DIST\\SETUP.INF", 1, 0));
+    EXPECT_EQ(field("monitor", "MON", 1, 64, 12), "vrdpsmon.dll");
+    EXPECT_EQ(field("Monitor", "mon", 15, 64, 2), "10");
+    EXPECT_EQ(field("Monitor", "mon", 0, 64, 3), "mon");  // field 0: the key
+    EXPECT_EQ(field("Monitor", "mon", 40, 64, 0), "");
+    EXPECT_EQ(field("Monitor", "mon", 1, 12, 12), "vrdpsmon.dl");  // as long as the capacity: cut
+    field("Monitor", "nokey", 1, 64, -1);
+    field("No Section", "mon", 1, 64, -1);
+
+    ASSERT_TRUE(FSetSymbolToListOfInfKeys("File List", "W95 Monitor", 1));
+    EXPECT_EQ(UsGetListLength("File List"), 1);
     char buf[8];
-    EXPECT_EQ(CbGetInfSectionKeyField("A", "x", 1, buf, sizeof buf), -1);
-    std::string log = f.finish();
-    EXPECT_NE(log.find("inf C:\\dist\\setup.inf: cannot be read (error 3)"), std::string::npos) << log;
-    EXPECT_NE(log.find("inf C:\\bad.inf: line 3: section header without ']'"), std::string::npos) << log;
-    EXPECT_NE(log.find("inf C:\\size.inf: line 3: field 15 (the size in bytes) \"12ab\""), std::string::npos) << log;
+    EXPECT_EQ(CbGetListItem("File List", 1, buf, sizeof buf), 3);
+    EXPECT_STREQ(buf, "mon");
+    EXPECT_FALSE(FSetSymbolToListOfInfKeys("File List", "Nope", 1));
+    EXPECT_FALSE(FSetSymbolToListOfInfKeys(nullptr, "Monitor", 1));
+
+    std::string text = finish();
+    EXPECT_NE(text.find("inf C:\\dist\\nothere.inf: cannot be read (error 2)"), std::string::npos) << text;
+    EXPECT_NE(text.find("inf C:\\bad.inf: line 3: section header without ']'"), std::string::npos) << text;
 }
 
-TEST(KitCopy, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
-    auto& m = freshMachine("copy-ok");
-    makeDistribution();
-    Frame f("copy-ok");
+TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     ASSERT_TRUE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
-    std::uint64_t freeBefore = m.drives['C'].free;
+    std::uint64_t freeBefore = m->drives['C'].free;
     ASSERT_TRUE(FAddSectionFilesToCopyList("Monitor", "C:\\dist\\", "C:\\win32app\\vrdpsmon\\deep"));
     ASSERT_TRUE(FAddSectionFilesToCopyList("W95 Monitor", "C:\\dist", "C:\\WINDOWS\\SYSTEM"));
     ASSERT_TRUE(FAddSectionFilesToCopyList("Help", "C:\\dist", "C:\\win32app\\vrdpsmon"));
     EXPECT_FALSE(FAddSectionFilesToCopyList("No Such Section", "C:\\dist", "C:\\x"));
+    EXPECT_FALSE(FAddSectionFilesToCopyList("Monitor", nullptr, "C:\\x"));
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
     EXPECT_EQ(readFile(driveC() / "win32app" / "vrdpsmon" / "deep" / "vrdpsmon.dll"), "0123456789");
     EXPECT_EQ(readFile(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.new"), "abcdefg");
     EXPECT_FALSE(fs::exists(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.dll"));
     EXPECT_EQ(readFile(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp"), "hhhhh");
-    EXPECT_LT(m.drives['C'].free, freeBefore);
-    // The list is empty after a run.
+    EXPECT_EQ(m->drives['C'].free, freeBefore - 22);
+    // The list is empty after a run, and after a reset.
+    fs::remove(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp");
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
-    std::string log = f.finish();
-    EXPECT_NE(log.find("no section [No Such Section]"), std::string::npos);
-}
-
-TEST(KitCopy, TooLittleSpaceIsCheckedFirstAndQuits) {
-    auto& m = freshMachine("copy-full");
-    makeDistribution();
-    Frame f("copy-full");
-    ASSERT_TRUE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
+    EXPECT_FALSE(fs::exists(driveC() / "win32app" / "vrdpsmon" / "vrdpsmon.hlp"));
     ASSERT_TRUE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", "C:\\target"));
-    ASSERT_TRUE(FAddSectionFilesToCopyList("Help", "C:\\dist", "C:\\target"));
-    m.drives['C'].free = 8;  // 15 bytes are needed
-    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcUserQuit);
-    EXPECT_FALSE(fs::exists(driveC() / "target"));  // nothing copied
-    std::string log = f.finish();
-    EXPECT_NE(log.find("box Disk Full: There is not enough space on drive C:"), std::string::npos) << log;
+    EXPECT_TRUE(ResetCopyList());
+    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
+    EXPECT_FALSE(fs::exists(driveC() / "target"));
+    std::string text = finish();
+    EXPECT_NE(text.find("no section [No Such Section]"), std::string::npos) << text;
 }
 
-TEST(KitCopy, FileInUseAsksAndQuitsUnattended) {
-    auto& m = freshMachine("copy-inuse");
-    makeDistribution();
-    writeFile(driveC() / "target" / "vrdpsmon.dll", "old");
-    m.files->meta["C:\\target\\vrdpsmon.dll"].inUse = winsim::InUse::Loaded;
-    Frame f("copy-inuse");
+// Copies into C:\target that stop (or go through) on the way.
+struct CopyRow {
+    const char* name;
+    std::vector<const char*> sections;
+    std::function<void(KitFiles&, winsim::Machine&)> prepare;
+    int grc;
+    const char* box;     // the box line of the log (a beginning), or null
+    const char* module;  // C:\target\vrdpsmon.dll afterwards; null: not there
+};
+
+void PrintTo(const CopyRow& r, std::ostream* os) { *os << r.name; }
+
+struct KitCopy : KitFiles, testing::WithParamInterface<CopyRow> {};
+
+// The free space is checked before anything is copied.
+const CopyRow kCopyRows[] = {
+    {"TooLittleSpace", {"Monitor", "Help"}, [](KitFiles&, winsim::Machine& m) { m.drives['C'].free = 8; }, grcUserQuit,
+     "box Disk Full: There is not enough space on drive C:", nullptr},
+    {"FileInUseQuitsUnattended", {"Monitor"},
+     [](KitFiles& t, winsim::Machine&) { t.inUse("C:\\target\\vrdpsmon.dll", winsim::InUse::Loaded); }, grcUserQuit,
+     "box File In Use: The file C:\\target\\vrdpsmon.dll is in use", "old"},
+    {"MissingSource", {"Missing", "Monitor"}, nullptr, grcNotOkay,
+     "box Copy Error: Cannot copy C:\\dist\\nothere.dll to C:\\target\\nothere.dll (error 2)", nullptr},
+};
+
+TEST_P(KitCopy, StopsOrGoesThroughAsItsRowSays) {
+    const CopyRow& row = GetParam();
+    if (row.prepare) row.prepare(*this, *m);
     ASSERT_TRUE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
-    ASSERT_TRUE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", "C:\\target"));
-    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcUserQuit);
-    EXPECT_EQ(readFile(driveC() / "target" / "vrdpsmon.dll"), "old");
-    std::string log = f.finish();
-    EXPECT_NE(log.find("box File In Use: The file C:\\target\\vrdpsmon.dll is in use"), std::string::npos) << log;
+    for (const char* s : row.sections) ASSERT_TRUE(FAddSectionFilesToCopyList(s, "C:\\dist", "C:\\target"));
+    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), row.grc);
+    fs::path module = driveC() / "target" / "vrdpsmon.dll";
+    EXPECT_EQ(fs::exists(module) ? readFile(module) : "<none>", row.module ? row.module : "<none>");
+    std::string text = finish();
+    if (row.box) {
+        EXPECT_NE(text.find(row.box), std::string::npos) << text;
+    } else {
+        EXPECT_EQ(text.find("box "), std::string::npos) << text;
+    }
 }
 
-int retryThenOk(const char* text, const char* caption, UINT type) {
-    // The user closes the program that holds the file, then retries.
+INSTANTIATE_TEST_SUITE_P(Rows, KitCopy, testing::ValuesIn(kCopyRows), [](const auto& i) { return std::string(i.param.name); });
+
+int retryAfterTheFileIsFreed(const char*, const char*, UINT) {
     winsim::machine().files->meta["C:\\target\\vrdpsmon.dll"].inUse = winsim::InUse::None;
     return IDRETRY;
 }
 
-TEST(KitCopy, RetryAfterTheFileIsFreedCopies) {
-    auto& m = freshMachine("copy-retry");
-    makeDistribution();
-    writeFile(driveC() / "target" / "vrdpsmon.dll", "old");
-    m.files->meta["C:\\target\\vrdpsmon.dll"].inUse = winsim::InUse::Open;
+TEST_F(KitFiles, RetryAfterTheFileIsFreedCopies) {
+    inUse("C:\\target\\vrdpsmon.dll", winsim::InUse::Open);
     ASSERT_TRUE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
     ASSERT_TRUE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", "C:\\target"));
-    winsim::setMessageBoxHandler(retryThenOk);
+    winsim::setMessageBoxHandler(retryAfterTheFileIsFreed);
     KitRouteMessageBoxes(TRUE);
-    testing::internal::CaptureStdout();
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
-    testing::internal::GetCapturedStdout();
     winsim::setMessageBoxHandler(nullptr);
-    KitRouteMessageBoxes(FALSE);
     EXPECT_EQ(readFile(driveC() / "target" / "vrdpsmon.dll"), "0123456789");
-    ASSERT_EQ(m.ui->boxes.size(), 1u);
-    EXPECT_EQ(m.ui->boxes[0].caption, "File In Use");
+    ASSERT_EQ(m->ui->boxes.size(), 1u);
+    EXPECT_EQ(m->ui->boxes[0].caption, "File In Use");
 }
 
-TEST(KitCopy, MissingSourceFailsWithOtherCode) {
-    freshMachine("copy-missing");
-    makeDistribution();
-    Frame f("copy-missing");
-    ASSERT_TRUE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
-    ASSERT_TRUE(FAddSectionFilesToCopyList("Missing", "C:\\dist", "C:\\target"));
-    int grc = GrcCopyFilesInCopyList(HinstFrame());
-    EXPECT_GT(grc, 0);
-    EXPECT_NE(grc, grcUserQuit);
-    std::string log = f.finish();
-    EXPECT_NE(log.find("box Copy Error: Cannot copy C:\\dist\\nothere.dll to C:\\target\\nothere.dll (error 2)"),
-              std::string::npos)
-        << log;
-}
-
-TEST(KitCopy, ResetEmptiesTheList) {
-    freshMachine("copy-reset");
-    makeDistribution();
-    ASSERT_TRUE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
-    ASSERT_TRUE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", "C:\\target"));
-    EXPECT_TRUE(ResetCopyList());
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
-    testing::internal::GetCapturedStdout();
-    EXPECT_FALSE(fs::exists(driveC() / "target"));
-}
-
-TEST(KitFiles, CreateDirAndRemoveFile) {
-    auto& m = freshMachine("dirs");
+TEST_F(KitFiles, CreateDirAndRemoveFile) {
     EXPECT_TRUE(FCreateDir("C:\\a\\b\\c\\", 0));
     EXPECT_TRUE(fs::is_directory(driveC() / "a" / "b" / "c"));
     EXPECT_TRUE(FCreateDir("C:\\a\\b", 0));  // already there
     EXPECT_TRUE(FDirExists("c:\\A\\b\\"));
-    EXPECT_FALSE(FCreateDir("Q:\\x", 0));    // no such drive
+    EXPECT_FALSE(FCreateDir("Q:\\x", 0));  // no such drive
     EXPECT_FALSE(FCreateDir("", 0));
     writeFile(driveC() / "a" / "f.txt", "x");
     EXPECT_FALSE(FCreateDir("C:\\a\\f.txt\\sub", 0));  // a file stands in the way
@@ -220,16 +190,14 @@ TEST(KitFiles, CreateDirAndRemoveFile) {
     EXPECT_NE(YnrcRemoveFile("C:\\a\\f.txt", 0), 0);
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_NE(YnrcRemoveFile("C:\\a\\f.txt", 0), 0);  // nothing left to remove
-    writeFile(driveC() / "a" / "busy.dll", "x");
-    m.files->meta["C:\\a\\busy.dll"].inUse = winsim::InUse::Open;
     // In use: left in place, which is not a failure of the removal.
+    inUse("C:\\a\\busy.dll", winsim::InUse::Open);
     EXPECT_EQ(YnrcRemoveFile("C:\\a\\busy.dll", 0), ynrcNo);
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
     EXPECT_EQ(YnrcRemoveFile("Q:\\nowhere.txt", 0), ynrcErr);
 }
 
-TEST(KitIni, LinesAddedToSectionsAndFileCreated) {
-    freshMachine("ini");
+TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     fs::create_directories(driveC() / "WINDOWS");
     const char* ini = "C:\\WINDOWS\\wininit.ini";
     ASSERT_TRUE(FCreateSysIniKeyValue(ini, "rename", "NUL", "C:\\win32app\\a.dll", 1));
@@ -249,16 +217,16 @@ TEST(KitIni, LinesAddedToSectionsAndFileCreated) {
     EXPECT_FALSE(FCreateSysIniKeyValue("C:\\NODIR\\x.ini", "s", "k", "v", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k=x", "v", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k", "two\nlines", 1));
+    EXPECT_FALSE(FCreateSysIniKeyValue(ini, "", "k", "v", 1));
 }
 
-TEST(KitDetect, FilesDirsAndPathSyntax) {
-    auto& m = freshMachine("detect");
+TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
     writeFile(driveC() / "x" / "f.txt", "x");
     EXPECT_TRUE(FDoesFileExist("C:\\x\\f.txt", 0));
     EXPECT_TRUE(FDoesFileExist("C:\\x\\f.txt", 3));
     EXPECT_FALSE(FDoesFileExist("C:\\x", 0));  // a directory is not a file
     EXPECT_FALSE(FDoesFileExist("C:\\x\\g.txt", 0));
-    m.files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
+    m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
     EXPECT_TRUE(FDoesFileExist("C:\\x\\f.txt", 0));
     EXPECT_FALSE(FDoesFileExist("C:\\x\\f.txt", 3));  // cannot be opened for writing
     EXPECT_TRUE(FDirExists("C:\\x"));
@@ -267,36 +235,30 @@ TEST(KitDetect, FilesDirsAndPathSyntax) {
 
     for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386"})
         EXPECT_TRUE(FValidDir(ok)) << ok;
-    for (const char* bad : {"", "win32app", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?",
-                            "C:\\a\"b"})
+    for (const char* bad : {"", "win32app", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
     EXPECT_TRUE(FValidPath("relative\\file.txt"));
     EXPECT_FALSE(FValidPath("C:\\x|y"));
     EXPECT_FALSE(FValidPath(std::string(300, 'a').c_str()));
 }
 
-TEST(KitDetect, DrivesAndFreeSpace) {
-    auto& m = freshMachine("drives");
-    m.drives['C'].free = 3000000000ull;  // beyond 31 bits
-    winsim::Drive e = m.drives['C'];
+TEST_F(KitFiles, DetectDrivesAndFreeSpace) {
+    m->drives['C'].free = 3000000000ull;  // beyond 31 bits
+    winsim::Drive e = m->drives['C'];
     e.letter = 'E';
     e.host = driveC().parent_path() / "e";
     e.free = 1u << 20;
     fs::create_directories(e.host);
-    m.drives['E'] = e;
+    m->drives['E'] = e;
     // Drives of other types answer but are no local hard drives.
     for (auto [letter, type] : {std::pair{'D', "cdrom"}, {'F', "remote"}, {'G', "ramdisk"}, {'A', "removable"}}) {
         winsim::Drive o = e;
         o.letter = letter;
         o.type = type;
-        m.drives[letter] = o;
+        m->drives[letter] = o;
     }
-    EXPECT_TRUE(FIsValidDrive(3));
-    EXPECT_TRUE(FIsValidDrive(5));
-    EXPECT_FALSE(FIsValidDrive(8));
-    EXPECT_FALSE(FIsValidDrive(0));
-    EXPECT_FALSE(FIsValidDrive(27));
-    EXPECT_FALSE(FIsValidDrive(-20));
+    for (int n : {3, 5}) EXPECT_TRUE(FIsValidDrive(n)) << n;
+    for (int n : {8, 0, 27, -20}) EXPECT_FALSE(FIsValidDrive(n)) << n;
     EXPECT_EQ(LcbFreeDrive(3), 0x7fffffff);  // a signed 32-bit count
     EXPECT_EQ(LcbFreeDrive(5), 1 << 20);
     EXPECT_EQ(LcbFreeDrive(8), 0);

@@ -29,6 +29,11 @@ TEST(KitProgman, GroupShownAndItemsAdded) {
     EXPECT_EQ(g.items[1].iconPath, "");
     // The conversation was closed again.
     EXPECT_TRUE(m.dde->conversations.empty());
+    // Empty names are refused before any conversation.
+    EXPECT_FALSE(FCreateProgManGroupEx("", 1, 1));
+    EXPECT_FALSE(FShowProgManGroupEx("Varden Network Printing", 1, "", 1));
+    EXPECT_FALSE(FCreateProgManItemEx("Varden Network Printing", 1, "", "x.exe", 1024));
+    EXPECT_EQ(m.dde->groups[0].items.size(), 2u);
 }
 
 TEST(KitProgman, NoProgramManagerFailsAndIsLogged) {

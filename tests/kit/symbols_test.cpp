@@ -8,102 +8,83 @@
 
 namespace {
 
+using namespace std::literals;
 using kittest::freshMachine;
 
-TEST(KitSymbols, ValueReadBackWithinCapacity) {
-    freshMachine("sym-value");
+// A Cb* read into the first `capacity` bytes of a buffer filled with 'G':
+// the count it returns, and the buffer's first bytes as `bytes` expects
+// them (the NUL and the untouched byte after it included).
+struct Read {
+    const char* name;  // symbol or list
+    int item;          // 0: the symbol's value; else the list item
+    int capacity, count;
+    std::string bytes;
+};
+
+void expectRead(const Read& r) {
+    SCOPED_TRACE(std::string(r.name ? r.name : "(null)") + " item " + std::to_string(r.item) + " capacity " +
+                 std::to_string(r.capacity));
+    char buf[40];
+    std::memset(buf, 'G', sizeof buf);
+    int n = r.item ? CbGetListItem(r.name, (USHORT)r.item, buf, r.capacity) : CbGetSymbolValue(r.name, buf, r.capacity);
+    EXPECT_EQ(n, r.count);
+    EXPECT_EQ(std::string(buf, r.bytes.size()), r.bytes);
+}
+
+TEST(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
+    freshMachine("symbols");
     ASSERT_TRUE(FSetSymbolValue("EditTextIn", "C:\\win32app\\vrdpsmon"));
-    char buf[32];
-    std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(CbGetSymbolValue("EditTextIn", buf, 32), 20);
-    EXPECT_STREQ(buf, "C:\\win32app\\vrdpsmon");
-    EXPECT_EQ(buf[21], 'G');
-}
-
-TEST(KitSymbols, ValueTooLongIsCutAndReportsItsLength) {
-    freshMachine("sym-cut");
-    FSetSymbolValue("DLGEVENT", "CONTINUE");
-    char buf[12];
-    std::memset(buf, 'G', sizeof buf);
-    // A value exactly as long as the capacity does not fit: 8 >= 8.
-    EXPECT_EQ(CbGetSymbolValue("DLGEVENT", buf, 8), 8);
-    EXPECT_STREQ(buf, "CONTINU");
-    EXPECT_EQ(buf[8], 'G');
-    EXPECT_EQ(CbGetSymbolValue("DLGEVENT", buf, 9), 8);
-    EXPECT_STREQ(buf, "CONTINUE");
-    // Capacity 0 writes nothing at all.
-    std::memset(buf, 'G', sizeof buf);
-    EXPECT_EQ(CbGetSymbolValue("DLGEVENT", buf, 0), 8);
-    EXPECT_EQ(buf[0], 'G');
-}
-
-TEST(KitSymbols, MissingAndBadNames) {
-    freshMachine("sym-missing");
-    char buf[8] = "xxxxxxx";
-    EXPECT_EQ(CbGetSymbolValue("Nothing", buf, 8), 0);
-    EXPECT_STREQ(buf, "");
+    ASSERT_TRUE(FSetSymbolValue("DLGEVENT", "CONTINUE"));
+    ASSERT_TRUE(FSetSymbolValue("ErrorText", "a"));
     EXPECT_FALSE(FSetSymbolValue("", "a"));
     EXPECT_FALSE(FSetSymbolValue(nullptr, "a"));
-    EXPECT_EQ(CbGetSymbolValue(nullptr, buf, 8), 0);
-    // Names are exact: another case is another symbol.
-    FSetSymbolValue("ErrorText", "a");
-    EXPECT_EQ(CbGetSymbolValue("errortext", buf, 8), 0);
-}
-
-TEST(KitLists, ItemsIndexedFromOne) {
-    freshMachine("list-index");
-    FSetSymbolValue("Available Space", "");
-    EXPECT_EQ(UsGetListLength("Available Space"), 0);
+    FSetSymbolValue("Space", "");
+    for (const char* none : {"Space", "", "No Such List"}) EXPECT_EQ(UsGetListLength(none), 0) << none;
     EXPECT_EQ(UsGetListLength(nullptr), 0);
-    EXPECT_EQ(UsGetListLength(""), 0);
-    EXPECT_EQ(UsGetListLength("No Such List"), 0);
-    ASSERT_TRUE(FAddListItem("Available Space", "   1000 Kb"));
-    ASSERT_TRUE(FAddListItem("Available Space", "   2000 Kb"));
-    EXPECT_EQ(UsGetListLength("Available Space"), 2);
-    char buf[16];
-    EXPECT_EQ(CbGetListItem("Available Space", 1, buf, sizeof buf), 10);
-    EXPECT_STREQ(buf, "   1000 Kb");
-    EXPECT_EQ(CbGetListItem("Available Space", 2, buf, sizeof buf), 10);
-    EXPECT_STREQ(buf, "   2000 Kb");
-    // Out of range: nothing, empty buffer.
-    EXPECT_EQ(CbGetListItem("Available Space", 0, buf, sizeof buf), 0);
-    EXPECT_STREQ(buf, "");
-    EXPECT_EQ(CbGetListItem("Available Space", 3, buf, sizeof buf), 0);
-    EXPECT_FALSE(FReplaceListItem("Available Space", 3, "x"));
-    EXPECT_FALSE(FReplaceListItem("Available Space", 0, "x"));
-    EXPECT_TRUE(FReplaceListItem("Available Space", 2, "[-c-]"));
-    EXPECT_EQ(CbGetListItem("Available Space", 2, buf, sizeof buf), 5);
-    EXPECT_STREQ(buf, "[-c-]");
-    // A value set on a list makes it a one-item list again.
-    FSetSymbolValue("Available Space", "only");
-    EXPECT_EQ(UsGetListLength("Available Space"), 1);
-    EXPECT_EQ(CbGetListItem("Available Space", 1, buf, sizeof buf), 4);
-}
-
-TEST(KitLists, ListReadAsValueAndValueAsList) {
-    freshMachine("list-value");
-    FAddListItem("L", "a");
-    FAddListItem("L", "b");
-    char buf[16];
-    EXPECT_EQ(CbGetSymbolValue("L", buf, sizeof buf), 9);
-    EXPECT_STREQ(buf, "{\"a\",\"b\"}");
-    FSetSymbolValue("V", "one");
-    EXPECT_EQ(UsGetListLength("V"), 1);
-    EXPECT_EQ(CbGetListItem("V", 1, buf, sizeof buf), 3);
-    EXPECT_STREQ(buf, "one");
-    // Adding to a missing list creates it.
-    EXPECT_TRUE(FAddListItem("New", "x"));
+    ASSERT_TRUE(FAddListItem("Space", "   1000 Kb"));
+    ASSERT_TRUE(FAddListItem("Space", "   2000 Kb"));
+    ASSERT_TRUE(FAddListItem("Other", "a"));
+    ASSERT_TRUE(FAddListItem("Other", "b"));
+    EXPECT_FALSE(FReplaceListItem("Space", 3, "x"));
+    EXPECT_FALSE(FReplaceListItem("Space", 0, "x"));
+    EXPECT_TRUE(FReplaceListItem("Space", 2, "[-c-]"));
+    FSetSymbolValue("Value", "one");
+    EXPECT_TRUE(FAddListItem("New", "x"));  // a missing list is created
+    EXPECT_EQ(UsGetListLength("Space"), 2);
+    EXPECT_EQ(UsGetListLength("Value"), 1);  // a value is a one-item list
     EXPECT_EQ(UsGetListLength("New"), 1);
+    const Read reads[] = {
+        {"EditTextIn", 0, 32, 20, "C:\\win32app\\vrdpsmon\0G"s},
+        {"DLGEVENT", 0, 8, 8, "CONTINU\0G"s},  // exactly as long as the capacity: cut
+        {"DLGEVENT", 0, 9, 8, "CONTINUE\0G"s},
+        {"DLGEVENT", 0, 0, 8, "G"},  // capacity 0 writes nothing
+        {"Nothing", 0, 8, 0, "\0G"s},
+        {"errortext", 0, 8, 0, "\0G"s},  // names are exact
+        {nullptr, 0, 8, 0, "\0G"s},
+        {"Other", 0, 16, 9, "{\"a\",\"b\"}\0"s},  // a list read as a value
+        {"Space", 1, 16, 10, "   1000 Kb\0G"s},
+        {"Space", 2, 16, 5, "[-c-]\0G"s},
+        {"Space", 3, 16, 0, "\0G"s},  // out of range: nothing
+        {"Value", 1, 16, 3, "one\0"s},
+        {"New", 1, 16, 1, "x\0"s},
+    };
+    for (const Read& r : reads) expectRead(r);
+    expectRead({"Space", 0, 40, 22, "{\"   1000 Kb\",\"[-c-]\"}\0"s});
+    // Item 0 of a list is out of range too.
+    char buf[4] = "xx";
+    EXPECT_EQ(CbGetListItem("Space", 0, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "");
+    // A value set on a list makes it a one-item list again.
+    FSetSymbolValue("Space", "only");
+    EXPECT_EQ(UsGetListLength("Space"), 1);
+    expectRead({"Space", 1, 16, 4, "only\0"s});
 }
 
-TEST(KitLists, ManyItemsKeepConstantTimeAccess) {
+TEST(KitLists, ManyItemsUpToTheSixteenBitLimit) {
     freshMachine("list-many");
     for (int i = 1; i <= 60000; ++i) ASSERT_TRUE(FAddListItem("Big", std::to_string(i).c_str()));
     EXPECT_EQ(UsGetListLength("Big"), 60000);
-    char buf[8];
-    EXPECT_EQ(CbGetListItem("Big", 59999, buf, sizeof buf), 5);
-    EXPECT_STREQ(buf, "59999");
-    // Item numbers are 16-bit: the list stops growing at 65535 items.
+    expectRead({"Big", 59999, 8, 5, "59999\0"s});
     for (int i = 60001; i <= 65535; ++i) ASSERT_TRUE(FAddListItem("Big", "x"));
     EXPECT_FALSE(FAddListItem("Big", "one too many"));
     EXPECT_EQ(UsGetListLength("Big"), 65535);

@@ -21,29 +21,15 @@
 
 namespace fixture {
 
-inline winsim::OsInfo osFor(bool windows95) {
-    winsim::OsInfo os;
-    if (windows95) {
-        os.platform = winsim::Platform::Win95;
-        os.major = 4;
-        os.minor = 0;
-        os.build = 950;
-    }
-    return os;
-}
-
-inline std::filesystem::path tempDir(const std::string& name) {
-    auto p = std::filesystem::temp_directory_path() / ("printsys-test-" + name);
-    std::error_code ec;
-    std::filesystem::remove_all(p, ec);
-    std::filesystem::create_directories(p, ec);
-    return p;
-}
-
-// Installs a fresh bare machine and zeroes the setup state, with the
-// platform flags set as start-up would set them.
+// Installs a fresh bare machine (NT 3.51, or Windows 95) in a scratch folder
+// and zeroes the setup state, with the platform flags set as start-up would.
 inline winsim::Machine& bareMachine(const std::string& name, bool windows95 = false) {
-    auto& m = winsim::install(winsim::makeBareMachine(osFor(windows95), tempDir(name)));
+    winsim::OsInfo os;
+    if (windows95) os.platform = winsim::Platform::Win95, os.major = 4, os.minor = 0, os.build = 950;
+    auto dir = std::filesystem::temp_directory_path() / ("printsys-test-" + name);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    auto& m = winsim::install(winsim::makeBareMachine(os, dir));
     std::memset(static_cast<void*>(&Setup), 0, sizeof Setup);
     Setup.IsWindows95 = windows95;
     Setup.IsNT35 = !windows95;
@@ -70,18 +56,17 @@ inline HKEY createKey(HKEY parent, const std::string& path) {
 
 inline void makeKey(HKEY parent, const std::string& path) { RegCloseKey(createKey(parent, path)); }
 
-inline void setSz(HKEY parent, const std::string& path, const std::string& name, const std::string& text) {
+inline void setValue(HKEY parent, const std::string& path, const std::string& name, DWORD type, const void* data,
+                     DWORD size) {
     HKEY h = createKey(parent, path);
-    EXPECT_EQ(RegSetValueExA(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                             static_cast<DWORD>(text.size() + 1)),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(h, name.c_str(), 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS) << name;
     RegCloseKey(h);
 }
-
+inline void setSz(HKEY parent, const std::string& path, const std::string& name, const std::string& text) {
+    setValue(parent, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
 inline void setDword(HKEY parent, const std::string& path, const std::string& name, DWORD v) {
-    HKEY h = createKey(parent, path);
-    EXPECT_EQ(RegSetValueExA(h, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4), ERROR_SUCCESS);
-    RegCloseKey(h);
+    setValue(parent, path, name, REG_DWORD, &v, 4);
 }
 
 inline bool keyExists(HKEY parent, const std::string& path) {
@@ -128,19 +113,11 @@ inline void installCounterTable(const std::string& skip = "") {
                               {"238", "Processor"},  {"680", "Thread Count"}, {"682", "Priority Base"},
                               {"784", "ID Process"}, {"786", "Image"}};
     std::string table;
-    for (auto& p : pairs) {
-        if (skip == p[1]) continue;
-        table += p[0];
-        table += '\0';
-        table += p[1];
-        table += '\0';
-    }
+    for (auto& p : pairs)
+        if (skip != p[1]) table += std::string(p[0]) + '\0' + p[1] + '\0';
     table += '\0';
-    HKEY h = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009");
-    EXPECT_EQ(RegSetValueExA(h, "Counters", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(table.data()),
-                             static_cast<DWORD>(table.size())),
-              ERROR_SUCCESS);
-    RegCloseKey(h);
+    setValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", "Counters",
+             REG_MULTI_SZ, table.data(), static_cast<DWORD>(table.size()));
 }
 
 // For death tests: starts the toolkit frame with an answers file that
@@ -149,10 +126,7 @@ inline void installCounterTable(const std::string& skip = "") {
 // EXPECT_EXIT matches it.
 inline void printErrorTextAtExit() {
     auto answers = std::filesystem::temp_directory_path() / "printsys-test-error-answers.txt";
-    {
-        std::ofstream out(answers);
-        out << "2300 CANCEL\n";
-    }
+    std::ofstream(answers) << "2300 CANCEL\n";
     std::string cmd = "--answers " + answers.string();
     InitializeFrame(cmd.data());
     winsim::addExitHandler([](UINT) {

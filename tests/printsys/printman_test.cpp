@@ -40,6 +40,10 @@ struct Walk : ::testing::Test {
         else EXPECT_NE(r, 0u);
         return seen.records;
     }
+    static std::string describe(const ProcessRecord& r) {
+        return std::string(r.Name) + " " + std::to_string(r.ProcessId) + ", " + std::to_string(r.ThreadCount) +
+               " threads, priority " + std::to_string(r.BasePriority);
+    }
     winsim::Machine* m = nullptr;
 };
 
@@ -48,12 +52,8 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterAndStop) {
     auto b = process("notepad.exe", 1, 8);
     auto all = walk();
     ASSERT_EQ(all.size(), 3u);  // two processes and _Total
-    EXPECT_STREQ(all[0].Name, "EXPLORER");
-    EXPECT_EQ(all[0].ProcessId, a->id);
-    EXPECT_EQ(all[0].ThreadCount, 7u);
-    EXPECT_EQ(all[0].BasePriority, 13);
-    EXPECT_STREQ(all[1].Name, "notepad");
-    EXPECT_EQ(all[1].ProcessId, b->id);
+    EXPECT_EQ(describe(all[0]), "EXPLORER " + std::to_string(a->id) + ", 7 threads, priority 13");
+    EXPECT_EQ(describe(all[1]), "notepad " + std::to_string(b->id) + ", 1 threads, priority 8");
     EXPECT_STREQ(all[2].Name, "_Total");
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndexText, nullptr);  // freed by the walk
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndex, 230u);
@@ -85,9 +85,7 @@ TEST_F(Walk, MissingCounterOrUnreadableDataFailsTheWalk) {
     EXPECT_TRUE(walk(0, 0, &r).empty());
     EXPECT_EQ(r, 0u);
     EXPECT_FALSE(initPerfIndexes(nullptr));
-}
-
-TEST_F(Walk, EachThreadHasItsOwnLookupState) {
+    // Each thread has its own lookup state.
     PerfWalkContext* other = nullptr;
     std::thread t([&] { other = perfWalkContext(); });
     t.join();

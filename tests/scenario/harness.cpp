@@ -6,14 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
+#include <algorithm>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <strings.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace scenario {
@@ -28,16 +26,16 @@ std::string readText(const fs::path& p) {
     return s.str();
 }
 
+std::string distFile(const std::string& name) { return readText(sourceRoot() / "dist" / name); }
+
 std::string shippedAnswers(const std::string& name) {
     fs::path p = sourceRoot() / "dist" / "answers" / name;
     if (!fs::is_regular_file(p)) ADD_FAILURE() << p << " is missing";
     return readText(p);
 }
 
-namespace {
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
+Lines splitLines(const std::string& text) {
+    Lines lines;
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
@@ -47,16 +45,11 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
-
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
+std::string joined(const Lines& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\n";
+    return s;
 }
-
-}  // namespace
 
 // --- a run's results -----------------------------------------------------------
 
@@ -66,30 +59,25 @@ std::vector<int> RunResult::pages() const {
     return r;
 }
 
-std::vector<std::string> RunResult::linesStarting(const std::string& prefix) const {
-    std::vector<std::string> r;
+Lines RunResult::linesStarting(const std::string& prefix) const {
+    Lines r;
     for (const auto& l : log)
         if (l.compare(0, prefix.size(), prefix) == 0) r.push_back(l);
     return r;
 }
 
-bool RunResult::hasLine(const std::string& line) const {
-    for (const auto& l : log)
-        if (l == line) return true;
-    return false;
-}
+bool RunResult::hasLine(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
 
-int RunResult::indexOf(const std::string& prefix) const {
-    for (std::size_t i = 0; i < log.size(); ++i)
-        if (log[i].compare(0, prefix.size(), prefix) == 0) return (int)i;
-    return -1;
+Lines RunResult::statuses() const {
+    Lines r;
+    for (const auto& l : linesStarting("status "))
+        r.push_back(l.substr(7, l.find(' ', 7) - 7) + (l.ends_with(" end") ? " end" : ""));
+    return r;
 }
 
 std::string RunResult::describe() const {
-    std::string s = "exit code " + std::to_string(exitCode) + "\n--- log\n";
-    for (const auto& l : log) s += l + "\n";
-    s += "--- stdout\n" + out.substr(0, 4000) + "\n--- stderr\n" + err.substr(0, 4000) + "\n";
-    return s;
+    return "exit code " + std::to_string(exitCode) + "\n--- log\n" + joined(log) + "--- stdout\n" + out.substr(0, 4000) +
+           "\n--- stderr\n" + err.substr(0, 4000) + "\n";
 }
 
 // --- the working area -----------------------------------------------------------
@@ -122,30 +110,18 @@ bool Scenario::newMachine(const std::vector<std::string>& args) {
     return rc == 0;
 }
 
-nlohmann::json Scenario::machineJson() const { return nlohmann::json::parse(readText(machineDir() / "machine.json")); }
+json Scenario::machineJson() const { return json::parse(readText(machineDir() / "machine.json")); }
 
-void Scenario::editMachine(const std::function<void(nlohmann::json&)>& edit) {
-    nlohmann::json j = machineJson();
+void Scenario::editMachine(const std::function<void(json&)>& edit) {
+    json j = machineJson();
     edit(j);
     std::ofstream(machineDir() / "machine.json", std::ios::binary | std::ios::trunc) << j.dump(2) << "\n";
 }
 
-void Scenario::setFree(char letter, std::uint64_t bytes) {
-    std::string l(1, letter);
-    editMachine([&](nlohmann::json& j) {
-        auto& d = j["drives"][l];
-        if (!d.is_object()) {
-            d = {{"total", bytes}, {"free", bytes}, {"type", "fixed"}, {"fat", false}};
-            fs::create_directories(machineDir() / "drives" / l);
-        }
-        d["free"] = bytes;
-        if (d["total"].get<std::uint64_t>() < bytes) d["total"] = bytes;
-    });
-}
-
 RunResult Scenario::run(const std::string& answers, const std::vector<std::string>& extra) {
     fs::path answersFile = root_ / "run.ans";
-    std::ofstream(answersFile, std::ios::binary | std::ios::trunc) << answers;
+    std::ofstream(answersFile, std::ios::binary | std::ios::trunc)
+        << (answers.find('\n') == std::string::npos ? shippedAnswers(answers) : answers);
     std::vector<std::string> args = {"--answers", answersFile.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     return runInteractive("", args);
@@ -188,10 +164,10 @@ fs::path Scenario::snapshot(const std::string& name) const {
     return to;
 }
 
-std::vector<std::string> Scenario::changesSince(const fs::path& snapshot) const {
+Lines Scenario::changesSince(const fs::path& snapshot) const {
     std::string out;
     winsim({"diff", snapshot.string(), machineDir().string()}, &out);
-    std::vector<std::string> lines;
+    Lines lines;
     for (const auto& l : splitLines(out))
         if (l.find(" state clock.") == std::string::npos && l.find(" state ui.frame_title ") == std::string::npos)
             lines.push_back(l);
@@ -208,7 +184,7 @@ fs::path Scenario::hostPath(const std::string& windowsPath) const {
         fs::path next = p / part;
         if (!fs::exists(next) && fs::is_directory(p))
             for (const auto& e : fs::directory_iterator(p))
-                if (sameName(e.path().filename().string(), part)) next = e.path();
+                if (::strcasecmp(e.path().filename().c_str(), part.c_str()) == 0) next = e.path();
         p = next;
     }
     return p;
@@ -248,8 +224,8 @@ std::string Loaded::value(const std::string& path, const char* name) const {
     return buf;
 }
 
-std::vector<std::string> Loaded::subkeys(const std::string& path) const {
-    std::vector<std::string> names;
+Lines Loaded::subkeys(const std::string& path) const {
+    Lines names;
     HKEY h = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return names;
     char name[256];
@@ -258,8 +234,25 @@ std::vector<std::string> Loaded::subkeys(const std::string& path) const {
     return names;
 }
 
-std::vector<std::pair<std::string, std::string>> Loaded::pending() const { return winsim::pendingRenames(); }
-std::vector<std::pair<std::string, std::string>> Loaded::wininit() const { return winsim::wininitRenames(m_); }
+Pairs Loaded::pending() const { return winsim::pendingRenames(); }
+Pairs Loaded::wininit() const { return winsim::wininitRenames(m_); }
+
+const json* group(const json& machine, const std::string& name) {
+    const json* found = nullptr;
+    for (const auto& g : machine["dde"]["progman"]["groups"])
+        if (g["name"] == name) {
+            EXPECT_EQ(found, nullptr) << "group " << name << " twice";
+            found = &g;
+        }
+    return found;
+}
+
+bool spoolerRunning(const json& machine) {
+    for (const auto& svc : machine["services"]["list"])
+        if (svc["name"] == "Spooler")
+            return svc["state"] == "running" || (svc["state"] == "start_pending" && svc["pending"]["kind"] == "start");
+    return false;
+}
 
 // --- running a program -------------------------------------------------------------
 
@@ -281,6 +274,7 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        ::alarm(timeoutSec);  // a guard against a hang, kept across exec; not a measure of speed
         std::vector<std::string> store = {program.string()};
         store.insert(store.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -289,24 +283,8 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    if (pid > 0) {
-        int status = 0;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSec);
-        for (;;) {
-            pid_t w = ::waitpid(pid, &status, WNOHANG);
-            if (w == pid) {
-                code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (w < 0 && errno != EINTR) break;
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) code = WEXITSTATUS(status);
     for (int fd : {inFd, outFd, errFd})
         if (fd >= 0) ::close(fd);
     out = readText(outName);

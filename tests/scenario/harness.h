@@ -21,28 +21,35 @@ struct Machine;
 namespace scenario {
 
 namespace fs = std::filesystem;
+using nlohmann::json;
+using Lines = std::vector<std::string>;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 fs::path binDir();
 fs::path sourceRoot();
 std::string readText(const fs::path& p);
-// The text of a shipped answers file, read from the tree at run time;
-// empty (and the test failed) when it is missing.
+Lines splitLines(const std::string& text);
+std::string joined(const Lines& lines);
+// A file of the shipped distribution (dist/NAME), read from the tree.
+std::string distFile(const std::string& name);
+// The text of a shipped answers file; empty (and the test failed) when it
+// is missing.
 std::string shippedAnswers(const std::string& name);
 
 struct RunResult {
-    int exitCode = -1;             // -1: killed (timeout) or did not start
-    std::vector<std::string> log;  // lines of the --log file
-    std::string out;               // stdout
-    std::string err;               // stderr
+    int exitCode = -1;  // -1: killed (timeout) or did not start
+    Lines log;          // lines of the --log file
+    std::string out;    // stdout
+    std::string err;    // stderr
 
     // The dialog numbers of the `page` lines, in order.
     std::vector<int> pages() const;
+    // The status pages: "<dialog>" when one opens, "<dialog> end" when it closes.
+    Lines statuses() const;
     // The log lines that start with `prefix`, in order.
-    std::vector<std::string> linesStarting(const std::string& prefix) const;
+    Lines linesStarting(const std::string& prefix) const;
     bool hasLine(const std::string& line) const;
-    bool hasLineStarting(const std::string& prefix) const { return indexOf(prefix) >= 0; }
-    // Index of the first line starting with `prefix`, or -1.
-    int indexOf(const std::string& prefix) const;
+    bool hasLineStarting(const std::string& prefix) const { return !linesStarting(prefix).empty(); }
     // All of the above, for failure messages.
     std::string describe() const;
 };
@@ -65,14 +72,12 @@ public:
     std::string error;
 
     // Reads, changes and writes back the image's machine.json.
-    void editMachine(const std::function<void(nlohmann::json&)>& edit);
-    nlohmann::json machineJson() const;
-    // Sets a drive's free bytes (and its total when smaller); adds a fixed
-    // drive when the letter is new.
-    void setFree(char letter, std::uint64_t bytes);
+    void editMachine(const std::function<void(json&)>& edit);
+    json machineJson() const;
 
     // Runs `setup --machine <machine> --answers <file> --log <file> [extra]`
-    // in the distribution copy. The answers text is written to a file first.
+    // in the distribution copy. `answers` is the text, or the name of a
+    // shipped answers file when it holds no line break.
     RunResult run(const std::string& answers, const std::vector<std::string>& extra = {});
     // The same with the console front-end reading `input` from stdin.
     RunResult runInteractive(const std::string& input, const std::vector<std::string>& extra = {});
@@ -87,7 +92,7 @@ public:
     // copy to the machine as it is then, without the clock (it moves on
     // with every run) and the title setup gives its frame window.
     fs::path snapshot(const std::string& name = "before") const;
-    std::vector<std::string> changesSince(const fs::path& snapshot) const;
+    Lines changesSince(const fs::path& snapshot) const;
 
     // A host path of the image's files for a Windows path on a drive, e.g.
     // hostPath("C:\\win32app\\vrdpsmon"); names match case-insensitively.
@@ -110,17 +115,23 @@ public:
     // REG_SZ data as text, REG_DWORD as its decimal number; "<no key>" or
     // "<no value>" when missing.
     std::string value(const std::string& hklmPath, const char* name) const;
-    std::vector<std::string> subkeys(const std::string& hklmPath) const;
+    Lines subkeys(const std::string& hklmPath) const;
     // NT's PendingFileRenameOperations and Windows 95's wininit.ini [rename].
-    std::vector<std::pair<std::string, std::string>> pending() const;
-    std::vector<std::pair<std::string, std::string>> wininit() const;
+    Pairs pending() const;
+    Pairs wininit() const;
 
 private:
     winsim::Machine& m_;
 };
 
+// machine.json: the Program Manager group of that name (null when there is
+// none; a failure when there are two), and whether the spooler runs or is
+// on its way (the program does not wait for the last step of a start).
+const json* group(const json& machine, const std::string& name);
+bool spoolerRunning(const json& machine);
+
 // Runs `program args...` in `cwd`; output into the strings. Returns the exit
-// code, or -1 when it did not start or was killed after `timeoutSec`.
+// code, or -1 when it did not start or was killed (after `timeoutSec` at the latest).
 // `input` (if any) becomes the standard input, otherwise /dev/null.
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
                std::string& out, std::string& err, int timeoutSec = 60, const std::string* input = nullptr);

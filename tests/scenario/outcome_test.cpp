@@ -13,8 +13,7 @@
 
 namespace {
 
-using scenario::RunResult;
-using scenario::Scenario;
+using namespace scenario;
 
 const char kInstall[] = "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
 // Installations that fetch the PostScript modules from the Windows
@@ -24,19 +23,6 @@ const char kInstallFetchNt[] =
 const char kInstallFetch95[] =
     "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
 const char kRemove[] = "100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n";
-
-// The status pages of a run: "<dialog>" when one opens, "<dialog> end"
-// when it closes.
-std::vector<std::string> statusOrder(const RunResult& r) {
-    std::vector<std::string> out;
-    for (const std::string& l : r.log) {
-        if (l.rfind("status ", 0) != 0) continue;
-        std::string rest = l.substr(7);
-        std::string id = rest.substr(0, rest.find(' '));
-        out.push_back(rest.size() >= id.size() + 4 && rest.substr(rest.size() - 4) == " end" ? id + " end" : id);
-    }
-    return out;
-}
 
 struct OutcomeCase {
     const char* name;
@@ -123,18 +109,7 @@ std::vector<OutcomeCase> outcomeCases() {
     };
 }
 
-std::vector<std::string> fileLines(const std::filesystem::path& p) {
-    std::ifstream in(p);
-    std::vector<std::string> out;
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const auto& l : lines) s += l + "\n";
-    return s;
-}
+Lines fileLines(const fs::path& p) { return splitLines(readText(p)); }
 
 class ScenarioOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
@@ -147,7 +122,7 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
         ASSERT_EQ(first.exitCode, 0) << first.describe();
     }
     if (!c.fault.is_null()) s.editMachine([&](nlohmann::json& j) { j["faults"].push_back(c.fault); });
-    std::filesystem::copy(s.machineDir(), s.root() / "again", std::filesystem::copy_options::recursive);
+    s.snapshot("again");
 
     auto reportFile = s.root() / "changes.txt";
     RunResult r = s.run(c.answers, {"--report", reportFile.string()});
@@ -155,13 +130,15 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
     ASSERT_GE(r.log.size(), 2u) << r.describe();
     EXPECT_EQ(r.log[r.log.size() - 2], c.result) << r.describe();
     EXPECT_EQ(r.log.back(), "exit " + std::to_string(c.exitCode)) << r.describe();
-    EXPECT_EQ(statusOrder(r), c.status) << r.describe();
+    EXPECT_EQ(r.statuses(), c.status) << r.describe();
     // The output ends with the closing line.
     std::string out = r.out;
     while (!out.empty() && out.back() == '\n') out.pop_back();
     EXPECT_EQ(out.substr(out.rfind('\n') + 1), c.closing) << r.out;
+    // Whatever the end, the image is saved with the run's changes.
+    EXPECT_EQ(s.machineJson()["ui"]["frame_title"], "Varden Network Printing Setup");
 
-    std::vector<std::string> report = fileLines(reportFile);
+    Lines report = fileLines(reportFile);
     if (c.reportLines >= 0) {
         EXPECT_EQ((int)report.size(), c.reportLines) << joined(report);
     }
@@ -171,8 +148,8 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
 
     // The same run again, for deployment tools: the code says what happened
     // (a Linux parent sees it modulo 256; the log has it whole).
-    std::filesystem::rename(s.machineDir(), s.root() / "first");
-    std::filesystem::rename(s.root() / "again", s.machineDir());
+    fs::rename(s.machineDir(), s.root() / "first");
+    fs::rename(s.root() / "again", s.machineDir());
     RunResult d = s.run(c.answers, {"--deploy-exit-codes"});
     EXPECT_EQ(d.exitCode, c.deployCode & 0xff) << d.describe();
     EXPECT_EQ(d.log.back(), "exit " + std::to_string(c.deployCode)) << d.describe();
@@ -187,23 +164,19 @@ INSTANTIATE_TEST_SUITE_P(Runs, ScenarioOutcome, ::testing::ValuesIn(outcomeCases
 TEST(ScenarioPreview, DryRunShowsExactlyWhatTheRunDoes) {
     Scenario s("outcome-preview");
     ASSERT_TRUE(s.newMachine(kNt351)) << s.error;
-    std::filesystem::copy(s.machineDir(), s.root() / "before", std::filesystem::copy_options::recursive);
+    s.snapshot();
     RunResult preview = s.run(kInstall, {"--dry-run"});
     EXPECT_EQ(preview.exitCode, 0) << preview.describe();
     EXPECT_NE(preview.out.find("installed (dry run: nothing was saved). Exit code 0."), std::string::npos)
         << preview.out;
     std::string out;
-    std::string err;
-    EXPECT_EQ(scenario::runProgram(scenario::binDir() / "winsim",
-                                   {"diff", (s.root() / "before").string(), s.machineDir().string()}, s.root(), out,
-                                   err),
-              0)
-        << "the image changed:\n" << out << err;
+    EXPECT_EQ(s.winsim({"diff", (s.root() / "before").string(), s.machineDir().string()}, &out), 0)
+        << "the image changed:\n" << out;
 
     auto text = s.root() / "changes.txt", json = s.root() / "changes.json";
     RunResult real = s.run(kInstall, {"--report", text.string()});
     ASSERT_EQ(real.exitCode, 0) << real.describe();
-    std::vector<std::string> report = fileLines(text);
+    Lines report = fileLines(text);
     ASSERT_GT(report.size(), 50u);
     std::size_t at = preview.out.find("The run would make " + std::to_string(report.size()) + " changes:\n");
     ASSERT_NE(at, std::string::npos) << preview.out;

@@ -8,156 +8,82 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <winspool.h>
-
-#include <fstream>
-#include <set>
-#include <sstream>
-
 namespace {
 
-using scenario::Loaded;
-using scenario::RunResult;
-using scenario::Scenario;
-namespace fs = std::filesystem;
+using namespace scenario;
 
 const char kMonitors[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
 const char kMonitorKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Varden Network Port";
-const char kPrinters[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
-
-struct PlatformRow {
-    const char* name;
-    const char* os;
-    const char* arch;
-    bool restartPage;  // NT 3.1 and Windows 95 offer a restart
-    bool nt35;
-};
-
-void PrintTo(const PlatformRow& r, std::ostream* os) { *os << r.name; }
-
-const PlatformRow kPlatforms[] = {
-    {"nt351_x86", "nt351", "x86", false, true},   {"nt350_x86", "nt350", "x86", false, true},
-    {"nt31_x86", "nt31", "x86", true, false},     {"win95_x86", "win95", "x86", true, false},
-    {"nt351_alpha", "nt351", "alpha", false, true}, {"nt351_mips", "nt351", "mips", false, true},
-};
-
-// Machine facts read from machine.json.
-struct Dirs {
-    std::string windows, system;
-    bool win95 = false;
-};
-
-Dirs dirsOf(const Scenario& s) {
-    auto j = s.machineJson();
-    return {j["windows_dir"].get<std::string>(), j["system_dir"].get<std::string>(), j["os"]["platform"] == "win95"};
-}
-
-// --- preparing a machine ------------------------------------------------------
+const std::string kPrinters = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
 
 std::string regEscape(const std::string& v) {
     std::string r;
-    for (char c : v) {
-        if (c == '\\' || c == '"') r += '\\';
-        r += c;
-    }
+    for (char c : v) r += c == '\\' || c == '"' ? std::string("\\") + c : std::string(1, c);
     return r;
-}
-
-std::string printerKey(const std::string& name, const std::string& ports) {
-    return std::string("[HKEY_LOCAL_MACHINE\\") + kPrinters + "\\" + name + "]\r\n\"Name\"=\"" + name +
-           "\"\r\n\"Port\"=\"" + ports +
-           "\"\r\n\"Printer Driver\"=\"Generic\"\r\n\"Print Processor\"=\"winprint\"\r\n\"Datatype\"=\"RAW\"\r\n"
-           "\"Attributes\"=dword:00000000\r\n\"Status\"=dword:00000000\r\n\"Priority\"=dword:00000001\r\n\r\n";
 }
 
 // What an installation leaves, with `rootValue` in the Files key (null: no
 // Files key, as the installation into the default root leaves it) and the
-// package's files under `root`.
+// package's files under `root`; with `printers`, printers on the monitor's
+// ports and on others, one of them with a job.
 struct Installed {
-    std::string root;
-    std::string module;
-    std::string help;
+    std::string windows, module, help;
+    bool win95;
 };
 
-Installed prepareInstalled(Scenario& s, const char* rootValue, const std::string& root, bool withPrinters = true) {
-    Dirs d = dirsOf(s);
-    Installed in;
-    in.root = root;
-    in.module = d.system + (d.win95 ? "\\vrdpsmw4.dll" : "\\vrdpsmon.dll");
-    in.help = d.system + (d.win95 ? "\\vrdpsmw4.hlp" : "\\vrdpsmon.hlp");
-    std::string reg = std::string("[") + kMonitors + "\\Varden Network Port]\r\n\"driver\"=\"" +
-                      (d.win95 ? "vrdpsmw4.dll" : "vrdpsmon.dll") + "\"\r\n\r\n";
+Installed prepareInstalled(Scenario& s, const char* rootValue, const std::string& root, bool printers = true) {
+    json j = s.machineJson();
+    const bool win95 = j["os"]["platform"] == "win95";
+    const std::string arch = j["os"]["arch"], system = j["system_dir"];
+    Installed in{j["windows_dir"], system + (win95 ? "\\vrdpsmw4.dll" : "\\vrdpsmon.dll"),
+                 system + (win95 ? "\\vrdpsmw4.hlp" : "\\vrdpsmon.hlp"), win95};
+    std::string monitor = std::string("[") + kMonitors + "\\Varden Network Port";
+    std::string reg = monitor + "]\r\n\"driver\"=\"" + (win95 ? "vrdpsmw4.dll" : "vrdpsmon.dll") + "\"\r\n\r\n";
     if (rootValue)
-        reg += std::string("[") + kMonitors + "\\Varden Network Port\\Files]\r\n\"Mgmt Sess Key\"=\"mqtv42\"\r\n\"Root\"=\"" +
-               regEscape(rootValue) + "\"\r\n\r\n";
+        reg += monitor + "\\Files]\r\n\"Mgmt Sess Key\"=\"mqtv42\"\r\n\"Root\"=\"" + regEscape(rootValue) + "\"\r\n\r\n";
     for (const char* port : {"NP1", "NP2", "NP3", "NP4", "NP5"})
-        reg += std::string("[") + kMonitors + "\\Varden Network Port\\Ports\\" + port + "]\r\n\"Address\"=\"10.0.0.1\"\r\n\r\n";
+        reg += monitor + "\\Ports\\" + port + "]\r\n\"Address\"=\"10.0.0.1\"\r\n\r\n";
     reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar\\CurrentVersion]\r\n\"Title\"=\"Quillar for Windows\"\r\n"
            "\"Version Installed\"=\"V5.1-1\"\r\n\r\n";
-    if (withPrinters) {
+    if (printers) {
         // The printers' driver and the ports besides the monitor's.
-        auto j = s.machineJson();
-        std::string arch = j["os"]["arch"];
-        std::string env = d.win95 ? "Windows 4.0"
+        std::string env = win95 ? "Windows 4.0"
                           : arch == "alpha" ? "Windows NT Alpha_AXP"
                           : arch == "mips"  ? "Windows NT R4000"
                                             : "Windows NT x86";
         reg += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\" + env +
                "\\Drivers\\Generic]\r\n\"Driver\"=\"pscript.dll\"\r\n\"Data File\"=\"generic.ppd\"\r\n"
                "\"Configuration File\"=\"pscrptui.dll\"\r\n\"Version\"=dword:00000001\r\n\r\n";
-        for (const char* port : {"LPT1:", "XNP1"})
-            reg += std::string("[") + kMonitors + "\\Local Port\\Ports\\" + port + "]\r\n\r\n";
-        reg += printerKey("Office", "NP1");          // only a monitor port: deleted
-        reg += printerKey("Shared", "NP2,LPT1:");    // keeps LPT1:
-        reg += printerKey("Twin", "NP3,NP4");        // handled at each port, then deleted
-        reg += printerKey("Lookalike", "XNP1");      // ends in NP1: paused and resumed unchanged
-        reg += printerKey("Busy", "NP5");            // with a job
+        for (const char* port : {"LPT1:", "XNP1"}) reg += std::string("[") + kMonitors + "\\Local Port\\Ports\\" + port + "]\r\n\r\n";
+        // Office: only a monitor port, deleted; Shared keeps LPT1:; Twin is
+        // handled at each port, then deleted; Lookalike ends in NP1: paused
+        // and resumed unchanged; Busy has a job.
+        for (auto [name, ports] : {std::pair{"Office", "NP1"}, {"Shared", "NP2,LPT1:"}, {"Twin", "NP3,NP4"},
+                                   {"Lookalike", "XNP1"}, {"Busy", "NP5"}})
+            reg += "[HKEY_LOCAL_MACHINE\\" + kPrinters + name + "]\r\n\"Name\"=\"" + name + "\"\r\n\"Port\"=\"" + ports +
+                   "\"\r\n\"Printer Driver\"=\"Generic\"\r\n\"Print Processor\"=\"winprint\"\r\n\"Datatype\"=\"RAW\"\r\n"
+                   "\"Attributes\"=dword:00000000\r\n\"Status\"=dword:00000000\r\n\"Priority\"=dword:00000001\r\n\r\n";
     }
     s.importReg(reg);
 
-    s.writeFile(root + "\\vrdpswiz.exe");
-    s.writeFile(root + "\\Release Notes.wri");
-    s.writeFile(root + "\\help\\vrdpswiz.hlp");
-    s.writeFile(root + "\\locked.dat");
-    s.writeFile(in.module);
-    s.writeFile(in.help);
-    for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) s.writeFile(d.windows + "\\" + ini);
-
-    s.editMachine([&](nlohmann::json& j) {
+    for (const char* f : {"\\vrdpswiz.exe", "\\Release Notes.wri", "\\help\\vrdpswiz.hlp", "\\locked.dat"}) s.writeFile(root + f);
+    for (const std::string& f : {in.module, in.help}) s.writeFile(f);
+    for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) s.writeFile(in.windows + "\\" + ini);
+    s.editMachine([&](json& j) {
         // A file copied from a read-only medium keeps the attribute.
-        j["files"][root + "\\locked.dat"] = {{"attributes", {"readonly"}}};
+        for (const std::string& f : {root + "\\locked.dat", in.windows + "\\vrdpswiz.ini"})
+            j["files"][f] = {{"attributes", {"readonly"}}};
         j["spooler"]["next_job_id"] = 2;
-        j["spooler"]["printers"]["Busy"]["jobs"] = nlohmann::json::array(
-            {{{"id", 1}, {"document", "Report"}, {"user", "Administrator"}, {"total_pages", 3}}});
+        j["spooler"]["printers"]["Busy"]["jobs"] =
+            json::array({{{"id", 1}, {"document", "Report"}, {"user", "Administrator"}, {"total_pages", 3}}});
         auto& groups = j["dde"]["progman"]["groups"];
-        groups.push_back({{"name", "Varden Network Printers"},
-                          {"common", true},
-                          {"show", 1},
+        groups.push_back({{"name", "Varden Network Printers"}, {"common", true}, {"show", 1},
                           {"items", {{{"name", "Varden Network Printer Setup Wizard"}, {"command", root + "\\vrdpswiz.exe"}}}}});
         for (auto& g : groups)
             if (g["name"] == "Startup")
                 g["items"].push_back({{"name", "Varden Network Printing Help"}, {"command", "winhlp32.exe vrdpsmon.hlp"}});
     });
     return in;
-}
-
-// --- reading the machine after a run -------------------------------------------
-
-std::vector<std::string> groupNames(const Scenario& s) {
-    std::vector<std::string> names;
-    nlohmann::json j = s.machineJson();
-    for (auto& g : j["dde"]["progman"]["groups"]) names.push_back(g["name"]);
-    return names;
-}
-
-bool startupHasHelp(const Scenario& s) {
-    nlohmann::json j = s.machineJson();
-    for (auto& g : j["dde"]["progman"]["groups"])
-        if (g["name"] == "Startup")
-            for (auto& i : g["items"])
-                if (i["name"] == "Varden Network Printing Help") return true;
-    return false;
 }
 
 std::string removeAnswers(bool restartPage) {
@@ -171,81 +97,79 @@ std::vector<int> removePages(bool restartPage) {
 
 // --- one removal per platform ------------------------------------------------------
 
+struct PlatformRow {
+    const char* name;
+    const char* os;
+    const char* arch;
+    bool restartPage;  // NT 3.1 and Windows 95 offer a restart
+    bool nt35;
+};
+
+void PrintTo(const PlatformRow& r, std::ostream* os) { *os << r.name; }
+
+const PlatformRow kPlatforms[] = {
+    {"nt351_x86", "nt351", "x86", false, true},     {"nt350_x86", "nt350", "x86", false, true},
+    {"nt31_x86", "nt31", "x86", true, false},       {"win95_x86", "win95", "x86", true, false},
+    {"nt351_alpha", "nt351", "alpha", false, true}, {"nt351_mips", "nt351", "mips", false, true},
+};
+
 class RemovalPlatforms : public ::testing::TestWithParam<PlatformRow> {};
 
 TEST_P(RemovalPlatforms, RemovesEveryTraceAndListsWhatIsLeft) {
     const PlatformRow& row = GetParam();
     Scenario s(std::string("remove-") + row.name);
     ASSERT_TRUE(s.newMachine({"--os", row.os, "--arch", row.arch, "--user", "admin"})) << s.error;
-    Dirs d = dirsOf(s);
     // The Files key's Root begins with a backslash: it goes behind the
     // system drive.
-    Installed in = prepareInstalled(s, "\\Varden\\Long Named Root", "C:\\Varden\\Long Named Root");
-    // The spooler holds the monitor module where it is not stopped.
-    if (!row.nt35) s.editMachine([&](nlohmann::json& j) { j["files"][in.module] = {{"in_use", "loaded"}}; });
-    // NT 3.5x: Print Manager runs and is ended first.
-    if (row.nt35)
-        s.editMachine([](nlohmann::json& j) {
+    const std::string root = "C:\\Varden\\Long Named Root";
+    Installed in = prepareInstalled(s, "\\Varden\\Long Named Root", root);
+    s.editMachine([&](json& j) {
+        if (row.nt35)  // NT 3.5x: Print Manager runs and is ended first
             j["processes"]["list"].push_back({{"id", 400}, {"name", "PRINTMAN.EXE"}, {"priority", 8}, {"threads", 2}});
-        });
+        else  // the spooler holds the monitor module where it is not stopped
+            j["files"][in.module] = {{"in_use", "loaded"}};
+    });
 
     RunResult r = s.run(removeAnswers(row.restartPage));
     ASSERT_EQ(r.exitCode, 0) << r.describe();
     EXPECT_EQ(r.pages(), removePages(row.restartPage)) << r.describe();
-    EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{}) << r.describe();
-
+    EXPECT_EQ(r.linesStarting("box "), Lines{}) << r.describe();
     {
         Loaded m(s);
         EXPECT_FALSE(m.key(kMonitorKey));
         EXPECT_FALSE(m.key("SOFTWARE\\VardenWorks"));
-        // Printers: deleted on monitor ports alone, kept on their other ports.
-        EXPECT_FALSE(m.key(std::string(kPrinters) + "\\Office"));
-        EXPECT_FALSE(m.key(std::string(kPrinters) + "\\Twin"));
-        EXPECT_FALSE(m.key(std::string(kPrinters) + "\\Busy"));
-        EXPECT_EQ(m.value(std::string(kPrinters) + "\\Shared", "Port"), "LPT1:");
-        EXPECT_EQ(m.value(std::string(kPrinters) + "\\Lookalike", "Port"), "XNP1");
-        // Paused and resumed again.
-        DWORD status = 0xFFFF;
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kPrinters) + "\\Lookalike").c_str(), 0, KEY_READ, &h) == 0) {
-            DWORD size = 4;
-            RegQueryValueExA(h, "Status", nullptr, nullptr, (LPBYTE)&status, &size);
-            RegCloseKey(h);
-        }
-        EXPECT_EQ(status & PRINTER_STATUS_PAUSED, 0u);
+        // Printers: deleted on monitor ports alone, kept on their other
+        // ports; the lookalike paused and resumed again.
+        for (const char* gone : {"Office", "Twin", "Busy"}) EXPECT_FALSE(m.key(kPrinters + gone)) << gone;
+        EXPECT_EQ(m.value(kPrinters + "Shared", "Port"), "LPT1:");
+        EXPECT_EQ(m.value(kPrinters + "Lookalike", "Port"), "XNP1");
+        EXPECT_EQ(m.value(kPrinters + "Lookalike", "Status"), "0");
 
         // The tree is gone at once, the read-only file included.
-        EXPECT_FALSE(s.exists(in.root + "\\locked.dat"));
-        EXPECT_FALSE(s.exists(in.root));
+        EXPECT_FALSE(s.exists(root + "\\locked.dat"));
+        EXPECT_FALSE(s.exists(root));
         EXPECT_FALSE(s.exists(in.help));
-        for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) EXPECT_FALSE(s.exists(d.windows + "\\" + ini));
-        if (row.nt35) {
-            // The spooler was stopped, so nothing holds the module any more.
-            EXPECT_FALSE(s.exists(in.module));
-            EXPECT_TRUE(m.pending().empty());
-        } else if (d.win95) {
-            EXPECT_TRUE(s.exists(in.module));
-            // Short names stay as they are written.
-            EXPECT_EQ(m.wininit(), (std::vector<std::pair<std::string, std::string>>{{"nul", in.module}}));
-        } else {
-            EXPECT_TRUE(s.exists(in.module));
-            EXPECT_EQ(m.pending(), (std::vector<std::pair<std::string, std::string>>{{"\\??\\" + in.module, ""}}));
-        }
+        for (const char* ini : {"vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"}) EXPECT_FALSE(s.exists(in.windows + "\\" + ini));
+        // NT 3.5x stopped the spooler, so nothing holds the module any more;
+        // elsewhere it goes at the next start (Windows 95 keeps short names
+        // as they are written).
+        EXPECT_EQ(s.exists(in.module), !row.nt35);
+        EXPECT_EQ(m.pending(), (!row.nt35 && !in.win95 ? Pairs{{"\\??\\" + in.module, ""}} : Pairs{}));
+        EXPECT_EQ(m.wininit(), (in.win95 ? Pairs{{"nul", in.module}} : Pairs{}));
     }
-    EXPECT_EQ(groupNames(s), (std::vector<std::string>{"Main", "Accessories", "Startup"}));
-    EXPECT_FALSE(startupHasHelp(s));
-    if (row.nt35) {
-        nlohmann::json j = s.machineJson();
-        for (auto& p : j["processes"]["list"]) EXPECT_NE(p["name"], "PRINTMAN.EXE");
-    }
+    json machine = s.machineJson();
+    EXPECT_EQ(group(machine, "Varden Network Printers"), nullptr);
+    EXPECT_EQ(machine["dde"]["progman"]["groups"].size(), 3u) << "Main, Accessories and Startup stay";
+    EXPECT_EQ((*group(machine, "Startup"))["items"].size(), 0u);
+    for (auto& p : machine["processes"]["list"]) EXPECT_NE(p["name"], "PRINTMAN.EXE");
 
     // What stays: the printer on LPT1 and the lookalike, and the module
     // until the next start where the spooler holds it.
-    std::vector<std::string> left = {"left printer Lookalike: kept, prints to XNP1",
-                                     "left printer Shared: kept, prints to LPT1:"};
-    if (!row.nt35) left.push_back("left " + in.module + ": " +
-                                  (d.win95 ? "monitor module in use by the spooler, deleted at the next start"
-                                           : "in use, deleted at the next start"));
+    Lines left = {"left printer Lookalike: kept, prints to XNP1", "left printer Shared: kept, prints to LPT1:"};
+    if (!row.nt35)
+        left.push_back("left " + in.module + ": " +
+                       (in.win95 ? "monitor module in use by the spooler, deleted at the next start"
+                                 : "in use, deleted at the next start"));
     EXPECT_EQ(r.linesStarting("left "), left) << r.describe();
     for (const auto& l : left) EXPECT_NE(r.out.find(l), std::string::npos) << "console lists " << l;
 
@@ -261,15 +185,16 @@ INSTANTIATE_TEST_SUITE_P(Platforms, RemovalPlatforms, ::testing::ValuesIn(kPlatf
 
 struct RootRow {
     const char* name;
-    const char* value;     // the Files key's Root; null: no Files key
-    const char* removed;   // the directory that goes, or null when the root is refused
-    const char* refusedAs; // the root as the message names it
+    const char* value;      // the Files key's Root; null: no Files key
+    const char* removed;    // the directory that goes, or null when the root is refused
+    const char* refusedAs;  // the root as the message names it
 };
 
 void PrintTo(const RootRow& r, std::ostream* os) { *os << r.name; }
 
 const RootRow kRoots[] = {
     {"DriveLetterUsedUnchanged", "D:\\apps\\vrd", "D:\\apps\\vrd", nullptr},
+    {"LowerCaseDriveLetter", "d:\\apps\\vrd", "D:\\apps\\vrd", nullptr},
     {"BackslashGoesBehindSystemDrive", "\\apps\\vrd", "C:\\apps\\vrd", nullptr},
     {"NoFilesKeyMeansDefaultRoot", nullptr, "C:\\win32app\\vrdpsmon", nullptr},
     {"TrailingBackslashAccepted", "C:\\apps\\vrd\\", "C:\\apps\\vrd", nullptr},
@@ -291,26 +216,23 @@ TEST_P(RemovalRoots, RootDecidesWhatTreeIsDeleted) {
     const RootRow& row = GetParam();
     Scenario s(std::string("root-") + row.name);
     ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
-    s.setFree('D', 100ull << 20);
+    s.editMachine([&](json& j) { j["drives"]["D"] = {{"total", 100 << 20}, {"free", 100 << 20}, {"type", "fixed"}, {"fat", false}}; });
+    fs::create_directories(s.machineDir() / "drives" / "D");
     std::string root = row.removed ? row.removed : "C:\\apps\\vrd";
     prepareInstalled(s, row.value, root, false);
     // Data that is not the package's, beside and above the root.
-    s.writeFile("C:\\keep.txt");
-    s.writeFile("C:\\apps\\keep.txt");
-    s.writeFile("C:\\WINNT35\\win.ini");
+    for (const char* f : {"C:\\keep.txt", "C:\\apps\\keep.txt", "C:\\WINNT35\\win.ini"}) s.writeFile(f);
 
     RunResult r = s.run(removeAnswers(false));
     ASSERT_EQ(r.exitCode, 0) << r.describe();
     EXPECT_EQ(r.pages(), removePages(false)) << r.describe();
-    EXPECT_TRUE(s.exists("C:\\keep.txt"));
-    EXPECT_TRUE(s.exists("C:\\apps\\keep.txt"));
-    EXPECT_TRUE(s.exists("C:\\WINNT35\\win.ini"));
-    EXPECT_TRUE(s.exists("C:\\WINNT35\\system32"));
+    for (const char* f : {"C:\\keep.txt", "C:\\apps\\keep.txt", "C:\\WINNT35\\win.ini", "C:\\WINNT35\\system32"})
+        EXPECT_TRUE(s.exists(f)) << f;
     if (row.removed) {
         EXPECT_FALSE(s.exists(row.removed)) << r.describe();
-        EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{}) << r.describe();
+        EXPECT_EQ(r.linesStarting("box "), Lines{}) << r.describe();
     } else {
-        auto b = r.linesStarting("box ");
+        Lines b = r.linesStarting("box ");
         ASSERT_EQ(b.size(), 1u) << r.describe();
         EXPECT_EQ(b[0].rfind(std::string("box Deinstall: The installation directory \"") + row.refusedAs + "\"", 0), 0u)
             << b[0];
@@ -319,8 +241,7 @@ TEST_P(RemovalRoots, RootDecidesWhatTreeIsDeleted) {
             << r.describe();
     }
     // The rest of the removal goes on.
-    Loaded m(s);
-    EXPECT_FALSE(m.key(kMonitorKey));
+    EXPECT_FALSE(Loaded(s).key(kMonitorKey));
     EXPECT_FALSE(s.exists("C:\\WINNT35\\system32\\vrdpsmon.dll"));
 }
 
@@ -329,49 +250,62 @@ INSTANTIATE_TEST_SUITE_P(Roots, RemovalRoots, ::testing::ValuesIn(kRoots),
 
 // --- the failures of the removal -------------------------------------------------------------
 
+json fault(const char* call, const std::string& target, DWORD error = 5, int nth = 1, int times = 0) {
+    return {{"call", call}, {"target", target}, {"error", error}, {"nth", nth}, {"times", times}};
+}
+
 struct FailureRow {
     const char* name;
-    nlohmann::json fault;       // declared in machine.json
-    std::vector<int> pages;     // pages shown
+    json fault;              // declared in machine.json
+    std::vector<int> pages;  // pages shown
     int exitCode;
-    const char* expectLine;     // a line of the log
-    bool monitorKeyGone;        // the removal went on past the registry trees
+    std::string expectLine;  // a line of the log
+    bool monitorKeyGone;     // the removal went on past the registry trees
+    std::function<void(const Scenario&, const RunResult&, const Loaded&)> more = nullptr;  // what else the row proves
 };
 
 void PrintTo(const FailureRow& r, std::ostream* os) { *os << r.name; }
 
-nlohmann::json fault(const char* call, const std::string& target, DWORD error = 5, int nth = 1, int times = 0) {
-    return {{"call", call}, {"target", target}, {"error", error}, {"nth", nth}, {"times", times}};
-}
-
 const std::string kMonitorPath = std::string("HKEY_LOCAL_MACHINE\\") + kMonitorKey;
 
 std::vector<FailureRow> failureRows() {
+    const std::string restart = ", error = 5.  Please restart to a clean system before re-running this program.";
     return {
         {"MonitorsRootFatal", fault("RegOpenKeyExA", kMonitors), {100, 800, 2300}, 0,
          "error DeInstall -- Couldn't open registry root, Error = 5", false},
         {"FilesKeyFatal", fault("RegOpenKeyExA", kMonitorPath + "\\Files"), {100, 800, 2300}, 0,
-         "error Unable to access Files subkey in Registry for de-installation, error = 5.  Please restart to a clean "
-         "system before re-running this program.",
-         false},
+         "error Unable to access Files subkey in Registry for de-installation" + restart, false},
         {"RootValueFatal", fault("RegQueryValueExA", kMonitorPath + "\\Files"), {100, 800, 2300}, 0,
-         "error Unable to access Root value in Registry for de-installation, error = 5.  Please restart to a clean "
-         "system before re-running this program.",
-         false},
+         "error Unable to access Root value in Registry for de-installation" + restart, false},
         {"PortListFatal", fault("RegOpenKeyExA", kMonitorPath + "\\Ports"), {100, 800, 2300}, 0,
-         "error Unable to access Ports subkey in Registry, error = 5.  Please restart system before re-running "
-         "program.",
+         "error Unable to access Ports subkey in Registry, error = 5.  Please restart system before re-running program.",
          false},
+        // Nothing after the enumeration runs: the printers and files stay.
         {"PrintersNotListedEndsWithOne", fault("EnumPrintersA", "", 1722, 2, 1), {100, 800}, 1,
-         "box Deinstall: Couldn't enumerate printers (error = 1722)", false},
+         "box Deinstall: Couldn't enumerate printers (error = 1722)", false,
+         [](const Scenario& s, const RunResult&, const Loaded& m) {
+             EXPECT_TRUE(m.key(kPrinters + "Office"));
+             EXPECT_TRUE(s.exists("C:\\apps\\vrd\\vrdpswiz.exe"));
+         }},
         {"PortNotDeletedNextOneIs", fault("DeletePortA", "NP2"), {100, 800, 7802}, 0,
-         "box Deinstall: Couldn't delete port \"NP2\" (error = 5)", true},
+         "box Deinstall: Couldn't delete port \"NP2\" (error = 5)", true,
+         [](const Scenario& s, const RunResult& r, const Loaded&) {
+             EXPECT_TRUE(r.hasLine("left port NP2: could not be deleted (error = 5)")) << r.describe();
+             EXPECT_FALSE(s.exists("C:\\apps\\vrd"));
+         }},
         {"SpoolerStopFatal", fault("ControlService", "Spooler"), {100, 800, 2300}, 0,
          "error Deinstall -- Couldn't stop spooler, error = 5", false},
         {"SpoolerStartFatal", fault("StartServiceA", "Spooler"), {100, 800, 2300}, 0,
          "error Deinstall -- Couldn't start spooler, error = 5", true},
         {"MonitorTreeKeptGoesOn", fault("RegDeleteKeyA", kMonitorPath), {100, 800, 7802}, 0,
          "box DeInstall: Couldn't delete registry tree", false},
+        {"VersionTreeKeptGoesOn", fault("RegDeleteKeyA", "HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar"),
+         {100, 800, 7802}, 0, "box DeInstall: Couldn't delete version tree", true,
+         [](const Scenario&, const RunResult& r, const Loaded&) {
+             EXPECT_TRUE(r.hasLine("left registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar: could not be "
+                                   "deleted"))
+                 << r.describe();
+         }},
         {"VersionRootMissingGoesOn", fault("RegOpenKeyExA", "HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks"),
          {100, 800, 7802}, 0, "box DeInstall: Couldn't open version root", true},
     };
@@ -384,7 +318,7 @@ TEST_P(RemovalFailures, EachFailureMeetsItsReaction) {
     Scenario s(std::string("fail-") + row.name);
     ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
     prepareInstalled(s, "C:\\apps\\vrd", "C:\\apps\\vrd");
-    s.editMachine([&](nlohmann::json& j) { j["faults"].push_back(row.fault); });
+    s.editMachine([&](json& j) { j["faults"].push_back(row.fault); });
 
     std::string answers = "100 CONTINUE\n800 CONTINUE ButtonChecked=3\n";
     for (std::size_t i = 2; i < row.pages.size(); ++i) answers += std::to_string(row.pages[i]) + " CONTINUE\n";
@@ -392,79 +326,55 @@ TEST_P(RemovalFailures, EachFailureMeetsItsReaction) {
     EXPECT_EQ(r.exitCode, row.exitCode) << r.describe();
     EXPECT_EQ(r.pages(), row.pages) << r.describe();
     EXPECT_TRUE(r.hasLine(row.expectLine)) << r.describe();
-    s.editMachine([](nlohmann::json& j) { j["faults"] = nlohmann::json::array(); });
+    s.editMachine([](json& j) { j["faults"] = json::array(); });
     Loaded m(s);
     EXPECT_EQ(m.key(kMonitorKey), !row.monitorKeyGone) << r.describe();
-    if (std::string(row.name) == "PortNotDeletedNextOneIs") {
-        EXPECT_TRUE(r.hasLine("left port NP2: could not be deleted (error = 5)")) << r.describe();
-        EXPECT_FALSE(s.exists("C:\\apps\\vrd"));
-    }
-    if (std::string(row.name) == "PrintersNotListedEndsWithOne") {
-        // Nothing after the enumeration ran: the printers and files stay.
-        EXPECT_TRUE(m.key(std::string(kPrinters) + "\\Office"));
-        EXPECT_TRUE(s.exists("C:\\apps\\vrd\\vrdpswiz.exe"));
-    }
+    if (row.more) row.more(s, r, m);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, RemovalFailures, ::testing::ValuesIn(failureRows()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// --- nothing installed, and twice ---------------------------------------------------------------
+// --- twice, and files in use under long names ------------------------------------------------
 
-TEST(RemovalNotInstalled, OnlyTheDonePageAndNothingChanges) {
-    Scenario s("remove-nothing");
-    ASSERT_TRUE(s.newMachine({"--os", "win95", "--arch", "x86", "--user", "admin"})) << s.error;
-    fs::path before = s.snapshot();
-    RunResult r = s.run(removeAnswers(false));
-    ASSERT_EQ(r.exitCode, 0) << r.describe();
-    EXPECT_EQ(r.pages(), removePages(false)) << r.describe();
-    EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{});
-    EXPECT_EQ(r.linesStarting("left "), std::vector<std::string>{});
-    // Nothing else changed while setup ran.
-    EXPECT_EQ(s.changesSince(before), std::vector<std::string>{});
-}
-
-TEST(RemovalTwice, SecondRunFindsNothingToRemove) {
+// The second removal finds nothing installed: only its pages, nothing left
+// and nothing changed.
+TEST(RemovalTwice, SecondRunFindsNothingAndChangesNothing) {
     Scenario s("remove-twice");
-    ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
+    ASSERT_TRUE(s.newMachine({"--os", "win95", "--arch", "x86", "--user", "admin"})) << s.error;
     prepareInstalled(s, nullptr, "C:\\win32app\\vrdpsmon");
-    RunResult first = s.run(removeAnswers(false));
+    RunResult first = s.run(removeAnswers(true));
     ASSERT_EQ(first.exitCode, 0) << first.describe();
     EXPECT_FALSE(s.exists("C:\\win32app\\vrdpsmon"));
+    s.reboot();
+    fs::path before = s.snapshot();
     RunResult second = s.run(removeAnswers(false));
     ASSERT_EQ(second.exitCode, 0) << second.describe();
     EXPECT_EQ(second.pages(), removePages(false)) << second.describe();
-    EXPECT_EQ(second.linesStarting("box "), std::vector<std::string>{}) << second.describe();
+    EXPECT_EQ(second.linesStarting("box "), Lines{}) << second.describe();
+    EXPECT_EQ(second.linesStarting("left "), Lines{}) << second.describe();
+    EXPECT_EQ(s.changesSince(before), Lines{});
 }
-
-// --- Windows 95: files in use under long names ------------------------------------------------
 
 TEST(RemovalWindows95, FilesInUseGoThroughWininitUnderShortNames) {
     Scenario s("remove95-inuse");
     ASSERT_TRUE(s.newMachine({"--os", "win95", "--arch", "x86", "--user", "admin"})) << s.error;
-    Installed in = prepareInstalled(s, "C:\\Program Files\\Varden Printing", "C:\\Program Files\\Varden Printing");
-    s.writeFile(in.root + "\\Remote Console.exe");
-    s.editMachine([&](nlohmann::json& j) {
-        j["files"][in.root + "\\Remote Console.exe"] = {{"in_use", "open"}};
+    const std::string root = "C:\\Program Files\\Varden Printing";
+    Installed in = prepareInstalled(s, root.c_str(), root);
+    s.writeFile(root + "\\Remote Console.exe");
+    s.editMachine([&](json& j) {
+        j["files"][root + "\\Remote Console.exe"] = {{"in_use", "open"}};
         j["files"][in.module] = {{"in_use", "loaded"}};
     });
     RunResult r = s.run(removeAnswers(true));
     ASSERT_EQ(r.exitCode, 0) << r.describe();
-    {
-        Loaded m(s);
-        EXPECT_EQ(m.wininit(), (std::vector<std::pair<std::string, std::string>>{
-                                   {"nul", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~1.EXE"},
-                                   {"nul", "C:\\PROGRA~1\\VARDEN~1"},
-                                   {"nul", in.module}}));
-    }
-    EXPECT_TRUE(r.hasLine("left C:\\Program Files\\Varden Printing\\Remote Console.exe: in use, deleted at the next start"))
-        << r.describe();
-    EXPECT_TRUE(r.hasLine("left C:\\Program Files\\Varden Printing: not empty now, deleted at the next start"))
-        << r.describe();
-    std::string done;
-    ASSERT_EQ(s.winsim({"reboot", s.machineDir().string()}, &done), 0) << done;
-    EXPECT_FALSE(s.exists(in.root)) << done;
-    EXPECT_FALSE(s.exists(in.module)) << done;
+    EXPECT_EQ(Loaded(s).wininit(),
+              (Pairs{{"nul", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~1.EXE"}, {"nul", "C:\\PROGRA~1\\VARDEN~1"}, {"nul", in.module}}));
+    EXPECT_TRUE(r.hasLine("left " + root + "\\Remote Console.exe: in use, deleted at the next start")) << r.describe();
+    EXPECT_TRUE(r.hasLine("left " + root + ": not empty now, deleted at the next start")) << r.describe();
+    s.reboot();
+    EXPECT_FALSE(s.exists(root));
+    EXPECT_FALSE(s.exists(in.module));
     EXPECT_TRUE(s.exists("C:\\Program Files")) << "only the package's directory goes";
 }
 

@@ -6,14 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 namespace {
 
-using nlohmann::json;
-using scenario::RunResult;
-using scenario::Scenario;
-namespace fs = std::filesystem;
+using namespace scenario;
 
 json* service(json& j, const char* name) {
     for (auto& svc : j["services"]["list"])
@@ -27,7 +25,7 @@ struct StartRow {
     std::function<void(Scenario&)> prepare;
     std::string answers;  // a shipped file's name, or the text
     std::vector<int> pages;
-    const char* line;     // a log line the run must write, or null
+    Lines lines;          // log lines the run must write
     const char* changes;  // what may differ afterwards (a pattern over `winsim diff` lines), or null
 };
 
@@ -49,24 +47,25 @@ std::vector<StartRow> startRows() {
         return m;
     };
     return {
-        {"Nt40Unsupported", {"--os", "nt40", "--arch", "mips"}, nullptr, "unsupported.ans", {100, 2000}, nullptr, nullptr},
-        {"Nt351BuildTooOld", machine({"--build", "1056"}), nullptr, "unsupported.ans", {100, 2000}, nullptr, nullptr},
+        {"Nt40Unsupported", {"--os", "nt40", "--arch", "mips"}, nullptr, "unsupported.ans", {100, 2000}, {}, nullptr},
+        {"Nt351BuildTooOld", machine({"--build", "1056"}), nullptr, "unsupported.ans", {100, 2000}, {}, nullptr},
         {"Nt352WarnedThenUnsupported", machine({"--version", "3.52"}), nullptr, "100 CONTINUE\n2100 CONTINUE\n2000 CONTINUE\n",
-         {100, 2100, 2000}, nullptr, nullptr},
-        {"NotAdministrator", {"--os", "nt351", "--arch", "alpha", "--user", "user"}, nullptr, "not-admin.ans", {100, 2400},
-         nullptr, nullptr},
+         {100, 2100, 2000}, {}, nullptr},
+        {"NotAdministrator", {"--os", "nt351", "--arch", "alpha", "--user", "user"}, nullptr, "not-admin.ans", {100, 2400}, {},
+         nullptr},
         {"Win95MakesNoAdministratorCheck", {"--os", "win95", "--arch", "x86", "--user", "user"}, nullptr,
-         "100 CONTINUE\n800 CANCEL\n200 EXIT\n", {100, 800, 200}, nullptr, nullptr},
-        {"QuitFromWelcome", machine({}), nullptr, "quit.ans", {100, 200}, nullptr, nullptr},
+         "100 CONTINUE\n800 CANCEL\n200 EXIT\n", {100, 800, 200}, {}, nullptr},
+        {"QuitFromWelcome", machine({}), nullptr, "quit.ans", {100, 200}, {}, nullptr},
         {"StoppedSpoolerIsStarted", machine({"--user", "admin"}), [](Scenario& s) { stopSpooler(s, nullptr); },
-         "remove.ans", {100, 800, 7802}, nullptr, R"(^~ state services\..*state: "stopped" -> "running"$)"},
+         "remove.ans", {100, 800, 7802}, {}, R"(^~ state services\..*state: "stopped" -> "running"$)"},
         {"SpoolerThatWillNotStart", machine({"--user", "admin"}), [](Scenario& s) { stopSpooler(s, 1058); },
-         "100 CONTINUE\n2300 CONTINUE\n", {100, 2300}, "error startSpooler failed, error = 1058", nullptr},
+         "100 CONTINUE\n2300 CONTINUE\n", {100, 2300}, {"error startSpooler failed, error = 1058"}, nullptr},
         {"MissingSetupInf", machine({}), [](Scenario& s) { fs::remove(s.distDir() / "setup.inf"); }, "2300 CONTINUE\n",
-         {2300}, "error Error code = 1024", nullptr},
+         {2300}, {"error Error code = 1024"}, nullptr},
         {"QuitMessageDuringAPage", machine({"--user", "admin"}),
          [](Scenario& s) { s.editMachine([](json& j) { j["ui"]["quit_on_window_id"] = 800; }); },
-         "100 CONTINUE\n2300 CONTINUE\n", {100, 800, 2300}, "error Error code = 1025", nullptr},
+         "100 CONTINUE\n2300 CONTINUE\n", {100, 800, 2300},
+         {"page 800 FInstallTypeDlgProc QUIT", "error Error code = 1025"}, nullptr},
     };
 }
 
@@ -79,17 +78,15 @@ TEST_P(StartUp, EndsBeforeInstallingAndChangesNothingElse) {
     if (row.prepare) row.prepare(s);
     fs::path before = s.snapshot();
 
-    RunResult r = s.run(row.answers.find('\n') == std::string::npos ? scenario::shippedAnswers(row.answers) : row.answers);
+    RunResult r = s.run(row.answers);
     EXPECT_EQ(r.exitCode, 0) << r.describe();
     EXPECT_EQ(r.pages(), row.pages) << r.describe();
     ASSERT_FALSE(r.log.empty());
     EXPECT_EQ(r.log.back(), "exit 0");
-    if (row.line) {
-        EXPECT_TRUE(r.hasLine(row.line)) << r.describe();
-    }
+    for (const std::string& line : row.lines) EXPECT_TRUE(r.hasLine(line)) << line << "\n" << r.describe();
 
     // Nothing but what the row names differs from the machine before.
-    std::vector<std::string> other;
+    Lines other;
     bool named = false;
     for (const auto& l : s.changesSince(before)) {
         if (row.changes && std::regex_match(l, std::regex(row.changes)))
@@ -97,26 +94,31 @@ TEST_P(StartUp, EndsBeforeInstallingAndChangesNothingElse) {
         else
             other.push_back(l);
     }
-    EXPECT_EQ(other, std::vector<std::string>{});
+    EXPECT_EQ(other, Lines{});
     EXPECT_EQ(named, row.changes != nullptr) << "the change the row names";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, StartUp, ::testing::ValuesIn(startRows()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// An interactive run fed from a pipe and recorded replays to the same log:
-// cancel and take it back, choose the destination installation, go back
-// from the destination page, then quit.
-TEST(StartUpRecording, RecordedRunReplaysToTheSameLog) {
-    Scenario s("record"), again("replay");
-    ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
-    ASSERT_TRUE(again.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << again.error;
-    fs::path recorded = s.root() / "recorded.ans";
-    RunResult first = s.runInteractive("cancel\ncontinue\ncontinue\n2\nback\ncancel\nexit\n", {"--record", recorded.string()});
-    EXPECT_EQ(first.pages(), (std::vector<int>{100, 200, 100, 800, 300, 800, 200})) << first.describe();
-    EXPECT_EQ(first.exitCode, 0) << first.describe();
-    RunResult second = again.run(scenario::readText(recorded));
-    EXPECT_EQ(second.log, first.log) << second.describe();
+// Before anything runs: the usage, no machine, and a damaged image, which
+// is refused and left as it was with no log written.
+TEST(StartUpRefused, UsageNoMachineAndDamagedImage) {
+    Scenario s("host");
+    ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86"})) << s.error;
+    std::string out, err;
+    EXPECT_EQ(runProgram(binDir() / "setup", {"--help"}, s.distDir(), out, err), 0);
+    EXPECT_NE(out.find("--answers FILE"), std::string::npos) << out;
+    EXPECT_EQ(runProgram(binDir() / "setup", {}, s.distDir(), out, err), 2);
+    EXPECT_NE(err.find("no machine given"), std::string::npos) << err;
+    std::string text = readText(s.machineDir() / "machine.json");
+    std::string broken = text.substr(0, text.size() / 2) + "\n}}} not json\n";
+    std::ofstream(s.machineDir() / "machine.json", std::ios::binary | std::ios::trunc) << broken;
+    RunResult r = s.run("quit.ans");
+    EXPECT_EQ(r.exitCode, 3) << r.describe();
+    EXPECT_NE(r.err.find("machine.json:"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(s.machineDir() / "machine.json"), broken);
+    EXPECT_FALSE(fs::exists(s.root() / "run.log"));  // the program never ran
 }
 
 }  // namespace

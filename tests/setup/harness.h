@@ -1,76 +1,256 @@
-// Test harness for the setup program: a simulated machine with the
-// distribution in C:\dist, and a way to run a piece of the program in a
-// child process (the reporters and the exit paths end the process) with
-// the toolkit answering pages from an answers file and logging them.
+// Test harness for the setup program: a simulated Windows machine with the
+// distribution folder C:\dist, and a way to run a piece of the program in a
+// child process (the reporters and the exit paths end the process) with the
+// toolkit answering pages from an answers file and logging them.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <stdarg.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <windows.h>
+#include <winspool.h>
+#include <winsvc.h>
 
-#include <sys/types.h>
-
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "kit/internal.h"
+#include "setup/setup.h"
+#include "toolkit/toolkit.h"
 #include "winsim/core/machine.h"
+#include "winsim/image/newmachine.h"
+#include "winsim/services/state.h"
+#include "winsim/spooler/state.h"
+#include "winsim/system/state.h"
+#include "winsim/ui/state.h"
 
 namespace harness {
 
 namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
-winsim::OsInfo nt(int major, int minor, int build, const char* arch = "x86");
-winsim::OsInfo nt351(const char* arch = "x86");
-winsim::OsInfo win95();
+inline winsim::OsInfo nt(int major, int minor, int build, const char* arch = "x86") {
+    return {winsim::Platform::NT, major, minor, build, arch};
+}
+inline winsim::OsInfo nt351(const char* arch = "x86") { return nt(3, 51, 1057, arch); }
+inline winsim::OsInfo nt31() { return nt(3, 10, 528); }
+inline winsim::OsInfo win95() { return {winsim::Platform::Win95, 4, 0, 950, "x86"}; }
+
+inline Lines withPrefix(const Lines& all, const std::string& prefix) {
+    Lines out;
+    for (const auto& l : all)
+        if (l.compare(0, prefix.size(), prefix) == 0) out.push_back(l);
+    return out;
+}
 
 struct ChildResult {
-    int exitCode = -1;              // exit status of the child; -1 when it did not exit normally
-    std::vector<std::string> log;   // the toolkit's log, one entry per line
-    std::vector<std::string> report;  // lines the child wrote with report()
-    std::string output;             // what the child wrote to stdout and stderr
+    int exitCode = -1;  // exit status of the child; -1 when it did not exit normally
+    Lines log;          // the toolkit's log
+    Lines report;       // lines the child wrote with report()
+    std::string output; // the child's stdout and stderr
 
-    // Log lines starting with the given prefix, in order.
-    std::vector<std::string> lines(const std::string& prefix) const;
-    // Dialog numbers of the modal pages shown, in order ("page <n> ...").
-    std::vector<int> pages() const;
-    bool hasLine(const std::string& line) const;
-    // The value of "name=value" in the report, or "" when absent.
-    std::string value(const std::string& name) const;
+    Lines lines(const std::string& prefix) const { return withPrefix(log, prefix); }
+    Lines reported(const std::string& prefix) const { return withPrefix(report, prefix); }
+    // Dialog numbers of the modal pages shown.
+    std::vector<int> pages() const {
+        std::vector<int> out;
+        for (const auto& l : lines("page ")) out.push_back(std::atoi(l.c_str() + 5));
+        return out;
+    }
+    bool hasLine(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+    bool hasReport(const std::string& l) const { return std::find(report.begin(), report.end(), l) != report.end(); }
+    // The value of "name=value" in the report, or "".
+    std::string value(const std::string& name) const {
+        Lines found = reported(name + "=");
+        return found.empty() ? "" : found[0].substr(name.size() + 1);
+    }
 };
 
-// Called in the child: appends one line to the report the parent reads.
-void report(const char* format, ...);
+inline std::string& reportPath() {  // the report file of the running child ("" in the parent)
+    static std::string path;
+    return path;
+}
 
-// Pre-fills the machine: a usable Windows installation (spooler running,
-// registry of a fresh installation) with the given platform, the user an
-// administrator, and the distribution folder C:\dist as current directory.
+// Called in the child: appends one line to the report the parent reads.
+inline void report(const char* format, ...) {
+    FILE* f = reportPath().empty() ? nullptr : std::fopen(reportPath().c_str(), "a");
+    if (!f) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(f, format, args);
+    va_end(args);
+    std::fputc('\n', f);
+    std::fclose(f);
+}
+
+// The child ended on the toolkit error page with `code` (1024 or 1025),
+// after exactly the message boxes `boxes`; nothing after the failure ran.
+inline void expectToolkitError(const ChildResult& r, int code, const Lines& boxes = {}) {
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.value("returned"), "");
+    EXPECT_EQ(r.lines("error"), Lines{"error Error code = " + std::to_string(code)});
+    EXPECT_EQ(r.lines("box"), boxes);
+    EXPECT_EQ(r.pages().back(), 2300);
+}
+
+// The answers front-end, logging what each page call carries that the kit's
+// own log leaves out: "shown <dialog> <procedure> help <help dialog> cursor
+// <wait|arrow|other>".
+class RecordingFrontEnd : public kit::FrontEnd {
+public:
+    explicit RecordingFrontEnd(std::unique_ptr<kit::FrontEnd> inner) : inner_(std::move(inner)) {}
+    std::string answer(const kit::PageCall& call) override { return note(call), inner_->answer(call); }
+    void showModeless(const kit::PageCall& call) override { note(call), inner_->showModeless(call); }
+    int messageBox(const char* text, const char* caption, UINT type) override {
+        return inner_->messageBox(text, caption, type);
+    }
+    void progress(const kit::Gauge& gauge) override { inner_->progress(gauge); }
+    std::string leftOver() const override { return inner_->leftOver(); }
+
+private:
+    static void note(const kit::PageCall& call) {
+        HCURSOR cursor = SetCursor(nullptr);
+        SetCursor(cursor);
+        const char* shape = cursor == LoadCursorA(nullptr, IDC_WAIT)    ? "wait"
+                            : cursor == LoadCursorA(nullptr, IDC_ARROW) ? "arrow"
+                                                                        : "other";
+        kit::logLine("shown " + std::to_string(call.id) + " " + call.proc + " help " + std::to_string(call.helpId) +
+                     " cursor " + shape);
+    }
+    std::unique_ptr<kit::FrontEnd> inner_;
+};
+
+inline Lines readLines(const fs::path& file) {
+    Lines out;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
+// A usable Windows installation (spooler running, registry of a fresh
+// installation) of the given platform, the user an administrator unless
+// `admin` is false, C:\dist the current directory. Architectures other than
+// x86, alpha and mips are set in the environment only.
 class Harness {
 public:
-    // admin false: the user is no member of Administrators.
-    explicit Harness(const winsim::OsInfo& os = nt351(), bool admin = true);
-    ~Harness();
+    explicit Harness(const winsim::OsInfo& os = nt351(), bool admin = true) {
+        char pattern[] = "/tmp/setup-test-XXXXXX";
+        char* made = mkdtemp(pattern);
+        root = made ? fs::path(made) : fs::temp_directory_path() / "setup-test";
+        winsim::NewMachineOptions options;
+        options.os = os.platform == winsim::Platform::Win95 ? "win95" : "nt351";
+        options.arch = os.arch == "x86" || os.arch == "alpha" || os.arch == "mips" ? os.arch : "x86";
+        options.admin = admin;
+        options.major = os.major;
+        options.minor = os.minor;
+        options.build = os.build;
+        auto m = winsim::newMachine(options, root);
+        m->environment["PROCESSOR_ARCHITECTURE"] = os.arch;
+        winsim::install(std::move(m));
+        fs::create_directories(host("C:\\dist"));
+        machine().currentDir = "C:\\dist";
+    }
+    ~Harness() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
-    winsim::Machine& machine();
-    // Host path of a Windows path on drive C.
-    fs::path host(const std::string& windowsPath) const;
-    void writeFile(const std::string& windowsPath, const std::string& text);
-    void setInf(const std::string& text);  // C:\dist\setup.inf
-    // Free bytes of drive C (and other drives with addDrive).
-    void setFree(char drive, std::uint64_t bytes);
-    void addDrive(char letter, std::uint64_t freeBytes);
+    winsim::Machine& machine() { return winsim::machine(); }
+    fs::path host(const std::string& windowsPath) const {  // "C:\a\b" -> <root>/C/a/b
+        std::string rest = windowsPath.size() > 3 ? windowsPath.substr(3) : "";
+        std::replace(rest.begin(), rest.end(), '\\', '/');
+        return (root / std::string(1, windowsPath[0]) / rest).lexically_normal();
+    }
+    void writeFile(const std::string& windowsPath, const std::string& text = "x\n") {
+        fs::create_directories(host(windowsPath).parent_path());
+        std::ofstream(host(windowsPath), std::ios::binary) << text;
+    }
+    void setInf(const std::string& text) { writeFile("C:\\dist\\setup.inf", text); }
+    void setFree(char drive, std::uint64_t bytes) { machine().drives.at(drive).free = bytes; }
+    void addDrive(char letter, std::uint64_t freeBytes) {
+        winsim::Drive d;
+        d.letter = letter;
+        d.host = root / std::string(1, letter);
+        fs::create_directories(d.host);
+        d.total = freeBytes + 1024 * 1024;
+        d.free = freeBytes;
+        machine().drives[letter] = d;
+    }
 
-    // Runs body in a child process after starting the toolkit with the
-    // answers (one line per modal page) and a log. withToolkit false leaves
-    // the start to body (WinMain does it itself); then body gets the
-    // front-end options as its command line. The child ends through
-    // ExitProcess with body's result unless the program ends it first.
+    // Runs body in a child after starting the toolkit with the answers (one
+    // line per modal page), a log and the RecordingFrontEnd. withToolkit false
+    // leaves the start to body (as WinMain does it) and gives it the
+    // front-end options as its command line. The child ends with body's
+    // result unless the program ends it.
     ChildResult run(const std::string& answers, const std::function<int(LPSTR commandLine)>& body,
-                    bool withToolkit = true);
-    // Runs WinMain with the answers.
-    ChildResult runWinMain(const std::string& answers);
+                    bool withToolkit = true) {
+        std::string tag = std::to_string(++serial_);
+        fs::path answersFile = root / ("answers" + tag), logFile = root / ("log" + tag);
+        fs::path reportFile = root / ("report" + tag), outputFile = root / ("output" + tag);
+        std::ofstream(answersFile) << answers;
+        std::string options = "--answers " + answersFile.string() + " --log " + logFile.string();
+        std::fflush(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {  // the child never returns into the test framework
+            alarm(30);
+            if (!std::freopen(outputFile.c_str(), "w", stdout)) _exit(98);
+            dup2(fileno(stdout), fileno(stderr));
+            reportPath() = reportFile.string();
+            // Connect the machine to the toolkit's front-end and log as the
+            // host does: message boxes, started programs, restarts, the exit.
+            winsim::setEventListener([](std::string_view kind, std::string_view text) {
+                KitLogEvent(std::string(kind).c_str(), std::string(text).c_str());
+            });
+            winsim::setMessageBoxHandler([](const char* t, const char* c, UINT type) { return KitMessageBox(t, c, type); });
+            KitRouteMessageBoxes(TRUE);
+            winsim::addExitHandler([](UINT code) { KitLogExit(code); });
+            std::vector<char> commandLine(options.begin(), options.end());
+            commandLine.push_back('\0');
+            if (withToolkit) {
+                if (TkInitSetup(commandLine.data()) <= 0) ExitProcess(99);
+                std::vector<kit::Answer> parsed;
+                std::string error;
+                kit::parseAnswers(answers, parsed, error);
+                kit::setFrontEnd(std::make_unique<RecordingFrontEnd>(
+                    kit::makeAnswersFrontEnd(std::move(parsed), answersFile.string(), stdout)));
+            }
+            ExitProcess((UINT)body(commandLine.data()));
+        }
+        ChildResult r;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.log = readLines(logFile);
+        r.report = readLines(reportFile);
+        std::stringstream text;
+        text << std::ifstream(outputFile).rdbuf();
+        r.output = text.str();
+        return r;
+    }
+    // The same for a body without a result: it reports "returned=1" when it
+    // comes back.
+    ChildResult run(const std::string& answers, const std::function<void()>& body) {
+        return run(answers, [&body](LPSTR) {
+            body();
+            report("returned=1");
+            return 0;
+        });
+    }
+    ChildResult runWinMain(const std::string& answers) {
+        return run(answers, [](LPSTR line) { return WinMain(nullptr, nullptr, line, SW_SHOWNORMAL); }, false);
+    }
 
     fs::path root;
 
@@ -78,27 +258,91 @@ private:
     int serial_ = 0;
 };
 
-// A machine of the given platform with Windows installed in its classic
-// places, drives under driveRoot/<letter>. An architecture other than
-// x86, alpha and mips (in that spelling) is set in the environment only.
-std::unique_ptr<winsim::Machine> makeWindowsMachine(const winsim::OsInfo& os, const fs::path& driveRoot,
-                                                    bool admin);
+inline void removeExport(winsim::Machine& m, const std::string& module, const std::string& name) {
+    m.system->modules[module].missingExports.insert(name);
+}
 
-// Declares an export of a simulated module missing.
-void removeExport(winsim::Machine& m, const std::string& module, const std::string& name);
-
-// The toolkit's front-end options for an answers file and a log.
-std::string frontEndOptions(const fs::path& answers, const fs::path& log);
+// The next `times` calls of `call` (0: all further ones) fail with `error`.
+inline void failNext(const std::string& call, std::uint32_t times, DWORD error, const std::string& target = "") {
+    auto& m = winsim::machine();
+    m.faults.push_back({call, m.callCounts[call] + 1, times, error, target});
+}
 
 // One INF line: key = file, 13 empty fields, size in field 15.
-std::string infLine(const std::string& key, const std::string& file, std::uint32_t bytes);
+inline std::string infLine(const std::string& key, const std::string& file, std::uint32_t bytes) {
+    return key + " = " + file + std::string(14, ',') + std::to_string(bytes) + "\n";
+}
 
-// The sections the program knows, in a fixed order; sampleInf gives
-// section i one file of sectionSize(i) bytes, so every sum names its
+// The sections the program knows, in a fixed order; sampleInf gives section
+// i one file of sectionSize(i) = 1024 << i bytes, so every sum names its
 // sections.
-extern const char* const kSections[18];
-std::uint32_t sectionSize(const std::string& section);
-// Every section with its one file; `extra` is appended as it is.
-std::string sampleInf(const std::string& extra = "");
+inline constexpr const char* kSections[18] = {
+    "PPD Files",   "NT Help File", "Alpha Monitor",  "Mips Monitor", "I386 Monitor", "W95 Help File",
+    "W95 Monitor", "Alpha Wizard", "Mips Wizard",    "I386 Wizard",  "Orvel",        "Remote Console",
+    "Wizard",      "VB Common",    "Write Files",    "Load PS Files", "Load Cat Files", "Load Sys Files"};
+inline std::uint32_t sectionSize(const std::string& section) {
+    for (int i = 0; i < 18; ++i)
+        if (section == kSections[i]) return 1024u << i;
+    return 0;
+}
+inline std::uint32_t sectionSizes(std::initializer_list<const char*> sections) {
+    std::uint32_t total = 0;
+    for (const char* s : sections) total += sectionSize(s);
+    return total;
+}
+inline std::string sampleInf() {
+    std::string text = "; sample distribution for the tests\n";
+    for (int n = 1; n <= 18; ++n)
+        text += std::string("[") + kSections[n - 1] + "]\n" +
+                infLine("file" + std::to_string(n), "f" + std::to_string(n) + ".dat", sectionSize(kSections[n - 1]));
+    return text;
+}
+
+// --- The installation's machine ------------------------------------------
+
+inline fs::path sourceDist() { return fs::path(SOURCE_ROOT) / "dist"; }
+// The sample distribution's files (not its tools or answers) into C:\dist.
+inline void copyDistribution(Harness& h) {
+    for (const auto& e : fs::directory_iterator(sourceDist()))
+        if (e.is_regular_file())
+            fs::copy_file(e.path(), h.host("C:\\dist\\" + e.path().filename().string()),
+                          fs::copy_options::overwrite_existing);
+}
+inline std::string driverDir() { return *winsim::printerDriverDirectory(""); }
+// The NT PostScript modules in the driver directory or its subdirectory `sub`.
+inline void putNtModules(Harness& h, const std::string& sub = "") {
+    std::string dir = driverDir() + (sub.empty() ? "" : "\\" + sub);
+    h.writeFile(dir + "\\pscript.dll");
+    h.writeFile(dir + "\\pscrptui.dll");
+}
+
+// In the child: the setup state after start-up on this machine, with the INF
+// opened when the test wrote one.
+inline void startupState(LONG installType = INSTALL_SYSTEM_DRIVE) {
+    const winsim::Machine& m = winsim::machine();
+    std::memset(static_cast<void*>(&::Setup), 0, sizeof ::Setup);
+    ::Setup.IsWindows95 = !m.os.isNT();
+    ::Setup.IsNT35 = m.os.isNT() && m.os.major == 3 && m.os.minor >= 50;
+    ::Setup.IsNT31 = m.os.isNT() && m.os.major == 3 && m.os.minor < 50;
+    ::Setup.IsAlpha = m.os.isNT() && m.os.arch == "alpha";
+    ::Setup.IsMips = m.os.isNT() && m.os.arch == "mips";
+    ::Setup.IsX86 = !::Setup.IsAlpha && !::Setup.IsMips;
+    ::Setup.HelpProgram = ::Setup.IsWindows95 ? "winhelp.exe" : "winhlp32.exe";
+    ::Setup.HelpFile = ::Setup.IsWindows95 ? "vrdpsmw4.hlp" : "vrdpsmon.hlp";
+    std::strcpy(::Setup.CopySourceDir, "C:\\dist\\");
+    std::strcpy(::Setup.SystemDir, m.systemDir.c_str());
+    std::strcpy(::Setup.WindowsDir, m.windowsDir.c_str());
+    std::strcpy(::Setup.DriverDir, driverDir().c_str());
+    std::strcpy(::Setup.InstallRoot, "C:\\win32app\\vrdpsmon");
+    ::Setup.InstallType = installType;
+    if (GetFileAttributesA("C:\\dist\\setup.inf") != INVALID_FILE_ATTRIBUTES) TkOpenInf("C:\\dist\\setup.inf");
+}
+
+// In the child: "spooler=<state number>" of the Spooler service, when there
+// is one.
+inline void reportSpooler() {
+    if (winsim::Service* s = winsim::findService(winsim::machine(), "Spooler"))
+        report("spooler=%u", (unsigned)winsim::serviceStatus(winsim::machine(), *s).dwCurrentState);
+}
 
 }  // namespace harness

@@ -1,88 +1,66 @@
-// The installation flow: the Files record for a chosen destination, the
-// closing pages by platform and upgrade, the programs started after the
-// last page, and the program starter's handles.
+// The installation flow (the Files record, the closing pages by platform and
+// upgrade, the programs started after the last page, the outcome), the
+// program starter, and the reporters: message box, the two fatal reporters
+// with their one-shot guards, the status page.
 #include <gtest/gtest.h>
 
-#include "install/fixture.h"
 #include "install/records.h"
+#include "setup/harness.h"
 #include "winsim/core/handles.h"
+
+using namespace harness;
 
 namespace {
 
-using namespace installtest;
-
-winsim::OsInfo nt31() { return harness::nt(3, 10, 528); }
-
-// A machine ready for a whole installation (see the install tests).
-void prepare(Harness& h, bool upgrade) {
-    copyDistribution(h);
-    bool nt = winsim::machine().os.isNT();
-    if (nt)
-        putNtModules(h, winsim::machine().os.minor >= 50 ? "1" : "");
-    else
-        put(h, winsim::machine().systemDir + "\\pscript.drv");
-    if (upgrade) winsim::defineMonitor("Varden Network Port", nt ? "vrdpsmon.dll" : "vrdpsmw4.dll", {});
-}
-
-ChildResult flow(Harness& h, const std::string& answers, LONG installType = INSTALL_SYSTEM_DRIVE) {
-    return h.run(answers, [installType](LPSTR) {
-        startupState(installType);
-        RunInstallationFlow();
-        HKEY key = nullptr;
-        harness::report("files=%d", RegOpenKeyExA(HKEY_LOCAL_MACHINE, FILES_KEY_PATH, 0, KEY_READ, &key) == 0);
-        harness::report("version=%d", RegOpenKeyExA(HKEY_LOCAL_MACHINE, VERSION_KEY_PATH, 0, KEY_READ, &key) == 0);
-        harness::report("reboot=%d", (int)::Setup.RebootPending);
-        return 0;
-    });
-}
-
-struct PageRow {
-    const char* name;
-    winsim::OsInfo os;
-    bool upgrade;
-    const char* answers;
-    std::vector<int> pages;
-    std::vector<std::string> programs;
-    const char* reboot;
-};
-
 TEST(InstallationFlow, ClosingPagesFollowPlatformAndUpgrade) {
     const std::string wizard = "program C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe";
-    const PageRow rows[] = {
-        {"NT 3.51 fresh, both programs", harness::nt351(), false, "1200 CONTINUE\n1400 CONTINUE\n700 CONTINUE\n",
-         {1200, 1400, 700}, {wizard, "program winhlp32.exe vrdpsmon.hlp"}, "0"},
-        {"NT 3.51 upgrade: no restart pages", harness::nt351(), true, "1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n",
-         {1200, 1400, 700}, {}, "0"},
-        {"Windows 95 fresh, help only", harness::win95(), false, "1200 CANCEL\n1400 CONTINUE\n700 CONTINUE\n",
-         {1200, 1400, 700}, {"program winhelp.exe vrdpsmw4.hlp"}, "0"},
+    const struct {
+        const char* name; winsim::OsInfo os; bool upgrade; const char* answers; std::vector<int> pages; Lines programs;
+        const char* result; LONG type = INSTALL_SYSTEM_DRIVE;
+    } rows[] = {
+        {"NT 3.51 fresh, both programs", nt351(), false, "1200 CONTINUE\n1400 CONTINUE\n700 CONTINUE\n",
+         {1200, 1400, 700}, {wizard, "program winhlp32.exe vrdpsmon.hlp"}, "installed restart=no"},
+        {"NT 3.51 upgrade: no restart pages", nt351(), true, "1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n",
+         {1200, 1400, 700}, {}, "upgraded restart=no"},
+        {"Windows 95 fresh, help only", win95(), false, "1200 CANCEL\n1400 CONTINUE\n700 CONTINUE\n",
+         {1200, 1400, 700}, {"program winhelp.exe vrdpsmw4.hlp"}, "installed restart=no"},
         {"NT 3.1 upgrade, restart later", nt31(), true, "1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n",
-         {1000, 1500, 700}, {}, "0"},
+         {1000, 1500, 700}, {}, "upgraded restart=needed"},
         {"NT 3.1 upgrade, restart prepared: no done page", nt31(), true, "1000 CONTINUE\n1500 CONTINUE\n",
-         {1000, 1500}, {}, "1"},
-        {"Windows 95 upgrade, restart later", harness::win95(), true, "1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n",
-         {1000, 1500, 700}, {}, "0"},
+         {1000, 1500}, {}, "upgraded restart=needed"},
+        {"Windows 95 upgrade, restart later", win95(), true, "1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n",
+         {1000, 1500, 700}, {}, "upgraded restart=needed"},
+        {"chosen destination writes the Files key", nt351(), false, "1200 CONTINUE\n1400 CANCEL\n700 CONTINUE\n",
+         {1200, 1400, 700}, {wizard}, "installed restart=no", INSTALL_CHOSEN_DEST},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         Harness h(row.os);
-        prepare(h, row.upgrade);
-        ChildResult r = flow(h, row.answers);
-        ASSERT_EQ(r.exitCode, 0) << r.output;
+        copyDistribution(h);
+        bool nt = winsim::machine().os.isNT();
+        if (nt) putNtModules(h, winsim::machine().os.minor >= 50 ? "1" : "");
+        else h.writeFile(winsim::machine().systemDir + "\\pscript.drv");
+        if (row.upgrade) winsim::defineMonitor("Varden Network Port", nt ? "vrdpsmon.dll" : "vrdpsmw4.dll", {});
+        LONG type = row.type;
+        ChildResult r = h.run(row.answers, [type] {
+            startupState(type);
+            RunInstallationFlow();
+            ReportOutcome(OUTCOME_NOTHING);
+            HKEY key = nullptr;
+            report("files=%d", RegOpenKeyExA(HKEY_LOCAL_MACHINE, FILES_KEY_PATH, 0, KEY_READ, &key) == 0);
+            report("version=%d", RegOpenKeyExA(HKEY_LOCAL_MACHINE, VERSION_KEY_PATH, 0, KEY_READ, &key) == 0);
+            report("reboot=%d", (int)::Setup.RebootPending);
+        });
+        ASSERT_EQ(r.value("returned"), "1") << r.output;
         EXPECT_EQ(r.pages(), row.pages);
         EXPECT_EQ(r.lines("program"), row.programs);
-        EXPECT_EQ(r.value("reboot"), row.reboot);
+        EXPECT_EQ(r.value("reboot"), row.pages.back() == 1500 ? "1" : "0");
         EXPECT_EQ(r.value("version"), "1");
-        EXPECT_EQ(r.value("files"), "0") << "type 3 writes no Files key";
+        EXPECT_EQ(r.value("files"), row.type == INSTALL_CHOSEN_DEST ? "1" : "0");
+        EXPECT_EQ(std::filesystem::exists(h.host("C:\\win32app\\vrdpsmon\\sys\\vrdsys.bin")),
+                  row.type == INSTALL_CHOSEN_DEST);
+        EXPECT_EQ(r.lines("result"), Lines{std::string("result ") + row.result});
     }
-}
-
-TEST(InstallationFlow, ChosenDestinationWritesTheFilesKey) {
-    Harness h;
-    prepare(h, false);
-    ChildResult r = flow(h, "1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n", INSTALL_CHOSEN_DEST);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("files"), "1");
-    EXPECT_TRUE(fs::exists(h.host("C:\\win32app\\vrdpsmon\\sys\\vrdsys.bin")));
 }
 
 // Open kernel handles, counted over the table's first range.
@@ -95,39 +73,120 @@ int openHandles() {
 
 TEST(StartProgram, StartsWithoutKeepingHandles) {
     Harness h;
-    ChildResult r = h.run("", [](LPSTR) {
+    ChildResult r = h.run("", [] {
         int before = openHandles();
-        BOOL started = StartProgram("write.exe notes.wri", "C:\\");
-        harness::report("started=%d", (int)started);
-        harness::report("leaked=%d", openHandles() - before);
-        char longLine[1100];
-        std::memset(longLine, 'a', sizeof longLine - 1);
-        longLine[sizeof longLine - 1] = '\0';
-        harness::report("long=%d", (int)StartProgram(longLine, "C:\\"));
-        return 0;
+        report("started=%d", (int)StartProgram("write.exe notes.wri", "C:\\"));
+        report("leaked=%d", openHandles() - before);
+        SetLastError(0);
+        report("long=%d", (int)StartProgram(std::string(1024, 'a').c_str(), "C:\\"));
+        report("error=%u", (unsigned)GetLastError());
     });
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.value("started"), "1");
-    EXPECT_EQ(r.value("leaked"), "0");
-    EXPECT_EQ(r.value("long"), "0");
-    EXPECT_EQ(r.lines("program"), (std::vector<std::string>{"program write.exe notes.wri"}));
+    EXPECT_EQ(r.report, (Lines{"started=1", "leaked=0", "long=0", "error=87", "returned=1"})) << r.output;
+    EXPECT_EQ(r.lines("program"), (Lines{"program write.exe notes.wri"}));
 }
 
-}  // namespace
-
-namespace {
-
-// Removal chosen: WinMain runs the removal of the registered monitor and
-// ends on its done page with exit code 0.
+// Removal chosen: WinMain runs the removal of the registered monitor (of
+// which nothing else is there) and ends on its done page with exit code 0.
 TEST(WinMainRemoval, RunsTheRemovalToItsDonePage) {
     Harness h;
     copyDistribution(h);
     winsim::defineMonitor("Varden Network Port", "vrdpsmon.dll", {});
     ChildResult r = h.runWinMain("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n");
-    EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802})) << r.output;
-    EXPECT_FALSE(r.hasLine("box Deinstall: Removal is not available in this build of setup; nothing was removed."));
+    EXPECT_EQ(r.lines("box"), (Lines{"box DeInstall: Couldn't open version root",
+                                     "box Deinstall: Couldn't delete program mgr group (error = 2)"}));
+    EXPECT_EQ(r.lines("result"), Lines{"result removed restart=no"});
     EXPECT_TRUE(r.hasLine("exit 0"));
+}
+
+// --- Reporters -----------------------------------------------------------------
+
+TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
+    Harness h;
+    ChildResult r = h.run("", [] {
+        ShowSetupMessage("Install", "Install -- AddMonitor failed, error = %d", 5);
+        ShowSetupMessage("Deinstall", "nothing to format");
+    });
+    EXPECT_EQ(r.value("returned"), "1") << r.output;
+    EXPECT_EQ(r.lines("box"), (Lines{"box Install: Install -- AddMonitor failed, error = 5",
+                                     "box Deinstall: nothing to format"}));
+}
+
+// The fatal reporters pop what is shown, show one error page (left only with
+// CANCEL or CONTINUE), run the pending clean-up once,
+// drop a pending restart and end the process with 0. A second report on the
+// way out of the first (here from an exit handler, as a failure while the
+// toolkit ends would) shows no second page; a toolkit failure inside
+// FailSetup (a quit met while its dialogs are popped) shows the toolkit error
+// page instead of the text.
+TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
+    const struct {
+        const char* what; const char* answers; void (*body)(); std::vector<int> pages; const char* error;
+        const char* result = "failed";
+    } rows[] = {
+        {"formatted text", "2300 CONTINUE\n", [] { FailSetup("startSpooler failed, error = %d", 1058); }, {2300},
+         "error startSpooler failed, error = 1058"},
+        {"text without placeholders", "2300 CANCEL\n", [] { FailSetup("System path string too small"); }, {2300},
+         "error System path string too small"},
+        {"only cancel and continue leave", "2300 EXIT\n2300 BACK\n2300 EXIT\n2300 CANCEL\n", [] { FailSetup("x"); },
+         {2300, 2300, 2300, 2300}, "error x"},
+        {"pending restart dropped", "2300 CONTINUE\n", [] { ::Setup.RebootPending = TRUE; FailSetup("x"); }, {2300},
+         "error x"},
+        {"status page popped first", "2300 CONTINUE\n", [] { OpenStatusPage("h", "m"); FailSetup("x"); }, {2300},
+         "error x"},
+        {"clean-up run once", "2300 CONTINUE\n", [] {
+             SetFatalCleanup([] { report("cleanup"); });
+             winsim::addExitHandler([](UINT) { FailSetup("second"); });
+             FailSetup("x");
+         }, {2300}, "error x"},
+        {"FailSetup twice", "2300 CONTINUE\n", [] {
+             winsim::addExitHandler([](UINT) { FailSetup("second"); });
+             FailSetup("first");
+         }, {2300}, "error first"},
+        {"toolkit failure inside FailSetup", "2300 CONTINUE\n", [] { PostQuitMessage(0); FailSetup("first"); },
+         {2300}, "error Error code = 1025", "cancelled"},
+        {"ShowToolkitError twice", "2300 CONTINUE\n", [] {
+             winsim::addExitHandler([](UINT) { ShowToolkitError(1024); });
+             ShowToolkitError(1025);
+         }, {2300}, "error Error code = 1025"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Harness h;
+        ChildResult r = h.run(row.answers, row.body);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.value("returned"), "");
+        EXPECT_EQ(r.pages(), row.pages);
+        // The error page logs its text each time it shows.
+        EXPECT_EQ(r.lines("error"), Lines(row.pages.size(), row.error));
+        EXPECT_EQ(r.lines("shown 2300 FErrorDlgProc help 0 cursor ").size(), row.pages.size());
+        EXPECT_TRUE(r.lines("reboot").empty());
+        EXPECT_EQ(r.lines("result"), Lines{std::string("result ") + row.result + " restart=no"});
+        EXPECT_TRUE(r.hasLine("exit 0"));
+        if (std::string(row.what) == "clean-up run once") {
+            EXPECT_EQ(r.report, (Lines{"cleanup"}));
+        }
+        if (std::string(row.what) == "status page popped first") {
+            EXPECT_EQ(r.lines("status"), (Lines{"status 7804 h: m", "status 7804 end"}));
+        }
+    }
+}
+
+// The status page shows its header and message under the wait cursor, takes
+// no answer, and gives the cursor back when it closes.
+TEST(StatusPage, OpensModelessUnderTheWaitCursorAndRestoresIt) {
+    Harness h;
+    ChildResult r = h.run("", [] {
+        HCURSOR arrow = LoadCursorA(NULL, IDC_ARROW);
+        SetCursor(arrow);
+        HCURSOR previous = OpenStatusPage("Removing", "Deleting ports");
+        CloseStatusPage(previous);
+        report("previous arrow %d, restored %d", previous == arrow, SetCursor(arrow) == arrow);
+    });
+    EXPECT_EQ(r.report, (Lines{"previous arrow 1, restored 1", "returned=1"})) << r.output;
+    EXPECT_TRUE(r.pages().empty());
+    EXPECT_EQ(r.lines("s"), (Lines{"status 7804 Removing: Deleting ports",
+                                   "shown 7804 FStatusDlgProc help 0 cursor wait", "status 7804 end"}));
 }
 
 }  // namespace

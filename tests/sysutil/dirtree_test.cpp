@@ -38,19 +38,20 @@ struct DirTree : ::testing::Test {
         mkdir(m->systemDir);
     }
     void SetUp() override { machine(false); }
+    // Paths ending in a backslash are made directories, the others files.
+    void make(const std::vector<std::string>& tree) {
+        for (const auto& p : tree) {
+            if (p.back() == '\\') mkdir(p.substr(0, p.size() - 1));
+            else file(p);
+        }
+    }
     void inUse(const std::string& path) { m->files->meta[path].inUse = winsim::InUse::Open; }
+    static std::vector<std::string> notes() {
+        std::vector<std::string> out;
+        for (int i = 0; i < leftNoteCount() && leftNote(i); ++i) out.push_back(leftNote(i));
+        return out;
+    }
     winsim::Machine* m = nullptr;
-};
-
-// A tree to remove: paths ending in a backslash are directories, the
-// others files; `inUse` are held open.
-struct Removal {
-    const char* what;
-    bool windows95;
-    std::vector<std::string> tree, inUse;
-    const char* root;
-    std::vector<std::string> stays, gone;
-    Pairs pending;  // NT: the scheduled renames; Windows 95: the wininit.ini lines
 };
 
 TEST_F(DirTree, RemovesWhatItCanAndSchedulesTheRest) {
@@ -60,66 +61,52 @@ TEST_F(DirTree, RemovesWhatItCanAndSchedulesTheRest) {
         deep.push_back(dir);
         deep.push_back(dir + "f" + std::to_string(level) + ".dat");
     }
-    const Removal cases[] = {
+    // `inUse` are held open, `readOnly` lose the attribute and go; `pending`:
+    // on NT the scheduled renames, on Windows 95 the wininit.ini lines.
+    const struct {
+        const char* what;
+        bool windows95;
+        std::vector<std::string> tree, inUse;
+        const char* root;
+        std::vector<std::string> stays, gone;
+        Pairs pending;
+        std::vector<std::string> readOnly = {};
+    } cases[] = {
         {"ten levels", false, deep, {}, "C:\\ROOT", {}, {"C:\\ROOT"}, {}},
         {"empty directory", false, {"C:\\EMPTY\\"}, {}, "C:\\EMPTY\\", {}, {"C:\\EMPTY"}, {}},
-        {"nothing outside the tree",
-         false,
+        {"nothing outside the tree", false,
          {"C:\\APP\\", "C:\\APP\\sub\\", "C:\\APP\\sub\\a.txt", "C:\\APPX\\", "C:\\APPX\\keep.txt", "C:\\APP.txt",
           "C:\\other.txt"},
-         {},
-         "C:\\APP",
-         {"C:\\APPX\\keep.txt", "C:\\APP.txt", "C:\\other.txt"},
-         {"C:\\APP"},
-         {}},
-        {"dot files keep their directory, which is scheduled",
-         false,
-         {"C:\\APP\\", "C:\\APP\\.profile", "C:\\APP\\plain.txt", "C:\\APP\\.hidden\\"},
-         {},
-         "C:\\APP",
-         {"C:\\APP\\.profile", "C:\\APP\\.hidden"},
-         {"C:\\APP\\plain.txt"},
-         {{"\\??\\C:\\APP", ""}}},
-        {"file in use on NT",
-         false,
+         {}, "C:\\APP", {"C:\\APPX\\keep.txt", "C:\\APP.txt", "C:\\other.txt"}, {"C:\\APP"}, {}},
+        {"dot files keep their directory, which is scheduled", false,
+         {"C:\\APP\\", "C:\\APP\\.profile", "C:\\APP\\plain.txt", "C:\\APP\\.hidden\\"}, {}, "C:\\APP",
+         {"C:\\APP\\.profile", "C:\\APP\\.hidden"}, {"C:\\APP\\plain.txt"}, {{"\\??\\C:\\APP", ""}}},
+        {"file in use on NT", false,
          {"C:\\APP\\", "C:\\APP\\BIN\\", "C:\\APP\\BIN\\vrdpsmon.dll", "C:\\APP\\BIN\\other.dll"},
-         {"C:\\APP\\BIN\\vrdpsmon.dll"},
-         "C:\\APP\\",
-         {"C:\\APP\\BIN\\vrdpsmon.dll"},
-         {"C:\\APP\\BIN\\other.dll"},
+         {"C:\\APP\\BIN\\vrdpsmon.dll"}, "C:\\APP\\", {"C:\\APP\\BIN\\vrdpsmon.dll"}, {"C:\\APP\\BIN\\other.dll"},
          {{"\\??\\C:\\APP\\BIN\\vrdpsmon.dll", ""}, {"\\??\\C:\\APP\\BIN", ""}, {"\\??\\C:\\APP", ""}}},
-        {"directory on Windows 95",
-         true,
-         {"C:\\APP\\", "C:\\APP\\.keep", "C:\\APP\\readme.txt"},
-         {},
-         "C:\\APP",
-         {"C:\\APP\\.keep"},
-         {"C:\\APP\\readme.txt"},
-         {{"nul", "C:\\APP"}}},
-        {"file in use on Windows 95",
-         true,
-         {"C:\\APP\\", "C:\\APP\\vrdpsmw4.dll", "C:\\APP\\readme.txt"},
-         {"C:\\APP\\vrdpsmw4.dll"},
-         "C:\\APP\\",
-         {"C:\\APP\\vrdpsmw4.dll"},
-         {"C:\\APP\\readme.txt"},
+        {"directory on Windows 95", true, {"C:\\APP\\", "C:\\APP\\.keep", "C:\\APP\\readme.txt"}, {}, "C:\\APP",
+         {"C:\\APP\\.keep"}, {"C:\\APP\\readme.txt"}, {{"nul", "C:\\APP"}}},
+        {"file in use on Windows 95", true, {"C:\\APP\\", "C:\\APP\\vrdpsmw4.dll", "C:\\APP\\readme.txt"},
+         {"C:\\APP\\vrdpsmw4.dll"}, "C:\\APP\\", {"C:\\APP\\vrdpsmw4.dll"}, {"C:\\APP\\readme.txt"},
          {{"nul", "C:\\APP\\vrdpsmw4.dll"}, {"nul", "C:\\APP"}}},
+        {"read-only file and directory on NT", false, {"C:\\APP\\", "C:\\APP\\RO\\", "C:\\APP\\RO\\cd.hlp"}, {},
+         "C:\\APP", {}, {"C:\\APP"}, {}, {"C:\\APP\\RO\\cd.hlp", "C:\\APP\\RO"}},
+        {"read-only file and directory on Windows 95", true, {"C:\\APP\\", "C:\\APP\\RO\\", "C:\\APP\\RO\\cd.hlp"}, {},
+         "C:\\APP", {}, {"C:\\APP"}, {}, {"C:\\APP\\RO\\cd.hlp", "C:\\APP\\RO"}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         machine(c.windows95);
-        for (const auto& p : c.tree) {
-            if (p.back() == '\\') mkdir(p.substr(0, p.size() - 1));
-            else file(p);
-        }
+        make(c.tree);
         for (const auto& p : c.inUse) inUse(p);
-        EXPECT_EQ(removeDirTree(c.root, 0), (DWORD)STS_DONE) << c.what;
-        for (const auto& p : c.stays) EXPECT_TRUE(exists(p)) << c.what << ": " << p;
-        for (const auto& p : c.gone) EXPECT_FALSE(exists(p)) << c.what << ": " << p;
-        EXPECT_EQ(c.windows95 ? winsim::wininitRenames(*m) : winsim::pendingRenames(), c.pending) << c.what;
-        if (!c.windows95) {
-            EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini")) << c.what;
-        }
-        EXPECT_TRUE(messageBoxes().empty()) << c.what;
+        for (const auto& p : c.readOnly) m->files->meta[p].attributes = FILE_ATTRIBUTE_READONLY;
+        EXPECT_EQ(removeDirTree(c.root, 0), (DWORD)STS_DONE);
+        for (const auto& p : c.stays) EXPECT_TRUE(exists(p)) << p;
+        for (const auto& p : c.gone) EXPECT_FALSE(exists(p)) << p;
+        EXPECT_EQ(c.windows95 ? winsim::wininitRenames(*m) : winsim::pendingRenames(), c.pending);
+        EXPECT_TRUE(c.windows95 || !exists(m->windowsDir + "\\wininit.ini"));
+        EXPECT_TRUE(messageBoxes().empty());
     }
 }
 
@@ -147,26 +134,18 @@ TEST_F(DirTree, WininitLinesAddUpInCallOrderOnWindows95Only) {
     EXPECT_EQ(ScheduleWininitRename("nul", "C:\\x.dll"), 0);
     EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini"));
     machine(true);
-    file("C:\\WINDOWS\\wininit.ini", "[rename]\r\nnul=C:\\old.dll\r\n");
-    EXPECT_EQ(ScheduleWininitRename("nul", "C:\\a.dll"), 1);
-    EXPECT_EQ(ScheduleWininitRename("nul", "C:\\b.dll"), 1);
-    EXPECT_EQ(ScheduleWininitRename("C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"), 1);
-    EXPECT_EQ(winsim::wininitRenames(*m),
-              (Pairs{{"nul", "C:\\old.dll"},
-                     {"nul", "C:\\a.dll"},
-                     {"nul", "C:\\b.dll"},
-                     {"C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"}}));
-}
-
-TEST_F(DirTree, WininitRefusesEmptyAndOverlongTexts) {
-    machine(true);
-    std::string longPath = "C:\\" + std::string(253, 'x');  // 256 characters: does not fit
+    // Empty and overlong texts are refused; 255 characters fit, 256 do not.
+    std::string longPath = "C:\\" + std::string(253, 'x'), fits = "C:\\" + std::string(252, 'x');
     for (auto [from, to] : {std::pair<const char*, const char*>{"nul", ""}, {"", "C:\\a.dll"}, {nullptr, "C:\\a.dll"},
                             {"nul", longPath.c_str()}})
         EXPECT_EQ(ScheduleWininitRename(from, to), 0) << (from ? from : "(null)") << " " << to;
     EXPECT_FALSE(exists("C:\\WINDOWS\\wininit.ini"));
-    std::string fits = "C:\\" + std::string(252, 'x');  // 255 characters
+    file("C:\\WINDOWS\\wininit.ini", "[rename]\r\nnul=C:\\old.dll\r\n");
+    EXPECT_EQ(ScheduleWininitRename("nul", "C:\\a.dll"), 1);
     EXPECT_EQ(ScheduleWininitRename("nul", fits.c_str()), 1);
+    EXPECT_EQ(ScheduleWininitRename("C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"), 1);
+    EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\old.dll"}, {"nul", "C:\\a.dll"}, {"nul", fits},
+                                                 {"C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"}}));
     m->windowsDir = "C:\\" + std::string(260, 'w');
     EXPECT_ENDS_SETUP(ScheduleWininitRename("nul", "C:\\a.dll"), "ErrorText: Windows path string too small");
 }
@@ -174,9 +153,7 @@ TEST_F(DirTree, WininitRefusesEmptyAndOverlongTexts) {
 // --- the root of a removal, read-only files, short names ----------------------
 
 TEST_F(DirTree, DriveRootsAndEmptyPathsAreRefusedAtTheTop) {
-    mkdir("C:\\APP");
-    file("C:\\APP\\keep.txt");
-    file("C:\\top.txt");
+    make({"C:\\APP\\", "C:\\APP\\keep.txt", "C:\\top.txt"});
     for (const char* root : {"", "\\", "C:", "C:\\", "c:\\\\", "C:/"}) {
         EXPECT_EQ(removeDirTree(root, 0), (DWORD)STS_FAILED) << '"' << root << '"';
         EXPECT_TRUE(exists("C:\\APP\\keep.txt")) << root;
@@ -185,36 +162,19 @@ TEST_F(DirTree, DriveRootsAndEmptyPathsAreRefusedAtTheTop) {
     EXPECT_TRUE(winsim::pendingRenames().empty());
 }
 
-TEST_F(DirTree, ReadOnlyFilesAndDirectoriesLoseTheAttributeAndGo) {
-    for (bool windows95 : {false, true}) {
-        machine(windows95);
-        mkdir("C:\\APP");
-        mkdir("C:\\APP\\RO");
-        file("C:\\APP\\RO\\cd.hlp");
-        m->files->meta["C:\\APP\\RO\\cd.hlp"].attributes = FILE_ATTRIBUTE_READONLY;
-        m->files->meta["C:\\APP\\RO"].attributes = FILE_ATTRIBUTE_READONLY;
-        EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
-        EXPECT_FALSE(exists("C:\\APP")) << windows95;
-        EXPECT_TRUE(winsim::pendingRenames().empty());
-        EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini")) << windows95;
-    }
-}
-
 TEST_F(DirTree, Windows95LinesUseShortNames) {
     machine(true);
-    mkdir("C:\\Program Files");
-    mkdir("C:\\Program Files\\Varden Printing");
-    file("C:\\Program Files\\Varden Printing\\Remote Console.exe");
-    file("C:\\Program Files\\Varden Printing\\vrdpswiz.exe");
+    make({"C:\\Program Files\\", "C:\\Program Files\\Varden Printing\\",
+          "C:\\Program Files\\Varden Printing\\Remote Console.exe", "C:\\Program Files\\Varden Printing\\vrdpswiz.exe"});
     inUse("C:\\Program Files\\Varden Printing\\Remote Console.exe");
     clearLeftNotes();
     EXPECT_EQ(removeDirTree("C:\\Program Files\\Varden Printing", 0), (DWORD)STS_DONE);
     EXPECT_FALSE(exists("C:\\Program Files\\Varden Printing\\vrdpswiz.exe"));
     EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~1.EXE"},
                                                  {"nul", "C:\\PROGRA~1\\VARDEN~1"}}));
-    ASSERT_EQ(leftNoteCount(), 2);
-    EXPECT_STREQ(leftNote(0), "C:\\Program Files\\Varden Printing\\Remote Console.exe: in use, deleted at the next start");
-    EXPECT_STREQ(leftNote(1), "C:\\Program Files\\Varden Printing: not empty now, deleted at the next start");
+    EXPECT_EQ(notes(), (std::vector<std::string>{
+                           "C:\\Program Files\\Varden Printing\\Remote Console.exe: in use, deleted at the next start",
+                           "C:\\Program Files\\Varden Printing: not empty now, deleted at the next start"}));
     // The restart of Windows 95 carries the lines out.
     winsim::rebootMachine(*m);
     EXPECT_FALSE(exists("C:\\Program Files\\Varden Printing"));
@@ -237,24 +197,21 @@ TEST_F(DirTree, Windows95PathWhoseShortNameDoesNotFitIsReported) {
     EXPECT_EQ(messageBoxes(), (std::vector<std::string>{
                                   "Deinstall|Couldn't schedule \"" + path +
                                   "\" for deletion: its short name is longer than 255 characters"}));
-    ASSERT_EQ(leftNoteCount(), 1);
-    EXPECT_EQ(std::string(leftNote(0)), path + ": could not be deleted, short name too long for wininit.ini");
+    EXPECT_EQ(notes(), std::vector<std::string>{path + ": could not be deleted, short name too long for wininit.ini"});
     EXPECT_FALSE(exists("C:\\WINDOWS\\wininit.ini"));
 }
 
 TEST_F(DirTree, NtDeletionThatCannotBeScheduledIsReported) {
-    mkdir("C:\\APP");
-    file("C:\\APP\\held.dll");
+    make({"C:\\APP\\", "C:\\APP\\held.dll"});
     inUse("C:\\APP\\held.dll");
     failNext(*m, "MoveFileExA", 0, ERROR_ACCESS_DENIED);
     clearLeftNotes();
     EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
     EXPECT_TRUE(exists("C:\\APP\\held.dll"));
-    auto boxes = messageBoxes();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0], "Deinstall|Couldn't delete \"C:\\APP\\held.dll\" (error = 5)");
-    ASSERT_EQ(leftNoteCount(), 2);
-    EXPECT_STREQ(leftNote(0), "C:\\APP\\held.dll: could not be deleted (error = 5)");
+    EXPECT_EQ(messageBoxes(), (std::vector<std::string>{"Deinstall|Couldn't delete \"C:\\APP\\held.dll\" (error = 5)",
+                                                        "Deinstall|Couldn't delete \"C:\\APP\" (error = 5)"}));
+    EXPECT_EQ(notes(), (std::vector<std::string>{"C:\\APP\\held.dll: could not be deleted (error = 5)",
+                                                 "C:\\APP: could not be deleted (error = 5)"}));
 }
 
 TEST_F(DirTree, LeftNotesBeyondTheTableAreCounted) {

@@ -6,30 +6,25 @@
 #include "winsim/processes/state.h"
 #include "sim.h"
 
-#include <gtest/gtest.h>
-
-#include <windows.h>
 #include <winperf.h>
 
 #include <cstring>
-#include <filesystem>
+#include <tuple>
 #include <map>
 #include <set>
-#include <string>
 #include <vector>
 
 namespace {
 
 using nlohmann::json;
-
-const char* kPerflib = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
+using Table = std::vector<std::pair<const char*, const char*>>;
+using Ids = std::vector<DWORD>;
 
 // The standard table (names on even indexes, a few neighbours included).
-const std::vector<std::pair<const char*, const char*>> kStandard = {
-    {"1", "1847"},         {"2", "System"},        {"4", "Memory"},         {"230", "Process"},
-    {"232", "Thread"},     {"238", "Processor"},   {"680", "Thread Count"}, {"682", "Priority Base"},
-    {"684", "Elapsed Time"}, {"784", "ID Process"},
-};
+const Table kStandard = {{"1", "1847"},       {"2", "System"},        {"4", "Memory"},
+                         {"230", "Process"},  {"232", "Thread"},      {"238", "Processor"},
+                         {"680", "Thread Count"}, {"682", "Priority Base"}, {"684", "Elapsed Time"},
+                         {"784", "ID Process"}};
 
 template <class T>
 T at(const std::vector<unsigned char>& b, std::size_t off) {
@@ -39,97 +34,82 @@ T at(const std::vector<unsigned char>& b, std::size_t off) {
     return v;
 }
 
+// UTF-16 text of `bytes` bytes (its NUL counted), checked to fill them exactly.
 std::string utf16(const std::vector<unsigned char>& b, std::size_t off, std::size_t bytes) {
     std::string s;
-    for (std::size_t i = 0; i + 2 <= bytes; i += 2) {
-        char16_t c = at<char16_t>(b, off + i);
-        if (!c) break;
-        s += (char)c;
-    }
+    for (std::size_t i = 0; i + 2 <= bytes && at<char16_t>(b, off + i); i += 2) s += (char)at<char16_t>(b, off + i);
+    EXPECT_EQ((s.size() + 1) * 2, bytes) << s;
     return s;
 }
 
 struct Instance {
     std::string name;
-    std::map<DWORD, DWORD> counters;  // counter index -> value
+    std::map<DWORD, DWORD> counters;  // counter index -> value, of the counters the program reads
 };
 
 struct Parsed {
     std::string system;
-    std::vector<DWORD> objects;        // ObjectNameTitleIndex of each object
-    std::vector<DWORD> counterIndexes; // of the Process object: the three the program reads
-    std::vector<DWORD> allIndexes;     // every counter of the Process object, in order
-    std::vector<DWORD> largeIndexes;   // the 64-bit ones among them
-    std::vector<Instance> instances;   // of the Process object
+    Ids objects;         // ObjectNameTitleIndex of each object
+    Ids counterIndexes;  // of the Process object: the ones the program reads
+    Ids allIndexes;      // every counter of the Process object, in order
+    Ids largeIndexes;    // the 64-bit ones among them
+    std::vector<Instance> instances;
 };
 
 // Walks a data block, checking the layout as it goes.
 Parsed walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) {
+    // The counters that keep their standard indexes are not the ones the program reads.
+    static const std::set<DWORD> kFixed{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 684, 56, 58, 952};
     Parsed r;
     auto pdb = at<PERF_DATA_BLOCK>(b, 0);
     EXPECT_EQ(std::u16string(pdb.Signature, pdb.Signature + 4), u"PERF");
-    EXPECT_EQ(pdb.LittleEndian, 1u);
-    EXPECT_EQ(pdb.Version, 1u);
-    EXPECT_EQ(pdb.Revision, 1u);
+    EXPECT_EQ(std::tuple(pdb.LittleEndian, pdb.Version, pdb.Revision, pdb.DefaultObject), std::tuple(1u, 1u, 1u, 238));
     EXPECT_EQ(pdb.TotalByteLength, b.size());
-    EXPECT_EQ(pdb.DefaultObject, 238);
     EXPECT_EQ(pdb.SystemNameOffset, sizeof(PERF_DATA_BLOCK));
     EXPECT_EQ(pdb.HeaderLength, (sizeof(PERF_DATA_BLOCK) + pdb.SystemNameLength + 7) / 8 * 8);
     r.system = utf16(b, pdb.SystemNameOffset, pdb.SystemNameLength);
-    EXPECT_EQ((r.system.size() + 1) * 2, pdb.SystemNameLength);
     std::size_t obj = pdb.HeaderLength;
-    for (DWORD o = 0; o < pdb.NumObjectTypes; ++o) {
+    for (DWORD o = 0; o < pdb.NumObjectTypes; obj += at<PERF_OBJECT_TYPE>(b, obj).TotalByteLength, ++o) {
         EXPECT_EQ(obj % 8, 0u);
         auto ot = at<PERF_OBJECT_TYPE>(b, obj);
         EXPECT_EQ(ot.HeaderLength, sizeof(PERF_OBJECT_TYPE));
         EXPECT_EQ(ot.DefinitionLength, sizeof(PERF_OBJECT_TYPE) + ot.NumCounters * sizeof(PERF_COUNTER_DEFINITION));
         r.objects.push_back(ot.ObjectNameTitleIndex);
-        if (ot.ObjectNameTitleIndex == processIndex) {
-            std::vector<PERF_COUNTER_DEFINITION> defs;
-            std::size_t d = obj + ot.HeaderLength;
-            for (DWORD i = 0; i < ot.NumCounters; ++i) {
-                auto cd = at<PERF_COUNTER_DEFINITION>(b, d);
-                EXPECT_EQ(cd.ByteLength, sizeof cd);
-                // The size follows the type; each value sits on a boundary of its size.
-                EXPECT_EQ(cd.CounterSize, (cd.CounterType & PERF_SIZE_LARGE) ? 8u : 4u);
-                EXPECT_EQ(cd.CounterOffset % cd.CounterSize, 0u);
-                EXPECT_GE(cd.CounterOffset, sizeof(PERF_COUNTER_BLOCK));
-                r.allIndexes.push_back(cd.CounterNameTitleIndex);
-                if (cd.CounterSize == 8) r.largeIndexes.push_back(cd.CounterNameTitleIndex);
-                // The counters that keep their standard indexes are not the
-                // ones the program reads.
-                static const std::set<DWORD> kFixed{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 684, 56, 58, 952};
-                DWORD n = cd.CounterNameTitleIndex;
-                if (!kFixed.count(n)) {
-                    defs.push_back(cd);
-                    r.counterIndexes.push_back(n);
-                }
-                d += cd.ByteLength;
+        if (ot.ObjectNameTitleIndex != processIndex) continue;
+        std::vector<PERF_COUNTER_DEFINITION> defs;
+        for (DWORD i = 0; i < ot.NumCounters; ++i) {
+            auto cd = at<PERF_COUNTER_DEFINITION>(b, obj + ot.HeaderLength + i * sizeof(PERF_COUNTER_DEFINITION));
+            EXPECT_EQ(cd.ByteLength, sizeof cd);
+            // The size follows the type; each value sits on a boundary of its size.
+            EXPECT_EQ(cd.CounterSize, (cd.CounterType & PERF_SIZE_LARGE) ? 8u : 4u);
+            EXPECT_EQ(cd.CounterOffset % cd.CounterSize, 0u);
+            EXPECT_GE(cd.CounterOffset, sizeof(PERF_COUNTER_BLOCK));
+            r.allIndexes.push_back(cd.CounterNameTitleIndex);
+            if (cd.CounterSize == 8) r.largeIndexes.push_back(cd.CounterNameTitleIndex);
+            if (!kFixed.count(cd.CounterNameTitleIndex)) {
+                defs.push_back(cd);
+                r.counterIndexes.push_back(cd.CounterNameTitleIndex);
             }
-            std::size_t inst = obj + ot.DefinitionLength;
-            for (LONG i = 0; i < ot.NumInstances; ++i) {
-                EXPECT_EQ(inst % 8, 0u);
-                auto id = at<PERF_INSTANCE_DEFINITION>(b, inst);
-                EXPECT_EQ(id.ByteLength % 8, 0u);
-                EXPECT_EQ(id.UniqueID, PERF_NO_UNIQUE_ID);
-                EXPECT_LE(id.NameOffset + id.NameLength, id.ByteLength);
-                Instance in;
-                in.name = utf16(b, inst + id.NameOffset, id.NameLength);
-                EXPECT_EQ((in.name.size() + 1) * 2, id.NameLength);
-                std::size_t block = inst + id.ByteLength;
-                EXPECT_EQ(block % 8, 0u);
-                auto cb = at<PERF_COUNTER_BLOCK>(b, block);
-                EXPECT_EQ(cb.ByteLength % 8, 0u);
-                for (auto& cd : defs) {
-                    EXPECT_LE(cd.CounterOffset + cd.CounterSize, cb.ByteLength);
-                    in.counters[cd.CounterNameTitleIndex] = at<DWORD>(b, block + cd.CounterOffset);
-                }
-                r.instances.push_back(in);
-                inst = block + cb.ByteLength;
-            }
-            EXPECT_EQ(inst, obj + ot.TotalByteLength);
         }
-        obj += ot.TotalByteLength;
+        std::size_t inst = obj + ot.DefinitionLength;
+        for (LONG i = 0; i < ot.NumInstances; ++i) {
+            EXPECT_EQ(inst % 8, 0u);
+            auto id = at<PERF_INSTANCE_DEFINITION>(b, inst);
+            EXPECT_EQ(id.ByteLength % 8, 0u);
+            EXPECT_EQ(id.UniqueID, PERF_NO_UNIQUE_ID);
+            EXPECT_LE(id.NameOffset + id.NameLength, id.ByteLength);
+            Instance in{utf16(b, inst + id.NameOffset, id.NameLength), {}};
+            std::size_t block = inst + id.ByteLength;
+            auto cb = at<PERF_COUNTER_BLOCK>(b, block);
+            EXPECT_EQ(cb.ByteLength % 8, 0u);
+            for (auto& cd : defs) {
+                EXPECT_LE(cd.CounterOffset + cd.CounterSize, cb.ByteLength);
+                in.counters[cd.CounterNameTitleIndex] = at<DWORD>(b, block + cd.CounterOffset);
+            }
+            r.instances.push_back(in);
+            inst = block + cb.ByteLength;
+        }
+        EXPECT_EQ(inst, obj + ot.TotalByteLength);
     }
     EXPECT_EQ(obj, b.size());
     return r;
@@ -139,7 +119,6 @@ struct Perf : ::testing::Test {
     void SetUp() override { machineFor(winsim::Platform::NT); }
 
     void machineFor(winsim::Platform p) {
-        auto& m = sim::fresh(p);
         winsim::loadProcess(json::parse(R"({"list": [
             {"id": 0, "name": "Idle", "threads": 1, "priority": 0},
             {"id": 2, "name": "System", "threads": 24, "priority": 8},
@@ -148,21 +127,17 @@ struct Perf : ::testing::Test {
             {"id": 140, "name": "PRINTMAN2.EXE", "threads": 1, "priority": 7},
             {"id": 150, "name": "nt.dll.exe", "threads": 5, "priority": 13}
         ]})"),
-                           m);
+                            sim::fresh(p));
         setTable(kStandard);
     }
 
-    void setTable(const std::vector<std::pair<const char*, const char*>>& pairs) {
+    void setTable(const Table& pairs) {
         std::string text;
-        for (auto& [i, n] : pairs) {
-            text += i;
-            text += '\0';
-            text += n;
-            text += '\0';
-        }
+        for (auto& [i, n] : pairs) text += std::string(i) + '\0' + n + '\0';
         text += '\0';
         HKEY k;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPerflib, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009",
+                                  0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExA(k, "Counters", 0, REG_MULTI_SZ, (const BYTE*)text.data(), (DWORD)text.size()),
                   ERROR_SUCCESS);
@@ -175,24 +150,27 @@ struct Perf : ::testing::Test {
         for (;;) {
             DWORD size = (DWORD)buf.size(), type = 0xdeadbeef;
             LONG e = RegQueryValueExA(HKEY_PERFORMANCE_DATA, name, nullptr, &type, buf.data(), &size);
-            if (e == ERROR_MORE_DATA) {
-                EXPECT_EQ(size, buf.size());  // left as passed
-                buf.resize(buf.size() + 1024);
-                continue;
+            if (e != ERROR_MORE_DATA) {
+                EXPECT_EQ(e, ERROR_SUCCESS);
+                EXPECT_EQ(type, (DWORD)REG_BINARY);
+                buf.resize(size);
+                return buf;
             }
-            EXPECT_EQ(e, ERROR_SUCCESS);
-            EXPECT_EQ(type, (DWORD)REG_BINARY);
-            buf.resize(size);
-            return buf;
+            EXPECT_EQ(size, buf.size());  // left as passed
+            buf.resize(buf.size() + 1024);
         }
     }
 };
 
-TEST_F(Perf, ProcessObjectListsEveryProcessAndTotal) {
+TEST_F(Perf, ProcessObjectListsEveryProcessAndTotalWithTheCountersOfNt) {
     Parsed p = walk(query("230"));
     EXPECT_EQ(p.system, "VARDEN1");
-    EXPECT_EQ(p.objects, (std::vector<DWORD>{230}));
-    EXPECT_EQ(p.counterIndexes, (std::vector<DWORD>{680, 682, 784}));
+    EXPECT_EQ(p.objects, Ids{230});
+    EXPECT_EQ(p.counterIndexes, (Ids{680, 682, 784}));
+    // NT 3.51's Process object in its order; a walk must take every offset
+    // from the definitions, as 64-bit counters come before the ones it reads.
+    EXPECT_EQ(p.allIndexes, (Ids{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 680, 682, 684, 784, 56, 58, 952}));
+    EXPECT_EQ(p.largeIndexes, (Ids{6, 142, 144, 684}));
     ASSERT_EQ(p.instances.size(), 7u);
     std::vector<std::string> names;
     for (auto& i : p.instances) names.push_back(i.name);
@@ -203,15 +181,6 @@ TEST_F(Perf, ProcessObjectListsEveryProcessAndTotal) {
     EXPECT_EQ(p.instances[6].counters, (std::map<DWORD, DWORD>{{680, 36}, {682, 0}, {784, 0}}));
 }
 
-TEST_F(Perf, ProcessObjectCarriesTheCountersOfNt) {
-    Parsed p = walk(query("230"));
-    // NT 3.51's Process object in its order; a walk must take every offset
-    // from the definitions, as 64-bit counters come before the ones it reads.
-    EXPECT_EQ(p.allIndexes, (std::vector<DWORD>{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 680, 682, 684, 784,
-                                                56, 58, 952}));
-    EXPECT_EQ(p.largeIndexes, (std::vector<DWORD>{6, 142, 144, 684}));
-}
-
 TEST_F(Perf, SizeProtocolLeavesSizeAndBufferAlone) {
     DWORD size = 12345, type = 0xdeadbeef;
     EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, nullptr, &size), ERROR_MORE_DATA);
@@ -219,48 +188,46 @@ TEST_F(Perf, SizeProtocolLeavesSizeAndBufferAlone) {
     EXPECT_EQ(type, 0xdeadbeefu);
     std::vector<unsigned char> whole = query("230");
     // One byte short, with guard bytes behind: nothing written.
-    std::vector<unsigned char> buf(whole.size() + 16, 0xab);
+    std::vector<unsigned char> buf(whole.size() + 16, 0xab), guard = buf;
     size = (DWORD)whole.size() - 1;
     EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data(), &size), ERROR_MORE_DATA);
     EXPECT_EQ(size, whole.size() - 1);
-    for (unsigned char c : buf) ASSERT_EQ(c, 0xab);
+    EXPECT_EQ(buf, guard);
     // Exactly enough, in a buffer that is not 8-aligned.
     size = (DWORD)whole.size();
     ASSERT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data() + 4, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, whole.size());
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(buf[i], 0xab);
-    for (std::size_t i = 4 + whole.size(); i < buf.size(); ++i) EXPECT_EQ(buf[i], 0xab);
-    EXPECT_EQ(std::vector<unsigned char>(buf.begin() + 4, buf.begin() + 4 + whole.size()), whole);
+    std::copy(whole.begin(), whole.end(), guard.begin() + 4);
+    EXPECT_EQ(buf, guard);
     EXPECT_EQ(winsim::queryPerformanceData("230", nullptr, buf.data(), nullptr), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Perf, ValueNameSelectsObjects) {
-    EXPECT_EQ(walk(query("Global")).objects, (std::vector<DWORD>{230}));
-    EXPECT_EQ(walk(query("2 4 230")).objects, (std::vector<DWORD>{230}));
-    EXPECT_TRUE(walk(query("Costly")).objects.empty());
-    EXPECT_TRUE(walk(query("238")).objects.empty());
-    EXPECT_TRUE(walk(query("2300")).objects.empty());
+    for (const char* name : {"Global", "2 4 230"}) EXPECT_EQ(walk(query(name)).objects, Ids{230}) << name;
+    for (const char* name : {"Costly", "238", "2300"}) EXPECT_TRUE(walk(query(name)).objects.empty()) << name;
 }
 
-TEST_F(Perf, CounterTableWithoutPriorityBaseLeavesItOut) {
+TEST_F(Perf, IndexesFollowTheTable) {
     auto table = kStandard;
     table.erase(table.begin() + 7);  // "Priority Base"
     setTable(table);
     Parsed p = walk(query("230"));
-    EXPECT_EQ(p.counterIndexes, (std::vector<DWORD>{680, 784}));
+    EXPECT_EQ(p.counterIndexes, (Ids{680, 784}));
     EXPECT_EQ(p.instances[2].counters, (std::map<DWORD, DWORD>{{680, 2}, {784, 91}}));
-}
 
-TEST_F(Perf, IndexesFollowTheTable) {
     setTable({{"232", "Process"}, {"10", "Thread Count"}, {"12", "Priority Base"}, {"14", "ID Process"},
               {"16", "ID Process"}});
     EXPECT_TRUE(walk(query("230"), 232).objects.empty());
-    Parsed p = walk(query("232"), 232);
-    EXPECT_EQ(p.objects, (std::vector<DWORD>{232}));
-    EXPECT_EQ(p.counterIndexes, (std::vector<DWORD>{10, 12, 14}));  // the first "ID Process" counts
+    p = walk(query("232"), 232);
+    EXPECT_EQ(p.objects, Ids{232});
+    EXPECT_EQ(p.counterIndexes, (Ids{10, 12, 14}));  // the first "ID Process" counts
 }
 
-TEST_F(Perf, WithoutProcessesOnlyTotalRemains) {
+TEST_F(Perf, EndedProcessesLeaveTheData) {
+    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 91);
+    ASSERT_TRUE(TerminateProcess(h, ERROR_PROCESS_ABORTED));
+    CloseHandle(h);
+    for (auto& i : walk(query("230")).instances) EXPECT_NE(i.name, "PRINTMAN");
     winsim::machine().processes->list.clear();
     winsim::machine().processes->changed();
     Parsed p = walk(query("230"));
@@ -269,26 +236,17 @@ TEST_F(Perf, WithoutProcessesOnlyTotalRemains) {
     EXPECT_EQ(p.instances[0].counters[680], 0u);
 }
 
-TEST_F(Perf, TerminatedProcessLeavesTheData) {
-    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 91);
-    ASSERT_TRUE(TerminateProcess(h, ERROR_PROCESS_ABORTED));
-    CloseHandle(h);
-    for (auto& i : walk(query("230")).instances) EXPECT_NE(i.name, "PRINTMAN");
-}
-
-TEST_F(Perf, Windows95HasNoPerformanceData) {
-    machineFor(winsim::Platform::Win95);
-    DWORD size = 100, type = 0xdeadbeef;
-    unsigned char buf[100];
-    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf, &size), ERROR_BADKEY);
-    EXPECT_EQ(size, 100u);
-}
-
-TEST_F(Perf, DeclaredFaultFailsTheQuery) {
+TEST_F(Perf, DeclaredFaultFailsTheQueryAndWindows95HasNoData) {
     winsim::machine().faults.push_back({"PerformanceData", 1, 1, ERROR_NOT_ENOUGH_MEMORY, "230"});
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr, nullptr, &size), ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(walk(query("230")).instances.size(), 7u);
+    machineFor(winsim::Platform::Win95);
+    size = 100;
+    DWORD type = 0xdeadbeef;
+    unsigned char buf[100];
+    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf, &size), ERROR_BADKEY);
+    EXPECT_EQ(size, 100u);
 }
 
 TEST(PerfTable, ParsesPairsUpToTheEmptyString) {
@@ -299,8 +257,7 @@ TEST(PerfTable, ParsesPairsUpToTheEmptyString) {
     EXPECT_FALSE(ix.priorityBase.has_value());
     // A table cut short (no terminating NUL) is read within its bytes.
     const char cut[] = {'7', '8', '4', '\0', 'I', 'D', ' ', 'P', 'r', 'o', 'c'};
-    ix = winsim::perfIndexesFromTable(cut, sizeof cut);
-    EXPECT_FALSE(ix.idProcess.has_value());
+    EXPECT_FALSE(winsim::perfIndexesFromTable(cut, sizeof cut).idProcess.has_value());
 }
 
 }  // namespace

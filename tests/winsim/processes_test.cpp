@@ -5,112 +5,99 @@
 #include "winsim/processes/state.h"
 #include "sim.h"
 
-#include <gtest/gtest.h>
-
 #include <shellapi.h>
-#include <windows.h>
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
-
-const DWORD kSentinel = 0xdeadbeef;
+using Ids = std::vector<DWORD>;
 
 std::vector<std::string> events;
 void listen(std::string_view kind, std::string_view text) { events.push_back(std::string(kind) + ": " + std::string(text)); }
 
-struct Proc : ::testing::Test {
-    fs::path c;
+struct Proc : sim::MachineTest {
+    STARTUPINFOA si{};
+    PROCESS_INFORMATION pi{};
 
     void SetUp() override {
-        auto& m = sim::fresh();
-        c = m.drives.at('C').host;
+        make();
         winsim::loadProcess(json::parse(R"({"list": [
             {"id": 0, "name": "Idle", "threads": 1, "priority": 0, "protected": true},
             {"id": 2, "name": "System", "threads": 24, "priority": 8, "protected": true},
             {"id": 91, "name": "PRINTMAN.EXE", "threads": 2, "priority": 8},
             {"id": 140, "name": "NOTEPAD.EXE", "threads": 1, "priority": 8}
         ]})"),
-                            m);
-        m.currentDir = "C:\\DIST";
-        touch("DIST/setup.exe");
-        touch("DIST/readme.txt");
-        touch("WINNT35/system32/WRITE.EXE");
-        touch("WINNT35/system32/winhlp32.exe");
-        touch("WINNT35/system32/setup.exe");
-        touch("Program Files/Tool/tool.exe");
+                            m());
+        m().currentDir = "C:\\DIST";
+        for (const char* f : {"DIST/setup.exe", "DIST/readme.txt", "WINNT35/system32/WRITE.EXE",
+                              "WINNT35/system32/winhlp32.exe", "WINNT35/system32/setup.exe", "Program Files/Tool/tool.exe"})
+            hostFile(f, "MZ");
         events.clear();
         winsim::setEventListener(listen);
-        SetLastError(kSentinel);
     }
-    void TearDown() override { winsim::setEventListener(nullptr); }
-
-    void touch(const std::string& rel) {
-        fs::create_directories((c / rel).parent_path());
-        std::ofstream(c / rel) << "MZ";
+    void TearDown() override {
+        winsim::setEventListener(nullptr);
+        MachineTest::TearDown();
     }
-
-    std::vector<DWORD> ids() {
-        std::vector<DWORD> out;
-        for (auto& p : winsim::machine().processes->list) out.push_back(p->id);
+    Ids ids() {
+        Ids out;
+        for (auto& p : m().processes->list) out.push_back(p->id);
         return out;
+    }
+    BOOL create(const char* app, std::string cmd = "") {
+        return CreateProcessA(app, cmd.empty() ? nullptr : cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &si, &pi);
+    }
+    std::string nameOf(DWORD id) {
+        auto p = winsim::findProcess(m(), id);
+        return p ? p->name : "<none>";
+    }
+    DWORD exitCode(HANDLE h) {
+        DWORD code = 0xdeadbeef;
+        EXPECT_TRUE(GetExitCodeProcess(h, &code));
+        return code;
     }
 };
 
 // --- OpenProcess / TerminateProcess / GetExitCodeProcess --------------------
 
-TEST_F(Proc, OpenProcessUnknownOrIdleIdIsInvalidParameter) {
-    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 4242), nullptr, ERROR_INVALID_PARAMETER);
-    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr, ERROR_INVALID_PARAMETER);
-}
-
 TEST_F(Proc, TerminateRecordsExitCodeAndRemovesProcess) {
+    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 4242), nullptr, ERROR_INVALID_PARAMETER);
+    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr, ERROR_INVALID_PARAMETER);  // Idle
     HANDLE h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, 91);
     ASSERT_NE(h, nullptr);
-    DWORD code = 0;
-    ASSERT_TRUE(GetExitCodeProcess(h, &code));
-    EXPECT_EQ(code, (DWORD)STILL_ACTIVE);
-    ASSERT_TRUE(TerminateProcess(h, ERROR_PROCESS_ABORTED));
-    EXPECT_EQ(GetLastError(), kSentinel);
-    EXPECT_EQ(ids(), (std::vector<DWORD>{0, 2, 140}));
-    code = 0;
-    ASSERT_TRUE(GetExitCodeProcess(h, &code));
-    EXPECT_EQ(code, (DWORD)ERROR_PROCESS_ABORTED);
+    EXPECT_EQ(exitCode(h), (DWORD)STILL_ACTIVE);
+    EXPECT_LASTERROR(TerminateProcess(h, ERROR_PROCESS_ABORTED), TRUE, sim::kSentinel);
+    EXPECT_EQ(ids(), (Ids{0, 2, 140}));
+    EXPECT_EQ(exitCode(h), (DWORD)ERROR_PROCESS_ABORTED);
     // Ended: it cannot be ended again nor opened any more.
     EXPECT_FAILS(TerminateProcess(h, 1), ERROR_ACCESS_DENIED);
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 91), nullptr, ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_FAILS(CloseHandle(h), ERROR_INVALID_HANDLE);
-    ASSERT_EQ(winsim::machine().processes->ended.size(), 1u);
-    EXPECT_EQ(winsim::machine().processes->ended[0]->exitCode, (DWORD)ERROR_PROCESS_ABORTED);
+    ASSERT_EQ(m().processes->ended.size(), 1u);
+    EXPECT_EQ(m().processes->ended[0]->exitCode, (DWORD)ERROR_PROCESS_ABORTED);
 }
 
 TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcess) {
-    HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 140);
+    HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 140), t = OpenProcess(PROCESS_TERMINATE, FALSE, 140);
     ASSERT_NE(q, nullptr);
     EXPECT_FAILS(TerminateProcess(q, 1), ERROR_ACCESS_DENIED);
-    HANDLE t = OpenProcess(PROCESS_TERMINATE, FALSE, 140);
     DWORD code = 7;
     EXPECT_FAILS(GetExitCodeProcess(t, &code), ERROR_ACCESS_DENIED);
     EXPECT_EQ(code, 7u);
     HANDLE s = OpenProcess(PROCESS_ALL_ACCESS, FALSE, 2);
     ASSERT_NE(s, nullptr);
     EXPECT_FAILS(TerminateProcess(s, 1), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ids(), (std::vector<DWORD>{0, 2, 91, 140}));
+    EXPECT_EQ(ids(), (Ids{0, 2, 91, 140}));
     EXPECT_FAILS(TerminateProcess((HANDLE)0x999, 1), ERROR_INVALID_HANDLE);
     for (HANDLE h : {q, t, s}) CloseHandle(h);
-}
-
-TEST_F(Proc, DeclaredFaultOnOpenProcessNamesTheProcess) {
-    winsim::machine().faults.push_back({"OpenProcess", 1, 0, ERROR_ACCESS_DENIED, "PRINTMAN.EXE"});
+    // A declared fault on OpenProcess names its process.
+    m().faults.push_back({"OpenProcess", 1, 0, ERROR_ACCESS_DENIED, "PRINTMAN.EXE"});
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 91), nullptr, ERROR_ACCESS_DENIED);
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 140);
     EXPECT_NE(h, nullptr);
@@ -120,69 +107,46 @@ TEST_F(Proc, DeclaredFaultOnOpenProcessNamesTheProcess) {
 // --- CreateProcessA ----------------------------------------------------------
 
 TEST_F(Proc, CreateProcessSearchesAndRecords) {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
     std::memset(&pi, 0xcc, sizeof pi);
-    char cmd[] = "write C:\\DIST\\readme.txt";
-    ASSERT_TRUE(CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    const char* cmd = "write C:\\DIST\\readme.txt";
+    ASSERT_TRUE(create(nullptr, cmd));
     EXPECT_NE(pi.hProcess, nullptr);
     EXPECT_NE(pi.hThread, nullptr);
     EXPECT_NE(pi.hProcess, pi.hThread);
     EXPECT_NE(pi.dwProcessId, pi.dwThreadId);
-    auto p = winsim::findProcess(winsim::machine(), pi.dwProcessId);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->name, "WRITE.EXE");  // as the file is named on disk
-    EXPECT_EQ(winsim::machine().processes->started, (std::vector<std::string>{cmd}));
+    EXPECT_EQ(nameOf(pi.dwProcessId), "WRITE.EXE");  // as the file is named on disk
+    EXPECT_EQ(m().processes->started, (std::vector<std::string>{cmd}));
     EXPECT_EQ(events, (std::vector<std::string>{std::string("program: ") + cmd}));
-    DWORD code = 0;
-    ASSERT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
-    EXPECT_EQ(code, (DWORD)STILL_ACTIVE);
+    EXPECT_EQ(exitCode(pi.hProcess), (DWORD)STILL_ACTIVE);
     EXPECT_TRUE(CloseHandle(pi.hThread));
     // The new process can be opened and ended like any other.
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pi.dwProcessId);
     ASSERT_TRUE(TerminateProcess(h, 3));
-    ASSERT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
-    EXPECT_EQ(code, 3u);
+    EXPECT_EQ(exitCode(pi.hProcess), 3u);
     CloseHandle(h);
     CloseHandle(pi.hProcess);
-}
-
-TEST_F(Proc, CreateProcessPrefersCurrentDirectoryAndTakesQuotedPaths) {
-    STARTUPINFOA si{};
-    PROCESS_INFORMATION pi{};
-    char cmd[] = "setup /q";
-    ASSERT_TRUE(CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    EXPECT_EQ(winsim::findProcess(winsim::machine(), pi.dwProcessId)->name, "setup.exe");
-    char quoted[] = "\"C:\\Program Files\\Tool\\tool.exe\" -x";
-    ASSERT_TRUE(CreateProcessA(nullptr, quoted, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    EXPECT_EQ(winsim::findProcess(winsim::machine(), pi.dwProcessId)->name, "tool.exe");
-    // The application name is taken as given: no extension added.
-    ASSERT_TRUE(CreateProcessA("C:\\WINNT35\\SYSTEM32\\winhlp32.exe", nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &si, &pi));
-    EXPECT_FAILS(CreateProcessA("C:\\WINNT35\\SYSTEM32\\winhlp32", nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(winsim::machine().processes->started.size(), 3u);
+    // The current directory comes first; quoted paths; the application
+    // name is taken as given, no extension added.
+    ASSERT_TRUE(create(nullptr, "setup /q"));
+    EXPECT_EQ(nameOf(pi.dwProcessId), "setup.exe");
+    ASSERT_TRUE(create(nullptr, "\"C:\\Program Files\\Tool\\tool.exe\" -x"));
+    EXPECT_EQ(nameOf(pi.dwProcessId), "tool.exe");
+    ASSERT_TRUE(create("C:\\WINNT35\\SYSTEM32\\winhlp32.exe"));
+    EXPECT_FAILS(create("C:\\WINNT35\\SYSTEM32\\winhlp32"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(m().processes->started.size(), 4u);
 }
 
 TEST_F(Proc, CreateProcessOfMissingProgramFailsAndRecordsNothing) {
-    STARTUPINFOA si{};
-    PROCESS_INFORMATION pi;
     std::memset(&pi, 0xcc, sizeof pi);
-    char cmd[] = "extract /e win95_02.cab";
-    EXPECT_FAILS(CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi),
-                 ERROR_FILE_NOT_FOUND);
-    char inMissingDir[] = "C:\\NOWHERE\\x.exe";
-    EXPECT_FAILS(CreateProcessA(nullptr, inMissingDir, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi),
-                 ERROR_PATH_NOT_FOUND);
+    EXPECT_FAILS(create(nullptr, "extract /e win95_02.cab"), ERROR_FILE_NOT_FOUND);
+    EXPECT_FAILS(create(nullptr, "C:\\NOWHERE\\x.exe"), ERROR_PATH_NOT_FOUND);
     // ".." never leaves the drive: it stops at the root.
-    char escape[] = "..\\..\\..\\..\\..\\..\\bin\\sh";
-    EXPECT_FAILS(CreateProcessA(nullptr, escape, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi),
-                 ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(winsim::machine().processes->started.empty());
+    EXPECT_FAILS(create(nullptr, "..\\..\\..\\..\\..\\..\\bin\\sh"), ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(m().processes->started.empty());
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(ids().size(), 4u);
-    unsigned char* raw = reinterpret_cast<unsigned char*>(&pi);
-    for (std::size_t i = 0; i < sizeof pi; ++i) EXPECT_EQ(raw[i], 0xcc);
+    const auto* raw = reinterpret_cast<const unsigned char*>(&pi);
+    EXPECT_TRUE(std::all_of(raw, raw + sizeof pi, [](unsigned char c) { return c == 0xcc; }));
 }
 
 TEST_F(Proc, SimulatedProgramEndsInVirtualTime) {
@@ -193,21 +157,15 @@ TEST_F(Proc, SimulatedProgramEndsInVirtualTime) {
                                 p.exitCodeAtEnd = 0;
                                 p.onExit = [](winsim::Machine&, winsim::SimProcess&) { ++ran; };
                             }});
-    touch("DIST/SLOWTOOL.EXE");
-    STARTUPINFOA si{};
-    PROCESS_INFORMATION pi{};
-    char cmd[] = "slowtool";
-    ASSERT_TRUE(CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    DWORD code = 0;
+    hostFile("DIST/SLOWTOOL.EXE", "MZ");
+    ASSERT_TRUE(create(nullptr, "slowtool"));
     winsim::advance(4999);
-    ASSERT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
-    EXPECT_EQ(code, (DWORD)STILL_ACTIVE);
+    EXPECT_EQ(exitCode(pi.hProcess), (DWORD)STILL_ACTIVE);
     EXPECT_EQ(ran, 0);
     winsim::advance(1);
-    ASSERT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(exitCode(pi.hProcess), 0u);
     EXPECT_EQ(ran, 1);
-    EXPECT_EQ(winsim::findProcess(winsim::machine(), pi.dwProcessId), nullptr);
+    EXPECT_EQ(nameOf(pi.dwProcessId), "<none>");
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
 }
@@ -215,44 +173,41 @@ TEST_F(Proc, SimulatedProgramEndsInVirtualTime) {
 // --- ShellExecuteA -----------------------------------------------------------
 
 TEST_F(Proc, ShellExecuteRecordsAndAnswersLikeWindows) {
-    HINSTANCE r = ShellExecuteA(nullptr, "open", "winhlp32.exe", "setup.hlp", nullptr, SW_SHOWNORMAL);
-    EXPECT_GT((INT_PTR)r, 32);
+    auto run = [](const char* verb, const char* file, const char* params, const char* dir) {
+        return (INT_PTR)ShellExecuteA(nullptr, verb, file, params, dir, SW_SHOWNORMAL);
+    };
+    EXPECT_GT(run("open", "winhlp32.exe", "setup.hlp", nullptr), 32);
     EXPECT_EQ(events, (std::vector<std::string>{"program: winhlp32.exe setup.hlp"}));
-    r = ShellExecuteA(nullptr, nullptr, "readme.txt", nullptr, "C:\\DIST", SW_SHOWNORMAL);
-    EXPECT_GT((INT_PTR)r, 32);
-    EXPECT_EQ(winsim::machine().processes->started.back(), "readme.txt");
-    EXPECT_EQ((INT_PTR)ShellExecuteA(nullptr, "open", "nothere.exe", nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF);
-    EXPECT_EQ((INT_PTR)ShellExecuteA(nullptr, "open", "x.exe", nullptr, "C:\\NODIR", SW_SHOWNORMAL), SE_ERR_PNF);
-    EXPECT_EQ((INT_PTR)ShellExecuteA(nullptr, "explore", "readme.txt", nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_NOASSOC);
-    EXPECT_EQ(winsim::machine().processes->started.size(), 2u);
-    // A program runs as a process; a document does not add one here.
-    EXPECT_EQ(ids().size(), 5u);
+    EXPECT_GT(run(nullptr, "readme.txt", nullptr, "C:\\DIST"), 32);
+    EXPECT_EQ(m().processes->started.back(), "readme.txt");
+    EXPECT_EQ(run("open", "nothere.exe", nullptr, nullptr), SE_ERR_FNF);
+    EXPECT_EQ(run("open", "x.exe", nullptr, "C:\\NODIR"), SE_ERR_PNF);
+    EXPECT_EQ(run("explore", "readme.txt", nullptr, nullptr), SE_ERR_NOASSOC);
+    EXPECT_EQ(m().processes->started.size(), 2u);
+    EXPECT_EQ(ids().size(), 5u);  // a program runs as a process; a document does not add one here
 }
 
-// --- image section -----------------------------------------------------------
+// --- image section and defaults ----------------------------------------------
 
 TEST_F(Proc, ImageSectionRoundTripsAndShows) {
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 91);
     TerminateProcess(h, 1067);
     CloseHandle(h);
     ShellExecuteA(nullptr, nullptr, "write.exe", "a.wri", nullptr, SW_SHOWNORMAL);
-    json saved;
-    winsim::saveProcess(saved, winsim::machine());
+    json saved, again;
+    winsim::saveProcess(saved, m());
     auto& m2 = winsim::install(winsim::makeBareMachine({}, c));
     winsim::loadProcess(saved, m2);
-    json again;
     winsim::saveProcess(again, m2);
     EXPECT_EQ(saved, again);
     std::ostringstream out;
     winsim::showProcess(out, m2);
-    EXPECT_NE(out.str().find("140 NOTEPAD.EXE, 1 thread, priority 8"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("2 System, 24 threads, priority 8, protected"), std::string::npos);
-    EXPECT_NE(out.str().find("91 PRINTMAN.EXE, exit code 1067"), std::string::npos);
-    EXPECT_NE(out.str().find("Programs started:\n  write.exe a.wri"), std::string::npos);
+    for (const char* line : {"140 NOTEPAD.EXE, 1 thread, priority 8", "2 System, 24 threads, priority 8, protected",
+                             "91 PRINTMAN.EXE, exit code 1067", "Programs started:\n  write.exe a.wri"})
+        EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
     // New ids do not reuse those of the image.
-    HINSTANCE r = ShellExecuteA(nullptr, nullptr, "write.exe", nullptr, nullptr, SW_SHOWNORMAL);
-    EXPECT_GT((INT_PTR)r, 32);
-    std::vector<DWORD> seen;
+    EXPECT_GT((INT_PTR)ShellExecuteA(nullptr, nullptr, "write.exe", nullptr, nullptr, SW_SHOWNORMAL), 32);
+    Ids seen;
     for (auto& p : m2.processes->list) seen.push_back(p->id);
     for (auto& p : m2.processes->ended) seen.push_back(p->id);
     std::sort(seen.begin(), seen.end());
@@ -260,36 +215,30 @@ TEST_F(Proc, ImageSectionRoundTripsAndShows) {
 }
 
 TEST(ProcImage, MalformedSectionsNameTheProblem) {
+    const std::pair<const char*, const char*> rows[] = {
+        {R"({"list":[{"name":"A.EXE"}]})", "/processes/list/0/id: missing"},
+        {R"({"list":[{"id":4,"name":"A"},{"id":4,"name":"B"}]})", "declared twice"},
+        {R"({"list":[{"id":4,"name":""}]})", "/processes/list/0/name"},
+        {R"({"list":[{"id":4,"name":"A","threads":-1}]})", "threads"},
+        {R"({"started":"x"})", "started"},
+    };
     auto& m = sim::fresh();
-    auto message = [&](const char* text) {
+    for (auto [text, message] : rows) {
         try {
             winsim::loadProcess(json::parse(text), m);
+            ADD_FAILURE() << "accepted: " << text;
         } catch (const winsim::ImageError& e) {
-            return std::string(e.what());
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
         }
-        return std::string("no error");
-    };
-    EXPECT_NE(message(R"({"list":[{"name":"A.EXE"}]})").find("/processes/list/0/id: missing"), std::string::npos);
-    EXPECT_NE(message(R"({"list":[{"id":4,"name":"A"},{"id":4,"name":"B"}]})").find("declared twice"), std::string::npos);
-    EXPECT_NE(message(R"({"list":[{"id":4,"name":""}]})").find("/processes/list/0/name"), std::string::npos);
-    EXPECT_NE(message(R"({"list":[{"id":4,"name":"A","threads":-1}]})").find("threads"), std::string::npos);
-    EXPECT_NE(message(R"({"started":"x"})").find("started"), std::string::npos);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(ProcDefaults, FreshSystemsListTheirProcessesAndServices) {
-    auto& m = sim::fresh();
+    }
+    // The defaults of a fresh system: CSRSS cannot be ended, Program Manager can.
     winsim::addDefaultProcesses(m);
-    auto csrss = winsim::findProcess(m, 27);
-    ASSERT_NE(csrss, nullptr);
-    EXPECT_EQ(csrss->name, "CSRSS.EXE");
+    ASSERT_NE(winsim::findProcess(m, 27), nullptr);
+    EXPECT_EQ(winsim::findProcess(m, 27)->name, "CSRSS.EXE");
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 27);
     EXPECT_FAILS(TerminateProcess(h, 1), ERROR_ACCESS_DENIED);
     CloseHandle(h);
-    h = OpenProcess(PROCESS_TERMINATE, FALSE, 90);  // Program Manager may be ended
+    h = OpenProcess(PROCESS_TERMINATE, FALSE, 90);
     EXPECT_TRUE(TerminateProcess(h, 0));
     CloseHandle(h);
 }

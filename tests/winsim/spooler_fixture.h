@@ -14,31 +14,56 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace spooltest {
 
 namespace fs = std::filesystem;
+using sim::hostPath;
+using sim::putFile;
 
 inline winsim::OsInfo nt351(const char* arch = "x86") {
     winsim::OsInfo os = sim::os();
     os.arch = arch;
     return os;
 }
-
 inline winsim::OsInfo nt31() {
     winsim::OsInfo os;
     os.minor = 10;
     os.build = 528;
     return os;
 }
-
 inline winsim::OsInfo win95() { return sim::os(winsim::Platform::Win95); }
 
-using sim::hostPath;
-using sim::putFile;
+// A buffer of `size` bytes followed by 16 guard bytes, 8-byte aligned.
+struct GuardedBuffer {
+    static constexpr unsigned char kGuard = 0xA5;
+    explicit GuardedBuffer(std::size_t size) : size(size), store(size + 16 + 8, kGuard) {
+        data = (LPBYTE)(((std::uintptr_t)store.data() + 7) & ~std::uintptr_t(7));
+    }
+    bool guardIntact() const { return std::all_of(data + size, data + size + 16, [](BYTE c) { return c == kGuard; }); }
+    bool untouched() const { return std::all_of(data, data + size + 16, [](BYTE c) { return c == kGuard; }); }
+    bool inside(const void* p) const { return p >= data && p < data + size; }
+    std::size_t size;
+    std::vector<unsigned char> store;
+    LPBYTE data;
+};
+
+// The REG_SZ value below HKEY_LOCAL_MACHINE, "<no key>" or "<no value>".
+inline std::string regString(const std::string& key, const char* value) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "<no key>";
+    char buf[512] = {};
+    DWORD type = 0, size = sizeof buf - 1;
+    LONG r = RegQueryValueExA(h, value, nullptr, &type, (LPBYTE)buf, &size);
+    RegCloseKey(h);
+    return r == ERROR_SUCCESS && type == REG_SZ ? std::string(buf) : "<no value>";
+}
+inline bool keyExists(const std::string& key) { return regString(key, "") != "<no key>"; }
 
 class SpoolerTest : public ::testing::Test {
 protected:
@@ -62,12 +87,7 @@ protected:
     void standardSetup() {
         ASSERT_EQ(winsim::defineMonitor("Net Port", "netmon.dll", {"NP1", "NP2", "NP3"}), 0u);
         ASSERT_EQ(winsim::defineMonitor("Local Port", "localmon.dll", {"LPT1:"}), 0u);
-        winsim::SpoolDriver d;
-        d.name = "Laser";
-        d.driverPath = "pscript.dll";
-        d.dataFile = "laser.ppd";
-        d.configFile = "pscrptui.dll";
-        d.version = 1;
+        winsim::SpoolDriver d{"Laser", "pscript.dll", "laser.ppd", "pscrptui.dll", 1};
         ASSERT_EQ(winsim::defineDriver(winsim::ownEnvironment(), d), 0u);
     }
 
@@ -87,21 +107,19 @@ protected:
         return h;
     }
 
-    bool printerExists(const std::string& name) {
-        std::vector<winsim::SpoolPrinter> all;
-        EXPECT_EQ(winsim::spoolerPrinters(all), 0u);
-        for (const auto& p : all)
-            if (winsim::iequals(p.name, name)) return true;
-        return false;
-    }
-
-    winsim::SpoolPrinter printer(const std::string& name) {
+    // The stored printer of that name, if there is one.
+    std::optional<winsim::SpoolPrinter> find(const std::string& name) {
         std::vector<winsim::SpoolPrinter> all;
         EXPECT_EQ(winsim::spoolerPrinters(all), 0u);
         for (const auto& p : all)
             if (winsim::iequals(p.name, name)) return p;
-        ADD_FAILURE() << "no printer " << name;
-        return {};
+        return std::nullopt;
+    }
+    bool printerExists(const std::string& name) { return find(name).has_value(); }
+    winsim::SpoolPrinter printer(const std::string& name) {
+        auto p = find(name);
+        if (!p) ADD_FAILURE() << "no printer " << name;
+        return p.value_or(winsim::SpoolPrinter{});
     }
 
     fs::path dir;

@@ -1,5 +1,5 @@
 // Conformance tests of the spooler: monitors, ports, printer drivers, the
-// printer-driver directory, faults and the image section.
+// printer-driver directory, faults, the spooler service and the image section.
 #include "spooler_fixture.h"
 
 #include "winsim/image/image.h"
@@ -13,104 +13,61 @@ namespace {
 
 using namespace spooltest;
 
-std::string regString(const std::string& key, const char* value) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "<no key>";
-    char buf[512] = {};
-    DWORD type = 0, size = sizeof buf - 1;
-    LONG r = RegQueryValueExA(h, value, nullptr, &type, (LPBYTE)buf, &size);
-    RegCloseKey(h);
-    return r == ERROR_SUCCESS && type == REG_SZ ? std::string(buf) : "<no value>";
-}
-
-bool regKeyExists(const std::string& key) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
 const std::string kMonitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 
-// --- AddMonitor ------------------------------------------------------------
+using Spooler = SpoolerTest;
 
-class AddMonitor : public SpoolerTest {};
+// --- AddMonitor and DeletePort ------------------------------------------------
 
-TEST_F(AddMonitor, RegistersTheModuleAndClearsTheLastError) {
+TEST_F(Spooler, AddMonitorRegistersTheModule) {
     build(nt351());
-    putFile(winsim::machine().systemDir + "\\vrdpsmon.dll");
     MONITOR_INFO_2A mi{(LPSTR) "Varden Network Port", nullptr, (LPSTR) "vrdpsmon.dll"};
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), 0u);
-    EXPECT_EQ(regString(kMonitors + "Varden Network Port", "Driver"), "vrdpsmon.dll");
-
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-    mi.pName = (LPSTR) "VARDEN NETWORK PORT";
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi)) << "monitor names ignore letter case";
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-}
-
-TEST_F(AddMonitor, Windows95AnswersWithItsOwnErrors) {
-    build(win95());
-    MONITOR_INFO_2A mi{(LPSTR) "Varden Network Port", (LPSTR) "Windows 4.0", (LPSTR) "vrdpsmw4.dll"};
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND) << "missing module on Windows 95";
-    putFile(winsim::machine().systemDir + "\\vrdpsmw4.dll");
-    EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi));
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_ALREADY_EXISTS);
-}
-
-TEST_F(AddMonitor, RefusesBadRequests) {
-    build(nt351());
-    MONITOR_INFO_2A mi{(LPSTR) "Mon", nullptr, (LPSTR) "absent.dll"};
     EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_MOD_NOT_FOUND);
-    EXPECT_FALSE(regKeyExists(kMonitors + "Mon")) << "nothing registered after a failure";
-    putFile(winsim::machine().systemDir + "\\absent.dll");
+    EXPECT_FALSE(keyExists(kMonitors + "Varden Network Port")) << "nothing registered after a failure";
+    putFile(winsim::machine().systemDir + "\\vrdpsmon.dll");
     EXPECT_FAILS(AddMonitorA(nullptr, 1, (LPBYTE)&mi), ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, nullptr), ERROR_INVALID_PARAMETER);
     mi.pEnvironment = (LPSTR) "Windows 3.1";
     EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_INVALID_ENVIRONMENT);
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, nullptr), ERROR_INVALID_PARAMETER);
-}
-
-TEST_F(AddMonitor, InjectedFaultWins) {
-    build(nt351());
-    putFile(winsim::machine().systemDir + "\\m.dll");
-    winsim::machine().faults.push_back({"AddMonitorA", 1, 1, ERROR_NOT_ENOUGH_MEMORY, "Mon"});
-    MONITOR_INFO_2A mi{(LPSTR) "Mon", nullptr, (LPSTR) "m.dll"};
+    mi.pEnvironment = nullptr;
+    // A declared fault wins, once.
+    auto& m = winsim::machine();
+    m.faults.push_back({"AddMonitorA", m.callCounts["AddMonitorA"] + 1, 1, ERROR_NOT_ENOUGH_MEMORY, "Varden Network Port"});
     EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi)) << "the fault fired once";
+    EXPECT_LASTERROR(AddMonitorA(nullptr, 2, (LPBYTE)&mi), TRUE, 0);  // success clears the last error
+    EXPECT_EQ(regString(kMonitors + "Varden Network Port", "Driver"), "vrdpsmon.dll");
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+    mi.pName = (LPSTR) "VARDEN NETWORK PORT";  // names ignore letter case
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+
+    // Windows 95 answers with its own errors.
+    build(win95());
+    MONITOR_INFO_2A mi95{(LPSTR) "Varden Network Port", (LPSTR) "Windows 4.0", (LPSTR) "vrdpsmw4.dll"};
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi95), ERROR_MOD_NOT_FOUND);
+    putFile(winsim::machine().systemDir + "\\vrdpsmw4.dll");
+    EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi95));
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi95), ERROR_ALREADY_EXISTS);
 }
 
-// --- DeletePort ------------------------------------------------------------
-
-class DeletePort : public SpoolerTest {};
-
-TEST_F(DeletePort, RemovesThePortFromItsMonitor) {
+TEST_F(Spooler, DeletePortRemovesThePortFromItsMonitor) {
     build(nt351());
     standardSetup();
+    auto& caller = winsim::machine().spooler->callerSids;
+    const auto admin = caller;
+    caller = {"S-1-1-0", "S-1-5-32-545"};  // not an administrator
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP2"), ERROR_ACCESS_DENIED);
+    caller = admin;
     addPrinter("P1", "NP1");
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePortA(nullptr, nullptr, (LPSTR) "np1"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUSY) << "a printer prints to it";
+    addPrinter("P2", "LPT1:,NP3");
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "np1"), ERROR_BUSY);  // a printer prints to it
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP3"), ERROR_BUSY);  // among others
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "np2"));
-    EXPECT_FALSE(regKeyExists(kMonitors + "Net Port\\Ports\\NP2"));
-    EXPECT_TRUE(regKeyExists(kMonitors + "Net Port\\Ports\\NP3"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeletePortA(nullptr, nullptr, (LPSTR) "NP2"));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER) << "unknown port";
+    EXPECT_FALSE(keyExists(kMonitors + "Net Port\\Ports\\NP2"));
+    EXPECT_TRUE(keyExists(kMonitors + "Net Port\\Ports\\NP3"));
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP2"), ERROR_INVALID_PARAMETER);  // unknown now
 }
 
-TEST_F(DeletePort, BusyWhileAPrinterListsItAmongOthers) {
-    build(nt351());
-    standardSetup();
-    addPrinter("P1", "LPT1:,NP3");
-    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP3"), ERROR_BUSY);
-}
-
-TEST_F(DeletePort, NtLocalPortsAreValuesOfTheirOwnKey) {
+TEST_F(Spooler, NtLocalPortsAreValuesOfTheirOwnKey) {
     build(nt351());
     ASSERT_EQ(winsim::defineMonitor("Local Port", "localmon.dll", {}), 0u);
     HKEY h = nullptr;
@@ -125,26 +82,16 @@ TEST_F(DeletePort, NtLocalPortsAreValuesOfTheirOwnKey) {
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "LPT2:"));
     EXPECT_EQ(RegQueryValueExA(h, "LPT2:", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     RegCloseKey(h);
-}
-
-TEST(FreshMachine, HasTheLocalPortsOnEveryPlatform) {
+    // A fresh machine of every platform has the local ports.
     for (const char* os : {"nt351", "win95"}) {
         winsim::NewMachineOptions opt;
         opt.os = os;
         winsim::install(winsim::newMachine(opt, sim::testDir(os)));
-        std::vector<winsim::SpoolMonitor> mons;
         ASSERT_EQ(winsim::spoolerMonitors(mons), 0u) << os;
         ASSERT_EQ(mons.size(), 1u) << os;
         EXPECT_EQ(mons[0].name, "Local Port") << os;
         EXPECT_EQ(mons[0].ports, (std::vector<std::string>{"COM1:", "COM2:", "FILE:", "LPT1:", "LPT2:", "LPT3:"})) << os;
     }
-}
-
-TEST_F(DeletePort, NonAdministratorIsDenied) {
-    build(nt351());
-    standardSetup();
-    winsim::machine().spooler->callerSids = {"S-1-1-0", "S-1-5-32-545"};
-    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP1"), ERROR_ACCESS_DENIED);
 }
 
 // --- printer drivers -------------------------------------------------------
@@ -156,41 +103,35 @@ protected:
                               (LPSTR) "pscrptui.dll"};
     }
     void putDriverFiles() {
-        putFile(driverDir + "\\pscript.dll", "driver");
-        putFile(driverDir + "\\pscrptui.dll", "ui");
-        putFile(driverDir + "\\model.ppd", "ppd");
+        for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) putFile(driverDir + "\\" + f, f);
     }
+    bool has(const std::string& rel) { return fs::exists(hostPath(driverDir + "\\" + rel)); }
 };
 
 TEST_F(PrinterDriver, AddNeedsTheFilesInTheDriverDirectory) {
     build(nt351());
     auto di = info("Model A");
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_FILE_NOT_FOUND);
+    // Version 0 (a machine upgraded from NT 3.1): copied into "0", so
+    // deleting the originals loses nothing.
     putDriverFiles();
-    SetLastError(0xdeadbeef);
+    auto d0 = info("Model 0");
+    d0.cVersion = 0;
+    ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d0)) << GetLastError();
+    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) {
+        ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str())) << f;
+        EXPECT_TRUE(has(std::string("0\\") + f)) << f;
+    }
+    EXPECT_FALSE(has("1"));
+    putDriverFiles();
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Model A";
     EXPECT_EQ(regString(key, "Driver"), "pscript.dll");
     EXPECT_EQ(regString(key, "Data File"), "model.ppd");
     EXPECT_EQ(regString(key, "Configuration File"), "pscrptui.dll");
     // NT 3.51 keeps version-1 drivers in the subdirectory "1".
-    EXPECT_TRUE(fs::exists(hostPath(driverDir + "\\1\\model.ppd")));
-    EXPECT_TRUE(fs::exists(hostPath(driverDir + "\\1\\pscript.dll")));
-
+    EXPECT_TRUE(has("1\\model.ppd") && has("1\\pscript.dll"));
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
-}
-
-TEST_F(PrinterDriver, Nt35CopiesIntoTheVersionFolderSoDeletingTheOriginalsLosesNothing) {
-    build(nt351());
-    putDriverFiles();
-    auto di = info("Model 0");
-    di.cVersion = 0;  // modules found in "0" (a machine upgraded from NT 3.1)
-    ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
-    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"})
-        ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str())) << f;
-    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"})
-        EXPECT_TRUE(fs::exists(hostPath(driverDir + "\\0\\" + f))) << f;
-    EXPECT_FALSE(fs::exists(hostPath(driverDir + "\\1")));
 }
 
 TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
@@ -198,10 +139,21 @@ TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
     putDriverFiles();
     auto di = info("Model A", "windows nt x86");
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
-    EXPECT_FALSE(fs::exists(hostPath(driverDir + "\\1")));
+    EXPECT_FALSE(has("1"));
     auto bad = info("Model B", "Windows NT PowerPC");
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&bad), ERROR_INVALID_ENVIRONMENT);
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 3, (LPBYTE)&di), ERROR_INVALID_LEVEL);
+
+    // Windows 95 looks in the system directory and knows its own environment only.
+    build(win95());
+    putFile(winsim::machine().systemDir + "\\pscript.drv");
+    putFile(winsim::machine().systemDir + "\\model.ppd");
+    DRIVER_INFO_2A d95{1, (LPSTR) "Model A", (LPSTR) "Windows 4.0", (LPSTR) "pscript.drv", (LPSTR) "model.ppd",
+                       (LPSTR) "pscript.drv"};
+    EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d95)) << GetLastError();
+    d95.pEnvironment = (LPSTR) "Windows NT x86";
+    d95.pName = (LPSTR) "Model B";
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d95), ERROR_INVALID_ENVIRONMENT);
 }
 
 TEST_F(PrinterDriver, DeleteRefusesUnknownAndInUseDriversAndLeavesFiles) {
@@ -220,129 +172,57 @@ TEST_F(PrinterDriver, DeleteRefusesUnknownAndInUseDriversAndLeavesFiles) {
     ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].name, "Laser");
-    EXPECT_TRUE(fs::exists(hostPath(driverDir + "\\model.ppd"))) << "the files stay";
-}
-
-TEST_F(PrinterDriver, Windows95LooksInTheSystemDirectory) {
-    build(win95());
-    putFile(winsim::machine().systemDir + "\\pscript.drv");
-    putFile(winsim::machine().systemDir + "\\model.ppd");
-    DRIVER_INFO_2A di{1, (LPSTR) "Model A", (LPSTR) "Windows 4.0", (LPSTR) "pscript.drv", (LPSTR) "model.ppd",
-                      (LPSTR) "pscript.drv"};
-    EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
-    di.pEnvironment = (LPSTR) "Windows NT x86";
-    di.pName = (LPSTR) "Model B";
-    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_INVALID_ENVIRONMENT);
+    EXPECT_TRUE(has("model.ppd")) << "the files stay";
 }
 
 // --- GetPrinterDriverDirectory --------------------------------------------
 
-class DriverDirectory : public SpoolerTest {};
-
-TEST_F(DriverDirectory, PerEnvironmentWithTheSizeProtocol) {
+TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
     build(nt351());
     const std::string want = "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32X86";
     DWORD needed = 0xdeadbeef;
     EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 0, &needed), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(needed, want.size() + 1);
-
     char buf[128];
     std::memset(buf, 0x55, sizeof buf);
     EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed - 1, &needed),
                  ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ((unsigned char)buf[0], 0x55) << "nothing written into a short buffer";
-
     EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 10, &needed), ERROR_INVALID_USER_BUFFER);
-
     EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed, &needed));
     EXPECT_EQ(std::string(buf), want);
     EXPECT_EQ((unsigned char)buf[needed], 0x55) << "guard byte behind the text";
-
-    EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "windows nt alpha_axp", 1, (LPBYTE)buf, sizeof buf, &needed));
-    EXPECT_EQ(std::string(buf), "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA");
-    EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "Windows NT R4000", 1, (LPBYTE)buf, sizeof buf, &needed));
-    EXPECT_EQ(std::string(buf), "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32MIPS");
     EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 2, (LPBYTE)buf, sizeof buf, &needed),
                  ERROR_INVALID_LEVEL);
-}
-
-TEST_F(DriverDirectory, OwnEnvironmentFollowsTheProcessor) {
-    build(nt351("alpha"));
-    char buf[128];
-    DWORD needed = 0;
-    EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, sizeof buf, &needed));
-    EXPECT_EQ(std::string(buf), "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA");
-}
-
-TEST_F(DriverDirectory, Windows95UsesTheSystemDirectory) {
-    build(win95());
-    char buf[128];
-    DWORD needed = 0;
-    EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, sizeof buf, &needed));
-    EXPECT_EQ(std::string(buf), "C:\\WINDOWS\\SYSTEM");
-    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "Windows NT x86", 1, (LPBYTE)buf, sizeof buf, &needed),
-                 ERROR_INVALID_ENVIRONMENT);
-}
-
-// --- image section and show -------------------------------------------------
-
-class SpoolerImage : public SpoolerTest {};
-
-TEST_F(SpoolerImage, JobsSecurityAndRegistryRecordsSurvive) {
-    build(nt351());
-    standardSetup();
-    addPrinter("P1", "NP1,LPT1:");
-    winsim::SpoolJob j;
-    j.document = "Report";
-    j.totalPages = 4;
-    DWORD id = winsim::addSpoolJob("p1", j);
-    EXPECT_NE(id, 0u);
-    EXPECT_EQ(winsim::addSpoolJob("Nobody", j), 0u);
-    winsim::machine().spooler->printers["P1"].security.dacl.push_back({"S-1-5-32-550", 0, 0, PRINTER_ALL_ACCESS});
-
-    winsim::saveImage(winsim::machine(), dir / "img");
-    winsim::install(winsim::loadImage(dir / "img"));
-    auto jobs = winsim::spoolJobs("P1");
-    ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_EQ(jobs[0].id, id);
-    EXPECT_EQ(jobs[0].document, "Report");
-    EXPECT_EQ(jobs[0].totalPages, 4u);
-    EXPECT_EQ(winsim::machine().spooler->printers["P1"].security.dacl.back().sid, "S-1-5-32-550");
-    EXPECT_EQ(printer("P1").port, "NP1,LPT1:");
-    EXPECT_GT(winsim::addSpoolJob("P1", j), id) << "job ids are not reused after a load";
-
-    std::ostringstream out;
-    winsim::showSpooler(out, winsim::machine());
-    const std::string s = out.str();
-    EXPECT_NE(s.find("\"Net Port\" (netmon.dll) ports: NP1 NP2 NP3"), std::string::npos) << s;
-    EXPECT_NE(s.find("\"P1\" on NP1,LPT1:, driver \"Laser\", ready, 2 jobs"), std::string::npos) << s;
-    EXPECT_NE(s.find("\"Laser\" version 1"), std::string::npos) << s;
-}
-
-TEST_F(SpoolerImage, DamagedSectionNamesTheField) {
-    build(nt351());
-    nlohmann::json j = {{"printers", {{"P1", {{"jobs", {{{"id", 0}}}}}}}}};
-    try {
-        winsim::loadSpooler(j, winsim::machine());
-        FAIL() << "job id 0 accepted";
-    } catch (const winsim::ImageError& e) {
-        EXPECT_NE(std::string(e.what()).find("/spooler/printers/P1/jobs/0/id"), std::string::npos) << e.what();
+    // Other environments; the own one follows the processor; Windows 95
+    // answers its system directory and knows no NT environment.
+    const struct {
+        winsim::OsInfo os;
+        const char* env;
+        const char* dir;  // nullptr: ERROR_INVALID_ENVIRONMENT
+    } rows[] = {
+        {nt351(), "windows nt alpha_axp", "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA"},
+        {nt351(), "Windows NT R4000", "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32MIPS"},
+        {nt351("alpha"), nullptr, "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA"},
+        {win95(), nullptr, "C:\\WINDOWS\\SYSTEM"},
+        {win95(), "Windows NT x86", nullptr},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.env ? r.env : r.dir);
+        build(r.os);
+        if (r.dir) {
+            EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, (LPSTR)r.env, 1, (LPBYTE)buf, sizeof buf, &needed));
+            EXPECT_STREQ(buf, r.dir);
+        } else {
+            EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, (LPSTR)r.env, 1, (LPBYTE)buf, sizeof buf, &needed),
+                         ERROR_INVALID_ENVIRONMENT);
+        }
     }
-    nlohmann::json k = {{"printers", {{"P1", {{"security", {{"owner", "X-1"}}}}}}}};
-    EXPECT_THROW(winsim::loadSpooler(k, winsim::machine()), winsim::ImageError);
 }
-
-}  // namespace
-
-namespace {
-
-using namespace spooltest;
 
 // --- the spooler service -----------------------------------------------------
 
-class SpoolerService : public SpoolerTest {};
-
-TEST_F(SpoolerService, EveryCallFailsWhileTheSpoolerIsStopped) {
+TEST_F(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
     build(nt351());
     standardSetup();
     addPrinter("Alpha", "NP1");
@@ -373,13 +253,55 @@ TEST_F(SpoolerService, EveryCallFailsWhileTheSpoolerIsStopped) {
          [&] { return GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, sizeof buf, &needed); }},
     };
     for (const auto& [name, call] : calls) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(call()) << name;
-        EXPECT_EQ(GetLastError(), (DWORD)RPC_S_SERVER_UNAVAILABLE) << name;
+        SCOPED_TRACE(name);
+        EXPECT_FAILS(call(), RPC_S_SERVER_UNAVAILABLE);
     }
     EXPECT_TRUE(printerExists("Alpha")) << "nothing changed";
     setSpooler("running");
     ClosePrinter(h);
+}
+
+// --- image section and show -------------------------------------------------
+
+TEST_F(Spooler, ImageKeepsJobsSecurityAndRegistryRecords) {
+    build(nt351());
+    standardSetup();
+    addPrinter("P1", "NP1,LPT1:");
+    winsim::SpoolJob j;
+    j.document = "Report";
+    j.totalPages = 4;
+    DWORD id = winsim::addSpoolJob("p1", j);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(winsim::addSpoolJob("Nobody", j), 0u);
+    winsim::machine().spooler->printers["P1"].security.dacl.push_back({"S-1-5-32-550", 0, 0, PRINTER_ALL_ACCESS});
+
+    winsim::saveImage(winsim::machine(), dir / "img");
+    winsim::install(winsim::loadImage(dir / "img"));
+    auto jobs = winsim::spoolJobs("P1");
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].id, id);
+    EXPECT_EQ(jobs[0].document, "Report");
+    EXPECT_EQ(jobs[0].totalPages, 4u);
+    EXPECT_EQ(winsim::machine().spooler->printers["P1"].security.dacl.back().sid, "S-1-5-32-550");
+    EXPECT_EQ(printer("P1").port, "NP1,LPT1:");
+    EXPECT_GT(winsim::addSpoolJob("P1", j), id) << "job ids are not reused after a load";
+
+    std::ostringstream out;
+    winsim::showSpooler(out, winsim::machine());
+    for (const char* line : {"\"Net Port\" (netmon.dll) ports: NP1 NP2 NP3",
+                             "\"P1\" on NP1,LPT1:, driver \"Laser\", ready, 2 jobs", "\"Laser\" version 1"})
+        EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
+
+    // A damaged section names the field.
+    nlohmann::json bad = {{"printers", {{"P1", {{"jobs", {{{"id", 0}}}}}}}}};
+    try {
+        winsim::loadSpooler(bad, winsim::machine());
+        ADD_FAILURE() << "job id 0 accepted";
+    } catch (const winsim::ImageError& e) {
+        EXPECT_NE(std::string(e.what()).find("/spooler/printers/P1/jobs/0/id"), std::string::npos) << e.what();
+    }
+    bad = {{"printers", {{"P1", {{"security", {{"owner", "X-1"}}}}}}}};
+    EXPECT_THROW(winsim::loadSpooler(bad, winsim::machine()), winsim::ImageError);
 }
 
 }  // namespace

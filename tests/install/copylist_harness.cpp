@@ -1,1 +1,0 @@
-#include "setup/harness.cpp"
