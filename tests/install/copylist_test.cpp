@@ -30,19 +30,16 @@ TEST(ComputeSectionSizes, SectionsOfThePlatformAndProcessor) {
         huge += std::string("[") + s + "]\n";
         for (int i = 0; i < 3; ++i) huge += infLine("k" + std::to_string(i), "f.dat", 2000000000u);
     }
-    const std::string util = std::to_string(sectionSizes({"Write Files", "Orvel", "Remote Console", "Wizard", "VB Common"}));
-    const std::string load = std::to_string(sectionSizes({"Load PS Files", "Load Cat Files", "Load Sys Files"}));
-    auto sizes = [](std::initializer_list<const char*> s) { return std::to_string(sectionSizes(s)); };
-    const struct { Flags flags; std::string inf, system, utility, load; } rows[] = {
-        {{FALSE, FALSE, FALSE}, sampleInf(), sizes({"PPD Files", "NT Help File", "I386 Monitor"}),
-         std::to_string(std::stoul(util) + sectionSize("I386 Wizard")), load},
-        {{FALSE, TRUE, FALSE}, sampleInf(), sizes({"PPD Files", "NT Help File", "Alpha Monitor"}),
-         std::to_string(std::stoul(util) + sectionSize("Alpha Wizard")), load},
-        {{FALSE, FALSE, TRUE}, sampleInf(), sizes({"PPD Files", "NT Help File", "Mips Monitor"}),
-         std::to_string(std::stoul(util) + sectionSize("Mips Wizard")), load},
-        {{TRUE, TRUE, FALSE}, sampleInf(), sizes({"PPD Files", "W95 Help File", "W95 Monitor"}),
-         std::to_string(std::stoul(util) + sectionSize("I386 Wizard")), load},
-        {{FALSE, FALSE, FALSE}, huge, "4294967295", "4294967295", "4294967295"},
+    const std::uint32_t util = sectionSizes({"Write Files", "Orvel", "Remote Console", "Wizard", "VB Common"});
+    const std::uint32_t load = sectionSizes({"Load PS Files", "Load Cat Files", "Load Sys Files"});
+    const std::uint32_t nt = sectionSizes({"PPD Files", "NT Help File"}), all = 0xFFFFFFFFu;
+    const struct { Flags flags; std::string inf; std::uint32_t system, utility, load; } rows[] = {
+        {{FALSE, FALSE, FALSE}, sampleInf(), nt + sectionSize("I386 Monitor"), util + sectionSize("I386 Wizard"), load},
+        {{FALSE, TRUE, FALSE}, sampleInf(), nt + sectionSize("Alpha Monitor"), util + sectionSize("Alpha Wizard"), load},
+        {{FALSE, FALSE, TRUE}, sampleInf(), nt + sectionSize("Mips Monitor"), util + sectionSize("Mips Wizard"), load},
+        {{TRUE, TRUE, FALSE}, sampleInf(), sectionSizes({"PPD Files", "W95 Help File", "W95 Monitor"}),
+         util + sectionSize("I386 Wizard"), load},
+        {{FALSE, FALSE, FALSE}, huge, all, all, all},
     };
     for (const auto& row : rows) {
         Harness h;
@@ -56,7 +53,8 @@ TEST(ComputeSectionSizes, SectionsOfThePlatformAndProcessor) {
             report("%u %u %u", (unsigned)::Setup.SystemDriveBytes, (unsigned)::Setup.UtilityBytes,
                    (unsigned)::Setup.LoadFilesBytes);
         });
-        EXPECT_EQ(r.report, (Lines{row.system + " " + row.utility + " " + row.load, "returned=1"})) << r.output;
+        EXPECT_EQ(r.report, (Lines{std::to_string(row.system) + " " + std::to_string(row.utility) + " " +
+                                       std::to_string(row.load), "returned=1"})) << r.output;
     }
 }
 

@@ -113,7 +113,7 @@ TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
 }
 
 // The fatal reporters pop what is shown, show one error page (left only with
-// CANCEL or CONTINUE), run the pending clean-up once keeping the last error,
+// CANCEL or CONTINUE), run the pending clean-up once,
 // drop a pending restart and end the process with 0. A second report on the
 // way out of the first (here from an exit handler, as a failure while the
 // toolkit ends would) shows no second page; a toolkit failure inside
@@ -181,9 +181,9 @@ TEST(StatusPage, OpensModelessUnderTheWaitCursorAndRestoresIt) {
         SetCursor(arrow);
         HCURSOR previous = OpenStatusPage("Removing", "Deleting ports");
         CloseStatusPage(previous);
-        report("previous arrow=%d, restored=%d", previous == arrow, SetCursor(arrow) == arrow);
+        report("previous arrow %d, restored %d", previous == arrow, SetCursor(arrow) == arrow);
     });
-    EXPECT_EQ(r.value("previous arrow"), "1, restored=1") << r.output;
+    EXPECT_EQ(r.report, (Lines{"previous arrow 1, restored 1", "returned=1"})) << r.output;
     EXPECT_TRUE(r.pages().empty());
     EXPECT_EQ(r.lines("s"), (Lines{"status 7804 Removing: Deleting ports",
                                    "shown 7804 FStatusDlgProc help 0 cursor wait", "status 7804 end"}));

@@ -127,62 +127,35 @@ TEST(StartUp, MissingOrMalformedInfEndsOnTheToolkitErrorPage) {
     }
 }
 
-// A user who is no administrator never reaches the installation type,
-// except on Windows 95; an unsupported platform runs the end steps.
-TEST(StartUp, RefusalsAndUnsupportedPlatform) {
-    const struct {
-        winsim::OsInfo os; bool admin; const char* answers; const char* code; std::vector<int> pages;
-    } rows[] = {
-        {nt351(), false, "100 CONTINUE\n2400 BACK\n2400 CANCEL\n2400 EXIT\n2400 CONTINUE\n", "", {100, 2400, 2400, 2400, 2400}},
-        {win95(), false, kToRemoval, "0", {100, 800, 7802}},
-        {nt(4, 0, 1381), true, "100 CONTINUE\n2000 BACK\n2000 CONTINUE\n", "0", {100, 2000, 2000}},
-    };
-    for (const auto& row : rows) {
-        Harness h(row.os, row.admin);
-        h.setInf(sampleInf());
-        ChildResult r = runAndReport(h, row.answers);
-        EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.value("code"), row.code);
-        EXPECT_EQ(r.pages(), row.pages);
-        EXPECT_TRUE(r.lines("reboot").empty());
-    }
-}
-
 // --- Spooler on NT 3.5x ------------------------------------------------------
 
-TEST(Spooler, StoppedSpoolerIsStartedUnderItsModelessPage) {
-    Harness h(nt351());
-    h.setInf(sampleInf());
-    winsim::findService(h.machine(), "Spooler")->state = SERVICE_STOPPED;
-    ChildResult r = runAndReport(h, kToRemoval);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_TRUE(r.value("spooler") == std::to_string(SERVICE_RUNNING) ||
-                r.value("spooler") == std::to_string(SERVICE_START_PENDING))
-        << r.value("spooler");
-    EXPECT_TRUE(r.lines("error").empty());
-    EXPECT_EQ(r.lines("status 5300"), (Lines{"status 5300 Starting the print spooler...", "status 5300 end"}));
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802}));
-}
-
-TEST(Spooler, SpoolerThatCannotStartEndsSetupButNT31HasNoCheck) {
-    // NT 3.1x gets no spooler check: a stopped spooler stays stopped, and
-    // the driver directory it would answer for cannot be read.
+// A stopped spooler is started under its modeless page; one that cannot
+// start ends setup. NT 3.1x gets no spooler check: a stopped spooler stays
+// stopped, and the driver directory it would answer for cannot be read.
+TEST(Spooler, StoppedSpoolerIsStartedOrEndsSetupButNT31HasNoCheck) {
+    const Lines started{"status 5300 Starting the print spooler...", "status 5300 end"};
     const struct {
-        winsim::OsInfo os; const char* error; Lines status;
-    } cases[] = {{nt351(), "error startSpooler failed, error = 1058",
-                  {"status 5300 Starting the print spooler...", "status 5300 end"}},
-                 {nt31(), "error PPD path string too small", {}}};
-    for (const auto& c : cases) {
-        Harness h(c.os);
+        winsim::OsInfo os; bool startable; const char* answers; std::vector<int> pages; Lines errors, status;
+    } rows[] = {{nt351(), true, kToRemoval, {100, 800, 7802}, {}, started},
+                {nt351(), false, "100 CONTINUE\n2300 CONTINUE\n", {100, 2300}, {"error startSpooler failed, error = 1058"},
+                 started},
+                {nt31(), false, "100 CONTINUE\n2300 CONTINUE\n", {100, 2300}, {"error PPD path string too small"}, {}}};
+    for (const auto& row : rows) {
+        Harness h(row.os);
         h.setInf(sampleInf());
         winsim::Service* spooler = winsim::findService(h.machine(), "Spooler");
         spooler->state = SERVICE_STOPPED;
-        spooler->startType = SERVICE_DISABLED;
-        ChildResult r = h.runWinMain("100 CONTINUE\n2300 CONTINUE\n");
-        EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.pages(), (std::vector<int>{100, 2300}));
-        EXPECT_EQ(r.lines("error"), (Lines{c.error}));
-        EXPECT_EQ(r.lines("status"), c.status);
+        if (!row.startable) spooler->startType = SERVICE_DISABLED;
+        ChildResult r = runAndReport(h, row.answers);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.pages(), row.pages);
+        EXPECT_EQ(r.lines("error"), row.errors);
+        EXPECT_EQ(r.lines("status"), row.status);
+        if (row.startable) {
+            EXPECT_TRUE(r.value("spooler") == std::to_string(SERVICE_RUNNING) ||
+                        r.value("spooler") == std::to_string(SERVICE_START_PENDING))
+                << r.value("spooler");
+        }
     }
 }
 
