@@ -124,7 +124,7 @@ TEST(ConsoleTerminal, InteractiveInstallationRecordedAndReplayed) {
     fs::path recorded = s.root() / "recorded.ans";
     Terminal t(s, {"--record", recorded.string()});
     ASSERT_TRUE(t.play({
-        {{"== Welcome ==", "[c] Continue (Enter)", "\n> "}, "\r"},
+        {{"== Welcome ==", "[c] Continue (Enter)", "Exit setup\r\n     [h] Help\r\n> "}, "\r"},  // keys wrapped
         {{"(*) 1  Install everything", "> "}, "what\r"},
         {{"Please choose one of the keys shown.", "> "}, "h\r"},  // help; any answer there returns to the page
         {{"== Help ==", "> "}, "c\r"},

@@ -1,28 +1,18 @@
 // REGEDIT4 reader (table-driven), writer and round trips, and the registry
 // part of machine images.
-#include "winsim/core/machine.h"
 #include "winsim/image/image.h"
 #include "winsim/image/regfile.h"
 #include "winsim/registry/state.h"
 #include "sim.h"
 
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path tempDir(const std::string& tag) { return sim::testDir(tag); }
+using sim::testDir;
 
 std::unique_ptr<winsim::Machine> bare(const std::string& name) {
-    return winsim::makeBareMachine({}, tempDir(name) / "c");
+    return winsim::makeBareMachine({}, testDir(name) / "c");
 }
 
 // Every key and value of a root, one line each, straight from the store:
@@ -206,31 +196,6 @@ TEST(RegFileWriter, CanonicalLayout) {
     EXPECT_THROW(winsim::exportRegistry(m, "HKEY_NOWHERE"), std::invalid_argument);
 }
 
-TEST(RegFileWriter, HexWrapsAt80Columns) {
-    auto& m = winsim::install(bare("wrap"));
-    HKEY h;
-    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "W", &h), ERROR_SUCCESS);
-    std::vector<BYTE> data(100);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = (BYTE)i;
-    RegSetValueExA(h, "bin", 0, REG_BINARY, data.data(), (DWORD)data.size());
-    RegCloseKey(h);
-    std::string text = winsim::exportRegistry(m, "HKEY_CURRENT_USER\\W");
-    std::istringstream in(text);
-    std::string line;
-    int continuation = 0;
-    while (std::getline(in, line)) {
-        EXPECT_LE(line.size(), 80u) << line;
-        if (line.rfind("  ", 0) == 0) ++continuation;
-        if (line.find("hex:") != std::string::npos || line.rfind("  ", 0) == 0) {
-            if (line.back() != '\\') continue;
-            EXPECT_EQ(line.substr(line.size() - 2), ",\\");
-        }
-    }
-    EXPECT_GE(continuation, 3);
-    EXPECT_NE(text.find("\"bin\"=hex:00,01,02,"), std::string::npos);
-    EXPECT_EQ(text.find('\r'), std::string::npos);
-}
-
 // --- Round trips ---------------------------------------------------------------
 
 const char* const kEveryType =
@@ -319,7 +284,7 @@ TEST(RegFileWriter, RefusesNamesWithLineBreaks) {
     ASSERT_EQ(RegSetValueExA(h, "two\nlines", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
     RegCloseKey(h);
     EXPECT_THROW(winsim::exportRegistry(m, ""), std::runtime_error);
-    fs::path image = tempDir("linebreak-image");
+    fs::path image = testDir("linebreak-image");
     fs::create_directories(image);
     std::ofstream(image / "marker") << "old";
     EXPECT_THROW(winsim::saveImage(m, image), std::runtime_error);
@@ -331,7 +296,7 @@ TEST(RegFileWriter, RefusesNamesWithLineBreaks) {
 TEST(RegistryImage, FolderRoundTripAndMissingFolder) {
     auto& m = winsim::install(bare("folder"));
     winsim::importRegistry(m, kEveryType, "every.reg");
-    fs::path dir = tempDir("folder-reg");
+    fs::path dir = testDir("folder-reg");
     winsim::writeRegistryFolder(dir, m);
     EXPECT_TRUE(fs::exists(dir / "HKEY_LOCAL_MACHINE.reg"));
     EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER.reg"));
@@ -354,7 +319,7 @@ TEST(RegistryImage, FolderRoundTripAndMissingFolder) {
 }
 
 TEST(RegistryImage, DamagedFileNamesFileAndLineAndAppliesNothing) {
-    fs::path dir = tempDir("damaged");
+    fs::path dir = testDir("damaged");
     fs::create_directories(dir);
     std::ofstream(dir / "HKEY_LOCAL_MACHINE.reg") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Ok]\n";
     std::ofstream(dir / "HKEY_CURRENT_USER.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex:zz\n";
@@ -370,7 +335,7 @@ TEST(RegistryImage, DamagedFileNamesFileAndLineAndAppliesNothing) {
 }
 
 TEST(RegistryImage, SaveAndLoadKeepRegistryAndDenials) {
-    fs::path image = tempDir("image");
+    fs::path image = testDir("image");
     {
         auto m = bare("image-src");
         winsim::importRegistry(*m, kEveryType, "every.reg");

@@ -292,7 +292,9 @@ TEST_F(Scm, DependentsComeInReverseStartOrderWithSizeProtocol) {
     std::fill(mem.begin(), mem.end(), 0xab);
     ASSERT_TRUE(EnumDependentServicesA(h, SERVICE_ACTIVE, buf, (DWORD)(size + 64), &need, &count));
     EXPECT_TRUE(guarded(4 + size + 64, mem.size()));
-    EXPECT_EQ(buf[0].lpServiceName + std::strlen("FaxSvc") + 1, (const char*)mem.data() + 4 + size + 64);
+    ENUM_SERVICE_STATUSA first;  // the records start 4 bytes in: copied out, not read in place
+    std::memcpy(&first, mem.data() + 4, sizeof first);
+    EXPECT_EQ(first.lpServiceName + std::strlen("FaxSvc") + 1, (const char*)mem.data() + 4 + size + 64);
     CloseServiceHandle(h);
 }
 

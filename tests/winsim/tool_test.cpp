@@ -147,7 +147,7 @@ TEST_F(Tool, NewPlacesTheWindowsDistributionAndThePostScriptModules) {
     // The modules carry the version of the Windows they belong to.
     EXPECT_NE(readAll(root / "m3" / "machine.json").find("\"version\": \"3.50.807.1\""), std::string::npos);
     for (const char* bad : {"--ps-modules somewhere", "--ps-modules versiondir=a\\\\b", "--windows-dist 7",
-                            "--extract-ms soon"}) {
+                            "--extract-ms soon", "--extract-ms 5x"}) {
         SCOPED_TRACE(bad);
         Proc r = winsim("new " + at("bad") + " --os nt351 --arch x86 " + bad);
         EXPECT_EQ(r.code, 1) << r.out;
