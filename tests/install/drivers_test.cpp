@@ -114,7 +114,10 @@ TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
         row.prepare(h);
         ChildResult r = h.run(row.answers, [] {
             startupState();
-            CopyPSDriverFiles();
+            DWORD version = 0;  // nothing at hand: each platform's search fetches the modules
+            if (::Setup.IsWindows95) setupForPPDInstallWin95(&version);
+            else if (::Setup.IsNT31) setupForPPDInstallNT31(&version);
+            else setupForPPDInstallNT35(&version);
         });
         EXPECT_EQ(r.value("returned"), row.fetched ? "1" : "") << r.output;
         EXPECT_EQ(r.pages(), row.pages);
