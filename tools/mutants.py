@@ -141,7 +141,8 @@ def run(cmd, cwd, timeout):
 def prepare(work, jobs):
     tree = work / "tree"
     files = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True, check=True).stdout
-    for rel in filter(None, files.decode().split("\0")):
+    tracked = set(filter(None, files.decode().split("\0")))
+    for rel in tracked:
         src, dst = ROOT / rel, tree / rel
         if not src.is_file():
             continue
@@ -149,6 +150,12 @@ def prepare(work, jobs):
             dst.parent.mkdir(parents=True, exist_ok=True)
             shutil.copy2(src, dst)
     build = tree / "build"
+    # Files an earlier copy had that the repository no longer tracks would
+    # still be globbed into the build.
+    if tree.is_dir():
+        for p in tree.rglob("*"):
+            if p.is_file() and build not in p.parents and p.relative_to(tree).as_posix() not in tracked:
+                p.unlink()
     configure = ["cmake", "-S", str(tree), "-B", str(build), "-DCMAKE_BUILD_TYPE=None",
                  "-DCMAKE_CXX_FLAGS=-O1 -g0", "-DCMAKE_C_FLAGS=-O1 -g0"]
     if shutil.which("ld.lld"):
