@@ -149,6 +149,7 @@ def prepare(work, jobs):
         if not dst.exists() or dst.read_bytes() != src.read_bytes():
             dst.parent.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(src, dst)  # a new time, so that make rebuilds what depends on it
+            shutil.copymode(src, dst)
     build = tree / "build"
     # Files an earlier copy had that the repository no longer tracks would
     # still be globbed into the build.
