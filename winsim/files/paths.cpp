@@ -138,6 +138,15 @@ KnownDirectories& knownDirectories() {
 
 constexpr std::size_t kMaxKnownDirectories = 1024;
 
+// What stands at host path `p` (described in `st`): 1 a file or directory,
+// 0 nothing, -1 something else (a link or a special file).
+int entryKind(const fs::path& p, struct stat& st) {
+    if (::lstat(p.c_str(), &st) != 0) return 0;
+    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? 1 : -1;
+}
+
+std::uint64_t fileBytes(const struct stat& st) { return S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0; }
+
 bool rememberedDirectory(const fs::path& dir) {
     KnownDirectories& k = knownDirectories();
     std::lock_guard<std::mutex> guard(k.lock);
@@ -187,14 +196,10 @@ std::string findHostEntry(const fs::path& dir, std::string_view name, bool* bloc
     if (size) *size = 0;
     if (isHiddenHostName(name)) return {};
     struct stat st;
-    // What stands at `n`: 1 a file or directory, 0 nothing, -1 something else.
-    auto probe = [&](const std::string& n) {
-        if (::lstat((dir / n).c_str(), &st) != 0) return 0;
-        return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? 1 : -1;
-    };
+    auto probe = [&](const std::string& n) { return entryKind(dir / n, st); };
     auto take = [&](const std::string& n) {
         if (isDir) *isDir = S_ISDIR(st.st_mode);
-        if (size) *size = S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0;
+        if (size) *size = fileBytes(st);
         return n;
     };
     // A large directory's kept listing answers without asking the host for
@@ -261,11 +266,11 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
         const std::string& name = parts.back();
         struct stat st;
         if (!out.wildcard && !isHiddenHostName(name) && rememberedDirectory(dir) && !hasKeptListing(dir) &&
-            ::lstat((dir / name).c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+            entryKind(dir / name, st) > 0) {
             out.host = dir / name;
             out.exists = true;
             out.isDir = S_ISDIR(st.st_mode);
-            out.size = S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0;
+            out.size = fileBytes(st);
             out.parts = std::move(parts);
             out.winPath = joinWin(out.drive, out.parts);
             return 0;

@@ -6,18 +6,26 @@
 
 namespace {
 
+// A connected service control manager, closed on every path.
+struct Manager {
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    Manager() { CHECK_TRUE(scm != nullptr); }
+    ~Manager() {
+        if (scm) CloseServiceHandle(scm);
+    }
+};
+
 // The spooler's service opened with `rights` through a connected manager;
 // both handles are closed on every path.
 struct Spooler {
-    SC_HANDLE scm = nullptr, svc = nullptr;
+    Manager m;
+    SC_HANDLE svc = nullptr;
     explicit Spooler(DWORD rights) {
-        scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-        svc = scm ? OpenServiceA(scm, "Spooler", rights) : nullptr;
+        svc = m.scm ? OpenServiceA(m.scm, "Spooler", rights) : nullptr;
         CHECK_TRUE(svc != nullptr);
     }
     ~Spooler() {
         if (svc) CloseServiceHandle(svc);
-        if (scm) CloseServiceHandle(scm);
     }
 };
 
@@ -25,13 +33,11 @@ struct Spooler {
 
 CASE(services, open_unknown_service) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    CHECK_TRUE(scm != nullptr);
-    if (!scm) return;
+    Manager m;
+    if (!m.scm) return;
     SetLastError(0xdeadbeef);
-    CHECK_TRUE(OpenServiceA(scm, "NoSuchConformanceService", SERVICE_QUERY_STATUS) == nullptr);
+    CHECK_TRUE(OpenServiceA(m.scm, "NoSuchConformanceService", SERVICE_QUERY_STATUS) == nullptr);
     CHECK_ERROR(ERROR_SERVICE_DOES_NOT_EXIST);
-    CloseServiceHandle(scm);
 }
 
 CASE(services, open_scm_unknown_database) {
@@ -122,11 +128,10 @@ CASE(services, dependents_size_query) {
 
 CASE(services, success_leaves_last_error) {
     if (conformance::isWin95()) return;  // see services.none_on_windows95
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    CHECK_TRUE(scm != nullptr);
-    if (!scm) return;
+    Manager m;
+    if (!m.scm) return;
     SetLastError(0xdeadbeef);
-    SC_HANDLE svc = OpenServiceA(scm, "Spooler", SERVICE_QUERY_STATUS);
+    SC_HANDLE svc = OpenServiceA(m.scm, "Spooler", SERVICE_QUERY_STATUS);
     CHECK_TRUE(svc != nullptr);
     CHECK_ERROR(0xdeadbeef);
     if (svc) {
@@ -136,7 +141,6 @@ CASE(services, success_leaves_last_error) {
         CHECK_EQ(CloseServiceHandle(svc), TRUE);
         CHECK_ERROR(0xdeadbeef);
     }
-    CloseServiceHandle(scm);
 }
 
 CASE(services, none_on_windows95) {
