@@ -18,6 +18,7 @@
 
 #ifndef _WIN32
 #include <sys/ioctl.h>
+#include <sys/select.h>
 #include <unistd.h>
 #else
 #include <io.h>
@@ -269,6 +270,37 @@ private:
         if (got == Read::Interrupt) noteInterrupt();
     }
 
+    // Waits until the terminal has input; false when Ctrl-C came first.
+    // Ctrl-C is held back between the check of the count and the wait, and
+    // let through only while waiting, so that one pressed just before the
+    // read starts is not lost in a read that then waits for a line. Piped
+    // input needs no wait: Ctrl-C comes from a terminal.
+    bool waitForInput() {
+#ifndef _WIN32
+        int fd = ::fileno(in_);
+        if (!::isatty(fd)) return true;
+        sigset_t interrupt, waiting;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        sigprocmask(SIG_BLOCK, &interrupt, &waiting);
+        bool ready = true;
+        if (interruptCount() > handled_) {
+            ready = false;
+        } else {
+            sigdelset(&waiting, SIGINT);
+            fd_set fds;
+            FD_ZERO(&fds);
+            FD_SET(fd, &fds);
+            // Only Ctrl-C ends the wait unread; the read itself reports any other failure.
+            ready = ::pselect(fd + 1, &fds, nullptr, nullptr, nullptr, &waiting) > 0 || errno != EINTR;
+        }
+        sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
+        return ready;
+#else
+        return true;
+#endif
+    }
+
     // One line of input. Ctrl-C while waiting (or since the last read)
     // gives Interrupt; a second one before anything else was answered
     // ends the run at once.
@@ -288,6 +320,7 @@ private:
                 armed_ = true;
                 return Read::Interrupt;
             }
+            if (line.empty() && !waitForInput()) continue;  // Ctrl-C while waiting
             errno = 0;
             if (std::fgets(buf, sizeof buf, in_)) {
                 line += buf;
