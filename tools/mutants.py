@@ -199,6 +199,9 @@ def main():
     ap.add_argument("--jobs", type=int, default=2)
     ap.add_argument("--list", action="store_true", help="print the drawn faults and stop")
     ap.add_argument("--json", help="write the results to this file")
+    ap.add_argument("--only", help="run only these of the drawn faults: 1-based numbers and ranges, e.g. 3,7-9")
+    ap.add_argument("--files", help="run only drawn faults in files whose path contains one of these "
+                                    "comma-separated parts, e.g. registry/,files/api.cpp")
     args = ap.parse_args()
 
     pool = candidates(args.tree.rstrip("/"))
@@ -206,9 +209,20 @@ def main():
         sys.exit(f"mutants: no candidate faults in {args.tree}")
     rng = random.Random(args.seed)
     drawn = rng.sample(pool, min(args.n, len(pool)))
+    # The filters keep the draw itself, so the same seed names the same faults.
+    numbered = list(enumerate(drawn, 1))
+    if args.only:
+        keep = set()
+        for part in args.only.split(","):
+            lo, _, hi = part.partition("-")
+            keep.update(range(int(lo), int(hi or lo) + 1))
+        numbered = [(i, d) for i, d in numbered if i in keep]
+    if args.files:
+        parts = [p for p in args.files.split(",") if p]
+        numbered = [(i, d) for i, d in numbered if any(p in d[0] for p in parts)]
     if args.list:
-        for rel, n, name, line, faulty in drawn:
-            print(f"{rel}:{n}: {name}: {shown(name, line, faulty)}")
+        for i, (rel, n, name, line, faulty) in numbered:
+            print(f"{i}: {rel}:{n}: {name}: {shown(name, line, faulty)}")
         return 0
     accepted = load_accepted()
     work = Path(args.work).resolve()
@@ -216,7 +230,7 @@ def main():
 
     results = []
     started = time.time()
-    for i, (rel, n, name, line, faulty) in enumerate(drawn, 1):
+    for i, (rel, n, name, line, faulty) in numbered:
         path = tree / rel
         original = path.read_text(encoding="utf-8", errors="surrogateescape")
         lines = original.split("\n")
