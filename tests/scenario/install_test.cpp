@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
 namespace {
 
 using namespace scenario;
@@ -193,9 +191,8 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     const std::string kept = l.nt35 ? l.drivers + "\\" + row.version : l.drivers;
     EXPECT_EQ(s.fileText(kept + "\\vls600.ppd"), distFile("vls600.ppd"));
     EXPECT_TRUE(s.exists(kept + (l.win95 ? "\\pscript.drv" : "\\pscrptui.dll")));
-    for (const char* f : {"vls600.ppd", "pscript.dll", "pscrptui.dll"}) {
+    for (const char* f : {"vls600.ppd", "pscript.dll", "pscrptui.dll"})
         EXPECT_EQ(s.exists(l.drivers + "\\" + f), !l.nt35 && (!l.win95 || f[0] == 'v')) << f;
-    }
 
     json machine = s.machineJson();
     {
@@ -206,9 +203,6 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
         EXPECT_FALSE(m.key(kMonitors + "\\Brevant Network Port")) << "the older monitor key is merged";
         EXPECT_EQ(m.value(kVersion, "Version Installed"), "V5.1-1");
         EXPECT_EQ(m.value(kVersion, "Installation Version"), "V5.1-11i");
-        EXPECT_TRUE(std::regex_match(m.value(kVersion, "Install Date"),
-                                     std::regex(R"(\d\d-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d{4} \d\d:\d\d:\d\d)")))
-            << m.value(kVersion, "Install Date");
 
         // One driver per PPD file in this machine's environment; Windows 95
         // has short names and a second "/Net" driver for some models.
@@ -249,9 +243,7 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     const json* startup = group(machine, "Startup");
     ASSERT_NE(startup, nullptr);
     EXPECT_EQ((*startup)["items"].size(), earlier && row.restart != Restart::None ? 1u : 0u);
-    if (!l.win95) {
-        EXPECT_TRUE(spoolerRunning(machine));
-    }
+    EXPECT_TRUE(l.win95 || spoolerRunning(machine));
 
     // The restart finishes the job: the new module in place, nothing beside it.
     s.reboot();
