@@ -21,45 +21,6 @@ void setFlags(Flags flags) {
     ::Setup.IsX86 = !flags.alpha && !flags.mips;
 }
 
-// The three figures of each platform and processor (Windows 95 takes the
-// x86 wizard whatever the processor flags say); figures beyond 4 GB are held
-// at the largest value instead of wrapping to a small number that would
-// pass the space checks.
-TEST(ComputeSectionSizes, SectionsOfThePlatformAndProcessor) {
-    std::string huge;
-    for (const char* s : kSections) {
-        huge += std::string("[") + s + "]\n";
-        for (int i = 0; i < 3; ++i) huge += infLine("k" + std::to_string(i), "f.dat", 2000000000u);
-    }
-    const std::uint32_t util = sectionSizes({"Write Files", "Orvel", "Remote Console", "Wizard", "VB Common"});
-    const std::uint32_t load = sectionSizes({"Load PS Files", "Load Cat Files", "Load Sys Files"});
-    const std::uint32_t nt = sectionSizes({"PPD Files", "NT Help File"}), all = 0xFFFFFFFFu;
-    const struct { Flags flags; std::string inf; std::uint32_t system, utility, load; } rows[] = {
-        {{FALSE, FALSE, FALSE}, sampleInf(), nt + sectionSize("I386 Monitor"), util + sectionSize("I386 Wizard"), load},
-        {{FALSE, TRUE, FALSE}, sampleInf(), nt + sectionSize("Alpha Monitor"), util + sectionSize("Alpha Wizard"), load},
-        {{FALSE, FALSE, TRUE}, sampleInf(), nt + sectionSize("Mips Monitor"), util + sectionSize("Mips Wizard"), load},
-        {{TRUE, TRUE, FALSE}, sampleInf(), sectionSizes({"PPD Files", "W95 Help File", "W95 Monitor"}),
-         util + sectionSize("I386 Wizard"), load},
-        {{FALSE, FALSE, FALSE}, huge, all, all, all},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.system));
-        Harness h;
-        h.setInf(row.inf);
-        Flags flags = row.flags;
-        ChildResult r = h.run("", [flags] {
-            TkOpenInf("C:\\dist\\setup.inf");
-            setFlags(flags);
-            ::Setup.SystemDriveBytes = ::Setup.UtilityBytes = ::Setup.LoadFilesBytes = 12345;
-            ComputeSectionSizes();
-            report("%u %u %u", (unsigned)::Setup.SystemDriveBytes, (unsigned)::Setup.UtilityBytes,
-                   (unsigned)::Setup.LoadFilesBytes);
-        });
-        EXPECT_EQ(r.report, (Lines{std::to_string(row.system) + " " + std::to_string(row.utility) + " " +
-                                       std::to_string(row.load), "returned=1"})) << r.output;
-    }
-}
-
 // Every key counts; a field that is no number counts as atol reads it (the
 // kit's reader refuses such texts, so they are put into its store); the
 // sum is held at the 32-bit limits. A section that cannot be listed is a

@@ -50,26 +50,45 @@ ChildResult runPage(Harness& h, const std::string& answers, void (*page)(), Line
 
 // --- Installation type -------------------------------------------------------
 
-// The figures are right-aligned kilobytes (below one kilobyte: 0). Printing
+// The figures: utilities and system files, system files, load files and
+// utilities, of the platform and processor, in right-aligned kilobytes
+// (below one kilobyte: 0; beyond 4 GB held at the largest value instead of
+// wrapping to a small number that would pass the space checks). Printing
 // only (1) needs the utilities and the system files on the system drive, a
 // chosen destination (2) only the system files, removal (3) nothing. Too
 // little space shows the box and the page again, with the first choice
 // preselected again.
 TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
-    std::string tiny;
-    for (const char* section : kSections)
+    std::string tiny, huge;
+    for (const char* section : kSections) {
         tiny += std::string("[") + section + "]\n" + infLine(section, "x.dat", std::string(section) == "PPD Files" ? 1023 : 0);
-    const Lines figures{"SysSpacePrintOnlyKb=" + kb(kUtility + kSystem), "SysSpaceBothKb=    19 Kb",
-                        "SysOtherSpaceKb=" + kb(kLoad + kUtility)};
+        huge += std::string("[") + section + "]\n";
+        for (int i = 0; i < 3; ++i) huge += infLine("k" + std::to_string(i), "f.dat", 2000000000u);
+    }
+    auto figures = [](std::int64_t system, const char* wizard) {
+        std::int64_t utility = sectionSizes({"Write Files", "Orvel", "Remote Console", "Wizard", "VB Common", wizard});
+        return Lines{"SysSpacePrintOnlyKb=" + kb(utility + system), "SysSpaceBothKb=" + kb(system),
+                     "SysOtherSpaceKb=" + kb(kLoad + utility)};
+    };
+    const std::int64_t nt = sectionSizes({"PPD Files", "NT Help File"});
     const Lines zero{"SysSpacePrintOnlyKb=     0 Kb", "SysSpaceBothKb=     0 Kb", "SysOtherSpaceKb=     0 Kb"};
+    const Lines all{"SysSpacePrintOnlyKb=4194303 Kb", "SysSpaceBothKb=4194303 Kb", "SysOtherSpaceKb=4194303 Kb"};
     const Lines preselected{"RadioDefault=1"};
     const std::int64_t s = kSystem, u = kUtility;
     const struct {
         std::int64_t free;  // -1: as the machine has it
-        const char* answers; const char* state; Lines symbols; std::vector<int> pages; bool box = false; bool tinyInf = false;
+        const char* answers; const char* state; Lines symbols; std::vector<int> pages; bool box = false;
+        std::string inf = sampleInf(); winsim::OsInfo os = nt351();
     } rows[] = {
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures, {800}},
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", zero, {800}, false, true},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(kSystem, "I386 Wizard"), {800}},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(nt + sectionSize("Alpha Monitor"), "Alpha Wizard"),
+         {800}, false, sampleInf(), nt351("alpha")},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(nt + sectionSize("Mips Monitor"), "Mips Wizard"),
+         {800}, false, sampleInf(), nt351("mips")},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1",
+         figures(sectionSizes({"PPD Files", "W95 Help File", "W95 Monitor"}), "I386 Wizard"), {800}, false, sampleInf(), win95()},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", zero, {800}, false, tiny},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", all, {800}, false, huge},
         {u + s - 1, "800 CONTINUE ButtonChecked=1\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", preselected, {800, 800}, true},
         {u + s, "800 CONTINUE ButtonChecked=1\n", "type=3 done=1", {}, {800}},
         {s, "800 CONTINUE ButtonChecked=2\n", "type=1 done=0", {}, {800}},
@@ -80,8 +99,8 @@ TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.answers);
-        Harness h;
-        h.setInf(row.tinyInf ? tiny : sampleInf());
+        Harness h(row.os);
+        h.setInf(row.inf);
         if (row.free >= 0) h.setFree('C', (std::uint64_t)row.free);
         Lines names, expected{std::string(row.state) + " root=C:\\win32app\\vrdpsmon"};
         for (const auto& symbol : row.symbols) names.push_back(symbol.substr(0, symbol.find('=')));

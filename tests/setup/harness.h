@@ -236,9 +236,6 @@ public:
             return 0;
         });
     }
-    ChildResult runWinMain(const std::string& answers) {
-        return run(answers, [](LPSTR line) { return WinMain(nullptr, nullptr, line, SW_SHOWNORMAL); }, false);
-    }
 
     fs::path root;
 
