@@ -1,9 +1,15 @@
-// WinMain up to the installation-type page: platform detection, the
+// WinMain up to the installation-type page (platform detection, the
 // administrator check, the processor, the directories of the setup state,
-// the spooler, start-up refusals and the end steps.
+// the spooler, start-up refusals and the end steps); the installation flow
+// (the Files record, the closing pages by platform and upgrade, the programs
+// started after the last page, the outcome); the program starter; the
+// reporters: the two fatal reporters with their one-shot guards, the status
+// page. (Formatted message boxes show in the install and removal tests.)
 #include <gtest/gtest.h>
 
+#include "install/records.h"
 #include "setup/harness.h"
+#include "winsim/core/handles.h"
 
 using namespace harness;
 
@@ -163,6 +169,158 @@ TEST(Status, StsSucceededLooksAtTheLowBits) {
     for (auto [status, ok] : {std::pair{(DWORD)STS_DONE, true}, {(DWORD)STS_FAILED, false}, {3u, true},
                               {0x11u, true}, {0u, false}, {7u, false}})
         EXPECT_EQ(stsSucceeded(status) != FALSE, ok) << status;
+}
+
+// The closing pages by platform and upgrade, the programs started after
+// the last page (each question says yes only on continue, back asks again), the outcome, and
+// the records written, as one line each:
+// "pages|programs|result|files version reboot load-files".
+TEST(InstallationFlow, ClosingPagesFollowPlatformAndUpgrade) {
+    const std::string wizard = "C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe ";
+    const struct { winsim::OsInfo os; bool upgrade; LONG type; const char* answers; std::string state; } rows[] = {
+        {nt351(), false, INSTALL_SYSTEM_DRIVE, "1200 CONTINUE\n1400 CONTINUE\n700 CONTINUE\n",
+         "1200 1400 700|" + wizard + "winhlp32.exe vrdpsmon.hlp |installed restart=no|0 1 0 0"},
+        {nt351(), true, INSTALL_SYSTEM_DRIVE, "1200 BACK\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n",
+         "1200 1200 1400 700||upgraded restart=no|0 1 0 0"},
+        {win95(), false, INSTALL_SYSTEM_DRIVE, "1200 CANCEL\n1400 CONTINUE\n700 CONTINUE\n",
+         "1200 1400 700|winhelp.exe vrdpsmw4.hlp |installed restart=no|0 1 0 0"},
+        {nt31(), true, INSTALL_SYSTEM_DRIVE, "1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n", "1000 1500 700||upgraded restart=needed|0 1 0 0"},
+        // A restart prepared: no done page.
+        {nt31(), true, INSTALL_SYSTEM_DRIVE, "1000 CONTINUE\n1500 CONTINUE\n", "1000 1500||upgraded restart=needed|0 1 1 0"},
+        {win95(), true, INSTALL_SYSTEM_DRIVE, "1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n", "1000 1500 700||upgraded restart=needed|0 1 0 0"},
+        // A chosen destination writes the Files key and gets the load files.
+        {nt351(), false, INSTALL_CHOSEN_DEST, "1200 CONTINUE\n1400 CANCEL\n700 CONTINUE\n",
+         "1200 1400 700|" + wizard + "|installed restart=no|1 1 0 1"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.state);
+        Harness h(row.os);
+        copyDistribution(h);
+        bool nt = winsim::machine().os.isNT();
+        if (nt) putNtModules(h, winsim::machine().os.minor >= 50 ? "1" : "");
+        else h.writeFile(winsim::machine().systemDir + "\\pscript.drv");
+        if (row.upgrade) winsim::defineMonitor("Varden Network Port", nt ? "vrdpsmon.dll" : "vrdpsmw4.dll", {});
+        LONG type = row.type;
+        ChildResult r = h.run(row.answers, [type] {
+            startupState(type);
+            RunInstallationFlow();
+            ReportOutcome(OUTCOME_NOTHING);
+            HKEY files = nullptr, version = nullptr;
+            report("%d %d %d %d", RegOpenKeyExA(HKEY_LOCAL_MACHINE, FILES_KEY_PATH, 0, KEY_READ, &files) == 0,
+                   RegOpenKeyExA(HKEY_LOCAL_MACHINE, VERSION_KEY_PATH, 0, KEY_READ, &version) == 0,
+                   (int)::Setup.RebootPending, GetFileAttributesA("C:\\win32app\\vrdpsmon\\sys\\vrdsys.bin") != INVALID_FILE_ATTRIBUTES);
+        });
+        std::string state;
+        for (int page : r.pages()) state += (state.empty() ? "" : " ") + std::to_string(page);
+        state += "|";
+        for (const auto& l : r.lines("program ")) state += l.substr(8) + " ";
+        state += "|" + (r.lines("result ").empty() ? "" : r.lines("result ")[0].substr(7)) + "|";
+        ASSERT_EQ(r.report.size(), 2u) << r.output;
+        EXPECT_EQ(state + r.report[0], row.state);
+    }
+}
+
+// Open kernel handles, counted over the table's first range.
+int openHandles() {
+    int n = 0;
+    for (std::uintptr_t v = 1; v < 0x4000; ++v)
+        if (winsim::findHandle((HANDLE)v)) ++n;
+    return n;
+}
+
+TEST(StartProgram, StartsWithoutKeepingHandles) {
+    Harness h;
+    ChildResult r = h.run("", [] {
+        int before = openHandles();
+        report("started=%d", (int)StartProgram("write.exe notes.wri", "C:\\"));
+        report("leaked=%d", openHandles() - before);
+        SetLastError(0);
+        report("long=%d", (int)StartProgram(std::string(1024, 'a').c_str(), "C:\\"));
+        report("error=%u", (unsigned)GetLastError());
+    });
+    EXPECT_EQ(r.report, (Lines{"started=1", "leaked=0", "long=0", "error=87", "returned=1"})) << r.output;
+    EXPECT_EQ(r.lines("program"), (Lines{"program write.exe notes.wri"}));
+}
+
+// --- Reporters -----------------------------------------------------------------
+
+// The fatal reporters pop what is shown, show one error page (left only with
+// CANCEL or CONTINUE), run the pending clean-up once,
+// drop a pending restart and end the process with 0. A second report on the
+// way out of the first (here from an exit handler, as a failure while the
+// toolkit ends would) shows no second page; a toolkit failure inside
+// FailSetup (a quit met while its dialogs are popped) shows the toolkit error
+// page instead of the text.
+TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
+    const struct {
+        const char* what; const char* answers; void (*body)(); std::vector<int> pages; const char* error;
+        const char* result = "failed"; Lines report = {}, status = {};
+    } rows[] = {
+        {"formatted text", "2300 CONTINUE\n", [] { FailSetup("startSpooler failed, error = %d", 1058); }, {2300},
+         "error startSpooler failed, error = 1058"},
+        {"text without placeholders", "2300 CANCEL\n", [] { FailSetup("System path string too small"); }, {2300},
+         "error System path string too small"},
+        {"only cancel and continue leave", "2300 EXIT\n2300 BACK\n2300 EXIT\n2300 CANCEL\n", [] { FailSetup("x"); },
+         {2300, 2300, 2300, 2300}, "error x"},
+        {"pending restart dropped", "2300 CONTINUE\n", [] { ::Setup.RebootPending = TRUE; FailSetup("x"); }, {2300},
+         "error x"},
+        {"status page popped first", "2300 CONTINUE\n", [] { OpenStatusPage("h", "m"); FailSetup("x"); }, {2300},
+         "error x", "failed", {}, {"status 7804 h: m", "status 7804 end"}},
+        {"status page popped first by the toolkit error", "2300 CONTINUE\n",
+         [] { OpenStatusPage("h", "m"); ShowToolkitError(1024); }, {2300}, "error Error code = 1024", "failed", {},
+         {"status 7804 h: m", "status 7804 end"}},
+        {"clean-up run once", "2300 CONTINUE\n", [] {
+             SetFatalCleanup([] { report("cleanup"); });
+             winsim::addExitHandler([](UINT) { FailSetup("second"); });
+             FailSetup("x");
+         }, {2300}, "error x", "failed", {"cleanup"}},
+        {"FailSetup twice", "2300 CONTINUE\n", [] {
+             winsim::addExitHandler([](UINT) { FailSetup("second"); });
+             FailSetup("first");
+         }, {2300}, "error first"},
+        {"toolkit failure inside FailSetup", "2300 CONTINUE\n", [] { PostQuitMessage(0); FailSetup("first"); },
+         {2300}, "error Error code = 1025", "cancelled"},
+        {"ShowToolkitError twice", "2300 CONTINUE\n", [] {
+             winsim::addExitHandler([](UINT) { ShowToolkitError(1024); });
+             ShowToolkitError(1025);
+         }, {2300}, "error Error code = 1025"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Harness h;
+        ChildResult r = h.run(row.answers, row.body);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.value("returned"), "");
+        EXPECT_EQ(r.pages(), row.pages);
+        // The error page logs its text each time it shows.
+        EXPECT_EQ(r.lines("error"), Lines(row.pages.size(), row.error));
+        EXPECT_EQ(r.lines("shown 2300 FErrorDlgProc help 0 cursor ").size(), row.pages.size());
+        EXPECT_TRUE(r.lines("reboot").empty());
+        EXPECT_EQ(r.lines("result"), Lines{std::string("result ") + row.result + " restart=no"});
+        EXPECT_TRUE(r.hasLine("exit 0"));
+        EXPECT_EQ(r.report, row.report);
+        EXPECT_EQ(r.lines("status"), row.status);
+        // The status page is popped before the error page shows.
+        auto at = [&](const std::string& l) { auto i = std::find(r.log.begin(), r.log.end(), l); return i == r.log.end() ? -1 : i - r.log.begin(); };
+        EXPECT_LT(at("status 7804 end"), at(row.error));
+    }
+}
+
+// The status page shows its header and message under the wait cursor, takes
+// no answer, and gives the cursor back when it closes.
+TEST(StatusPage, OpensModelessUnderTheWaitCursorAndRestoresIt) {
+    Harness h;
+    ChildResult r = h.run("", [] {
+        HCURSOR arrow = LoadCursorA(NULL, IDC_ARROW);
+        SetCursor(arrow);
+        HCURSOR previous = OpenStatusPage("Removing", "Deleting ports");
+        CloseStatusPage(previous);
+        report("previous arrow %d, restored %d", previous == arrow, SetCursor(arrow) == arrow);
+    });
+    EXPECT_EQ(r.report, (Lines{"previous arrow 1, restored 1", "returned=1"})) << r.output;
+    EXPECT_TRUE(r.pages().empty());
+    EXPECT_EQ(r.lines("s"), (Lines{"status 7804 Removing: Deleting ports",
+                                   "shown 7804 FStatusDlgProc help 0 cursor wait", "status 7804 end"}));
 }
 
 }  // namespace
