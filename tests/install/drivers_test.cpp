@@ -175,19 +175,25 @@ TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
 
     Harness h(win95());
     h.writeFile("E:\\WIN95\\extract.exe");
+    // A distribution path that leaves room for the tool's name but not for
+    // the cabinet's (whose cut name is there too).
+    const std::string dist = "E:\\" + std::string(244, 'd');
+    h.writeFile(dist + "\\extract.exe");
+    h.writeFile(dist + "\\win95_02.ca");
     h.writeFile("E:\\I386\\pscript.dll", "older\n");
     h.writeFile("C:\\x\\pscript.dll", "newer\n");
     h.machine().files->meta["C:\\x\\pscript.dll"].version = "9.0.0.0";
-    ChildResult r = h.run("", [] {
+    ChildResult r = h.run("", [dist] {
         startupState();
         report("%d", ExtractWin95DriverFiles("pscript.drv", ("E:\\" + std::string(300, 'd')).c_str(), ::Setup.DriverDir));
+        report("%d", ExtractWin95DriverFiles("pscript.drv", dist.c_str(), ::Setup.DriverDir));
         report("%d", ExtractWin95DriverFiles("pscript.drv", "E:\\WIN95", ("C:\\" + std::string(600, 'p')).c_str()));
         for (std::string name : {std::string(300, 'f'), std::string("pscript.dll")}) {
             int ok = InstallDriverFile(name.c_str(), "E:\\I386", "C:\\x");
             report("%d %u", ok, (unsigned)GetLastError());
         }
     });
-    EXPECT_EQ(r.report, (Lines{"0", "0", "0 " + std::to_string(ERROR_FILENAME_EXCED_RANGE),  // 266: cannot copy
+    EXPECT_EQ(r.report, (Lines{"0", "0", "0", "0 " + std::to_string(ERROR_FILENAME_EXCED_RANGE),  // 266: cannot copy
                                "0 266", "returned=1"})) << r.output;
     EXPECT_TRUE(r.lines("program").empty());
     EXPECT_EQ(harness::readLines(h.host("C:\\x\\pscript.dll")), Lines{"newer"});

@@ -26,9 +26,9 @@ TEST(ClassifyEvent, SumsTheFirstTwoCharacters) {
     for (auto [word, event] : cases) EXPECT_EQ(ClassifyEvent(word), event) << word;
 }
 
-// Each page run in a child with its answers: whether it came back, the
-// pages shown, the restart it left; over all rows, the procedure and help
-// page of every page.
+// Each page run in a child with its answers: whether it came back (or
+// ended setup with the toolkit), the pages shown, the restart it left; over
+// all rows, the procedure and help page of every page.
 TEST(SimplePages, AnswersAndWhatTheyLeave) {
     const struct {
         const char* what; bool windows95; const char* answers; void (*page)(); const char* returned;
@@ -72,11 +72,13 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
         Harness h(row.windows95 ? win95() : nt351());
         if (row.tokenRefused) failNext("OpenProcessToken", 0, ERROR_ACCESS_DENIED);
         ChildResult r = h.run(row.answers, [&row] {
+            winsim::addExitHandler([](UINT) { report("frame=%d", HwndFrame() != nullptr); });
             row.page();
             report("pending=%d", ::Setup.RebootPending);
         });
         EXPECT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(r.value("returned"), row.returned);
+        EXPECT_EQ(r.value("frame"), *row.returned ? "1" : "0") << "setup ended with the toolkit";
         EXPECT_EQ(r.pages(), r.answered);
         if (row.pending) {
             EXPECT_EQ(r.value("pending"), row.pending);
