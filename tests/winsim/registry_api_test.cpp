@@ -240,6 +240,7 @@ TEST_F(Reg, SetValueAndQueryValueUseTheDefaultValue) {
     EXPECT_EQ(query("Sub\\Key", 16), want(ERROR_SUCCESS, 5, 0, "data\\0"));
     EXPECT_EQ(query("Sub\\Key", -1), want(ERROR_SUCCESS, 5, 0));
     EXPECT_EQ(query("Sub\\Key", 1), want(ERROR_MORE_DATA, 5, 0));
+    EXPECT_EQ(query("Sub", 0), want(ERROR_MORE_DATA, 1, 0));
     EXPECT_EQ(query("Sub", 16), want(ERROR_SUCCESS, 1, 0, "\\0")) << "no default value reads as an empty string";
     char buf[16];
     EXPECT_EQ(RegQueryValueA(CU, "Sub\\Key", buf, nullptr), ERROR_INVALID_PARAMETER);
