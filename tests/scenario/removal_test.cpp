@@ -25,7 +25,7 @@ std::string regEscape(const std::string& v) {
 
 // What an installation leaves, with `rootValue` in the Files key (null: no
 // Files key, as the installation into the default root leaves it) and the
-// package's files under `root`; the printer Office prints to port NP1.
+// package's files under `root`; printers on the monitor's ports and on others.
 struct Installed {
     std::string windows, module, help;
     bool win95;
@@ -47,10 +47,15 @@ Installed prepareInstalled(Scenario& s, const char* rootValue, const std::string
     std::string env = win95 ? "Windows 4.0" : arch == "alpha" ? "Windows NT Alpha_AXP" : arch == "mips" ? "Windows NT R4000" : "Windows NT x86";
     reg += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\" + env +
            "\\Drivers\\Generic]\r\n\"Driver\"=\"pscript.dll\"\r\n\"Data File\"=\"generic.ppd\"\r\n"
-           "\"Configuration File\"=\"pscrptui.dll\"\r\n\"Version\"=dword:00000001\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\" + kPrinters + "Office]\r\n\"Name\"=\"Office\"\r\n\"Port\"=\"NP1\"\r\n"
-           "\"Printer Driver\"=\"Generic\"\r\n\"Print Processor\"=\"winprint\"\r\n\"Datatype\"=\"RAW\"\r\n"
-           "\"Attributes\"=dword:00000000\r\n\"Status\"=dword:00000000\r\n\"Priority\"=dword:00000001\r\n\r\n";
+           "\"Configuration File\"=\"pscrptui.dll\"\r\n\"Version\"=dword:00000001\r\n\r\n";
+    for (const char* port : {"LPT1:", "XNP1"}) reg += std::string("[") + kMonitors + "\\Local Port\\Ports\\" + port + "]\r\n\r\n";
+    // Office: only a monitor port, deleted; Shared keeps LPT1:; Twin is
+    // handled at each of its ports, then deleted; Lookalike's port only
+    // ends in NP1: it is paused and resumed unchanged.
+    for (auto [name, ports] : {std::pair{"Office", "NP1"}, {"Shared", "NP2,LPT1:"}, {"Twin", "NP1,NP2"}, {"Lookalike", "XNP1"}})
+        reg += "[HKEY_LOCAL_MACHINE\\" + kPrinters + name + "]\r\n\"Name\"=\"" + name + "\"\r\n\"Port\"=\"" + ports +
+               "\"\r\n\"Printer Driver\"=\"Generic\"\r\n\"Print Processor\"=\"winprint\"\r\n\"Datatype\"=\"RAW\"\r\n"
+               "\"Attributes\"=dword:00000000\r\n\"Status\"=dword:00000000\r\n\"Priority\"=dword:00000001\r\n\r\n";
     s.importReg(reg);
 
     for (const char* f : {"\\vrdpswiz.exe", "\\Release Notes.wri", "\\help\\vrdpswiz.hlp", "\\locked.dat"}) s.writeFile(root + f);
@@ -105,8 +110,12 @@ TEST_P(RemovalPlatforms, RemovesEveryTraceAndListsWhatIsLeft) {
     EXPECT_EQ(r.linesStarting("box "), Lines{}) << r.describe();
     {
         Loaded m(s);
-        for (const std::string& key : {std::string(kMonitorKey), std::string("SOFTWARE\\VardenWorks"), kPrinters + "Office"})
+        for (const std::string& key : {std::string(kMonitorKey), std::string("SOFTWARE\\VardenWorks"), kPrinters + "Office",
+                                       kPrinters + "Twin"})
             EXPECT_FALSE(m.key(key)) << key;
+        EXPECT_EQ(m.value(kPrinters + "Shared", "Port") + " " + m.value(kPrinters + "Lookalike", "Port") + " " +
+                      m.value(kPrinters + "Lookalike", "Status"),
+                  "LPT1: XNP1 0");
         // The tree is gone at once, the read-only file included, and the
         // help and the programs' settings.
         EXPECT_FALSE(s.exists(root));
@@ -124,9 +133,9 @@ TEST_P(RemovalPlatforms, RemovesEveryTraceAndListsWhatIsLeft) {
     EXPECT_EQ(machine["dde"]["progman"]["groups"].size(), 3u) << "Main, Accessories and Startup stay";
     EXPECT_EQ((*group(machine, "Startup"))["items"].size(), 0u);
 
-    // What stays: the module until the next start where the spooler holds
-    // it; the log and the console list it.
-    Lines left;
+    // What stays: the printers on other ports, and the module until the
+    // next start where the spooler holds it; the log and the console list it.
+    Lines left = {"left printer Lookalike: kept, prints to XNP1", "left printer Shared: kept, prints to LPT1:"};
     if (!row.nt35)
         left.push_back("left " + in.module + ": " +
                        (in.win95 ? "monitor module in use by the spooler, deleted at the next start"
