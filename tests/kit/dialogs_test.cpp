@@ -31,10 +31,15 @@ using KitDialogs = kittest::Kit;
 // One line per page, status page, box, program and restart; events of
 // other kinds are not logged; the first exit code is the one that counts.
 TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
-    start("100 CONTINUE\n300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n2300 CONTINUE\n", " extra words");
+    start("100 CONTINUE\n800 CONTINUE\n300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n2300 CONTINUE\n", " extra words");
     EXPECT_TRUE(FInitializeInstall(HinstFrame(), HwndFrame()));
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc", 900));
     EXPECT_EQ(symbol("DLGEVENT"), "CONTINUE");
+    // An output the answer leaves out keeps what the page showed.
+    FSetSymbolValue("RadioDefault", "1");
+    FSetSymbolValue("ButtonChecked", "3");  // left over from an earlier showing
+    ASSERT_TRUE(showPage(800, "FInstallTypeDlgProc"));
+    EXPECT_EQ(symbol("ButtonChecked"), "1");
     // A modeless page takes no answer.
     FSetSymbolValue("StatusHeader", "Copying");
     ASSERT_TRUE(showPage(7804, "FStatusDlgProc"));
@@ -50,7 +55,7 @@ TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
     ASSERT_TRUE(showPage(2300, "FErrorDlgProc"));
     KitLogExit(0);
     KitLogExit(7);
-    EXPECT_EQ(log(), "page 100 FWelcomeDlgProc CONTINUE\nstatus 7804 Copying\npage 300 FChoosePathDlgProc CONTINUE\n"
+    EXPECT_EQ(log(), "page 100 FWelcomeDlgProc CONTINUE\npage 800 FInstallTypeDlgProc CONTINUE\nstatus 7804 Copying\npage 300 FChoosePathDlgProc CONTINUE\n"
                      "box MS-Setup Error: Buffer Overflow\nprogram winhlp32.exe vrdpsmon.hlp\nreboot\nstatus 7804 end\n"
                      "error Error code = 1024\npage 2300 FErrorDlgProc CONTINUE\nresult nothing restart=no\nexit 0\n");
 }
