@@ -114,15 +114,4 @@ TEST_F(Extract, FailuresWriteNothing) {
     }
 }
 
-TEST_F(Extract, RunTimeComesFromTheImage) {
-    auto section = nlohmann::json::parse(R"({"programs": {"EXTRACT.EXE": {"run_ms": 25000}}})");
-    winsim::loadProcess(section, winsim::machine());
-    EXPECT_EQ(winsim::machine().processes->runTimes.at("extract.exe"), 25000u);
-    nlohmann::json out;
-    winsim::saveProcess(out, winsim::machine());
-    EXPECT_EQ(out["programs"], section["programs"]);
-    EXPECT_THROW(winsim::loadProcess(nlohmann::json::parse(R"({"programs": {"extract.exe": 5}})"), winsim::machine()),
-                 std::exception);
-}
-
 }  // namespace
