@@ -227,6 +227,8 @@ public:
         std::uint64_t total = g.totalBytes ? g.totalBytes : g.totalFiles;
         unsigned tenth = total ? (unsigned)(done * 10 / total) : 10;
         bool end = g.files == g.totalFiles;
+        // A pipe or a file gets a line per tenth, and the last one.
+        if (!tty_ && !end && tenth == lastTenth_) return;
         std::size_t width = columnsFor(out_);
         // The bar gives way to the figures on a narrow terminal.
         std::size_t bar = width > 65 ? 20 : width > 55 ? width - 45 : 10;
@@ -241,8 +243,6 @@ public:
             std::fprintf(out_, "\r%s%s%s", line.c_str(), std::string(cover, ' ').c_str(), end ? "\n" : "");
             gaugeWidth_ = end ? 0 : line.size();
         } else {
-            // A pipe or a file gets a line per tenth, and the last one.
-            if (!end && tenth == lastTenth_) return;
             std::fprintf(out_, "%s\n", line.c_str());
         }
         lastTenth_ = end ? ~0u : tenth;

@@ -97,3 +97,12 @@ std::string describe(const std::string& s);
 // The last error, checked only where it is the point: a call that fails
 // must say why.
 #define CHECK_ERROR(expected) CHECK_EQ(GetLastError(), (expected))
+
+// CHECK_FAILS(call, failed, error): with the last error set to 0xdeadbeef
+// first, the call returns `failed` and leaves `error` as the last error.
+#define CHECK_FAILS(call, failed, error) \
+    do {                                 \
+        SetLastError(0xdeadbeef);        \
+        CHECK_EQ((call), (failed));      \
+        CHECK_ERROR(error);              \
+    } while (0)

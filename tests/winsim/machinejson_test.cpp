@@ -105,22 +105,16 @@ TEST(MachineJson, FaultsAreNamedByPointerAndReason) {
     const Fault faults[] = {
         {"/format", 99, "/format: format 99 is newer than this program reads (1)"},
         {"/format", 0, "/format: format 0 does not exist"},
-        {"/format", "1", "/format: expected a number"},
         {"/os", nullptr, "/os: missing"},
         {"/os/arch", "sparc", "/os/arch: expected one of \"x86\", \"alpha\", \"mips\", found \"sparc\""},
         {"/os/platform", "os2", "/os/platform: expected one of \"nt\", \"win95\""},
         {"/os/platform", "win95", "/os/arch: Windows 95 runs on x86 processors only, not on \"alpha\""},
-        {"/os/major", -1, "/os/major: -1 is out of range (0 to 255)"},
         {"/os/build", 40000, "/os/build: 40000 is out of range (0 to 32767)"},
         {"/os/minor", 51.5, "/os/minor: expected a whole number"},
-        {"/os/colour", "red", "/os/colour: unknown member"},
-        {"/colour", "red", "/colour: unknown member"},
-        {"/drives/C/free", -1, "/drives/C/free: must not be negative"},
         {"/drives/C/total", 18446744073709551615.0, "/drives/C/total: expected a whole number"},
         {"/drives/C/free", 2000000, "/drives/C/free: 2000000 bytes free is more than the drive's total of 1000000"},
         {"/drives/C/type", "tape", "/drives/C/type: expected one of"},
         {"/drives/CD", json::object(), "/drives/CD: not a drive letter"},
-        {"/clock/tick_ms", -5, "/clock/tick_ms: must not be negative"},
         {"/faults/0/nth", 0, "/faults/0/nth: calls are counted from 1"},
         {"/faults/0/error", 0, "/faults/0/error: 0 is success"},
         {"/faults/0/call", nullptr, "/faults/0/call: names no function"},
@@ -131,14 +125,11 @@ TEST(MachineJson, FaultsAreNamedByPointerAndReason) {
         {"/files/C:\\WINNT35\\system32\\x.dll/version", "1.x", "/files/C:\\WINNT35\\system32\\x.dll/version: \"1.x\" is not of the form 1.2.3.4"},
         {"/files/a~0b", json::object(), "/files/a~0b: not a full Windows path"},
         {"/services/list/0/state", "sleeping", "/services/list/0/state: unknown value \"sleeping\""},
-        {"/services/list/0/state", 99, "/services/list/0/state: unknown value 99"},
         {"/services/list/0/pending", nullptr, "/services/list/0/state: a pending state needs a \"pending\" record"},
-        {"/services/list/0/pending/since", -1, "/services/list/0/pending/since: must not be negative"},
         {"/services/list/1/dependencies/0", "Nope", "/services/list/1/dependencies/0: unknown service \"Nope\""},
         {"/services/list/1/name", "Spooler", "/services/list/1/name: \"Spooler\" declared twice"},
         {"/processes/list/1/priority", 99, "/processes/list/1/priority: 99 is out of range (0 to 31)"},
         {"/processes/list/1/id", 0, "/processes/list/1/id: process id 0 declared twice"},
-        {"/processes/ended/0/threads", -2, "/processes/ended/0/threads: must not be negative"},
         {"/spooler/printers/Laser/jobs/0/id", 0, "/spooler/printers/Laser/jobs/0/id: 0 is out of range"},
         {"/spooler/printers/Laser/security/dacl/0/type", 2, "/spooler/printers/Laser/security/dacl/0/type: 2 is out"},
         {"/spooler/caller_sids/0", "S-9", "/spooler/caller_sids/0: \"S-9\" is not a SID"},
@@ -166,7 +157,8 @@ TEST(MachineJson, FaultsAreNamedByPointerAndReason) {
 }
 
 // Every value of the wrong type, every negative number and every unknown
-// member is refused, naming exactly the place it was put.
+// member is refused, naming exactly the place it was put (the table above
+// holds only the reasons this walk does not reach).
 TEST(MachineJson, EveryPlaceIsCheckedAndNamed) {
     const json full = fullMachine();
     // Values that may be negative: an icon index and a submission time.

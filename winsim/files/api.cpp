@@ -184,24 +184,25 @@ int copyBytes(int in, int out, std::uint64_t size) {
     }
 }
 
-// Copies host file `from` to `to`. An existing `to` is replaced only when
-// the copy is complete: the bytes go to a temporary file beside it that is
-// then renamed over it. A new `to` is written in place (the image's files
-// change only when the machine is saved) and removed again on failure.
-// Nothing is left behind on failure.
-DWORD copyHost(const fs::path& from, const fs::path& to, bool replacing) {
+// Copies the `size` bytes of host file `from` (as the lookup found it) to
+// `to`. An existing `to` is replaced only when the copy is complete: the
+// bytes go to a temporary file beside it that is then renamed over it. A new
+// `to` is written in place (the image's files change only when the machine
+// is saved) and removed again on failure. Nothing is left behind on failure.
+// The copy gets the host's default permissions, as every file the machine
+// writes does; its Windows attributes are kept apart.
+DWORD copyHost(const fs::path& from, const fs::path& to, bool replacing, std::uint64_t size) {
     fs::path tmp = replacing ? tempHostPath(to.parent_path()) : to;
     int err = 0;
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (in < 0 || ::fstat(in, &st) != 0) {
+    if (in < 0) {
         err = errno;
     } else {
-        int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+        int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (out < 0) {
             err = errno;
         } else {
-            err = copyBytes(in, out, (std::uint64_t)st.st_size);
+            err = copyBytes(in, out, size);
             if (::close(out) != 0 && !err) err = errno;
             if (!err && replacing && ::rename(tmp.c_str(), to.c_str()) != 0) err = errno;
             if (err) ::unlink(tmp.c_str());
@@ -271,7 +272,7 @@ DWORD copyOp(Machine& m, std::string_view from, std::string_view to, bool failIf
     }
     std::uint64_t size = s.size;
     if (size > oldSize && !reserveSpace(m, d.drive, size - oldSize)) return ERROR_DISK_FULL;
-    if (DWORD e = copyHost(s.host, d.host, d.exists)) {
+    if (DWORD e = copyHost(s.host, d.host, d.exists, size)) {
         if (size > oldSize) releaseSpace(m, d.drive, size - oldSize);
         return e;
     }
@@ -322,7 +323,7 @@ DWORD moveOp(Machine& m, std::string_view from, std::string_view to, bool replac
         if (s.isDir || !copyAllowed) return ERROR_NOT_SAME_DEVICE;
         std::uint64_t size = hostSize(s.host), oldSize = d.exists ? hostSize(d.host) : 0;
         if (size > oldSize && !reserveSpace(m, d.drive, size - oldSize)) return ERROR_DISK_FULL;
-        if (DWORD e = copyHost(s.host, d.host, d.exists)) {
+        if (DWORD e = copyHost(s.host, d.host, d.exists, size)) {
             if (size > oldSize) releaseSpace(m, d.drive, size - oldSize);
             return e;
         }

@@ -10,11 +10,25 @@ using conformance::kScratchKey;
 
 namespace {
 
-HKEY createScratch(const char* sub = nullptr, const char* cls = nullptr) {
+HKEY createScratch(const char* sub = nullptr, const char* cls = nullptr, DWORD options = 0, LONG* rc = nullptr,
+                   DWORD* disposition = nullptr) {
     std::string path = kScratchKey;
     if (sub) path += std::string("\\") + sub;
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, (LPSTR)cls, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LONG e = RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, (LPSTR)cls, options, KEY_ALL_ACCESS, nullptr, &key,
+                             disposition);
+    if (rc) *rc = e;
+    return key;
+}
+
+LONG setSz(HKEY key, const char* name, const char* text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)text, lstrlenA(text) + 1);
+}
+
+// The scratch key with the value "v" = "hello" (6 bytes).
+HKEY helloKey() {
+    HKEY key = createScratch();
+    CHECK_EQ(setSz(key, "v", "hello"), ERROR_SUCCESS);
     return key;
 }
 
@@ -24,19 +38,24 @@ LONG queryClass(HKEY key, char* buffer, DWORD* len, DWORD* subkeys = nullptr) {
                             nullptr);
 }
 
+bool keyExists(HKEY parent, const char* name) {
+    HKEY probe = nullptr;
+    LONG rc = RegOpenKeyExA(parent, name, 0, KEY_READ, &probe);
+    if (probe) RegCloseKey(probe);
+    return rc == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 CASE(registry, create_disposition) {
-    HKEY key = nullptr;
+    LONG rc;
     DWORD disposition = 0;
-    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
-             ERROR_SUCCESS);
+    RegCloseKey(createScratch(nullptr, nullptr, 0, &rc, &disposition));
+    CHECK_EQ(rc, ERROR_SUCCESS);
     CHECK_EQ(disposition, REG_CREATED_NEW_KEY);
-    RegCloseKey(key);
-    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
-             ERROR_SUCCESS);
+    RegCloseKey(createScratch(nullptr, nullptr, 0, &rc, &disposition));
+    CHECK_EQ(rc, ERROR_SUCCESS);
     CHECK_EQ(disposition, REG_OPENED_EXISTING_KEY);
-    RegCloseKey(key);
 }
 
 CASE(registry, query_missing_value) {
@@ -48,8 +67,7 @@ CASE(registry, query_missing_value) {
 }
 
 CASE(registry, query_size_only) {
-    HKEY key = createScratch();
-    CHECK_EQ(RegSetValueExA(key, "v", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
+    HKEY key = helloKey();
     DWORD size = 0, type = 0;
     CHECK_EQ(RegQueryValueExA(key, "v", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     CHECK_EQ(size, 6);
@@ -60,8 +78,7 @@ CASE(registry, query_size_only) {
 }
 
 CASE(registry, query_buffer_too_small) {
-    HKEY key = createScratch();
-    CHECK_EQ(RegSetValueExA(key, "v", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
+    HKEY key = helloKey();
     char data[4] = {'x', 'x', 'x', 'x'};
     DWORD size = 3;
     CHECK_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, (BYTE*)data, &size), ERROR_MORE_DATA);
@@ -72,9 +89,8 @@ CASE(registry, query_buffer_too_small) {
 
 CASE(registry, dword_round_trip) {
     HKEY key = createScratch();
-    DWORD value = 0x12345678;
+    DWORD value = 0x12345678, read = 0, size = sizeof read, type = 0;
     CHECK_EQ(RegSetValueExA(key, "d", 0, REG_DWORD, (const BYTE*)&value, sizeof value), ERROR_SUCCESS);
-    DWORD read = 0, size = sizeof read, type = 0;
     CHECK_EQ(RegQueryValueExA(key, "d", nullptr, &type, (BYTE*)&read, &size), ERROR_SUCCESS);
     CHECK_EQ(type, REG_DWORD);
     CHECK_EQ(size, 4);
@@ -83,20 +99,11 @@ CASE(registry, dword_round_trip) {
 }
 
 CASE(registry, delete_key_with_subkeys) {
-    HKEY child = createScratch("parent\\child");
-    RegCloseKey(child);
+    RegCloseKey(createScratch("parent\\child"));
     HKEY key = createScratch();
-    LONG rc = RegDeleteKeyA(key, "parent");
-    HKEY probe = nullptr;
-    LONG still = RegOpenKeyExA(key, "parent", 0, KEY_READ, &probe);
-    if (probe) RegCloseKey(probe);
-    if (isWin95()) {
-        CHECK_EQ(rc, ERROR_SUCCESS);  // the whole tree goes
-        CHECK_EQ(still, ERROR_FILE_NOT_FOUND);
-    } else {
-        CHECK_EQ(rc, ERROR_ACCESS_DENIED);
-        CHECK_EQ(still, ERROR_SUCCESS);
-    }
+    // Windows 95 deletes the whole tree, NT refuses.
+    CHECK_EQ(RegDeleteKeyA(key, "parent"), isWin95() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+    CHECK_EQ(keyExists(key, "parent"), !isWin95());
     RegCloseKey(key);
 }
 
@@ -116,25 +123,24 @@ CASE(registry, subkeys_enumerate_sorted) {
     for (const char* name : {"bravo", "Alpha", "charlie"}) RegCloseKey(createScratch(name));
     HKEY key = createScratch();
     char name[32];
-    const char* expected[] = {"Alpha", "bravo", "charlie"};
-    for (DWORD i = 0; i < 3; ++i) {
+    const char* expected[] = {"Alpha", "bravo", "charlie", nullptr};
+    for (DWORD i = 0; i < 4; ++i) {
         DWORD len = sizeof name;
-        CHECK_EQ(RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        LONG rc = RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+        CHECK_EQ(rc, expected[i] ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS);
+        if (!expected[i]) break;
         CHECK_STR(name, expected[i]);
         CHECK_EQ(len, strlen(expected[i]));
     }
-    DWORD len = sizeof name;
-    CHECK_EQ(RegEnumKeyExA(key, 3, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
     RegCloseKey(key);
 }
 
 CASE(registry, enum_value_name_too_small) {
     HKEY key = createScratch();
-    CHECK_EQ(RegSetValueExA(key, "longname", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
+    CHECK_EQ(setSz(key, "longname", "x"), ERROR_SUCCESS);
     char name[4];
-    DWORD len = sizeof name, type = 0;
     BYTE data[8];
-    DWORD dataLen = sizeof data;
+    DWORD len = sizeof name, type = 0, dataLen = sizeof data;
     // The data would fit: its size and type are still reported and the name
     // length stays as passed (whether part of the name is copied differs
     // between versions).
@@ -146,12 +152,10 @@ CASE(registry, enum_value_name_too_small) {
 }
 
 CASE(registry, enum_value_data_too_small) {
-    HKEY key = createScratch();
-    CHECK_EQ(RegSetValueExA(key, "v", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
+    HKEY key = helloKey();
     char name[16];
-    DWORD nameLen = sizeof name;
     BYTE data[2];
-    DWORD dataLen = sizeof data;
+    DWORD nameLen = sizeof name, dataLen = sizeof data;
     CHECK_EQ(RegEnumValueA(key, 0, name, &nameLen, nullptr, nullptr, data, &dataLen), ERROR_MORE_DATA);
     CHECK_EQ(dataLen, 6);
     CHECK_EQ(nameLen, sizeof name);  // the name would fit but is not copied
@@ -162,12 +166,8 @@ CASE(registry, read_only_handle_refuses_writes) {
     RegCloseKey(createScratch());
     HKEY key = nullptr;
     CHECK_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    if (isWin95()) {
-        // Windows 95 keeps no access rights on keys.
-        CHECK_EQ(RegSetValueExA(key, "v", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
-    } else {
-        CHECK_EQ(RegSetValueExA(key, "v", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_ACCESS_DENIED);
-    }
+    // Windows 95 keeps no access rights on keys.
+    CHECK_EQ(setSz(key, "v", "x"), isWin95() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
     RegCloseKey(key);
 }
 
@@ -181,8 +181,8 @@ CASE(registry, query_info_counts) {
     RegCloseKey(createScratch("abc"));
     RegCloseKey(createScratch("abcdef"));
     HKEY key = createScratch();
-    CHECK_EQ(RegSetValueExA(key, "name", 0, REG_SZ, (const BYTE*)"1234567", 8), ERROR_SUCCESS);
-    CHECK_EQ(RegSetValueExA(key, "n", 0, REG_SZ, (const BYTE*)"1", 2), ERROR_SUCCESS);
+    CHECK_EQ(setSz(key, "name", "1234567"), ERROR_SUCCESS);
+    CHECK_EQ(setSz(key, "n", "1"), ERROR_SUCCESS);
     DWORD subkeys = 0, maxSub = 0, maxClass = 99, values = 0, maxValueName = 0, maxData = 0;
     CHECK_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, &maxSub, &maxClass, &values, &maxValueName,
                               &maxData, nullptr, nullptr),
@@ -238,20 +238,19 @@ CASE(registry, query_info_class_zero_length) {
 // One variable given for two out-parameters: the sizes passed in are read
 // before anything is written, and the size is written last.
 CASE(registry, query_value_aliased_type_and_size) {
-    HKEY key = createScratch();
+    HKEY key = helloKey();
     DWORD bin = 0x11223344;
     CHECK_EQ(RegSetValueExA(key, "b", 0, REG_BINARY, (const BYTE*)&bin, 4), ERROR_SUCCESS);
-    CHECK_EQ(RegSetValueExA(key, "s", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
     DWORD v = 4, read = 0;
     CHECK_EQ(RegQueryValueExA(key, "b", nullptr, &v, (BYTE*)&read, &v), ERROR_SUCCESS);
     CHECK_EQ(read, 0x11223344);
     CHECK_EQ(v, 4);
     v = 0;
-    CHECK_EQ(RegQueryValueExA(key, "s", nullptr, &v, nullptr, &v), ERROR_SUCCESS);
+    CHECK_EQ(RegQueryValueExA(key, "v", nullptr, &v, nullptr, &v), ERROR_SUCCESS);
     CHECK_EQ(v, 6);
     char data[8] = "xxxxxxx";
     v = 3;
-    CHECK_EQ(RegQueryValueExA(key, "s", nullptr, &v, (BYTE*)data, &v), ERROR_MORE_DATA);
+    CHECK_EQ(RegQueryValueExA(key, "v", nullptr, &v, (BYTE*)data, &v), ERROR_MORE_DATA);
     CHECK_EQ(v, 6);
     CHECK_STR(data, "xxxxxxx");
     v = 77;
@@ -261,8 +260,7 @@ CASE(registry, query_value_aliased_type_and_size) {
 }
 
 CASE(registry, enum_value_aliased_out_pointers) {
-    HKEY key = createScratch();
-    CHECK_EQ(RegSetValueExA(key, "s", 0, REG_SZ, (const BYTE*)"hello", 6), ERROR_SUCCESS);
+    HKEY key = helloKey();
     char name[8], data[8];
     // Type and data size at one variable.
     DWORD nameLen = sizeof name, v = sizeof data;
@@ -275,7 +273,7 @@ CASE(registry, enum_value_aliased_out_pointers) {
     DWORD type = 0;
     v = sizeof data;
     CHECK_EQ(RegEnumValueA(key, 0, name, &v, nullptr, &type, (BYTE*)data, &v), ERROR_SUCCESS);
-    CHECK_STR(name, "s");
+    CHECK_STR(name, "v");
     CHECK_EQ(v, 6);
     CHECK_EQ(type, REG_SZ);
     // Too small for both: nothing is copied, the variable ends as the size.
@@ -324,40 +322,29 @@ CASE(registry, key_info_aliased_counts) {
 
 CASE(registry, volatile_parent_wants_volatile_children) {
     if (isWin95()) return;  // Windows 95 has no volatile keys
-    HKEY parent = nullptr;
-    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kScratchKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                             &parent, nullptr),
-             ERROR_SUCCESS);
-    HKEY child = nullptr;
-    CHECK_EQ(RegCreateKeyExA(parent, "child", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &child,
-                             nullptr),
-             ERROR_CHILD_MUST_BE_VOLATILE);
-    CHECK_EQ(RegCreateKeyExA(parent, "child", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &child, nullptr),
-             ERROR_SUCCESS);
-    if (child) RegCloseKey(child);
+    LONG rc;
+    HKEY parent = createScratch(nullptr, nullptr, REG_OPTION_VOLATILE, &rc);
+    CHECK_EQ(rc, ERROR_SUCCESS);
+    RegCloseKey(createScratch("child", nullptr, REG_OPTION_NON_VOLATILE, &rc));
+    CHECK_EQ(rc, ERROR_CHILD_MUST_BE_VOLATILE);
+    RegCloseKey(createScratch("child", nullptr, REG_OPTION_VOLATILE, &rc));
+    CHECK_EQ(rc, ERROR_SUCCESS);
     RegCloseKey(parent);
 }
 
 CASE(registry, fresh_system_keys) {
-    HKEY key = nullptr;
-    CHECK_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key), ERROR_SUCCESS);
-    if (key) RegCloseKey(key);
-    key = nullptr;
-    CHECK_EQ(RegOpenKeyExA(HKEY_USERS, ".Default", 0, KEY_READ, &key), ERROR_SUCCESS);
-    if (key) RegCloseKey(key);
-    key = nullptr;
-    CHECK_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
-    if (key) RegCloseKey(key);
+    CHECK_TRUE(keyExists(HKEY_CLASSES_ROOT, "CLSID"));
+    CHECK_TRUE(keyExists(HKEY_USERS, ".Default"));
+    CHECK_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software"));
 }
 
 CASE(registry, success_leaves_last_error) {
     HKEY key = createScratch();
     SetLastError(0xdeadbeef);
-    CHECK_EQ(RegSetValueExA(key, "v", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
-    CHECK_EQ(GetLastError(), 0xdeadbeef);
-    SetLastError(0xdeadbeef);
+    CHECK_EQ(setSz(key, "v", "x"), ERROR_SUCCESS);
+    CHECK_ERROR(0xdeadbeef);
     CHECK_EQ(RegQueryValueExA(key, "missing", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
-    CHECK_EQ(GetLastError(), 0xdeadbeef);
+    CHECK_ERROR(0xdeadbeef);
     RegCloseKey(key);
 }
 

@@ -15,23 +15,20 @@ CASE(spooler, enum_printers_levels) {
         BOOL ok = EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, nullptr, 0, &needed, &returned);
         if (!ok) CHECK_ERROR(ERROR_INSUFFICIENT_BUFFER);
     }
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 3, nullptr, 0, &needed, &returned), FALSE);
-    CHECK_ERROR(ERROR_INVALID_LEVEL);
+    CHECK_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 3, nullptr, 0, &needed, &returned), FALSE,
+                ERROR_INVALID_LEVEL);
 }
 
 CASE(spooler, enum_printers_null_buffer_with_size) {
     DWORD needed = 0, returned = 0;
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 100, &needed, &returned), FALSE);
-    CHECK_ERROR(ERROR_INVALID_USER_BUFFER);
+    CHECK_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 100, &needed, &returned), FALSE,
+                ERROR_INVALID_USER_BUFFER);
 }
 
 CASE(spooler, driver_directory_size_query) {
     DWORD needed = 0;
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 0, &needed), FALSE);
-    CHECK_ERROR(ERROR_INSUFFICIENT_BUFFER);
+    CHECK_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 0, &needed), FALSE,
+                ERROR_INSUFFICIENT_BUFFER);
     CHECK_TRUE(needed > 3);
     char dir[MAX_PATH];
     CHECK_EQ(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (BYTE*)dir, sizeof dir, &needed), TRUE);
@@ -41,9 +38,8 @@ CASE(spooler, driver_directory_size_query) {
 CASE(spooler, driver_directory_bad_level) {
     char dir[MAX_PATH];
     DWORD needed = 0;
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(GetPrinterDriverDirectoryA(nullptr, nullptr, 2, (BYTE*)dir, sizeof dir, &needed), FALSE);
-    CHECK_ERROR(ERROR_INVALID_LEVEL);
+    CHECK_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 2, (BYTE*)dir, sizeof dir, &needed), FALSE,
+                ERROR_INVALID_LEVEL);
 }
 
 CASE(spooler, driver_directory_nt_environment) {
@@ -57,41 +53,31 @@ CASE(spooler, driver_directory_nt_environment) {
     } else {
         CHECK_EQ(ok, TRUE);
     }
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "No Such Environment", 1, (BYTE*)dir, sizeof dir, &needed),
-             FALSE);
-    CHECK_ERROR(ERROR_INVALID_ENVIRONMENT);
+    CHECK_FAILS(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "No Such Environment", 1, (BYTE*)dir, sizeof dir, &needed),
+                FALSE, ERROR_INVALID_ENVIRONMENT);
 }
 
 CASE(spooler, add_monitor_bad_level) {
     MONITOR_INFO_2A info = {(LPSTR) "Conformance Port", nullptr, (LPSTR) "vconfmon.dll"};
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(AddMonitorA(nullptr, 1, (BYTE*)&info), FALSE);
-    CHECK_ERROR(ERROR_INVALID_LEVEL);
+    CHECK_FAILS(AddMonitorA(nullptr, 1, (BYTE*)&info), FALSE, ERROR_INVALID_LEVEL);
 }
 
 CASE(spooler, add_monitor_missing_module) {
     MONITOR_INFO_2A info = {(LPSTR) "Conformance Port", nullptr, (LPSTR) "vconfmon.dll"};
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(AddMonitorA(nullptr, 2, (BYTE*)&info), FALSE);
-    CHECK_ERROR(ERROR_MOD_NOT_FOUND);
+    CHECK_FAILS(AddMonitorA(nullptr, 2, (BYTE*)&info), FALSE, ERROR_MOD_NOT_FOUND);
 }
 
 CASE(spooler, delete_unknown_driver) {
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "No Such Conformance Driver"), FALSE);
-    CHECK_ERROR(ERROR_UNKNOWN_PRINTER_DRIVER);
+    CHECK_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "No Such Conformance Driver"), FALSE,
+                ERROR_UNKNOWN_PRINTER_DRIVER);
 }
 
 CASE(spooler, delete_unknown_port) {
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(DeletePortA(nullptr, nullptr, (LPSTR) "VCONF99:"), FALSE);
-    CHECK_ERROR(ERROR_INVALID_PARAMETER);
+    CHECK_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "VCONF99:"), FALSE, ERROR_INVALID_PARAMETER);
 }
 
 CASE(spooler, open_print_server) {
     HANDLE printer = nullptr;
-    SetLastError(0xdeadbeef);
     CHECK_EQ(OpenPrinterA(nullptr, &printer, nullptr), TRUE);
     CHECK_TRUE(printer != nullptr);
     if (printer) CHECK_EQ(ClosePrinter(printer), TRUE);
@@ -99,16 +85,13 @@ CASE(spooler, open_print_server) {
 
 CASE(spooler, open_unknown_printer) {
     HANDLE printer = (HANDLE)(ULONG_PTR)0x1234;
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(OpenPrinterA((LPSTR) "No Such Conformance Printer", &printer, nullptr), FALSE);
-    CHECK_ERROR(ERROR_INVALID_PRINTER_NAME);
+    CHECK_FAILS(OpenPrinterA((LPSTR) "No Such Conformance Printer", &printer, nullptr), FALSE,
+                ERROR_INVALID_PRINTER_NAME);
 }
 
 CASE(spooler, add_driver_bad_level) {
     DRIVER_INFO_2A info = {};
     info.cVersion = 1;
     info.pName = (LPSTR) "Conformance Driver";
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(AddPrinterDriverA(nullptr, 5, (BYTE*)&info), FALSE);
-    CHECK_ERROR(ERROR_INVALID_LEVEL);
+    CHECK_FAILS(AddPrinterDriverA(nullptr, 5, (BYTE*)&info), FALSE, ERROR_INVALID_LEVEL);
 }

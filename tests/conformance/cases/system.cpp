@@ -45,9 +45,7 @@ CASE(system, expand_environment) {
 CASE(system, not_impersonating) {
     if (isWin95()) return;  // no tokens on Windows 95
     HANDLE token = nullptr;
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token), FALSE);
-    CHECK_ERROR(ERROR_NO_TOKEN);
+    CHECK_FAILS(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token), FALSE, ERROR_NO_TOKEN);
 }
 
 CASE(system, token_groups_size_query) {
@@ -56,9 +54,7 @@ CASE(system, token_groups_size_query) {
     CHECK_EQ(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token), TRUE);
     if (!token) return;
     DWORD needed = 0;
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(GetTokenInformation(token, TokenGroups, nullptr, 0, &needed), FALSE);
-    CHECK_ERROR(ERROR_INSUFFICIENT_BUFFER);
+    CHECK_FAILS(GetTokenInformation(token, TokenGroups, nullptr, 0, &needed), FALSE, ERROR_INSUFFICIENT_BUFFER);
     CHECK_TRUE(needed >= sizeof(TOKEN_GROUPS));
     CloseHandle(token);
 }
@@ -81,24 +77,18 @@ CASE(system, adjust_privileges_sets_last_error) {
 CASE(system, unknown_privilege_name) {
     if (isWin95()) return;
     LUID luid;
-    SetLastError(0xdeadbeef);
-    CHECK_EQ(LookupPrivilegeValueA(nullptr, "SeNoSuchConformancePrivilege", &luid), FALSE);
-    CHECK_ERROR(ERROR_NO_SUCH_PRIVILEGE);
+    CHECK_FAILS(LookupPrivilegeValueA(nullptr, "SeNoSuchConformancePrivilege", &luid), FALSE, ERROR_NO_SUCH_PRIVILEGE);
 }
 
 CASE(system, load_missing_library) {
-    SetLastError(0xdeadbeef);
-    CHECK_TRUE(LoadLibraryA("vconfnone.dll") == nullptr);
     // Windows 9x has its own code for it.
-    CHECK_ERROR(isWin95() ? ERROR_DLL_NOT_FOUND : ERROR_MOD_NOT_FOUND);
+    CHECK_FAILS(LoadLibraryA("vconfnone.dll"), nullptr, isWin95() ? ERROR_DLL_NOT_FOUND : ERROR_MOD_NOT_FOUND);
 }
 
 CASE(system, missing_export) {
     HMODULE k = LoadLibraryA("kernel32.dll");
     CHECK_TRUE(k != nullptr);
     if (!k) return;
-    SetLastError(0xdeadbeef);
-    CHECK_TRUE(GetProcAddress(k, "NoSuchConformanceExport") == nullptr);
-    CHECK_ERROR(ERROR_PROC_NOT_FOUND);
+    CHECK_FAILS(GetProcAddress(k, "NoSuchConformanceExport"), nullptr, ERROR_PROC_NOT_FOUND);
     FreeLibrary(k);
 }
