@@ -5,6 +5,7 @@
 #include "sysutil/dirtree.h"
 #include "sysutil/leftover.h"
 #include "winsim/files/ops.h"
+#include "winsim/files/reboot.h"
 #include "winsim/files/state.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,25 @@ TEST_F(DirTree, DriveRootsAndEmptyPathsAreRefusedAtTheTop) {
         EXPECT_TRUE(exists("C:\\top.txt")) << root;
     }
     EXPECT_TRUE(winsim::pendingRenames().empty());
+}
+
+TEST_F(DirTree, Windows95LinesUseShortNames) {
+    machine(true);
+    make({"C:\\Program Files\\", "C:\\Program Files\\Varden Printing\\",
+          "C:\\Program Files\\Varden Printing\\Remote Console.exe", "C:\\Program Files\\Varden Printing\\vrdpswiz.exe"});
+    inUse("C:\\Program Files\\Varden Printing\\Remote Console.exe");
+    clearLeftNotes();
+    EXPECT_EQ(removeDirTree("C:\\Program Files\\Varden Printing", 0), (DWORD)STS_DONE);
+    EXPECT_FALSE(exists("C:\\Program Files\\Varden Printing\\vrdpswiz.exe"));
+    EXPECT_EQ(winsim::wininitRenames(*m), (Pairs{{"nul", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~1.EXE"},
+                                                 {"nul", "C:\\PROGRA~1\\VARDEN~1"}}));
+    EXPECT_EQ(notes(), (std::vector<std::string>{
+                           "C:\\Program Files\\Varden Printing\\Remote Console.exe: in use, deleted at the next start",
+                           "C:\\Program Files\\Varden Printing: not empty now, deleted at the next start"}));
+    // The restart of Windows 95 carries the lines out.
+    winsim::rebootMachine(*m);
+    EXPECT_FALSE(exists("C:\\Program Files\\Varden Printing"));
+    EXPECT_TRUE(exists("C:\\Program Files"));
 }
 
 TEST_F(DirTree, Windows95PathWhoseShortNameDoesNotFitIsReported) {
