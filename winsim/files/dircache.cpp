@@ -26,7 +26,7 @@ constexpr std::size_t kMaxCached = 64;
 constexpr std::uint32_t kWatchMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-bool readNames(const std::filesystem::path& dir, std::vector<std::string>& names) {
+bool readNames(const std::string& dir, std::vector<std::string>& names) {
     names.clear();
     DIR* d = ::opendir(dir.c_str());
     if (!d) return false;
@@ -161,27 +161,27 @@ std::vector<std::string> matchesOf(const Listing& l, std::string_view name) {
 
 }  // namespace
 
-bool hasKeptListing(const std::filesystem::path& dir) {
+bool hasKeptListing(const std::string& dir) {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
-    return c.byDir.count(dir.native()) != 0;
+    return c.byDir.count(dir) != 0;
 }
 
-bool cachedMatches(const std::filesystem::path& dir, std::string_view name, std::vector<std::string>& out,
+bool cachedMatches(const std::string& dir, std::string_view name, std::vector<std::string>& out,
                    const HostIdentity* known) {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
-    const Listing* l = currentListing(c, dir.native(), dir.c_str(), known);
+    const Listing* l = currentListing(c, dir, dir.c_str(), known);
     if (!l) return false;
     out = matchesOf(*l, name);
     return true;
 }
 
-std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir, std::string_view name) {
+std::vector<std::string> caseInsensitiveMatches(const std::string& dir, std::string_view name) {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
     struct stat st;
-    const std::string& key = dir.native();
+    const std::string& key = dir;
     if (const Listing* l = currentListing(c, key, dir.c_str(), nullptr)) return matchesOf(*l, name);
     std::vector<std::string> names;
     if (!readNames(dir, names)) return {};

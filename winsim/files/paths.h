@@ -55,7 +55,7 @@ DWORD fullWindowsPath(const Machine& m, std::string_view path, std::string& out)
 // `isDir` (when given) tells whether the entry found is a directory, `size`
 // the bytes of a file found; `dirId` is what `dir` is on the host when the
 // caller has just looked.
-std::string findHostEntry(const std::filesystem::path& dir, std::string_view name, bool* blocked = nullptr,
+std::string findHostEntry(const std::string& dir, std::string_view name, bool* blocked = nullptr,
                           bool* isDir = nullptr, std::uint64_t* size = nullptr, const HostIdentity* dirId = nullptr);
 
 // True for the host names of temporary files the machine writes while
