@@ -107,6 +107,9 @@ std::vector<RemovalRow> removalRows() {
          {"box Deinstall: Couldn't enumerate printers (error = 1722)"}, false},
         {"PortNotDeletedNextOneIs", kApps, kApps, true, nullptr, fault("DeletePortA", "NP1"), 7802, 0,
          {"box Deinstall: Couldn't delete port \"NP1\" (error = 5)", "left port NP1: could not be deleted (error = 5)"}, true},
+        {"PrinterNotDeletedIsListed", kApps, kApps, true, nullptr, fault("DeletePrinter", ""), 7802, 0,
+         {"box Remove Printer: Couldn't delete printer Office (Error = 5)", "left printer Office: could not be deleted, prints to NP1"},
+         true},
         {"SpoolerStopFatal", kApps, kApps, false, nullptr, fault("ControlService", "Spooler"), 2300, 0,
          {"error Deinstall -- Couldn't stop spooler, error = 5"}, false},
         {"SpoolerStartFatal", kApps, kApps, false, nullptr, fault("StartServiceA", "Spooler"), 2300, 0,
@@ -160,7 +163,8 @@ TEST_P(Removal, RootAndFailuresDecideWhatGoes) {
     s.editMachine([](json& j) { j["faults"] = json::array(); });
     Loaded m(s);
     EXPECT_EQ(m.key(kMonitorKey), !row.monitorKeyGone) << r.describe();
-    if (row.exitCode) {
+    // The printer stays when the printers are not listed or cannot be deleted.
+    if (row.exitCode != 0 || (!row.fault.is_null() && row.fault["call"] == "DeletePrinter")) {
         EXPECT_TRUE(m.key(kPrinters + "Office"));
     }
 }
