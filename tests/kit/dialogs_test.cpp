@@ -31,7 +31,7 @@ using KitDialogs = kittest::Kit;
 // One line per page, status page, box, program and restart; events of
 // other kinds are not logged; the first exit code is the one that counts.
 TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
-    start("100 CONTINUE\n800 CONTINUE\n300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n2300 CONTINUE\n", " extra words");
+    start("100 CONTINUE\n800 CONTINUE\n300 CONTINUE\n300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n2300 CONTINUE\n", " extra words");
     EXPECT_TRUE(FInitializeInstall(HinstFrame(), HwndFrame()));
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc", 900));
     EXPECT_EQ(symbol("DLGEVENT"), "CONTINUE");
@@ -45,6 +45,8 @@ TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
     ASSERT_TRUE(showPage(7804, "FStatusDlgProc"));
     FSetSymbolValue("EditTextIn", "C:\\win32app\\vrdpsmon");
     ASSERT_TRUE(showPage(300, "FChoosePathDlgProc", 7805));
+    EXPECT_EQ(symbol("EditTextOut"), "C:\\win32app\\vrdpsmon");
+    ASSERT_TRUE(showPage(300, "FChoosePathDlgProc", 7805));
     EXPECT_EQ(symbol("EditTextOut"), "D:\\My Apps\\vrd");
     DoMsgBox("Buffer Overflow", "MS-Setup Error", MB_ICONSTOP);
     KitLogEvent("program", "winhlp32.exe vrdpsmon.hlp");
@@ -56,6 +58,7 @@ TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
     KitLogExit(0);
     KitLogExit(7);
     EXPECT_EQ(log(), "page 100 FWelcomeDlgProc CONTINUE\npage 800 FInstallTypeDlgProc CONTINUE\nstatus 7804 Copying\npage 300 FChoosePathDlgProc CONTINUE\n"
+                     "page 300 FChoosePathDlgProc CONTINUE\n"
                      "box MS-Setup Error: Buffer Overflow\nprogram winhlp32.exe vrdpsmon.hlp\nreboot\nstatus 7804 end\n"
                      "error Error code = 1024\npage 2300 FErrorDlgProc CONTINUE\nresult nothing restart=no\nexit 0\n");
 }
