@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "install/copylist.h"
 #include "setup/harness.h"
@@ -61,12 +62,14 @@ TEST(ComputeSectionSizes, SectionsOfThePlatformAndProcessor) {
 
 // Every key counts; a field that is no number counts as atol reads it (the
 // kit's reader refuses such texts, so they are put into its store); the
-// sum is held at the 32-bit limits.
-TEST(SectionBytes, AddsEveryKeyAndHoldsTheSum) {
+// sum is held at the 32-bit limits. A section that cannot be listed is a
+// toolkit error (one that is there but empty counts 0); a key of 64
+// characters overflows.
+TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
     Harness h;
     h.setInf("[Many]\n" + infLine("a", "a.dat", 100) + infLine("b", "b.dat", 20) + infLine("c", "c.dat", 0) +
              infLine("d", "d.dat", 0) + "[Empty]\n[Big]\n" + infLine("a", "a.dat", 0) + infLine("b", "b.dat", 0) +
-             infLine("c", "c.dat", 0));
+             infLine("c", "c.dat", 0) + "[Long]\n" + infLine(std::string(64, 'k'), "k.dat", 1));
     ChildResult r = h.run("", [] {
         TkOpenInf("C:\\dist\\setup.inf");
         kit::Inf& inf = *kit::currentInf();
@@ -82,28 +85,18 @@ TEST(SectionBytes, AddsEveryKeyAndHoldsTheSum) {
         }
     });
     EXPECT_EQ(r.report, (Lines{"123 0", "2147483642", "-2147483643", "returned=1"})) << r.output;
-}
-
-// A section that cannot be listed is a toolkit error (one that is there but
-// empty counts 0); a key of 64 characters overflows.
-TEST(SectionBytes, MissingSectionOrOverlongKeyEndsSetup) {
-    for (auto [inf, section] : {std::pair<std::string, const char*>{"[Other]\n", "PPD Files"},
-                                {"[Long]\n" + infLine(std::string(64, 'k'), "k.dat", 1), "Long"}}) {
-        SCOPED_TRACE(section);
-        Harness h;
-        h.setInf(inf);
+    for (const char* section : {"Other", "Long"}) {
         std::string name = section;
-        ChildResult r = h.run("2300 CONTINUE\n", [name] {
+        expectToolkitError(h.run("2300 CONTINUE\n", [name] {
             TkOpenInf("C:\\dist\\setup.inf");
             SectionBytes(name.c_str());
-        });
-        expectToolkitError(r, 1024, name == "Long" ? Lines{"box MS-Setup Error: Buffer Overflow"} : Lines{});
+        }), 1024, name == "Long" ? Lines{"box MS-Setup Error: Buffer Overflow"} : Lines{});
     }
 }
 
 // --- Copy list ----------------------------------------------------------------
 
-// Every section with one small file s<n>.dat named after its number.
+// Every section with one small file s<n>.dat, n its place in kSections.
 void writeDistribution(Harness& h) {
     std::string inf;
     for (int n = 1; n <= 18; ++n) {
@@ -114,13 +107,8 @@ void writeDistribution(Harness& h) {
     h.setInf(inf);
 }
 
-std::string fileOf(const char* section) {
-    for (int i = 0; i < 18; ++i)
-        if (std::strcmp(kSections[i], section) == 0) return "s" + std::to_string(i + 1) + ".dat";
-    return "";
-}
-
-// Builds the copy list (after something else was queued) and copies it.
+// Builds the copy list (after something else was queued to C:\stale) and
+// copies it.
 ChildResult copy(Harness& h, Flags flags, LONG installType, const std::string& answers = "",
                  const std::string& root = "C:\\root") {
     return h.run(answers, [flags, installType, root] {
@@ -137,38 +125,45 @@ ChildResult copy(Harness& h, Flags flags, LONG installType, const std::string& a
     });
 }
 
+// Words of a text, sorted.
+Lines words(const std::string& text) {
+    std::istringstream in(text);
+    Lines out{std::istream_iterator<std::string>(in), {}};
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The files under the four destinations, sorted, as "drv\s1", "sys\s2"...
+Lines copied(Harness& h) {
+    std::string text;
+    for (const char* dir : {"drv", "root", "stale", "sys"})
+        if (fs::exists(h.host(std::string("C:\\") + dir)))
+            for (const auto& e : fs::recursive_directory_iterator(h.host(std::string("C:\\") + dir)))
+                if (e.is_regular_file())
+                    text += " " + e.path().lexically_relative(h.host("C:\\")).replace_extension().string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return words(text);
+}
+
+// Each platform's sections go to their folders; the load sections only to
+// a chosen root; the list queued before is dropped.
 TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFolders) {
-    // Folder and section pairs that are copied, and ones that are not.
-    using Places = std::vector<std::pair<const char*, const char*>>;
-    const struct { bool windows95; Flags flags; LONG type; Places present, absent; } rows[] = {
+    const std::string util = "root\\s15 root\\utility\\s11 root\\utility\\s12 root\\utility\\s13 root\\utility\\s14";
+    const struct { bool windows95; Flags flags; LONG type; std::string files; } rows[] = {
         {false, {FALSE, FALSE, FALSE}, INSTALL_CHOSEN_DEST,
-         {{"C:\\drv", "PPD Files"}, {"C:\\sys", "NT Help File"}, {"C:\\sys", "I386 Monitor"},
-          {"C:\\root\\utility", "I386 Wizard"}, {"C:\\root\\utility", "Orvel"},
-          {"C:\\root\\utility", "Remote Console"}, {"C:\\root\\utility", "Wizard"},
-          {"C:\\root\\utility", "VB Common"}, {"C:\\root", "Write Files"}, {"C:\\root", "Load PS Files"},
-          {"C:\\root\\cat", "Load Cat Files"}, {"C:\\root\\sys", "Load Sys Files"}},
-         {{"C:\\sys", "Alpha Monitor"}, {"C:\\sys", "Mips Monitor"}, {"C:\\sys", "W95 Monitor"},
-          {"C:\\sys", "W95 Help File"}, {"C:\\root\\utility", "Alpha Wizard"}, {"C:\\stale", "Orvel"}}},
-        // An installation on the system drive queues no load section.
-        {false, {FALSE, TRUE, FALSE}, INSTALL_SYSTEM_DRIVE,
-         {{"C:\\sys", "Alpha Monitor"}, {"C:\\root\\utility", "Alpha Wizard"}},
-         {{"C:\\root", "Load PS Files"}, {"C:\\root\\cat", "Load Cat Files"}, {"C:\\root\\sys", "Load Sys Files"}}},
-        {false, {FALSE, FALSE, TRUE}, INSTALL_SYSTEM_DRIVE,
-         {{"C:\\sys", "Mips Monitor"}, {"C:\\root\\utility", "Mips Wizard"}}, {{"C:\\sys", "I386 Monitor"}}},
-        {true, {TRUE, FALSE, TRUE}, INSTALL_SYSTEM_DRIVE,
-         {{"C:\\sys", "W95 Help File"}, {"C:\\sys", "W95 Monitor"}, {"C:\\root\\utility", "I386 Wizard"}},
-         {{"C:\\sys", "NT Help File"}, {"C:\\sys", "Mips Monitor"}, {"C:\\root\\utility", "Mips Wizard"}}},
+         "drv\\s1 root\\cat\\s17 root\\s15 root\\s16 root\\sys\\s18 root\\utility\\s10 root\\utility\\s11 "
+         "root\\utility\\s12 root\\utility\\s13 root\\utility\\s14 sys\\s2 sys\\s5"},
+        {false, {FALSE, TRUE, FALSE}, INSTALL_SYSTEM_DRIVE, "drv\\s1 " + util + " root\\utility\\s8 sys\\s2 sys\\s3"},
+        {false, {FALSE, FALSE, TRUE}, INSTALL_SYSTEM_DRIVE, "drv\\s1 " + util + " root\\utility\\s9 sys\\s2 sys\\s4"},
+        {true, {TRUE, FALSE, TRUE}, INSTALL_SYSTEM_DRIVE, "drv\\s1 " + util + " root\\utility\\s10 sys\\s6 sys\\s7"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.present[0].second) + (row.type == INSTALL_CHOSEN_DEST ? ", chosen root" : ""));
+        SCOPED_TRACE(row.files.substr(0, 40));
         Harness h(row.windows95 ? win95() : nt351());
         writeDistribution(h);
         ChildResult r = copy(h, row.flags, row.type);
         ASSERT_EQ(r.value("returned"), "1") << r.output;
-        for (auto [dir, section] : row.present)
-            EXPECT_TRUE(std::filesystem::exists(h.host(std::string(dir) + "\\" + fileOf(section)))) << section;
-        for (auto [dir, section] : row.absent)
-            EXPECT_FALSE(std::filesystem::exists(h.host(std::string(dir) + "\\" + fileOf(section)))) << section;
+        EXPECT_EQ(copied(h), words(row.files));
     }
 }
 
@@ -176,14 +171,12 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFolders) {
 // up on a full disk) is 1025, a failed copy 1024; a root too long for its
 // subdirectories (508 characters, the longest the page accepts) overflows.
 TEST(BuildCopyList, FailuresEndOnTheToolkitErrorPage) {
-    const std::string orvel = "box Copy Error: Cannot copy C:\\dist\\" + fileOf("Orvel") + " to C:\\root\\utility\\" +
-                              fileOf("Orvel") + " (error 2).";
     const struct { const char* what; void (*damage)(Harness&); std::string root; int code; Lines boxes; } rows[] = {
         {"disk full", [](Harness& h) { h.setFree('C', 10); }, "C:\\root", 1025,
          {"box Disk Full: There is not enough space on drive C: for the files. Needed: 1 KB, free: 0 KB. Make room "
           "and choose Retry, or Cancel to stop setup."}},
-        {"file missing", [](Harness& h) { std::filesystem::remove(h.host("C:\\dist\\" + fileOf("Orvel"))); },
-         "C:\\root", 1024, {orvel}},
+        {"file missing", [](Harness& h) { fs::remove(h.host("C:\\dist\\s11.dat")); }, "C:\\root", 1024,
+         {"box Copy Error: Cannot copy C:\\dist\\s11.dat to C:\\root\\utility\\s11.dat (error 2)."}},
         {"root too long", [](Harness&) {}, "C:\\" + std::string(505, 'r'), 1024, {"box MS-Setup Error: Buffer Overflow"}},
     };
     for (const auto& row : rows) {

@@ -38,14 +38,11 @@ inline std::string readFile(const std::filesystem::path& p) {
 // kit as before InitializeFrame.
 inline winsim::Machine& freshMachine(const std::string& name) {
     KitReset();
-    winsim::OsInfo os;
-    return winsim::install(winsim::makeBareMachine(os, tempDir(name) / "c"));
+    return winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, tempDir(name) / "c"));
 }
 
 // Starts the frame with a command line (a writable copy is made).
-inline INT startFrame(std::string cmd) {
-    return InitializeFrame(cmd.data());
-}
+inline INT startFrame(std::string cmd) { return InitializeFrame(cmd.data()); }
 
 // A fresh machine named after the test, with the kit reset, and a host
 // folder for the answers file and the log.
@@ -62,6 +59,11 @@ public:
     void start(const std::string& text, const std::string& more = "") {
         writeFile(dir / "answers.txt", text);
         ASSERT_EQ(startFrame("--answers " + answers() + " --log " + (dir / "run.log").string() + more), 1);
+    }
+    // The log as the run leaves it.
+    std::string finish() {
+        KitLogExit(0);
+        return log();
     }
     winsim::Machine* m = nullptr;
     std::filesystem::path dir;

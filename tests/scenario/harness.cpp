@@ -28,12 +28,6 @@ std::string readText(const fs::path& p) {
 
 std::string distFile(const std::string& name) { return readText(sourceRoot() / "dist" / name); }
 
-std::string shippedAnswers(const std::string& name) {
-    fs::path p = sourceRoot() / "dist" / "answers" / name;
-    if (!fs::is_regular_file(p)) ADD_FAILURE() << p << " is missing";
-    return readText(p);
-}
-
 Lines splitLines(const std::string& text) {
     Lines lines;
     std::istringstream in(text);
@@ -52,12 +46,6 @@ std::string joined(const Lines& lines) {
 }
 
 // --- a run's results -----------------------------------------------------------
-
-std::vector<int> RunResult::pages() const {
-    std::vector<int> r;
-    for (const auto& l : linesStarting("page ")) r.push_back(std::atoi(l.c_str() + 5));
-    return r;
-}
 
 Lines RunResult::linesStarting(const std::string& prefix) const {
     Lines r;
@@ -119,21 +107,16 @@ void Scenario::editMachine(const std::function<void(json&)>& edit) {
 }
 
 RunResult Scenario::run(const std::string& answers, const std::vector<std::string>& extra) {
-    fs::path answersFile = root_ / "run.ans";
+    fs::path answersFile = root_ / "run.ans", logFile = root_ / "run.log", shipped = sourceRoot() / "dist" / "answers" / answers;
+    if (answers.find('\n') == std::string::npos && !fs::is_regular_file(shipped)) ADD_FAILURE() << shipped << " is missing";
     std::ofstream(answersFile, std::ios::binary | std::ios::trunc)
-        << (answers.find('\n') == std::string::npos ? shippedAnswers(answers) : answers);
-    std::vector<std::string> args = {"--answers", answersFile.string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return runInteractive("", args);
-}
-
-RunResult Scenario::runInteractive(const std::string& input, const std::vector<std::string>& extra) {
-    fs::path logFile = root_ / "run.log";
+        << (answers.find('\n') == std::string::npos ? readText(shipped) : answers);
     fs::remove(logFile);
-    std::vector<std::string> args = {"--machine", machineDir().string(), "--log", logFile.string()};
+    std::vector<std::string> args = {"--machine", machineDir().string(), "--log", logFile.string(), "--answers",
+                                     answersFile.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     RunResult r;
-    r.exitCode = runProgram(binDir() / "setup", args, distDir(), r.out, r.err, 60, input.empty() ? nullptr : &input);
+    r.exitCode = runProgram(binDir() / "setup", args, distDir(), r.out, r.err);
     r.log = splitLines(readText(logFile));
     return r;
 }
@@ -256,25 +239,18 @@ bool spoolerRunning(const json& machine) {
 
 // --- running a program -------------------------------------------------------------
 
-int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
-               std::string& out, std::string& err, int timeoutSec, const std::string* input) {
-    char inName[] = "/tmp/scenario-in-XXXXXX";
-    char outName[] = "/tmp/scenario-out-XXXXXX";
-    char errName[] = "/tmp/scenario-err-XXXXXX";
-    int inFd = input ? ::mkstemp(inName) : ::open("/dev/null", O_RDONLY);
-    int outFd = ::mkstemp(outName);
-    int errFd = ::mkstemp(errName);
+int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd, std::string& out,
+               std::string& err) {
+    char outName[] = "/tmp/scenario-out-XXXXXX", errName[] = "/tmp/scenario-err-XXXXXX";
+    int inFd = ::open("/dev/null", O_RDONLY), outFd = ::mkstemp(outName), errFd = ::mkstemp(errName);
     int code = -1;
-    bool ready = inFd >= 0 && outFd >= 0 && errFd >= 0;
-    if (ready && input)
-        ready = ::write(inFd, input->data(), input->size()) == (ssize_t)input->size() && ::lseek(inFd, 0, SEEK_SET) == 0;
-    pid_t pid = ready ? ::fork() : -1;
+    pid_t pid = inFd >= 0 && outFd >= 0 && errFd >= 0 ? ::fork() : -1;
     if (pid == 0) {
         ::dup2(inFd, 0);
         ::dup2(outFd, 1);
         ::dup2(errFd, 2);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        ::alarm(timeoutSec);  // a guard against a hang, kept across exec; not a measure of speed
+        ::alarm(60);  // a guard against a hang, kept across exec; not a measure of speed
         std::vector<std::string> store = {program.string()};
         store.insert(store.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -291,7 +267,6 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
     err = readText(errName);
     ::unlink(outName);
     ::unlink(errName);
-    if (input) ::unlink(inName);
     return code;
 }
 

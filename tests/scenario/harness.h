@@ -32,18 +32,12 @@ Lines splitLines(const std::string& text);
 std::string joined(const Lines& lines);
 // A file of the shipped distribution (dist/NAME), read from the tree.
 std::string distFile(const std::string& name);
-// The text of a shipped answers file; empty (and the test failed) when it
-// is missing.
-std::string shippedAnswers(const std::string& name);
 
 struct RunResult {
     int exitCode = -1;  // -1: killed (timeout) or did not start
     Lines log;          // lines of the --log file
-    std::string out;    // stdout
-    std::string err;    // stderr
+    std::string out, err;
 
-    // The dialog numbers of the `page` lines, in order.
-    std::vector<int> pages() const;
     // The status pages: "<dialog>" when one opens, "<dialog> end" when it closes.
     Lines statuses() const;
     // The log lines that start with `prefix`, in order.
@@ -77,10 +71,9 @@ public:
 
     // Runs `setup --machine <machine> --answers <file> --log <file> [extra]`
     // in the distribution copy. `answers` is the text, or the name of a
-    // shipped answers file when it holds no line break.
+    // shipped answers file (dist/answers) when it holds no line break. A run
+    // that ends with 0 showed exactly the pages its answers name.
     RunResult run(const std::string& answers, const std::vector<std::string>& extra = {});
-    // The same with the console front-end reading `input` from stdin.
-    RunResult runInteractive(const std::string& input, const std::vector<std::string>& extra = {});
 
     // `winsim <args...>` on this scenario; its exit code, output in `out`.
     int winsim(const std::vector<std::string>& args, std::string* out = nullptr) const;
@@ -94,8 +87,8 @@ public:
     fs::path snapshot(const std::string& name = "before") const;
     Lines changesSince(const fs::path& snapshot) const;
 
-    // A host path of the image's files for a Windows path on a drive, e.g.
-    // hostPath("C:\\win32app\\vrdpsmon"); names match case-insensitively.
+    // A host path of the image's files for a Windows path on a drive;
+    // names match case-insensitively.
     fs::path hostPath(const std::string& windowsPath) const;
     bool exists(const std::string& windowsPath) const { return fs::exists(hostPath(windowsPath)); }
     std::string fileText(const std::string& windowsPath) const { return readText(hostPath(windowsPath)); }
@@ -131,9 +124,9 @@ const json* group(const json& machine, const std::string& name);
 bool spoolerRunning(const json& machine);
 
 // Runs `program args...` in `cwd`; output into the strings. Returns the exit
-// code, or -1 when it did not start or was killed (after `timeoutSec` at the latest).
-// `input` (if any) becomes the standard input, otherwise /dev/null.
-int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd,
-               std::string& out, std::string& err, int timeoutSec = 60, const std::string* input = nullptr);
+// code, or -1 when it did not start or was killed (after 60 s at the latest).
+// The standard input is /dev/null.
+int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd, std::string& out,
+               std::string& err);
 
 }  // namespace scenario

@@ -1,8 +1,10 @@
 // What a run tells about itself, for each way a run can end: the result
 // line before the exit line, the status pages in the order their work ran,
-// the closing line, the report of every change (--report), and the code
-// deployment tools read (--deploy-exit-codes); and the preview (--dry-run)
-// that is exactly the report of the real run.
+// the closing line, the report of every change (--report; a run that ends
+// before installing changes nothing but the frame's title), and the code
+// deployment tools read (--deploy-exit-codes); the preview (--dry-run) that
+// is exactly the report of the real run; and what is refused before the
+// program runs at all.
 #include "scenario/harness.h"
 
 #include <gtest/gtest.h>
@@ -10,33 +12,24 @@
 #include <algorithm>
 #include <fstream>
 
-
 namespace {
 
 using namespace scenario;
 
-const char kInstall[] = "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
-// Installations that fetch the PostScript modules from the Windows
-// distribution the fresh machine carries.
-const char kInstallFetchNt[] =
-    "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1100 CONTINUE\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
-const char kInstallFetch95[] =
-    "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n";
-const char kRemove[] = "100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n";
-
 struct OutcomeCase {
     const char* name;
-    std::vector<std::string> machine;   // winsim new arguments
-    std::vector<const char*> before;    // answers of earlier runs on the machine
-    std::string answers;                // the run looked at
-    nlohmann::json fault;               // declared before that run (null: none)
-    std::string result;                 // its result line
+    std::vector<std::string> machine;  // winsim new arguments
+    std::vector<const char*> before;   // answers of earlier runs on the machine
+    std::string answers;               // the run looked at
+    json patch;                        // merged into machine.json before that run (null: none)
+    std::string result;                // its result line
     int exitCode;
-    const char* closing;                // its closing line
-    std::vector<std::string> status;    // its status pages
-    std::vector<std::string> report;    // beginnings of lines its report holds
-    int reportLines;                    // how many lines the report has (-1: not counted)
-    int deployCode;                     // with --deploy-exit-codes
+    const char* closing;               // its closing line
+    Lines status;                      // its status pages
+    Lines report;                      // beginnings of lines its report holds
+    int reportLines;                   // how many lines the report has (-1: not counted)
+    int deployCode;                    // with --deploy-exit-codes
+    const char* line = nullptr;        // a further log line the run writes
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
@@ -44,16 +37,18 @@ void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 // The PostScript modules stand where the NT 3.51 spooler keeps them, so an
 // installation needs no Windows distribution.
 const std::vector<std::string> kNt351 = {"--os", "nt351", "--arch", "x86", "--user", "admin", "--ps-modules", "versiondir"};
-const std::vector<std::string> kInstallWork = {"1800", "1800 end", "1700", "1700 end"};
+const Lines kInstallWork = {"1800", "1800 end", "1700", "1700 end"};
 const std::string kMonitorKey = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Varden Network Port]";
 const std::string kVersionKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar\\CurrentVersion]";
 const std::string kGroup = "state dde.progman.groups[name=Varden Network Printers]";
-// A run that changed nothing but the frame's title.
-const std::vector<std::string> kTitleOnly = {"+ state ui.frame_title = \"Varden Network Printing Setup\""};
+const Lines kTitleOnly = {"+ state ui.frame_title = \"Varden Network Printing Setup\""};
+const char kCancelled[] = "Setup was cancelled. Exit code 0.", kCannot[] = "Setup cannot run on this machine. Exit code 0.";
+
+json fault(const char* call) { return {{"faults", {{{"call", call}, {"target", ""}, {"error", 5}, {"nth", 1}, {"times", 0}}}}}; }
 
 std::vector<OutcomeCase> outcomeCases() {
     return {
-        {"Installed", kNt351, {}, kInstall, nullptr, "result installed restart=no", 0,
+        {"Installed", kNt351, {}, "install-default.ans", nullptr, "result installed restart=no", 0,
          "The software was installed. Exit code 0.", kInstallWork,
          {"+ key " + kMonitorKey, "+ value " + kVersionKey + " \"Version Installed\"=\"V5.1-1\"",
           "+ file C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe", "+ file C:\\WINNT35\\system32\\vrdpsmon.dll",
@@ -63,53 +58,52 @@ std::vector<OutcomeCase> outcomeCases() {
         // An upgrade on NT 3.51 stops the spooler to replace the monitor and
         // starts it again before the drivers and the group. The same files
         // again change nothing but the date of the version record.
-        {"Upgraded", kNt351, {kInstall}, kInstall, nullptr, "result upgraded restart=no", 0,
-         "The software was upgraded. Exit code 0.",
-         {"5100", "5100 end", "5300", "5300 end", "1800", "1800 end", "1700", "1700 end"},
+        {"Upgraded", kNt351, {"install-default.ans"}, "install-default.ans", nullptr, "result upgraded restart=no", 0,
+         "The software was upgraded. Exit code 0.", {"5100", "5100 end", "5300", "5300 end", "1800", "1800 end", "1700", "1700 end"},
          {"~ state clock.tick_ms", "~ value " + kVersionKey + " \"Install Date\"",
-          "+ value [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager] "
-          "\"PendingFileRenameOperations\""},
+          "+ value [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager] \"PendingFileRenameOperations\""},
          3, 0},
         // On NT 3.1 and Windows 95 the new monitor waits for a restart.
-        {"UpgradedRestartLater", {"--os", "nt31", "--arch", "x86", "--user", "admin"}, {kInstallFetchNt},
-         "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1000 CONTINUE\n1500 CANCEL\n700 CONTINUE\n", nullptr,
-         "result upgraded restart=needed", 0, "The software was upgraded; restart Windows to finish. Exit code 0.",
-         kInstallWork, {"~ value " + kVersionKey + " \"Install Date\""}, -1, 3010},
-        {"UpgradedRestartNow", {"--os", "win95", "--arch", "x86"}, {kInstallFetch95},
+        {"UpgradedRestartLater", {"--os", "nt31", "--arch", "x86", "--user", "admin"}, {"install-fetch-drivers.ans"},
+         "upgrade-restart-later.ans", nullptr, "result upgraded restart=needed", 0,
+         "The software was upgraded; restart Windows to finish. Exit code 0.", kInstallWork,
+         {"~ value " + kVersionKey + " \"Install Date\""}, -1, 3010},
+        {"UpgradedRestartNow", {"--os", "win95", "--arch", "x86"}, {"install-fetch-drivers-win95.ans"},
          "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1000 CONTINUE\n1500 CONTINUE\n700 CONTINUE\n", nullptr,
          "result upgraded restart=requested", 0, "The software was upgraded; Windows is restarting. Exit code 0.",
          kInstallWork, {"~ value " + kVersionKey + " \"Install Date\""}, -1, 1641},
-        {"Removed", kNt351, {kInstall}, kRemove, nullptr, "result removed restart=no", 0,
+        {"Removed", kNt351, {"install-default.ans"}, "remove.ans", nullptr, "result removed restart=no", 0,
          "The software was removed. Exit code 0.", {"5100", "5100 end", "5300", "5300 end"},
          {"- key " + kMonitorKey, "- key " + kVersionKey, "- file C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe",
-          "- file C:\\WINNT35\\system32\\vrdpsmon.dll", "- " + kGroup,
-          "- state spooler.loaded_monitors.Varden Network Port"},
+          "- file C:\\WINNT35\\system32\\vrdpsmon.dll", "- " + kGroup, "- state spooler.loaded_monitors.Varden Network Port"},
          -1, 0},
-        {"NothingToRemove", kNt351, {}, kRemove, nullptr, "result nothing restart=no", 0,
+        {"NothingToRemove", kNt351, {}, "remove.ans", nullptr, "result nothing restart=no", 0,
          "Nothing was changed. Exit code 0.", {}, kTitleOnly, 1, 0},
-        {"Cancelled", kNt351, {}, "100 CANCEL\n200 EXIT\n", nullptr, "result cancelled restart=no", 0,
-         "Setup was cancelled. Exit code 0.", {}, kTitleOnly, 1, 1602},
+        {"Cancelled", kNt351, {}, "quit.ans", nullptr, "result cancelled restart=no", 0, kCancelled, {}, kTitleOnly, 1, 1602},
         // Cancelled after the work: the installation stands.
-        {"QuitAfterTheWork", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1200 CANCEL\n1400 CANCEL\n"
-                                         "700 CANCEL\n200 EXIT\n",
+        {"QuitAfterTheWork", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n1200 CANCEL\n1400 CANCEL\n700 CANCEL\n200 EXIT\n",
          nullptr, "result installed restart=no", 0, "The software was installed. Exit code 0.", kInstallWork,
          {"+ key " + kMonitorKey}, -1, 0},
-        {"NotAdministrator", {"--os", "nt351", "--arch", "x86", "--user", "user", "--ps-modules", "versiondir"}, {},
-         "100 CONTINUE\n2400 CONTINUE\n", nullptr, "result refused restart=no", 0,
-         "Setup cannot run on this machine. Exit code 0.", {}, kTitleOnly, 1, 1603},
-        {"UnsupportedWindows", {"--os", "nt40", "--arch", "x86"}, {}, "100 CONTINUE\n2000 CONTINUE\n", nullptr,
-         "result refused restart=no", 0, "Setup cannot run on this machine. Exit code 0.", {}, kTitleOnly, 1, 1603},
+        {"NotAdministrator", {"--os", "nt351", "--arch", "alpha", "--user", "user"}, {}, "not-admin.ans", nullptr,
+         "result refused restart=no", 0, kCannot, {}, kTitleOnly, 1, 1603},
+        // Windows 95 makes no administrator check.
+        {"Win95UserGetsTheChoice", {"--os", "win95", "--arch", "x86", "--user", "user"}, {}, "100 CONTINUE\n800 CANCEL\n200 EXIT\n",
+         nullptr, "result cancelled restart=no", 0, kCancelled, {}, kTitleOnly, 1, 1602},
+        {"UnsupportedWindows", {"--os", "nt40", "--arch", "mips"}, {}, "unsupported.ans", nullptr, "result refused restart=no", 0,
+         kCannot, {}, kTitleOnly, 1, 1603},
         // The monitor cannot be registered: the files copied before stay.
-        {"FatalError", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n2300 CONTINUE\n",
-         {{"call", "AddMonitorA"}, {"target", ""}, {"error", 5}, {"nth", 1}, {"times", 0}}, "result failed restart=no", 0,
-         "Setup failed. Exit code 0.", {}, {"+ file C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe"}, -1, 1603},
+        {"FatalError", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n2300 CONTINUE\n", fault("AddMonitorA"),
+         "result failed restart=no", 0, "Setup failed. Exit code 0.", {}, {"+ file C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe"},
+         -1, 1603, "error Install -- AddMonitor failed, error = 5"},
+        // A quit message while a page is shown ends setup on the toolkit's error page
+        // as a cancel.
+        {"QuitMessageDuringAPage", kNt351, {}, "100 CONTINUE\n2300 CONTINUE\n", {{"ui", {{"quit_on_window_id", 800}}}},
+         "result cancelled restart=no", 0, kCancelled, {}, kTitleOnly, 1, 1602, "page 800 FInstallTypeDlgProc QUIT"},
         // Answers that do not fit the run stop it with 2.
-        {"AnswersRanOut", kNt351, {}, "100 CONTINUE\n", nullptr, "result failed restart=no", 2,
-         "Setup failed. Exit code 2.", {}, kTitleOnly, 1, 1603},
+        {"AnswersRanOut", kNt351, {}, "100 CONTINUE\n", nullptr, "result failed restart=no", 2, "Setup failed. Exit code 2.", {},
+         kTitleOnly, 1, 1603},
     };
 }
-
-Lines fileLines(const fs::path& p) { return splitLines(readText(p)); }
 
 class ScenarioOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
@@ -121,7 +115,7 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
         RunResult first = s.run(earlier);
         ASSERT_EQ(first.exitCode, 0) << first.describe();
     }
-    if (!c.fault.is_null()) s.editMachine([&](nlohmann::json& j) { j["faults"].push_back(c.fault); });
+    if (!c.patch.is_null()) s.editMachine([&](json& j) { j.merge_patch(c.patch); });
     s.snapshot("again");
 
     auto reportFile = s.root() / "changes.txt";
@@ -131,6 +125,9 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
     EXPECT_EQ(r.log[r.log.size() - 2], c.result) << r.describe();
     EXPECT_EQ(r.log.back(), "exit " + std::to_string(c.exitCode)) << r.describe();
     EXPECT_EQ(r.statuses(), c.status) << r.describe();
+    if (c.line) {
+        EXPECT_TRUE(r.hasLine(c.line)) << r.describe();
+    }
     // The output ends with the closing line.
     std::string out = r.out;
     while (!out.empty() && out.back() == '\n') out.pop_back();
@@ -138,7 +135,7 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
     // Whatever the end, the image is saved with the run's changes.
     EXPECT_EQ(s.machineJson()["ui"]["frame_title"], "Varden Network Printing Setup");
 
-    Lines report = fileLines(reportFile);
+    Lines report = splitLines(readText(reportFile));
     if (c.reportLines >= 0) {
         EXPECT_EQ((int)report.size(), c.reportLines) << joined(report);
     }
@@ -164,34 +161,50 @@ INSTANTIATE_TEST_SUITE_P(Runs, ScenarioOutcome, ::testing::ValuesIn(outcomeCases
 TEST(ScenarioPreview, DryRunShowsExactlyWhatTheRunDoes) {
     Scenario s("outcome-preview");
     ASSERT_TRUE(s.newMachine(kNt351)) << s.error;
-    s.snapshot();
-    RunResult preview = s.run(kInstall, {"--dry-run"});
+    fs::path before = s.snapshot();
+    RunResult preview = s.run("install-default.ans", {"--dry-run"});
     EXPECT_EQ(preview.exitCode, 0) << preview.describe();
-    EXPECT_NE(preview.out.find("installed (dry run: nothing was saved). Exit code 0."), std::string::npos)
-        << preview.out;
-    std::string out;
-    EXPECT_EQ(s.winsim({"diff", (s.root() / "before").string(), s.machineDir().string()}, &out), 0)
-        << "the image changed:\n" << out;
+    EXPECT_NE(preview.out.find("installed (dry run: nothing was saved). Exit code 0."), std::string::npos) << preview.out;
+    EXPECT_EQ(s.changesSince(before), Lines{}) << "the image changed";
 
     auto text = s.root() / "changes.txt", json = s.root() / "changes.json";
-    RunResult real = s.run(kInstall, {"--report", text.string()});
+    RunResult real = s.run("install-default.ans", {"--report", text.string()});
     ASSERT_EQ(real.exitCode, 0) << real.describe();
-    Lines report = fileLines(text);
+    Lines report = splitLines(readText(text));
     ASSERT_GT(report.size(), 50u);
     std::size_t at = preview.out.find("The run would make " + std::to_string(report.size()) + " changes:\n");
     ASSERT_NE(at, std::string::npos) << preview.out;
-    std::string shown = preview.out.substr(preview.out.find('\n', at) + 1);
-    EXPECT_EQ(shown.substr(0, joined(report).size()), joined(report));
+    EXPECT_EQ(preview.out.substr(preview.out.find('\n', at) + 1, joined(report).size()), joined(report));
 
     // Removal on the installed machine, reported as JSON: one object a line.
-    RunResult removal = s.run(kRemove, {"--report", json.string()});
+    RunResult removal = s.run("remove.ans", {"--report", json.string()});
     ASSERT_EQ(removal.exitCode, 0) << removal.describe();
     nlohmann::json changes = nlohmann::json::parse(std::ifstream(json));
     ASSERT_TRUE(changes.is_array());
-    EXPECT_EQ(fileLines(json).size(), changes.size() + 2);
+    EXPECT_EQ(splitLines(readText(json)).size(), changes.size() + 2);
     EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](const nlohmann::json& c) {
         return c["change"] == "removed" && c["kind"] == "key" && c["what"] == kMonitorKey;
     })) << changes.dump(1);
+}
+
+// Before the program runs: the usage, no machine, and a damaged image,
+// which is refused and left as it was with no log written.
+TEST(ScenarioRefused, UsageNoMachineAndDamagedImage) {
+    Scenario s("host");
+    ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86"})) << s.error;
+    std::string out, err;
+    EXPECT_EQ(runProgram(binDir() / "setup", {"--help"}, s.distDir(), out, err), 0);
+    EXPECT_NE(out.find("--answers FILE"), std::string::npos) << out;
+    EXPECT_EQ(runProgram(binDir() / "setup", {}, s.distDir(), out, err), 2);
+    EXPECT_NE(err.find("no machine given"), std::string::npos) << err;
+    std::string text = readText(s.machineDir() / "machine.json");
+    std::string broken = text.substr(0, text.size() / 2) + "\n}}} not json\n";
+    std::ofstream(s.machineDir() / "machine.json", std::ios::binary | std::ios::trunc) << broken;
+    RunResult r = s.run("quit.ans");
+    EXPECT_EQ(r.exitCode, 3) << r.describe();
+    EXPECT_NE(r.err.find("machine.json:"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(s.machineDir() / "machine.json"), broken);
+    EXPECT_FALSE(fs::exists(s.root() / "run.log"));  // the program never ran
 }
 
 }  // namespace

@@ -65,7 +65,6 @@ struct ChildResult {
         return out;
     }
     bool hasLine(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
-    bool hasReport(const std::string& l) const { return std::find(report.begin(), report.end(), l) != report.end(); }
     // The value of "name=value" in the report, or "".
     std::string value(const std::string& name) const {
         Lines found = reported(name + "=");
@@ -73,14 +72,11 @@ struct ChildResult {
     }
 };
 
-inline std::string& reportPath() {  // the report file of the running child ("" in the parent)
-    static std::string path;
-    return path;
-}
+inline std::string reportPath;  // the report file of the running child ("" in the parent)
 
 // Called in the child: appends one line to the report the parent reads.
 inline void report(const char* format, ...) {
-    FILE* f = reportPath().empty() ? nullptr : std::fopen(reportPath().c_str(), "a");
+    FILE* f = reportPath.empty() ? nullptr : std::fopen(reportPath.c_str(), "a");
     if (!f) return;
     va_list args;
     va_start(args, format);
@@ -160,10 +156,7 @@ public:
         fs::create_directories(host("C:\\dist"));
         machine().currentDir = "C:\\dist";
     }
-    ~Harness() {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
+    ~Harness() { fs::remove_all(root, ignored_); }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
@@ -180,13 +173,8 @@ public:
     void setInf(const std::string& text) { writeFile("C:\\dist\\setup.inf", text); }
     void setFree(char drive, std::uint64_t bytes) { machine().drives.at(drive).free = bytes; }
     void addDrive(char letter, std::uint64_t freeBytes) {
-        winsim::Drive d;
-        d.letter = letter;
-        d.host = root / std::string(1, letter);
-        fs::create_directories(d.host);
-        d.total = freeBytes + 1024 * 1024;
-        d.free = freeBytes;
-        machine().drives[letter] = d;
+        fs::create_directories(root / std::string(1, letter));
+        machine().drives[letter] = {letter, root / std::string(1, letter), freeBytes + 1024 * 1024, freeBytes};
     }
 
     // Runs body in a child after starting the toolkit with the answers (one
@@ -207,7 +195,7 @@ public:
             alarm(30);
             if (!std::freopen(outputFile.c_str(), "w", stdout)) _exit(98);
             dup2(fileno(stdout), fileno(stderr));
-            reportPath() = reportFile.string();
+            reportPath = reportFile.string();
             // Connect the machine to the toolkit's front-end and log as the
             // host does: message boxes, started programs, restarts, the exit.
             winsim::setEventListener([](std::string_view kind, std::string_view text) {
@@ -256,11 +244,8 @@ public:
 
 private:
     int serial_ = 0;
+    std::error_code ignored_;
 };
-
-inline void removeExport(winsim::Machine& m, const std::string& module, const std::string& name) {
-    m.system->modules[module].missingExports.insert(name);
-}
 
 // The next `times` calls of `call` (0: all further ones) fail with `error`.
 inline void failNext(const std::string& call, std::uint32_t times, DWORD error, const std::string& target = "") {

@@ -1,7 +1,8 @@
 // The installation flow (the Files record, the closing pages by platform and
 // upgrade, the programs started after the last page, the outcome), the
-// program starter, and the reporters: message box, the two fatal reporters
-// with their one-shot guards, the status page.
+// program starter, and the reporters: the two fatal reporters with their
+// one-shot guards, the status page. (Formatted message boxes show in the
+// install and removal tests.)
 #include <gtest/gtest.h>
 
 #include "install/records.h"
@@ -85,32 +86,7 @@ TEST(StartProgram, StartsWithoutKeepingHandles) {
     EXPECT_EQ(r.lines("program"), (Lines{"program write.exe notes.wri"}));
 }
 
-// Removal chosen: WinMain runs the removal of the registered monitor (of
-// which nothing else is there) and ends on its done page with exit code 0.
-TEST(WinMainRemoval, RunsTheRemovalToItsDonePage) {
-    Harness h;
-    copyDistribution(h);
-    winsim::defineMonitor("Varden Network Port", "vrdpsmon.dll", {});
-    ChildResult r = h.runWinMain("100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n");
-    EXPECT_EQ(r.pages(), (std::vector<int>{100, 800, 7802})) << r.output;
-    EXPECT_EQ(r.lines("box"), (Lines{"box DeInstall: Couldn't open version root",
-                                     "box Deinstall: Couldn't delete program mgr group (error = 2)"}));
-    EXPECT_EQ(r.lines("result"), Lines{"result removed restart=no"});
-    EXPECT_TRUE(r.hasLine("exit 0"));
-}
-
 // --- Reporters -----------------------------------------------------------------
-
-TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
-    Harness h;
-    ChildResult r = h.run("", [] {
-        ShowSetupMessage("Install", "Install -- AddMonitor failed, error = %d", 5);
-        ShowSetupMessage("Deinstall", "nothing to format");
-    });
-    EXPECT_EQ(r.value("returned"), "1") << r.output;
-    EXPECT_EQ(r.lines("box"), (Lines{"box Install: Install -- AddMonitor failed, error = 5",
-                                     "box Deinstall: nothing to format"}));
-}
 
 // The fatal reporters pop what is shown, show one error page (left only with
 // CANCEL or CONTINUE), run the pending clean-up once,
@@ -122,7 +98,7 @@ TEST(ShowSetupMessage, FormatsIntoABoxAndGoesOn) {
 TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
     const struct {
         const char* what; const char* answers; void (*body)(); std::vector<int> pages; const char* error;
-        const char* result = "failed";
+        const char* result = "failed"; Lines report = {}, status = {};
     } rows[] = {
         {"formatted text", "2300 CONTINUE\n", [] { FailSetup("startSpooler failed, error = %d", 1058); }, {2300},
          "error startSpooler failed, error = 1058"},
@@ -133,14 +109,15 @@ TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
         {"pending restart dropped", "2300 CONTINUE\n", [] { ::Setup.RebootPending = TRUE; FailSetup("x"); }, {2300},
          "error x"},
         {"status page popped first", "2300 CONTINUE\n", [] { OpenStatusPage("h", "m"); FailSetup("x"); }, {2300},
-         "error x"},
+         "error x", "failed", {}, {"status 7804 h: m", "status 7804 end"}},
         {"status page popped first by the toolkit error", "2300 CONTINUE\n",
-         [] { OpenStatusPage("h", "m"); ShowToolkitError(1024); }, {2300}, "error Error code = 1024"},
+         [] { OpenStatusPage("h", "m"); ShowToolkitError(1024); }, {2300}, "error Error code = 1024", "failed", {},
+         {"status 7804 h: m", "status 7804 end"}},
         {"clean-up run once", "2300 CONTINUE\n", [] {
              SetFatalCleanup([] { report("cleanup"); });
              winsim::addExitHandler([](UINT) { FailSetup("second"); });
              FailSetup("x");
-         }, {2300}, "error x"},
+         }, {2300}, "error x", "failed", {"cleanup"}},
         {"FailSetup twice", "2300 CONTINUE\n", [] {
              winsim::addExitHandler([](UINT) { FailSetup("second"); });
              FailSetup("first");
@@ -165,14 +142,11 @@ TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
         EXPECT_TRUE(r.lines("reboot").empty());
         EXPECT_EQ(r.lines("result"), Lines{std::string("result ") + row.result + " restart=no"});
         EXPECT_TRUE(r.hasLine("exit 0"));
-        if (std::string(row.what) == "clean-up run once") {
-            EXPECT_EQ(r.report, (Lines{"cleanup"}));
-        }
-        if (std::string(row.what).rfind("status page popped first", 0) == 0) {
-            EXPECT_EQ(r.lines("status"), (Lines{"status 7804 h: m", "status 7804 end"}));
-            auto at = [&](const std::string& l) { return std::find(r.log.begin(), r.log.end(), l) - r.log.begin(); };
-            EXPECT_LT(at("status 7804 end"), at(row.error));
-        }
+        EXPECT_EQ(r.report, row.report);
+        EXPECT_EQ(r.lines("status"), row.status);
+        // The status page is popped before the error page shows.
+        auto at = [&](const std::string& l) { auto i = std::find(r.log.begin(), r.log.end(), l); return i == r.log.end() ? -1 : i - r.log.begin(); };
+        EXPECT_LT(at("status 7804 end"), at(row.error));
     }
 }
 
