@@ -214,7 +214,9 @@ TEST_F(Files, DiskFreeSpaceAndDriveTypes) {
     DWORD spc = sim::kSentinel, bps = sim::kSentinel, fc = sim::kSentinel, tc = sim::kSentinel;
     ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &spc, &bps, &fc, &tc));
     EXPECT_EQ((std::vector<DWORD>{spc, bps, fc, tc}), (std::vector<DWORD>{1, 512, 100000 / 512, (512u << 20) / 512}));
-    EXPECT_FAILS(GetDiskFreeSpaceA("Q:\\", &spc, &bps, &fc, &tc), ERROR_PATH_NOT_FOUND);
+    hostFile("f.txt");
+    for (const char* bad : {"Q:\\", "C:\\f.txt"})
+        EXPECT_FAILS(GetDiskFreeSpaceA(bad, &spc, &bps, &fc, &tc), ERROR_PATH_NOT_FOUND);
     for (auto [letter, type] : {std::pair{'A', "removable"}, {'D', "cdrom"}, {'F', "remote"}, {'G', "ramdisk"},
                                 {'H', "tape"}}) {
         winsim::Drive d = m().drives['C'];
