@@ -9,6 +9,9 @@
 // every entry created, deleted or renamed in a watched directory before
 // the call that changed it returns, so each lookup first applies the queued
 // events and the listing is never stale, whoever changed the directory.
+// The folders above a kept listing are watched for their moving or deletion
+// too: while none of them has moved, the listing is the folder at its path,
+// and a lookup needs no look at the host to know it.
 #pragma once
 
 #include <filesystem>
@@ -31,7 +34,8 @@ std::vector<std::string> caseInsensitiveMatches(const std::string& dir, std::str
 bool hasKeptListing(const std::string& dir);
 
 // `known` (when given) is what `dir` is now, as the caller has just seen it
-// on the host, which spares asking again.
+// on the host, which spares asking again (a listing whose folders above are
+// watched needs neither).
 struct HostIdentity {
     dev_t dev = 0;
     ino_t ino = 0;

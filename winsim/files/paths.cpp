@@ -200,10 +200,11 @@ std::string ResolvedPath::parentWinPath() const {
 }
 
 std::string findHostEntry(const std::string& dir, std::string_view name, bool* blocked, bool* isDir, std::uint64_t* size,
-                          const HostIdentity* dirId) {
+                          const HostIdentity* dirId, bool* fromListing) {
     if (blocked) *blocked = false;
     if (isDir) *isDir = false;
     if (size) *size = 0;
+    if (fromListing) *fromListing = false;
     if (isHiddenHostName(name)) return {};
     struct stat st;
     auto probe = [&](const std::string& n) { return entryKind(hostJoin(dir, n).c_str(), st); };
@@ -216,6 +217,7 @@ std::string findHostEntry(const std::string& dir, std::string_view name, bool* b
     // the name as written (new files are looked up before they are made).
     std::vector<std::string> matches;
     bool listed = cachedMatches(dir, name, matches, dirId);
+    if (fromListing) *fromListing = listed;
     std::string exact(name);
     if (!listed || std::find(matches.begin(), matches.end(), exact) != matches.end()) {
         // Fast path: the name as written.
@@ -243,7 +245,11 @@ std::string findHostEntry(const std::string& dir, std::string_view name, bool* b
     return best;
 }
 
-DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards) {
+namespace {
+
+// resolvePath; `useListings` lets a kept listing of the folder holding the
+// entry stand for the walk down to it.
+DWORD resolveIn(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards, bool useListings) {
     out = ResolvedPath();
     char driveWritten = 'C';
     std::vector<std::string> parts;
@@ -265,7 +271,7 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
     // The directory holding the entry was reached by the names as written
     // before: one look at it stands for the walk down to it.
     std::size_t i = 0;
-    bool exactSoFar = true, identified = false;
+    bool exactSoFar = true, identified = false, byListing = false;
     HostIdentity dirId;
     if (parts.size() > 1) {
         // Built as a string: this runs for every file of a large copy, and
@@ -289,22 +295,29 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
                 return 0;
             }
         }
-        if (knownDirectory(dir, dirId)) {
+        // A kept listing is known to be the folder at its path (its
+        // folders above are watched): it answers without a look at the
+        // host; should it prove gone, the walk is made after all.
+        byListing = useListings && !out.wildcard && !isHiddenHostName(name) && hasKeptListing(dir);
+        if (byListing || knownDirectory(dir, dirId)) {
             cur = std::move(dir);
             i = parts.size() - 1;
-            identified = true;
+            identified = !byListing;
         }
     }
     for (; i < parts.size(); ++i) {
         bool last = i + 1 == parts.size();
-        if (last && exactSoFar && i > 0 && !identified) identified = rememberDirectory(cur, dirId);
+        if (last && exactSoFar && i > 0 && !identified && !byListing) identified = rememberDirectory(cur, dirId);
         if (last && out.wildcard) {
             cur = hostJoin(cur, parts[i]);
             break;
         }
         bool blocked = false, isDir = false;
         std::uint64_t size = 0;
-        std::string found = findHostEntry(cur, parts[i], &blocked, &isDir, &size, last && identified ? &dirId : nullptr);
+        bool listed = false;
+        std::string found =
+            findHostEntry(cur, parts[i], &blocked, &isDir, &size, last && identified ? &dirId : nullptr, &listed);
+        if (byListing && !listed) return resolveIn(m, path, out, allowWildcards, false);
         if (found != parts[i]) exactSoFar = false;
         // A long name may be written as its short alias (e.g. PROGRA~1).
         if (found.empty() && !blocked && parts[i].find('~') != std::string::npos) {
@@ -332,6 +345,12 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
     out.parts = std::move(parts);
     out.winPath = joinWin(out.drive, out.parts);
     return 0;
+}
+
+}  // namespace
+
+DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards) {
+    return resolveIn(m, path, out, allowWildcards, true);
 }
 
 DWORD fullWindowsPath(const Machine& m, std::string_view path, std::string& out) {
