@@ -213,6 +213,7 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k=x", "v", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k", "two\nlines", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "", "k", "v", 1));
+    EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "", "v", 1));
 }
 
 TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
@@ -220,18 +221,25 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
     writeFile(driveC() / "x" / "f.txt", "x");
     auto found = [] {
         std::string r;
-        for (auto [path, mode] : {std::pair{"C:\\x\\f.txt", 0}, {"C:\\x\\f.txt", 3}, {"C:\\x", 0}, {"C:\\x\\g.txt", 0}})
+        for (auto [path, mode] : {std::pair{"C:\\x\\f.txt", 0}, {"C:\\x\\f.txt", 3}, {"C:\\x\\f.txt", 1}, {"C:\\x", 0},
+                                  {"C:\\x\\g.txt", 0}})
             r += FDoesFileExist(path, mode) ? '1' : '0';
         for (const char* dir : {"C:\\x", "C:\\", "C:\\x\\f.txt"}) r += FDirExists(dir) ? '1' : '0';
         return r;
     };
-    EXPECT_EQ(found(), "1100" "110");
+    EXPECT_EQ(found(), "11100" "110");
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
-    EXPECT_EQ(found(), "1000" "110");
+    EXPECT_EQ(found(), "10100" "110");
+    // Held open by another program that shares nothing: it cannot be read either.
+    m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::None;
+    HANDLE held = CreateFileA("C:\\x\\f.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(found(), "10000" "110");
+    CloseHandle(held);
 
     for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386"})
         EXPECT_TRUE(FValidDir(ok)) << ok;
-    for (const char* bad : {"", "win32app", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
+    for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
     EXPECT_TRUE(FValidPath("relative\\file.txt"));
     EXPECT_FALSE(FValidPath("C:\\x|y"));
