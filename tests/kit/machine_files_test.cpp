@@ -79,6 +79,7 @@ TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
     EXPECT_STREQ(buf, "mon");
     EXPECT_FALSE(FSetSymbolToListOfInfKeys("File List", "Nope", 1));
     EXPECT_FALSE(FSetSymbolToListOfInfKeys(nullptr, "Monitor", 1));
+    EXPECT_FALSE(FSetSymbolToListOfInfKeys("", "Monitor", 1));
 
     std::string text = finish();
     EXPECT_NE(text.find("inf C:\\dist\\nothere.inf: cannot be read (error 2)"), std::string::npos) << text;
@@ -95,6 +96,7 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     ASSERT_TRUE(FAddSectionFilesToCopyList("Help", "C:\\dist", "C:\\win32app"));
     EXPECT_FALSE(FAddSectionFilesToCopyList("No Such Section", "C:\\dist", "C:\\x"));
     EXPECT_FALSE(FAddSectionFilesToCopyList("Monitor", nullptr, "C:\\x"));
+    EXPECT_FALSE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", ("C:\\" + std::string(250, 'a')).c_str()));
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
     EXPECT_EQ(readFile(driveC() / "win32app" / "deep" / "vrdpsmon.dll"), "0123456789");
     EXPECT_EQ(readFile(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.new"), "abcdefg");
@@ -108,7 +110,9 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
     EXPECT_FALSE(fs::exists(driveC() / "win32app" / "vrdpsmon.hlp"));
     EXPECT_FALSE(fs::exists(driveC() / "target"));
-    EXPECT_NE(finish().find("no section [No Such Section]"), std::string::npos);
+    std::string log = finish();
+    EXPECT_NE(log.find("no section [No Such Section]"), std::string::npos) << log;
+    EXPECT_NE(log.find("copy: path too long for vrdpsmon.dll of [Monitor]"), std::string::npos) << log;
 }
 
 // Copies into C:\target that stop (or go through) on the way.
@@ -214,6 +218,7 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k", "two\nlines", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "", "k", "v", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "", "v", 1));
+    EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s\nx", "k", "v", 1));
 }
 
 TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
