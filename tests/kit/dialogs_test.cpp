@@ -28,81 +28,57 @@ std::string symbol(const char* name) {
 
 using KitDialogs = kittest::Kit;
 
+// One line per page, status page, box, program and restart; events of
+// other kinds are not logged; the first exit code is the one that counts.
 TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
-    start("# a comment line\n"
-          "100 CONTINUE\n"
-          "800 continue ButtonChecked=2   # lower case is accepted\n"
-          "300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n"
-          "2300 CONTINUE\n",
-          " extra words");
+    start("100 CONTINUE\n800 CONTINUE\n300 CONTINUE\n300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n2300 CONTINUE\n", " extra words");
     EXPECT_TRUE(FInitializeInstall(HinstFrame(), HwndFrame()));
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc", 900));
     EXPECT_EQ(symbol("DLGEVENT"), "CONTINUE");
-
+    // An output the answer leaves out keeps what the page showed.
     FSetSymbolValue("RadioDefault", "1");
-    ASSERT_TRUE(showPage(800, "FInstallTypeDlgProc", 7805));
-    EXPECT_EQ(symbol("DLGEVENT"), "CONTINUE");
-    EXPECT_EQ(symbol("ButtonChecked"), "2");
-    FKillNDialogs(1);
-
+    FSetSymbolValue("ButtonChecked", "3");  // left over from an earlier showing
+    ASSERT_TRUE(showPage(800, "FInstallTypeDlgProc"));
+    EXPECT_EQ(symbol("ButtonChecked"), "1");
     // A modeless page takes no answer.
     FSetSymbolValue("StatusHeader", "Copying");
     ASSERT_TRUE(showPage(7804, "FStatusDlgProc"));
-
     FSetSymbolValue("EditTextIn", "C:\\win32app\\vrdpsmon");
     ASSERT_TRUE(showPage(300, "FChoosePathDlgProc", 7805));
+    EXPECT_EQ(symbol("EditTextOut"), "C:\\win32app\\vrdpsmon");
+    ASSERT_TRUE(showPage(300, "FChoosePathDlgProc", 7805));
     EXPECT_EQ(symbol("EditTextOut"), "D:\\My Apps\\vrd");
-
     DoMsgBox("Buffer Overflow", "MS-Setup Error", MB_ICONSTOP);
     KitLogEvent("program", "winhlp32.exe vrdpsmon.hlp");
     KitLogEvent("reboot", "");
     KitLogEvent("something", "ignored");
-
     FSetSymbolValue("ErrorText", "Error code = 1024");
     FKillNDialogs(-1);
     ASSERT_TRUE(showPage(2300, "FErrorDlgProc"));
     KitLogExit(0);
-    KitLogExit(7);  // only the first exit counts
-    EXPECT_EQ(log(),
-              "page 100 FWelcomeDlgProc CONTINUE\n"
-              "page 800 FInstallTypeDlgProc CONTINUE\n"
-              "status 7804 Copying\n"
-              "page 300 FChoosePathDlgProc CONTINUE\n"
-              "box MS-Setup Error: Buffer Overflow\n"
-              "program winhlp32.exe vrdpsmon.hlp\n"
-              "reboot\n"
-              "status 7804 end\n"
-              "error Error code = 1024\n"
-              "page 2300 FErrorDlgProc CONTINUE\n"
-              "result nothing restart=no\n"
-              "exit 0\n");
+    KitLogExit(7);
+    EXPECT_EQ(log(), "page 100 FWelcomeDlgProc CONTINUE\npage 800 FInstallTypeDlgProc CONTINUE\nstatus 7804 Copying\npage 300 FChoosePathDlgProc CONTINUE\n"
+                     "page 300 FChoosePathDlgProc CONTINUE\n"
+                     "box MS-Setup Error: Buffer Overflow\nprogram winhlp32.exe vrdpsmon.hlp\nreboot\nstatus 7804 end\n"
+                     "error Error code = 1024\npage 2300 FErrorDlgProc CONTINUE\nresult nothing restart=no\nexit 0\n");
 }
 
-TEST_F(KitDialogs, UnknownPagesAndLibrariesFail) {
-    start("");
+// Unknown pages, procedures and libraries fail and are logged; a path
+// before the library name is fine. The pages on the stack are windows of
+// the frame carrying their number; FKillNDialogs takes them from the top.
+TEST_F(KitDialogs, StackOfPagesAndWhatIsRefused) {
+    start("100 CONTINUE\n200 CONTINUE\n");
     EXPECT_FALSE(showPage(4242, "FInfoDlgProc"));
     EXPECT_FALSE(showPage(100, "FNoSuchDlgProc"));
     EXPECT_FALSE(FDoDialogExt(HwndFrame(), "other.dll", 100, "FWelcomeDlgProc", "other.dll", 0, ""));
     EXPECT_FALSE(FDoDialogExt(HwndFrame(), nullptr, 100, "FWelcomeDlgProc", nullptr, 0, nullptr));
-    // A path before the library name is fine.
-    EXPECT_TRUE(FDoDialogExt(HwndFrame(), "D:\\SETUP\\MSCUISTF.DLL", 5100, "FModelessDlgProc", kLib, 0, ""));
-    KitLogExit(0);
-    std::string text = log();
-    for (const char* line : {"dialog 4242: no dialog 4242", "no dialog procedure FNoSuchDlgProc", "library other.dll not found"})
-        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
-}
-
-// The pages on the stack are windows of the frame carrying their number;
-// FKillNDialogs takes them from the top.
-TEST_F(KitDialogs, StackWindowsCarryTheDialogNumber) {
-    start("100 CONTINUE\n200 CONTINUE\n");
     auto pages = [] {
         std::string ids;
         for (auto& [h, w] : winsim::machine().ui->windows)
             if (w.className == "KitPage" && w.parent == HwndFrame()) ids += std::to_string(w.id) + " ";
         return ids;
     };
-    ASSERT_TRUE(showPage(5300, "FModelessDlgProc"));
+    ASSERT_TRUE(FDoDialogExt(HwndFrame(), "D:\\SETUP\\MSCUISTF.DLL", 5300, "FModelessDlgProc", kLib, 0, ""));
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
     ASSERT_TRUE(showPage(200, "FQuitDlgProc"));
     EXPECT_EQ(pages(), "5300 100 200 ");
@@ -114,6 +90,9 @@ TEST_F(KitDialogs, StackWindowsCarryTheDialogNumber) {
     EXPECT_TRUE(FKillNDialogs(5));  // nothing left: still fine
     TerminateFrame();
     EXPECT_EQ(HwndFrame(), nullptr);
+    std::string text = log();
+    for (const char* line : {"dialog 4242: no dialog 4242", "no dialog procedure FNoSuchDlgProc", "library other.dll not found"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
 TEST_F(KitDialogs, HelpAndVersionStopTheFrame) {
@@ -245,6 +224,12 @@ TEST(KitAnswersParse, Table) {
     }
     std::vector<kit::Answer> out;
     std::string err;
+    // What the recorder writes reads back the same.
+    for (std::string v : {"plain", "", "with blank", "C:\\dir\\", "say \"x\"", "#hash", "a=b"}) {
+        ASSERT_TRUE(kit::parseAnswers("300 CONTINUE EditTextOut=" + kit::quoteAnswer(v) + "\n", out, err)) << v << err;
+        EXPECT_EQ(out.back().symbols, (std::vector<std::pair<std::string, std::string>>{{"EditTextOut", v}}));
+    }
+    out.clear();
     ASSERT_TRUE(kit::parseAnswers("\xEF\xBB\xBF" "300 back EditTextOut=\"C:\\a b\\\" # note\n800 EXIT ButtonChecked=2\n",
                                   out, err));
     ASSERT_EQ(out.size(), 2u);
@@ -253,16 +238,6 @@ TEST(KitAnswersParse, Table) {
     EXPECT_EQ(out[0].event, "BACK");
     EXPECT_EQ(out[0].symbols, (std::vector<std::pair<std::string, std::string>>{{"EditTextOut", "C:\\a b\\"}}));
     EXPECT_EQ(out[1].symbols, (std::vector<std::pair<std::string, std::string>>{{"ButtonChecked", "2"}}));
-}
-
-TEST(KitAnswersParse, QuotingRoundTrips) {
-    for (std::string v : {"plain", "", "with blank", "C:\\dir\\", "say \"x\"", "#hash", "a=b"}) {
-        std::vector<kit::Answer> out;
-        std::string err;
-        ASSERT_TRUE(kit::parseAnswers("300 CONTINUE EditTextOut=" + kit::quoteAnswer(v) + "\n", out, err)) << v << err;
-        ASSERT_EQ(out[0].symbols.size(), 1u);
-        EXPECT_EQ(out[0].symbols[0].second, v);
-    }
 }
 
 // The console front-end over in-memory streams.

@@ -79,6 +79,7 @@ TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
     EXPECT_STREQ(buf, "mon");
     EXPECT_FALSE(FSetSymbolToListOfInfKeys("File List", "Nope", 1));
     EXPECT_FALSE(FSetSymbolToListOfInfKeys(nullptr, "Monitor", 1));
+    EXPECT_FALSE(FSetSymbolToListOfInfKeys("", "Monitor", 1));
 
     std::string text = finish();
     EXPECT_NE(text.find("inf C:\\dist\\nothere.inf: cannot be read (error 2)"), std::string::npos) << text;
@@ -95,6 +96,7 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     ASSERT_TRUE(FAddSectionFilesToCopyList("Help", "C:\\dist", "C:\\win32app"));
     EXPECT_FALSE(FAddSectionFilesToCopyList("No Such Section", "C:\\dist", "C:\\x"));
     EXPECT_FALSE(FAddSectionFilesToCopyList("Monitor", nullptr, "C:\\x"));
+    EXPECT_FALSE(FAddSectionFilesToCopyList("Monitor", "C:\\dist", ("C:\\" + std::string(250, 'a')).c_str()));
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
     EXPECT_EQ(readFile(driveC() / "win32app" / "deep" / "vrdpsmon.dll"), "0123456789");
     EXPECT_EQ(readFile(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.new"), "abcdefg");
@@ -108,7 +110,9 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
     EXPECT_FALSE(fs::exists(driveC() / "win32app" / "vrdpsmon.hlp"));
     EXPECT_FALSE(fs::exists(driveC() / "target"));
-    EXPECT_NE(finish().find("no section [No Such Section]"), std::string::npos);
+    std::string log = finish();
+    EXPECT_NE(log.find("no section [No Such Section]"), std::string::npos) << log;
+    EXPECT_NE(log.find("copy: path too long for vrdpsmon.dll of [Monitor]"), std::string::npos) << log;
 }
 
 // Copies into C:\target that stop (or go through) on the way.
@@ -213,24 +217,34 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k=x", "v", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k", "two\nlines", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "", "k", "v", 1));
+    EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "", "v", 1));
+    EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s\nx", "k", "v", 1));
 }
 
 TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
+    // A directory is not a file; a file in use cannot be opened for writing (mode 3).
     writeFile(driveC() / "x" / "f.txt", "x");
-    EXPECT_TRUE(FDoesFileExist("C:\\x\\f.txt", 0));
-    EXPECT_TRUE(FDoesFileExist("C:\\x\\f.txt", 3));
-    EXPECT_FALSE(FDoesFileExist("C:\\x", 0));  // a directory is not a file
-    EXPECT_FALSE(FDoesFileExist("C:\\x\\g.txt", 0));
+    auto found = [] {
+        std::string r;
+        for (auto [path, mode] : {std::pair{"C:\\x\\f.txt", 0}, {"C:\\x\\f.txt", 3}, {"C:\\x\\f.txt", 1}, {"C:\\x", 0},
+                                  {"C:\\x\\g.txt", 0}})
+            r += FDoesFileExist(path, mode) ? '1' : '0';
+        for (const char* dir : {"C:\\x", "C:\\", "C:\\x\\f.txt"}) r += FDirExists(dir) ? '1' : '0';
+        return r;
+    };
+    EXPECT_EQ(found(), "11100" "110");
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
-    EXPECT_TRUE(FDoesFileExist("C:\\x\\f.txt", 0));
-    EXPECT_FALSE(FDoesFileExist("C:\\x\\f.txt", 3));  // cannot be opened for writing
-    EXPECT_TRUE(FDirExists("C:\\x"));
-    EXPECT_TRUE(FDirExists("C:\\"));
-    EXPECT_FALSE(FDirExists("C:\\x\\f.txt"));
+    EXPECT_EQ(found(), "10100" "110");
+    // Held open by another program that shares nothing: it cannot be read either.
+    m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::None;
+    HANDLE held = CreateFileA("C:\\x\\f.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(found(), "10000" "110");
+    CloseHandle(held);
 
     for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386"})
         EXPECT_TRUE(FValidDir(ok)) << ok;
-    for (const char* bad : {"", "win32app", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
+    for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
     EXPECT_TRUE(FValidPath("relative\\file.txt"));
     EXPECT_FALSE(FValidPath("C:\\x|y"));
@@ -258,12 +272,9 @@ TEST_F(KitFiles, DetectDrivesAndFreeSpace) {
     EXPECT_EQ(LcbFreeDrive(5), 1 << 20);
     EXPECT_EQ(LcbFreeDrive(8), 0);
     ASSERT_TRUE(FGetLocalHardDrivesList("Disk Drives"));
-    char buf[8];
-    ASSERT_EQ(UsGetListLength("Disk Drives"), 2);
-    CbGetListItem("Disk Drives", 1, buf, sizeof buf);
-    EXPECT_STREQ(buf, "C:");
-    CbGetListItem("Disk Drives", 2, buf, sizeof buf);
-    EXPECT_STREQ(buf, "E:");
+    char buf[40];
+    CbGetSymbolValue("Disk Drives", buf, sizeof buf);
+    EXPECT_STREQ(buf, "{\"C:\",\"E:\"}");
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ TEST(KitProgman, GroupShownAndItemsAdded) {
     ASSERT_TRUE(FCreateProgManGroupEx(g, 1, 1));
     ASSERT_TRUE(FShowProgManGroupEx(g, 1, "1", 1));
     ASSERT_TRUE(FCreateProgManItemEx(g, 1, "Read Me,write.exe", "write.exe C:\\vrd\\readme.wri", 1024));
-    ASSERT_TRUE(FCreateProgManItemEx(g, 1, "Wizard", "C:\\vrd\\wizard.exe", 1024));
+    ASSERT_TRUE(FCreateProgManItemEx(g, 1, "Wizard,", "C:\\vrd\\wizard.exe", 1024));  // a comma and no icon
+    EXPECT_STREQ(m.dde->executes.back().c_str(), "[CreateGroup(\"Varden Network Printing\")][AddItem(C:\\vrd\\wizard.exe,Wizard)]");
     EXPECT_FALSE(FCreateProgManGroupEx("", 1, 1));
     EXPECT_FALSE(FShowProgManGroupEx(g, 1, "", 1));
     EXPECT_FALSE(FCreateProgManItemEx(g, 1, "", "x.exe", 1024));

@@ -106,6 +106,32 @@ inline std::vector<std::string> subkeys(HKEY parent, const std::string& path) {
     return out;
 }
 
+// The tree below HKEY_LOCAL_MACHINE\<path>, one line per key in enumeration
+// order: its path relative to <path> (or "." for <path> itself), then
+// ` name=data` per value: REG_SZ as text, REG_DWORD as a number, anything
+// else as hex bytes. "<missing>" when the key does not exist.
+inline std::string regTree(const std::string& path, const std::string& rel = ".") {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "<missing>";
+    std::string out = rel + ":";
+    char name[256];
+    BYTE data[1024];
+    for (DWORD i = 0;; ++i) {
+        DWORD len = sizeof name, size = sizeof data, type = 0;
+        if (RegEnumValueA(h, i, name, &len, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        out += std::string(" ") + name + "=";
+        if (type == REG_SZ) out += std::string(reinterpret_cast<char*>(data), size ? size - 1 : 0);
+        else if (type == REG_DWORD) out += std::to_string(*reinterpret_cast<DWORD*>(data));
+        else
+            for (DWORD b = 0; b < size; ++b) out += "0123456789abcdef"[data[b] >> 4] + std::string(1, "0123456789abcdef"[data[b] & 15]);
+    }
+    out += "\n";
+    RegCloseKey(h);
+    for (const auto& sub : subkeys(HKEY_LOCAL_MACHINE, path))
+        out += regTree(path + "\\" + sub, rel == "." ? sub : rel + "\\" + sub);
+    return out;
+}
+
 // The Perflib counter name table (pairs index, name). `skip` leaves one
 // name out, to drive the walk's failure.
 inline void installCounterTable(const std::string& skip = "") {

@@ -1,7 +1,8 @@
 // The whole life of the package on each platform: a fresh installation, an
-// upgrade over it, a restart, the removal and a second restart; then the
-// machine is compared with its image from before the first installation.
-// Every difference that remains is one the table below names and explains.
+// upgrade over it, a restart, printers set up on the monitor's ports and on
+// others, the removal and a second restart; then the machine is compared
+// with its image from before the first installation. Every difference that
+// remains is one the table below names and explains.
 #include "scenario/harness.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +12,7 @@
 
 namespace {
 
-using scenario::RunResult;
-using scenario::Scenario;
-namespace fs = std::filesystem;
+using namespace scenario;
 
 struct LifeRow {
     const char* name;
@@ -51,11 +50,14 @@ const Remaining kRemaining[] = {
     {R"(^[-+] (file|state files\.).*\\spool\\DRIVERS\\W32[A-Z0-9]+\\(1\\)?(pscript\.dll|pscrptui\.dll|pscript\.hlp)?(\.version = .*)?$)",
      "NT 3.5x: the spooler keeps the PostScript modules of those drivers (with their versions) in its version "
      "subdirectory; the copies in the driver directory itself, and the help file beside them, are deleted"},
+    {R"(^\+ (key|value) \[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\(Printers\\(Shared|Lookalike)|Monitors\\Local Port\\Ports\\(XNP1|FAX))\].*)",
+     "the printers that print to other ports too, or to a port whose name only ends like the monitor's, and that port"},
     {R"(^\+ file C:\\win32app\\$)", "the parent of the default root, a folder programs of this kind share"},
     {R"(^\+ file C:\\WINDOWS\\WININIT\.BAK$)", "Windows 95 keeps the processed wininit.ini as WININIT.BAK"},
 };
-// The line that says the printer drivers stay.
+// The line that says the printer drivers stay, and the one for the printers.
 const Remaining* const kDriversStay = &kRemaining[3];
+const Remaining* const kPrintersStay = &kRemaining[6];
 
 class LifeCycle : public ::testing::TestWithParam<LifeRow> {};
 
@@ -67,23 +69,46 @@ TEST_P(LifeCycle, InstallUpgradeRestartRemoveRestartLeavesOnlyExplainedDifferenc
     ASSERT_TRUE(s.newMachine({"--os", row.os, "--arch", row.arch, "--user", "admin", "--ps-modules", "driverdir"}))
         << s.error;
     fs::path before = s.snapshot();
-    // A fresh installation, the same again as an upgrade, the restart; the
-    // removal, and the restart that takes what was in use (null: a restart).
-    for (const char* answers : {"install-default.ans", row.restartPages ? "upgrade-restart-later.ans" : "install-default.ans",
-                                (const char*)nullptr, row.restartPages ? "remove-restart-later.ans" : "remove.ans",
-                                (const char*)nullptr}) {
-        if (!answers) {
-            s.reboot();
-            continue;
-        }
+    auto run = [&](const char* answers) {
         RunResult r = s.run(answers);
-        ASSERT_EQ(r.exitCode, 0) << answers << "\n" << r.describe();
-        EXPECT_EQ(r.linesStarting("box "), std::vector<std::string>{}) << answers;
-    }
+        EXPECT_EQ(r.exitCode, 0) << answers << "\n" << r.describe();
+        EXPECT_EQ(r.linesStarting("box "), Lines{}) << answers;
+        return r;
+    };
+    run("install-default.ans");
+    run(row.restartPages ? "upgrade-restart-later.ans" : "install-default.ans");
+    s.reboot();
+
+    // Office prints to a monitor port alone and goes; Shared keeps FAX;
+    // Twin is handled at each of its ports, then deleted; Lookalike's port
+    // only ends in NP1: it is paused and resumed unchanged.
+    const std::string monitors = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+    std::string reg = monitors + "Local Port\\Ports\\XNP1]\r\n\r\n" + monitors + "Local Port\\Ports\\FAX]\r\n\r\n";
+    for (const char* port : {"NP1", "NP2"}) reg += monitors + "Varden Network Port\\Ports\\" + port + "]\r\n\r\n";
+    for (auto [name, ports] : {std::pair{"Office", "NP1"}, {"Shared", "NP2,FAX"}, {"Twin", "NP1,NP2"}, {"Lookalike", "XNP1"}})
+        reg += std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name +
+               "]\r\n\"Name\"=\"" + name + "\"\r\n\"Port\"=\"" + ports +
+               "\"\r\n\"Printer Driver\"=\"Varden LaserStream 600\"\r\n\"Print Processor\"=\"winprint\"\r\n"
+               "\"Datatype\"=\"RAW\"\r\n\"Attributes\"=dword:00000000\r\n\"Status\"=dword:00000000\r\n\r\n";
+    s.importReg(reg);
+
+    // What stays is listed in the log and on the console: the printers on
+    // other ports, and the monitor module until the next start where the
+    // spooler holds it (NT 3.5x stops the spooler, so it goes at once).
+    RunResult r = run(row.restartPages ? "remove-restart-later.ans" : "remove.ans");
+    const std::string module = s.machineJson()["system_dir"].get<std::string>() +
+                               (std::string(row.os) == "win95" ? "\\vrdpsmw4.dll" : "\\vrdpsmon.dll");
+    Lines left = {"left printer Lookalike: kept, prints to XNP1", "left printer Shared: kept, prints to FAX"};
+    if (row.restartPages)
+        left.push_back("left " + module + ": " + (std::string(row.os) == "win95" ? "monitor module in use by the spooler, deleted at the next start"
+                                                                               : "in use, deleted at the next start"));
+    EXPECT_EQ(r.linesStarting("left "), left) << r.describe();
+    for (const auto& l : left) EXPECT_NE(r.out.find(l), std::string::npos) << "console lists " << l;
+    EXPECT_EQ(s.exists(module), row.restartPages);
+    s.reboot();
 
     // Against the machine before the first installation.
-    std::vector<std::string> diff = s.changesSince(before);
-    std::vector<std::string> unexplained;
+    Lines diff = s.changesSince(before), unexplained;
     std::set<const Remaining*> seen;
     for (const auto& line : diff) {
         const Remaining* match = nullptr;
@@ -94,9 +119,9 @@ TEST_P(LifeCycle, InstallUpgradeRestartRemoveRestartLeavesOnlyExplainedDifferenc
         else
             unexplained.push_back(line);
     }
-    EXPECT_EQ(unexplained, std::vector<std::string>{});
-    // The printer drivers stay on every platform.
-    EXPECT_TRUE(seen.count(kDriversStay)) << ::testing::PrintToString(diff);
+    EXPECT_EQ(unexplained, Lines{});
+    // The printer drivers stay on every platform, and the printers on other ports.
+    EXPECT_TRUE(seen.count(kDriversStay) && seen.count(kPrintersStay)) << ::testing::PrintToString(diff);
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, LifeCycle, ::testing::ValuesIn(kRows),

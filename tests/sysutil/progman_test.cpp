@@ -43,39 +43,30 @@ struct Progman : ::testing::Test {
     winsim::Machine* m = nullptr;
 };
 
-TEST_F(Progman, DeleteGroupSendsExactBytes) {
+// The exact bytes sent, the NUL included; a group and an item of the same
+// name elsewhere stay; each command keeps its DDE instance for the run.
+TEST_F(Progman, DeleteGroupAndItemSendExactBytes) {
     group("Varden Network Printers", {"Setup Wizard"});
-    group("Main");
-    EXPECT_TRUE(deleteProgmanGroup("Varden Network Printers"));
-    EXPECT_FALSE(has("Varden Network Printers"));
-    EXPECT_TRUE(has("Main"));
-    const char expected[] = "[DeleteGroup(\"Varden Network Printers\")]";
-    ASSERT_EQ(executes().size(), 1u);
-    EXPECT_EQ(executes()[0], std::string(expected, sizeof expected));  // the NUL is sent too
-    EXPECT_NE(ProgmanGroupInstance, 0u);
-    EXPECT_EQ(ProgmanItemInstance, 0u);
-    // Every conversation was closed again, and the string handle freed.
-    EXPECT_TRUE(m->dde->conversations.empty());
-    // A second delete is refused; the instance is kept for the whole run.
-    DWORD instance = ProgmanGroupInstance;
-    EXPECT_FALSE(deleteProgmanGroup("Varden Network Printers"));
-    EXPECT_EQ(ProgmanGroupInstance, instance);
-    EXPECT_EQ(executes().size(), 2u);
-    EXPECT_TRUE(m->dde->conversations.empty());
-}
-
-TEST_F(Progman, DeleteItemShowsGroupThenDeletesItem) {
     group("Startup", {"Varden Network Printing Help", "Clock"});
     group("Main", {"Varden Network Printing Help"});
+    EXPECT_TRUE(deleteProgmanGroup("Varden Network Printers"));
+    EXPECT_NE(ProgmanGroupInstance, 0u);
+    EXPECT_EQ(ProgmanItemInstance, 0u);
     EXPECT_TRUE(deleteProgmanItem("Varden Network Printing Help", "Startup"));
+    const DWORD instance = ProgmanGroupInstance;
+    EXPECT_FALSE(deleteProgmanGroup("Varden Network Printers"));
+    EXPECT_EQ(ProgmanGroupInstance, instance);
+    EXPECT_NE(ProgmanItemInstance, 0u);
+    EXPECT_FALSE(has("Varden Network Printers"));
     EXPECT_FALSE(has("Startup", "Varden Network Printing Help"));
     EXPECT_TRUE(has("Startup", "Clock"));
     EXPECT_TRUE(has("Main", "Varden Network Printing Help"));
-    const char show[] = "[ShowGroup(\"Startup\",2)]";
-    const char del[] = "[DeleteItem(\"Varden Network Printing Help\")]";
-    EXPECT_EQ(executes(), (std::vector<std::string>{std::string(show, sizeof show), std::string(del, sizeof del)}));
-    EXPECT_NE(ProgmanItemInstance, 0u);
-    EXPECT_EQ(ProgmanGroupInstance, 0u);
+    const char dropGroup[] = "[DeleteGroup(\"Varden Network Printers\")]", show[] = "[ShowGroup(\"Startup\",2)]",
+               item[] = "[DeleteItem(\"Varden Network Printing Help\")]";
+    EXPECT_EQ(executes(), (std::vector<std::string>{std::string(dropGroup, sizeof dropGroup), std::string(show, sizeof show),
+                                                    std::string(item, sizeof item), std::string(dropGroup, sizeof dropGroup)}));
+    // Every conversation was closed again, and the string handles freed.
+    EXPECT_TRUE(m->dde->conversations.empty());
 }
 
 // Refusals: the commands sent (by their start) and nothing deleted.

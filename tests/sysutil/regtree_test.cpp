@@ -17,9 +17,9 @@ std::string mon(const std::string& sub) { return std::string(kMonitors) + "\\" +
 
 struct RegTree : ::testing::Test {
     void SetUp() override { m = &bareMachine("regtree"); }
-    // copyRegTree between two keys below HKEY_LOCAL_MACHINE.
-    DWORD copy(const char* from, const char* to) {
-        HKEY src = createKey(HKEY_LOCAL_MACHINE, from), dst = createKey(HKEY_LOCAL_MACHINE, to);
+    // copyRegTree from SOFTWARE\Src to SOFTWARE\Dst.
+    DWORD copy() {
+        HKEY src = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src"), dst = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst");
         DWORD r = copyRegTree(src, dst);
         m->faults.clear();
         RegCloseKey(src);
@@ -36,51 +36,38 @@ struct RegTree : ::testing::Test {
     winsim::Machine* m = nullptr;
 };
 
-// --- copyRegTree / copyRegValues -------------------------------------------
-
-TEST_F(RegTree, CopyMergesTreeAndKeepsDestinationValues) {
+TEST_F(RegTree, CopyMergesTreeKeepsDestinationValuesAndGoesOnAfterAFailure) {
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", "Shared", "from source");
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", "Only", "source only");
+    setValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", "Blob", REG_BINARY, "\x01\x02\x00\x03", 4);
     setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Ports\\NP1", "Timeout", 42);
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Ports\\NP2\\Deep", "Name", "deep");
-    HKEY bin = createKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src");
-    const BYTE blob[] = {1, 2, 0, 3};
-    ASSERT_EQ(RegSetValueExA(bin, "Blob", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
-    RegCloseKey(bin);
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Shared", "kept");
     setDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Ports\\NP1", "Timeout", 7);
-    EXPECT_EQ(copy("SOFTWARE\\Src", "SOFTWARE\\Dst"), (DWORD)STS_DONE);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Shared"), "kept");
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Only"), "source only");
-    DWORD type = 0;
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst", "Blob", &type), std::string("\x01\x02\x00\x03", 4));
-    EXPECT_EQ(type, (DWORD)REG_BINARY);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Ports\\NP1", "Timeout"), std::string("\x07\x00\x00\x00", 4));
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\Ports\\NP2\\Deep", "Name"), "deep");
-    // The source is left as it was.
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src", "Shared"), "from source");
-}
+    const std::string source = regTree("SOFTWARE\\Src");
+    EXPECT_EQ(copy(), (DWORD)STS_DONE);
+    EXPECT_EQ(regTree("SOFTWARE\\Dst"), ".: Shared=kept Only=source only Blob=01020003\n"
+                                        "Ports:\nPorts\\NP1: Timeout=7\nPorts\\NP2:\nPorts\\NP2\\Deep: Name=deep\n");
+    EXPECT_EQ(regTree("SOFTWARE\\Src"), source) << "the source is left as it was";
 
-TEST_F(RegTree, CopyOfEmptyOrUnreadableSourceCopiesNothingAndSucceeds) {
-    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Empty");
-    EXPECT_EQ(copy("SOFTWARE\\Empty", "SOFTWARE\\Dst"), (DWORD)STS_DONE);
-    EXPECT_TRUE(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst").empty());
+    // An empty or unreadable source copies nothing and succeeds.
+    removeTree("Src");
+    removeTree("Dst");
+    makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src");
+    EXPECT_EQ(copy(), (DWORD)STS_DONE);
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\Sub", "V", "x");
     failNext(*m, "RegQueryInfoKeyA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Src");
-    EXPECT_EQ(copy("SOFTWARE\\Src", "SOFTWARE\\Dst"), (DWORD)STS_DONE);
-    EXPECT_TRUE(subkeys(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst").empty());
+    EXPECT_EQ(copy(), (DWORD)STS_DONE);
+    EXPECT_EQ(regTree("SOFTWARE\\Dst"), ".:\n");
     // A failed write is reported, and the copy goes on.
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\A", "V", "a");
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Src\\B", "V", "b");
     failNext(*m, "RegSetValueExA", 1, ERROR_ACCESS_DENIED, "");
-    EXPECT_EQ(copy("SOFTWARE\\Src", "SOFTWARE\\Dst"), (DWORD)STS_FAILED);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\A", "V"), "<missing>");
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dst\\B", "V"), "b");
+    EXPECT_EQ(copy(), (DWORD)STS_FAILED);
+    EXPECT_EQ(regTree("SOFTWARE\\Dst"), ".:\nA:\nB: V=b\nSub: V=x\n");
 }
 
-// --- deleteRegTree ---------------------------------------------------------
-
-TEST_F(RegTree, DeleteRemovesWholeTreeAndRefusesNoName) {
+TEST_F(RegTree, DeleteRemovesWholeTreeInItsOrderAndRefusesNoName) {
     setSz(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\A\\B\\C", "V", "x");
     makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\D");
     makeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Stays\\Child");
@@ -91,9 +78,7 @@ TEST_F(RegTree, DeleteRemovesWholeTreeAndRefusesNoName) {
     EXPECT_EQ(removeTree("", "SOFTWARE\\Stays"), (DWORD)STS_FAILED);
     EXPECT_EQ(removeTree(nullptr, "SOFTWARE\\Stays"), (DWORD)STS_FAILED);
     EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Stays\\Child"));
-}
 
-TEST_F(RegTree, DeleteOrderAndFailures) {
     // A refused deletion shows which key went first, and that the others
     // were still tried.
     const struct {
@@ -119,77 +104,58 @@ TEST_F(RegTree, DeleteOrderAndFailures) {
 // --- FixReg ----------------------------------------------------------------
 
 TEST_F(RegTree, FixRegOnFreshRegistryCreatesOwnKeyNamingThePlatformsModule) {
+    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_FAILED) << "no monitors key";
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, mon(kOwn)));
     for (bool windows95 : {false, true}) {
         bareMachine("regtree", windows95);
         makeKey(HKEY_LOCAL_MACHINE, kMonitors);
         EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
-        EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "driver"), windows95 ? "vrdpsmw4.dll" : "vrdpsmon.dll");
-        EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, kMonitors), std::vector<std::string>{kOwn});
+        EXPECT_EQ(regTree(kMonitors), std::string(".:\nVarden Network Port: driver=") +
+                                          (windows95 ? "vrdpsmw4.dll\n" : "vrdpsmon.dll\n"));
     }
 }
 
-TEST_F(RegTree, FixRegMergesAndDeletesAdjacentKeysNamingTheModule) {
-    // "Old A" and "Old B" are next to each other in enumeration order.
+TEST_F(RegTree, FixRegMergesAndDeletesOnlyKeysNamingTheModule) {
+    // "Old A" and "Old B" are next to each other in enumeration order; the
+    // own key stored in capitals is still the own key, and is not folded
+    // into itself; a path, another module or a longer name are not ours.
     setSz(HKEY_LOCAL_MACHINE, mon("Local Port"), "driver", "localmon.dll");
-    setSz(HKEY_LOCAL_MACHINE, mon("Old A"), "driver", "vrdpsmon.dll");
+    setSz(HKEY_LOCAL_MACHINE, mon("Old A"), "driver", "VRDPSMON.DLL");
     setSz(HKEY_LOCAL_MACHINE, mon("Old A\\Ports\\NP1"), "Address", "a1");
-    setSz(HKEY_LOCAL_MACHINE, mon("Old B"), "driver", "VRDPSMON.DLL");
-    setSz(HKEY_LOCAL_MACHINE, mon("Old B\\Ports\\NP2"), "Address", "b2");
+    setSz(HKEY_LOCAL_MACHINE, mon("Old B"), "driver", "vrdpsmon.dll");
     setSz(HKEY_LOCAL_MACHINE, mon("Old B"), "Extra", "from B");
-    setSz(HKEY_LOCAL_MACHINE, mon(kOwn), "driver", "vrdpsmon.dll");
-    setSz(HKEY_LOCAL_MACHINE, mon(kOwn), "Extra", "own");
-
-    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
-
-    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, kMonitors), (std::vector<std::string>{"Local Port", kOwn}));
-    EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, mon(std::string(kOwn) + "\\Ports")),
-              (std::vector<std::string>{"NP1", "NP2"}));
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(std::string(kOwn) + "\\Ports\\NP2"), "Address"), "b2");
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "Extra"), "own");
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "driver"), "vrdpsmon.dll");
-}
-
-TEST_F(RegTree, FixRegLeavesPathAndOtherModulesAlone) {
-    setSz(HKEY_LOCAL_MACHINE, mon(kOwn), "Other", "x");
+    setSz(HKEY_LOCAL_MACHINE, mon("Old B\\Ports\\NP2"), "Address", "b2");
+    setSz(HKEY_LOCAL_MACHINE, mon("VARDEN NETWORK PORT"), "Extra", "own");
+    setSz(HKEY_LOCAL_MACHINE, mon("VARDEN NETWORK PORT\\Ports\\NP3"), "Address", "c3");
     setSz(HKEY_LOCAL_MACHINE, mon("With Path"), "driver", "c:\\vrdpsmon.dll");
     setSz(HKEY_LOCAL_MACHINE, mon("Win95 Module"), "driver", "vrdpsmw4.dll");
     setSz(HKEY_LOCAL_MACHINE, mon("Long"), "driver", "vrdpsmon.dll.old.backup");
     EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, mon("With Path")));
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, mon("Win95 Module")));
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, mon("Long")));
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "driver"), "<missing>") << "an existing own key gets none";
+    // An existing own key gets no driver value of its own, only the merged one.
+    EXPECT_EQ(regTree(kMonitors), ".:\n"
+                                  "Local Port: driver=localmon.dll\n"
+                                  "Long: driver=vrdpsmon.dll.old.backup\n"
+                                  "VARDEN NETWORK PORT: Extra=own driver=VRDPSMON.DLL\n"
+                                  "VARDEN NETWORK PORT\\Ports:\n"
+                                  "VARDEN NETWORK PORT\\Ports\\NP1: Address=a1\n"
+                                  "VARDEN NETWORK PORT\\Ports\\NP2: Address=b2\n"
+                                  "VARDEN NETWORK PORT\\Ports\\NP3: Address=c3\n"
+                                  "Win95 Module: driver=vrdpsmw4.dll\n"
+                                  "With Path: driver=c:\\vrdpsmon.dll\n");
 }
 
-TEST_F(RegTree, FixRegNeverFoldsOwnKeyIntoItselfWhateverItsCase) {
-    // Key names compare without case: the own key stored in capitals is
-    // still the own key, and must not be merged into itself and deleted.
-    setSz(HKEY_LOCAL_MACHINE, mon("VARDEN NETWORK PORT"), "driver", "vrdpsmon.dll");
-    setSz(HKEY_LOCAL_MACHINE, mon("VARDEN NETWORK PORT\\Ports\\NP1"), "Address", "a");
-    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(kOwn), "driver"), "vrdpsmon.dll");
-    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon(std::string(kOwn) + "\\Ports\\NP1"), "Address"), "a");
-}
-
-TEST_F(RegTree, FixRegKeepsKeyWhoseCopyFailed) {
+TEST_F(RegTree, FixRegKeepsKeyWhoseCopyFailedAndLeavesEveryPrivilegeDisabled) {
     setSz(HKEY_LOCAL_MACHINE, mon("Old"), "driver", "vrdpsmon.dll");
     setSz(HKEY_LOCAL_MACHINE, mon("Old"), "Keep", "me");
     setSz(HKEY_LOCAL_MACHINE, mon(kOwn), "driver", "vrdpsmon.dll");
+    winsim::setUserKind(*m, true);
+    // Enable the shutdown privilege as a restart preparation would.
+    m->security->processToken()->findPrivilege("SeShutdownPrivilege")->attributes |= SE_PRIVILEGE_ENABLED;
+    ASSERT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
     failNext(*m, "RegSetValueExA", 0, ERROR_ACCESS_DENIED, "");
     EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
     m->faults.clear();
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, mon("Old"), "Keep"), "me");
-}
-
-TEST_F(RegTree, FixRegNeedsTheMonitorsKeyAndLeavesEveryPrivilegeDisabled) {
-    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_FAILED);
-    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, mon(kOwn)));
-    winsim::setUserKind(*m, true);
-    makeKey(HKEY_LOCAL_MACHINE, kMonitors);
-    // Enable the shutdown privilege as a restart preparation would.
-    m->security->processToken()->findPrivilege("SeShutdownPrivilege")->attributes |= SE_PRIVILEGE_ENABLED;
-    ASSERT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
-    EXPECT_EQ(FixReg(kMonitors, kOwn), (DWORD)STS_DONE);
     EXPECT_FALSE(winsim::privilegeEnabled("SeShutdownPrivilege"));
     EXPECT_FALSE(winsim::privilegeEnabled("SeChangeNotifyPrivilege"));
 }

@@ -73,21 +73,29 @@ TEST_F(LargeDirectory, EveryCaseVariantOnTheHostIsReported) {
 
 // A folder reached once by its names as written is taken on trust only
 // while it is the same folder: one made again where a moved one stood is
-// read afresh, whether its listing was kept or not.
+// read afresh, whether its listing was kept or not and whether the machine
+// or the host moved the folder above it; one whose folder above is gone is
+// a path not found.
 TEST_F(LargeDirectory, AFolderMadeAgainWhereAMovedOneStoodIsReadAfresh) {
-    for (int files : {300, 3}) {
-        SCOPED_TRACE(files);
-        fill(c / "top" / "sub", "old", files);
-        EXPECT_TRUE(exists("C:\\top\\sub\\old1.dat"));
-        EXPECT_TRUE(exists("C:\\top\\sub\\OLD2.DAT"));
-        ASSERT_TRUE(MoveFileA("C:\\top", "C:\\moved"));
-        fill(c / "top" / "sub", "new", files);
-        EXPECT_FALSE(exists("C:\\top\\sub\\old1.dat"));
-        EXPECT_FALSE(exists("C:\\top\\sub\\OLD2.DAT"));
-        EXPECT_TRUE(exists("C:\\top\\sub\\NEW2.DAT"));
-        EXPECT_TRUE(exists("C:\\moved\\sub\\old1.dat"));
-        fs::remove_all(c / "top");
-        fs::remove_all(c / "moved");
+    for (bool byHost : {false, true}) {
+        for (int files : {300, 3}) {
+            SCOPED_TRACE(std::string(byHost ? "host" : "machine") + " move, " + std::to_string(files) + " files");
+            fill(c / "top" / "sub", "old", files);
+            EXPECT_TRUE(exists("C:\\top\\sub\\old1.dat"));
+            EXPECT_TRUE(exists("C:\\top\\sub\\OLD2.DAT"));
+            if (byHost) fs::rename(c / "top", c / "moved");
+            else ASSERT_TRUE(MoveFileA("C:\\top", "C:\\moved"));
+            fill(c / "top" / "sub", "new", files);
+            EXPECT_FALSE(exists("C:\\top\\sub\\old1.dat"));
+            EXPECT_FALSE(exists("C:\\top\\sub\\OLD2.DAT"));
+            EXPECT_TRUE(exists("C:\\top\\sub\\NEW2.DAT"));
+            EXPECT_TRUE(exists("C:\\moved\\sub\\old1.dat"));
+            fs::remove_all(c / "top");
+            SetLastError(0);
+            EXPECT_FALSE(exists("C:\\top\\sub\\new1.dat"));
+            EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+            fs::remove_all(c / "moved");
+        }
     }
 }
 

@@ -55,31 +55,23 @@ const std::vector<std::pair<std::string, std::string>> kDriverFiles = {
     {"TESTPS.TXT", "test page"},          {"UNIDRV.DLL", "another driver"},
 };
 
+// The installation scenarios wait for the tool's target in virtual time;
+// here: only the asked files the cabinet holds are written, when the run
+// time has passed, and the drive's free space follows.
 TEST_F(Extract, WritesTheMatchingFilesWhenItsTimeHasCome) {
     cabinet("win95_02.cab", kDriverFiles);
     winsim::machine().processes->runTimes["extract.exe"] = 3000;
     std::uint64_t freeBefore = winsim::machine().drives['C'].free;
-    ASSERT_GT((INT_PTR)run("/Y /A /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.* iconlib.dll fonts.mfm"),
-              32);
-    const char* target = "C:\\WINDOWS\\SYSTEM\\pscript.drv";
-    int polls = 0;
-    while (polls <= 40 && !exists(target)) {
-        ++polls;
-        Sleep(500);
-    }
-    EXPECT_EQ(polls, 6);  // 3000 ms in steps of 500
-    fs::path sys = c / "WINDOWS" / "SYSTEM";
-    // Not asked for, or not in the cabinet: not written.
-    const std::pair<const char*, const char*> files[] = {
-        {"PSCRIPT.DRV", "postscript driver"}, {"PSCRIPT.HLP", "postscript help"}, {"ICONLIB.DLL", "icons"},
-        {"UNIDRV.DLL", "<missing>"},          {"TESTPS.TXT", "<missing>"},        {"fonts.mfm", "<missing>"}};
-    for (auto [name, text] : files) EXPECT_EQ(content(sys / name), text) << name;
-    std::uint64_t written = std::string("postscript driverpostscript helpicons").size();
-    EXPECT_EQ(winsim::machine().drives['C'].free, freeBefore - written);
+    ASSERT_GT((INT_PTR)run("/Y /A /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.* iconlib.dll fonts.mfm"), 32);
+    Sleep(2999);
+    EXPECT_FALSE(exists("C:\\WINDOWS\\SYSTEM\\pscript.drv"));
+    Sleep(1);
+    std::string files;
+    for (const char* name : {"PSCRIPT.DRV", "PSCRIPT.HLP", "ICONLIB.DLL", "UNIDRV.DLL", "TESTPS.TXT", "fonts.mfm"})
+        files += content(c / "WINDOWS" / "SYSTEM" / name) + "; ";
+    EXPECT_EQ(files, "postscript driver; postscript help; icons; <missing>; <missing>; <missing>; ");
+    EXPECT_EQ(winsim::machine().drives['C'].free, freeBefore - std::string("postscript driverpostscript helpicons").size());
     EXPECT_EQ(exitCode(), 0);
-    auto& started = winsim::machine().processes->started;
-    ASSERT_FALSE(started.empty());
-    EXPECT_EQ(started.back().rfind("C:\\win95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM", 0), 0u);
 }
 
 TEST_F(Extract, KeepsExistingFilesWithoutY) {
@@ -112,17 +104,6 @@ TEST_F(Extract, FailuresWriteNothing) {
         EXPECT_FALSE(fs::exists(c / "WINDOWS" / "SYSTEM" / "PSCRIPT.DRV"));
         EXPECT_EQ(exitCode(), 1);
     }
-}
-
-TEST_F(Extract, RunTimeComesFromTheImage) {
-    auto section = nlohmann::json::parse(R"({"programs": {"EXTRACT.EXE": {"run_ms": 25000}}})");
-    winsim::loadProcess(section, winsim::machine());
-    EXPECT_EQ(winsim::machine().processes->runTimes.at("extract.exe"), 25000u);
-    nlohmann::json out;
-    winsim::saveProcess(out, winsim::machine());
-    EXPECT_EQ(out["programs"], section["programs"]);
-    EXPECT_THROW(winsim::loadProcess(nlohmann::json::parse(R"({"programs": {"extract.exe": 5}})"), winsim::machine()),
-                 std::exception);
 }
 
 }  // namespace

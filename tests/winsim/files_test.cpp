@@ -161,7 +161,6 @@ TEST_F(Files, ReadWriteAndAccessRights) {
     // A second open that would write conflicts with the read-only sharing.
     EXPECT_LASTERROR(open("C:\\f.bin", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ), INVALID_HANDLE_VALUE,
                      ERROR_SHARING_VIOLATION);
-    EXPECT_FAILS(DeleteFileA("C:\\f.bin"), ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_FAILS(ReadFile(h, buf, 1, &n, nullptr), ERROR_INVALID_HANDLE);
 }
@@ -215,7 +214,9 @@ TEST_F(Files, DiskFreeSpaceAndDriveTypes) {
     DWORD spc = sim::kSentinel, bps = sim::kSentinel, fc = sim::kSentinel, tc = sim::kSentinel;
     ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &spc, &bps, &fc, &tc));
     EXPECT_EQ((std::vector<DWORD>{spc, bps, fc, tc}), (std::vector<DWORD>{1, 512, 100000 / 512, (512u << 20) / 512}));
-    EXPECT_FAILS(GetDiskFreeSpaceA("Q:\\", &spc, &bps, &fc, &tc), ERROR_PATH_NOT_FOUND);
+    hostFile("f.txt");
+    for (const char* bad : {"Q:\\", "C:\\f.txt"})
+        EXPECT_FAILS(GetDiskFreeSpaceA(bad, &spc, &bps, &fc, &tc), ERROR_PATH_NOT_FOUND);
     for (auto [letter, type] : {std::pair{'A', "removable"}, {'D', "cdrom"}, {'F', "remote"}, {'G', "ramdisk"},
                                 {'H', "tape"}}) {
         winsim::Drive d = m().drives['C'];
@@ -382,22 +383,6 @@ TEST_F(Files, PendingRenamesRecordedAsNTRecordsThem) {
 }
 
 // --- the image ------------------------------------------------------------------------
-
-TEST_F(Files, ImageSectionRoundTripsAndRefusesBadValues) {
-    nlohmann::json in = nlohmann::json::parse(R"({
-        "C:\\WINNT35\\system32\\vrdpsmon.dll": {"in_use": "loaded", "version": "1.2.0.0", "attributes": ["readonly"]},
-        "C:\\x.txt": {"in_use": "open"}})");
-    winsim::loadFile(in, m());
-    const auto& f = m().files->meta.at("c:\\winnt35\\SYSTEM32\\VRDPSMON.DLL");
-    EXPECT_EQ(f.inUse, winsim::InUse::Loaded);
-    EXPECT_EQ(f.version, "1.2.0.0");
-    EXPECT_EQ(*f.attributes, (DWORD)FILE_ATTRIBUTE_READONLY);
-    nlohmann::json out;
-    winsim::saveFile(out, m());
-    EXPECT_EQ(out, in);
-    EXPECT_THROW(winsim::loadFile(nlohmann::json::parse(R"({"C:\\x": {"attributes": ["shiny"]}})"), m()),
-                 winsim::ImageError);
-}
 
 // Through a real image: the working copy shares inodes with the image, and
 // nothing written through the API reaches the image until it is saved.

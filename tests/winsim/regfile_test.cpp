@@ -251,11 +251,8 @@ TEST(RegFileRoundTrip, EveryTypeImportsAndExportsUnchanged) {
     EXPECT_EQ(type, (DWORD)REG_EXPAND_SZ);
     EXPECT_STREQ(buf, "%SystemRoot%\\system32");
     RegCloseKey(h);
-    // Into another machine, whole and a sub-tree, the same bytes again.
-    auto m2 = bare("m2");
-    winsim::importRegistry(*m2, kEveryType, "first.reg");
-    EXPECT_EQ(winsim::exportRegistry(*m2, ""), kEveryType);
-    std::string sub = winsim::exportRegistry(*m2, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub");
+    // A sub-tree into another machine, the same bytes again.
+    std::string sub = winsim::exportRegistry(m, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub");
     auto m3 = bare("m3");
     winsim::importRegistry(*m3, sub, "sub.reg");
     EXPECT_EQ(winsim::exportRegistry(*m3, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test\\B sub"), sub);
@@ -288,31 +285,8 @@ TEST(RegFileWriter, RefusesNamesWithLineBreaks) {
 
 // --- Image folder and machine.json section -------------------------------------
 
-TEST(RegistryImage, FolderRoundTripAndMissingFolder) {
-    auto& m = winsim::install(bare("folder"));
-    winsim::importRegistry(m, kEveryType, "every.reg");
-    fs::path dir = testDir("folder-reg");
-    winsim::writeRegistryFolder(dir, m);
-    EXPECT_TRUE(fs::exists(dir / "HKEY_LOCAL_MACHINE.reg"));
-    EXPECT_TRUE(fs::exists(dir / "HKEY_CURRENT_USER.reg"));
-    EXPECT_FALSE(fs::exists(dir / "HKEY_USERS.reg"));
-    auto back = bare("folder-back");
-    winsim::readRegistryFolder(dir, *back);
-    EXPECT_EQ(dump(*back), dump(m));
-    // HKEY_USERS gets its own file once it holds anything.
-    HKEY h;
-    ASSERT_EQ(RegCreateKeyA(HKEY_USERS, ".DEFAULT\\Software", &h), ERROR_SUCCESS);
-    RegCloseKey(h);
-    winsim::writeRegistryFolder(dir, m);
-    ASSERT_TRUE(fs::exists(dir / "HKEY_USERS.reg"));
-    auto withUsers = bare("folder-users");
-    winsim::readRegistryFolder(dir, *withUsers);
-    EXPECT_NE(withUsers->registry->find("HKEY_USERS\\.default\\software"), nullptr);
-    auto empty = bare("folder-empty");
-    winsim::readRegistryFolder(dir / "missing", *empty);
-    EXPECT_TRUE(empty->registry->localMachine->subkeys.empty());
-}
-
+// The registry files of an image (HKEY_USERS only once it holds anything),
+// its deny rules, and an image without registry files.
 TEST(RegistryImage, SaveAndLoadKeepRegistryAndDenials) {
     fs::path image = testDir("image");
     {
@@ -322,24 +296,31 @@ TEST(RegistryImage, SaveAndLoadKeepRegistryAndDenials) {
         m->registry->deny.push_back({"HKEY_CURRENT_USER\\Software", true});
         winsim::saveImage(*m, image);
     }
-    auto loaded = winsim::loadImage(image);
-    EXPECT_EQ(winsim::exportRegistry(*loaded, ""), kEveryType);
-    ASSERT_EQ(loaded->registry->deny.size(), 2u);
-    EXPECT_EQ(loaded->registry->deny[0].key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test");
-    EXPECT_FALSE(loaded->registry->deny[0].all);
-    EXPECT_TRUE(loaded->registry->deny[1].all);
+    EXPECT_FALSE(fs::exists(image / "registry" / "HKEY_USERS.reg"));
+    auto& loaded = winsim::install(winsim::loadImage(image));
+    EXPECT_EQ(winsim::exportRegistry(loaded, ""), kEveryType);
+    ASSERT_EQ(loaded.registry->deny.size(), 2u);
+    EXPECT_EQ(loaded.registry->deny[0].key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Test");
+    EXPECT_FALSE(loaded.registry->deny[0].all);
+    EXPECT_TRUE(loaded.registry->deny[1].all);
     std::ostringstream show;
-    winsim::showRegistry(show, *loaded);
+    winsim::showRegistry(show, loaded);
     EXPECT_NE(show.str().find("HKEY_LOCAL_MACHINE: 5 keys, 13 values"), std::string::npos) << show.str();
-    winsim::discardWorkingCopy(*loaded);
-}
-
-TEST(RegistryImage, DenyRulesNameKeysByTheirFullPath) {
-    auto m = bare("deny-bad");
-    using nlohmann::json;
-    winsim::loadRegistry(json{{"deny", {{{"key", "HKEY_CLASSES_ROOT\\.txt\\"}, {"access", "all"}}}}}, *m);
-    ASSERT_EQ(m->registry->deny.size(), 1u);
-    EXPECT_EQ(m->registry->deny[0].key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt");
+    HKEY h;
+    ASSERT_EQ(RegCreateKeyA(HKEY_USERS, ".DEFAULT\\Software", &h), ERROR_SUCCESS);
+    RegCloseKey(h);
+    winsim::saveImage(loaded, image);
+    winsim::discardWorkingCopy(loaded);
+    auto again = winsim::loadImage(image);
+    EXPECT_NE(again->registry->find("HKEY_USERS\\.default\\software"), nullptr);
+    winsim::discardWorkingCopy(*again);
+    auto empty = bare("folder-empty");
+    winsim::readRegistryFolder(image / "missing", *empty);
+    EXPECT_TRUE(empty->registry->localMachine->subkeys.empty());
+    // A rule names its key by the full path.
+    winsim::loadRegistry(nlohmann::json{{"deny", {{{"key", "HKEY_CLASSES_ROOT\\.txt\\"}, {"access", "all"}}}}}, *empty);
+    ASSERT_EQ(empty->registry->deny.size(), 1u);
+    EXPECT_EQ(empty->registry->deny[0].key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt");
 }
 
 }  // namespace

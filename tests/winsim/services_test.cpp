@@ -102,11 +102,8 @@ TEST_F(Scm, OpeningTheManagerAndServices) {
     EXPECT_NE(h, nullptr);
     EXPECT_TRUE(CloseServiceHandle(h));
     EXPECT_LASTERROR(OpenSCManagerA("\\\\OTHER", nullptr, SC_MANAGER_CONNECT), nullptr, RPC_S_SERVER_UNAVAILABLE);
-    EXPECT_LASTERROR(OpenSCManagerA(nullptr, "Nonsense", SC_MANAGER_CONNECT), nullptr, ERROR_INVALID_NAME);
     // Names ignore case; display names open nothing.
-    h = OpenServiceA(mgr, "sPoOlEr", SERVICE_QUERY_STATUS);
-    EXPECT_NE(h, nullptr);
-    CloseServiceHandle(h);
+    EXPECT_TRUE(CloseServiceHandle(open("sPoOlEr", SERVICE_QUERY_STATUS)));
     for (const char* name : {"Printer Spooler Service", "Fax Service"})
         EXPECT_LASTERROR(OpenServiceA(mgr, name, SERVICE_QUERY_STATUS), nullptr, ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_LASTERROR(OpenServiceA(mgr, std::string(300, 'x').c_str(), SERVICE_QUERY_STATUS), nullptr,
@@ -131,23 +128,18 @@ TEST_F(Scm, HandlesAreTheirOwnSpaceAndCarryTheirRights) {
     EXPECT_FAILS(CloseServiceHandle(h), ERROR_INVALID_HANDLE);
     EXPECT_FAILS(QueryServiceStatus(h, &st), ERROR_INVALID_HANDLE);
 
-    SC_HANDLE q = open("Spooler", SERVICE_QUERY_STATUS), s = open("Spooler", SERVICE_START | SERVICE_STOP);
+    SC_HANDLE q = open("Spooler", SERVICE_QUERY_STATUS);
     std::memset(&st, 0xcc, sizeof st);
     EXPECT_FAILS(ControlService(q, SERVICE_CONTROL_STOP, &st), ERROR_ACCESS_DENIED);
     EXPECT_EQ(text(st), "untouched");
     EXPECT_FAILS(StartServiceA(q, 0, nullptr), ERROR_ACCESS_DENIED);
     DWORD need = 7, count = 7;
     EXPECT_FAILS(EnumDependentServicesA(q, SERVICE_ACTIVE, nullptr, 0, &need, &count), ERROR_ACCESS_DENIED);
-    EXPECT_FAILS(QueryServiceStatus(s, &st), ERROR_ACCESS_DENIED);
     CloseServiceHandle(q);
-    CloseServiceHandle(s);
     // The grant of a service limits what can be asked for.
     EXPECT_LASTERROR(OpenServiceA(mgr, "ReadOnly", SERVICE_START | SERVICE_STOP), nullptr, ERROR_ACCESS_DENIED);
-    SC_HANDLE r = OpenServiceA(mgr, "ReadOnly", SERVICE_QUERY_STATUS);
-    EXPECT_NE(r, nullptr);
-    CloseServiceHandle(r);
-    r = OpenServiceA(mgr, "ReadOnly", MAXIMUM_ALLOWED);
-    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(CloseServiceHandle(open("ReadOnly", SERVICE_QUERY_STATUS)));
+    SC_HANDLE r = open("ReadOnly", MAXIMUM_ALLOWED);
     EXPECT_TRUE(QueryServiceStatus(r, &st));
     EXPECT_FAILS(ControlService(r, SERVICE_CONTROL_STOP, &st), ERROR_ACCESS_DENIED);
     CloseServiceHandle(r);
@@ -155,16 +147,24 @@ TEST_F(Scm, HandlesAreTheirOwnSpaceAndCarryTheirRights) {
 
 // --- ControlService and StartServiceA -------------------------------------------
 
-TEST_F(Scm, RefusedStopsAndWhatTheyFillIn) {
-    // An indirect dependent that runs blocks a stop as well.
-    EXPECT_EQ(control("LpdSvc"), "ok: STOPPED 0/0 accepts 0");
-    EXPECT_EQ(control("NetPrint"), err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched");  // FaxSvc runs on it
-    // A declared fault comes first and hits only its service.
-    winsim::machine().faults.push_back({"ControlService", 1, 0, ERROR_SERVICE_REQUEST_TIMEOUT, "NetPrint"});
-    EXPECT_EQ(control("NetPrint"), err(ERROR_SERVICE_REQUEST_TIMEOUT) + ": untouched");
-    const std::pair<const char*, std::string> rows[] = {
+TEST_F(Scm, ControlsAndWhatTheyFillIn) {
+    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_PAUSE), "ok: PAUSED 0/0 accepts 3");
+    EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
+    const struct {
+        const char* name;
+        std::string want;
+        DWORD code = SERVICE_CONTROL_STOP;
+    } rows[] = {
+        {"Spooler", "ok: RUNNING 0/0 accepts 3", SERVICE_CONTROL_CONTINUE},
+        {"Spooler", "ok: RUNNING 0/0 accepts 3", SERVICE_CONTROL_INTERROGATE},
+        {"Spooler", err(ERROR_INVALID_PARAMETER) + ": untouched", SERVICE_CONTROL_SHUTDOWN},
+        {"Spooler", err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 3", 200},
+        {"LpdSvc", err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 1", SERVICE_CONTROL_PAUSE},
+        {"LpdSvc", "ok: STOPPED 0/0 accepts 0"},
+        // An indirect dependent that runs blocks a stop as well.
+        {"NetPrint", err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched"},  // FaxSvc runs on it
         {"Spooler", err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched"},
-        {"FaxSvc", "ok: STOPPED 0/0 accepts 0"},
+        {"FaxSvc", "ok: STOPPED 0/0 accepts 0"},  // no steps: stops at once
         {"FaxSvc", err(ERROR_SERVICE_NOT_ACTIVE) + ": STOPPED 0/0 accepts 0"},
         {"Stuck", "ok: STOP_PENDING 1/4000 accepts 0"},
         {"Stuck", err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": STOP_PENDING 1/4000 accepts 0"},
@@ -172,25 +172,27 @@ TEST_F(Scm, RefusedStopsAndWhatTheyFillIn) {
         {"Stubborn", err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": RUNNING 0/0 accepts 1"},
         {"Locked", err(ERROR_ACCESS_DENIED) + ": untouched"},
     };
-    for (auto [name, want] : rows) EXPECT_EQ(control(name), want) << name;
-    for (const char* name : {"Spooler", "Locked", "NoStop", "Stubborn"}) EXPECT_EQ(status(name).rfind("RUNNING", 0), 0u);
+    for (const auto& r : rows) EXPECT_EQ(control(r.name, r.code), r.want) << r.name << " " << r.code;
+    for (const char* name : {"Locked", "NoStop", "Stubborn"}) EXPECT_EQ(status(name).rfind("RUNNING", 0), 0u);
+    // A declared fault comes first and hits only its service.
+    winsim::machine().faults.push_back({"ControlService", 1, 0, ERROR_SERVICE_REQUEST_TIMEOUT, "NetPrint"});
+    EXPECT_EQ(control("NetPrint"), err(ERROR_SERVICE_REQUEST_TIMEOUT) + ": untouched");
+    EXPECT_EQ(status("NetPrint"), "RUNNING 0/0 accepts 1");
     // A hung stop stays pending with its check point frozen.
     winsim::advance(3600 * 1000);
     EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");
 }
 
-TEST_F(Scm, StopRunsItsCheckPointsInVirtualTime) {
-    EXPECT_EQ(control("FaxSvc"), "ok: STOPPED 0/0 accepts 0");  // no steps: stops at once
-    EXPECT_EQ(control("LpdSvc"), "ok: STOPPED 0/0 accepts 0");
+TEST_F(Scm, StopThenStartTheSpoolerFamilyInVirtualTime) {
+    for (const char* n : {"FaxSvc", "LpdSvc"}) EXPECT_EQ(control(n), "ok: STOPPED 0/0 accepts 0") << n;
     EXPECT_EQ(control("NetPrint"), "ok: STOP_PENDING 1/500 accepts 0");
     winsim::advance(500);
     SC_HANDLE h = open("Spooler");
     SERVICE_STATUS st;
     ASSERT_TRUE(ControlService(h, SERVICE_CONTROL_STOP, &st));
     CloseServiceHandle(h);
-    EXPECT_EQ(text(st), "STOP_PENDING 1/2000 accepts 0");
-    EXPECT_EQ(st.dwServiceType, (DWORD)SERVICE_WIN32_OWN_PROCESS);
-    EXPECT_EQ(st.dwWin32ExitCode, 0u);
+    EXPECT_EQ(text(st) + " type " + std::to_string(st.dwServiceType) + " exit " + std::to_string(st.dwWin32ExitCode),
+              "STOP_PENDING 1/2000 accepts 0 type 16 exit 0");
     winsim::advance(1999);
     EXPECT_EQ(status("Spooler"), "STOP_PENDING 1/2000 accepts 0");
     winsim::advance(1);
@@ -198,20 +200,18 @@ TEST_F(Scm, StopRunsItsCheckPointsInVirtualTime) {
     EXPECT_FALSE(winsim::isServiceRunning("spooler"));
     winsim::advance(3000);
     EXPECT_EQ(status("Spooler"), "STOPPED 0/0 accepts 0");
-}
 
-TEST_F(Scm, PauseContinueInterrogateAndBadControls) {
-    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_PAUSE), "ok: PAUSED 0/0 accepts 3");
-    EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
-    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_CONTINUE), "ok: RUNNING 0/0 accepts 3");
-    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_INTERROGATE), "ok: RUNNING 0/0 accepts 3");
-    EXPECT_EQ(control("Spooler", SERVICE_CONTROL_SHUTDOWN), err(ERROR_INVALID_PARAMETER) + ": untouched");
-    EXPECT_EQ(control("Spooler", 200), err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 3");
-    EXPECT_EQ(control("LpdSvc", SERVICE_CONTROL_PAUSE), err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 1");
+    EXPECT_EQ(start("Spooler"), "ok");
+    EXPECT_EQ(status("Spooler"), "START_PENDING 1/1000 accepts 0");  // no control until it runs
+    EXPECT_EQ(control("Spooler"), err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": START_PENDING 1/1000 accepts 0");
+    // Starting a dependent of a spooler still starting waits for it.
+    EXPECT_EQ(start("FaxSvc"), "ok");
+    std::string states;
+    for (const char* n : {"Spooler", "NetPrint", "FaxSvc", "LpdSvc"}) states += status(n) + "; ";
+    EXPECT_EQ(states, "RUNNING 0/0 accepts 3; RUNNING 0/0 accepts 1; RUNNING 0/0 accepts 1; STOPPED 0/0 accepts 0; ");
 }
 
 TEST_F(Scm, StartRefusalsAndDependenciesStartedFirst) {
-    EXPECT_EQ(start("Spooler"), err(ERROR_SERVICE_ALREADY_RUNNING));
     EXPECT_EQ(start("Off"), err(ERROR_SERVICE_DISABLED));
     EXPECT_EQ(start("NeedsOff"), err(ERROR_SERVICE_DEPENDENCY_FAIL));
     EXPECT_EQ(status("NeedsOff"), "STOPPED 0/0 accepts 0");
@@ -230,71 +230,49 @@ TEST_F(Scm, StartRefusalsAndDependenciesStartedFirst) {
     EXPECT_EQ(start("Idle"), err(ERROR_SERVICE_ALREADY_RUNNING));
 }
 
-TEST_F(Scm, StopThenStartTheSpoolerFamily) {
-    for (const char* n : {"FaxSvc", "NetPrint", "LpdSvc"}) EXPECT_EQ(control(n).substr(0, 3), "ok:") << n;
-    winsim::advance(500);
-    EXPECT_EQ(control("Spooler").substr(0, 3), "ok:");
-    winsim::advance(5000);
-    EXPECT_EQ(start("Spooler"), "ok");
-    EXPECT_EQ(status("Spooler"), "START_PENDING 1/1000 accepts 0");  // no control until it runs
-    EXPECT_EQ(control("Spooler"), err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": START_PENDING 1/1000 accepts 0");
-    // Starting a dependent of a spooler still starting waits for it.
-    EXPECT_EQ(start("FaxSvc"), "ok");
-    EXPECT_EQ(status("Spooler"), "RUNNING 0/0 accepts 3");
-    EXPECT_EQ(status("NetPrint"), "RUNNING 0/0 accepts 1");
-    EXPECT_EQ(status("FaxSvc"), "RUNNING 0/0 accepts 1");
-    EXPECT_EQ(status("LpdSvc"), "STOPPED 0/0 accepts 0");
-}
-
 // --- EnumDependentServicesA --------------------------------------------------
 
 TEST_F(Scm, DependentsComeInReverseStartOrderWithSizeProtocol) {
     SC_HANDLE h = open("Spooler", SERVICE_ENUMERATE_DEPENDENTS);
-    const std::pair<std::string, std::string> want[] = {
-        {"FaxSvc", "Fax Service"}, {"NetPrint", "Network Printing"}, {"LpdSvc", "TCP/IP Print Server"}};
-    std::size_t size = 3 * sizeof(ENUM_SERVICE_STATUSA);
-    for (auto& [a, b] : want) size += a.size() + 1 + b.size() + 1;
-
+    const std::string want = "FaxSvc (Fax Service) 4, NetPrint (Network Printing) 4, LpdSvc (TCP/IP Print Server) 4, ";
+    const std::size_t size = 3 * sizeof(ENUM_SERVICE_STATUSA) + want.size() - 3 * 5;  // the strings and their NULs
     DWORD need = 0xdeadbeef, count = 0xdeadbeef;
     EXPECT_FAILS(EnumDependentServicesA(h, SERVICE_ACTIVE, nullptr, 0, &need, &count), ERROR_MORE_DATA);
     EXPECT_EQ(need, size);
     EXPECT_EQ(count, 0u);
     // Four bytes into a block with guard bytes, as a caller that keeps a
-    // count in front of it; one byte short first.
+    // count in front of it: one byte short, exactly enough, 64 bytes more.
     std::vector<unsigned char> mem(4 + size + 64 + 16, 0xab);
+    const std::vector<unsigned char> clean = mem;
     auto* buf = reinterpret_cast<LPENUM_SERVICE_STATUSA>(mem.data() + 4);
-    auto guarded = [&](std::size_t from, std::size_t to) {
-        return std::all_of(mem.begin() + from, mem.begin() + to, [](unsigned char c) { return c == 0xab; });
+    auto unchangedFrom = [&](std::size_t from) { return std::equal(mem.begin() + from, mem.end(), clean.begin() + from); };
+    // The records start 4 bytes in: copied out, not read in place.
+    auto records = [&] {
+        std::string out;
+        for (std::size_t i = 0; i < count; ++i) {
+            ENUM_SERVICE_STATUSA r;
+            std::memcpy(&r, mem.data() + 4 + i * sizeof r, sizeof r);
+            out += std::string(r.lpServiceName) + " (" + r.lpDisplayName + ") " +
+                   std::to_string(r.ServiceStatus.dwCurrentState) + ", ";
+        }
+        return out;
     };
-    need = 0xdeadbeef;
     EXPECT_FAILS(EnumDependentServicesA(h, SERVICE_ACTIVE, buf, (DWORD)(size - 1), &need, &count), ERROR_MORE_DATA);
     EXPECT_EQ(need, size);
-    EXPECT_TRUE(guarded(0, mem.size()));
-    SetLastError(sim::kSentinel);
-    ASSERT_TRUE(EnumDependentServicesA(h, SERVICE_ACTIVE, buf, (DWORD)size, &need, &count));
-    EXPECT_EQ(GetLastError(), sim::kSentinel);
-    EXPECT_EQ(count, 3u);
-    EXPECT_TRUE(guarded(0, 4) && guarded(4 + size, mem.size()));
-    const char* lo = reinterpret_cast<const char*>(mem.data() + 4 + 3 * sizeof(ENUM_SERVICE_STATUSA));
-    const char* hi = reinterpret_cast<const char*>(mem.data() + 4 + size);
-    std::size_t stringBytes = 0;
-    for (std::size_t i = 0; i < 3; ++i) {
-        ENUM_SERVICE_STATUSA r;
-        std::memcpy(&r, mem.data() + 4 + i * sizeof r, sizeof r);
-        EXPECT_STREQ(r.lpServiceName, want[i].first.c_str());
-        EXPECT_STREQ(r.lpDisplayName, want[i].second.c_str());
-        for (const char* s : {r.lpServiceName, r.lpDisplayName}) EXPECT_TRUE(s >= lo && s < hi) << i;
-        EXPECT_EQ(r.ServiceStatus.dwCurrentState, (DWORD)SERVICE_RUNNING);
-        stringBytes += std::strlen(r.lpServiceName) + std::strlen(r.lpDisplayName) + 2;
-    }
-    EXPECT_EQ(lo + stringBytes, hi);  // the strings fill the rest exactly
-    // A larger buffer: strings are packed against its end.
-    std::fill(mem.begin(), mem.end(), 0xab);
-    ASSERT_TRUE(EnumDependentServicesA(h, SERVICE_ACTIVE, buf, (DWORD)(size + 64), &need, &count));
-    EXPECT_TRUE(guarded(4 + size + 64, mem.size()));
-    ENUM_SERVICE_STATUSA first;  // the records start 4 bytes in: copied out, not read in place
+    EXPECT_TRUE(unchangedFrom(0));
+    EXPECT_LASTERROR(EnumDependentServicesA(h, SERVICE_ACTIVE, buf, (DWORD)size, &need, &count), TRUE, sim::kSentinel);
+    EXPECT_EQ(records(), want);
+    EXPECT_TRUE(std::equal(mem.begin(), mem.begin() + 4, clean.begin()) && unchangedFrom(4 + size));
+    // The strings fill the rest exactly; in a larger buffer they are packed against its end.
+    ENUM_SERVICE_STATUSA first;
     std::memcpy(&first, mem.data() + 4, sizeof first);
-    EXPECT_EQ(first.lpServiceName + std::strlen("FaxSvc") + 1, (const char*)mem.data() + 4 + size + 64);
+    EXPECT_EQ((const void*)first.lpServiceName, mem.data() + 4 + size - std::strlen("FaxSvc") - 1);
+    mem = clean;
+    ASSERT_TRUE(EnumDependentServicesA(h, SERVICE_ACTIVE, buf, (DWORD)(size + 64), &need, &count));
+    EXPECT_EQ(records(), want);
+    EXPECT_TRUE(unchangedFrom(4 + size + 64));
+    std::memcpy(&first, mem.data() + 4, sizeof first);
+    EXPECT_EQ((const void*)first.lpServiceName, mem.data() + 4 + size + 64 - std::strlen("FaxSvc") - 1);
     CloseServiceHandle(h);
 }
 
@@ -303,40 +281,30 @@ TEST_F(Scm, DependentsFilteredByState) {
     SC_HANDLE h = open("Spooler", SERVICE_ENUMERATE_DEPENDENTS);
     auto names = [&](DWORD which) {
         DWORD need = 0, count = 0;
-        std::vector<std::string> out;
+        std::string out;
         EnumDependentServicesA(h, which, nullptr, 0, &need, &count);
         std::vector<unsigned char> buf(need + 1);
         auto* recs = reinterpret_cast<LPENUM_SERVICE_STATUSA>(buf.data());
         if (EnumDependentServicesA(h, which, recs, need, &need, &count))
-            for (DWORD i = 0; i < count; ++i) out.push_back(recs[i].lpServiceName);
+            for (DWORD i = 0; i < count; ++i) out += std::string(recs[i].lpServiceName) + " ";
         return out;
     };
-    EXPECT_EQ(names(SERVICE_ACTIVE), (std::vector<std::string>{"FaxSvc", "NetPrint"}));
-    EXPECT_EQ(names(SERVICE_INACTIVE), (std::vector<std::string>{"LpdSvc"}));
-    EXPECT_EQ(names(SERVICE_STATE_ALL), (std::vector<std::string>{"FaxSvc", "NetPrint", "LpdSvc"}));
+    EXPECT_EQ(names(SERVICE_ACTIVE), "FaxSvc NetPrint ");
+    EXPECT_EQ(names(SERVICE_INACTIVE), "LpdSvc ");
+    EXPECT_EQ(names(SERVICE_STATE_ALL), "FaxSvc NetPrint LpdSvc ");
     DWORD need = 1, count = 1;
     EXPECT_FAILS(EnumDependentServicesA(h, 4, nullptr, 0, &need, &count), ERROR_INVALID_PARAMETER);
-    CloseServiceHandle(h);
-    // No dependents: success with nothing needed.
-    h = open("FaxSvc", SERVICE_ENUMERATE_DEPENDENTS);
-    need = count = 0xdeadbeef;
-    EXPECT_LASTERROR(EnumDependentServicesA(h, SERVICE_ACTIVE, nullptr, 0, &need, &count), TRUE, sim::kSentinel);
-    EXPECT_EQ(need, 0u);
-    EXPECT_EQ(count, 0u);
     CloseServiceHandle(h);
 }
 
 // --- platform, defaults, image -------------------------------------------------
 
-TEST(ScmPlatform, Windows95HasNoManagerAndNtDefaultsRunTheSpooler) {
-    auto& m95 = sim::fresh(winsim::Platform::Win95);
-    winsim::addDefaultServices(m95);
-    EXPECT_TRUE(m95.services->services.empty());
-    EXPECT_LASTERROR(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr, ERROR_CALL_NOT_IMPLEMENTED);
+TEST(ScmPlatform, Windows95HasNoServicesAndNtDefaultsStopTheSpoolerInItsHint) {
+    winsim::addDefaultServices(sim::fresh(winsim::Platform::Win95));
+    EXPECT_TRUE(winsim::machine().services->services.empty());
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
 
     winsim::addDefaultServices(sim::fresh());
-    EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
     EXPECT_FALSE(winsim::isServiceRunning("Nothing"));
     SC_HANDLE mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE h = OpenServiceA(mgr, "Spooler", SERVICE_STOP | SERVICE_QUERY_STATUS);
@@ -350,16 +318,16 @@ TEST(ScmPlatform, Windows95HasNoManagerAndNtDefaultsRunTheSpooler) {
     CloseServiceHandle(mgr);
 }
 
+// The section's round trip and its checks are the machine image's tests;
+// here: a pending stop goes on after a load, and what `show` prints.
 TEST_F(Scm, ImageSectionKeepsPendingStopAcrossSave) {
     ASSERT_EQ(control("Stuck").substr(0, 3), "ok:");
-    json saved, again;
+    json saved;
     winsim::saveService(saved, winsim::machine());
     std::uint64_t tick = winsim::machine().tickMs;
     auto& m2 = sim::fresh();
     m2.tickMs = tick;
     winsim::loadService(saved, m2);
-    winsim::saveService(again, m2);
-    EXPECT_EQ(saved, again);
     mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");
     std::ostringstream out;
@@ -371,12 +339,8 @@ TEST_F(Scm, ImageSectionKeepsPendingStopAcrossSave) {
 
 TEST(ScmImage, MalformedSectionsNameTheProblem) {
     const std::pair<const char*, const char*> rows[] = {
-        {R"({"list":[{"name":"A","dependencies":["B"]}]})", "unknown service \"B\""},
-        {R"({"list":[{"name":"A","state":"sleeping"}]})", "/services/list/0/state"},
-        {R"({"list":[{"name":"A"},{"name":"a"}]})", "declared twice"},
         {R"({"list":[{"name":"A","stop":{"refuse":0}}]})", "/services/list/0/stop/refuse"},
-        {R"({"list":[{"name":"A","state":"stop_pending"}]})", "pending"},
-        {R"({"list":[{"display_name":"A"}]})", "name"},
+        {R"({"list":[{"display_name":"A"}]})", "/services/list/0/name"},
     };
     auto& m = sim::fresh();
     for (auto [text, message] : rows) {

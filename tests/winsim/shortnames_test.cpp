@@ -91,7 +91,7 @@ TEST_F(ShortNames, Windows95RestartRefusesLinesWithLongNames) {
     hostFile("Program Files/Varden/a.txt");
     hostFile("Program Files/Varden/b.txt");
     hostFile("WINDOWS/wininit.ini",
-             "[rename]\r\nNUL=C:\\Program Files\\Varden\\a.txt\r\nNUL=C:\\PROGRA~1\\Varden\\b.txt\r\n"
+             "[rename]\r\nNUL=C:\\Program Files\\Varden\\a.txt\r\nNUL=C:\\PROGRA~1\\Varden\\b.txt \t\r\n"
              "C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt\r\n");
     auto done = winsim::rebootMachine(winsim::machine());
     ASSERT_EQ(done.size(), 4u);
@@ -100,6 +100,7 @@ TEST_F(ShortNames, Windows95RestartRefusesLinesWithLongNames) {
     EXPECT_EQ(done[2], "refused C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt: long name");
     EXPECT_TRUE(fs::exists(c / "Program Files" / "Varden" / "a.txt"));
     EXPECT_FALSE(fs::exists(c / "Program Files" / "Varden" / "b.txt"));
+    EXPECT_EQ(winsim::rebootMachine(winsim::machine()), std::vector<std::string>{}) << "no wininit.ini, nothing done";
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ TEST_F(MonitorModules, Windows95HoldsModulesUntilTheNextStart) {
     EXPECT_EQ(winsim::machine().spooler->loadedMonitors.count("varden network port"), 1u);
 }
 
+// After a load the spooler still holds the module: stopping it lets go.
 TEST_F(MonitorModules, ImageKeepsWhatIsLoadedAndByWhom) {
     build(nt351());
     putFile(sys("vrdpsmon.dll"));
@@ -111,7 +112,6 @@ TEST_F(MonitorModules, ImageKeepsWhatIsLoadedAndByWhom) {
     EXPECT_EQ(deleteError(sys("vrdpsmon.dll")), 0u);
     EXPECT_THROW(winsim::loadFile(nlohmann::json::parse(R"({"C:\\x.dll": {"loaded_by": "spooler"}})"), m),
                  winsim::ImageError);
-    EXPECT_THROW(winsim::loadSpooler(nlohmann::json::parse(R"({"loaded_monitors": {"X": 1}})"), m), winsim::ImageError);
 }
 
 }  // namespace

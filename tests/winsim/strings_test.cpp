@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(Strings, CharUpperAndLowerCoverCodePage1252) {
+TEST(Strings, CaseLengthAndCopy) {
     char s[] = "abc xyz \xE0\xE9\xEE\xF5\xFC\xFE \xFF\x9A\x9C\x9E \xF7\xDF\xB5 123";
     EXPECT_EQ(CharUpperA(s), s);
     EXPECT_STREQ(s, "ABC XYZ \xC0\xC9\xCE\xD5\xDC\xDE \x9F\x8A\x8C\x8E \xF7\xDF\xB5 123");
@@ -21,9 +21,6 @@ TEST(Strings, CharUpperAndLowerCoverCodePage1252) {
     const char* t = "ab";
     EXPECT_EQ(CharNextA(t), t + 1);
     EXPECT_EQ(CharNextA(t + 2), t + 2);
-}
-
-TEST(Strings, LengthAndCopy) {
     EXPECT_EQ(lstrlenA(nullptr), 0);
     EXPECT_EQ(lstrlenA("setup"), 5);
     char buf[8];
@@ -66,7 +63,7 @@ TEST(Strings, ComparisonsOrderAsWordSort) {
     }
 }
 
-TEST(Strings, WsprintfFormats) {
+TEST(Strings, WsprintfFormatsAndStopsAt1024Bytes) {
     struct Case {
         std::string got;
         const char* want;
@@ -89,11 +86,8 @@ TEST(Strings, WsprintfFormats) {
          "Install -- AddMonitor failed, error = 1722"},
     };
     for (auto& c : cases) EXPECT_EQ(c.got, c.want);
-}
-
-TEST(Strings, WsprintfStopsAt1024Bytes) {
+    // At most 1024 bytes with the NUL.
     std::string big(2000, 'x');
-    char buf[1100];
     std::memset(buf, 'G', sizeof buf);
     int n = wsprintfA(buf, "%s%s", big.c_str(), "tail");
     EXPECT_EQ(n, 1023);

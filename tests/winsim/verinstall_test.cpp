@@ -100,22 +100,19 @@ TEST_F(VerInstall, ResultBitsByCase) {
     }
 }
 
-TEST_F(VerInstall, InstalledCopyKeepsTheVersionNotTheAttributes) {
+TEST_F(VerInstall, InstalledCopyTemporaryCopyAndSecondCall) {
+    // An installed copy keeps the version, not the attributes.
     m().files->meta["C:\\dist\\pscript.dll"].attributes = FILE_ATTRIBUTE_READONLY;
-    char tmp[MAX_PATH] = "";
+    char tmp[16] = "";
     UINT len = sizeof tmp;
     ASSERT_EQ(call(0, tmp, &len), 0u);
     const winsim::FileMeta& f = m().files->meta.at("C:\\drivers\\pscript.dll");
     EXPECT_EQ(f.version, "3.51.1057.2");
     EXPECT_FALSE(f.attributes.has_value());
-}
-
-TEST_F(VerInstall, TemporaryCopyBufferAndSecondCall) {
     file("drivers\\pscript.dll", "newer", "9.0");
     // A buffer too small names the size and leaves no temporary file.
-    char tmp[16];
     std::memset(tmp, '#', sizeof tmp);
-    UINT len = 11;  // "VER0001.TMP" needs 12 with its NUL
+    len = 11;  // "VER0001.TMP" needs 12 with its NUL
     EXPECT_EQ(call(0, tmp, &len), (DWORD)(VIF_MISMATCH | VIF_SRCOLD | VIF_BUFFTOOSMALL));
     EXPECT_EQ(len, 12u);
     EXPECT_EQ(tmp[0], '#');

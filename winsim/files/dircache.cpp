@@ -25,8 +25,12 @@ constexpr std::size_t kCacheFrom = 32;
 constexpr std::size_t kMaxCached = 64;
 constexpr std::uint32_t kWatchMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// What the folders above a kept listing are watched for: that one of them is
+// moved or deleted, which puts another folder (or none) at the listing's path.
+constexpr std::uint32_t kAncestorMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD;
+constexpr std::uint32_t kGone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
-bool readNames(const std::filesystem::path& dir, std::vector<std::string>& names) {
+bool readNames(const std::string& dir, std::vector<std::string>& names) {
     names.clear();
     DIR* d = ::opendir(dir.c_str());
     if (!d) return false;
@@ -43,6 +47,9 @@ struct Listing {
     int wd = -1;
     dev_t dev = 0;
     ino_t ino = 0;
+    // Every folder above it is watched too, so the listing is known to be
+    // the one at its path without asking the host.
+    bool vouched = false;
     std::unordered_map<std::string, std::vector<std::string>> byUpper;
 
     void add(const std::string& name) {
@@ -63,6 +70,9 @@ struct Cache {
     bool unavailable = false;  // inotify could not be set up: every lookup reads
     std::unordered_map<std::string, Listing> byDir;
     std::unordered_map<int, std::string> dirOfWatch;
+    // Folders watched as the ancestors of listings (a watch is the folder's
+    // own, shared with its listing when it has one).
+    std::unordered_map<int, std::string> ancestorOfWatch;
 
     bool ready() {
         if (fd < 0 && !unavailable) {
@@ -75,9 +85,34 @@ struct Cache {
     void drop(const std::string& dir) {
         auto it = byDir.find(dir);
         if (it == byDir.end()) return;
-        ::inotify_rm_watch(fd, it->second.wd);  // fails harmlessly when the kernel removed it
+        // A folder that stands above other listings keeps its watch.
+        if (!ancestorOfWatch.count(it->second.wd))
+            ::inotify_rm_watch(fd, it->second.wd);  // fails harmlessly when the kernel removed it
         dirOfWatch.erase(it->second.wd);
         byDir.erase(it);
+    }
+
+    // Drops the listings at and below host folder `dir`.
+    void dropUnder(const std::string& dir) {
+        std::vector<std::string> gone;
+        for (const auto& [key, l] : byDir)
+            if (key == dir || (key.size() > dir.size() && key.compare(0, dir.size(), dir) == 0 &&
+                               (dir.back() == '/' || key[dir.size()] == '/')))
+                gone.push_back(key);
+        for (const std::string& key : gone) drop(key);
+    }
+
+    // Watches every folder above `dir` for its moving or deletion.
+    bool watchAncestors(const std::string& dir) {
+        for (std::string up = dir;;) {
+            std::size_t slash = up.find_last_of('/');
+            if (slash == std::string::npos) return true;
+            up.resize(slash ? slash : 1);
+            int wd = ::inotify_add_watch(fd, up.c_str(), kAncestorMask);
+            if (wd < 0) return false;
+            ancestorOfWatch[wd] = up;
+            if (slash == 0) return true;
+        }
     }
 
     void dropAll() {
@@ -104,9 +139,14 @@ struct Cache {
                     dropAll();  // events were lost: start afresh
                     continue;
                 }
+                auto a = ancestorOfWatch.find(ev->wd);
+                if (a != ancestorOfWatch.end() && (ev->mask & kGone)) {
+                    dropUnder(std::string(a->second));
+                    if (ev->mask & IN_IGNORED) ancestorOfWatch.erase(a);
+                }
                 auto d = dirOfWatch.find(ev->wd);
                 if (d == dirOfWatch.end()) continue;
-                if (ev->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+                if (ev->mask & kGone) {
                     drop(std::string(d->second));
                     continue;
                 }
@@ -139,6 +179,7 @@ const Listing* currentListing(Cache& c, const std::string& key, const char* path
     c.drain();
     auto it = c.byDir.find(key);
     if (it == c.byDir.end()) return nullptr;
+    if (it->second.vouched) return &it->second;
     HostIdentity now;
     struct stat st;
     if (known) {
@@ -161,27 +202,27 @@ std::vector<std::string> matchesOf(const Listing& l, std::string_view name) {
 
 }  // namespace
 
-bool hasKeptListing(const std::filesystem::path& dir) {
+bool hasKeptListing(const std::string& dir) {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
-    return c.byDir.count(dir.native()) != 0;
+    return c.byDir.count(dir) != 0;
 }
 
-bool cachedMatches(const std::filesystem::path& dir, std::string_view name, std::vector<std::string>& out,
+bool cachedMatches(const std::string& dir, std::string_view name, std::vector<std::string>& out,
                    const HostIdentity* known) {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
-    const Listing* l = currentListing(c, dir.native(), dir.c_str(), known);
+    const Listing* l = currentListing(c, dir, dir.c_str(), known);
     if (!l) return false;
     out = matchesOf(*l, name);
     return true;
 }
 
-std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir, std::string_view name) {
+std::vector<std::string> caseInsensitiveMatches(const std::string& dir, std::string_view name) {
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
     struct stat st;
-    const std::string& key = dir.native();
+    const std::string& key = dir;
     if (const Listing* l = currentListing(c, key, dir.c_str(), nullptr)) return matchesOf(*l, name);
     std::vector<std::string> names;
     if (!readNames(dir, names)) return {};
@@ -194,6 +235,7 @@ std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir
     int wd = ::inotify_add_watch(c.fd, dir.c_str(), kWatchMask);
     if (wd < 0) return matchesIn(names, name);
     if (c.dirOfWatch.count(wd)) return matchesIn(names, name);  // watched already under another path
+    bool vouched = c.watchAncestors(dir);
     if (!readNames(dir, names)) {
         ::inotify_rm_watch(c.fd, wd);
         return {};
@@ -202,6 +244,7 @@ std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir
     l.wd = wd;
     l.dev = st.st_dev;
     l.ino = st.st_ino;
+    l.vouched = vouched;
     for (const auto& n : names) l.add(n);
     c.dirOfWatch[wd] = key;
     std::vector<std::string> out = matchesOf(l, name);

@@ -9,6 +9,9 @@
 // every entry created, deleted or renamed in a watched directory before
 // the call that changed it returns, so each lookup first applies the queued
 // events and the listing is never stale, whoever changed the directory.
+// The folders above a kept listing are watched for their moving or deletion
+// too: while none of them has moved, the listing is the folder at its path,
+// and a lookup needs no look at the host to know it.
 #pragma once
 
 #include <filesystem>
@@ -22,21 +25,22 @@ namespace winsim {
 // The entries of host directory `dir` whose names equal `name` ignoring
 // case (as iequals compares), in no particular order. A directory that
 // cannot be read has no entries.
-std::vector<std::string> caseInsensitiveMatches(const std::filesystem::path& dir, std::string_view name);
+std::vector<std::string> caseInsensitiveMatches(const std::string& dir, std::string_view name);
 
 // The same answer, but only from a listing already kept: true (and the
 // matches in `out`) when `dir` is a large directory watched and current,
 // false when the host would have to be asked.
 // True when a listing of `dir` is kept (it may still prove stale).
-bool hasKeptListing(const std::filesystem::path& dir);
+bool hasKeptListing(const std::string& dir);
 
 // `known` (when given) is what `dir` is now, as the caller has just seen it
-// on the host, which spares asking again.
+// on the host, which spares asking again (a listing whose folders above are
+// watched needs neither).
 struct HostIdentity {
     dev_t dev = 0;
     ino_t ino = 0;
 };
-bool cachedMatches(const std::filesystem::path& dir, std::string_view name, std::vector<std::string>& out,
+bool cachedMatches(const std::string& dir, std::string_view name, std::vector<std::string>& out,
                    const HostIdentity* known = nullptr);
 
 }  // namespace winsim

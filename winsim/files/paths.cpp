@@ -140,23 +140,33 @@ constexpr std::size_t kMaxKnownDirectories = 1024;
 
 // What stands at host path `p` (described in `st`): 1 a file or directory,
 // 0 nothing, -1 something else (a link or a special file).
-int entryKind(const fs::path& p, struct stat& st) {
-    if (::lstat(p.c_str(), &st) != 0) return 0;
+int entryKind(const char* p, struct stat& st) {
+    if (::lstat(p, &st) != 0) return 0;
     return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? 1 : -1;
 }
 
 std::uint64_t fileBytes(const struct stat& st) { return S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0; }
 
-bool rememberedDirectory(const fs::path& dir) {
-    KnownDirectories& k = knownDirectories();
-    std::lock_guard<std::mutex> guard(k.lock);
-    return k.byPath.count(dir.native()) != 0;
+// `base` and `name` joined by the host separator, as fs::path's `/` joins them.
+std::string hostJoin(const std::string& base, std::string_view name) {
+    std::string r;
+    r.reserve(base.size() + name.size() + 1);
+    r.append(base);
+    if (!r.empty() && r.back() != '/') r += '/';
+    r += name;
+    return r;
 }
 
-bool knownDirectory(const fs::path& dir, HostIdentity& id) {
+bool rememberedDirectory(const std::string& dir) {
     KnownDirectories& k = knownDirectories();
     std::lock_guard<std::mutex> guard(k.lock);
-    auto it = k.byPath.find(dir.native());
+    return k.byPath.count(dir) != 0;
+}
+
+bool knownDirectory(const std::string& dir, HostIdentity& id) {
+    KnownDirectories& k = knownDirectories();
+    std::lock_guard<std::mutex> guard(k.lock);
+    auto it = k.byPath.find(dir);
     if (it == k.byPath.end()) return false;
     struct stat st;
     if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev == it->second.dev &&
@@ -168,14 +178,14 @@ bool knownDirectory(const fs::path& dir, HostIdentity& id) {
     return false;
 }
 
-bool rememberDirectory(const fs::path& dir, HostIdentity& id) {
+bool rememberDirectory(const std::string& dir, HostIdentity& id) {
     KnownDirectories& k = knownDirectories();
     std::lock_guard<std::mutex> guard(k.lock);
     struct stat st;
     if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     if (k.byPath.size() >= kMaxKnownDirectories) k.byPath.clear();
     id = {st.st_dev, st.st_ino};
-    k.byPath.insert_or_assign(dir.native(), id);
+    k.byPath.insert_or_assign(dir, id);
     return true;
 }
 
@@ -189,14 +199,15 @@ std::string ResolvedPath::parentWinPath() const {
     return joinWin(drive, p);
 }
 
-std::string findHostEntry(const fs::path& dir, std::string_view name, bool* blocked, bool* isDir, std::uint64_t* size,
-                          const HostIdentity* dirId) {
+std::string findHostEntry(const std::string& dir, std::string_view name, bool* blocked, bool* isDir, std::uint64_t* size,
+                          const HostIdentity* dirId, bool* fromListing) {
     if (blocked) *blocked = false;
     if (isDir) *isDir = false;
     if (size) *size = 0;
+    if (fromListing) *fromListing = false;
     if (isHiddenHostName(name)) return {};
     struct stat st;
-    auto probe = [&](const std::string& n) { return entryKind(dir / n, st); };
+    auto probe = [&](const std::string& n) { return entryKind(hostJoin(dir, n).c_str(), st); };
     auto take = [&](const std::string& n) {
         if (isDir) *isDir = S_ISDIR(st.st_mode);
         if (size) *size = fileBytes(st);
@@ -206,6 +217,7 @@ std::string findHostEntry(const fs::path& dir, std::string_view name, bool* bloc
     // the name as written (new files are looked up before they are made).
     std::vector<std::string> matches;
     bool listed = cachedMatches(dir, name, matches, dirId);
+    if (fromListing) *fromListing = listed;
     std::string exact(name);
     if (!listed || std::find(matches.begin(), matches.end(), exact) != matches.end()) {
         // Fast path: the name as written.
@@ -233,7 +245,11 @@ std::string findHostEntry(const fs::path& dir, std::string_view name, bool* bloc
     return best;
 }
 
-DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards) {
+namespace {
+
+// resolvePath; `useListings` lets a kept listing of the folder holding the
+// entry stand for the walk down to it.
+DWORD resolveIn(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards, bool useListings) {
     out = ResolvedPath();
     char driveWritten = 'C';
     std::vector<std::string> parts;
@@ -242,7 +258,7 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
     out.drive = (char)std::toupper((unsigned char)driveWritten);
     auto d = m.drives.find(out.drive);
     if (d == m.drives.end()) return ERROR_PATH_NOT_FOUND;
-    fs::path cur = d->second.host;
+    std::string cur = d->second.host.native();
     if (parts.empty()) {
         out.isRoot = true;
         out.exists = fs::is_directory(cur);
@@ -255,69 +271,86 @@ DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bo
     // The directory holding the entry was reached by the names as written
     // before: one look at it stands for the walk down to it.
     std::size_t i = 0;
-    bool exactSoFar = true, identified = false;
+    bool exactSoFar = true, identified = false, byListing = false;
     HostIdentity dirId;
     if (parts.size() > 1) {
-        fs::path dir = cur;
-        for (std::size_t k = 0; k + 1 < parts.size(); ++k) dir /= parts[k];
+        // Built as a string: this runs for every file of a large copy, and
+        // every fs::path made costs a parse of its components.
+        std::string dir = cur;
+        for (std::size_t k = 0; k + 1 < parts.size(); ++k) dir = hostJoin(dir, parts[k]);
         // An existing file or folder there is found by its own name: when
         // it is there, so is the directory (a large directory's kept listing
         // answers instead, as it knows the names that are not there too).
         const std::string& name = parts.back();
         struct stat st;
-        if (!out.wildcard && !isHiddenHostName(name) && rememberedDirectory(dir) && !hasKeptListing(dir) &&
-            entryKind(dir / name, st) > 0) {
-            out.host = dir / name;
-            out.exists = true;
-            out.isDir = S_ISDIR(st.st_mode);
-            out.size = fileBytes(st);
-            out.parts = std::move(parts);
-            out.winPath = joinWin(out.drive, out.parts);
-            return 0;
+        if (!out.wildcard && !isHiddenHostName(name) && rememberedDirectory(dir) && !hasKeptListing(dir)) {
+            std::string file = hostJoin(dir, name);
+            if (entryKind(file.c_str(), st) > 0) {
+                out.host = fs::path(std::move(file));
+                out.exists = true;
+                out.isDir = S_ISDIR(st.st_mode);
+                out.size = fileBytes(st);
+                out.parts = std::move(parts);
+                out.winPath = joinWin(out.drive, out.parts);
+                return 0;
+            }
         }
-        if (knownDirectory(dir, dirId)) {
+        // A kept listing is known to be the folder at its path (its
+        // folders above are watched): it answers without a look at the
+        // host; should it prove gone, the walk is made after all.
+        byListing = useListings && !out.wildcard && !isHiddenHostName(name) && hasKeptListing(dir);
+        if (byListing || knownDirectory(dir, dirId)) {
             cur = std::move(dir);
             i = parts.size() - 1;
-            identified = true;
+            identified = !byListing;
         }
     }
     for (; i < parts.size(); ++i) {
         bool last = i + 1 == parts.size();
-        if (last && exactSoFar && i > 0 && !identified) identified = rememberDirectory(cur, dirId);
+        if (last && exactSoFar && i > 0 && !identified && !byListing) identified = rememberDirectory(cur, dirId);
         if (last && out.wildcard) {
-            cur /= parts[i];
+            cur = hostJoin(cur, parts[i]);
             break;
         }
         bool blocked = false, isDir = false;
         std::uint64_t size = 0;
-        std::string found = findHostEntry(cur, parts[i], &blocked, &isDir, &size, last && identified ? &dirId : nullptr);
+        bool listed = false;
+        std::string found =
+            findHostEntry(cur, parts[i], &blocked, &isDir, &size, last && identified ? &dirId : nullptr, &listed);
+        if (byListing && !listed) return resolveIn(m, path, out, allowWildcards, false);
         if (found != parts[i]) exactSoFar = false;
         // A long name may be written as its short alias (e.g. PROGRA~1).
         if (found.empty() && !blocked && parts[i].find('~') != std::string::npos) {
             found = entryWithAlias(m, cur, joinWin(out.drive, {parts.begin(), parts.begin() + (std::ptrdiff_t)i}), parts[i]);
-            if (!found.empty()) isDir = fs::is_directory(fs::symlink_status(cur / found, ec));
+            if (!found.empty()) isDir = fs::is_directory(fs::symlink_status(hostJoin(cur, found), ec));
         }
         if (!last) {
             if (found.empty() || !isDir) return ERROR_PATH_NOT_FOUND;
             parts[i] = found;
-            cur /= found;
+            cur = hostJoin(cur, found);
             continue;
         }
         if (found.empty()) {
             out.blocked = blocked;
-            cur /= parts[i];
+            cur = hostJoin(cur, parts[i]);
         } else {
             parts[i] = found;
-            cur /= found;
+            cur = hostJoin(cur, found);
             out.exists = true;
             out.isDir = isDir;
             out.size = size;
         }
     }
-    out.host = cur;
-    out.parts = parts;
-    out.winPath = joinWin(out.drive, parts);
+    out.host = fs::path(std::move(cur));
+    out.parts = std::move(parts);
+    out.winPath = joinWin(out.drive, out.parts);
     return 0;
+}
+
+}  // namespace
+
+DWORD resolvePath(const Machine& m, std::string_view path, ResolvedPath& out, bool allowWildcards) {
+    return resolveIn(m, path, out, allowWildcards, true);
 }
 
 DWORD fullWindowsPath(const Machine& m, std::string_view path, std::string& out) {

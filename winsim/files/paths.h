@@ -54,9 +54,11 @@ DWORD fullWindowsPath(const Machine& m, std::string_view path, std::string& out)
 // temporary files are never returned; `blocked` reports a link standing there;
 // `isDir` (when given) tells whether the entry found is a directory, `size`
 // the bytes of a file found; `dirId` is what `dir` is on the host when the
-// caller has just looked.
-std::string findHostEntry(const std::filesystem::path& dir, std::string_view name, bool* blocked = nullptr,
-                          bool* isDir = nullptr, std::uint64_t* size = nullptr, const HostIdentity* dirId = nullptr);
+// caller has just looked; `fromListing` tells whether a kept listing of `dir`
+// answered (which shows that `dir` is there).
+std::string findHostEntry(const std::string& dir, std::string_view name, bool* blocked = nullptr,
+                          bool* isDir = nullptr, std::uint64_t* size = nullptr, const HostIdentity* dirId = nullptr,
+                          bool* fromListing = nullptr);
 
 // True for the host names of temporary files the machine writes while
 // copying; they are invisible to Windows callers.

@@ -127,7 +127,7 @@ DWORD runExtract(Machine& m, const ExtractJob& job) {
         // The next cabinets of the set, found beside the first one.
         mscabd_cabinet* last = first;
         while (last->nextname && dc.opened.size() < 64) {
-            std::string hostName = findHostEntry(cab.hostParent(), last->nextname);
+            std::string hostName = findHostEntry(cab.hostParent().native(), last->nextname);
             if (hostName.empty()) break;
             mscabd_cabinet* next = dc.d->open(dc.d, (cab.hostParent() / hostName).c_str());
             if (!next) break;

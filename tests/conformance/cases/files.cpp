@@ -31,42 +31,29 @@ void twoFiles() {
 
 }  // namespace
 
-CASE(files, delete_missing) { CHECK_FAILS(DeleteFileA(at("missing.txt").c_str()), FALSE, ERROR_FILE_NOT_FOUND); }
-
-CASE(files, delete_in_missing_directory) {
+CASE(files, delete_errors) {
+    CHECK_FAILS(DeleteFileA(at("missing.txt").c_str()), FALSE, ERROR_FILE_NOT_FOUND);
     CHECK_FAILS(DeleteFileA(at("nodir\\missing.txt").c_str()), FALSE, ERROR_PATH_NOT_FOUND);
-}
-
-CASE(files, delete_directory_with_deletefile) {
     CHECK_EQ(CreateDirectoryA(at("sub").c_str(), nullptr), TRUE);
     CHECK_FAILS(DeleteFileA(at("sub").c_str()), FALSE, ERROR_ACCESS_DENIED);
 }
 
-CASE(files, create_existing_directory) {
+CASE(files, directory_errors) {
     CHECK_FAILS(CreateDirectoryA(at("").c_str(), nullptr), FALSE, ERROR_ALREADY_EXISTS);
-}
-
-CASE(files, create_directory_missing_parent) {
     CHECK_FAILS(CreateDirectoryA(at("a\\b").c_str(), nullptr), FALSE, ERROR_PATH_NOT_FOUND);
-}
-
-CASE(files, remove_nonempty_directory) {
     CHECK_EQ(CreateDirectoryA(at("full").c_str(), nullptr), TRUE);
     CHECK_TRUE(writeFile("full\\a.txt", "a"));
     CHECK_FAILS(RemoveDirectoryA(at("full").c_str()), FALSE, ERROR_DIR_NOT_EMPTY);
-}
-
-CASE(files, remove_missing_directory) {
     CHECK_FAILS(RemoveDirectoryA(at("none").c_str()), FALSE, ERROR_FILE_NOT_FOUND);
 }
 
-CASE(files, move_onto_existing) {
+CASE(files, move_and_copy_errors) {
     twoFiles();
     CHECK_FAILS(MoveFileA(at("a.txt").c_str(), at("b.txt").c_str()), FALSE, ERROR_ALREADY_EXISTS);
-}
-
-CASE(files, move_missing_source) {
     CHECK_FAILS(MoveFileA(at("none.txt").c_str(), at("b.txt").c_str()), FALSE, ERROR_FILE_NOT_FOUND);
+    CHECK_FAILS(CopyFileA(at("a.txt").c_str(), at("b.txt").c_str(), TRUE), FALSE, ERROR_FILE_EXISTS);
+    CHECK_EQ(CopyFileA(at("a.txt").c_str(), at("b.txt").c_str(), FALSE), TRUE);
+    CHECK_FAILS(CopyFileA(at("none.txt").c_str(), at("c.txt").c_str(), FALSE), FALSE, ERROR_FILE_NOT_FOUND);
 }
 
 CASE(files, move_replace_existing) {
@@ -82,35 +69,17 @@ CASE(files, move_replace_existing) {
     }
 }
 
-CASE(files, copy_fail_if_exists) {
-    twoFiles();
-    CHECK_FAILS(CopyFileA(at("a.txt").c_str(), at("b.txt").c_str(), TRUE), FALSE, ERROR_FILE_EXISTS);
-    CHECK_EQ(CopyFileA(at("a.txt").c_str(), at("b.txt").c_str(), FALSE), TRUE);
-}
-
-CASE(files, copy_missing_source) {
-    CHECK_FAILS(CopyFileA(at("none.txt").c_str(), at("b.txt").c_str(), FALSE), FALSE, ERROR_FILE_NOT_FOUND);
-}
-
 CASE(files, attributes_of_missing) {
     CHECK_FAILS(GetFileAttributesA(at("none.txt").c_str()), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
     CHECK_TRUE((GetFileAttributesA(at("").c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
 }
 
-CASE(files, find_in_empty_directory) {
+CASE(files, find_errors) {
+    WIN32_FIND_DATAA found;
     CHECK_EQ(CreateDirectoryA(at("empty").c_str(), nullptr), TRUE);
-    WIN32_FIND_DATAA found;
     CHECK_FAILS(FindFirstFileA(at("empty\\*.txt").c_str(), &found), INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
-}
-
-CASE(files, find_in_missing_directory) {
-    WIN32_FIND_DATAA found;
     CHECK_FAILS(FindFirstFileA(at("none\\*").c_str(), &found), INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND);
-}
-
-CASE(files, find_end_of_list) {
     CHECK_TRUE(writeFile("only.txt", "x"));
-    WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA(at("*.txt").c_str(), &found);
     CHECK_TRUE(h != INVALID_HANDLE_VALUE);
     if (h == INVALID_HANDLE_VALUE) return;

@@ -63,10 +63,15 @@ CASE(services, spooler_running_status) {
     CHECK_TRUE((status.dwControlsAccepted & SERVICE_ACCEPT_STOP) != 0);
 }
 
-CASE(services, start_running_service) {
+CASE(services, refusals) {
     if (conformance::isWin95()) return;
-    Spooler s(SERVICE_START);
-    if (s.svc) CHECK_FAILS(StartServiceA(s.svc, 0, nullptr), FALSE, ERROR_SERVICE_ALREADY_RUNNING);
+    SERVICE_STATUS status;
+    CHECK_FAILS(QueryServiceStatus(nullptr, &status), FALSE, ERROR_INVALID_HANDLE);
+    CHECK_FAILS(CloseServiceHandle(nullptr), FALSE, ERROR_INVALID_HANDLE);
+    Spooler s(SERVICE_START | SERVICE_QUERY_STATUS);
+    if (!s.svc) return;
+    CHECK_FAILS(StartServiceA(s.svc, 0, nullptr), FALSE, ERROR_SERVICE_ALREADY_RUNNING);
+    CHECK_FAILS(ControlService(s.svc, SERVICE_CONTROL_STOP, &status), FALSE, ERROR_ACCESS_DENIED);
 }
 
 CASE(services, query_status_null_pointer_before_rights) {
@@ -78,20 +83,6 @@ CASE(services, query_status_null_pointer_before_rights) {
     if (!s.svc) return;
     CHECK_FAILS(QueryServiceStatus(s.svc, nullptr), FALSE, ERROR_INVALID_ADDRESS);
     CHECK_FAILS(QueryServiceStatus(s.svc, &status), FALSE, ERROR_ACCESS_DENIED);
-}
-
-CASE(services, null_handle) {
-    if (conformance::isWin95()) return;
-    SERVICE_STATUS status;
-    CHECK_FAILS(QueryServiceStatus(nullptr, &status), FALSE, ERROR_INVALID_HANDLE);
-    CHECK_FAILS(CloseServiceHandle(nullptr), FALSE, ERROR_INVALID_HANDLE);
-}
-
-CASE(services, control_without_right) {
-    if (conformance::isWin95()) return;
-    Spooler s(SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status;
-    if (s.svc) CHECK_FAILS(ControlService(s.svc, SERVICE_CONTROL_STOP, &status), FALSE, ERROR_ACCESS_DENIED);
 }
 
 CASE(services, dependents_size_query) {

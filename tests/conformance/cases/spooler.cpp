@@ -6,10 +6,11 @@
 
 using conformance::isWin95;
 
-CASE(spooler, enum_printers_levels) {
+CASE(spooler, levels) {
     DWORD needed = 0, returned = 0;
-    // The documented levels answer a size query (success when there is no
-    // printer, ERROR_INSUFFICIENT_BUFFER otherwise); level 3 does not exist.
+    // The documented levels of EnumPrinters answer a size query (success when
+    // there is no printer, ERROR_INSUFFICIENT_BUFFER otherwise); level 3 does
+    // not exist, nor do the other levels asked for below.
     for (DWORD level : {1u, 2u, 4u, 5u}) {
         SetLastError(0xdeadbeef);
         BOOL ok = EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, nullptr, 0, &needed, &returned);
@@ -17,6 +18,15 @@ CASE(spooler, enum_printers_levels) {
     }
     CHECK_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 3, nullptr, 0, &needed, &returned), FALSE,
                 ERROR_INVALID_LEVEL);
+    char dir[MAX_PATH];
+    CHECK_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 2, (BYTE*)dir, sizeof dir, &needed), FALSE,
+                ERROR_INVALID_LEVEL);
+    MONITOR_INFO_2A monitor = {(LPSTR) "Conformance Port", nullptr, (LPSTR) "vconfmon.dll"};
+    CHECK_FAILS(AddMonitorA(nullptr, 1, (BYTE*)&monitor), FALSE, ERROR_INVALID_LEVEL);
+    DRIVER_INFO_2A driver = {};
+    driver.cVersion = 1;
+    driver.pName = (LPSTR) "Conformance Driver";
+    CHECK_FAILS(AddPrinterDriverA(nullptr, 5, (BYTE*)&driver), FALSE, ERROR_INVALID_LEVEL);
 }
 
 CASE(spooler, enum_printers_null_buffer_with_size) {
@@ -35,13 +45,6 @@ CASE(spooler, driver_directory_size_query) {
     CHECK_EQ(lstrlenA(dir) + 1, needed);
 }
 
-CASE(spooler, driver_directory_bad_level) {
-    char dir[MAX_PATH];
-    DWORD needed = 0;
-    CHECK_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 2, (BYTE*)dir, sizeof dir, &needed), FALSE,
-                ERROR_INVALID_LEVEL);
-}
-
 CASE(spooler, driver_directory_nt_environment) {
     char dir[MAX_PATH];
     DWORD needed = 0;
@@ -55,11 +58,6 @@ CASE(spooler, driver_directory_nt_environment) {
     }
     CHECK_FAILS(GetPrinterDriverDirectoryA(nullptr, (LPSTR) "No Such Environment", 1, (BYTE*)dir, sizeof dir, &needed),
                 FALSE, ERROR_INVALID_ENVIRONMENT);
-}
-
-CASE(spooler, add_monitor_bad_level) {
-    MONITOR_INFO_2A info = {(LPSTR) "Conformance Port", nullptr, (LPSTR) "vconfmon.dll"};
-    CHECK_FAILS(AddMonitorA(nullptr, 1, (BYTE*)&info), FALSE, ERROR_INVALID_LEVEL);
 }
 
 CASE(spooler, add_monitor_missing_module) {
@@ -87,11 +85,4 @@ CASE(spooler, open_unknown_printer) {
     HANDLE printer = (HANDLE)(ULONG_PTR)0x1234;
     CHECK_FAILS(OpenPrinterA((LPSTR) "No Such Conformance Printer", &printer, nullptr), FALSE,
                 ERROR_INVALID_PRINTER_NAME);
-}
-
-CASE(spooler, add_driver_bad_level) {
-    DRIVER_INFO_2A info = {};
-    info.cVersion = 1;
-    info.pName = (LPSTR) "Conformance Driver";
-    CHECK_FAILS(AddPrinterDriverA(nullptr, 5, (BYTE*)&info), FALSE, ERROR_INVALID_LEVEL);
 }
