@@ -124,9 +124,11 @@ TEST(WinMain, StartUpByPlatform) {
          "100 2300", {"error Windows path string too small"}},
         // A restart prepared before the end: the end steps request it, or
         // show the warning box when the request fails.
-        {"restart requested", nt351(), nothing, "100 800", {"!box"}, true, [] { PrepareReboot(); }},
+        {"restart requested", nt351(), nothing, "100 800", {"!box", "result nothing restart=requested"}, true,
+         [] { PrepareReboot(); }},
         {"restart refused", nt351(), [](Harness&) { failNext("ExitWindowsEx", 0, ERROR_ACCESS_DENIED); }, "100 800",
-         {"box Reboot Required: Unable to reboot automatically.  Please reboot manually.", "!reboot"}, true,
+         {"box Reboot Required: Unable to reboot automatically.  Please reboot manually.", "!reboot",
+          "result nothing restart=needed"}, true,
          [] { PrepareReboot(); }},
         // Without the registry library WinMain ends quietly.
         {"registry library incomplete", nt351(), [](Harness& h) {
