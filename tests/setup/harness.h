@@ -55,6 +55,7 @@ struct ChildResult {
     Lines log;          // the toolkit's log
     Lines report;       // lines the child wrote with report()
     std::string output; // the child's stdout and stderr
+    std::vector<int> answered;  // the dialog number of each answer given
 
     Lines lines(const std::string& prefix) const { return withPrefix(log, prefix); }
     Lines reported(const std::string& prefix) const { return withPrefix(report, prefix); }
@@ -217,6 +218,8 @@ public:
             ExitProcess((UINT)body(commandLine.data()));
         }
         ChildResult r;
+        std::istringstream lines(answers);
+        for (std::string line; std::getline(lines, line);) r.answered.push_back(std::atoi(line.c_str()));
         int status = 0;
         waitpid(pid, &status, 0);
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -235,9 +238,6 @@ public:
             report("returned=1");
             return 0;
         });
-    }
-    ChildResult runWinMain(const std::string& answers) {
-        return run(answers, [](LPSTR line) { return WinMain(nullptr, nullptr, line, SW_SHOWNORMAL); }, false);
     }
 
     fs::path root;

@@ -1,10 +1,12 @@
-// The installation-type page, the destination-path page and the
-// distribution-path page: figures, space rules, directory creation and the
-// length limits of the typed paths.
+// The page protocol, the simple pages, and the pages that take a choice or
+// a path: the installation type, the destination path and the distribution
+// path (figures, space rules, directory creation, the length limits of the
+// typed paths).
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "install/copylist.h"
 #include "pages/pages.h"
@@ -13,6 +15,120 @@
 using namespace harness;
 
 namespace {
+
+TEST(ClassifyEvent, SumsTheFirstTwoCharacters) {
+    // Only the sum counts: other words with the same sum act alike.
+    // Characters above 127 count negative; the sum is taken modulo 65536.
+    const std::pair<const char*, int> cases[] = {
+        {"BACK", EVENT_BACK}, {"CANCEL", EVENT_CANCEL}, {"CONTINUE", EVENT_CONTINUE}, {"EXIT", EVENT_EXIT},
+        {"BA", EVENT_BACK},   {"AB", EVENT_BACK},       {"DN", EVENT_CONTINUE},       {"back", 'b' + 'a'},
+        {"", 0},              {"B", 'B'},               {"\xff\xff", 65534},          {"\x01\x05", 6}};
+    for (auto [word, event] : cases) EXPECT_EQ(ClassifyEvent(word), event) << word;
+}
+
+// Each page run in a child with its answers: whether it came back (or
+// ended setup with the toolkit), the pages shown, the restart it left; over
+// all rows, the procedure and help page of every page.
+TEST(SimplePages, AnswersAndWhatTheyLeave) {
+    const struct {
+        const char* what; bool windows95; const char* answers; void (*page)(); const char* returned;
+        const char* pending = nullptr;  // nullptr: not looked at
+        std::size_t reboots = 0; bool tokenRefused = false;
+    } rows[] = {
+        // Back shows the same page again (as a word other than the four
+        // would; ClassifyEvent covers those, the toolkit gives no other).
+        {"welcome: cancel asks, continue there shows it again", false,
+         "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 CONTINUE\n", [] { WelcomePage(); }, "1"},
+        {"welcome: exit on the quit confirmation ends setup", false, "100 CANCEL\n200 BACK\n200 EXIT\n",
+         [] { WelcomePage(); }, ""},
+        {"information pages finish only on their own events", false,
+         "2000 BACK\n2000 CANCEL\n2000 EXIT\n2000 CONTINUE\n1000 CANCEL\n1000 CONTINUE\n1600 EXIT\n1600 CONTINUE\n",
+         [] { UnsupportedPlatformPage(); UpgradeNoticePage(); RebootFailedPage(); }, "1"},
+        {"version warning: back again, cancel goes on", false, "2100 BACK\n2100 CANCEL\n2100 CONTINUE\n",
+         [] { VersionWarningPage(); VersionWarningPage(); }, "1"},
+        {"version warning: exit ends setup", false, "2100 EXIT\n", [] { VersionWarningPage(); }, ""},
+        {"done pages ask before quitting", false,
+         "700 CANCEL\n200 CONTINUE\n700 CONTINUE\n7802 EXIT\n200 CANCEL\n7802 CONTINUE\n",
+         [] { InstallDonePage(); RemoveDonePage(); }, "1"},
+        {"driver files failed on NT", false, "1300 EXIT\n200 CANCEL\n1300 CONTINUE\n",
+         [] { ::Setup.IsWindows95 = FALSE; DriverFilesFailedPage(); }, "1"},
+        {"driver files failed on Windows 95", false, "103 CONTINUE\n",
+         [] { ::Setup.IsWindows95 = TRUE; DriverFilesFailedPage(); }, "1"},
+        {"path notice closes on cancel too", false, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n",
+         [] { PathNoticePage(); PathNoticePage(); }, "1"},
+        {"not administrator: continue ends setup", false, "2400 CANCEL\n2400 EXIT\n2400 BACK\n2400 CONTINUE\n",
+         [] { NotAdministratorPage(); }, ""},
+        {"NT restart page: continue prepares the restart", false, "1500 CONTINUE\n", [] { InstallRebootPage(); },
+         "1", "1"},
+        {"restart page: cancel means no restart", false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }, "1", "0"},
+        {"Windows 95 restarts at once", true, "7803 CONTINUE\n",
+         [] { ::Setup.IsWindows95 = TRUE; RemoveRebootPage(); }, "1", "0", 1},
+        {"failed preparation shows the reboot-failed page", false, "1500 CONTINUE\n1600 CONTINUE\n",
+         [] { InstallRebootPage(); }, "1", "0", 0, true},
+    };
+    std::set<std::string> shown;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Harness h(row.windows95 ? win95() : nt351());
+        if (row.tokenRefused) failNext("OpenProcessToken", 0, ERROR_ACCESS_DENIED);
+        ChildResult r = h.run(row.answers, [&row] {
+            winsim::addExitHandler([](UINT) { report("frame=%d", HwndFrame() != nullptr); });
+            row.page();
+            report("pending=%d", ::Setup.RebootPending);
+        });
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.value("returned"), row.returned);
+        EXPECT_EQ(r.value("frame"), *row.returned ? "1" : "0") << "setup ended with the toolkit";
+        EXPECT_EQ(r.pages(), r.answered);
+        if (row.pending) {
+            EXPECT_EQ(r.value("pending"), row.pending);
+        }
+        EXPECT_EQ(r.lines("reboot").size(), row.reboots);
+        EXPECT_TRUE(r.lines("error").empty());
+        for (const auto& l : r.lines("shown ")) shown.insert(l);
+    }
+    // Every page's procedure and help page.
+    Lines procedures;
+    for (const auto& l : shown) procedures.push_back(l.substr(6, l.size() - 19));
+    EXPECT_EQ(procedures, (Lines{"100 FWelcomeDlgProc help 900", "1000 FInfoDlgProc help 0", "103 FInfoDlgProc help 0",
+                                 "1300 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
+                                 "200 FQuitDlgProc help 900", "2000 FInfoDlgProc help 0", "2100 FQuitDlgProc help 0",
+                                 "2400 FInfoDlgProc help 0", "6400 FInfo0DlgProc help 0", "700 FInfoDlgProc help 0",
+                                 "7802 FInfoDlgProc help 0", "7803 FInfoDlgProc help 0"}));
+    for (const auto& l : shown) EXPECT_EQ(l.substr(l.size() - 13), " cursor arrow");
+}
+
+// Modeless pages take no answer: each shows its status line and stays until
+// popped.
+TEST(ModelessPages, ShowTheirStatusUntilPopped) {
+    Harness h;
+    ChildResult r = h.run("", [] {
+        SpoolerStopPage();
+        SpoolerStartPage();
+        DriverInstallPage();
+        ProgramGroupPage();
+        TkPopDialogs(1);
+        TkPopAllDialogs();
+    });
+    EXPECT_TRUE(r.pages().empty());
+    Lines expected;
+    for (auto [page, text] : {std::pair{"5100", "Stopping the print spooler..."}, {"5300", "Starting the print spooler..."},
+                              {"1800", "Installing the printer drivers..."}, {"1700", "Creating the program group..."}})
+        expected.insert(expected.end(), {std::string("status ") + page + " " + text,
+                                         std::string("shown ") + page + " FModelessDlgProc help 0 cursor arrow"});
+    expected.insert(expected.end(), {"status 1700 end", "status 1800 end", "status 5300 end", "status 5100 end"});
+    EXPECT_EQ(r.lines("s"), expected);
+}
+
+TEST(StripTrailingBackslash, RemovesOneFinalBackslash) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"D:\\", "D:"}, {"D:\\dist\\\\", "D:\\dist\\"}, {"D:\\dist", "D:\\dist"}, {"", ""}, {"\\", ""}};
+    for (const auto& [in, out] : cases) {
+        std::string text = in;
+        StripTrailingBackslash(text.data());
+        EXPECT_STREQ(text.c_str(), out) << in;
+    }
+}
 
 const std::string kNoSpaceBox =
     "box Insufficient Disk Space: The system drive does not have enough space to perform the installation.";
@@ -50,38 +166,56 @@ ChildResult runPage(Harness& h, const std::string& answers, void (*page)(), Line
 
 // --- Installation type -------------------------------------------------------
 
-// The figures are right-aligned kilobytes (below one kilobyte: 0). Printing
+// The figures: utilities and system files, system files, load files and
+// utilities, of the platform and processor, in right-aligned kilobytes
+// (below one kilobyte: 0; beyond 4 GB held at the largest value instead of
+// wrapping to a small number that would pass the space checks). Printing
 // only (1) needs the utilities and the system files on the system drive, a
 // chosen destination (2) only the system files, removal (3) nothing. Too
 // little space shows the box and the page again, with the first choice
 // preselected again.
 TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
-    std::string tiny;
-    for (const char* section : kSections)
+    std::string tiny, huge;
+    for (const char* section : kSections) {
         tiny += std::string("[") + section + "]\n" + infLine(section, "x.dat", std::string(section) == "PPD Files" ? 1023 : 0);
-    const Lines figures{"SysSpacePrintOnlyKb=" + kb(kUtility + kSystem), "SysSpaceBothKb=    19 Kb",
-                        "SysOtherSpaceKb=" + kb(kLoad + kUtility)};
+        huge += std::string("[") + section + "]\n";
+        for (int i = 0; i < 3; ++i) huge += infLine("k" + std::to_string(i), "f.dat", 2000000000u);
+    }
+    auto figures = [](std::int64_t system, const char* wizard) {
+        std::int64_t utility = sectionSizes({"Write Files", "Orvel", "Remote Console", "Wizard", "VB Common", wizard});
+        return Lines{"SysSpacePrintOnlyKb=" + kb(utility + system), "SysSpaceBothKb=" + kb(system),
+                     "SysOtherSpaceKb=" + kb(kLoad + utility)};
+    };
+    const std::int64_t nt = sectionSizes({"PPD Files", "NT Help File"});
     const Lines zero{"SysSpacePrintOnlyKb=     0 Kb", "SysSpaceBothKb=     0 Kb", "SysOtherSpaceKb=     0 Kb"};
+    const Lines all{"SysSpacePrintOnlyKb=4194303 Kb", "SysSpaceBothKb=4194303 Kb", "SysOtherSpaceKb=4194303 Kb"};
     const Lines preselected{"RadioDefault=1"};
     const std::int64_t s = kSystem, u = kUtility;
     const struct {
         std::int64_t free;  // -1: as the machine has it
-        const char* answers; const char* state; Lines symbols; std::vector<int> pages; bool box = false; bool tinyInf = false;
+        const char* answers; const char* state; Lines symbols; bool box = false;
+        std::string inf = sampleInf(); winsim::OsInfo os = nt351();
     } rows[] = {
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures, {800}},
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", zero, {800}, false, true},
-        {u + s - 1, "800 CONTINUE ButtonChecked=1\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", preselected, {800, 800}, true},
-        {u + s, "800 CONTINUE ButtonChecked=1\n", "type=3 done=1", {}, {800}},
-        {s, "800 CONTINUE ButtonChecked=2\n", "type=1 done=0", {}, {800}},
-        {s - 1, "800 CONTINUE ButtonChecked=2\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", preselected, {800, 800}, true},
-        {0, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", {}, {800}},
-        {-1, "800 CANCEL\n200 CONTINUE\n800 EXIT\n200 CANCEL\n800 BACK\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", {},
-         {800, 200, 800, 200, 800, 800}},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(kSystem, "I386 Wizard")},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(nt + sectionSize("Alpha Monitor"), "Alpha Wizard"), false,
+         sampleInf(), nt351("alpha")},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(nt + sectionSize("Mips Monitor"), "Mips Wizard"), false,
+         sampleInf(), nt351("mips")},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1",
+         figures(sectionSizes({"PPD Files", "W95 Help File", "W95 Monitor"}), "I386 Wizard"), false, sampleInf(), win95()},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", zero, false, tiny},
+        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", all, false, huge},
+        {u + s - 1, "800 CONTINUE ButtonChecked=1\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", preselected, true},
+        {u + s, "800 CONTINUE ButtonChecked=1\n", "type=3 done=1", {}},
+        {s, "800 CONTINUE ButtonChecked=2\n", "type=1 done=0", {}},
+        {s - 1, "800 CONTINUE ButtonChecked=2\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", preselected, true},
+        {0, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", {}},
+        {-1, "800 CANCEL\n200 CONTINUE\n800 EXIT\n200 CANCEL\n800 BACK\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.answers);
-        Harness h;
-        h.setInf(row.tinyInf ? tiny : sampleInf());
+        Harness h(row.os);
+        h.setInf(row.inf);
         if (row.free >= 0) h.setFree('C', (std::uint64_t)row.free);
         Lines names, expected{std::string(row.state) + " root=C:\\win32app\\vrdpsmon"};
         for (const auto& symbol : row.symbols) names.push_back(symbol.substr(0, symbol.find('=')));
@@ -98,7 +232,7 @@ TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
         }, names);
         EXPECT_EQ(r.report, expected) << r.output;
         EXPECT_EQ(r.lines("box"), row.box ? Lines{kNoSpaceBox} : Lines{});
-        EXPECT_EQ(r.pages(), row.pages);
+        EXPECT_EQ(r.pages(), r.answered);
         EXPECT_EQ(r.lines("shown 8").at(0), "shown 800 FInstallTypeDlgProc help 7805 cursor arrow");
     }
 }
