@@ -233,6 +233,7 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
         return r;
     };
     EXPECT_EQ(found(), "11100" "110");
+    EXPECT_FALSE(FDoesFileExist(nullptr, 0));
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
     EXPECT_EQ(found(), "10100" "110");
     // Held open by another program that shares nothing: it cannot be read either.

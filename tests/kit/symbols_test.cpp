@@ -78,6 +78,9 @@ TEST(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
     FSetSymbolValue("Space", "only");
     EXPECT_EQ(UsGetListLength("Space"), 1);
     expectRead({"Space", 1, 16, 4, "only\0"s});
+    // A reset forgets every symbol.
+    KitReset();
+    expectRead({"Space", 0, 8, 0, "\0G"s});
 }
 
 TEST(KitLists, ManyItemsUpToTheSixteenBitLimit) {
