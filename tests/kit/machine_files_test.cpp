@@ -213,6 +213,10 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\WINDOWS\\system.ini", "boot", "drivers", "mmsystem.dll", 1));
     EXPECT_EQ(readFile(driveC() / "WINDOWS" / "system.ini"),
               "; keep\r\n[boot]\r\nshell=progman.exe\r\ndrivers=mmsystem.dll\r\n\r\n[386Enh]\r\nx=1\r\n");
+    // A section with no lines yet gets its first one under its header.
+    writeFile(driveC() / "empty.ini", "[empty]\n\n[x]\ny=1\n");
+    ASSERT_TRUE(FCreateSysIniKeyValue("C:\\empty.ini", "empty", "k", "v", 1));
+    EXPECT_EQ(readFile(driveC() / "empty.ini"), "[empty]\r\nk=v\r\n\r\n[x]\r\ny=1\r\n");
     EXPECT_FALSE(FCreateSysIniKeyValue("C:\\NODIR\\x.ini", "s", "k", "v", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k=x", "v", 1));
     EXPECT_FALSE(FCreateSysIniKeyValue(ini, "s", "k", "two\nlines", 1));
