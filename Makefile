@@ -60,7 +60,7 @@ TREE ?= src
 N ?= 20
 SEED ?= 1
 mutants: deps
-	tools/mutants.py --tree $(TREE) -n $(N) --seed $(SEED) --jobs $(JOBS)
+	tools/mutants.py --tree $(TREE) -n $(N) --seed $(SEED) --jobs $(JOBS) $(if $(ONLY),--only $(ONLY)) $(if $(FILES),--files $(FILES))
 
 clean:
 	rm -rf build build-asan build-windows build-mutants build-fuzz
