@@ -194,6 +194,12 @@ TEST_F(DirTree, Windows95PathWhoseShortNameDoesNotFitIsReported) {
                                   "Deinstall|Couldn't schedule \"" + path +
                                   "\" for deletion: its short name is longer than 255 characters"}));
     EXPECT_EQ(notes(), std::vector<std::string>{path + ": could not be deleted, short name too long for wininit.ini"});
+    // No short name at all: the error Windows gave is reported.
+    failNext(*m, "GetShortPathNameA", 0, ERROR_ACCESS_DENIED);
+    clearLeftNotes();
+    EXPECT_FALSE(deleteAtNextStart("C:\\AB", "in use, deleted at the next start"));
+    EXPECT_EQ(messageBoxes().back(), "Deinstall|Couldn't get the short name of \"C:\\AB\" (error = 5)");
+    EXPECT_EQ(notes(), std::vector<std::string>{"C:\\AB: could not be deleted, no short name for wininit.ini"});
     EXPECT_FALSE(exists("C:\\WINDOWS\\wininit.ini"));
 }
 
