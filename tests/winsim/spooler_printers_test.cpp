@@ -91,6 +91,45 @@ TEST_F(Printers, EnumSizeProtocolAndRecords) {
     EXPECT_TRUE(big.guardIntact());
 }
 
+// The other levels follow the same size protocol; each record as its level lays it out.
+TEST_F(Printers, EnumLevelsOneFourAndFive) {
+    addPrinter("Alpha", "NP1");
+    addPrinter("Beta", "NP2,LPT1:");
+    auto text = [](DWORD level, LPBYTE data, DWORD i) -> std::string {
+        if (level == 1) {
+            auto& r = ((PRINTER_INFO_1A*)data)[i];
+            return std::string(r.pName) + "|" + r.pDescription + "|" + std::to_string(r.Flags) + (r.pComment ? "|c" : "");
+        }
+        if (level == 4) {
+            auto& r = ((PRINTER_INFO_4A*)data)[i];
+            return std::string(r.pPrinterName) + (r.pServerName ? "|server" : "") + "|" + std::to_string(r.Attributes);
+        }
+        auto& r = ((PRINTER_INFO_5A*)data)[i];
+        return std::string(r.pPrinterName) + "|" + r.pPortName + "|" + std::to_string(r.DeviceNotSelectedTimeout) + "|" +
+               std::to_string(r.TransmissionRetryTimeout);
+    };
+    const std::pair<DWORD, std::string> rows[] = {
+        {1, "Alpha|Alpha,Laser,|" + std::to_string(PRINTER_ENUM_ICON8) + " Beta|Beta,Laser,|" +
+                std::to_string(PRINTER_ENUM_ICON8)},
+        {4, "Alpha|0 Beta|0"},
+        {5, "Alpha|NP1|15000|45000 Beta|NP2,LPT1:|15000|45000"},
+    };
+    for (const auto& [level, want] : rows) {
+        SCOPED_TRACE(level);
+        DWORD needed = 0, count = 0xdeadbeef, n2 = 0;
+        EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, nullptr, 0, &needed, &count),
+                     ERROR_INSUFFICIENT_BUFFER);
+        GuardedBuffer small(needed - 1), exact(needed);
+        EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, small.data, (DWORD)small.size, &n2, &count),
+                     ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_TRUE(small.untouched());
+        ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, exact.data, needed, &n2, &count));
+        ASSERT_EQ(count, 2u);
+        EXPECT_EQ(text(level, exact.data, 0) + " " + text(level, exact.data, 1), want);
+        EXPECT_TRUE(exact.guardIntact());
+    }
+}
+
 TEST_F(Printers, EnumByNameAndRefusals) {
     addPrinter("Alpha", "NP1");
     DWORD needed = 0, count = 0xdeadbeef;
