@@ -125,6 +125,7 @@ TEST(RegFileReader, Table) {
             } catch (const winsim::ImageError& e) {
                 EXPECT_EQ(e.file, "t.reg");
                 EXPECT_EQ(e.line, c.errorLine) << e.what();
+                EXPECT_EQ(std::string(e.what()).rfind("t.reg:" + std::to_string(c.errorLine) + ": ", 0), 0u) << e.what();
             }
             EXPECT_EQ(dump(m), before);
         }
