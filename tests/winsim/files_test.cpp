@@ -285,6 +285,10 @@ TEST_F(Files, DeleteMoveAndWriteRulesOnNT) {
     EXPECT_EQ(readAll("C:\\sys\\loaded.dll"), "new");
     EXPECT_FAILS(DeleteFileA("C:\\sys\\loaded.old"), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(DeleteFileA("C:\\sys\\loaded.dll"));
+    // A change of case only: the name as now written, without trailing dots and blanks.
+    hostFile("sys/case.txt", "c");
+    ASSERT_TRUE(MoveFileA("C:\\sys\\case.txt", "C:\\sys\\CASE.TXT. "));
+    EXPECT_TRUE(fs::is_regular_file(c / "sys" / "CASE.TXT"));
     // An injected fault fails the call and changes nothing.
     m().faults.push_back({"DeleteFileA", m().callCounts["DeleteFileA"] + 1, 1, ERROR_WRITE_PROTECT, "C:\\new.dll"});
     EXPECT_FAILS(DeleteFileA("C:\\new.dll"), ERROR_WRITE_PROTECT);
