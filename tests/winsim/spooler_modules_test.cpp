@@ -47,8 +47,14 @@ TEST_F(MonitorModules, NtSpoolerHoldsTheModuleWhileItRuns) {
     // Renamed, the module stays loaded under its new name.
     ASSERT_TRUE(MoveFileExA(dll.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) << GetLastError();
     EXPECT_EQ(deleteError(old), (DWORD)ERROR_ACCESS_DENIED);
+    // Another program's module is not the spooler's to unload.
+    putFile(sys("other.dll"));
+    winsim::FileMeta& other = winsim::machine().files->meta[sys("other.dll")];
+    other.inUse = winsim::InUse::Loaded;
+    other.loadedBy = "other.exe";
     spooler(false);
     EXPECT_EQ(deleteError(old), 0u);
+    EXPECT_EQ(deleteError(sys("other.dll")), (DWORD)ERROR_ACCESS_DENIED);
     // Started again, the spooler loads what the registry names.
     putFile(dll);
     spooler(true);
