@@ -126,6 +126,7 @@ TEST_F(Proc, CreateProcessSearchesAndRecords) {
         {nullptr, "setup /q", "setup.exe", 0},
         {nullptr, "\"C:\\Program Files\\Tool\\tool.exe\" -x", "tool.exe", 0},
         {"C:\\WINNT35\\SYSTEM32\\winhlp32.exe", "", "winhlp32.exe", 0},
+        {"\\WINNT35\\SYSTEM32\\winhlp32.exe", "", "winhlp32.exe", 0},  // from the root of the current drive
         {"C:\\WINNT35\\SYSTEM32\\winhlp32", "", nullptr, ERROR_FILE_NOT_FOUND},
         {nullptr, "extract /e win95_02.cab", nullptr, ERROR_FILE_NOT_FOUND},
         {nullptr, "C:\\NOWHERE\\x.exe", nullptr, ERROR_PATH_NOT_FOUND},
@@ -143,9 +144,9 @@ TEST_F(Proc, CreateProcessSearchesAndRecords) {
         const auto* raw = reinterpret_cast<const unsigned char*>(&pi);
         EXPECT_TRUE(std::all_of(raw, raw + sizeof pi, [](unsigned char c) { return c == 0xcc; }));
     }
-    EXPECT_EQ(m().processes->started.size(), 4u);
-    EXPECT_EQ(events.size(), 4u);
-    EXPECT_EQ(ids().size(), 7u);
+    EXPECT_EQ(m().processes->started.size(), 5u);
+    EXPECT_EQ(events.size(), 5u);
+    EXPECT_EQ(ids().size(), 8u);
 }
 
 // --- ShellExecuteA -----------------------------------------------------------
