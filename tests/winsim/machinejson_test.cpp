@@ -34,10 +34,11 @@ json fullMachine() {
               "privileges": [{"name": "SeShutdownPrivilege", "enabled": true, "enabled_by_default": false}],
               "impersonation": {"user": "S-1-5-21-1-2-3-1000", "groups": [], "privileges": []}},
  "ui": {"frame_title": "Seed", "restart_requested": true, "message_boxes": [{"caption": "C", "text": "T", "type": 16}],
-        "quit_on_window_id": 800, "quit_occurrence": 2, "quit_pending": false},
+        "quit_on_window_id": 800, "quit_occurrence": 2, "quit_pending": true},
  "services": {"granted": ["connect"], "list": [
    {"name": "Spooler", "display_name": "Spooler", "type": "own_process", "state": "stop_pending",
-    "start_type": "auto", "dependencies": [], "accepts": ["stop"], "granted": "all", "exit_code": 0,
+    "start_type": "auto", "dependencies": [], "accepts": ["stop"], "granted": ["query_status", "enumerate_dependents"],
+    "exit_code": 0,
     "stop": {"steps": [1000]}, "start": {"refuse": 1058}, "pending": {"kind": "stop", "since": 100, "steps": [500]}},
    {"name": "Fax", "type": 16, "state": "stopped", "start_type": "demand", "dependencies": ["Spooler"],
     "stop": {"hang": true}}]},
