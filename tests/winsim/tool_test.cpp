@@ -105,7 +105,8 @@ TEST_F(Tool, NewPlacesTheWindowsDistributionAndThePostScriptModules) {
     const Case cases[] = {
         {"--os nt351 --arch mips --ps-modules driverdir",
          {"E/I386/pscript.dll", "E/MIPS/pscrptui.dll", "E/ALPHA/pscript.hlp",
-          "C/WINNT35/system32/spool/DRIVERS/W32MIPS/pscript.dll"},
+          "C/WINNT35/system32/spool/DRIVERS/W32MIPS/pscript.dll", "C/WINNT35/system32/kernel32.dll",
+          "C/WINNT35/system32/localmon.dll"},
          {"C/WINNT35/system32/spool/DRIVERS/W32MIPS/1"},
          "\"WinntPath\"=\"E:\\\\MIPS\""},
         {"--os nt351 --arch x86 --ps-modules versiondir --windows-dist F",
@@ -117,7 +118,8 @@ TEST_F(Tool, NewPlacesTheWindowsDistributionAndThePostScriptModules) {
         {"--os nt350 --arch x86 --ps-modules versiondir=x", {"C/WINNT35/system32/spool/DRIVERS/W32X86/x/pscript.dll"},
          {}, "\"WinntPath\"=\"E:\\\\I386\""},
         {"--os win95 --arch x86 --ps-modules driverdir --extract-ms 30000",
-         {"E/WIN95/extract.exe", "E/WIN95/win95_02.cab", "C/WINDOWS/SYSTEM/pscript.drv"}, {},
+         {"E/WIN95/extract.exe", "E/WIN95/win95_02.cab", "C/WINDOWS/SYSTEM/pscript.drv", "C/WINDOWS/SYSTEM/spoolss.dll"},
+         {},
          "\"SourcePath\"=\"E:\\\\WIN95\\\\\""},
     };
     int n = 0;
