@@ -147,14 +147,15 @@ int entryKind(const char* p, struct stat& st) {
 
 std::uint64_t fileBytes(const struct stat& st) { return S_ISREG(st.st_mode) ? (std::uint64_t)st.st_size : 0; }
 
-// `base` and `name` joined by the host separator, as fs::path's `/` joins them.
-std::string hostJoin(const std::string& base, std::string_view name) {
-    std::string r;
-    r.reserve(base.size() + name.size() + 1);
-    r.append(base);
-    if (!r.empty() && r.back() != '/') r += '/';
-    r += name;
-    return r;
+// Appends `name` to host path `path` with the separator, as fs::path's `/=` does.
+void hostAppend(std::string& path, std::string_view name) {
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += name;
+}
+
+std::string hostJoin(std::string base, std::string_view name) {
+    hostAppend(base, name);
+    return base;
 }
 
 bool rememberedDirectory(const std::string& dir) {
@@ -277,7 +278,7 @@ DWORD resolveIn(const Machine& m, std::string_view path, ResolvedPath& out, bool
         // Built as a string: this runs for every file of a large copy, and
         // every fs::path made costs a parse of its components.
         std::string dir = cur;
-        for (std::size_t k = 0; k + 1 < parts.size(); ++k) dir = hostJoin(dir, parts[k]);
+        for (std::size_t k = 0; k + 1 < parts.size(); ++k) hostAppend(dir, parts[k]);
         // An existing file or folder there is found by its own name: when
         // it is there, so is the directory (a large directory's kept listing
         // answers instead, as it knows the names that are not there too).
@@ -309,7 +310,7 @@ DWORD resolveIn(const Machine& m, std::string_view path, ResolvedPath& out, bool
         bool last = i + 1 == parts.size();
         if (last && exactSoFar && i > 0 && !identified && !byListing) identified = rememberDirectory(cur, dirId);
         if (last && out.wildcard) {
-            cur = hostJoin(cur, parts[i]);
+            hostAppend(cur, parts[i]);
             break;
         }
         bool blocked = false, isDir = false;
@@ -327,15 +328,15 @@ DWORD resolveIn(const Machine& m, std::string_view path, ResolvedPath& out, bool
         if (!last) {
             if (found.empty() || !isDir) return ERROR_PATH_NOT_FOUND;
             parts[i] = found;
-            cur = hostJoin(cur, found);
+            hostAppend(cur, found);
             continue;
         }
         if (found.empty()) {
             out.blocked = blocked;
-            cur = hostJoin(cur, parts[i]);
+            hostAppend(cur, parts[i]);
         } else {
             parts[i] = found;
-            cur = hostJoin(cur, found);
+            hostAppend(cur, found);
             out.exists = true;
             out.isDir = isDir;
             out.size = size;
