@@ -50,60 +50,52 @@ protected:
     }
 };
 
-const std::vector<std::pair<std::string, std::string>> kDriverFiles = {
-    {"PSCRIPT.DRV", "postscript driver"}, {"PSCRIPT.HLP", "postscript help"}, {"ICONLIB.DLL", "icons"},
-    {"TESTPS.TXT", "test page"},          {"UNIDRV.DLL", "another driver"},
-};
-
 // The installation scenarios wait for the tool's target in virtual time;
 // here: only the asked files the cabinet holds are written, when the run
-// time has passed, and the drive's free space follows.
+// time has passed (2 s unless declared), existing ones only with /Y, and the
+// drive's free space follows; a failure writes nothing and exits with 1.
 TEST_F(Extract, WritesTheMatchingFilesWhenItsTimeHasCome) {
-    cabinet("win95_02.cab", kDriverFiles);
+    cabinet("win95_02.cab", {{"PSCRIPT.DRV", "postscript driver"}, {"PSCRIPT.HLP", "postscript help"},
+                             {"ICONLIB.DLL", "icons"}, {"TESTPS.TXT", "test page"}, {"UNIDRV.DLL", "another driver"}});
+    std::ofstream(c / "win95" / "broken.cab") << "MSCF but not really";
+    auto files = [&] {
+        std::string out;
+        for (const char* name : {"PSCRIPT.DRV", "PSCRIPT.HLP", "ICONLIB.DLL", "UNIDRV.DLL", "TESTPS.TXT", "fonts.mfm"})
+            out += content(c / "WINDOWS" / "SYSTEM" / name) + "; ";
+        out += "exit " + std::to_string(exitCode());
+        winsim::machine().processes->ended.clear();
+        return out;
+    };
+    const std::string none = "<missing>; <missing>; <missing>; <missing>; <missing>; <missing>; exit ";
     winsim::machine().processes->runTimes["extract.exe"] = 3000;
     std::uint64_t freeBefore = winsim::machine().drives['C'].free;
     ASSERT_GT((INT_PTR)run("/Y /A /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.* iconlib.dll fonts.mfm"), 32);
     Sleep(2999);
-    EXPECT_FALSE(exists("C:\\WINDOWS\\SYSTEM\\pscript.drv"));
+    EXPECT_EQ(files(), none + "-1");
     Sleep(1);
-    std::string files;
-    for (const char* name : {"PSCRIPT.DRV", "PSCRIPT.HLP", "ICONLIB.DLL", "UNIDRV.DLL", "TESTPS.TXT", "fonts.mfm"})
-        files += content(c / "WINDOWS" / "SYSTEM" / name) + "; ";
-    EXPECT_EQ(files, "postscript driver; postscript help; icons; <missing>; <missing>; <missing>; ");
+    EXPECT_EQ(files(), "postscript driver; postscript help; icons; <missing>; <missing>; <missing>; exit 0");
     EXPECT_EQ(winsim::machine().drives['C'].free, freeBefore - std::string("postscript driverpostscript helpicons").size());
-    EXPECT_EQ(exitCode(), 0);
-}
-
-TEST_F(Extract, KeepsExistingFilesWithoutY) {
-    cabinet("win95_02.cab", kDriverFiles);
-    std::ofstream(c / "WINDOWS" / "SYSTEM" / "pscript.drv") << "mine";
-    ASSERT_GT((INT_PTR)run("/L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.*"), 32);
-    Sleep(2000);  // the default run time
-    EXPECT_EQ(content(c / "WINDOWS" / "SYSTEM" / "pscript.drv"), "mine");
-    EXPECT_EQ(content(c / "WINDOWS" / "SYSTEM" / "PSCRIPT.HLP"), "postscript help");
-    ASSERT_GT((INT_PTR)run("/Y /L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.drv"), 32);
-    Sleep(2000);
-    EXPECT_EQ(content(c / "WINDOWS" / "SYSTEM" / "pscript.drv"), "postscript driver");
-}
-
-TEST_F(Extract, FailuresWriteNothing) {
-    std::ofstream(c / "win95" / "broken.cab") << "MSCF but not really";
-    cabinet("win95_02.cab", kDriverFiles);
-    const std::pair<const char*, const char*> cases[] = {
-        {"/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\missing.cab pscript.*", "missing cabinet"},
-        {"/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\broken.cab pscript.*", "not a cabinet"},
-        {"/Y /L C:\\nowhere C:\\win95\\win95_02.cab pscript.*", "missing target directory"},
-        {"/Y /Q /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.*", "unknown option"},
-        {"/Y /L", "no cabinet"},
-    };
-    for (auto [params, why] : cases) {
-        SCOPED_TRACE(why);
-        winsim::machine().processes->ended.clear();
+    // Refusals.
+    winsim::machine().processes->runTimes.clear();
+    fs::remove_all(c / "WINDOWS" / "SYSTEM");
+    fs::create_directories(c / "WINDOWS" / "SYSTEM");
+    for (const char* params : {"/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\missing.cab pscript.*",
+                               "/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\broken.cab pscript.*",  // not a cabinet
+                               "/Y /L C:\\nowhere C:\\win95\\win95_02.cab pscript.*",
+                               "/Y /Q /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.*",  // unknown option
+                               "/Y /L"}) {
         ASSERT_GT((INT_PTR)run(params), 32);
         Sleep(2000);
-        EXPECT_FALSE(fs::exists(c / "WINDOWS" / "SYSTEM" / "PSCRIPT.DRV"));
-        EXPECT_EQ(exitCode(), 1);
+        EXPECT_EQ(files(), none + "1") << params;
     }
+    // Without /Y an existing file is kept.
+    std::ofstream(c / "WINDOWS" / "SYSTEM" / "PSCRIPT.DRV") << "mine";
+    ASSERT_GT((INT_PTR)run("/L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.*"), 32);
+    Sleep(2000);
+    EXPECT_EQ(files(), "mine; postscript help; <missing>; <missing>; <missing>; <missing>; exit 0");
+    ASSERT_GT((INT_PTR)run("/Y /L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.drv"), 32);
+    Sleep(2000);
+    EXPECT_EQ(files(), "postscript driver; postscript help; <missing>; <missing>; <missing>; <missing>; exit 0");
 }
 
 }  // namespace

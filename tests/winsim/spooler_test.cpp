@@ -13,7 +13,7 @@ namespace {
 
 using namespace spooltest;
 
-const std::string kMonitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+const std::string kMonitors = std::string(winsim::kPrintKey) + "\\Monitors\\";
 
 using Spooler = SpoolerTest;
 
@@ -100,52 +100,57 @@ TEST_F(Spooler, NtLocalPortsAreValuesOfTheirOwnKey) {
 
 // --- printer drivers -------------------------------------------------------
 
-class PrinterDriver : public SpoolerTest {
-protected:
-    DRIVER_INFO_2A info(const char* name, const char* env = nullptr) {
-        return DRIVER_INFO_2A{1, (LPSTR)name, (LPSTR)env, (LPSTR) "pscript.dll", (LPSTR) "model.ppd",
-                              (LPSTR) "pscrptui.dll"};
-    }
-    void putDriverFiles() {
-        for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) putFile(driverDir + "\\" + f, f);
-    }
-    bool has(const std::string& rel) { return fs::exists(hostPath(driverDir + "\\" + rel)); }
-};
-
-TEST_F(PrinterDriver, AddNeedsTheFilesInTheDriverDirectory) {
+TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
     build(nt351());
+    standardSetup();
+    auto info = [](const char* name, const char* env = nullptr, DWORD version = 1) {
+        return DRIVER_INFO_2A{version, (LPSTR)name, (LPSTR)env, (LPSTR) "pscript.dll", (LPSTR) "model.ppd",
+                              (LPSTR) "pscrptui.dll"};
+    };
+    auto putFiles = [&] {
+        for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) putFile(driverDir + "\\" + f, f);
+    };
+    auto has = [&](const std::string& rel) { return fs::exists(hostPath(driverDir + "\\" + rel)); };
     auto di = info("Model A");
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_FILE_NOT_FOUND);
     // Version 0 (a machine upgraded from NT 3.1): copied into "0", so
     // deleting the originals loses nothing.
-    putDriverFiles();
-    auto d0 = info("Model 0");
-    d0.cVersion = 0;
+    putFiles();
+    auto d0 = info("Model 0", nullptr, 0);
     ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d0)) << GetLastError();
     for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) {
         ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str())) << f;
         EXPECT_TRUE(has(std::string("0\\") + f)) << f;
     }
     EXPECT_FALSE(has("1"));
-    putDriverFiles();
+    putFiles();
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Model A";
-    EXPECT_EQ(regString(key, "Driver"), "pscript.dll");
-    EXPECT_EQ(regString(key, "Data File"), "model.ppd");
-    EXPECT_EQ(regString(key, "Configuration File"), "pscrptui.dll");
+    const std::string key = std::string(winsim::kPrintKey) + "\\Environments\\Windows NT x86\\Drivers\\Model A";
+    EXPECT_EQ(regString(key, "Driver") + "|" + regString(key, "Data File") + "|" + regString(key, "Configuration File"),
+              "pscript.dll|model.ppd|pscrptui.dll");
     // NT 3.51 keeps version-1 drivers in the subdirectory "1".
     EXPECT_TRUE(has("1\\model.ppd") && has("1\\pscript.dll"));
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
-}
+    // Deleting: refused while a printer uses it or for an unknown
+    // environment; the files stay.
+    addPrinter("P1", "NP1");
+    EXPECT_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "laser"), ERROR_PRINTER_DRIVER_IN_USE);
+    EXPECT_FAILS(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT Itanium", (LPSTR) "Model A"),
+                 ERROR_INVALID_ENVIRONMENT);
+    EXPECT_TRUE(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT x86", (LPSTR) "model a"));
+    std::vector<winsim::SpoolDriver> left;
+    ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
+    EXPECT_EQ(left.size() == 2 ? left[0].name + "|" + left[1].name : "?", "Laser|Model 0");
+    EXPECT_TRUE(has("model.ppd")) << "the files stay";
 
-TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
+    // NT 3.1 keeps the files in place; the environment is checked.
     build(nt31());
-    putDriverFiles();
-    auto di = info("Model A", "windows nt x86");
+    putFiles();
+    di = info("Model A", "windows nt x86");
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
     EXPECT_FALSE(has("1"));
-    auto bad = info("Model B", "Windows NT PowerPC");
-    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&bad), ERROR_INVALID_ENVIRONMENT);
+    di = info("Model B", "Windows NT PowerPC");
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_INVALID_ENVIRONMENT);
 
     // Windows 95 looks in the system directory and knows its own environment only.
     build(win95());
@@ -157,24 +162,6 @@ TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
     d95.pEnvironment = (LPSTR) "Windows NT x86";
     d95.pName = (LPSTR) "Model B";
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d95), ERROR_INVALID_ENVIRONMENT);
-}
-
-TEST_F(PrinterDriver, DeleteRefusesUnknownAndInUseDriversAndLeavesFiles) {
-    build(nt351());
-    standardSetup();
-    putDriverFiles();
-    auto di = info("Model A");
-    ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    addPrinter("P1", "NP1");
-    EXPECT_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "laser"), ERROR_PRINTER_DRIVER_IN_USE);
-    EXPECT_FAILS(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT Itanium", (LPSTR) "Model A"),
-                 ERROR_INVALID_ENVIRONMENT);
-    EXPECT_TRUE(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT x86", (LPSTR) "model a"));
-    std::vector<winsim::SpoolDriver> left;
-    ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].name, "Laser");
-    EXPECT_TRUE(has("model.ppd")) << "the files stay";
 }
 
 // --- GetPrinterDriverDirectory --------------------------------------------

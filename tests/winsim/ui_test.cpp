@@ -45,50 +45,46 @@ struct Ui : sim::MachineTest {
 };
 
 TEST_F(Ui, ClassesAndWindowsFollowWin32Errors) {
+    HWND frame = window("Frame");
+    ASSERT_NE(frame, nullptr);
     WNDCLASSA wc{};
     wc.lpfnWndProc = recordingProc;
-    wc.lpszClassName = "Frame";
-    EXPECT_NE(RegisterClassA(&wc), 0);
+    wc.lpszClassName = "frame";
     EXPECT_LASTERROR(RegisterClassA(&wc), 0, 1410 /* ERROR_CLASS_ALREADY_EXISTS */);
     EXPECT_LASTERROR(CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), nullptr,
                      1407 /* ERROR_CANNOT_FIND_WND_CLASS */);
     EXPECT_LASTERROR(CreateWindowExA(0, "frame", "x", WS_CHILD, 0, 0, 0, 0, (HWND)(UINT_PTR)0x999, nullptr, nullptr, nullptr),
                      nullptr, ERROR_INVALID_WINDOW_HANDLE);
     seenMessages.clear();
-    HWND h = CreateWindowExA(0, "FRAME", "Setup", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(h, nullptr);
-    EXPECT_TRUE(IsWindow(h));
+    HWND child = window("Page", frame, 100);
+    EXPECT_TRUE(IsWindow(child));
     EXPECT_EQ(seenMessages, std::vector<UINT>{WM_CREATE});
-    EXPECT_TRUE(DestroyWindow(h));
-    EXPECT_FALSE(IsWindow(h));
-    EXPECT_FAILS(DestroyWindow(h), ERROR_INVALID_WINDOW_HANDLE);
-}
-
-TEST_F(Ui, TitleOfTopLevelWindowIsTheFrameTitle) {
-    HWND frame = window("Frame"), child = window("Page", frame, 100);
-    ASSERT_TRUE(frame && child);
+    // The title of the top-level window is the frame title.
     EXPECT_TRUE(SetWindowTextA(frame, "Network Printing Setup"));
     EXPECT_TRUE(SetWindowTextA(child, "Welcome"));
     EXPECT_EQ(m().ui->frameTitle, "Network Printing Setup");
     char buf[8];
     std::memset(buf, 'G', sizeof buf);
     EXPECT_EQ(GetWindowTextA(frame, buf, 5), 4);
-    EXPECT_STREQ(buf, "Netw");
-    EXPECT_EQ(buf[5], 'G');
+    EXPECT_EQ(std::string(buf, 6), std::string("Netw\0G", 6));
     EXPECT_FAILS(SetWindowTextA((HWND)(UINT_PTR)0x12345, "x"), ERROR_INVALID_WINDOW_HANDLE);
     EXPECT_FALSE(ShowWindow(frame, SW_SHOWMAXIMIZED));  // was hidden
     EXPECT_TRUE(ShowWindow(frame, SW_SHOWMAXIMIZED));   // now visible
     EXPECT_FAILS(ShowWindow(nullptr, SW_SHOW), ERROR_INVALID_WINDOW_HANDLE);
     // Destroying the parent takes the child with it.
     EXPECT_TRUE(DestroyWindow(frame));
-    EXPECT_FALSE(IsWindow(child));
+    EXPECT_FALSE(IsWindow(frame) || IsWindow(child));
+    EXPECT_FAILS(DestroyWindow(frame), ERROR_INVALID_WINDOW_HANDLE);
 }
 
-TEST_F(Ui, QueueOrderFiltersAndDispatch) {
+// The queue: order, filters, dispatch, a quit after the posted messages,
+// once, or with a declared window; a pending quit from the image.
+TEST_F(Ui, QueueOrderFiltersDispatchAndQuit) {
     HWND a = window("A"), b = window("B");
     MSG msg;
     std::memset(&msg, 0xcc, sizeof msg);
     EXPECT_EQ(next(msg), 0u);
+    PostQuitMessage(5);
     EXPECT_TRUE(PostMessageA(a, WM_USER + 1, 1, 0));
     EXPECT_TRUE(PostMessageA(b, WM_USER + 7, 21, 0));
     EXPECT_TRUE(PostMessageA(nullptr, WM_USER + 2, 0, 0));
@@ -105,18 +101,9 @@ TEST_F(Ui, QueueOrderFiltersAndDispatch) {
     EXPECT_FALSE(TranslateMessage(&msg));
     EXPECT_EQ(DispatchMessageA(&msg), 42);
     EXPECT_EQ(seenMessages.size(), 1u);
-    // The rest in order.
+    // The rest in order, the quit last and once.
     EXPECT_EQ(next(msg), (UINT)(WM_USER + 1));
     EXPECT_EQ(msg.hwnd, a);
-    EXPECT_EQ(next(msg), 0u);
-}
-
-TEST_F(Ui, QuitComesAfterPostedMessagesOnceOrWithTheNamedWindow) {
-    HWND a = window("A");
-    PostQuitMessage(5);
-    PostMessageA(a, WM_USER, 0, 0);
-    MSG msg;
-    EXPECT_EQ(next(msg), (UINT)WM_USER);
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
     EXPECT_EQ(msg.message, (UINT)WM_QUIT);
     EXPECT_EQ(next(msg), (UINT)WM_QUIT);
@@ -127,10 +114,11 @@ TEST_F(Ui, QuitComesAfterPostedMessagesOnceOrWithTheNamedWindow) {
     m().ui->quitOccurrence = 2;
     HWND frame = window("Frame");
     DestroyWindow(window("Page", frame, 800));
-    EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
     window("Page", frame, 300);
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
     window("Page", frame, 800);
+    EXPECT_EQ(next(msg), (UINT)WM_QUIT);
+    winsim::loadUi(nlohmann::json::parse(R"({"quit_pending": true})"), m());
     EXPECT_EQ(next(msg), (UINT)WM_QUIT);
 }
 
@@ -157,22 +145,17 @@ TEST_F(Ui, MessageBoxHandlerAnswersAndBoxesAreRecorded) {
     EXPECT_EQ(m().ui->boxes[0].type, (UINT)MB_YESNO);
 }
 
-TEST_F(Ui, WaitCursorAndBack) {
+// Cursors; NT refuses a restart while the shutdown privilege is only held,
+// not enabled (the setup program's platform tests restart both systems).
+TEST_F(Ui, WaitCursorAndRestartRefusal) {
     HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT), arrow = LoadCursorA(nullptr, IDC_ARROW);
     ASSERT_TRUE(wait && arrow);
     EXPECT_NE(wait, arrow);
     EXPECT_EQ(LoadCursorA(nullptr, IDC_WAIT), wait);
     EXPECT_LASTERROR(LoadCursorA(nullptr, MAKEINTRESOURCEA(7)), nullptr, 1814 /* ERROR_RESOURCE_NAME_NOT_FOUND */);
-    HCURSOR before = SetCursor(wait);
-    EXPECT_EQ(before, arrow);
-    EXPECT_EQ(SetCursor(before), wait);
+    EXPECT_EQ(SetCursor(wait), arrow);
+    EXPECT_EQ(SetCursor(arrow), wait);
     EXPECT_EQ(m().ui->cursor, arrow);
-}
-
-// The setup program's platform tests restart both systems, a refused
-// restart included; here: NT refuses while the shutdown privilege is only
-// held, not enabled.
-TEST_F(Ui, NtRestartNeedsTheShutdownPrivilegeEnabled) {
     winsim::setUserKind(m(), true);
     listen();
     EXPECT_FAILS(ExitWindowsEx(EWX_REBOOT, 0), ERROR_PRIVILEGE_NOT_HELD);
@@ -180,9 +163,8 @@ TEST_F(Ui, NtRestartNeedsTheShutdownPrivilegeEnabled) {
     EXPECT_TRUE(events.empty());
 }
 
-// The section's round trip and its checks are the machine image's tests;
-// here: an untouched section saves as nothing, what else is refused, and a
-// pending quit declared in the image.
+// The section's round trip is the machine image's test; here: an untouched
+// section saves as nothing, and what is refused.
 TEST_F(Ui, ImageSectionOfNothingAndRefusals) {
     nlohmann::json empty;
     winsim::loadUi(nlohmann::json(), m());
@@ -190,9 +172,6 @@ TEST_F(Ui, ImageSectionOfNothingAndRefusals) {
     EXPECT_TRUE(empty.is_null());
     for (const char* bad : {R"({"message_boxes": [{"text": "a"}]})", R"([1])"})
         EXPECT_THROW(winsim::loadUi(nlohmann::json::parse(bad), m()), winsim::ImageError) << bad;
-    winsim::loadUi(nlohmann::json::parse(R"({"quit_pending": true})"), m());
-    MSG msg;
-    EXPECT_EQ(next(msg), (UINT)WM_QUIT);
 }
 
 }  // namespace
