@@ -179,7 +179,7 @@ TEST_F(Printers, SetPrinter) {
         rec->pDriverName = r.driver ? r.driver : laser;
         EXPECT_FAILS(SetPrinterA(r.h, r.level, r.data, r.command), r.error);
     }
-    EXPECT_EQ(printer("Alpha").status, 0u) << "a failed store skips the command";
+    EXPECT_EQ(printerStatus("Alpha"), "status 0") << "a failed store skips the command";
     rec->pPortName = port;
     rec->pDriverName = laser;
 
@@ -199,7 +199,7 @@ TEST_F(Printers, SetPrinter) {
     rec->pPrinterName = fresh;
     EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE));
     EXPECT_FALSE(printerExists("Alpha"));
-    EXPECT_EQ(printer("Gamma").status, (DWORD)PRINTER_STATUS_PAUSED) << "the handle follows the new name";
+    EXPECT_EQ(printerStatus("Gamma"), "status 1") << "the handle follows the new name, paused";
     EXPECT_EQ(winsim::machine().spooler->printers["Gamma"].security.dacl.size(), 1u) << "kept without a descriptor";
     ASSERT_EQ(winsim::spoolJobs("Gamma").size(), 1u);
     EXPECT_EQ(winsim::spoolJobs("Gamma")[0].id, id);
@@ -303,7 +303,7 @@ TEST_F(Printers, DeletedPrinterGoesWhenItsLastHandleCloses) {
     winsim::addSpoolJob("Held", {});
     HANDLE h1 = open("Alpha"), h2 = open("Alpha"), held = open("Held");
     EXPECT_TRUE(DeletePrinter(h1));
-    EXPECT_EQ(printer("Alpha").status & PRINTER_STATUS_PENDING_DELETION, (DWORD)PRINTER_STATUS_PENDING_DELETION);
+    EXPECT_EQ(printerStatus("Alpha"), "status " + std::to_string(PRINTER_STATUS_PENDING_DELETION));
     DWORD needed = 0, count = 0;
     EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count);
     GuardedBuffer buf(needed);
