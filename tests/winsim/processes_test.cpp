@@ -39,9 +39,7 @@ void setTable(const Table& pairs) {
     for (auto& [i, n] : pairs) text += std::string(i) + '\0' + n + '\0';
     text += '\0';
     HKEY k;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009",
-                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", &k), 0);
     ASSERT_EQ(RegSetValueExA(k, "Counters", 0, REG_MULTI_SZ, (const BYTE*)text.data(), (DWORD)text.size()),
               ERROR_SUCCESS);
     RegCloseKey(k);
@@ -65,7 +63,7 @@ struct Proc : sim::MachineTest {
             {"id": 150, "name": "nt.dll.exe", "threads": 5, "priority": 13}
         ]})"),
                             m());
-            m().currentDir = "C:\\DIST";
+        m().currentDir = "C:\\DIST";
         for (const char* f : {"DIST/setup.exe", "DIST/readme.txt", "WINNT35/system32/WRITE.EXE",
                               "WINNT35/system32/winhlp32.exe", "WINNT35/system32/setup.exe", "Program Files/Tool/tool.exe"})
             hostFile(f, "MZ");
@@ -329,39 +327,26 @@ std::string utf16(const std::vector<unsigned char>& b, std::size_t off, std::siz
     return s;
 }
 
-struct Instance {
-    std::string name;
-    std::map<DWORD, DWORD> counters;  // counter index -> value, of the counters the program reads
-};
-
-struct Parsed {
-    std::string system;
-    Ids objects;         // ObjectNameTitleIndex of each object
-    Ids counterIndexes;  // of the Process object: the ones the program reads
-    Ids allIndexes;      // every counter of the Process object, in order
-    Ids largeIndexes;    // the 64-bit ones among them
-    std::vector<Instance> instances;
-};
-
-// Walks a data block, checking the layout as it goes.
-Parsed walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) {
-    // The counters that keep their standard indexes are not the ones the program reads.
+// Walks a data block, checking the layout as it goes: "<system>: <object
+// indexes>", then the Process object's counters in order (L: 64-bit, *: one
+// the program reads, not one that keeps its standard index), then its
+// instances with the values of the counters read.
+std::string walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) {
     static const std::set<DWORD> kFixed{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 684, 56, 58, 952};
-    Parsed r;
     auto pdb = at<PERF_DATA_BLOCK>(b, 0);
     EXPECT_EQ(std::u16string(pdb.Signature, pdb.Signature + 4), u"PERF");
     EXPECT_EQ(std::tuple(pdb.LittleEndian, pdb.Version, pdb.Revision, pdb.DefaultObject), std::tuple(1u, 1u, 1u, 238));
     EXPECT_EQ(pdb.TotalByteLength, b.size());
     EXPECT_EQ(pdb.SystemNameOffset, sizeof(PERF_DATA_BLOCK));
     EXPECT_EQ(pdb.HeaderLength, (sizeof(PERF_DATA_BLOCK) + pdb.SystemNameLength + 7) / 8 * 8);
-    r.system = utf16(b, pdb.SystemNameOffset, pdb.SystemNameLength);
+    std::string out = utf16(b, pdb.SystemNameOffset, pdb.SystemNameLength) + ":", counters, instances;
     std::size_t obj = pdb.HeaderLength;
     for (DWORD o = 0; o < pdb.NumObjectTypes; obj += at<PERF_OBJECT_TYPE>(b, obj).TotalByteLength, ++o) {
         EXPECT_EQ(obj % 8, 0u);
         auto ot = at<PERF_OBJECT_TYPE>(b, obj);
         EXPECT_EQ(ot.HeaderLength, sizeof(PERF_OBJECT_TYPE));
         EXPECT_EQ(ot.DefinitionLength, sizeof(PERF_OBJECT_TYPE) + ot.NumCounters * sizeof(PERF_COUNTER_DEFINITION));
-        r.objects.push_back(ot.ObjectNameTitleIndex);
+        out += " " + std::to_string(ot.ObjectNameTitleIndex);
         if (ot.ObjectNameTitleIndex != processIndex) continue;
         std::vector<PERF_COUNTER_DEFINITION> defs;
         for (DWORD i = 0; i < ot.NumCounters; ++i) {
@@ -371,12 +356,9 @@ Parsed walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) {
             EXPECT_EQ(cd.CounterSize, (cd.CounterType & PERF_SIZE_LARGE) ? 8u : 4u);
             EXPECT_EQ(cd.CounterOffset % cd.CounterSize, 0u);
             EXPECT_GE(cd.CounterOffset, sizeof(PERF_COUNTER_BLOCK));
-            r.allIndexes.push_back(cd.CounterNameTitleIndex);
-            if (cd.CounterSize == 8) r.largeIndexes.push_back(cd.CounterNameTitleIndex);
-            if (!kFixed.count(cd.CounterNameTitleIndex)) {
-                defs.push_back(cd);
-                r.counterIndexes.push_back(cd.CounterNameTitleIndex);
-            }
+            const bool read = !kFixed.count(cd.CounterNameTitleIndex);
+            counters += " " + std::to_string(cd.CounterNameTitleIndex) + (cd.CounterSize == 8 ? "L" : "") + (read ? "*" : "");
+            if (read) defs.push_back(cd);
         }
         std::size_t inst = obj + ot.DefinitionLength;
         for (LONG i = 0; i < ot.NumInstances; ++i) {
@@ -385,21 +367,21 @@ Parsed walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) {
             EXPECT_EQ(id.ByteLength % 8, 0u);
             EXPECT_EQ(id.UniqueID, PERF_NO_UNIQUE_ID);
             EXPECT_LE(id.NameOffset + id.NameLength, id.ByteLength);
-            Instance in{utf16(b, inst + id.NameOffset, id.NameLength), {}};
+            instances += utf16(b, inst + id.NameOffset, id.NameLength);
             std::size_t block = inst + id.ByteLength;
             auto cb = at<PERF_COUNTER_BLOCK>(b, block);
             EXPECT_EQ(cb.ByteLength % 8, 0u);
             for (auto& cd : defs) {
                 EXPECT_LE(cd.CounterOffset + cd.CounterSize, cb.ByteLength);
-                in.counters[cd.CounterNameTitleIndex] = at<DWORD>(b, block + cd.CounterOffset);
+                instances += " " + std::to_string(at<DWORD>(b, block + cd.CounterOffset));
             }
-            r.instances.push_back(in);
+            instances += "; ";
             inst = block + cb.ByteLength;
         }
         EXPECT_EQ(inst, obj + ot.TotalByteLength);
     }
     EXPECT_EQ(obj, b.size());
-    return r;
+    return out + "\n" + counters + "\n" + instances;
 }
 
 // The whole answer for `name`, grown as a program grows its buffer.
@@ -419,55 +401,39 @@ std::vector<unsigned char> query(const char* name) {
     }
 }
 
-// "name 680=2 682=8 784=91; ..." of every instance.
-std::string instances(const Parsed& p) {
-    std::string out;
-    for (const auto& i : p.instances) {
-        out += i.name;
-        for (auto [index, value] : i.counters) out += " " + std::to_string(index) + "=" + std::to_string(value);
-        out += "; ";
-    }
-    return out;
-}
-
-TEST_F(Proc, PerfProcessObjectListsEveryProcessAndTotalWithTheCountersOfNt) {
-    Parsed p = walk(query("230"));
-    EXPECT_EQ(p.system, "VARDEN1");
-    EXPECT_EQ(p.objects, Ids{230});
-    EXPECT_EQ(p.counterIndexes, (Ids{680, 682, 784}));
-    // NT 3.51's Process object in its order; a walk must take every offset
-    // from the definitions, as 64-bit counters come before the ones it reads.
-    EXPECT_EQ(p.allIndexes, (Ids{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 680, 682, 684, 784, 56, 58, 952}));
-    EXPECT_EQ(p.largeIndexes, (Ids{6, 142, 144, 684}));
-    EXPECT_EQ(instances(p), "Idle 680=1 682=0 784=0; System 680=24 682=8 784=2; PRINTMAN 680=2 682=8 784=91; "
-                            "PrintMan 680=3 682=9 784=120; NOTEPAD 680=1 682=8 784=140; nt.dll 680=5 682=13 784=150; "
-                            "_Total 680=36 682=0 784=0; ");
-    // Ended processes leave the data.
-    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 91);
-    ASSERT_TRUE(TerminateProcess(h, ERROR_PROCESS_ABORTED));
-    CloseHandle(h);
-    EXPECT_EQ(instances(walk(query("230"))).find("PRINTMAN "), std::string::npos);
-    winsim::machine().processes->list.clear();
-    winsim::machine().processes->changed();
-    EXPECT_EQ(instances(walk(query("230"))), "_Total 680=0 682=0 784=0; ");
-}
-
-// The value name selects the objects; the indexes follow the table.
-TEST_F(Proc, PerfValueNameSelectsObjectsAndIndexesFollowTheTable) {
-    for (const char* name : {"Global", "2 4 230"}) EXPECT_EQ(walk(query(name)).objects, Ids{230}) << name;
-    for (const char* name : {"Costly", "238", "2300"}) EXPECT_TRUE(walk(query(name)).objects.empty()) << name;
+// NT 3.51's Process object in its order: a walk must take every offset from
+// the definitions, as 64-bit counters come before the ones it reads. Ended
+// processes leave the data. The value name selects the objects; the indexes
+// follow the table.
+TEST_F(Proc, PerfProcessObjectListsEveryProcessAndTotal) {
+    const std::string counters = "\n 6L 142L 144L 172 174 28 178 180 182 184 186 680* 682* 684L 784* 56 58 952\n";
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters +
+                                      "Idle 1 0 0; System 24 8 2; PRINTMAN 2 8 91; PrintMan 3 9 120; NOTEPAD 1 8 140; "
+                                      "nt.dll 5 13 150; _Total 36 0 0; ");
+    for (const char* name : {"Global", "2 4 230"}) EXPECT_EQ(walk(query(name)), walk(query("230"))) << name;
+    for (const char* name : {"Costly", "238", "2300"}) EXPECT_EQ(walk(query(name)), "VARDEN1:\n\n") << name;
     auto table = kStandard;
     table.erase(table.begin() + 7);  // "Priority Base"
     setTable(table);
-    EXPECT_EQ(instances(walk(query("230"))), "Idle 680=1 784=0; System 680=24 784=2; PRINTMAN 680=2 784=91; "
-                                             "PrintMan 680=3 784=120; NOTEPAD 680=1 784=140; nt.dll 680=5 784=150; "
-                                             "_Total 680=36 784=0; ");
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230\n 6L 142L 144L 172 174 28 178 180 182 184 186 680* 684L 784* 56 58 "
+                                  "952\nIdle 1 0; System 24 2; PRINTMAN 2 91; PrintMan 3 120; NOTEPAD 1 140; "
+                                  "nt.dll 5 150; _Total 36 0; ");
     setTable({{"232", "Process"}, {"10", "Thread Count"}, {"12", "Priority Base"}, {"14", "ID Process"},
-              {"16", "ID Process"}});
-    EXPECT_TRUE(walk(query("230"), 232).objects.empty());
-    Parsed p = walk(query("232"), 232);
-    EXPECT_EQ(p.objects, Ids{232});
-    EXPECT_EQ(p.counterIndexes, (Ids{10, 12, 14}));  // the first "ID Process" counts
+              {"16", "ID Process"}});  // the first "ID Process" counts
+    EXPECT_EQ(walk(query("230"), 232), "VARDEN1:\n\n");
+    EXPECT_EQ(walk(query("232"), 232), "VARDEN1: 232\n 6L 142L 144L 172 174 28 178 180 182 184 186 10* 12* 684L 14* 56 "
+                                       "58 952\nIdle 1 0 0; System 24 8 2; PRINTMAN 2 8 91; PrintMan 3 9 120; "
+                                       "NOTEPAD 1 8 140; nt.dll 5 13 150; _Total 36 0 0; ");
+    setTable(kStandard);
+    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 91);
+    ASSERT_TRUE(TerminateProcess(h, ERROR_PROCESS_ABORTED));
+    CloseHandle(h);
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters +
+                                      "Idle 1 0 0; System 24 8 2; PrintMan 3 9 120; NOTEPAD 1 8 140; nt.dll 5 13 150; "
+                                      "_Total 34 0 0; ");
+    m().processes->list.clear();
+    m().processes->changed();
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters + "_Total 0 0 0; ");
 }
 
 // The null-buffer query is a conformance case; here: a short buffer and the
@@ -492,7 +458,7 @@ TEST_F(Proc, PerfSizeProtocolFaultsAndTable) {
     // A declared fault fails one query.
     m().faults.push_back({"PerformanceData", m().callCounts["PerformanceData"] + 1, 1, ERROR_NOT_ENOUGH_MEMORY, "230"});
     EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr, nullptr, &size), ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(walk(query("230")).instances.size(), 7u);
+    EXPECT_NE(walk(query("230")).find("_Total"), std::string::npos);
     // The table is read up to its empty string, and within its bytes.
     const char table[] = "230\0Process\0" "680\0Thread Count\0" "\0" "682\0Priority Base\0";
     winsim::PerfIndexes ix = winsim::perfIndexesFromTable(table, sizeof table);

@@ -23,6 +23,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -219,23 +220,20 @@ std::string monitors() {
 TEST_F(Spooler, DeletePortRemovesThePortFromItsMonitor) {
     build(nt351());
     standardSetup();
-    auto& caller = winsim::machine().spooler->callerSids;
-    const auto admin = caller;
-    caller = {"S-1-1-0", "S-1-5-32-545"};  // not an administrator
-    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP2"), ERROR_ACCESS_DENIED);
-    caller = admin;
     addPrinter("P1", "NP1");
     addPrinter("P2", "LPT1:,NP3");
     EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "np1"), ERROR_BUSY);  // a printer prints to it
     EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP3"), ERROR_BUSY);  // among others
+    auto& caller = winsim::machine().spooler->callerSids;
+    const auto admin = std::exchange(caller, {"S-1-1-0", "S-1-5-32-545"});  // not an administrator
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP2"), ERROR_ACCESS_DENIED);
+    caller = admin;
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "np2"));
     EXPECT_EQ(regString(kMonitors + "Net Port\\Ports\\NP2", "") + " " + regString(kMonitors + "Net Port\\Ports\\NP3", ""),
               "<no key> <no value>");
     // NT's local ports are values of their own key.
     HKEY h = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", 0, nullptr,
-                              0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", &h), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(h, "LPT2:", 0, REG_SZ, (const BYTE*)"", 1), ERROR_SUCCESS);
     EXPECT_EQ(monitors(), "Local Port: LPT1: LPT2:; Net Port: NP1 NP3; ");
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "LPT2:"));
@@ -262,7 +260,16 @@ TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
     auto putFiles = [&] {
         for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) putFile(driverDir + "\\" + f, f);
     };
-    auto has = [&](const std::string& rel) { return fs::exists(hostPath(driverDir + "\\" + rel)); };
+    // The files below the driver directory.
+    auto tree = [&] {
+        std::vector<std::string> names;
+        for (auto& e : fs::recursive_directory_iterator(hostPath(driverDir)))
+            if (e.is_regular_file()) names.push_back(fs::relative(e.path(), hostPath(driverDir)).generic_string());
+        std::sort(names.begin(), names.end());
+        std::string out;
+        for (auto& n : names) out += n + " ";
+        return out;
+    };
     auto di = info("Model A");
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_FILE_NOT_FOUND);
     // Version 0 (a machine upgraded from NT 3.1): copied into "0", so
@@ -270,18 +277,17 @@ TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
     putFiles();
     auto d0 = info("Model 0", nullptr, 0);
     ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d0)) << GetLastError();
-    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) {
-        ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str())) << f;
-        EXPECT_TRUE(has(std::string("0\\") + f)) << f;
-    }
-    EXPECT_FALSE(has("1"));
+    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str()));
+    EXPECT_EQ(tree(), "0/model.ppd 0/pscript.dll 0/pscrptui.dll ");
     putFiles();
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
+    // NT 3.51 keeps version-1 drivers in the subdirectory "1".
+    const std::string files = "0/model.ppd 0/pscript.dll 0/pscrptui.dll 1/model.ppd 1/pscript.dll 1/pscrptui.dll "
+                              "model.ppd pscript.dll pscrptui.dll ";
+    EXPECT_EQ(tree(), files);
     const std::string key = std::string(winsim::kPrintKey) + "\\Environments\\Windows NT x86\\Drivers\\Model A";
     EXPECT_EQ(regString(key, "Driver") + "|" + regString(key, "Data File") + "|" + regString(key, "Configuration File"),
               "pscript.dll|model.ppd|pscrptui.dll");
-    // NT 3.51 keeps version-1 drivers in the subdirectory "1".
-    EXPECT_TRUE(has("1\\model.ppd") && has("1\\pscript.dll"));
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
     // Deleting: refused while a printer uses it or for an unknown
     // environment; the files stay.
@@ -293,7 +299,7 @@ TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
     std::vector<winsim::SpoolDriver> left;
     ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
     EXPECT_EQ(left.size() == 2 ? left[0].name + "|" + left[1].name : "?", "Laser|Model 0");
-    EXPECT_TRUE(has("model.ppd")) << "the files stay";
+    EXPECT_EQ(tree(), files) << "the files stay";
 
     // NT 3.1 keeps the files in place; the environment is checked.
     winsim::OsInfo nt31;
@@ -303,7 +309,7 @@ TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
     putFiles();
     di = info("Model A", "windows nt x86");
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
-    EXPECT_FALSE(has("1"));
+    EXPECT_EQ(tree(), "model.ppd pscript.dll pscrptui.dll ");
     di = info("Model B", "Windows NT PowerPC");
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_INVALID_ENVIRONMENT);
 
@@ -334,8 +340,7 @@ TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
     EXPECT_EQ((unsigned char)buf[0], 0x55) << "nothing written into a short buffer";
     EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 10, &needed), ERROR_INVALID_USER_BUFFER);
     EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed, &needed));
-    EXPECT_EQ(std::string(buf), want);
-    EXPECT_EQ((unsigned char)buf[needed], 0x55) << "guard byte behind the text";
+    EXPECT_EQ(std::string(buf, needed + 1), want + '\0' + '\x55') << "a guard byte behind the text";
     // Other environments; the own one follows the processor; Windows 95
     // answers its system directory.
     const std::pair<winsim::OsInfo, const char*> rows[] = {
@@ -583,31 +588,18 @@ TEST_F(Printers, SetPrinter) {
     rec->pSecurityDescriptor = nullptr;
     HANDLE h = open("Alpha");
     char unknownPort[] = "NP1,NP9", port[] = "NP1", noDriver[] = "No Such Driver", laser[] = "Laser";
-    const struct {
-        HANDLE h;
-        DWORD level;
-        LPBYTE data;
-        DWORD command, error;
-        char *port = nullptr, *driver = nullptr;
-    } rows[] = {
-        {h, 0, nullptr, 0, ERROR_INVALID_PRINTER_COMMAND},
-        {h, 0, nullptr, 9, ERROR_INVALID_PRINTER_COMMAND},
-        {h, 1, (LPBYTE)rec, 0, ERROR_INVALID_LEVEL},
-        {h, 2, nullptr, 0, ERROR_INVALID_PARAMETER},
-        {h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE, ERROR_UNKNOWN_PORT, unknownPort, laser},
-        {h, 2, (LPBYTE)rec, 0, ERROR_UNKNOWN_PRINTER_DRIVER, port, noDriver},
-        {(HANDLE)0x77, 0, nullptr, PRINTER_CONTROL_PAUSE, ERROR_INVALID_HANDLE},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(std::to_string(r.level) + "/" + std::to_string(r.command) + "/" + std::to_string(r.error));
-        rec->pPortName = r.port ? r.port : port;
-        rec->pDriverName = r.driver ? r.driver : laser;
-        EXPECT_FAILS(SetPrinterA(r.h, r.level, r.data, r.command), r.error);
-    }
+    EXPECT_FAILS(SetPrinterA(h, 0, nullptr, 0), ERROR_INVALID_PRINTER_COMMAND);
+    EXPECT_FAILS(SetPrinterA(h, 0, nullptr, 9), ERROR_INVALID_PRINTER_COMMAND);
+    EXPECT_FAILS(SetPrinterA(h, 1, (LPBYTE)rec, 0), ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(SetPrinterA(h, 2, nullptr, 0), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(SetPrinterA((HANDLE)0x77, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_INVALID_HANDLE);
+    rec->pPortName = unknownPort;
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE), ERROR_UNKNOWN_PORT);
     EXPECT_EQ(printerStatus("Alpha"), "status 0") << "a failed store skips the command";
     rec->pPortName = port;
+    rec->pDriverName = noDriver;
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), ERROR_UNKNOWN_PRINTER_DRIVER);
     rec->pDriverName = laser;
-
     winsim::PrinterSecurity mine;
     mine.dacl = {{"S-1-5-32-544", 0, 0, PRINTER_ALL_ACCESS}};
     auto bytes = winsim::spool::encodeSecurity(mine);
