@@ -84,8 +84,9 @@ TEST_F(Ui, ClassesAndWindowsFollowWin32Errors) {
 }
 
 // The queue: order, filters, dispatch, a quit after the posted messages,
-// once, or with a declared window; a pending quit from the image.
-TEST_F(Ui, QueueOrderFiltersDispatchAndQuit) {
+// once, or with a declared window; a pending quit from the image; the image
+// section.
+TEST_F(Ui, QueueOrderFiltersDispatchQuitAndImage) {
     HWND a = window("A"), b = window("B");
     MSG msg;
     std::memset(&msg, 0xcc, sizeof msg);
@@ -126,6 +127,14 @@ TEST_F(Ui, QueueOrderFiltersDispatchAndQuit) {
     EXPECT_EQ(next(msg), (UINT)WM_QUIT);
     winsim::loadUi(nlohmann::json::parse(R"({"quit_pending": true})"), m());
     EXPECT_EQ(next(msg), (UINT)WM_QUIT);
+    // The section's round trip is the machine image's test; here: an
+    // untouched section saves as nothing, and what is refused.
+    nlohmann::json empty;
+    winsim::loadUi(nlohmann::json(), m());
+    winsim::saveUi(empty, m());
+    EXPECT_TRUE(empty.is_null());
+    for (const char* bad : {R"({"message_boxes": [{"text": "a"}]})", R"([1])"})
+        EXPECT_THROW(winsim::loadUi(nlohmann::json::parse(bad), m()), winsim::ImageError) << bad;
 }
 
 int boxAnswer = IDNO;
@@ -169,33 +178,25 @@ TEST_F(Ui, WaitCursorAndRestartRefusal) {
     EXPECT_TRUE(events.empty());
 }
 
-// The section's round trip is the machine image's test; here: an untouched
-// section saves as nothing, and what is refused.
-TEST_F(Ui, ImageSectionOfNothingAndRefusals) {
-    nlohmann::json empty;
-    winsim::loadUi(nlohmann::json(), m());
-    winsim::saveUi(empty, m());
-    EXPECT_TRUE(empty.is_null());
-    for (const char* bad : {R"({"message_boxes": [{"text": "a"}]})", R"([1])"})
-        EXPECT_THROW(winsim::loadUi(nlohmann::json::parse(bad), m()), winsim::ImageError) << bad;
-}
-
 // --- DDE and Program Manager -------------------------------------------------
 
 HDDEDATA CALLBACK callback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
 
-class Dde : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim::fresh();
-        winsim::setProgmanRunning(true);
-        ASSERT_EQ(DdeInitializeA(&inst, callback, APPCMD_CLIENTONLY, 0), (UINT)DMLERR_NO_ERROR);
-        ASSERT_NE(inst, 0u);
-    }
-    HSZ str(const char* text) { return DdeCreateStringHandleA(inst, text, CP_WINANSI); }
+// Connections while Program Manager runs; executes: the exact bytes a client
+// sends are the setup program's tests, here the format said does not
+// matter, a refusal is still received, the history keeps the latest only;
+// invalid instances and parameters.
+TEST_F(Ui, DdeConnectExecuteAndRefusals) {
+    winsim::setProgmanRunning(true);
+    DWORD inst = 0;
+    ASSERT_EQ(DdeInitializeA(&inst, callback, APPCMD_CLIENTONLY, 0), (UINT)DMLERR_NO_ERROR);
+    ASSERT_NE(inst, 0u);
+    auto str = [&](const char* text) { return DdeCreateStringHandleA(inst, text, CP_WINANSI); };
+    // The DDE error after a call that failed, or "succeeded".
+    auto failed = [&](bool f, DWORD of = 0) { return f ? DdeGetLastError(of ? of : inst) : 0xdeadbeefu; };
     // Sends one execute string (NUL counted) on a new conversation, as a
     // client of Program Manager does.
-    HDDEDATA send(const char* text, UINT fmt = CF_TEXT) {
+    auto send = [&](const char* text, UINT fmt = CF_TEXT) {
         HSZ h = str("PROGMAN");
         HCONV c = DdeConnect(inst, h, h, nullptr);
         EXPECT_NE(c, nullptr);
@@ -205,15 +206,7 @@ protected:
         EXPECT_TRUE(DdeDisconnect(c));
         EXPECT_TRUE(DdeFreeStringHandle(inst, h));
         return r;
-    }
-    DWORD inst = 0;
-};
-
-// Connections while Program Manager runs; executes: the exact bytes a client
-// sends are the setup program's tests, here the format said does not
-// matter, a refusal is still received, the history keeps the latest only;
-// invalid instances and parameters.
-TEST_F(Dde, ConnectExecuteAndRefusals) {
+    };
     HSZ svc = str("progman"), top = str("ProgMan"), other = str("WINWORD");
     ASSERT_NE(svc, nullptr);
     EXPECT_EQ(svc, top) << "string handles are atoms: one per text, letter case ignored";
@@ -225,10 +218,8 @@ TEST_F(Dde, ConnectExecuteAndRefusals) {
     c = DdeConnect(inst, nullptr, nullptr, nullptr);
     EXPECT_NE(c, nullptr);
     EXPECT_TRUE(DdeDisconnect(c));
-    EXPECT_EQ(DdeConnect(inst, other, svc, nullptr), nullptr);
-    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NO_CONV_ESTABLISHED);
-    EXPECT_EQ(DdeConnect(inst, svc, other, nullptr), nullptr);
-    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NO_CONV_ESTABLISHED);
+    EXPECT_EQ(failed(!DdeConnect(inst, other, svc, nullptr)), (UINT)DMLERR_NO_CONV_ESTABLISHED);
+    EXPECT_EQ(failed(!DdeConnect(inst, svc, other, nullptr)), (UINT)DMLERR_NO_CONV_ESTABLISHED);
     EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NO_ERROR) << "reading the error clears it";
 
     ASSERT_NE(send("[CreateGroup(\"Varden Network Printers\")]", 0), nullptr);
@@ -236,8 +227,7 @@ TEST_F(Dde, ConnectExecuteAndRefusals) {
     HDDEDATA r = send("[DeleteGroup(\"Varden Network Printers\")]");
     EXPECT_NE(r, nullptr);
     EXPECT_TRUE(DdeFreeDataHandle(r));
-    EXPECT_EQ(send("[DeleteGroup(\"Varden Network Printers\")]"), nullptr);
-    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_NOTPROCESSED);
+    EXPECT_EQ(failed(!send("[DeleteGroup(\"Varden Network Printers\")]")), (UINT)DMLERR_NOTPROCESSED);
     EXPECT_EQ(winsim::progmanExecutes().size(), 3u);
     for (std::size_t i = 0; i < winsim::DdeState::kExecuteHistory + 5; ++i) send("[CreateGroup(G)]");
     EXPECT_EQ(winsim::progmanExecutes().size(), winsim::DdeState::kExecuteHistory);
@@ -247,17 +237,15 @@ TEST_F(Dde, ConnectExecuteAndRefusals) {
     ASSERT_NE(c, nullptr);
     winsim::setProgmanRunning(false);
     char text[] = "[CreateGroup(H)]";
-    EXPECT_EQ(DdeClientTransaction((LPBYTE)text, sizeof text, c, nullptr, CF_TEXT, XTYP_EXECUTE, 1000, nullptr), nullptr);
-    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_SERVER_DIED);
+    EXPECT_EQ(failed(!DdeClientTransaction((LPBYTE)text, sizeof text, c, nullptr, CF_TEXT, XTYP_EXECUTE, 1000, nullptr)),
+              (UINT)DMLERR_SERVER_DIED);
     EXPECT_EQ(winsim::findProgmanGroup("H"), nullptr);
     EXPECT_TRUE(DdeFreeStringHandle(inst, svc));
     EXPECT_TRUE(DdeFreeStringHandle(inst, top));
     EXPECT_FALSE(DdeFreeStringHandle(inst, top)) << "both references are gone";
 
-    EXPECT_EQ(DdeCreateStringHandleA(inst, "PROGMAN", CP_WINUNICODE), nullptr) << "the A call takes ANSI text";
-    EXPECT_EQ(DdeGetLastError(inst), (UINT)DMLERR_INVALIDPARAMETER);
-    EXPECT_EQ(DdeCreateStringHandleA(inst + 100, "PROGMAN", CP_WINANSI), nullptr);
-    EXPECT_EQ(DdeGetLastError(inst + 100), (UINT)DMLERR_INVALIDPARAMETER);
+    EXPECT_EQ(failed(!DdeCreateStringHandleA(inst, "PROGMAN", CP_WINUNICODE)), (UINT)DMLERR_INVALIDPARAMETER);  // ANSI only
+    EXPECT_EQ(failed(!DdeCreateStringHandleA(inst + 100, "PROGMAN", CP_WINANSI), inst + 100), (UINT)DMLERR_INVALIDPARAMETER);
     EXPECT_TRUE(DdeUninitialize(inst));
     EXPECT_FALSE(DdeUninitialize(inst));
     DWORD none = 0;
