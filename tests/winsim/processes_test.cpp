@@ -94,8 +94,6 @@ struct Proc : sim::MachineTest {
     }
 };
 
-// --- OpenProcess / TerminateProcess / GetExitCodeProcess --------------------
-
 TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcessAndRecordsTheExitCode) {
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 4242), nullptr, ERROR_INVALID_PARAMETER);
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr, ERROR_INVALID_PARAMETER);  // Idle
@@ -128,8 +126,6 @@ TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcessAndRecordsTheExitCode)
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 140), nullptr, ERROR_ACCESS_DENIED);
     EXPECT_TRUE(CloseHandle(OpenProcess(PROCESS_TERMINATE, FALSE, 2)));
 }
-
-// --- CreateProcessA ----------------------------------------------------------
 
 TEST_F(Proc, CreateProcessSearchesAndRecords) {
     const char* cmd = "write C:\\DIST\\readme.txt";
@@ -177,8 +173,6 @@ TEST_F(Proc, CreateProcessSearchesAndRecords) {
     EXPECT_EQ(events.size(), 5u);
     EXPECT_EQ(ids().size(), 10u);
 }
-
-// --- ShellExecuteA -----------------------------------------------------------
 
 TEST_F(Proc, ShellExecuteRecordsAndAnswersLikeWindows) {
     auto run = [](const char* verb, const char* file, const char* params, const char* dir) {
@@ -239,8 +233,6 @@ TEST_F(Proc, ImageSectionAndDefaults) {
     EXPECT_TRUE(TerminateProcess(h, 0));
     CloseHandle(h);
 }
-
-// --- EXTRACT.EXE ------------------------------------------------------------
 
 // The installation scenarios wait for the tool's target in virtual time;
 // here: only the asked files the cabinet holds are written, when the run
@@ -306,8 +298,6 @@ TEST_F(Proc, ExtractWritesTheMatchingFilesWhenItsTimeHasCome) {
     Sleep(2000);
     EXPECT_EQ(files(), "postscript driver; postscript help; <missing>; <missing>; <missing>; <missing>; exit 0");
 }
-
-// --- performance data --------------------------------------------------------
 
 template <class T>
 T at(const std::vector<unsigned char>& b, std::size_t off) {

@@ -135,8 +135,6 @@ protected:
     std::string driverDir;
 };
 
-// --- AddMonitor and the modules the spooler holds loaded -------------------
-
 TEST_F(Spooler, AddMonitorRegistersTheModule) {
     build(nt351());
     EXPECT_FAILS(addMonitor("vrdpsmon.dll"), ERROR_MOD_NOT_FOUND);
@@ -202,8 +200,6 @@ TEST_F(Spooler, MonitorRemovedFromTheRegistryButStillLoaded) {
     }
 }
 
-// --- ports -----------------------------------------------------------------
-
 // The monitors and their ports as the spooler lists them.
 std::string monitors() {
     std::vector<winsim::SpoolMonitor> mons;
@@ -247,8 +243,6 @@ TEST_F(Spooler, DeletePortRemovesThePortFromItsMonitor) {
         EXPECT_EQ(monitors(), "Local Port: COM1: COM2: FILE: LPT1: LPT2: LPT3:; ") << os;
     }
 }
-
-// --- printer drivers -------------------------------------------------------
 
 TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
     build(nt351());
@@ -325,8 +319,6 @@ TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d95), ERROR_INVALID_ENVIRONMENT);
 }
 
-// --- GetPrinterDriverDirectory --------------------------------------------
-
 TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
     build(nt351());
     const std::string want = "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32X86";
@@ -354,8 +346,6 @@ TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
     EXPECT_EQ(dirs, "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA C:\\WINNT35\\system32\\spool\\DRIVERS\\W32MIPS "
                     "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA C:\\WINDOWS\\SYSTEM ");
 }
-
-// --- the spooler service -----------------------------------------------------
 
 TEST_F(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
     build(nt351());
@@ -392,8 +382,6 @@ TEST_F(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
     setSpooler("running");
     ClosePrinter(h);
 }
-
-// --- image section and show -------------------------------------------------
 
 // Jobs, security, ports and loaded monitors survive a save and load; `show`.
 TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
@@ -438,8 +426,6 @@ TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
                  winsim::ImageError);
 }
 
-// --- printers and jobs -------------------------------------------------------
-
 class Printers : public Spooler {
 protected:
     void SetUp() override {
@@ -475,8 +461,6 @@ std::string printerText(DWORD level, const GuardedBuffer& b, DWORD i, DWORD coun
     return s(r.pPrinterName) + "|" + s(r.pPortName) + "|" + std::to_string(r.DeviceNotSelectedTimeout) + "|" +
            std::to_string(r.TransmissionRetryTimeout);
 }
-
-// --- EnumPrinters ----------------------------------------------------------
 
 // Every level: a size query, a buffer one byte short left untouched, the
 // exact size filled without touching the guard bytes behind it.
@@ -539,8 +523,6 @@ TEST_F(Printers, EnumSizeProtocolAndRecordsOfEveryLevel) {
                  1780 /* RPC_X_NULL_REF_POINTER */);
 }
 
-// --- OpenPrinter, ClosePrinter and access ------------------------------------
-
 TEST_F(Printers, HandlesAndAccessCheckedOnNtOnly) {
     addPrinter("Alpha", "NP1");
     PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
@@ -570,8 +552,6 @@ TEST_F(Printers, HandlesAndAccessCheckedOnNtOnly) {
     EXPECT_TRUE(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE));
     EXPECT_TRUE(ClosePrinter(h));
 }
-
-// --- SetPrinter --------------------------------------------------------------
 
 // Refusals, the security descriptor rewritten only when given, a rename.
 TEST_F(Printers, SetPrinter) {
@@ -626,8 +606,6 @@ TEST_F(Printers, SetPrinter) {
     EXPECT_FAILS(OpenPrinterA((LPSTR) "Gamma", &u, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(ClosePrinter(h));
 }
-
-// --- jobs --------------------------------------------------------------------
 
 // The jobs EnumJobsA lists from `first` at `level`, read after the size
 // query into a buffer of the exact size, every string inside it.
@@ -707,8 +685,6 @@ TEST_F(Printers, EnumJobsAndSetJob) {
     EXPECT_TRUE(winsim::spoolJobs("Alpha").empty());
     EXPECT_TRUE(ClosePrinter(h));
 }
-
-// --- DeletePrinter -----------------------------------------------------------
 
 // A deleted printer is no longer listed or openable, but stays until its
 // last handle closes, its handles and jobs still working; a held printer

@@ -178,8 +178,6 @@ TEST_F(Ui, WaitCursorAndRestartRefusal) {
     EXPECT_TRUE(events.empty());
 }
 
-// --- DDE and Program Manager -------------------------------------------------
-
 HDDEDATA CALLBACK callback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
 
 // Connections while Program Manager runs; executes: the exact bytes a client
@@ -252,8 +250,6 @@ TEST_F(Ui, DdeConnectExecuteAndRefusals) {
     EXPECT_EQ(DdeInitializeA(&none, callback, APPCMD_CLIENTONLY, 1), (UINT)DMLERR_INVALIDPARAMETER);
     EXPECT_EQ(DdeInitializeA(nullptr, callback, APPCMD_CLIENTONLY, 0), (UINT)DMLERR_INVALIDPARAMETER);
 }
-
-// --- Program Manager command processing --------------------------------------
 
 // The groups in creation order, the active one marked: "Group:item|item;*Group2:".
 std::string describe() {
