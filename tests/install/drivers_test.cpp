@@ -5,10 +5,6 @@
 // drivers: refusals, drivers in use, drivers of earlier releases. (One
 // driver per key, the Windows 95 names and "/Net" drivers are checked by the
 // installation scenarios.)
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 #include "install/driverfiles.h"
 #include "install/driverrename.h"
 #include "install/extract95.h"
@@ -28,17 +24,18 @@ __attribute__((noinline)) void dirtyStack() {
     for (auto& c : junk) c = 'j';
 }
 
-// NT 3.5x: the modules where they are found, the version the subdirectory
-// name gives, and no page while they are at hand. Names starting with a dot
-// (not names holding one) and directories with other attributes than the
-// directory bit are not searched: the modules are then fetched, here from a
-// distribution path that cannot be read.
+const char* const kUnreadable = "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 2";
+
+// NT 3.5x: the modules where they are found (the driver directory wins over
+// a version folder), the version the subdirectory name gives, and no page
+// while they are at hand. Names starting with a dot (not names holding one)
+// and directories with other attributes than the directory bit are not
+// searched: the modules are then fetched, here from a distribution path
+// that cannot be read.
 TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
     const struct { std::string sub; bool readOnly; const char* outcome; } rows[] = {
-        {"", false, "done 1"},  // in the driver directory (and in 7)
-        {"1", false, "done 1"}, {"0", false, "done 0"}, {"2.0", false, "done 2"}, {"x", false, "failed 0"},
-        {".5", false, "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 2"},
-        {"2", true, "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 2"}};
+        {"", false, "done 1"}, {"1", false, "done 1"}, {"0", false, "done 0"}, {"2.0", false, "done 2"},
+        {"x", false, "failed 0"}, {".5", false, kUnreadable}, {"2", true, kUnreadable}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.sub);
         Harness h;
@@ -47,8 +44,7 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
         ChildResult r = h.run("2300 CONTINUE\n", [&row] {
             startupState();
             if (row.readOnly)
-                winsim::machine().files->meta[driverDir() + "\\" + row.sub].attributes =
-                    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+                winsim::machine().files->meta[driverDir() + "\\" + row.sub].attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
             if (row.outcome[0] == 'e') {
                 HKEY key;
                 RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Setup", 0, KEY_ALL_ACCESS, &key);
@@ -59,8 +55,7 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
             DWORD status = setupForPPDInstallNT35(&version);
             report("%s %u", stsSucceeded(status) ? "done" : "failed", (unsigned)version);
         });
-        Lines outcome = r.report.empty() ? r.lines("error") : Lines{r.report[0]};
-        EXPECT_EQ(outcome, Lines{row.outcome}) << r.output;
+        EXPECT_EQ(r.report.empty() ? r.lines("error") : Lines{r.report[0]}, Lines{row.outcome}) << r.output;
         if (row.outcome[0] != 'e') {
             EXPECT_TRUE(r.pages().empty()) << "no page when the modules are at hand";
             EXPECT_TRUE(fs::exists(h.host(driverDir() + "\\pscript.dll")) && fs::exists(h.host(driverDir() + "\\pscrptui.dll")));
@@ -76,32 +71,29 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
 // with its message, before any page.
 TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
     const struct {
-        const char* what; winsim::OsInfo os; void (*prepare)(Harness&); const char* answers;
-        const char* error;  // nullptr: none
-        bool fetched = false; std::size_t programs = 0;
+        winsim::OsInfo os; void (*prepare)(Harness&); const char* answers; const char* error; bool fetched = false;
+        std::size_t programs = 0;
     } rows[] = {
-        {"NT 3.1", nt31(), [](Harness& h) { h.writeFile("C:\\i386\\pscript.dll"); h.writeFile("C:\\i386\\pscrptui.dll"); },
+        {nt31(), [](Harness& h) { h.writeFile("C:\\i386\\pscript.dll"); h.writeFile("C:\\i386\\pscrptui.dll"); },
          "1100 CONTINUE EditTextOut=C:\\i386\n", nullptr, true},
-        {"NT 3.51, module missing", nt351(), [](Harness& h) { h.writeFile("C:\\i386\\pscript.dll"); },
+        {nt351(), [](Harness& h) { h.writeFile("C:\\i386\\pscript.dll"); },
          "1100 CONTINUE EditTextOut=C:\\i386\n1300 CONTINUE\n1100 CONTINUE EditTextOut=C:\\i386\n1300 EXIT\n200 EXIT\n", nullptr},
-        {"Windows 95", win95(), [](Harness& h) { h.writeFile("E:\\WIN95\\win95_02.cab", "not a cabinet\n"); },
+        {win95(), [](Harness& h) { h.writeFile("E:\\WIN95\\win95_02.cab", "not a cabinet\n"); },
          "102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n", nullptr, false, 1},
-        {"NT key refused", nt351(),
-         [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SYSTEM\\Setup"); },
+        {nt351(), [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SYSTEM\\Setup"); },
          "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 5"},
-        {"NT value not text", nt351(), [](Harness&) {
+        {nt351(), [](Harness&) {
              HKEY key;
              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Setup", 0, KEY_ALL_ACCESS, &key);
              DWORD v = 1;
              RegSetValueExA(key, "WinntPath", 0, REG_DWORD, (const BYTE*)&v, 4);
              RegCloseKey(key);
          }, "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 13"},
-        {"Windows 95 key missing", win95(),
-         [](Harness&) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup"); },
+        {win95(), [](Harness&) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup"); },
          "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 2"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(row.answers);
         Harness h(row.os);
         h.writeFile("E:\\WIN95\\extract.exe");
         row.prepare(h);
@@ -126,14 +118,14 @@ TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
 // came waits a settling pause, under the status page and the wait cursor.
 TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
     const std::string tool = "program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.*";
-    const struct {
-        const char* dist; bool tool, cabinet, companions; std::string program; const char* outcome;  // result, virtual ms
-    } rows[] = {
-        {"E:\\WIN95", false, true, false, "", "0 0"},
+    const struct { const char* dist; bool tool, cabinet, companions; std::string program; const char* outcome; } rows[] = {
+        {"E:\\WIN95", false, true, false, "", "0 0"},  // result, virtual ms
         {"E:\\WIN95", true, false, false, "", "0 0"},
         {"E:\\WIN95\\", true, true, false, tool + " iconlib.dll testps.txt apple380.spd", "0 20500"},  // nothing delivered
         {"E:\\WIN95", true, true, true, tool, "1 25000"},  // the target at the first poll
     };
+    const Lines status{"status 7804 Copying Postscript Driver File: Please wait while we copy all necessary PostScript driver "
+                       "files.", "shown 7804 FStatusDlgProc help 0 cursor wait", "status 7804 end"};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.program + row.outcome);
         Harness h(win95());
@@ -153,16 +145,14 @@ TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
         });
         EXPECT_EQ(r.report, (Lines{row.outcome, "returned=1"})) << r.output;
         EXPECT_EQ(r.lines("program"), row.program.empty() ? Lines{} : Lines{row.program});
-        EXPECT_EQ(r.lines("s"), row.program.empty() ? Lines{}
-                                                    : (Lines{"status 7804 Copying Postscript Driver File: Please wait "
-                                                             "while we copy all necessary PostScript driver files.",
-                                                             "shown 7804 FStatusDlgProc help 0 cursor wait",
-                                                             "status 7804 end"}));
+        EXPECT_EQ(r.lines("s"), row.program.empty() ? Lines{} : status);
     }
 }
 
 // Paths that do not fit their buffers fail the operation instead of being
-// cut to another file's name. A module in place with a newer version stays.
+// cut to another file's name (a distribution path that leaves room for the
+// tool's name but not for the cabinet's, whose cut name is there too). A
+// module in place with a newer version stays.
 TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
     volatile std::size_t capacity = 16;  // not a constant the compiler checks the format against
     std::vector<char> out(capacity);
@@ -172,11 +162,8 @@ TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
     EXPECT_FALSE(JoinPath(out.data(), capacity, "C:\\dir", "file.exte"));
     EXPECT_STREQ(out.data(), "");
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
-
     Harness h(win95());
     h.writeFile("E:\\WIN95\\extract.exe");
-    // A distribution path that leaves room for the tool's name but not for
-    // the cabinet's (whose cut name is there too).
     const std::string dist = "E:\\" + std::string(244, 'd');
     h.writeFile(dist + "\\extract.exe");
     h.writeFile(dist + "\\win95_02.ca");
@@ -193,10 +180,10 @@ TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
             report("%d %u", ok, (unsigned)GetLastError());
         }
     });
-    EXPECT_EQ(r.report, (Lines{"0", "0", "0", "0 " + std::to_string(ERROR_FILENAME_EXCED_RANGE),  // 266: cannot copy
-                               "0 266", "returned=1"})) << r.output;
+    EXPECT_EQ(r.report, (Lines{"0", "0", "0", "0 " + std::to_string(ERROR_FILENAME_EXCED_RANGE), "0 266", "returned=1"}))
+        << r.output;  // 266: cannot copy
     EXPECT_TRUE(r.lines("program").empty());
-    EXPECT_EQ(harness::readLines(h.host("C:\\x\\pscript.dll")), Lines{"newer"});
+    EXPECT_EQ(readLines(h.host("C:\\x\\pscript.dll")), Lines{"newer"});
 }
 
 // --- Printer drivers ------------------------------------------------------------
@@ -215,59 +202,6 @@ void definePrinter(const std::string& name, const std::string& driver) {
     winsim::definePrinter(p);
 }
 
-// A distribution whose "PPD Files" holds the given (key, file) pairs, and
-// the driver modules of the platform.
-void ppdInf(Harness& h, const std::vector<std::pair<std::string, std::string>>& keys) {
-    std::string inf = "[PPD Files]\n";
-    for (const auto& [key, file] : keys) {
-        inf += infLine(key, file, 10);
-        h.writeFile("C:\\dist\\" + file, "*PPD " + key + "\n");
-    }
-    h.setInf(inf);
-    if (winsim::machine().os.isNT()) putNtModules(h);
-    else h.writeFile(winsim::machine().systemDir + "\\pscript.drv");
-}
-
-// Runs InstallPrinterDrivers and RenameObsoleteDrivers as Install does
-// (record filled, PPD files in DriverDir as the copy list left them) and
-// reports drivers, printers and the calls made.
-ChildResult installDrivers(Harness& h, const std::string& answers = "") {
-    return h.run(answers, [] {
-        startupState();
-        TkResetCopyList();
-        TkAddSectionFiles("PPD Files", ::Setup.CopySourceDir, ::Setup.DriverDir);
-        TkCopyFiles();
-        DRIVER_INFO_2A record{};
-        record.cVersion = 1;
-        char name[DRIVER_NAME_SIZE], ppd[PPD_NAME_SIZE];
-        FillDriverRecord(&record, name, ppd);
-        InstallPrinterDrivers(&record);
-        RenameObsoleteDrivers(&record);
-        std::vector<winsim::SpoolDriver> drivers;
-        winsim::spoolerDrivers(winsim::ownEnvironment(), drivers);
-        for (const auto& d : drivers) report("driver %s|%s|%u", d.name.c_str(), d.dataFile.c_str(), (unsigned)d.version);
-        std::vector<winsim::SpoolPrinter> printers;
-        winsim::spoolerPrinters(printers);
-        for (const auto& p : printers)
-            report("printer %s|%s|%s", p.name.c_str(), p.driver.c_str(), p.status & PRINTER_STATUS_PAUSED ? "paused" : "running");
-        report("calls added=%u set=%u", winsim::machine().callCounts["AddPrinterDriverA"],
-               winsim::machine().callCounts["SetPrinterA"]);
-    });
-}
-
-// The drivers, printers (each sorted), boxes and calls, one per line.
-std::string spoolerState(const ChildResult& r) {
-    std::string out;
-    for (const char* prefix : {"driver ", "printer "}) {
-        Lines l = r.reported(prefix);
-        std::sort(l.begin(), l.end());
-        for (const auto& line : l) out += line + "\n";
-    }
-    for (const auto& line : r.lines("box ")) out += line + "\n";
-    for (const auto& line : r.reported("calls ")) out += line + "\n";
-    return out;
-}
-
 // An empty section adds nothing; a refused driver is reported by the name
 // used and the next follows; a key too long for its buffer ends setup. A
 // driver in use that cannot be added again leaves its printers on the
@@ -276,37 +210,39 @@ std::string spoolerState(const ChildResult& r) {
 // walked by the upgrade scenarios). Printers on an earlier release's names
 // move to the current ones (names match in letter case only; a printer that
 // cannot be opened stays) and the old drivers go unless still used.
+// InstallPrinterDrivers and RenameObsoleteDrivers run as Install runs them
+// (record filled, PPD files in DriverDir as the copy list left them); the
+// state after is the drivers, printers (each sorted), boxes and calls.
 TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
     const std::string ls600 = "Varden LaserStream 600";
     const struct {
-        const char* what; bool windows95; std::vector<std::pair<std::string, std::string>> keys;
-        void (*prepare)(Harness&); std::string state; int error = 0;
+        bool windows95; std::vector<std::pair<std::string, std::string>> keys; void (*prepare)(Harness&); Lines state;
     } rows[] = {
-        {"empty section", false, {}, [](Harness&) {}, "calls added=0 set=0\n"},
-        {"one refused on Windows 95", true, {{"Varden LaserStream 1200/Japanese", "a.ppd"}, {"Varden LaserStream 400", "b.ppd"}},
+        {false, {}, [](Harness&) {}, {"calls added=0 set=0"}},
+        {true, {{"Varden LaserStream 1200/Japanese", "a.ppd"}, {"Varden LaserStream 400", "b.ppd"}},
          [](Harness&) { failNext("AddPrinterDriverA", 1, ERROR_ACCESS_DENIED); },
-         "driver Varden LaserStream 400|b.ppd|1\nbox Install: AddPrinterDriver (Varden LaserStream 1200/J)failed error = 5\n"
-         "calls added=2 set=0\n"},
-        {"key too long", false, {{std::string(64, 'k'), "a.ppd"}}, [](Harness&) {}, "", 1024},
-        {"in use, re-add fails", false, {{ls600, "new.ppd"}}, [](Harness& h) {
+         {"calls added=2 set=0", "driver Varden LaserStream 400|b.ppd|1",
+          "box Install: AddPrinterDriver (Varden LaserStream 1200/J)failed error = 5"}},
+        {false, {{std::string(64, 'k'), "a.ppd"}}, [](Harness&) {},
+         {"error Error code = 1024", "box MS-Setup Error: Buffer Overflow"}},
+        {false, {{ls600, "new.ppd"}}, [](Harness& h) {
              defineDriver("Varden LaserStream 600", "old.ppd");
              defineDriver("Other", "other.ppd");
-             for (auto [p, d] : {std::pair{"Office", "Varden LaserStream 600"}, {"Hall", "Other"},
-                                 {"Lab", "Varden LaserStream 600"}})
+             for (auto [p, d] : {std::pair{"Office", "Varden LaserStream 600"}, {"Hall", "Other"}, {"Lab", "Varden LaserStream 600"}})
                  definePrinter(p, d);
              failNext("AddPrinterDriverA", 1, ERROR_NOT_ENOUGH_MEMORY);  // the re-add, after the one meeting the use
              h.machine().faults.back().nth += 1;
          },
-         "driver Other|other.ppd|1\nprinter Hall|Other|running\nprinter Lab|Other|running\nprinter Office|Other|running\n"
-         "box Install: AddPrinterDriver (Varden LaserStream 600)failed error = 8\ncalls added=2 set=6\n"},
-        {"in use by every printer", false, {{ls600, "new.ppd"}}, [](Harness&) {
+         {"calls added=2 set=6", "driver Other|other.ppd|1", "printer Hall|Other|running", "printer Lab|Other|running",
+          "printer Office|Other|running", "box Install: AddPrinterDriver (Varden LaserStream 600)failed error = 8"}},
+        {false, {{ls600, "new.ppd"}}, [](Harness&) {
              defineDriver("Varden LaserStream 600", "old.ppd");
              definePrinter("Office", "Varden LaserStream 600");
              definePrinter("Lab", "Varden LaserStream 600");
          },
-         "driver Varden LaserStream 600|old.ppd|1\nprinter Lab|Varden LaserStream 600|running\n"
-         "printer Office|Varden LaserStream 600|running\ncalls added=1 set=0\n"},
-        {"earlier names", false, {{ls600, "a.ppd"}, {"Varden LaserStream 1200 Level2 16MB", "b.ppd"}}, [](Harness&) {
+         {"calls added=1 set=0", "driver Varden LaserStream 600|old.ppd|1", "printer Lab|Varden LaserStream 600|running",
+          "printer Office|Varden LaserStream 600|running"}},
+        {false, {{ls600, "a.ppd"}, {"Varden LaserStream 1200 Level2 16MB", "b.ppd"}}, [](Harness&) {
              for (const char* old : {"Varden LaserStream 600 v48.3", "Varden LaserStream 1200 Level2 16 MB v2013",
                                      "varden laserstream 600 v2013", "Varden DeskStream 1600 v48.3"})
                  defineDriver(old, "old.ppd");
@@ -316,21 +252,53 @@ TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
              definePrinter("D", "Varden DeskStream 1600 v48.3");
              failNext("OpenPrinterA", 0, ERROR_ACCESS_DENIED, "D");
          },
-         "driver Varden DeskStream 1600 v48.3|old.ppd|1\ndriver Varden LaserStream 1200 Level2 16MB|b.ppd|1\n"
-         "driver Varden LaserStream 600|a.ppd|1\ndriver varden laserstream 600 v2013|old.ppd|1\n"
-         "printer A|Varden LaserStream 600|running\nprinter B|Varden LaserStream 1200 Level2 16MB|running\n"
-         "printer C|varden laserstream 600 v2013|running\nprinter D|Varden DeskStream 1600 v48.3|running\n"
-         "calls added=2 set=2\n"},
+         {"calls added=2 set=2", "driver Varden DeskStream 1600 v48.3|old.ppd|1",
+          "driver Varden LaserStream 1200 Level2 16MB|b.ppd|1", "driver Varden LaserStream 600|a.ppd|1",
+          "driver varden laserstream 600 v2013|old.ppd|1", "printer A|Varden LaserStream 600|running",
+          "printer B|Varden LaserStream 1200 Level2 16MB|running", "printer C|varden laserstream 600 v2013|running",
+          "printer D|Varden DeskStream 1600 v48.3|running"}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(&row - rows);
         Harness h(row.windows95 ? win95() : nt351());
-        ppdInf(h, row.keys);
+        std::string inf = "[PPD Files]\n";
+        for (const auto& [key, file] : row.keys) {
+            inf += infLine(key, file, 10);
+            h.writeFile("C:\\dist\\" + file, "*PPD " + key + "\n");
+        }
+        h.setInf(inf);
+        if (!row.windows95) putNtModules(h);
+        else h.writeFile(h.machine().systemDir + "\\pscript.drv");
         row.prepare(h);
-        ChildResult r = installDrivers(h, row.error ? "2300 CONTINUE\n" : "");
-        if (row.error) expectToolkitError(r, row.error, {"box MS-Setup Error: Buffer Overflow"});
-        else EXPECT_EQ(spoolerState(r), row.state) << r.output;
-        EXPECT_TRUE(r.reported("driver ").empty() || !fs::exists(h.host(driverDir() + "\\new.ppd")));
+        ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
+            startupState();
+            TkResetCopyList();
+            TkAddSectionFiles("PPD Files", ::Setup.CopySourceDir, ::Setup.DriverDir);
+            TkCopyFiles();
+            DRIVER_INFO_2A record{};
+            record.cVersion = 1;
+            char name[DRIVER_NAME_SIZE], ppd[PPD_NAME_SIZE];
+            FillDriverRecord(&record, name, ppd);
+            InstallPrinterDrivers(&record);
+            RenameObsoleteDrivers(&record);
+            std::vector<winsim::SpoolDriver> drivers;
+            winsim::spoolerDrivers(winsim::ownEnvironment(), drivers);
+            for (const auto& d : drivers) report("driver %s|%s|%u", d.name.c_str(), d.dataFile.c_str(), (unsigned)d.version);
+            std::vector<winsim::SpoolPrinter> printers;
+            winsim::spoolerPrinters(printers);
+            for (const auto& p : printers)
+                report("printer %s|%s|%s", p.name.c_str(), p.driver.c_str(), p.status & PRINTER_STATUS_PAUSED ? "paused" : "running");
+            report("calls added=%u set=%u", winsim::machine().callCounts["AddPrinterDriverA"],
+                   winsim::machine().callCounts["SetPrinterA"]);
+            return 0;
+        });
+        Lines state = r.lines("error ");  // the error, the sorted report, the boxes
+        Lines reported = r.report;
+        std::sort(reported.begin(), reported.end());
+        state.insert(state.end(), reported.begin(), reported.end());
+        for (const auto& line : r.lines("box ")) state.push_back(line);
+        EXPECT_EQ(state, row.state) << r.output;
+        EXPECT_TRUE(withPrefix(r.report, "driver ").empty() || !fs::exists(h.host(driverDir() + "\\new.ppd")));
     }
 }
 

@@ -1,7 +1,9 @@
-// Test harness for the setup program: a simulated Windows machine with the
-// distribution folder C:\dist, and a way to run a piece of the program in a
-// child process (the reporters and the exit paths end the process) with the
-// toolkit answering pages from an answers file and logging them.
+// Test harness for the setup program, shared by every area that tests it.
+// Two kinds of machine: a usable Windows installation with the distribution
+// folder C:\dist and a way to run a piece of the program in a child process
+// (the reporters and the exit paths end the process) with the toolkit
+// answering pages from an answers file and logging them; and a bare machine
+// in the test's own process, with registry helpers over the Win32 API.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -58,17 +60,15 @@ struct ChildResult {
     std::vector<int> answered;  // the dialog number of each answer given
 
     Lines lines(const std::string& prefix) const { return withPrefix(log, prefix); }
-    Lines reported(const std::string& prefix) const { return withPrefix(report, prefix); }
     // Dialog numbers of the modal pages shown.
     std::vector<int> pages() const {
         std::vector<int> out;
         for (const auto& l : lines("page ")) out.push_back(std::atoi(l.c_str() + 5));
         return out;
     }
-    bool hasLine(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
     // The value of "name=value" in the report, or "".
     std::string value(const std::string& name) const {
-        Lines found = reported(name + "=");
+        Lines found = withPrefix(report, name + "=");
         return found.empty() ? "" : found[0].substr(name.size() + 1);
     }
 };
@@ -247,7 +247,8 @@ private:
     std::error_code ignored_;
 };
 
-// The next `times` calls of `call` (0: all further ones) fail with `error`.
+// The next `times` calls of `call` (0: all further ones) fail with `error`;
+// `target` limits the fault to one object.
 inline void failNext(const std::string& call, std::uint32_t times, DWORD error, const std::string& target = "") {
     auto& m = winsim::machine();
     m.faults.push_back({call, m.callCounts[call] + 1, times, error, target});
@@ -285,10 +286,9 @@ inline std::string sampleInf() {
 
 // --- The installation's machine ------------------------------------------
 
-inline fs::path sourceDist() { return fs::path(SOURCE_ROOT) / "dist"; }
 // The sample distribution's files (not its tools or answers) into C:\dist.
 inline void copyDistribution(Harness& h) {
-    for (const auto& e : fs::directory_iterator(sourceDist()))
+    for (const auto& e : fs::directory_iterator(fs::path(SOURCE_ROOT) / "dist"))
         if (e.is_regular_file())
             fs::copy_file(e.path(), h.host("C:\\dist\\" + e.path().filename().string()),
                           fs::copy_options::overwrite_existing);
@@ -329,5 +329,120 @@ inline void reportSpooler() {
     if (winsim::Service* s = winsim::findService(winsim::machine(), "Spooler"))
         report("spooler=%u", (unsigned)winsim::serviceStatus(winsim::machine(), *s).dwCurrentState);
 }
+
+// --- A bare machine in the test's process ---------------------------------
+
+inline const std::string kMonitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
+inline std::string mon(const std::string& sub) { return kMonitors + "\\" + sub; }
+
+// Installs a fresh bare machine (NT 3.51, or Windows 95) in a scratch folder
+// and zeroes the setup state, with the platform flags set as start-up would.
+inline winsim::Machine& bareMachine(const std::string& name, bool windows95 = false) {
+    winsim::OsInfo os;
+    if (windows95) os = win95();
+    auto dir = fs::temp_directory_path() / ("setup-bare-" + name);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    auto& m = winsim::install(winsim::makeBareMachine(os, dir));
+    std::memset(static_cast<void*>(&Setup), 0, sizeof Setup);
+    Setup.IsWindows95 = windows95;
+    Setup.IsNT35 = !windows95;
+    Setup.IsX86 = TRUE;
+    return m;
+}
+
+inline HKEY createKey(const std::string& path) {
+    HKEY h = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+              ERROR_SUCCESS) << path;
+    return h;
+}
+inline void makeKey(const std::string& path) { RegCloseKey(createKey(path)); }
+inline void setValue(const std::string& path, const std::string& name, DWORD type, const void* data, DWORD size) {
+    HKEY h = createKey(path);
+    EXPECT_EQ(RegSetValueExA(h, name.c_str(), 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS) << name;
+    RegCloseKey(h);
+}
+inline void setSz(const std::string& path, const std::string& name, const std::string& text) {
+    setValue(path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+// The tree below HKEY_LOCAL_MACHINE\<path>, one line per key in enumeration
+// order: its path relative to <path> (or "." for <path> itself), then
+// ` name=data` per value: REG_SZ as text, REG_DWORD as a number, anything
+// else as hex bytes. "" when the key does not exist.
+inline std::string regTree(const std::string& path, const std::string& rel = ".") {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "";
+    std::string out = rel + ":";
+    char name[256];
+    BYTE data[1024];
+    for (DWORD i = 0;; ++i) {
+        DWORD len = sizeof name, size = sizeof data, type = 0;
+        if (RegEnumValueA(h, i, name, &len, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        out += std::string(" ") + name + "=";
+        if (type == REG_SZ) out += std::string(reinterpret_cast<char*>(data), size ? size - 1 : 0);
+        else if (type == REG_DWORD) out += std::to_string(*reinterpret_cast<DWORD*>(data));
+        else
+            for (DWORD b = 0; b < size; ++b) out += "0123456789abcdef"[data[b] >> 4] + std::string(1, "0123456789abcdef"[data[b] & 15]);
+    }
+    out += "\n";
+    std::vector<std::string> subs;
+    for (DWORD i = 0;; ++i) {
+        DWORD len = sizeof name;
+        if (RegEnumKeyExA(h, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        subs.emplace_back(name);
+    }
+    RegCloseKey(h);
+    for (const auto& sub : subs) out += regTree(path + "\\" + sub, rel == "." ? sub : rel + "\\" + sub);
+    return out;
+}
+
+// The Perflib counter name table (pairs index, name). `skip` leaves one
+// name out, to drive the walk's failure.
+inline void installCounterTable(const std::string& skip = "") {
+    const char* pairs[][2] = {{"1", "1847"},         {"2", "System"},        {"230", "Process"},
+                              {"238", "Processor"},  {"680", "Thread Count"}, {"682", "Priority Base"},
+                              {"784", "ID Process"}, {"786", "Image"}};
+    std::string table;
+    for (auto& p : pairs)
+        if (skip != p[1]) table += std::string(p[0]) + '\0' + p[1] + '\0';
+    table += '\0';
+    setValue("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", "Counters", REG_MULTI_SZ, table.data(),
+             static_cast<DWORD>(table.size()));
+}
+
+// For death tests: starts the toolkit frame with an answers file that
+// leaves the error page with CANCEL, and, when the process ends, writes the
+// text the error page was given (the symbol ErrorText) to stderr, where
+// EXPECT_EXIT matches it.
+inline void printErrorTextAtExit() {
+    auto answers = fs::temp_directory_path() / "setup-bare-error-answers.txt";
+    std::ofstream(answers) << "2300 CANCEL\n";
+    std::string cmd = "--answers " + answers.string();
+    InitializeFrame(cmd.data());
+    winsim::addExitHandler([](UINT) {
+        char text[1024] = {};
+        CbGetSymbolValue("ErrorText", text, sizeof text);
+        std::fprintf(stderr, "ErrorText: %s\n", text);
+        std::fflush(stderr);
+    });
+}
+
+// The message boxes shown so far on the machine, as "caption|text".
+inline Lines messageBoxes() {
+    Lines out;
+    for (const auto& box : winsim::machine().ui->boxes) out.push_back(box.caption + "|" + box.text);
+    return out;
+}
+
+// The statement ends setup through the error page, whose text matches `text`.
+#define EXPECT_ENDS_SETUP(statement, text) \
+    EXPECT_EXIT(                            \
+        {                                   \
+            harness::printErrorTextAtExit(); \
+            statement;                      \
+        },                                  \
+        ::testing::ExitedWithCode(0), text)
 
 }  // namespace harness

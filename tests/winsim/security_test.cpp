@@ -94,44 +94,38 @@ TEST_F(Security, TokensOfTheProcessAndTheThread) {
     EXPECT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
 }
 
-TEST_F(Security, TokenGroupsSizeProtocol) {
-    HANDLE h = token();
-    DWORD need = sim::kSentinel;
-    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, nullptr, 0, &need), ERROR_INSUFFICIENT_BUFFER);
+// The size query itself is the conformance cases' matter.
+TEST_F(Security, TokenGroupsBlock) {
+    HANDLE h = token(), adjustOnly = token(TOKEN_ADJUST_PRIVILEGES);
+    DWORD need = 0, got = 0;
+    GetTokenInformation(h, TokenGroups, nullptr, 0, &need);
     ASSERT_GT(need, sizeof(TOKEN_GROUPS));
     ASSERT_LT(need, 4096u);
-    // One byte short: the same failure, nothing written.
     std::vector<ULONGLONG> buf(need / 8 + 2);
     std::memset(buf.data(), 0xA5, buf.size() * 8);
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(buf.data());
-    DWORD got = 0;
-    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, buf.data(), need - 1, &got), ERROR_INSUFFICIENT_BUFFER);
+    BYTE* block = reinterpret_cast<BYTE*>(buf.data());
+    const std::string guard((const char*)block, buf.size() * 8);
+    // One byte short, or anything refused: the failure, nothing written.
+    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, block, need - 1, &got), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(got, need);
-    for (std::size_t i = 0; i < buf.size() * 8; ++i) ASSERT_EQ(bytes[i], 0xA5) << "byte " << i;
-    // Exact size: success, nothing past the block, SIDs inside it.
-    got = 0;
-    EXPECT_TRUE(GetTokenInformation(h, TokenGroups, buf.data(), need, &got));
+    EXPECT_FAILS(GetTokenInformation((HANDLE)0x999, TokenGroups, block, need, &got), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(GetTokenInformation(adjustOnly, TokenGroups, block, need, &got), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, block, need, nullptr), ERROR_NOACCESS);
+    EXPECT_FAILS(GetTokenInformation(h, TokenStatistics, block, need, &got), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, block + 1, need, &got), ERROR_NOACCESS);  // odd address
+    EXPECT_EQ(std::string((const char*)block, buf.size() * 8), guard);
+    // Exact size: nothing past the block, the SIDs aligned inside it after the array.
+    EXPECT_TRUE(GetTokenInformation(h, TokenGroups, block, need, &got));
     EXPECT_EQ(got, need);
-    for (std::size_t i = need; i < buf.size() * 8; ++i) ASSERT_EQ(bytes[i], 0xA5) << "guard byte " << i;
+    EXPECT_EQ(std::string((const char*)block + need, buf.size() * 8 - need), guard.substr(need));
     auto* tg = reinterpret_cast<TOKEN_GROUPS*>(buf.data());
     ASSERT_EQ(tg->GroupCount, 5u);
     const BYTE* arrayEnd = reinterpret_cast<const BYTE*>(&tg->Groups[tg->GroupCount]);
     for (DWORD i = 0; i < tg->GroupCount; ++i) {
         const BYTE* sid = static_cast<const BYTE*>(tg->Groups[i].Sid);
-        EXPECT_GE(sid, arrayEnd) << "SID overlaps the array";
-        EXPECT_LE(sid + 8 + 4 * sid[1], bytes + need) << "SID outside the block";
+        EXPECT_TRUE(sid >= arrayEnd && sid + 8 + 4 * sid[1] <= block + need) << "SID " << i << " outside the block";
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sid) % 4, 0u);
     }
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&tg->Groups[0]) % alignof(SID_AND_ATTRIBUTES), 0u);
-    // Refusals.
-    HANDLE adjustOnly = token(TOKEN_ADJUST_PRIVILEGES);
-    BYTE* block = reinterpret_cast<BYTE*>(buf.data());
-    EXPECT_FAILS(GetTokenInformation((HANDLE)0x999, TokenGroups, block, need, &got), ERROR_INVALID_HANDLE);
-    EXPECT_FAILS(GetTokenInformation(adjustOnly, TokenGroups, block, need, &got), ERROR_ACCESS_DENIED);
-    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, block, need, nullptr), ERROR_NOACCESS);
-    EXPECT_FAILS(GetTokenInformation(h, TokenStatistics, block, need, &got), ERROR_INVALID_PARAMETER);
-    // A block with pointers cannot go to an odd address.
-    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, block + 1, need, &got), ERROR_NOACCESS);
     CloseHandle(adjustOnly);
     CloseHandle(h);
 }
@@ -171,10 +165,8 @@ TEST_F(Security, Sids) {
     PSID d = (PSID)0x1;
     EXPECT_FAILS(AllocateAndInitializeSid(&nt, 9, 0, 0, 0, 0, 0, 0, 0, 0, &d), ERROR_INVALID_SID);
     EXPECT_EQ(d, (PSID)0x1);
-    EXPECT_EQ(FreeSid(a), nullptr);
-    EXPECT_EQ(FreeSid(a), a) << "a second free is refused";
-    EXPECT_EQ(FreeSid(b), nullptr);
-    EXPECT_EQ(FreeSid(c), nullptr);
+    // A second free is refused.
+    EXPECT_EQ(std::vector<PSID>({FreeSid(a), FreeSid(a), FreeSid(b), FreeSid(c)}), std::vector<PSID>({nullptr, a, nullptr, nullptr}));
     EXPECT_EQ(winsim::allocatedSidCount(), before);
     // Their text form.
     for (const char* good : {"S-1-5-32-544", "S-1-0x1234567890AB-1", "S-1-1"})
@@ -186,12 +178,8 @@ TEST_F(Security, Sids) {
 
 TEST_F(Security, LookupPrivilegeValue) {
     LUID luid = {sim::kSentinel, 0x1234};
-    SetLastError(sim::kSentinel);
-    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid));
-    EXPECT_EQ(luid.LowPart, 19u);
-    EXPECT_EQ(luid.HighPart, 0);
     ASSERT_TRUE(LookupPrivilegeValueA("\\\\VARDEN1", "seshutdownprivilege", &luid));
-    EXPECT_EQ(luid.LowPart, 19u);
+    EXPECT_EQ(std::to_string(luid.LowPart) + " " + std::to_string(luid.HighPart), "19 0");
     luid = {sim::kSentinel, 0x1234};
     EXPECT_FAILS(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &luid), ERROR_NO_SUCH_PRIVILEGE);
     EXPECT_EQ(luid.LowPart, sim::kSentinel);
@@ -267,51 +255,27 @@ TEST_F(Security, ShutdownPrivilegeGatesExitWindowsEx) {
     EXPECT_FAILS(ExitWindowsEx(EWX_REBOOT, 0), ERROR_PRIVILEGE_NOT_HELD);
 }
 
-TEST_F(Security, ImageSectionRoundTripsAndDefaultsToAdministrator) {
-    nlohmann::json in = nlohmann::json::parse(R"({
-      "user": "S-1-5-21-1-2-3-1001",
-      "groups": [
-        {"sid": "S-1-1-0", "attributes": ["mandatory", "enabled_by_default", "enabled"]},
-        {"sid": "S-1-5-32-544", "attributes": ["deny_only"]},
-        {"sid": "S-1-5-32-545", "attributes": 7}
-      ],
+// The section's place-by-place checks and round trip are the machine.json
+// tests'; here the attribute forms, the default and the names shown.
+TEST_F(Security, ImageSectionAttributesDefaultsAndShow) {
+    winsim::loadSecurity(nlohmann::json::parse(R"({
+      "groups": [{"sid": "S-1-1-0", "attributes": 7}, {"sid": "S-1-5-32-544", "attributes": ["deny_only"]}],
       "privileges": [{"name": "seshutdownprivilege", "enabled": true}],
-      "impersonation": {"groups": [{"sid": "S-1-5-32-544", "attributes": ["enabled"]}]}
-    })");
-    winsim::loadSecurity(in, *m);
-    ASSERT_EQ(m->security->process.groups.size(), 3u);
-    EXPECT_EQ(m->security->process.groups[1].attributes, (DWORD)SE_GROUP_USE_FOR_DENY_ONLY);
-    EXPECT_EQ(m->security->process.privileges[0].name, "SeShutdownPrivilege");
+      "impersonation": {"groups": [{"sid": "S-1-5-32-544", "attributes": ["enabled"]}]}})"), *m);
     ASSERT_TRUE(m->security->impersonation.has_value());
-    nlohmann::json out, again;
+    nlohmann::json out;
     winsim::saveSecurity(out, *m);
-    EXPECT_EQ(out["groups"][1]["sid"], "S-1-5-32-544");
-    EXPECT_EQ(out["groups"][1]["attributes"], nlohmann::json::array({"deny_only"}));
-    EXPECT_EQ(out["user"], "S-1-5-21-1-2-3-1001");
-    winsim::loadSecurity(out, *m);
-    winsim::saveSecurity(again, *m);
-    EXPECT_EQ(out, again);
+    EXPECT_EQ(out["groups"].dump() + out["privileges"][0]["name"].dump(),
+              R"([{"attributes":["mandatory","enabled_by_default","enabled"],"sid":"S-1-1-0"},)"
+              R"({"attributes":["deny_only"],"sid":"S-1-5-32-544"}]"SeShutdownPrivilege")");
     std::ostringstream shown;
     winsim::showSecurity(shown, *m);
     EXPECT_NE(shown.str().find("S-1-5-32-544 (Administrators) [deny_only]"), std::string::npos) << shown.str();
     winsim::loadSecurity(nlohmann::json(), *m);
     EXPECT_FALSE(m->security->impersonation.has_value());
     EXPECT_EQ(winsim::sidText(m->security->process.groups[1].sid), "S-1-5-32-544");
-    // A malformed section names the place.
-    const std::pair<const char*, const char*> cases[] = {
-        {R"({"groups": [{"sid": "S-1-5-32-544", "attributes": ["shiny"]}]})", "unknown attribute \"shiny\""},
-        {R"({"impersonation": {"groups": 3}})", "/security/impersonation/groups"},
-        {R"([1, 2])", "/security: expected an object"},
-    };
-    for (auto [json, expected] : cases) {
-        try {
-            winsim::loadSecurity(nlohmann::json::parse(json), *m);
-            ADD_FAILURE() << "accepted: " << json;
-        } catch (const winsim::ImageError& e) {
-            EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
-            EXPECT_NE(std::string(e.what()).find("machine.json"), std::string::npos) << e.what();
-        }
-    }
+    EXPECT_THROW(winsim::loadSecurity(nlohmann::json::parse(R"({"groups": [{"sid": "S-1-1-0", "attributes": ["shiny"]}]})"), *m),
+                 winsim::ImageError);
 }
 
 }  // namespace

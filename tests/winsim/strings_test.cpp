@@ -7,27 +7,26 @@ namespace {
 
 TEST(Strings, CaseLengthAndCopy) {
     char s[] = "abc xyz \xE0\xE9\xEE\xF5\xFC\xFE \xFF\x9A\x9C\x9E \xF7\xDF\xB5 123";
+    const std::string lower = s;
     EXPECT_EQ(CharUpperA(s), s);
-    EXPECT_STREQ(s, "ABC XYZ \xC0\xC9\xCE\xD5\xDC\xDE \x9F\x8A\x8C\x8E \xF7\xDF\xB5 123");
+    EXPECT_EQ(std::string(s), "ABC XYZ \xC0\xC9\xCE\xD5\xDC\xDE \x9F\x8A\x8C\x8E \xF7\xDF\xB5 123");
     EXPECT_EQ(CharLowerA(s), s);
-    EXPECT_STREQ(s, "abc xyz \xE0\xE9\xEE\xF5\xFC\xFE \xFF\x9A\x9C\x9E \xF7\xDF\xB5 123");
+    EXPECT_EQ(std::string(s), lower);
     // A single character carried in the pointer value.
-    EXPECT_EQ((ULONG_PTR)CharUpperA((LPSTR)(ULONG_PTR)'q'), (ULONG_PTR)'Q');
-    EXPECT_EQ((ULONG_PTR)CharUpperA((LPSTR)(ULONG_PTR)0xE7), (ULONG_PTR)0xC7);
-    EXPECT_EQ((ULONG_PTR)CharLowerA((LPSTR)(ULONG_PTR)'Q'), (ULONG_PTR)'q');
+    EXPECT_EQ(std::vector<ULONG_PTR>({(ULONG_PTR)CharUpperA((LPSTR)(ULONG_PTR)'q'), (ULONG_PTR)CharUpperA((LPSTR)(ULONG_PTR)0xE7),
+                                      (ULONG_PTR)CharLowerA((LPSTR)(ULONG_PTR)'Q')}),
+              std::vector<ULONG_PTR>({'Q', 0xC7, 'q'}));
     char b[] = "abcdef";
     EXPECT_EQ(CharUpperBuffA(b, 3), 3u);
     EXPECT_STREQ(b, "ABCdef");
     const char* t = "ab";
     EXPECT_EQ(CharNextA(t), t + 1);
     EXPECT_EQ(CharNextA(t + 2), t + 2);
-    EXPECT_EQ(lstrlenA(nullptr), 0);
-    EXPECT_EQ(lstrlenA("setup"), 5);
+    EXPECT_EQ(lstrlenA(nullptr) + lstrlenA("setup"), 5);
     char buf[8];
     std::memset(buf, 'G', sizeof buf);
     EXPECT_EQ(lstrcpyA(buf, "abc"), buf);
-    EXPECT_STREQ(buf, "abc");
-    EXPECT_EQ(buf[4], 'G');
+    EXPECT_EQ(std::string(buf, 5), std::string("abc\0G", 5));
     EXPECT_EQ(lstrcpyA(buf, nullptr), nullptr);
 }
 
@@ -88,15 +87,13 @@ TEST(Strings, WsprintfFormatsAndStopsAt1024Bytes) {
     for (auto& c : cases) EXPECT_EQ(c.got, c.want);
     // At most 1024 bytes with the NUL.
     std::string big(2000, 'x');
-    std::memset(buf, 'G', sizeof buf);
-    int n = wsprintfA(buf, "%s%s", big.c_str(), "tail");
-    EXPECT_EQ(n, 1023);
-    EXPECT_EQ(buf[1023], '\0');
-    EXPECT_EQ(buf[1024], 'G');
-    std::memset(buf, 'G', sizeof buf);
-    n = wsprintfA(buf, "%2000d", 5);
-    EXPECT_EQ(n, 1023);
-    EXPECT_EQ(buf[1024], 'G');
+    auto capped = [&](const char* format, auto arg) {
+        std::memset(buf, 'G', sizeof buf);
+        int n = wsprintfA(buf, format, arg);
+        return std::to_string(n) + std::string(buf + 1022, 3);
+    };
+    EXPECT_EQ(capped("%s", big.c_str()), std::string("1023x\0G", 7));
+    EXPECT_EQ(capped("%2000d", 5), std::string("1023 \0G", 7));
 }
 
 TEST(Strings, OemToCharUsesCodePage437) {
@@ -114,46 +111,37 @@ TEST(Strings, OemToCharUsesCodePage437) {
     EXPECT_STREQ(inPlace, "\xE9t\xE9");
 }
 
-TEST(Strings, MultiByteToWideCharWithCodePage1252) {
+TEST(Strings, MultiByteToWideCharAndBackWithCodePage1252) {
     const char* src = "a\x80\x81\x8A\x9F\xE9";
-    const WCHAR want[] = {u'a', 0x20AC, 0x0081, 0x0160, 0x0178, 0x00E9, 0};
+    const std::u16string want = {u'a', 0x20AC, 0x0081, 0x0160, 0x0178, 0x00E9, 0, 0xFFFF};
     WCHAR out[10];
     for (UINT cp : {(UINT)CP_ACP, 1252u}) {
         std::fill(std::begin(out), std::end(out), (WCHAR)0xFFFF);
-        SetLastError(0xdeadbeef);
         EXPECT_EQ(MultiByteToWideChar(cp, 0, src, -1, out, 10), 7);
-        for (int i = 0; i < 7; ++i) EXPECT_EQ(out[i], want[i]) << i;
-        EXPECT_EQ(out[7], (WCHAR)0xFFFF);
+        EXPECT_EQ(std::u16string((const char16_t*)out, 8), want);
     }
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, src, -1, nullptr, 0), 7);
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, src, 3, nullptr, 0), 3);
-    SetLastError(0xdeadbeef);
     std::fill(std::begin(out), std::end(out), (WCHAR)0xFFFF);
     EXPECT_LASTERROR(MultiByteToWideChar(CP_ACP, 0, src, -1, out, 3), 0, ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(out[3], (WCHAR)0xFFFF);
     EXPECT_LASTERROR(MultiByteToWideChar(CP_ACP, 0, src, 0, out, 10), 0, ERROR_INVALID_PARAMETER);
     EXPECT_LASTERROR(MultiByteToWideChar(932, 0, src, -1, out, 10), 0, ERROR_INVALID_PARAMETER);
-}
-
-TEST(Strings, WideCharToMultiByteWithCodePage1252) {
-    const WCHAR src[] = {u'a', 0x20AC, 0x0153, 0x00FC, 0x0100, 0x4E00, 0};
-    char out[10];
-    std::memset(out, 'G', sizeof out);
-    BOOL used = 0xdead;
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, src, -1, out, sizeof out, nullptr, &used), 7);
-    EXPECT_EQ(std::string(out, 7), std::string("a\x80\x9C\xFC??\0", 7));
-    EXPECT_EQ(out[7], 'G');
-    EXPECT_TRUE(used);
-    const WCHAR plain[] = {u'o', u'k', 0};
-    used = 0xdead;
-    EXPECT_EQ(WideCharToMultiByte(1252, 0, plain, -1, out, sizeof out, "#", &used), 3);
-    EXPECT_FALSE(used);
-    EXPECT_EQ(WideCharToMultiByte(1252, 0, src, 6, out, sizeof out, "#", nullptr), 6);
-    EXPECT_EQ(std::string(out, 6), "a\x80\x9C\xFC##");
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, src, -1, nullptr, 0, nullptr, nullptr), 7);
-    std::memset(out, 'G', sizeof out);
-    EXPECT_LASTERROR(WideCharToMultiByte(CP_ACP, 0, src, -1, out, 2, nullptr, nullptr), 0, ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(out[2], 'G');
+    // Back: what the code page lacks becomes the default character.
+    const WCHAR wide[] = {u'a', 0x20AC, 0x0153, 0x00FC, 0x0100, 0x4E00, 0}, plain[] = {u'o', u'k', 0};
+    char narrow[10];
+    std::memset(narrow, 'G', sizeof narrow);
+    BOOL used = 0xdead, unused = 0xdead;
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, &used), 7);
+    EXPECT_EQ(std::string(narrow, 8), std::string("a\x80\x9C\xFC??\0G", 8));
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, plain, -1, narrow, sizeof narrow, "#", &unused), 3);
+    EXPECT_EQ(std::to_string(used) + std::to_string(unused), "10");
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, wide, 6, narrow, sizeof narrow, "#", nullptr), 6);
+    EXPECT_EQ(std::string(narrow, 6), "a\x80\x9C\xFC##");
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr), 7);
+    std::memset(narrow, 'G', sizeof narrow);
+    EXPECT_LASTERROR(WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, 2, nullptr, nullptr), 0, ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(narrow[2], 'G');
 }
 
 }  // namespace

@@ -82,15 +82,13 @@ TEST_F(Tool, DamagedImagesAreRefusedNamingFileAndLineAndLeftAsTheyWere) {
 
 TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
     ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch alpha --version 3.52 --build 1200 --disk-free C=1048576 --user user").code, 0);
-    std::string json = readAll(root / "m" / "machine.json");
-    EXPECT_NE(json.find("\"minor\": 52"), std::string::npos);
-    EXPECT_NE(json.find("\"build\": 1200"), std::string::npos);
-    EXPECT_NE(json.find("\"free\": 1048576"), std::string::npos);
-    EXPECT_NE(json.find("\"PROCESSOR_ARCHITECTURE\": \"ALPHA\""), std::string::npos);
+    std::string json = readAll(root / "m" / "machine.json"), found;
+    for (const char* part : {"\"minor\": 52", "\"build\": 1200", "\"free\": 1048576", "\"PROCESSOR_ARCHITECTURE\": \"ALPHA\""})
+        found += json.find(part) == std::string::npos ? std::string("missing ") + part + "\n" : "";
+    EXPECT_EQ(found, "");
     Proc show = winsim("show " + at("m"));
     EXPECT_EQ(show.code, 0);
     EXPECT_NE(show.out.find("Spooler: running"), std::string::npos) << show.out;
-
     EXPECT_EQ(winsim("new " + at("x") + " --os nt99 --arch x86").code, 1);
     EXPECT_FALSE(fs::exists(root / "x"));
     EXPECT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86").code, 1);  // exists already
@@ -301,12 +299,13 @@ TEST_F(Tool, OutputToAClosedPipeNeitherKillsNorLosesTheRun) {
 }
 
 TEST_F(Tool, EveryCommandHasHelp) {
-    for (const char* cmd : {"--help", "new --help", "show --help", "reg --help", "reboot --help", "diff --help"}) {
+    std::string said;
+    for (const char* cmd : {"--help", "new --help", "show --help", "reg --help", "reboot --help", "diff --help", "frobnicate"}) {
         Proc r = winsim(cmd);
-        EXPECT_EQ(r.code, 0) << cmd;
-        EXPECT_NE(r.out.find("usage"), std::string::npos) << cmd;
+        said += std::to_string(r.code) + " " + r.out.substr(0, r.out.find(' ', 14)) + "\n";
     }
-    EXPECT_EQ(winsim("frobnicate").code, 2);
+    EXPECT_EQ(said, "0 usage: winsim COMMAND\n0 usage: winsim new\n0 usage: winsim show\n0 usage: winsim reg\n"
+                    "0 usage: winsim reboot\n0 usage: winsim diff\n2 winsim: unknown\n");
 }
 
 }  // namespace
