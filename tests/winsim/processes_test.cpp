@@ -144,10 +144,7 @@ TEST_F(Proc, CreateProcessSearchesAndRecords) {
     CloseHandle(pi.hProcess);
     // The current directory comes first; quoted paths; the application
     // name is taken as given, no extension added; ".." stops at the root.
-    const struct {
-        const char *app, *cmd, *name;
-        DWORD error;
-    } rows[] = {
+    const std::tuple<const char*, const char*, const char*, DWORD> rows[] = {  // app, command, process or error
         {nullptr, "setup /q", "setup.exe", 0},
         {nullptr, "\"C:\\Program Files\\Tool\\tool.exe\" -x", "tool.exe", 0},
         {"C:\\WINNT35\\SYSTEM32\\winhlp32.exe", "", "winhlp32.exe", 0},
@@ -157,15 +154,15 @@ TEST_F(Proc, CreateProcessSearchesAndRecords) {
         {nullptr, "C:\\NOWHERE\\x.exe", nullptr, ERROR_PATH_NOT_FOUND},
         {nullptr, "..\\..\\..\\..\\..\\..\\bin\\sh", nullptr, ERROR_PATH_NOT_FOUND},
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.cmd);
+    for (const auto& [app, command, name, error] : rows) {
+        SCOPED_TRACE(command);
         std::memset(&pi, 0xcc, sizeof pi);
-        if (r.name) {
-            ASSERT_TRUE(create(r.app, r.cmd));
-            EXPECT_EQ(nameOf(pi.dwProcessId), r.name);
+        if (name) {
+            ASSERT_TRUE(create(app, command));
+            EXPECT_EQ(nameOf(pi.dwProcessId), name);
             continue;
         }
-        EXPECT_FAILS(create(r.app, r.cmd), r.error);
+        EXPECT_FAILS(create(app, command), error);
         const auto* raw = reinterpret_cast<const unsigned char*>(&pi);
         EXPECT_TRUE(std::all_of(raw, raw + sizeof pi, [](unsigned char c) { return c == 0xcc; }));
     }
