@@ -105,7 +105,6 @@ protected:
             if (winsim::iequals(p.name, name)) return "status " + std::to_string(p.status);
         return "none";
     }
-    bool printerExists(const std::string& name) { return printerStatus(name) != "none"; }
     BOOL addMonitor(const char* module, const char* env = nullptr) {
         MONITOR_INFO_2A info{(LPSTR) "Varden Network Port", (LPSTR)env, (LPSTR)module};
         return AddMonitorA(nullptr, 2, (LPBYTE)&info);
@@ -373,7 +372,7 @@ TEST_F(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
         SCOPED_TRACE(name);
         EXPECT_FAILS(call(), RPC_S_SERVER_UNAVAILABLE);
     }
-    EXPECT_TRUE(printerExists("Alpha")) << "nothing changed";
+    EXPECT_EQ(printerStatus("Alpha"), "status 0") << "nothing changed";
     setSpooler("running");
     ClosePrinter(h);
 }
@@ -421,11 +420,17 @@ TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
                  winsim::ImageError);
 }
 
+// A machine with printer "Alpha" on NP1; without printers an enumeration
+// needs nothing.
 class Printers : public Spooler {
 protected:
     void SetUp() override {
         build(nt351);
         standardSetup();
+        DWORD needed = 0xdeadbeef, count = 0xdeadbeef;
+        EXPECT_LASTERROR(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count), TRUE, sim::kSentinel);
+        EXPECT_EQ(needed + count, 0u);
+        addPrinter("Alpha", "NP1");
     }
 };
 
@@ -460,10 +465,7 @@ std::string printerText(DWORD level, const GuardedBuffer& b, DWORD i, DWORD coun
 // Every level: a size query, a buffer one byte short left untouched, the
 // exact size filled without touching the guard bytes behind it.
 TEST_F(Printers, EnumSizeProtocolAndRecordsOfEveryLevel) {
-    DWORD needed = 0xdeadbeef, count = 0xdeadbeef;
-    EXPECT_LASTERROR(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count), TRUE, sim::kSentinel);
-    EXPECT_EQ(needed + count, 0u) << "no printers: nothing needed";
-    addPrinter("Alpha", "NP1");
+    DWORD needed = 0, count = 0;
     addPrinter("Beta", "NP2,LPT1:,NP3");  // ports as one comma-separated list
     const std::string icon = std::to_string(PRINTER_ENUM_ICON8);
     const std::pair<DWORD, std::string> rows[] = {
@@ -517,7 +519,6 @@ TEST_F(Printers, EnumSizeProtocolAndRecordsOfEveryLevel) {
 }
 
 TEST_F(Printers, HandlesAndAccessCheckedOnNtOnly) {
-    addPrinter("Alpha", "NP1");
     PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
     EXPECT_FAILS(OpenPrinterA((LPSTR) "Nobody", nullptr, &all), ERROR_INVALID_PARAMETER);
     HANDLE h = open("\\\\VARDEN1\\alpha");  // by server-qualified name, in any case
@@ -535,7 +536,7 @@ TEST_F(Printers, HandlesAndAccessCheckedOnNtOnly) {
     EXPECT_FAILS(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_ACCESS_DENIED);
     EXPECT_FAILS(DeletePrinter(h), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(ClosePrinter(h));
-    EXPECT_TRUE(printerExists("Alpha"));
+    EXPECT_EQ(printerStatus("Alpha"), "status 0");
 
     build(win95);
     standardSetup();
@@ -548,7 +549,6 @@ TEST_F(Printers, HandlesAndAccessCheckedOnNtOnly) {
 
 // Refusals, the security descriptor rewritten only when given, a rename.
 TEST_F(Printers, SetPrinter) {
-    addPrinter("Alpha", "NP1");
     addPrinter("Beta", "NP2");
     DWORD id = winsim::addSpoolJob("Alpha", {});
     // Alpha's level-2 record as a removal tool reads it.
@@ -587,7 +587,7 @@ TEST_F(Printers, SetPrinter) {
     EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), ERROR_PRINTER_ALREADY_EXISTS);
     rec->pPrinterName = fresh;
     EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE));
-    EXPECT_FALSE(printerExists("Alpha"));
+    EXPECT_EQ(printerStatus("Alpha"), "none");
     EXPECT_EQ(printerStatus("Gamma"), "status 1") << "the handle follows the new name, paused";
     EXPECT_EQ(winsim::machine().spooler->printers["Gamma"].security.dacl.size(), 1u) << "kept without a descriptor";
     EXPECT_EQ(winsim::spoolJobs("Gamma").size() == 1 ? winsim::spoolJobs("Gamma")[0].id : 0, id);
@@ -627,7 +627,6 @@ std::string jobs(HANDLE h, DWORD first, DWORD level) {
 }
 
 TEST_F(Printers, EnumJobsAndSetJob) {
-    addPrinter("Alpha", "NP1");
     HANDLE h = open("Alpha");
     DWORD needed = 0xdeadbeef, count = 0xdeadbeef;
     EXPECT_TRUE(EnumJobsA(h, 0, 1, 1, nullptr, 0, &needed, &count)) << "an empty queue";
@@ -678,7 +677,6 @@ TEST_F(Printers, EnumJobsAndSetJob) {
 // last handle closes, its handles and jobs still working; a held printer
 // with jobs cannot be deleted.
 TEST_F(Printers, DeletedPrinterGoesWhenItsLastHandleCloses) {
-    addPrinter("Alpha", "NP1");
     addPrinter("Held", "NP2", PRINTER_STATUS_PAUSED);
     DWORD id = winsim::addSpoolJob("Alpha", {});
     winsim::addSpoolJob("Held", {});
@@ -697,16 +695,16 @@ TEST_F(Printers, DeletedPrinterGoesWhenItsLastHandleCloses) {
     EXPECT_TRUE(ClosePrinter(h1));
     EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP1"), ERROR_BUSY);  // its port stays in use meanwhile
     EXPECT_TRUE(SetJobA(h2, id, 0, nullptr, JOB_CONTROL_CANCEL)) << "its jobs can still be handled";
-    EXPECT_TRUE(printerExists("Alpha")) << "the open handle holds it";
+    EXPECT_EQ(printerStatus("Alpha"), "status 4") << "the open handle holds it";
     EXPECT_TRUE(ClosePrinter(h2));
-    EXPECT_FALSE(printerExists("Alpha"));
+    EXPECT_EQ(printerStatus("Alpha"), "none");
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "NP1")) << "its port is free again";
 
     EXPECT_FAILS(DeletePrinter(held), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(SetPrinterA(held, 0, nullptr, PRINTER_CONTROL_PURGE));
     EXPECT_TRUE(DeletePrinter(held));
     EXPECT_TRUE(ClosePrinter(held));
-    EXPECT_FALSE(printerExists("Held"));
+    EXPECT_EQ(printerStatus("Held"), "none");
 }
 
 }  // namespace

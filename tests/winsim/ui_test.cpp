@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -255,11 +256,7 @@ std::string describe() {
 TEST(ProgmanCommands, EffectOfEachCommand) {
     // Start: group Startup, empty; group Main with "File Manager" and "clock", active.
     const std::string kStart = "Startup:;*Main:File Manager|clock", kIdle = "Startup:;Main:File Manager|clock";
-    const struct {
-        const char* text;
-        bool accepted;
-        std::string groups;
-    } rows[] = {
+    const std::tuple<const char*, bool, std::string> rows[] = {  // commands, accepted, groups after
         // Creation and activation.
         {"[CreateGroup(New)]", true, kIdle + ";*New:"},
         {"[createGROUP(main)]", true, kStart},
@@ -298,7 +295,7 @@ TEST(ProgmanCommands, EffectOfEachCommand) {
         EXPECT_EQ(winsim::progmanExecute(text), accepted);
         EXPECT_EQ(describe(), groups);
     };
-    for (const auto& r : rows) check(r.text, r.accepted, r.groups);
+    for (const auto& [text, accepted, groups] : rows) check(text, accepted, groups);
     for (const char* text : refused) check(text, false, kStart);
 }
 
