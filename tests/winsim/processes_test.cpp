@@ -273,7 +273,6 @@ TEST_F(Proc, ExtractWritesTheMatchingFilesWhenItsTimeHasCome) {
     Sleep(1);
     EXPECT_EQ(files(), "postscript driver; postscript help; icons; <missing>; <missing>; <missing>; exit 0");
     EXPECT_EQ(m().drives['C'].free, freeBefore - std::string("postscript driverpostscript helpicons").size());
-    // Refusals.
     m().processes->runTimes.clear();
     fs::remove_all(c / "WINDOWS" / "SYSTEM");
     fs::create_directories(c / "WINDOWS" / "SYSTEM");
@@ -409,12 +408,17 @@ TEST_F(Proc, PerfProcessObjectListsEveryProcessAndTotal) {
     EXPECT_EQ(walk(query("232"), 232), "VARDEN1: 232\n 6L 142L 144L 172 174 28 178 180 182 184 186 10* 12* 684L 14* 56 "
                                        "58 952\nIdle 1 0 0; System 24 8 2; PRINTMAN 2 8 91; PrintMan 3 9 120; "
                                        "NOTEPAD 1 8 140; nt.dll 5 13 150; _Total 36 0 0; ");
+    setTable({{"230", "Processes"}, {"680", "Thread Count"}});  // no "Process": no object
+    EXPECT_EQ(walk(query("230")), "VARDEN1:\n\n");
     setTable(kStandard);
+    m().processes->list[5]->name = "longer.dll.exe";  // as many processes, a longer name
+    m().processes->changed();
+    EXPECT_NE(walk(query("230")).find("; longer.dll 5 13 150; "), std::string::npos);
     HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 91);
     ASSERT_TRUE(TerminateProcess(h, ERROR_PROCESS_ABORTED));
     CloseHandle(h);
     EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters +
-                                      "Idle 1 0 0; System 24 8 2; PrintMan 3 9 120; NOTEPAD 1 8 140; nt.dll 5 13 150; "
+                                      "Idle 1 0 0; System 24 8 2; PrintMan 3 9 120; NOTEPAD 1 8 140; longer.dll 5 13 150; "
                                       "_Total 34 0 0; ");
     m().processes->list.clear();
     m().processes->changed();

@@ -69,6 +69,7 @@ TEST_F(Ui, ClassesAndWindowsFollowWin32Errors) {
     char buf[8];
     std::memset(buf, 'G', sizeof buf);
     EXPECT_EQ(GetWindowTextA(frame, buf, 5), 4);
+    EXPECT_EQ(GetWindowTextA(frame, nullptr, 5), 0);
     EXPECT_EQ(std::string(buf, 6), std::string("Netw\0G", 6));
     EXPECT_FAILS(SetWindowTextA((HWND)(UINT_PTR)0x12345, "x"), ERROR_INVALID_WINDOW_HANDLE);
     EXPECT_FALSE(ShowWindow(frame, SW_SHOWMAXIMIZED));  // was hidden
@@ -98,7 +99,6 @@ TEST_F(Ui, QueueOrderFiltersDispatchQuitAndImage) {
     EXPECT_EQ(msg.message, (UINT)(WM_USER + 7));
     EXPECT_EQ(next(msg, (HWND)(LONG_PTR)-1), (UINT)(WM_USER + 2));
     EXPECT_EQ(msg.hwnd, nullptr);
-    // A range filter.
     EXPECT_EQ(next(msg, nullptr, WM_USER + 5, WM_USER + 9), (UINT)(WM_USER + 7));
     EXPECT_EQ(msg.wParam, 21u);
     seenMessages.clear();
@@ -257,7 +257,6 @@ TEST(ProgmanCommands, EffectOfEachCommand) {
     // Start: group Startup, empty; group Main with "File Manager" and "clock", active.
     const std::string kStart = "Startup:;*Main:File Manager|clock", kIdle = "Startup:;Main:File Manager|clock";
     const std::tuple<const char*, bool, std::string> rows[] = {  // commands, accepted, groups after
-        // Creation and activation.
         {"[CreateGroup(New)]", true, kIdle + ";*New:"},
         {"[createGROUP(main)]", true, kStart},
         {"[CreateGroup(\"Two Words\",1)]", true, kIdle + ";*Two Words:"},
@@ -270,14 +269,12 @@ TEST(ProgmanCommands, EffectOfEachCommand) {
          "*Startup:Help, quick;Main:File Manager|clock"},
         {"[DeleteItem(\"file manager\")]", true, "Startup:;*Main:clock"},
         {"[ShowGroup(Startup,2)][DeleteItem(clock)]", false, "*Startup:;Main:File Manager|clock"},
-        // Deleting groups.
         {"[DeleteGroup(\"STARTUP\")]", true, "*Main:File Manager|clock"},
         {"[DeleteGroup(Main)][AddItem(x.exe)]", false, "Startup:"},
         // Concatenation stops at the first failure; earlier commands stay done.
         {"[CreateGroup(A)] [DeleteGroup(Missing)][CreateGroup(B)]", false, kIdle + ";*A:"},
         {"[CreateGroup(A)][CreateGroup(B)]", true, kIdle + ";A:;*B:"},
         {"[CreateGroup(A)]x", false, kIdle + ";*A:"},
-        // Syntax.
         {"[CreateGroup(\"Paren (x), [y]\")]", true, kIdle + ";*Paren (x), [y]:"},
         {" [ CreateGroup ( Spaced Name , 0 ) ] ", true, kIdle + ";*Spaced Name:"},
     };
