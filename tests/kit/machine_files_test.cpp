@@ -198,7 +198,7 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     writeFile(driveC() / "empty.ini", "[empty]\n\n[x]\ny=1\n");
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\empty.ini", "empty", "k", "v", 1));
     EXPECT_EQ(readFile(driveC() / "empty.ini"), "[empty]\r\nk=v\r\n\r\n[x]\r\ny=1\r\n");
-    for (auto [file, section, key, value] : {std::tuple{"C:\\NODIR\\x.ini", "s", "k", "v"}, {ini, "s", "k=x", "v"},
+    for (auto [file, section, key, value] : {std::tuple{"C:\\NODIR\\x.ini", "s", "k", "v"}, {nullptr, "s", "k", "v"}, {ini, "s", "k=x", "v"},
                                              {ini, "s", "k", "two\nlines"}, {ini, "", "k", "v"}, {ini, "s", "", "v"},
                                              {ini, "s\nx", "k", "v"}})
         EXPECT_FALSE(FCreateSysIniKeyValue(file, section, key, value, 1)) << file << " [" << section << "] " << key;
