@@ -1,11 +1,16 @@
 // The file functions over a simulated machine: what the conformance cases do
 // not reach (paths, links, free space, files in use, restart, the image).
+#include "winsim/files/dircache.h"
 #include "winsim/files/reboot.h"
+#include "winsim/files/shortnames.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
 #include "sim.h"
 
+#include <winver.h>
+
 #include <cstring>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -365,6 +370,345 @@ TEST_F(Files, WritesStayInTheWorkingCopyUntilSaved) {
     // The FAT order written survives the image: b.txt before a.
     EXPECT_EQ(findAll("C:\\*"), "keep.txt:a other.txt:a b.txt:a a:d error 18");
     winsim::discardWorkingCopy(m());
+}
+
+// --- Short (8.3) aliases of long names: GetShortPathNameA, paths written with
+// an alias, SetFileAttributesA, and the Windows 95 restart refusing
+// wininit.ini lines that name long names.
+
+class ShortNames : public sim::MachineTest {
+protected:
+    void SetUp() override { make(winsim::Platform::Win95); }
+    // The short path, or the last error when there is none.
+    std::string shortOf(const char* path) {
+        char buf[300];
+        SetLastError(sim::kSentinel);
+        DWORD n = GetShortPathNameA(path, buf, sizeof buf);
+        return n == 0 ? "error " + std::to_string(GetLastError()) : std::string(buf, n);
+    }
+};
+
+TEST(ShortNameRules, ValidEightDotThreeNames) {
+    struct Case {
+        const char* name;
+        bool isShort;
+    } cases[] = {{"VRDPSMON.DLL", true}, {"vrdpsmon.dll", true}, {"README", true},  {"A.B", true},
+                 {"PROGRA~1", true},     {"TOOLONGNM.TXT", false}, {"NAME.HTML", false}, {"TWO.DOT.S", false},
+                 {"WITH SPC.TXT", false}, {"A+B.TXT", false},     {".PROFILE", false}, {"NAME.", false},
+                 {"", false}};
+    for (const auto& c : cases) EXPECT_EQ(winsim::isShortName(c.name), c.isShort) << c.name;
+    EXPECT_TRUE(winsim::isShortPath("C:\\WINDOWS\\SYSTEM\\VRDPSMW4.DLL"));
+    EXPECT_TRUE(winsim::isShortPath("C:\\PROGRA~1\\VARDEN~1"));
+    EXPECT_FALSE(winsim::isShortPath("C:\\Program Files\\x.dll"));
+}
+
+TEST_F(ShortNames, LongNamesGetNumberedAliasesInListingOrder) {
+    hostFile("Program Files/Varden Printing/Remote Console.exe");
+    hostFile("Program Files/Varden Printing/Remote Control.exe");
+    hostFile("Program Files/Varden Printing/vrdpswiz.exe");
+    hostFile("Program Files/Varden Printing/release.notes");
+    hostFile("Program Files/Varden Printing/a+b c.txt");
+    struct Case {
+        const char* path;
+        const char* shortPath;
+    } cases[] = {
+        {"C:\\Program Files", "C:\\PROGRA~1"},
+        {"C:\\program files\\Varden Printing", "C:\\PROGRA~1\\VARDEN~1"},
+        {"C:\\Program Files\\Varden Printing\\Remote Console.exe", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~1.EXE"},
+        {"C:\\Program Files\\Varden Printing\\Remote Control.exe", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~2.EXE"},
+        {"C:\\Program Files\\Varden Printing\\vrdpswiz.exe", "C:\\PROGRA~1\\VARDEN~1\\vrdpswiz.exe"},
+        {"C:\\Program Files\\Varden Printing\\release.notes", "C:\\PROGRA~1\\VARDEN~1\\RELEAS~1.NOT"},
+        {"C:\\Program Files\\Varden Printing\\a+b c.txt", "C:\\PROGRA~1\\VARDEN~1\\A_BC~1.TXT"},
+        {"C:\\", "C:\\"},
+        {"C:\\Program Files\\missing.dll", "error 2"},
+        {"C:\\No Such Dir\\x.dll", "error 3"},
+    };
+    for (const auto& t : cases) {
+        EXPECT_EQ(shortOf(t.path), t.shortPath) << t.path;
+        // The alias names the same entry.
+        if (t.shortPath[0] == 'C') {
+            EXPECT_NE(GetFileAttributesA(t.shortPath), INVALID_FILE_ATTRIBUTES) << t.shortPath;
+        }
+    }
+    // A buffer too small: the size needed with its NUL, nothing written.
+    char buf[8] = "guard";
+    const char* path = "C:\\Program Files\\vrdpswiz.exe";
+    hostFile("Program Files/vrdpswiz.exe");
+    EXPECT_EQ(GetShortPathNameA(path, buf, sizeof buf), 25u);  // "C:\PROGRA~1\vrdpswiz.exe"
+    EXPECT_STREQ(buf, "guard");
+    EXPECT_EQ(GetShortPathNameA(path, buf, 0), 25u);
+}
+
+TEST_F(ShortNames, SetFileAttributesClearsReadOnlySoTheFileCanGo) {
+    hostFile("cd/manual.hlp");
+    auto attributes = [](DWORD set) {
+        SetFileAttributesA("C:\\cd\\manual.hlp", set);
+        SetFileAttributesA("C:\\cd", set);
+        return std::to_string(GetFileAttributesA("C:\\cd\\manual.hlp")) + " " + std::to_string(GetFileAttributesA("C:\\cd"));
+    };
+    EXPECT_EQ(attributes(FILE_ATTRIBUTE_READONLY), "1 17");
+    EXPECT_FAILS(DeleteFileA("C:\\cd\\manual.hlp"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(attributes(FILE_ATTRIBUTE_NORMAL), "128 16");
+    EXPECT_TRUE(DeleteFileA("C:\\cd\\manual.hlp"));
+    EXPECT_FAILS(SetFileAttributesA("C:\\nothing", FILE_ATTRIBUTE_NORMAL), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(ShortNames, Windows95RestartRefusesLinesWithLongNames) {
+    hostFile("Program Files/Varden/a.txt");
+    hostFile("Program Files/Varden/b.txt");
+    hostFile("WINDOWS/wininit.ini",
+             "[rename]\r\nNUL=C:\\Program Files\\Varden\\a.txt\r\nNUL=C:\\PROGRA~1\\Varden\\b.txt \t\r\n"
+             "C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt\r\n");
+    auto done = winsim::rebootMachine(winsim::machine());
+    ASSERT_EQ(done.size(), 4u);
+    EXPECT_EQ(done[0], "refused NUL=C:\\Program Files\\Varden\\a.txt: long name");
+    EXPECT_EQ(done[1].rfind("deleted ", 0), 0u) << done[1];
+    EXPECT_EQ(done[2], "refused C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt: long name");
+    EXPECT_TRUE(fs::exists(c / "Program Files" / "Varden" / "a.txt"));
+    EXPECT_FALSE(fs::exists(c / "Program Files" / "Varden" / "b.txt"));
+    EXPECT_EQ(winsim::rebootMachine(winsim::machine()), std::vector<std::string>{}) << "no wininit.ini, nothing done";
+}
+
+
+// --- Names in large directories are found ignoring case from a kept listing;
+// the listing must follow every change, whoever makes it: the machine's own
+// calls, or files written on the host between two calls.
+
+class LargeDirectory : public sim::MachineTest {
+public:
+    fs::path big;
+
+protected:
+    void SetUp() override {
+        make();
+        big = c / "big";
+        fill(big, "file", 400);
+    }
+    static void fill(const fs::path& dir, const std::string& stem, int n) {
+        fs::create_directories(dir);
+        for (int i = 0; i < n; ++i) std::ofstream(dir / (stem + std::to_string(i) + ".dat")) << i;
+    }
+    static bool exists(const char* winPath) { return GetFileAttributesA(winPath) != INVALID_FILE_ATTRIBUTES; }
+    // For each path, 0 when found, else the last error; then a space.
+    static std::string found(std::initializer_list<const char*> paths) {
+        std::string out;
+        for (const char* p : paths) out += exists(p) ? "0" : std::to_string(GetLastError());
+        return out + " ";
+    }
+};
+
+TEST_F(LargeDirectory, FindsNamesInAnyCaseAndFollowsEveryChange) {
+    EXPECT_EQ(winsim::caseInsensitiveMatches(big, "FILE7.DAT"), std::vector<std::string>{"file7.dat"});
+    EXPECT_TRUE(winsim::caseInsensitiveMatches(big, "FILE400.DAT").empty());
+
+    struct Step {
+        const char* what;
+        std::function<void(LargeDirectory&)> change;
+        const char* gone;     // no longer found (or null)
+        const char* present;  // found afterwards (or null)
+    };
+    const Step steps[] = {
+        {"written on the host", [](LargeDirectory& t) { std::ofstream(t.big / "NewOne.Txt") << "x"; }, nullptr,
+         "C:\\BIG\\NEWONE.TXT"},
+        {"deleted on the host", [](LargeDirectory& t) { fs::remove(t.big / "file2.dat"); }, "C:\\BIG\\FILE2.DAT",
+         nullptr},
+        {"renamed on the host", [](LargeDirectory& t) { fs::rename(t.big / "file3.dat", t.big / "Moved.dat"); },
+         "C:\\BIG\\FILE3.DAT", "C:\\BIG\\MOVED.DAT"},
+        {"copied by the machine", [](LargeDirectory&) { CopyFileA("C:\\big\\file4.dat", "C:\\big\\Copy4.dat", TRUE); },
+         nullptr, "C:\\BIG\\COPY4.DAT"},
+        {"deleted by the machine", [](LargeDirectory&) { DeleteFileA("C:\\BIG\\COPY4.DAT"); }, "C:\\big\\copy4.dat",
+         nullptr},
+        {"moved away by the machine", [](LargeDirectory&) { MoveFileA("C:\\BIG\\FILE5.DAT", "C:\\file5.dat"); },
+         "C:\\BIG\\FILE5.DAT", "C:\\FILE5.DAT"},
+        {"directory replaced", [](LargeDirectory& t) {
+             fs::remove_all(t.big);
+             fill(t.big, "other", 300);
+         }, "C:\\BIG\\FILE6.DAT", "C:\\BIG\\OTHER6.DAT"},
+    };
+    for (const Step& s : steps) {
+        s.change(*this);
+        EXPECT_TRUE(!s.gone || !exists(s.gone)) << s.what << ": " << s.gone;
+        EXPECT_TRUE(!s.present || exists(s.present)) << s.what << ": " << s.present;
+    }
+}
+
+TEST_F(LargeDirectory, EveryCaseVariantOnTheHostIsReported) {
+    std::ofstream(big / "Twin.dat") << 1;
+    std::ofstream(big / "TWIN.DAT") << 2;
+    auto m = winsim::caseInsensitiveMatches(big, "twin.dat");
+    std::sort(m.begin(), m.end());
+    EXPECT_EQ(m, (std::vector<std::string>{"TWIN.DAT", "Twin.dat"}));
+    EXPECT_TRUE(winsim::caseInsensitiveMatches(root / "missing", "x").empty());
+}
+
+// A folder reached once by its names as written is taken on trust only
+// while it is the same folder: one made again where a moved one stood is
+// read afresh, whether its listing was kept or not and whether the machine
+// or the host moved the folder above it; one whose folder above is gone is
+// a path not found.
+TEST_F(LargeDirectory, AFolderMadeAgainWhereAMovedOneStoodIsReadAfresh) {
+    for (bool byHost : {false, true}) {
+        for (int files : {300, 3}) {
+            SCOPED_TRACE(std::string(byHost ? "host" : "machine") + " move, " + std::to_string(files) + " files");
+            fill(c / "top" / "sub", "old", files);
+            std::string seen = found({"C:\\top\\sub\\old1.dat", "C:\\top\\sub\\OLD2.DAT"});
+            if (byHost) fs::rename(c / "top", c / "moved");
+            else ASSERT_TRUE(MoveFileA("C:\\top", "C:\\moved"));
+            fill(c / "top" / "sub", "new", files);
+            seen += found({"C:\\top\\sub\\old1.dat", "C:\\top\\sub\\OLD2.DAT", "C:\\top\\sub\\NEW2.DAT", "C:\\moved\\sub\\old1.dat"});
+            fs::remove_all(c / "top");
+            EXPECT_EQ(seen + found({"C:\\top\\sub\\new1.dat"}), "00 2200 3 ");
+            fs::remove_all(c / "moved");
+        }
+    }
+}
+
+
+// --- VerInstallFileA over file versions kept in the image's file metadata.
+
+const char* kSrc = "C:\\dist";
+const char* kDest = "C:\\drivers";
+using Names = std::vector<std::string>;
+
+class VerInstall : public sim::MachineTest {
+protected:
+    void SetUp() override {
+        make();
+        file("dist\\pscript.dll", "new module", "3.51.1057.2");
+        fs::create_directories(c / "drivers");
+    }
+    // A file on C: with its content and, when given, its version.
+    void file(const std::string& rel, const std::string& text, const std::string& version = "") {
+        sim::putFile("C:\\" + rel, text);
+        if (!version.empty()) m().files->meta["C:\\" + rel].version = version;
+    }
+    std::string content(const std::string& rel) { return fs::exists(c / rel) ? sim::slurp(c / rel) : "<missing>"; }
+    Names names() {
+        Names out;
+        for (auto& e : fs::directory_iterator(c / "drivers")) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    DWORD call(DWORD flags, char* tmp, UINT* len, const char* srcDir = kSrc, const char* destDir = kDest,
+               const char* curDir = nullptr, const char* name = "pscript.dll") {
+        return VerInstallFileA(flags, (LPSTR)name, (LPSTR)name, (LPSTR)srcDir, (LPSTR)destDir, (LPSTR)curDir, tmp,
+                               len);
+    }
+};
+
+TEST_F(VerInstall, ResultBitsByCase) {
+    enum Also { Nothing, SourceUnversioned, ReadOnly, Loaded, DiskFull };
+    const DWORD kOlder = VIF_MISMATCH | VIF_SRCOLD | VIF_TEMPFILE;
+    const struct {
+        const char* name;
+        const char *installed, *version;  // drivers\pscript.dll before, if any, and its version
+        Also also;
+        DWORD flags;
+        const char *srcDir, *destDir;
+        DWORD result;
+        const char* destAfter;  // drivers\pscript.dll afterwards
+        bool tempLeft;          // a VER*.TMP beside it afterwards
+    } cases[] = {
+        {"fresh copy", nullptr, "", Nothing, 0, kSrc, kDest, 0, "new module", false},
+        {"older installed version is replaced", "old", "3.50.807.1", Nothing, 0, kSrc, kDest, 0, "new module", false},
+        {"unversioned installed file is replaced", "old", "", Nothing, 0, kSrc, kDest, 0, "new module", false},
+        {"missing source", nullptr, "", Nothing, 0, "C:\\nowhere", kDest, VIF_CANNOTREADSRC, "<missing>", false},
+        {"missing destination directory", nullptr, "", Nothing, 0, kSrc, "C:\\nowhere", VIF_CANNOTCREATE, "<missing>",
+         false},
+        {"newer installed version", "newer", "3.51.1057.9", Nothing, 0, kSrc, kDest, kOlder, "newer", true},
+        {"versioned installed file, source without a version", "versioned", "1.0", SourceUnversioned, 0, kSrc, kDest,
+         kOlder, "versioned", true},
+        {"forced over a newer version", "newer", "3.51.1057.9", Nothing, VIFF_FORCEINSTALL, kSrc, kDest, 0,
+         "new module", false},
+        {"read-only destination", "old", "1.0", ReadOnly, 0, kSrc, kDest, VIF_WRITEPROT, "old", false},
+        {"loaded destination", "old", "1.0", Loaded, 0, kSrc, kDest, VIF_FILEINUSE | VIF_TEMPFILE, "old", true},
+        {"full disk", nullptr, "", DiskFull, 0, kSrc, kDest, VIF_OUTOFSPACE, "<missing>", false},
+        {"no destination directory given: the source directory", nullptr, "", SourceUnversioned, 0, kSrc, nullptr, 0,
+         "<missing>", false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        TearDown();
+        SetUp();
+        if (k.installed) file("drivers\\pscript.dll", k.installed, k.version);
+        auto& meta = m().files->meta;
+        if (k.also == SourceUnversioned) meta.erase("C:\\dist\\pscript.dll");
+        if (k.also == ReadOnly) meta["C:\\drivers\\pscript.dll"].attributes = FILE_ATTRIBUTE_READONLY;
+        if (k.also == Loaded) meta["C:\\drivers\\pscript.dll"].inUse = winsim::InUse::Loaded;
+        if (k.also == DiskFull) m().drives['C'].free = 3;
+        std::uint64_t freeBefore = m().drives['C'].free;
+        char tmp[MAX_PATH] = "";
+        UINT len = sizeof tmp;
+        DWORD r = call(k.flags, tmp, &len, k.srcDir, k.destDir);
+        EXPECT_EQ(r, k.result);
+        EXPECT_EQ(content("drivers/pscript.dll"), k.destAfter);
+        EXPECT_EQ(tmp + std::to_string(len) + " " + content("drivers/VER0001.TMP") + " " + std::to_string(names().size()),
+                  k.tempLeft ? "VER0001.TMP12 new module 2" : "260 <missing> " + std::to_string(k.destAfter[0] != '<'));
+        if (r & (VIF_CANNOTREADSRC | VIF_CANNOTCREATE | VIF_WRITEPROT | VIF_OUTOFSPACE)) {
+            EXPECT_EQ(m().drives['C'].free, freeBefore);
+        }
+    }
+}
+
+TEST_F(VerInstall, InstalledCopyTemporaryCopyAndSecondCall) {
+    // An installed copy keeps the version, not the attributes.
+    m().files->meta["C:\\dist\\pscript.dll"].attributes = FILE_ATTRIBUTE_READONLY;
+    char tmp[16] = "";
+    UINT len = sizeof tmp;
+    ASSERT_EQ(call(0, tmp, &len), 0u);
+    EXPECT_EQ(m().files->meta.at("C:\\drivers\\pscript.dll").version, "3.51.1057.2");
+    EXPECT_FALSE(m().files->meta.at("C:\\drivers\\pscript.dll").attributes.has_value());
+    file("drivers\\pscript.dll", "newer", "9.0");
+    // A buffer too small names the size and leaves no temporary file.
+    std::memset(tmp, '#', sizeof tmp);
+    len = 11;  // "VER0001.TMP" needs 12 with its NUL
+    EXPECT_EQ(call(0, tmp, &len), (DWORD)(VIF_MISMATCH | VIF_SRCOLD | VIF_BUFFTOOSMALL));
+    EXPECT_EQ(len, 12u);
+    EXPECT_EQ(tmp[0], '#');
+    EXPECT_EQ(names(), Names{"pscript.dll"});
+    std::uint64_t freeAfter = m().drives['C'].free;
+    len = 12;
+    EXPECT_EQ(call(0, tmp, &len), (DWORD)(VIF_MISMATCH | VIF_SRCOLD | VIF_TEMPFILE));
+    EXPECT_STREQ(tmp, "VER0001.TMP");
+    EXPECT_EQ(m().drives['C'].free, freeAfter - std::string("new module").size());
+    // A forced second call installs the temporary copy, not the source.
+    file("dist\\pscript.dll", "changed since", "1.0");
+    len = sizeof tmp;
+    EXPECT_EQ(call(VIFF_FORCEINSTALL, tmp, &len), 0u);
+    EXPECT_EQ(content("drivers/pscript.dll"), "new module");
+    EXPECT_EQ(names(), Names{"pscript.dll"});
+}
+
+TEST_F(VerInstall, OldCopyInTheCurrentDirectoryGoesUnlessKept) {
+    file("old\\pscript.dll", "old elsewhere", "1.0");
+    char tmp[MAX_PATH] = "";
+    UINT len = sizeof tmp;
+    EXPECT_EQ(call(VIFF_DONTDELETEOLD, tmp, &len, kSrc, kDest, "C:\\old"), 0u);
+    EXPECT_EQ(content("old/pscript.dll"), "old elsewhere");
+    m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::Loaded;
+    EXPECT_EQ(call(0, tmp, &len, kSrc, kDest, "C:\\old"), (DWORD)(VIF_CANNOTDELETECUR | VIF_ACCESSVIOLATION));
+    EXPECT_EQ(content("drivers/pscript.dll"), "new module");
+    m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::None;
+    EXPECT_EQ(call(0, tmp, &len, kSrc, kDest, "C:\\old"), 0u);
+    EXPECT_EQ(content("old/pscript.dll"), "<missing>");
+}
+
+TEST_F(VerInstall, BadArgumentsFaultsAndVersions) {
+    char tmp[MAX_PATH] = "";
+    UINT len = sizeof tmp;
+    std::string longDir = "C:\\" + std::string(MAX_PATH, 'd');
+    EXPECT_EQ(std::vector<DWORD>({call(0, tmp, nullptr), call(0, tmp, &len, kSrc, kDest, nullptr, "dist\\pscript.dll"),
+                                  call(0, tmp, &len, longDir.c_str()), call(0, tmp, &len, kSrc, longDir.c_str())}),
+              std::vector<DWORD>({VIF_ACCESSVIOLATION, VIF_CANNOTREADSRC, VIF_CANNOTREADSRC, VIF_CANNOTCREATE}));
+    // A declared fault answers with its value as the result bits.
+    m().faults.push_back({"VerInstallFileA", m().callCounts["VerInstallFileA"] + 1, 1, VIF_OUTOFMEMORY, "pscript.dll"});
+    EXPECT_EQ(call(0, tmp, &len), (DWORD)VIF_OUTOFMEMORY);
+    EXPECT_EQ(content("drivers/pscript.dll"), "<missing>");
+    EXPECT_EQ(call(0, tmp, &len), 0u);
+    // The image refuses a malformed version.
+    EXPECT_NO_THROW(winsim::loadFile({{"C:\\x.dll", {{"version", "3.51"}}}}, m()));
+    for (const char* v : {"", "3.x", "1.2.3.4.5", "70000.1", "1..2"})
+        EXPECT_THROW(winsim::loadFile({{"C:\\x.dll", {{"version", v}}}}, m()), winsim::ImageError) << v;
 }
 
 }  // namespace
