@@ -121,21 +121,16 @@ TEST_F(System, HeapAllocationAndFree) {
     EXPECT_LASTERROR(LocalAlloc(LPTR, 8), nullptr, ERROR_NOT_ENOUGH_MEMORY);
 }
 
-// --- Injected faults and kernel handles of the simulated machine.
+// --- Injected faults, kernel handles and modules.
 
-TEST(Core, FaultFiresOnNthCallForItsTimesAndItsTarget) {
+TEST(Core, FaultsFireOnTheNthCallForTheirTimesAndTargetAndHandlesCloseOnce) {
     auto& m = sim::fresh();
     m.faults.push_back({"Probe", 2, 2, ERROR_DISK_FULL, ""});
     m.faults.push_back({"Open", 1, 0, ERROR_ACCESS_DENIED, "Spooler"});
-    for (DWORD want : {0u, (DWORD)ERROR_DISK_FULL, (DWORD)ERROR_DISK_FULL, 0u})
-        EXPECT_EQ(winsim::injectedFault("Probe"), want);
-    EXPECT_EQ(winsim::injectedFault("Other"), 0u);
-    EXPECT_EQ(winsim::injectedFault("Open", "Other"), 0u);
-    EXPECT_EQ(winsim::injectedFault("Open", "SPOOLER"), (DWORD)ERROR_ACCESS_DENIED);
-}
-
-TEST(Core, CloseHandleOnUnknownHandleFails) {
-    sim::fresh();
+    EXPECT_EQ(std::vector<DWORD>({winsim::injectedFault("Probe"), winsim::injectedFault("Probe"), winsim::injectedFault("Probe"),
+                                  winsim::injectedFault("Probe"), winsim::injectedFault("Other"), winsim::injectedFault("Open", "Other"),
+                                  winsim::injectedFault("Open", "SPOOLER")}),
+              std::vector<DWORD>({0, ERROR_DISK_FULL, ERROR_DISK_FULL, 0, 0, 0, ERROR_ACCESS_DENIED}));
     EXPECT_FAILS(CloseHandle((HANDLE)0x1234), ERROR_INVALID_HANDLE);
     struct Obj : winsim::KernelObject {};
     HANDLE h = winsim::addHandle(std::make_shared<Obj>());
@@ -143,23 +138,24 @@ TEST(Core, CloseHandleOnUnknownHandleFails) {
     EXPECT_FALSE(CloseHandle(h));
 }
 
-
-// --- LoadLibraryA / GetProcAddress / FreeLibrary over the simulated modules.
-
 using Modules = sim::MachineTest;
 
-TEST_F(Modules, NamesAreCaseInsensitiveWithOrWithoutExtension) {
-    HMODULE a = LoadLibraryA("ADVAPI32.DLL");
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(LoadLibraryA("advapi32"), a);
-    EXPECT_EQ(LoadLibraryA("C:\\WINNT35\\system32\\AdvApi32.Dll"), a);
+TEST_F(Modules, NamesAreCaseInsensitiveWithOrWithoutExtensionAndCounted) {
+    HMODULE a = LoadLibraryA("ADVAPI32.DLL"), v = LoadLibraryA("VERSION.DLL"), k = LoadLibraryA("KERNEL32.DLL");
+    ASSERT_TRUE(a && v && k);
+    EXPECT_EQ(std::vector<HMODULE>({LoadLibraryA("advapi32"), LoadLibraryA("C:\\WINNT35\\system32\\AdvApi32.Dll"), LoadLibraryA("version")}),
+              std::vector<HMODULE>({a, a, v}));
     EXPECT_NE(LoadLibraryA("winspool.drv"), nullptr);
     EXPECT_LASTERROR(LoadLibraryA("winspool"), nullptr, ERROR_MOD_NOT_FOUND);  // ".DLL" is added: no WINSPOOL.DLL
-    EXPECT_LASTERROR(LoadLibraryA("nosuch.dll"), nullptr, ERROR_MOD_NOT_FOUND);
-    // An injected fault.
     m().faults.push_back({"LoadLibraryA", m().callCounts["LoadLibraryA"] + 1, 1, ERROR_DLL_INIT_FAILED, "ADVAPI32.DLL"});
     EXPECT_LASTERROR(LoadLibraryA("advapi32"), nullptr, ERROR_DLL_INIT_FAILED);
     EXPECT_EQ(LoadLibraryA("advapi32"), a);
+    // Loaded twice, freed twice: unloaded; the kernel never is.
+    EXPECT_TRUE(FreeLibrary(v) && FreeLibrary(v));
+    EXPECT_FAILS(FreeLibrary(v), ERROR_MOD_NOT_FOUND);
+    EXPECT_LASTERROR(GetProcAddress(v, "VerInstallFileA"), nullptr, ERROR_MOD_NOT_FOUND);
+    EXPECT_TRUE(FreeLibrary(k) && FreeLibrary(k));
+    EXPECT_NE(GetProcAddress(k, "Sleep"), nullptr);
 }
 
 TEST_F(Modules, ExportsAreTheSimulatedFunctions) {
@@ -183,19 +179,6 @@ TEST_F(Modules, ExportsAreTheSimulatedFunctions) {
     EXPECT_LASTERROR(GetProcAddress(k, "getversion"), nullptr, ERROR_PROC_NOT_FOUND);  // names are case-sensitive
     EXPECT_LASTERROR(GetProcAddress(k, (LPCSTR)(ULONG_PTR)5), nullptr, ERROR_PROC_NOT_FOUND);
     EXPECT_LASTERROR(GetProcAddress(LoadLibraryA("ADVAPI32.DLL"), "GetVersion"), nullptr, ERROR_PROC_NOT_FOUND);
-}
-
-TEST_F(Modules, ReferenceCounted) {
-    HMODULE v = LoadLibraryA("VERSION.DLL");
-    ASSERT_EQ(LoadLibraryA("version"), v);
-    EXPECT_TRUE(FreeLibrary(v));
-    EXPECT_TRUE(FreeLibrary(v));
-    EXPECT_FAILS(FreeLibrary(v), ERROR_MOD_NOT_FOUND);  // unloaded now
-    EXPECT_LASTERROR(GetProcAddress(v, "VerInstallFileA"), nullptr, ERROR_MOD_NOT_FOUND);
-    HMODULE k = LoadLibraryA("KERNEL32.DLL");
-    EXPECT_TRUE(FreeLibrary(k));
-    EXPECT_TRUE(FreeLibrary(k));  // never unloaded
-    EXPECT_NE(GetProcAddress(k, "Sleep"), nullptr);
 }
 
 TEST_F(Modules, ImageDeclaresModulesAndExportsMissing) {
