@@ -376,70 +376,53 @@ TEST_F(Files, WritesStayInTheWorkingCopyUntilSaved) {
 // an alias, SetFileAttributesA, and the Windows 95 restart refusing
 // wininit.ini lines that name long names.
 
-class ShortNames : public sim::MachineTest {
-protected:
-    void SetUp() override { make(winsim::Platform::Win95); }
-    // The short path, or the last error when there is none.
-    std::string shortOf(const char* path) {
+TEST(ShortNameRules, ValidEightDotThreeNames) {
+    std::string got;
+    for (const char* n : {"VRDPSMON.DLL", "vrdpsmon.dll", "README", "A.B", "PROGRA~1", "TOOLONGNM.TXT", "NAME.HTML",
+                          "TWO.DOT.S", "WITH SPC.TXT", "A+B.TXT", ".PROFILE", "NAME.", ""})
+        got += winsim::isShortName(n) ? "1" : "0";
+    for (const char* p : {"C:\\WINDOWS\\SYSTEM\\VRDPSMW4.DLL", "C:\\PROGRA~1\\VARDEN~1", "C:\\Program Files\\x.dll"})
+        got += winsim::isShortPath(p) ? "1" : "0";
+    EXPECT_EQ(got, "1111100000000" "110");
+}
+
+TEST_F(Files, ShortAliasesOfLongNamesOnWindows95) {
+    make(winsim::Platform::Win95);
+    for (const char* f : {"Remote Console.exe", "Remote Control.exe", "vrdpswiz.exe", "release.notes", "a+b c.txt"})
+        hostFile(fs::path("Program Files") / "Varden Printing" / f);
+    // Each path, its alias (or the last error), and whether the alias names an entry.
+    std::string got;
+    for (const char* path : {"C:\\Program Files", "C:\\program files\\Varden Printing",
+                             "C:\\Program Files\\Varden Printing\\Remote Console.exe",
+                             "C:\\Program Files\\Varden Printing\\Remote Control.exe",
+                             "C:\\Program Files\\Varden Printing\\vrdpswiz.exe",
+                             "C:\\Program Files\\Varden Printing\\release.notes",
+                             "C:\\Program Files\\Varden Printing\\a+b c.txt", "C:\\", "C:\\Program Files\\missing.dll",
+                             "C:\\No Such Dir\\x.dll"}) {
         char buf[300];
         SetLastError(sim::kSentinel);
         DWORD n = GetShortPathNameA(path, buf, sizeof buf);
-        return n == 0 ? "error " + std::to_string(GetLastError()) : std::string(buf, n);
+        got += n ? std::string(buf, n) + (GetFileAttributesA(buf) != INVALID_FILE_ATTRIBUTES ? " found\n" : " missing\n")
+                 : "error " + std::to_string(GetLastError()) + "\n";
     }
-};
-
-TEST(ShortNameRules, ValidEightDotThreeNames) {
-    struct Case {
-        const char* name;
-        bool isShort;
-    } cases[] = {{"VRDPSMON.DLL", true}, {"vrdpsmon.dll", true}, {"README", true},  {"A.B", true},
-                 {"PROGRA~1", true},     {"TOOLONGNM.TXT", false}, {"NAME.HTML", false}, {"TWO.DOT.S", false},
-                 {"WITH SPC.TXT", false}, {"A+B.TXT", false},     {".PROFILE", false}, {"NAME.", false},
-                 {"", false}};
-    for (const auto& c : cases) EXPECT_EQ(winsim::isShortName(c.name), c.isShort) << c.name;
-    EXPECT_TRUE(winsim::isShortPath("C:\\WINDOWS\\SYSTEM\\VRDPSMW4.DLL"));
-    EXPECT_TRUE(winsim::isShortPath("C:\\PROGRA~1\\VARDEN~1"));
-    EXPECT_FALSE(winsim::isShortPath("C:\\Program Files\\x.dll"));
-}
-
-TEST_F(ShortNames, LongNamesGetNumberedAliasesInListingOrder) {
-    hostFile("Program Files/Varden Printing/Remote Console.exe");
-    hostFile("Program Files/Varden Printing/Remote Control.exe");
-    hostFile("Program Files/Varden Printing/vrdpswiz.exe");
-    hostFile("Program Files/Varden Printing/release.notes");
-    hostFile("Program Files/Varden Printing/a+b c.txt");
-    struct Case {
-        const char* path;
-        const char* shortPath;
-    } cases[] = {
-        {"C:\\Program Files", "C:\\PROGRA~1"},
-        {"C:\\program files\\Varden Printing", "C:\\PROGRA~1\\VARDEN~1"},
-        {"C:\\Program Files\\Varden Printing\\Remote Console.exe", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~1.EXE"},
-        {"C:\\Program Files\\Varden Printing\\Remote Control.exe", "C:\\PROGRA~1\\VARDEN~1\\REMOTE~2.EXE"},
-        {"C:\\Program Files\\Varden Printing\\vrdpswiz.exe", "C:\\PROGRA~1\\VARDEN~1\\vrdpswiz.exe"},
-        {"C:\\Program Files\\Varden Printing\\release.notes", "C:\\PROGRA~1\\VARDEN~1\\RELEAS~1.NOT"},
-        {"C:\\Program Files\\Varden Printing\\a+b c.txt", "C:\\PROGRA~1\\VARDEN~1\\A_BC~1.TXT"},
-        {"C:\\", "C:\\"},
-        {"C:\\Program Files\\missing.dll", "error 2"},
-        {"C:\\No Such Dir\\x.dll", "error 3"},
-    };
-    for (const auto& t : cases) {
-        EXPECT_EQ(shortOf(t.path), t.shortPath) << t.path;
-        // The alias names the same entry.
-        if (t.shortPath[0] == 'C') {
-            EXPECT_NE(GetFileAttributesA(t.shortPath), INVALID_FILE_ATTRIBUTES) << t.shortPath;
-        }
-    }
-    // A buffer too small: the size needed with its NUL, nothing written.
+    EXPECT_EQ(got, R"(C:\PROGRA~1 found
+C:\PROGRA~1\VARDEN~1 found
+C:\PROGRA~1\VARDEN~1\REMOTE~1.EXE found
+C:\PROGRA~1\VARDEN~1\REMOTE~2.EXE found
+C:\PROGRA~1\VARDEN~1\vrdpswiz.exe found
+C:\PROGRA~1\VARDEN~1\RELEAS~1.NOT found
+C:\PROGRA~1\VARDEN~1\A_BC~1.TXT found
+C:\ found
+error 2
+error 3
+)");
+    // A buffer too small: the size needed with its NUL ("C:\PROGRA~1\vrdpswiz.exe"), nothing written.
     char buf[8] = "guard";
-    const char* path = "C:\\Program Files\\vrdpswiz.exe";
     hostFile("Program Files/vrdpswiz.exe");
-    EXPECT_EQ(GetShortPathNameA(path, buf, sizeof buf), 25u);  // "C:\PROGRA~1\vrdpswiz.exe"
+    EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\vrdpswiz.exe", buf, sizeof buf), 25u);
     EXPECT_STREQ(buf, "guard");
-    EXPECT_EQ(GetShortPathNameA(path, buf, 0), 25u);
-}
-
-TEST_F(ShortNames, SetFileAttributesClearsReadOnlySoTheFileCanGo) {
+    EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\vrdpswiz.exe", buf, 0), 25u);
+    // SetFileAttributesA clears read-only, so the file can go.
     hostFile("cd/manual.hlp");
     auto attributes = [](DWORD set) {
         SetFileAttributesA("C:\\cd\\manual.hlp", set);
@@ -453,22 +436,23 @@ TEST_F(ShortNames, SetFileAttributesClearsReadOnlySoTheFileCanGo) {
     EXPECT_FAILS(SetFileAttributesA("C:\\nothing", FILE_ATTRIBUTE_NORMAL), ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(ShortNames, Windows95RestartRefusesLinesWithLongNames) {
-    hostFile("Program Files/Varden/a.txt");
-    hostFile("Program Files/Varden/b.txt");
+TEST_F(Files, Windows95RestartRefusesWininitLinesWithLongNames) {
+    make(winsim::Platform::Win95);
+    hostFile("Program Files/Varden/a.txt", "a");
+    hostFile("Program Files/Varden/b.txt", "b");
     hostFile("WINDOWS/wininit.ini",
              "[rename]\r\nNUL=C:\\Program Files\\Varden\\a.txt\r\nNUL=C:\\PROGRA~1\\Varden\\b.txt \t\r\n"
              "C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt\r\n");
-    auto done = winsim::rebootMachine(winsim::machine());
-    ASSERT_EQ(done.size(), 4u);
-    EXPECT_EQ(done[0], "refused NUL=C:\\Program Files\\Varden\\a.txt: long name");
-    EXPECT_EQ(done[1].rfind("deleted ", 0), 0u) << done[1];
-    EXPECT_EQ(done[2], "refused C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt: long name");
-    EXPECT_TRUE(fs::exists(c / "Program Files" / "Varden" / "a.txt"));
-    EXPECT_FALSE(fs::exists(c / "Program Files" / "Varden" / "b.txt"));
+    std::string done;
+    for (const std::string& line : winsim::rebootMachine(winsim::machine())) done += line + "\n";
+    EXPECT_EQ(done, R"(refused NUL=C:\Program Files\Varden\a.txt: long name
+deleted C:\PROGRA~1\Varden\b.txt
+refused C:\Program Files\c.txt=C:\PROGRA~1\Varden\b.txt: long name
+renamed C:\WINDOWS\wininit.ini -> C:\WINDOWS\WININIT.BAK
+)");
+    EXPECT_EQ(tree(c / "Program Files"), "Varden/\nVarden/a.txt=a\n");
     EXPECT_EQ(winsim::rebootMachine(winsim::machine()), std::vector<std::string>{}) << "no wininit.ini, nothing done";
 }
-
 
 // --- Names in large directories are found ignoring case from a kept listing;
 // the listing must follow every change, whoever makes it: the machine's own
