@@ -1,5 +1,6 @@
 // The system calls: version, environment, directories, time, heap, injected
 // faults and handles, modules, and the character and code-page functions.
+#include "../../windows/gate/gate.h"
 #include "winsim/core/handles.h"
 #include "winsim/image/image.h"
 #include "winsim/system/state.h"
@@ -336,6 +337,23 @@ TEST(Strings, MultiByteToWideCharAndBackWithCodePage1252) {
     std::memset(narrow, 'G', sizeof narrow);
     EXPECT_LASTERROR(WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, 2, nullptr, nullptr), 0, ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(narrow[2], 'G');
+}
+
+// --- Every Win32 function the program uses is declared with the signature of
+// the real headers (checked at compile time by gate.h, which the Windows build
+// compiles against the real headers too) and implemented (the table below only
+// links when every one exists).
+
+#define SIG(name, result, params) reinterpret_cast<const void*>(&name),
+#define SIG_LATER(name, result, params)
+const void* const kEveryFunction[] = {
+#include "../../windows/gate/signatures.inc"
+};
+#undef SIG
+#undef SIG_LATER
+
+TEST(Declarations, EveryDeclaredFunctionIsImplemented) {
+    for (const void* f : kEveryFunction) EXPECT_NE(f, nullptr);
 }
 
 }  // namespace
