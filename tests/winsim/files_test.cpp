@@ -143,6 +143,10 @@ TEST_F(Files, CreateDispositionsReadWriteAndSharing) {
     EXPECT_LASTERROR(open("C:\\a.txt", GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE,
                      ERROR_INVALID_PARAMETER);
     EXPECT_LASTERROR(open("C:\\", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    // A new file starts without what was recorded for one removed on the host.
+    m().files->meta["C:\\stale.txt"].attributes = FILE_ATTRIBUTE_READONLY;
+    ASSERT_TRUE(writeNew("C:\\stale.txt", "s"));
+    EXPECT_EQ(GetFileAttributesA("C:\\stale.txt"), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
     ASSERT_TRUE(writeNew("C:\\f.bin", "hello world"));
     h = open("C:\\f.bin", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
