@@ -1,15 +1,7 @@
-// The install sequence on a machine: every condition it cannot survive
-// driven to its reaction, with the spooler running again whatever happened
-// (a successful installation or upgrade is checked by the installation
-// scenarios, on the whole program); the two registry records; the
-// model-name tables; the copy list: section sizes and the sections queued
-// with their destinations. PostScript driver modules (found in the driver
-// directory, copied up from the NT 3.5x spooler's version subdirectory, or
-// fetched from the Windows distribution: path page, cabinet tool and its
-// wait, failure page, and the fatal rows of a distribution path that cannot
-// be read), and the printer drivers: refusals, drivers in use, drivers of
-// earlier releases. (One driver per key, the Windows 95 names and "/Net"
-// drivers are checked by the installation scenarios.)
+// The install sequence's fatal conditions (successful installations are the
+// scenarios'), the registry records, the model-name tables, the copy list,
+// the PostScript driver modules (found, copied up or fetched) and the
+// printer drivers: refusals, drivers in use, drivers of earlier releases.
 #include <set>
 
 #include "install/copylist.h"
@@ -253,8 +245,8 @@ std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG install
 // Each platform's sections go to their folders; the load sections only to
 // a chosen root; the list queued before is dropped. The copy engine's
 // results through the access layer: a quit (the user gave up on a full
-// disk) is 1025, a failed copy 1024; a root too long for its subdirectories
-// (508 characters, the longest the page accepts) overflows.
+// disk) is 1025; a root too long for its subdirectories (508 characters,
+// the longest the page accepts) overflows.
 TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     const std::string util = "root\\s15 root\\utility\\s11 root\\utility\\s12 root\\utility\\s13 root\\utility\\s14";
     const struct { bool windows95, alpha, mips; LONG type; std::string files; } platforms[] = {
@@ -272,8 +264,6 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
         {[](Harness& h) { h.setFree('C', 10); }, "C:\\root",
          "error Error code = 1025|box Disk Full: There is not enough space on drive C: for the files. Needed: 1 KB, free: 0 KB. "
          "Make room and choose Retry, or Cancel to stop setup."},
-        {[](Harness& h) { fs::remove(h.host("C:\\dist\\s11.dat")); }, "C:\\root",
-         "error Error code = 1024|box Copy Error: Cannot copy C:\\dist\\s11.dat to C:\\root\\utility\\s11.dat (error 2)."},
         {[](Harness&) {}, "C:\\" + std::string(505, 'r'), "error Error code = 1024|box MS-Setup Error: Buffer Overflow"},
     };
     for (const auto& row : rows) {
@@ -450,8 +440,6 @@ TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
     EXPECT_TRUE(r.lines("program").empty());
     EXPECT_EQ(readLines(h.host("C:\\x\\pscript.dll")), Lines{"newer"});
 }
-
-// --- Printer drivers ------------------------------------------------------------
 
 void defineDriver(const std::string& name, const std::string& dataFile) {
     winsim::defineDriver(winsim::ownEnvironment(), {name, "pscript.dll", dataFile, "pscrptui.dll", 1});

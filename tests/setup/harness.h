@@ -1,9 +1,8 @@
-// Test harness for the setup program, shared by every area that tests it.
-// Two kinds of machine: a usable Windows installation with the distribution
-// folder C:\dist and a way to run a piece of the program in a child process
-// (the reporters and the exit paths end the process) with the toolkit
-// answering pages from an answers file and logging them; and a bare machine
-// in the test's own process, with registry helpers over the Win32 API.
+// Test harness for the setup program, shared by every area that tests it: a
+// usable Windows installation with C:\dist, where a piece of the program runs
+// in a child process (the reporters and the exit paths end the process) with
+// the toolkit answering pages from an answers file and logging them; and a
+// bare machine in the test's own process, with registry helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -77,7 +76,7 @@ inline std::string reportPath;  // the report file of the running child ("" in t
 
 // Called in the child: appends one line to the report the parent reads.
 inline void report(const char* format, ...) {
-    FILE* f = reportPath.empty() ? nullptr : std::fopen(reportPath.c_str(), "a");
+    FILE* f = std::fopen(reportPath.c_str(), "a");
     if (!f) return;
     va_list args;
     va_start(args, format);
@@ -124,15 +123,13 @@ private:
     std::unique_ptr<kit::FrontEnd> inner_;
 };
 
-inline Lines readLines(const fs::path& file) {
+inline Lines lines(std::istream&& in) {
     Lines out;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);) out.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
     return out;
 }
+inline Lines lines(const std::string& text) { return lines(std::istringstream(text)); }
+inline Lines readLines(const fs::path& file) { return lines(std::ifstream(file)); }
 
 // A usable Windows installation (spooler running, registry of a fresh
 // installation) of the given platform, the user an administrator unless
@@ -168,8 +165,7 @@ public:
         return (root / std::string(1, windowsPath[0]) / rest).lexically_normal();
     }
     void writeFile(const std::string& windowsPath, const std::string& text = "x\n") {
-        fs::create_directories(host(windowsPath).parent_path());
-        std::ofstream(host(windowsPath), std::ios::binary) << text;
+        fs::create_directories(host(windowsPath).parent_path()), std::ofstream(host(windowsPath), std::ios::binary) << text;
     }
     void setInf(const std::string& text) { writeFile("C:\\dist\\setup.inf", text); }
     void setFree(char drive, std::uint64_t bytes) { machine().drives.at(drive).free = bytes; }
@@ -218,16 +214,13 @@ public:
             ExitProcess((UINT)body(commandLine.data()));
         }
         ChildResult r;
-        std::istringstream lines(answers);
-        for (std::string line; std::getline(lines, line);) r.answered.push_back(std::atoi(line.c_str()));
+        for (const auto& line : lines(answers)) r.answered.push_back(std::atoi(line.c_str()));
         int status = 0;
         waitpid(pid, &status, 0);
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.log = readLines(logFile);
         r.report = readLines(reportFile);
-        std::stringstream text;
-        text << std::ifstream(outputFile).rdbuf();
-        r.output = text.str();
+        for (const auto& line : readLines(outputFile)) r.output += line + "\n";
         return r;
     }
     // The same for a body without a result: it reports "returned=1" when it
@@ -260,12 +253,11 @@ inline std::string infLine(const std::string& key, const std::string& file, std:
 }
 
 // The sections the program knows, in a fixed order; sampleInf gives section
-// i one file of sectionSize(i) = 1024 << i bytes, so every sum names its
-// sections.
+// i one file of sectionSize(i) = 1024 << i bytes, so every sum names its sections.
 inline constexpr const char* kSections[18] = {
-    "PPD Files",   "NT Help File", "Alpha Monitor",  "Mips Monitor", "I386 Monitor", "W95 Help File",
-    "W95 Monitor", "Alpha Wizard", "Mips Wizard",    "I386 Wizard",  "Orvel",        "Remote Console",
-    "Wizard",      "VB Common",    "Write Files",    "Load PS Files", "Load Cat Files", "Load Sys Files"};
+    "PPD Files", "NT Help File", "Alpha Monitor", "Mips Monitor", "I386 Monitor", "W95 Help File", "W95 Monitor",
+    "Alpha Wizard", "Mips Wizard", "I386 Wizard", "Orvel", "Remote Console", "Wizard", "VB Common", "Write Files",
+    "Load PS Files", "Load Cat Files", "Load Sys Files"};
 inline std::uint32_t sectionSize(const std::string& section) {
     for (int i = 0; i < 18; ++i)
         if (section == kSections[i]) return 1024u << i;
@@ -277,14 +269,12 @@ inline std::uint32_t sectionSizes(std::initializer_list<const char*> sections) {
     return total;
 }
 inline std::string sampleInf() {
-    std::string text = "; sample distribution for the tests\n";
+    std::string text;
     for (int n = 1; n <= 18; ++n)
         text += std::string("[") + kSections[n - 1] + "]\n" +
                 infLine("file" + std::to_string(n), "f" + std::to_string(n) + ".dat", sectionSize(kSections[n - 1]));
     return text;
 }
-
-// --- The installation's machine ------------------------------------------
 
 // The sample distribution's files (not its tools or answers) into C:\dist.
 inline void copyDistribution(Harness& h) {
@@ -323,8 +313,7 @@ inline void startupState(LONG installType = INSTALL_SYSTEM_DRIVE) {
     if (GetFileAttributesA("C:\\dist\\setup.inf") != INVALID_FILE_ATTRIBUTES) TkOpenInf("C:\\dist\\setup.inf");
 }
 
-// In the child: "spooler=<state number>" of the Spooler service, when there
-// is one.
+// In the child: "spooler=<state number>" of the Spooler service, if any.
 inline void reportSpooler() {
     if (winsim::Service* s = winsim::findService(winsim::machine(), "Spooler"))
         report("spooler=%u", (unsigned)winsim::serviceStatus(winsim::machine(), *s).dwCurrentState);
@@ -377,33 +366,27 @@ inline std::string regTree(const std::string& path, const std::string& rel = "."
     std::string out = rel + ":";
     char name[256];
     BYTE data[1024];
-    for (DWORD i = 0;; ++i) {
-        DWORD len = sizeof name, size = sizeof data, type = 0;
-        if (RegEnumValueA(h, i, name, &len, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    DWORD len = sizeof name, size = sizeof data, type = 0;
+    for (DWORD i = 0; RegEnumValueA(h, i, name, &len, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i) {
         out += std::string(" ") + name + "=";
         if (type == REG_SZ) out += std::string(reinterpret_cast<char*>(data), size ? size - 1 : 0);
         else if (type == REG_DWORD) out += std::to_string(*reinterpret_cast<DWORD*>(data));
         else
             for (DWORD b = 0; b < size; ++b) out += "0123456789abcdef"[data[b] >> 4] + std::string(1, "0123456789abcdef"[data[b] & 15]);
+        len = sizeof name, size = sizeof data;
     }
     out += "\n";
-    std::vector<std::string> subs;
-    for (DWORD i = 0;; ++i) {
-        DWORD len = sizeof name;
-        if (RegEnumKeyExA(h, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        subs.emplace_back(name);
-    }
+    for (DWORD i = 0; len = sizeof name, RegEnumKeyExA(h, i, name, &len, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i)
+        out += regTree(path + "\\" + name, rel == "." ? std::string(name) : rel + "\\" + name);
     RegCloseKey(h);
-    for (const auto& sub : subs) out += regTree(path + "\\" + sub, rel == "." ? sub : rel + "\\" + sub);
     return out;
 }
 
 // The Perflib counter name table (pairs index, name). `skip` leaves one
 // name out, to drive the walk's failure.
 inline void installCounterTable(const std::string& skip = "") {
-    const char* pairs[][2] = {{"1", "1847"},         {"2", "System"},        {"230", "Process"},
-                              {"238", "Processor"},  {"680", "Thread Count"}, {"682", "Priority Base"},
-                              {"784", "ID Process"}, {"786", "Image"}};
+    const char* pairs[][2] = {{"1", "1847"},         {"2", "System"},         {"230", "Process"}, {"238", "Processor"},
+                              {"680", "Thread Count"}, {"682", "Priority Base"}, {"784", "ID Process"}, {"786", "Image"}};
     std::string table;
     for (auto& p : pairs)
         if (skip != p[1]) table += std::string(p[0]) + '\0' + p[1] + '\0';

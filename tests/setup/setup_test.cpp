@@ -1,8 +1,7 @@
-// WinMain up to the installation-type page (platform detection, the
-// administrator check, the processor, the directories of the setup state,
-// the spooler, start-up refusals and the end steps); the programs started
-// after the last page; the restart, the program starter; the reporters: the
-// two fatal reporters with their one-shot guards, the status page.
+// WinMain up to the installation-type page (platform, administrator,
+// processor, directories, spooler, start-up refusals, end steps); the
+// programs started after the last page; the program starter; the fatal
+// reporters with their one-shot guards, the status page.
 #include "install/records.h"
 #include "setup/harness.h"
 #include "winsim/core/handles.h"
@@ -172,22 +171,11 @@ int openHandles() {
     return n;
 }
 
-// NT prepares a restart for the end steps, Windows 95 restarts at once. A
-// program starts without keeping handles; a command line too long is
+// A program starts without keeping handles; a command line too long is
 // refused. The status page shows its header and message under the wait
 // cursor, takes no answer, and gives the cursor back when it closes. Only
-// the status's low bits count.
-TEST(SmallPieces, RestartStartProgramStatusPageAndStatusBits) {
-    for (bool windows95 : {false, true}) {
-        Harness h(windows95 ? win95() : nt351());
-        ChildResult r = h.run("", [windows95] {
-            ::Setup.IsWindows95 = windows95;
-            BOOL ok = PrepareReboot();
-            report("%d %d", ok, ::Setup.RebootPending);
-        });
-        EXPECT_EQ(r.report, (Lines{windows95 ? "1 0" : "1 1", "returned=1"}));
-        EXPECT_EQ(r.lines("reboot").size(), windows95 ? 1u : 0u);
-    }
+// the status's low bits count. (The restart: the restart pages' rows.)
+TEST(SmallPieces, StartProgramStatusPageAndStatusBits) {
     Harness h;
     ChildResult r = h.run("", [] {
         int before = openHandles();

@@ -36,8 +36,11 @@ std::string check() {
 }
 
 // The impersonated user's token is examined; a refused thread token other
-// than ERROR_NO_TOKEN does not fall back to the process's.
-TEST(AdminCheck, KindsOfUserAndImpersonation) {
+// than ERROR_NO_TOKEN does not fall back to the process's. The group must be
+// enabled and its first entry decides; near misses of the SID (another
+// alias, another authority, a longer SID) are not it. Each failing call
+// answers "not an administrator"; the next check, without the fault, yes.
+TEST(AdminCheck, UsersImpersonationGroupsAndFailures) {
     auto& m = bareMachine("admin");
     std::string answers = check();
     winsim::setUserKind(m, false);
@@ -54,38 +57,27 @@ TEST(AdminCheck, KindsOfUserAndImpersonation) {
     answers += check();
     EXPECT_EQ(answers, "101010");
     EXPECT_EQ(m.callCounts["OpenProcessToken"], processTokens);
-}
-
-TEST(AdminCheck, GroupMustBeEnabledAndFirstEntryDecides) {
-    const struct { std::vector<winsim::TokenGroup> groups; const char* admin; } rows[] = {
-        {{group("S-1-1-0", kOn), group("S-1-5-32-544", SE_GROUP_MANDATORY)}, "0"},  // present but not enabled
-        {{group("S-1-5-32-544", SE_GROUP_USE_FOR_DENY_ONLY), group("S-1-5-32-544", kOn)}, "0"},  // deny-only entry first
-        {{group("S-1-5-32-545", kOn), group("S-1-5-32-544", SE_GROUP_ENABLED)}, "1"},  // enabled alone is enough
-        // Near misses of the SID: another alias, another authority, a longer SID.
-        {{group("S-1-5-32-545", kOn), group("S-1-1-32-544", kOn), group("S-1-5-32-544-1", kOn)}, "0"},
-        {{}, "0"},
+    const std::vector<winsim::TokenGroup> groups[] = {
+        {group("S-1-1-0", kOn), group("S-1-5-32-544", SE_GROUP_MANDATORY)},
+        {group("S-1-5-32-544", SE_GROUP_USE_FOR_DENY_ONLY), group("S-1-5-32-544", kOn)},
+        {group("S-1-5-32-545", kOn), group("S-1-5-32-544", SE_GROUP_ENABLED)},
+        {group("S-1-5-32-545", kOn), group("S-1-1-32-544", kOn), group("S-1-5-32-544-1", kOn)},
+        {},
     };
-    auto& m = bareMachine("admin");
-    for (const auto& row : rows) {
-        m.security->process.groups = row.groups;
-        m.security->resetLive();
-        EXPECT_EQ(check(), row.admin) << &row - rows;
+    answers = "";
+    for (const auto& g : groups) {
+        bareMachine("admin").security->process.groups = g;
+        winsim::machine().security->resetLive();
+        answers += check();
     }
-}
-
-// Each failing call answers "not an administrator"; the next check, without
-// the fault, answers yes again.
-TEST(AdminCheck, FailuresAnswerFalse) {
-    const struct { const char* call; std::uint32_t nth; DWORD error; } rows[] = {
-        {"OpenThreadToken", 1, ERROR_ACCESS_DENIED},     {"OpenProcessToken", 1, ERROR_ACCESS_DENIED},
-        {"GetTokenInformation", 1, ERROR_ACCESS_DENIED}, {"GetTokenInformation", 2, ERROR_NOT_ENOUGH_MEMORY},
-        {"AllocateAndInitializeSid", 1, ERROR_NOT_ENOUGH_MEMORY},
-    };
-    for (const auto& row : rows) {
-        auto& m = bareMachine("admin");
-        m.faults.push_back({row.call, row.nth, 1, row.error, ""});
+    EXPECT_EQ(answers, "00100");
+    for (auto [call, nth, error] : {std::tuple{"OpenThreadToken", 1u, ERROR_ACCESS_DENIED}, {"OpenProcessToken", 1u, ERROR_ACCESS_DENIED},
+                                    {"GetTokenInformation", 1u, ERROR_ACCESS_DENIED},
+                                    {"GetTokenInformation", 2u, ERROR_NOT_ENOUGH_MEMORY},
+                                    {"AllocateAndInitializeSid", 1u, ERROR_NOT_ENOUGH_MEMORY}}) {
+        bareMachine("admin").faults.push_back({call, nth, 1, (DWORD)error, ""});
         std::string first = check();
-        EXPECT_EQ(first + check(), "01") << row.call << " " << row.nth;
+        EXPECT_EQ(first + check(), "01") << call << " " << nth;
     }
 }
 
@@ -433,25 +425,14 @@ TEST_F(RegTree, DeleteRemovesWholeTreeInItsOrderAndRefusesNoName) {
     }
 }
 
-// --- FixReg ----------------------------------------------------------------
-
-TEST_F(RegTree, FixRegOnFreshRegistryCreatesOwnKeyNamingThePlatformsModule) {
-    EXPECT_EQ(FixReg(kMonitors.c_str(), kOwn), (DWORD)STS_FAILED) << "no monitors key";
-    EXPECT_EQ(regTree(mon(kOwn)), "");
-    for (bool windows95 : {false, true}) {
-        bareMachine("regtree", windows95);
-        makeKey(kMonitors);
-        EXPECT_EQ(FixReg(kMonitors.c_str(), kOwn), (DWORD)STS_DONE);
-        EXPECT_EQ(regTree(kMonitors), std::string(".:\nVarden Network Port: driver=") +
-                                          (windows95 ? "vrdpsmw4.dll\n" : "vrdpsmon.dll\n"));
-    }
-}
-
-// "Old A" and "Old B" are next to each other in enumeration order; the own
-// key stored in capitals is still the own key, and is not folded into
-// itself; a path, another module or a longer name are not ours. An existing
-// own key gets no driver value of its own, only the merged one.
+// FixReg fails without a monitors key (a fresh one gets the own key: the
+// installation scenarios). "Old A" and "Old B" are next to each other in
+// enumeration order; the own key stored in capitals is still the own key,
+// and is not folded into itself; a path, another module or a longer name are
+// not ours. An existing own key gets no driver value of its own, only the
+// merged one.
 TEST_F(RegTree, FixRegMergesAndDeletesOnlyKeysNamingTheModule) {
+    EXPECT_EQ(FixReg(kMonitors.c_str(), kOwn), (DWORD)STS_FAILED);
     for (auto [key, name, data] : {std::tuple{"Local Port", "driver", "localmon.dll"}, {"Old A", "driver", "VRDPSMON.DLL"},
                                    {"Old A\\Ports\\NP1", "Address", "a1"}, {"Old B", "driver", "vrdpsmon.dll"},
                                    {"Old B", "Extra", "from B"}, {"Old B\\Ports\\NP2", "Address", "b2"},
