@@ -61,6 +61,15 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
         {false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }, "1 0"},
         {true, "7803 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; RemoveRebootPage(); }, "1 0 reboot"},
         {false, "1500 CONTINUE\n1600 CONTINUE\n", [] { InstallRebootPage(); }, "1 0", true},
+        // The questions after the last page say yes only on continue; back asks again.
+        {false, "1200 BACK\n1200 CANCEL\n1400 EXIT\n1400 CONTINUE\n", [] {
+             LONG wizard = 7, help = 7;
+             AskWizardPage(&wizard), AskHelpPage(&help), report("asked=%ld %ld", wizard, help);
+         }, "1 0 asked 0 1"},
+        {false, "1200 CONTINUE\n1400 CANCEL\n", [] {
+             LONG wizard = 7, help = 7;
+             AskWizardPage(&wizard), AskHelpPage(&help), report("asked=%ld %ld", wizard, help);
+         }, "1 0 asked 1 0"},
     };
     std::set<std::string> shown;
     for (const auto& row : rows) {
@@ -75,7 +84,8 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
         EXPECT_EQ(r.exitCode, 0) << r.output;
         // "returned pending[ reboot]"; the frame is gone when setup ended with the toolkit.
         EXPECT_EQ(r.value("returned") + " " + (r.value("returned").empty() ? "0" : r.value("pending")) +
-                      (r.lines("reboot").empty() ? "" : " reboot"), row.state);
+                      (r.lines("reboot").empty() ? "" : " reboot") + (r.value("asked").empty() ? "" : " asked " + r.value("asked")),
+                  row.state);
         EXPECT_EQ(r.value("frame"), r.value("returned").empty() ? "0" : "1");
         EXPECT_EQ(r.pages(), r.answered);
         EXPECT_TRUE(r.lines("error").empty());
@@ -85,7 +95,7 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
     for (const auto& l : shown)
         procedures.push_back(l.substr(6, l.size() - 19) + (l.substr(l.size() - 13) == " cursor arrow" ? "" : " (cursor!)"));
     EXPECT_EQ(procedures, (Lines{"100 FWelcomeDlgProc help 900", "1000 FInfoDlgProc help 0", "103 FInfoDlgProc help 0",
-                                 "1300 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
+                                 "1200 FInfoDlgProc help 0", "1300 FInfoDlgProc help 0", "1400 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
                                  "200 FQuitDlgProc help 900", "2000 FInfoDlgProc help 0", "2100 FQuitDlgProc help 0",
                                  "2400 FInfoDlgProc help 0", "6400 FInfo0DlgProc help 0", "700 FInfoDlgProc help 0",
                                  "7802 FInfoDlgProc help 0", "7803 FInfoDlgProc help 0"}));

@@ -1,7 +1,7 @@
 // WinMain up to the installation-type page (platform, administrator,
 // processor, directories, spooler, start-up refusals, end steps); the
-// programs started after the last page; the program starter; the fatal
-// reporters with their one-shot guards, the status page.
+// program starter; the fatal reporters with their one-shot guards, the
+// status page. (The closing pages and programs: the scenarios.)
 #include "install/records.h"
 #include "setup/harness.h"
 #include "winsim/core/handles.h"
@@ -120,13 +120,11 @@ TEST(WinMain, StartUpByPlatform) {
         ChildResult r = h.run(answers, [&row](LPSTR commandLine) {
             if (row.before) row.before();
             int code = WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
-            report("code=%d", code);
-            report("flags=%d %d %d", ::Setup.IsWindows95, ::Setup.IsNT35, ::Setup.IsNT31);
-            report("cpu=%s%s%s", ::Setup.IsAlpha ? "alpha" : "", ::Setup.IsMips ? "mips" : "", ::Setup.IsX86 ? "x86" : "");
-            report("help=%s %s", ::Setup.HelpProgram ? ::Setup.HelpProgram : "", ::Setup.HelpFile ? ::Setup.HelpFile : "");
-            report("dirs=%s|%s|%s|%s|%s", ::Setup.SystemDir, ::Setup.WindowsDir, ::Setup.InstallRoot, ::Setup.CopySourceDir,
-                   ::Setup.DriverDir);
-            report("registry library loads=%d", winsim::machine().system->loadCounts["advapi32.dll"]);
+            report("code=%d\nflags=%d %d %d\ncpu=%s%s%s\nhelp=%s %s\ndirs=%s|%s|%s|%s|%s\nregistry library loads=%d", code,
+                   ::Setup.IsWindows95, ::Setup.IsNT35, ::Setup.IsNT31, ::Setup.IsAlpha ? "alpha" : "",
+                   ::Setup.IsMips ? "mips" : "", ::Setup.IsX86 ? "x86" : "", ::Setup.HelpProgram ? ::Setup.HelpProgram : "",
+                   ::Setup.HelpFile ? ::Setup.HelpFile : "", ::Setup.SystemDir, ::Setup.WindowsDir, ::Setup.InstallRoot,
+                   ::Setup.CopySourceDir, ::Setup.DriverDir, winsim::machine().system->loadCounts["advapi32.dll"]);
             reportSpooler();
             return code;
         }, false);
@@ -138,28 +136,6 @@ TEST(WinMain, StartUpByPlatform) {
             if (want[0] != '!') EXPECT_TRUE(std::find(all.begin(), all.end(), want) != all.end()) << want;
             else EXPECT_EQ(withPrefix(all, want.substr(1)), Lines{}) << want;
         }
-    }
-}
-
-// The questions after the last page say yes only on continue, back asks
-// again (the rest of the closing pages shows in the installation scenarios).
-TEST(InstallationFlow, ProgramsAfterTheLastPage) {
-    const struct { winsim::OsInfo os; bool upgrade; const char* answers; Lines programs; } rows[] = {
-        {nt351(), true, "1200 BACK\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n", {}},
-        {win95(), false, "1200 CANCEL\n1400 CONTINUE\n700 CONTINUE\n", {"program winhelp.exe vrdpsmw4.hlp"}},
-    };
-    for (const auto& row : rows) {
-        Harness h(row.os);
-        copyDistribution(h);
-        if (row.os.isNT()) putNtModules(h, "1");
-        else h.writeFile(h.machine().systemDir + "\\pscript.drv");
-        if (row.upgrade) winsim::defineMonitor("Varden Network Port", "vrdpsmon.dll", {});
-        ChildResult r = h.run(row.answers, [] {
-            startupState();
-            RunInstallationFlow();
-        });
-        EXPECT_EQ(r.pages(), r.answered) << r.output;
-        EXPECT_EQ(r.lines("program "), row.programs);
     }
 }
 
