@@ -1,7 +1,6 @@
-// The install sequence's fatal conditions (successful installations are the
-// scenarios'), the registry records, the model-name tables, the copy list,
-// the PostScript driver modules (found, copied up or fetched) and the
-// printer drivers: refusals, drivers in use, drivers of earlier releases.
+// The install sequence's fatal conditions (successful installations are the scenarios'), the registry records, the
+// model-name tables, the copy list, the PostScript driver modules (found, copied up or fetched) and the printer
+// drivers: refusals, drivers in use, drivers of earlier releases.
 #include <set>
 
 #include "install/copylist.h"
@@ -22,13 +21,11 @@ namespace {
 
 const std::string kMonitorsKey = "HKEY_LOCAL_MACHINE\\" + kMonitors;
 
-// Every condition the sequence cannot survive, with its message (ending in
-// a blank: the start of it); on NT 3.5x the modeless spooler pages come and
-// go under the wait cursor, and the spooler runs again when setup has ended
-// unless its one start failed (the start after the stop is not repeated).
-// A Windows 95 rename that fails with no module there is reported and setup
-// goes on; without its module the spooler then refuses the monitor
-// (ERROR_MOD_NOT_FOUND, as Wine answers posing as Windows 95).
+// Every condition the sequence cannot survive, with its message (ending in a blank: the start of it); on NT 3.5x the
+// modeless spooler pages come and go under the wait cursor, and the spooler runs again when setup has ended unless
+// its one start failed (the start after the stop is not repeated). A Windows 95 rename that fails with no module
+// there is reported and setup goes on; without its module the spooler then refuses the monitor (ERROR_MOD_NOT_FOUND,
+// as Wine answers posing as Windows 95).
 TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
     const Lines stop{"status 5100 Stopping the print spooler...", "status 5100 end"};
     const Lines stopStart{stop[0], stop[1], "status 5300 Starting the print spooler...", "status 5300 end"};
@@ -62,8 +59,8 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error);
         Harness h(row.windows95 ? win95() : nt351());
-        // The PostScript modules where each platform keeps them; an upgrade
-        // finds an earlier release's monitor (under an older name).
+        // The PostScript modules where each platform keeps them; an upgrade finds an earlier release's monitor (under
+        // an older name).
         copyDistribution(h);
         std::string sys = winsim::machine().systemDir;
         if (row.windows95) h.writeFile(sys + "\\pscript.drv");
@@ -92,9 +89,8 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
     }
 }
 
-// The Files key and the version key hold their texts (sizes with the
-// terminating zero; the date is 20 characters, always). A key the registry
-// refuses ends setup with the record's message and the registry's error.
+// The Files key and the version key hold their texts (sizes with the terminating zero; the date is 20 characters,
+// always). A key the registry refuses ends setup with the record's message and the registry's error.
 TEST(RegistryRecords, KeysHoldTheirTextsOrEndSetup) {
     Harness h;
     ChildResult r = h.run("", [] {
@@ -140,10 +136,9 @@ TEST(RegistryRecords, KeysHoldTheirTextsOrEndSetup) {
                      "01-\?\?\?-1999 00:00:00|");
 }
 
-// The Windows 95 names fit 31 characters ("/Net" names end so); an earlier
-// release's name moves to a current name, never to another earlier one.
-// (That every key is one of the distribution's shows in the installation
-// scenarios, one driver per key.) The lookup ignores letter case.
+// The Windows 95 names fit 31 characters ("/Net" names end so); an earlier release's name moves to a current name,
+// never to another earlier one. (That every key is one of the distribution's shows in the installation scenarios, one
+// driver per key.) The lookup ignores letter case.
 TEST(NameMaps, NamesFitAndLookupIgnoresCase) {
     std::set<std::string> olds;
     for (const NameMapEntry* table : {Win95DriverNameMap, Win95NetDriverNameMap})
@@ -160,11 +155,9 @@ TEST(NameMaps, NamesFitAndLookupIgnoresCase) {
     EXPECT_EQ(LookupNameMap(Win95NetDriverNameMap, ""), nullptr);
 }
 
-// Every key counts; a field that is no number counts as atol reads it (the
-// kit's reader refuses such texts, so they are put into its store); the
-// sum is held at the 32-bit limits. A section that cannot be listed is a
-// toolkit error (one that is there but empty counts 0); a key of 64
-// characters overflows.
+// Every key counts; a field that is no number counts as atol reads it (the kit's reader refuses such texts, so they
+// are put into its store); the sum is held at the 32-bit limits. A section that cannot be listed is a toolkit error
+// (one that is there but empty counts 0); a key of 64 characters overflows.
 TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
     Harness h;
     h.setInf("[Many]\n" + infLine("a", "a.dat", 100) + infLine("b", "b.dat", 20) + infLine("c", "c.dat", 0) +
@@ -192,10 +185,9 @@ TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
         }), 1024, name == "Long" ? Lines{"box MS-Setup Error: Buffer Overflow"} : Lines{});
 }
 
-// Builds the copy list of a distribution with one small file s<n>.dat per
-// section, n its place in kSections (after something else was queued to
-// C:\stale), copies it, and gives the files under the four destinations,
-// sorted, as "drv\s1 sys\s2 ...".
+// Builds the copy list of a distribution with one small file s<n>.dat per section, n its place in kSections (after
+// something else was queued to C:\stale), copies it, and gives the files under the four destinations, sorted, as
+// "drv\s1 sys\s2 ...".
 std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG installType, const std::string& answers = "",
                  const std::string& root = "C:\\root", void (*damage)(Harness&) = nullptr) {
     std::string inf;
@@ -242,11 +234,9 @@ std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG install
     return text;
 }
 
-// Each platform's sections go to their folders; the load sections only to
-// a chosen root; the list queued before is dropped. The copy engine's
-// results through the access layer: a quit (the user gave up on a full
-// disk) is 1025; a root too long for its subdirectories (508 characters,
-// the longest the page accepts) overflows.
+// Each platform's sections go to their folders; the load sections only to a chosen root; the list queued before is
+// dropped. The copy engine's results through the access layer: a quit (the user gave up on a full disk) is 1025; a
+// root too long for its subdirectories (508 characters, the longest the page accepts) overflows.
 TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     const std::string util = "root\\s15 root\\utility\\s11 root\\utility\\s12 root\\utility\\s13 root\\utility\\s14";
     const struct { bool windows95, alpha, mips; LONG type; std::string files; } platforms[] = {
@@ -272,8 +262,8 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     }
 }
 
-// Leaves the stack below the caller full of non-zero bytes, so that a
-// buffer the code under test forgets to start empty holds junk.
+// Leaves the stack below the caller full of non-zero bytes, so that a buffer the code under test forgets to start
+// empty holds junk.
 __attribute__((noinline)) void dirtyStack() {
     volatile char junk[16384];
     for (auto& c : junk) c = 'j';
@@ -281,12 +271,10 @@ __attribute__((noinline)) void dirtyStack() {
 
 const char* const kUnreadable = "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 2";
 
-// NT 3.5x: the modules where they are found (the driver directory wins over
-// a version folder), the version the subdirectory name gives, and no page
-// while they are at hand. Names starting with a dot (not names holding one)
-// and directories with other attributes than the directory bit are not
-// searched: the modules are then fetched, here from a distribution path
-// that cannot be read.
+// NT 3.5x: the modules where they are found (the driver directory wins over a version folder), the version the
+// subdirectory name gives, and no page while they are at hand. Names starting with a dot (not names holding one) and
+// directories with other attributes than the directory bit are not searched: the modules are then fetched, here from
+// a distribution path that cannot be read.
 TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
     const struct { std::string sub; bool readOnly; const char* outcome; } rows[] = {
         {"", false, "done 1"}, {"1", false, "done 1"}, {"0", false, "done 0"}, {"2.0", false, "done 2"},
@@ -318,12 +306,10 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
     }
 }
 
-// Fetching from the distribution: NT asks for the path and installs both
-// modules (NT 3.1x also the help file, which may be missing); a missing
-// module shows the failure page and asks again; Windows 95 runs the cabinet
-// tool, which here delivers nothing, and the second try finds no tool. Every
-// way the distribution path the registry records cannot be read ends setup
-// with its message, before any page.
+// Fetching from the distribution: NT asks for the path and installs both modules (NT 3.1x also the help file, which
+// may be missing); a missing module shows the failure page and asks again; Windows 95 runs the cabinet tool, which
+// here delivers nothing, and the second try finds no tool. Every way the distribution path the registry records
+// cannot be read ends setup with its message, before any page.
 TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
     const struct {
         winsim::OsInfo os; void (*prepare)(Harness&); const char* answers; const char* error; bool fetched = false;
@@ -367,10 +353,9 @@ TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
     }
 }
 
-// The cabinet tool is started only when it and the cabinet are there, with
-// the companion files the destination lacks; a trailing backslash is not
-// doubled. The wait polls the target 41 times at most, and when the target
-// came waits a settling pause, under the status page and the wait cursor.
+// The cabinet tool is started only when it and the cabinet are there, with the companion files the destination lacks;
+// a trailing backslash is not doubled. The wait polls the target 41 times at most, and when the target came waits a
+// settling pause, under the status page and the wait cursor.
 TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
     const std::string tool = "program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.*";
     const struct { const char* dist; bool tool, cabinet, companions; std::string program; const char* outcome; } rows[] = {
@@ -404,10 +389,9 @@ TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
     }
 }
 
-// Paths that do not fit their buffers fail the operation instead of being
-// cut to another file's name (a distribution path that leaves room for the
-// tool's name but not for the cabinet's, whose cut name is there too). A
-// module in place with a newer version stays.
+// Paths that do not fit their buffers fail the operation instead of being cut to another file's name (a distribution
+// path that leaves room for the tool's name but not for the cabinet's, whose cut name is there too). A module in
+// place with a newer version stays.
 TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
     volatile std::size_t capacity = 16;  // not a constant the compiler checks the format against
     std::vector<char> out(capacity);
@@ -455,17 +439,13 @@ void definePrinter(const std::string& name, const std::string& driver) {
     winsim::definePrinter(p);
 }
 
-// An empty section adds nothing; a refused driver is reported by the name
-// used and the next follows; a key too long for its buffer ends setup. A
-// driver in use that cannot be added again leaves its printers on the
-// parking driver (another printer's) with the failure reported; nothing is
-// parked when every printer uses the driver (parking and coming back is
-// walked by the upgrade scenarios). Printers on an earlier release's names
-// move to the current ones (names match in letter case only; a printer that
-// cannot be opened stays) and the old drivers go unless still used.
-// InstallPrinterDrivers and RenameObsoleteDrivers run as Install runs them
-// (record filled, PPD files in DriverDir as the copy list left them); the
-// state after is the drivers, printers (each sorted), boxes and calls.
+// An empty section adds nothing; a refused driver is reported by the name used and the next follows; a key too long
+// for its buffer ends setup. A driver in use that cannot be added again leaves its printers on the parking driver
+// (another printer's) with the failure reported; nothing is parked when every printer uses the driver (parking and
+// coming back is walked by the upgrade scenarios). Printers on an earlier release's names move to the current ones
+// (names match in letter case only; a printer that cannot be opened stays) and the old drivers go unless still used.
+// InstallPrinterDrivers and RenameObsoleteDrivers run as Install runs them (record filled, PPD files in DriverDir as
+// the copy list left them); the state after is the drivers, printers (each sorted), boxes and calls.
 TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
     const std::string ls600 = "Varden LaserStream 600";
     const struct {

@@ -1,9 +1,7 @@
-// The print system: monitor detection (which module the platform uses and
-// whether any monitor key names it) and its port list; the process walk over
-// the performance data and the end of every Print Manager; detaching
-// printers from the monitor's ports; spooler service control (the stop and
-// start protocol with the spooler's dependents, the waits in virtual time,
-// the running test).
+// The print system: monitor detection (which module the platform uses and whether any monitor key names it) and its
+// port list; the process walk over the performance data and the end of every Print Manager; detaching printers from
+// the monitor's ports; spooler service control (the stop and start protocol with the spooler's dependents, the waits
+// in virtual time, the running test).
 #include <cstdlib>
 #include <thread>
 
@@ -17,8 +15,7 @@ namespace {
 using namespace harness;
 
 TEST(MonitorDetection, ModuleOfThePlatformNamedByAnyKey) {
-    // Keys as "name=driver" ("name" alone: no value); 17 bytes with the NUL
-    // are longer than what is read.
+    // Keys as "name=driver" ("name" alone: no value); 17 bytes with the NUL are longer than what is read.
     const struct { bool windows95; Lines keys; bool found; } rows[] = {
         {false, {}, false},
         {false, {"Local Port=localmon.dll", "Varden Network Port=vrdpsmon.dll"}, true},
@@ -36,8 +33,7 @@ TEST(MonitorDetection, ModuleOfThePlatformNamedByAnyKey) {
             if (eq == std::string::npos) makeKey(mon(k));
             else setSz(mon(k.substr(0, eq)), "driver", k.substr(eq + 1));
         }
-        // As the callers run it: the key opened for all access, the module
-        // name from getMonitorDllName.
+        // As the callers run it: the key opened for all access, the module name from getMonitorDllName.
         HKEY monitors = createKey(kMonitors);
         LPCSTR dll = nullptr;
         EXPECT_EQ(getMonitorDllName(&dll), (DWORD)STS_DONE);
@@ -45,8 +41,7 @@ TEST(MonitorDetection, ModuleOfThePlatformNamedByAnyKey) {
         EXPECT_EQ(isVrdpsmonInstalled(monitors, dll) != FALSE, row.found);
         RegCloseKey(monitors);
     }
-    // Sixteen bytes without a terminator: read whole, compared as text of
-    // sixteen characters, and so not the module.
+    // Sixteen bytes without a terminator: read whole, compared as text of sixteen characters, and so not the module.
     setValue(mon("A"), "driver", REG_BINARY, "vrdpsmon.dllxxxx", 16);
     HKEY monitors = createKey(kMonitors);
     EXPECT_FALSE(monitorUsesDriver(monitors, "A", "vrdpsmon.dll"));
@@ -58,8 +53,8 @@ TEST(MonitorDetection, ModuleOfThePlatformNamedByAnyKey) {
 
 const std::string kPorts = mon("Varden Network Port\\Ports");
 
-// The list holds N pointers of the build's width, then slots of the longest
-// name + 2, each entry ending in exactly one comma, in registry order.
+// The list holds N pointers of the build's width, then slots of the longest name + 2, each entry ending in exactly
+// one comma, in registry order.
 TEST(PortNames, ListHoldsPointersThenCommaTerminatedSlots) {
     bareMachine("ports-list");
     LPSTR* list = reinterpret_cast<LPSTR*>(&list);
@@ -83,8 +78,8 @@ TEST(PortNames, ListHoldsPointersThenCommaTerminatedSlots) {
                         std::to_string(p + 2 * slot) + " ");
     EXPECT_EQ(list[1][slot - 1], '\0');  // the longest entry fills its slot exactly
     std::free(list);
-    // Sixty ports of different lengths: every slot must lie inside the
-    // block, which on a 64-bit build needs 8 bytes per pointer.
+    // Sixty ports of different lengths: every slot must lie inside the block, which on a 64-bit build needs 8 bytes
+    // per pointer.
     for (int i = 0; i < 60; ++i) makeKey(kPorts + "\\P" + std::to_string(i * 997));
     ASSERT_EQ(getMonitorPortNames(&list, &count), (DWORD)STS_DONE);
     ASSERT_EQ(count, 63u);
@@ -106,9 +101,8 @@ struct Walk : ::testing::Test {
         p->threads = threads, p->priority = priority;
         return p;
     }
-    // The records the walk hands over as "name id threads priority; ...",
-    // then "= result"; the callback ends the walk after `stopAfter` of them
-    // (0: never).
+    // The records the walk hands over as "name id threads priority; ...", then "= result"; the callback ends the walk
+    // after `stopAfter` of them (0: never).
     std::string walk(DWORD filter = 0, std::size_t stopAfter = 0) {
         struct Seen { std::string text; std::size_t count, stopAfter; } seen{"", 0, stopAfter};
         DWORD r = enumProcesses(nullptr, filter, [](ProcessRecord* rec, LPVOID ctx) -> DWORD {
@@ -165,9 +159,8 @@ TEST(CounterTable, IndexLookups) {
     EXPECT_EQ(findCounterIndex(odd, "Nothing"), -1);
 }
 
-// Every Print Manager, whatever the case of its name, ends with 1067; one
-// that cannot be opened or ended is reported and the walk goes on; a walk
-// that cannot run ends setup.
+// Every Print Manager, whatever the case of its name, ends with 1067; one that cannot be opened or ended is reported
+// and the walk goes on; a walk that cannot run ends setup.
 TEST_F(Walk, EveryPrintManagerIsTerminatedWith1067) {
     EXPECT_NE(killPrintManager(), 0u);  // none running: nothing to do
     auto other = process("PRINTMAN2.EXE"), shell = process("PROGMAN.EXE"), guarded = process("PRINTMAN.EXE");
@@ -230,8 +223,8 @@ struct RemovePrinters : ::testing::Test {
     std::vector<BYTE> buffer;
 };
 
-// The record loses the entry, and the spooler stores what is left; a
-// printer left without a port is deleted with its jobs.
+// The record loses the entry, and the spooler stores what is left; a printer left without a port is deleted with its
+// jobs.
 TEST_F(RemovePrinters, PortListExamples) {
     const struct { const char *ports, *entry, *left; } rows[] = {
         {"NP2,NP3", "NP2,", "NP3"},   {"NP1,NP2,NP3", "NP2,", "NP1,NP3"}, {"NP1,NP2", "NP2,", "NP1"},
@@ -249,8 +242,8 @@ TEST_F(RemovePrinters, PortListExamples) {
     RemovePrinter(rec, "NP1,");
     EXPECT_EQ(std::string(rec->pPortName) + "|" + stored("Only"), "|<deleted>");
     EXPECT_EQ(rec->pSecurityDescriptor, nullptr);
-    // The level-1 record with its strings does not fit 64 bytes: no job
-    // command was sent, the purge emptied the queue.
+    // The level-1 record with its strings does not fit 64 bytes: no job command was sent, the purge emptied the
+    // queue.
     EXPECT_EQ(m->callCounts["SetJobA"], setJobsBefore);
     // A second call finds the printer gone and says nothing.
     RemovePrinter(rec, "NP1,");
@@ -338,9 +331,8 @@ TEST_F(Spooler, StopsDependentsInListOrderThenSpoolerAndStartsThemBackInReverse)
 
 TEST_F(Spooler, StopOrderIsTheListOrder) {
     withDependents();
-    // Each fault fires only if its service gets the n-th stop request: all
-    // three refusals land only when the order is A, B, C. The dependents'
-    // failures are ignored; the spooler then refuses to stop while they run.
+    // Each fault fires only if its service gets the n-th stop request: all three refusals land only when the order is
+    // A, B, C. The dependents' failures are ignored; the spooler then refuses to stop while they run.
     auto base = m->callCounts["ControlService"] + 1;
     for (const char* s : {"A", "B", "C"}) m->faults.push_back({"ControlService", base++, 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, s});
     EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
@@ -368,10 +360,9 @@ TEST_F(Spooler, NoActiveDependentsLeavesListNullAndNullStartsOnlySpooler) {
     EXPECT_EQ(states(), "Spooler=4 Idle=1 ");
 }
 
-// A dependent's wait is capped at 5000 ms a pass: 8000 is one pass and the
-// check point has not moved, so the service is still stopping; 2000+3000
-// is polled until stopped. The spooler's own wait sleeps its full hint
-// (two passes of 8000) then the 3000 ms pause, and Print Manager ends.
+// A dependent's wait is capped at 5000 ms a pass: 8000 is one pass and the check point has not moved, so the service
+// is still stopping; 2000+3000 is polled until stopped. The spooler's own wait sleeps its full hint (two passes of
+// 8000) then the 3000 ms pause, and Print Manager ends.
 TEST_F(Spooler, WaitsInVirtualTime) {
     declare("Slow", SERVICE_RUNNING, {}, {8000});
     declare("Steps", SERVICE_RUNNING, {}, {2000, 3000});

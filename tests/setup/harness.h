@@ -1,8 +1,7 @@
-// Test harness for the setup program, shared by every area that tests it: a
-// usable Windows installation with C:\dist, where a piece of the program runs
-// in a child process (the reporters and the exit paths end the process) with
-// the toolkit answering pages from an answers file and logging them; and a
-// bare machine in the test's own process, with registry helpers.
+// Test harness for the setup program, shared by every area that tests it: a usable Windows installation with C:\dist,
+// where a piece of the program runs in a child process (the reporters and the exit paths end the process) with the
+// toolkit answering pages from an answers file and logging them; and a bare machine in the test's own process, with
+// registry helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -86,8 +85,8 @@ inline void report(const char* format, ...) {
     std::fclose(f);
 }
 
-// The child ended on the toolkit error page with `code` (1024 or 1025),
-// after exactly the message boxes `boxes`; nothing after the failure ran.
+// The child ended on the toolkit error page with `code` (1024 or 1025), after exactly the message boxes `boxes`;
+// nothing after the failure ran.
 inline void expectToolkitError(const ChildResult& r, int code, const Lines& boxes = {}) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.value("returned"), "");
@@ -96,9 +95,8 @@ inline void expectToolkitError(const ChildResult& r, int code, const Lines& boxe
     EXPECT_EQ(r.pages().back(), 2300);
 }
 
-// The answers front-end, logging what each page call carries that the kit's
-// own log leaves out: "shown <dialog> <procedure> help <help dialog> cursor
-// <wait|arrow|other>".
+// The answers front-end, logging what each page call carries that the kit's own log leaves out: "shown <dialog>
+// <procedure> help <help dialog> cursor <wait|arrow|other>".
 class RecordingFrontEnd : public kit::FrontEnd {
 public:
     explicit RecordingFrontEnd(std::unique_ptr<kit::FrontEnd> inner) : inner_(std::move(inner)) {}
@@ -131,10 +129,9 @@ inline Lines lines(std::istream&& in) {
 inline Lines lines(const std::string& text) { return lines(std::istringstream(text)); }
 inline Lines readLines(const fs::path& file) { return lines(std::ifstream(file)); }
 
-// A usable Windows installation (spooler running, registry of a fresh
-// installation) of the given platform, the user an administrator unless
-// `admin` is false, C:\dist the current directory. Architectures other than
-// x86, alpha and mips are set in the environment only.
+// A usable Windows installation (spooler running, registry of a fresh installation) of the given platform, the user
+// an administrator unless `admin` is false, C:\dist the current directory. Architectures other than x86, alpha and
+// mips are set in the environment only.
 class Harness {
 public:
     explicit Harness(const winsim::OsInfo& os = nt351(), bool admin = true) {
@@ -174,11 +171,9 @@ public:
         machine().drives[letter] = {letter, root / std::string(1, letter), freeBytes + 1024 * 1024, freeBytes};
     }
 
-    // Runs body in a child after starting the toolkit with the answers (one
-    // line per modal page), a log and the RecordingFrontEnd. withToolkit false
-    // leaves the start to body (as WinMain does it) and gives it the
-    // front-end options as its command line. The child ends with body's
-    // result unless the program ends it.
+    // Runs body in a child after starting the toolkit with the answers (one line per modal page), a log and the
+    // RecordingFrontEnd. withToolkit false leaves the start to body (as WinMain does it) and gives it the front-end
+    // options as its command line. The child ends with body's result unless the program ends it.
     ChildResult run(const std::string& answers, const std::function<int(LPSTR commandLine)>& body,
                     bool withToolkit = true) {
         std::string tag = std::to_string(++serial_);
@@ -193,8 +188,8 @@ public:
             if (!std::freopen(outputFile.c_str(), "w", stdout)) _exit(98);
             dup2(fileno(stdout), fileno(stderr));
             reportPath = reportFile.string();
-            // Connect the machine to the toolkit's front-end and log as the
-            // host does: message boxes, started programs, restarts, the exit.
+            // Connect the machine to the toolkit's front-end and log as the host does: message boxes, started
+            // programs, restarts, the exit.
             winsim::setEventListener([](std::string_view kind, std::string_view text) {
                 KitLogEvent(std::string(kind).c_str(), std::string(text).c_str());
             });
@@ -223,8 +218,7 @@ public:
         for (const auto& line : readLines(outputFile)) r.output += line + "\n";
         return r;
     }
-    // The same for a body without a result: it reports "returned=1" when it
-    // comes back.
+    // The same for a body without a result: it reports "returned=1" when it comes back.
     ChildResult run(const std::string& answers, const std::function<void()>& body) {
         return run(answers, [&body](LPSTR) {
             body();
@@ -240,8 +234,7 @@ private:
     std::error_code ignored_;
 };
 
-// The next `times` calls of `call` (0: all further ones) fail with `error`;
-// `target` limits the fault to one object.
+// The next `times` calls of `call` (0: all further ones) fail with `error`; `target` limits the fault to one object.
 inline void failNext(const std::string& call, std::uint32_t times, DWORD error, const std::string& target = "") {
     auto& m = winsim::machine();
     m.faults.push_back({call, m.callCounts[call] + 1, times, error, target});
@@ -252,8 +245,8 @@ inline std::string infLine(const std::string& key, const std::string& file, std:
     return key + " = " + file + std::string(14, ',') + std::to_string(bytes) + "\n";
 }
 
-// The sections the program knows, in a fixed order; sampleInf gives section
-// i one file of sectionSize(i) = 1024 << i bytes, so every sum names its sections.
+// The sections the program knows, in a fixed order; sampleInf gives section i one file of sectionSize(i) = 1024 << i
+// bytes, so every sum names its sections.
 inline constexpr const char* kSections[18] = {
     "PPD Files", "NT Help File", "Alpha Monitor", "Mips Monitor", "I386 Monitor", "W95 Help File", "W95 Monitor",
     "Alpha Wizard", "Mips Wizard", "I386 Wizard", "Orvel", "Remote Console", "Wizard", "VB Common", "Write Files",
@@ -291,8 +284,7 @@ inline void putNtModules(Harness& h, const std::string& sub = "") {
     h.writeFile(dir + "\\pscrptui.dll");
 }
 
-// In the child: the setup state after start-up on this machine, with the INF
-// opened when the test wrote one.
+// In the child: the setup state after start-up on this machine, with the INF opened when the test wrote one.
 inline void startupState(LONG installType = INSTALL_SYSTEM_DRIVE) {
     const winsim::Machine& m = winsim::machine();
     std::memset(static_cast<void*>(&::Setup), 0, sizeof ::Setup);
@@ -324,8 +316,8 @@ inline void reportSpooler() {
 inline const std::string kMonitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
 inline std::string mon(const std::string& sub) { return kMonitors + "\\" + sub; }
 
-// Installs a fresh bare machine (NT 3.51, or Windows 95) in a scratch folder
-// and zeroes the setup state, with the platform flags set as start-up would.
+// Installs a fresh bare machine (NT 3.51, or Windows 95) in a scratch folder and zeroes the setup state, with the
+// platform flags set as start-up would.
 inline winsim::Machine& bareMachine(const std::string& name, bool windows95 = false) {
     winsim::OsInfo os;
     if (windows95) os = win95();
@@ -356,10 +348,9 @@ inline void setSz(const std::string& path, const std::string& name, const std::s
     setValue(path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
-// The tree below HKEY_LOCAL_MACHINE\<path>, one line per key in enumeration
-// order: its path relative to <path> (or "." for <path> itself), then
-// ` name=data` per value: REG_SZ as text, REG_DWORD as a number, anything
-// else as hex bytes. "" when the key does not exist.
+// The tree below HKEY_LOCAL_MACHINE\<path>, one line per key in enumeration order: its path relative to <path> (or
+// "." for <path> itself), then ` name=data` per value: REG_SZ as text, REG_DWORD as a number, anything else as hex
+// bytes. "" when the key does not exist.
 inline std::string regTree(const std::string& path, const std::string& rel = ".") {
     HKEY h = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "";
@@ -382,8 +373,7 @@ inline std::string regTree(const std::string& path, const std::string& rel = "."
     return out;
 }
 
-// The Perflib counter name table (pairs index, name). `skip` leaves one
-// name out, to drive the walk's failure.
+// The Perflib counter name table (pairs index, name). `skip` leaves one name out, to drive the walk's failure.
 inline void installCounterTable(const std::string& skip = "") {
     const char* pairs[][2] = {{"1", "1847"},         {"2", "System"},         {"230", "Process"}, {"238", "Processor"},
                               {"680", "Thread Count"}, {"682", "Priority Base"}, {"784", "ID Process"}, {"786", "Image"}};
@@ -395,10 +385,9 @@ inline void installCounterTable(const std::string& skip = "") {
              static_cast<DWORD>(table.size()));
 }
 
-// For death tests: starts the toolkit frame with an answers file that
-// leaves the error page with CANCEL, and, when the process ends, writes the
-// text the error page was given (the symbol ErrorText) to stderr, where
-// EXPECT_EXIT matches it.
+// For death tests: starts the toolkit frame with an answers file that leaves the error page with CANCEL, and, when
+// the process ends, writes the text the error page was given (the symbol ErrorText) to stderr, where EXPECT_EXIT
+// matches it.
 inline void printErrorTextAtExit() {
     auto answers = fs::temp_directory_path() / "setup-bare-error-answers.txt";
     std::ofstream(answers) << "2300 CANCEL\n";

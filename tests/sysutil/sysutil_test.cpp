@@ -1,9 +1,7 @@
-// The system utilities: the administrator check on tokens built in the
-// test; recursive directory removal and the deferred deletion of what is in
-// use, on NT (MoveFileEx) and Windows 95 (wininit.ini), with the notes of
-// what was left; Program Manager commands over DDE; registry tree
-// operations (merge without overwriting, deletion order, and FixReg's
-// folding of other monitor keys into the monitor's own key).
+// The system utilities: the administrator check on tokens built in the test; recursive directory removal and the
+// deferred deletion of what is in use, on NT (MoveFileEx) and Windows 95 (wininit.ini), with the notes of what was
+// left; Program Manager commands over DDE; registry tree operations (merge without overwriting, deletion order, and
+// FixReg's folding of other monitor keys into the monitor's own key).
 #include "install/wininit.h"
 #include "setup/harness.h"
 #include "sysutil/admin.h"
@@ -35,11 +33,10 @@ std::string check() {
     return r;
 }
 
-// The impersonated user's token is examined; a refused thread token other
-// than ERROR_NO_TOKEN does not fall back to the process's. The group must be
-// enabled and its first entry decides; near misses of the SID (another
-// alias, another authority, a longer SID) are not it. Each failing call
-// answers "not an administrator"; the next check, without the fault, yes.
+// The impersonated user's token is examined; a refused thread token other than ERROR_NO_TOKEN does not fall back to
+// the process's. The group must be enabled and its first entry decides; near misses of the SID (another alias,
+// another authority, a longer SID) are not it. Each failing call answers "not an administrator"; the next check,
+// without the fault, yes.
 TEST(AdminCheck, UsersImpersonationGroupsAndFailures) {
     auto& m = bareMachine("admin");
     std::string answers = check();
@@ -133,9 +130,8 @@ TEST_F(DirTree, RemovesWhatItCanAndSchedulesTheRest) {
         deep.push_back(dir);
         deep.push_back(dir + "f" + std::to_string(level) + ".dat");
     }
-    // `inUse` are held open, `readOnly` lose the attribute and go; `pending`:
-    // on NT the scheduled renames, on Windows 95 the wininit.ini lines;
-    // `after`: which of the paths `check` exist afterwards.
+    // `inUse` are held open, `readOnly` lose the attribute and go; `pending`: on NT the scheduled renames, on Windows
+    // 95 the wininit.ini lines; `after`: which of the paths `check` exist afterwards.
     const struct {
         bool windows95; Lines tree, inUse; const char* root; Lines check; const char* after; Pairs pending; Lines readOnly = {};
     } rows[] = {
@@ -168,8 +164,8 @@ TEST_F(DirTree, RemovesWhatItCanAndSchedulesTheRest) {
     }
 }
 
-// 255 characters are taken, 256 end setup, as do more than ten levels;
-// drive roots and empty paths are refused at the top.
+// 255 characters are taken, 256 end setup, as do more than ten levels; drive roots and empty paths are refused at the
+// top.
 TEST_F(DirTree, PathLengthDepthAndRootLimits) {
     std::string path = "C:\\" + std::string(252, 'p');
     EXPECT_EQ(removeDirTree(path.c_str(), 0), (DWORD)STS_DONE);
@@ -189,8 +185,8 @@ TEST_F(DirTree, PathLengthDepthAndRootLimits) {
                                                     "Please restart system before re-running program\\.");
 }
 
-// Lines add up in call order, on Windows 95 only; empty and overlong texts
-// are refused (255 characters fit, 256 do not).
+// Lines add up in call order, on Windows 95 only; empty and overlong texts are refused (255 characters fit, 256 do
+// not).
 TEST_F(DirTree, WininitLinesAddUpInCallOrderOnWindows95Only) {
     EXPECT_EQ(ScheduleWininitRename("nul", "C:\\x.dll"), 0);
     EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini"));
@@ -226,10 +222,9 @@ TEST_F(DirTree, Windows95LinesUseShortNames) {
     EXPECT_EQ(present({app, "C:\\Program Files"}), "01");
 }
 
-// A deletion that cannot be scheduled is reported in a box and a note:
-// a Windows 95 short name too long for wininit.ini (components of eight
-// characters: the short path is as long as the path) or none at all, and a
-// refused MoveFileEx on NT.
+// A deletion that cannot be scheduled is reported in a box and a note: a Windows 95 short name too long for
+// wininit.ini (components of eight characters: the short path is as long as the path) or none at all, and a refused
+// MoveFileEx on NT.
 TEST_F(DirTree, DeletionThatCannotBeScheduledIsReported) {
     make({"C:\\APP\\", "C:\\APP\\held.dll"});
     inUse("C:\\APP\\held.dll");
@@ -295,9 +290,8 @@ struct Progman : ::testing::Test {
     winsim::Machine* m = nullptr;
 };
 
-// The exact bytes sent, the NUL included; a group and an item of the same
-// name elsewhere stay; each command keeps its DDE instance for the run;
-// every conversation is closed again.
+// The exact bytes sent, the NUL included; a group and an item of the same name elsewhere stay; each command keeps its
+// DDE instance for the run; every conversation is closed again.
 TEST_F(Progman, DeleteGroupAndItemSendExactBytes) {
     group("Varden Network Printers", {"Setup Wizard"});
     group("Startup", {"Varden Network Printing Help", "Clock"});
@@ -399,9 +393,8 @@ TEST_F(RegTree, CopyMergesTreeKeepsDestinationValuesAndGoesOnAfterAFailure) {
     EXPECT_EQ(regTree("SOFTWARE\\Dst"), ".:\nA:\nB: V=b\nSub: V=x\n");
 }
 
-// The whole tree goes; no name fails instead of deleting the parent; a
-// refused deletion shows which key went first (highest index, deepest), and
-// that the others were still tried.
+// The whole tree goes; no name fails instead of deleting the parent; a refused deletion shows which key went first
+// (highest index, deepest), and that the others were still tried.
 TEST_F(RegTree, DeleteRemovesWholeTreeInItsOrderAndRefusesNoName) {
     setSz("SOFTWARE\\Gone\\A\\B\\C", "V", "x");
     makeKey("SOFTWARE\\Gone\\D");
@@ -425,12 +418,10 @@ TEST_F(RegTree, DeleteRemovesWholeTreeInItsOrderAndRefusesNoName) {
     }
 }
 
-// FixReg fails without a monitors key (a fresh one gets the own key: the
-// installation scenarios). "Old A" and "Old B" are next to each other in
-// enumeration order; the own key stored in capitals is still the own key,
-// and is not folded into itself; a path, another module or a longer name are
-// not ours. An existing own key gets no driver value of its own, only the
-// merged one.
+// FixReg fails without a monitors key (a fresh one gets the own key: the installation scenarios). "Old A" and "Old B"
+// are next to each other in enumeration order; the own key stored in capitals is still the own key, and is not folded
+// into itself; a path, another module or a longer name are not ours. An existing own key gets no driver value of its
+// own, only the merged one.
 TEST_F(RegTree, FixRegMergesAndDeletesOnlyKeysNamingTheModule) {
     EXPECT_EQ(FixReg(kMonitors.c_str(), kOwn), (DWORD)STS_FAILED);
     for (auto [key, name, data] : {std::tuple{"Local Port", "driver", "localmon.dll"}, {"Old A", "driver", "VRDPSMON.DLL"},
@@ -454,8 +445,7 @@ With Path: driver=c:\vrdpsmon.dll
 )");
 }
 
-// A key whose copy failed stays; every privilege is left disabled, also one
-// a restart preparation enabled before.
+// A key whose copy failed stays; every privilege is left disabled, also one a restart preparation enabled before.
 TEST_F(RegTree, FixRegKeepsKeyWhoseCopyFailedAndLeavesEveryPrivilegeDisabled) {
     setSz(mon("Old"), "driver", "vrdpsmon.dll");
     setSz(mon("Old"), "Keep", "me");
