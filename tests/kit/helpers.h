@@ -1,5 +1,5 @@
-// Shared helpers of the kit tests: temporary folders, host files and a
-// fresh simulated machine with the kit reset.
+// Shared helpers of the kit tests: host files and a fresh simulated machine
+// with the kit reset.
 #pragma once
 
 #include "winsim/core/machine.h"
@@ -34,23 +34,16 @@ inline std::string readFile(const std::filesystem::path& p) {
     return ss.str();
 }
 
-// A bare NT 3.51 machine whose drive C: lives in a fresh folder, and the
-// kit as before InitializeFrame.
-inline winsim::Machine& freshMachine(const std::string& name) {
-    KitReset();
-    return winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, tempDir(name) / "c"));
-}
-
-// Starts the frame with a command line (a writable copy is made).
 inline INT startFrame(std::string cmd) { return InitializeFrame(cmd.data()); }
 
-// A fresh machine named after the test, with the kit reset, and a host
-// folder for the answers file and the log.
+// A bare NT 3.51 machine whose drive C: lives in a fresh folder, the kit as
+// before InitializeFrame, and a host folder for the answers file and the log.
 class Kit : public testing::Test {
 public:
     void SetUp() override {
         std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-        m = &freshMachine(name);
+        KitReset();
+        m = &winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, tempDir(name) / "c"));
         dir = tempDir(name + "-host");
     }
     std::string answers() const { return (dir / "answers.txt").string(); }
@@ -60,8 +53,7 @@ public:
         writeFile(dir / "answers.txt", text);
         ASSERT_EQ(startFrame("--answers " + answers() + " --log " + (dir / "run.log").string() + more), 1);
     }
-    // The log as the run leaves it.
-    std::string finish() {
+    std::string finish() {  // the log as the run leaves it
         KitLogExit(0);
         return log();
     }

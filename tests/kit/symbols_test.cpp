@@ -9,7 +9,7 @@
 namespace {
 
 using namespace std::literals;
-using kittest::freshMachine;
+using KitSymbols = kittest::Kit;
 
 // A Cb* read into the first `capacity` bytes of a buffer filled with 'G':
 // the count it returns, and the buffer's first bytes as `bytes` expects
@@ -31,28 +31,21 @@ void expectRead(const Read& r) {
     EXPECT_EQ(std::string(buf, r.bytes.size()), r.bytes);
 }
 
-TEST(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
-    freshMachine("symbols");
+TEST_F(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
     ASSERT_TRUE(FSetSymbolValue("EditTextIn", "C:\\win32app\\vrdpsmon"));
     ASSERT_TRUE(FSetSymbolValue("DLGEVENT", "CONTINUE"));
     ASSERT_TRUE(FSetSymbolValue("ErrorText", "a"));
-    EXPECT_FALSE(FSetSymbolValue("", "a"));
-    EXPECT_FALSE(FSetSymbolValue(nullptr, "a"));
+    EXPECT_FALSE(FSetSymbolValue("", "a") || FSetSymbolValue(nullptr, "a"));
     FSetSymbolValue("Space", "");
-    for (const char* none : {"Space", "", "No Such List"}) EXPECT_EQ(UsGetListLength(none), 0) << none;
-    EXPECT_EQ(UsGetListLength(nullptr), 0);
-    ASSERT_TRUE(FAddListItem("Space", "   1000 Kb"));
-    ASSERT_TRUE(FAddListItem("Space", "   2000 Kb"));
-    ASSERT_TRUE(FAddListItem("Other", "a"));
-    ASSERT_TRUE(FAddListItem("Other", "b"));
-    EXPECT_FALSE(FReplaceListItem("Space", 3, "x"));
-    EXPECT_FALSE(FReplaceListItem("Space", 0, "x"));
+    for (const char* none : {"Space", "", "No Such List", (const char*)nullptr}) EXPECT_EQ(UsGetListLength(none), 0);
+    for (auto [list, item] : {std::pair{"Space", "   1000 Kb"}, {"Space", "   2000 Kb"}, {"Other", "a"}, {"Other", "b"}})
+        ASSERT_TRUE(FAddListItem(list, item));
+    EXPECT_FALSE(FReplaceListItem("Space", 3, "x") || FReplaceListItem("Space", 0, "x"));
     EXPECT_TRUE(FReplaceListItem("Space", 2, "[-c-]"));
     FSetSymbolValue("Value", "one");
     EXPECT_TRUE(FAddListItem("New", "x"));  // a missing list is created
-    EXPECT_EQ(UsGetListLength("Space"), 2);
-    EXPECT_EQ(UsGetListLength("Value"), 1);  // a value is a one-item list
-    EXPECT_EQ(UsGetListLength("New"), 1);
+    // A value is a one-item list.
+    EXPECT_EQ(std::to_string(UsGetListLength("Space")) + std::to_string(UsGetListLength("Value")) + std::to_string(UsGetListLength("New")), "211");
     const Read reads[] = {
         {"EditTextIn", 0, 32, 20, "C:\\win32app\\vrdpsmon\0G"s},
         {"DLGEVENT", 0, 8, 8, "CONTINU\0G"s},  // exactly as long as the capacity: cut
@@ -83,8 +76,7 @@ TEST(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
     expectRead({"Space", 0, 8, 0, "\0G"s});
 }
 
-TEST(KitLists, ManyItemsUpToTheSixteenBitLimit) {
-    freshMachine("list-many");
+TEST_F(KitSymbols, ManyListItemsUpToTheSixteenBitLimit) {
     for (int i = 1; i <= 60000; ++i) ASSERT_TRUE(FAddListItem("Big", std::to_string(i).c_str()));
     EXPECT_EQ(UsGetListLength("Big"), 60000);
     expectRead({"Big", 59999, 8, 5, "59999\0"s});

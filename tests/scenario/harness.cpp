@@ -31,11 +31,7 @@ std::string distFile(const std::string& name) { return readText(sourceRoot() / "
 Lines splitLines(const std::string& text) {
     Lines lines;
     std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);) lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
     return lines;
 }
 
@@ -45,12 +41,9 @@ std::string joined(const Lines& lines) {
     return s;
 }
 
-// --- a run's results -----------------------------------------------------------
-
 Lines RunResult::linesStarting(const std::string& prefix) const {
     Lines r;
-    for (const auto& l : log)
-        if (l.compare(0, prefix.size(), prefix) == 0) r.push_back(l);
+    std::copy_if(log.begin(), log.end(), std::back_inserter(r), [&](const std::string& l) { return l.starts_with(prefix); });
     return r;
 }
 
@@ -68,8 +61,6 @@ std::string RunResult::describe() const {
            "\n--- stderr\n" + err.substr(0, 4000) + "\n";
 }
 
-// --- the working area -----------------------------------------------------------
-
 Scenario::Scenario(const std::string& name) {
     for (const char* p : {"setup", "winsim"})
         if (!fs::exists(binDir() / p)) ADD_FAILURE() << (binDir() / p) << " is not built";
@@ -82,11 +73,6 @@ Scenario::Scenario(const std::string& name) {
     fs::copy(sourceRoot() / "dist", distDir(), fs::copy_options::recursive, ec);
     fs::remove_all(distDir() / "answers", ec);
     fs::remove_all(distDir() / "tools", ec);
-}
-
-Scenario::~Scenario() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
 }
 
 bool Scenario::newMachine(const std::vector<std::string>& args) {
@@ -108,9 +94,9 @@ void Scenario::editMachine(const std::function<void(json&)>& edit) {
 
 RunResult Scenario::run(const std::string& answers, const std::vector<std::string>& extra) {
     fs::path answersFile = root_ / "run.ans", logFile = root_ / "run.log", shipped = sourceRoot() / "dist" / "answers" / answers;
-    if (answers.find('\n') == std::string::npos && !fs::is_regular_file(shipped)) ADD_FAILURE() << shipped << " is missing";
-    std::ofstream(answersFile, std::ios::binary | std::ios::trunc)
-        << (answers.find('\n') == std::string::npos ? readText(shipped) : answers);
+    bool named = answers.find('\n') == std::string::npos;
+    if (named && !fs::is_regular_file(shipped)) ADD_FAILURE() << shipped << " is missing";
+    std::ofstream(answersFile, std::ios::binary | std::ios::trunc) << (named ? readText(shipped) : answers);
     fs::remove(logFile);
     std::vector<std::string> args = {"--machine", machineDir().string(), "--log", logFile.string(), "--answers",
                                      answersFile.string()};
@@ -161,8 +147,7 @@ fs::path Scenario::hostPath(const std::string& windowsPath) const {
     // drives/<LETTER>/ then the components, matched case-insensitively.
     fs::path p = machineDir() / "drives" / std::string(1, (char)std::toupper((unsigned char)windowsPath[0]));
     std::stringstream in(windowsPath.size() > 3 ? windowsPath.substr(3) : std::string());
-    std::string part;
-    while (std::getline(in, part, '\\')) {
+    for (std::string part; std::getline(in, part, '\\');) {
         if (part.empty()) continue;
         fs::path next = p / part;
         if (!fs::exists(next) && fs::is_directory(p))
@@ -178,8 +163,6 @@ void Scenario::writeFile(const std::string& windowsPath, const std::string& text
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
 }
-
-// --- the machine read back -------------------------------------------------------
 
 Loaded::Loaded(const Scenario& s) : m_(winsim::install(winsim::loadImage(s.machineDir()))) {}
 
@@ -203,8 +186,7 @@ std::string Loaded::value(const std::string& path, const char* name) const {
     LONG rc = RegQueryValueExA(h, name, nullptr, &type, (LPBYTE)buf, &size);
     RegCloseKey(h);
     if (rc != ERROR_SUCCESS) return "<no value>";
-    if (type == REG_DWORD) return std::to_string(*(DWORD*)buf);
-    return buf;
+    return type == REG_DWORD ? std::to_string(*(DWORD*)buf) : std::string(buf);
 }
 
 Lines Loaded::subkeys(const std::string& path) const {
@@ -237,13 +219,11 @@ bool spoolerRunning(const json& machine) {
     return false;
 }
 
-// --- running a program -------------------------------------------------------------
-
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd, std::string& out,
                std::string& err) {
     char outName[] = "/tmp/scenario-out-XXXXXX", errName[] = "/tmp/scenario-err-XXXXXX";
     int inFd = ::open("/dev/null", O_RDONLY), outFd = ::mkstemp(outName), errFd = ::mkstemp(errName);
-    int code = -1;
+    int code = -1, status = 0;
     pid_t pid = inFd >= 0 && outFd >= 0 && errFd >= 0 ? ::fork() : -1;
     if (pid == 0) {
         ::dup2(inFd, 0);
@@ -259,7 +239,6 @@ int runProgram(const fs::path& program, const std::vector<std::string>& args, co
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    int status = 0;
     if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) code = WEXITSTATUS(status);
     for (int fd : {inFd, outFd, errFd})
         if (fd >= 0) ::close(fd);

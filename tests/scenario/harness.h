@@ -30,65 +30,51 @@ fs::path sourceRoot();
 std::string readText(const fs::path& p);
 Lines splitLines(const std::string& text);
 std::string joined(const Lines& lines);
-// A file of the shipped distribution (dist/NAME), read from the tree.
-std::string distFile(const std::string& name);
+std::string distFile(const std::string& name);  // dist/NAME of the tree
 
 struct RunResult {
     int exitCode = -1;  // -1: killed (timeout) or did not start
     Lines log;          // lines of the --log file
     std::string out, err;
-
     // The status pages: "<dialog>" when one opens, "<dialog> end" when it closes.
     Lines statuses() const;
-    // The log lines that start with `prefix`, in order.
     Lines linesStarting(const std::string& prefix) const;
     bool hasLine(const std::string& line) const;
     bool hasLineStarting(const std::string& prefix) const { return !linesStarting(prefix).empty(); }
-    // All of the above, for failure messages.
-    std::string describe() const;
+    std::string describe() const;  // all of it, for failure messages
 };
 
 // One scenario's working area in a temporary directory, removed at the end.
 class Scenario {
 public:
     explicit Scenario(const std::string& name);
-    ~Scenario();
-    Scenario(const Scenario&) = delete;
-    Scenario& operator=(const Scenario&) = delete;
-
+    ~Scenario() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
     fs::path root() const { return root_; }
     fs::path machineDir() const { return root_ / "machine"; }
     fs::path distDir() const { return root_ / "dist"; }
-
-    // `winsim new <machine> <args...>`; false (with the reason in `error`)
-    // when the tool fails.
+    // `winsim new <machine> <args...>`; false, with the reason in `error`, when it fails.
     bool newMachine(const std::vector<std::string>& args);
     std::string error;
-
-    // Reads, changes and writes back the image's machine.json.
-    void editMachine(const std::function<void(json&)>& edit);
+    void editMachine(const std::function<void(json&)>& edit);  // machine.json read, changed, written
     json machineJson() const;
-
-    // Runs `setup --machine <machine> --answers <file> --log <file> [extra]`
-    // in the distribution copy. `answers` is the text, or the name of a
-    // shipped answers file (dist/answers) when it holds no line break. A run
-    // that ends with 0 showed exactly the pages its answers name.
+    // `setup --machine <machine> --answers <file> --log <file> [extra]` in the
+    // distribution copy. `answers` is the text, or the name of a shipped
+    // answers file (dist/answers) when it holds no line break. A run that
+    // ends with 0 showed exactly the pages its answers name.
     RunResult run(const std::string& answers, const std::vector<std::string>& extra = {});
-
-    // `winsim <args...>` on this scenario; its exit code, output in `out`.
     int winsim(const std::vector<std::string>& args, std::string* out = nullptr) const;
-    // Merges REGEDIT4 text (without its header line) into the registry;
-    // `winsim reboot`. Both fail the test when the tool refuses.
+    // REGEDIT4 text (without its header) merged into the registry, and
+    // `winsim reboot`; both fail the test when the tool refuses.
     void importReg(const std::string& body);
     void reboot();
-    // The machine copied aside now, and the `winsim diff` lines from that
-    // copy to the machine as it is then, without the clock (it moves on
-    // with every run) and the title setup gives its frame window.
+    // The machine copied aside, and the `winsim diff` lines from that copy to
+    // the machine now, without the clock and the title of setup's frame.
     fs::path snapshot(const std::string& name = "before") const;
     Lines changesSince(const fs::path& snapshot) const;
-
-    // A host path of the image's files for a Windows path on a drive;
-    // names match case-insensitively.
+    // The host path of a Windows path on a drive; names match case-insensitively.
     fs::path hostPath(const std::string& windowsPath) const;
     bool exists(const std::string& windowsPath) const { return fs::exists(hostPath(windowsPath)); }
     std::string fileText(const std::string& windowsPath) const { return readText(hostPath(windowsPath)); }
@@ -98,20 +84,18 @@ private:
     fs::path root_;
 };
 
-// The scenario's image loaded into this process, to ask it through Win32
-// (the registry) and winsim (pending renames) without changing it.
+// The scenario's image loaded into this process, asked through Win32 (the
+// registry) and winsim (pending renames) without changing it.
 class Loaded {
 public:
     explicit Loaded(const Scenario& s);
     ~Loaded();
     bool key(const std::string& hklmPath) const;
-    // REG_SZ data as text, REG_DWORD as its decimal number; "<no key>" or
-    // "<no value>" when missing.
+    // REG_SZ as text, REG_DWORD as its decimal number; "<no key>" or "<no value>".
     std::string value(const std::string& hklmPath, const char* name) const;
     Lines subkeys(const std::string& hklmPath) const;
-    // NT's PendingFileRenameOperations and Windows 95's wininit.ini [rename].
-    Pairs pending() const;
-    Pairs wininit() const;
+    Pairs pending() const;  // NT's PendingFileRenameOperations
+    Pairs wininit() const;  // Windows 95's wininit.ini [rename]
 
 private:
     winsim::Machine& m_;
@@ -123,9 +107,8 @@ private:
 const json* group(const json& machine, const std::string& name);
 bool spoolerRunning(const json& machine);
 
-// Runs `program args...` in `cwd`; output into the strings. Returns the exit
-// code, or -1 when it did not start or was killed (after 60 s at the latest).
-// The standard input is /dev/null.
+// `program args...` in `cwd` with /dev/null as input; the exit code, or -1
+// when it did not start or was killed (after 60 s at the latest).
 int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd, std::string& out,
                std::string& err);
 
