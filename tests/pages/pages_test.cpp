@@ -1,11 +1,6 @@
-// The page protocol, the simple pages, and the pages that take a choice or
-// a path: the installation type, the destination path and the distribution
-// path (figures, space rules, directory creation, the length limits of the
+// The page protocol, the simple pages, and the pages that take a choice or a path: the installation type, the
+// destination path and the distribution path (figures, space rules, directory creation, the length limits of the
 // typed paths).
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstring>
 #include <set>
 
 #include "install/copylist.h"
@@ -16,59 +11,62 @@ using namespace harness;
 
 namespace {
 
-TEST(ClassifyEvent, SumsTheFirstTwoCharacters) {
-    // Only the sum counts: other words with the same sum act alike.
-    // Characters above 127 count negative; the sum is taken modulo 65536.
-    const std::pair<const char*, int> cases[] = {
+// Only the sum of the first two characters counts: other words with the same sum act alike; characters above 127
+// count negative, the sum is taken modulo 65536. StripTrailingBackslash removes one final backslash.
+TEST(PureFunctions, ClassifyEventAndStripTrailingBackslash) {
+    const std::pair<const char*, int> events[] = {
         {"BACK", EVENT_BACK}, {"CANCEL", EVENT_CANCEL}, {"CONTINUE", EVENT_CONTINUE}, {"EXIT", EVENT_EXIT},
         {"BA", EVENT_BACK},   {"AB", EVENT_BACK},       {"DN", EVENT_CONTINUE},       {"back", 'b' + 'a'},
         {"", 0},              {"B", 'B'},               {"\xff\xff", 65534},          {"\x01\x05", 6}};
-    for (auto [word, event] : cases) EXPECT_EQ(ClassifyEvent(word), event) << word;
+    for (auto [word, event] : events) EXPECT_EQ(ClassifyEvent(word), event) << word;
+    std::string stripped;
+    for (std::string text : {"D:\\", "D:\\dist\\\\", "D:\\dist", "", "\\"}) {
+        StripTrailingBackslash(text.data());
+        stripped += std::string(text.c_str()) + "|";
+    }
+    EXPECT_EQ(stripped, "D:|D:\\dist\\|D:\\dist|||");
 }
 
-// Each page run in a child with its answers: whether it came back (or
-// ended setup with the toolkit), the pages shown, the restart it left; over
-// all rows, the procedure and help page of every page.
+// Each page run in a child with its answers: whether it came back (or ended setup with the toolkit), the pages shown,
+// the restart it left; over all rows, the procedure and help page of every page. Back shows the same page again (as a
+// word other than the four would).
 TEST(SimplePages, AnswersAndWhatTheyLeave) {
     const struct {
-        const char* what; bool windows95; const char* answers; void (*page)(); const char* returned;
-        const char* pending = nullptr;  // nullptr: not looked at
-        std::size_t reboots = 0; bool tokenRefused = false;
+        bool windows95; const char* answers; void (*page)(); const char* state; bool tokenRefused = false;
     } rows[] = {
-        // Back shows the same page again (as a word other than the four
-        // would; ClassifyEvent covers those, the toolkit gives no other).
-        {"welcome: cancel asks, continue there shows it again", false,
-         "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 CONTINUE\n", [] { WelcomePage(); }, "1"},
-        {"welcome: exit on the quit confirmation ends setup", false, "100 CANCEL\n200 BACK\n200 EXIT\n",
-         [] { WelcomePage(); }, ""},
-        {"information pages finish only on their own events", false,
-         "2000 BACK\n2000 CANCEL\n2000 EXIT\n2000 CONTINUE\n1000 CANCEL\n1000 CONTINUE\n1600 EXIT\n1600 CONTINUE\n",
-         [] { UnsupportedPlatformPage(); UpgradeNoticePage(); RebootFailedPage(); }, "1"},
-        {"version warning: back again, cancel goes on", false, "2100 BACK\n2100 CANCEL\n2100 CONTINUE\n",
-         [] { VersionWarningPage(); VersionWarningPage(); }, "1"},
-        {"version warning: exit ends setup", false, "2100 EXIT\n", [] { VersionWarningPage(); }, ""},
-        {"done pages ask before quitting", false,
-         "700 CANCEL\n200 CONTINUE\n700 CONTINUE\n7802 EXIT\n200 CANCEL\n7802 CONTINUE\n",
-         [] { InstallDonePage(); RemoveDonePage(); }, "1"},
-        {"driver files failed on NT", false, "1300 EXIT\n200 CANCEL\n1300 CONTINUE\n",
-         [] { ::Setup.IsWindows95 = FALSE; DriverFilesFailedPage(); }, "1"},
-        {"driver files failed on Windows 95", false, "103 CONTINUE\n",
-         [] { ::Setup.IsWindows95 = TRUE; DriverFilesFailedPage(); }, "1"},
-        {"path notice closes on cancel too", false, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n",
-         [] { PathNoticePage(); PathNoticePage(); }, "1"},
-        {"not administrator: continue ends setup", false, "2400 CANCEL\n2400 EXIT\n2400 BACK\n2400 CONTINUE\n",
-         [] { NotAdministratorPage(); }, ""},
-        {"NT restart page: continue prepares the restart", false, "1500 CONTINUE\n", [] { InstallRebootPage(); },
-         "1", "1"},
-        {"restart page: cancel means no restart", false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }, "1", "0"},
-        {"Windows 95 restarts at once", true, "7803 CONTINUE\n",
-         [] { ::Setup.IsWindows95 = TRUE; RemoveRebootPage(); }, "1", "0", 1},
-        {"failed preparation shows the reboot-failed page", false, "1500 CONTINUE\n1600 CONTINUE\n",
-         [] { InstallRebootPage(); }, "1", "0", 0, true},
+        // Welcome: cancel asks, continue there shows it again; exit on the quit confirmation ends setup.
+        {false, "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 CONTINUE\n", [] { WelcomePage(); }, "1 0"},
+        {false, "100 CANCEL\n200 BACK\n200 EXIT\n", [] { WelcomePage(); }, " 0"},
+        // Information pages finish only on their own events.
+        {false, "2000 BACK\n2000 CANCEL\n2000 EXIT\n2000 CONTINUE\n1000 CANCEL\n1000 CONTINUE\n1600 EXIT\n1600 CONTINUE\n",
+         [] { UnsupportedPlatformPage(); UpgradeNoticePage(); RebootFailedPage(); }, "1 0"},
+        // Version warning: back again, cancel goes on, exit ends setup.
+        {false, "2100 BACK\n2100 CANCEL\n2100 CONTINUE\n", [] { VersionWarningPage(); VersionWarningPage(); }, "1 0"},
+        {false, "2100 EXIT\n", [] { VersionWarningPage(); }, " 0"},
+        // Done pages ask before quitting.
+        {false, "700 CANCEL\n200 CONTINUE\n700 CONTINUE\n7802 EXIT\n200 CANCEL\n7802 CONTINUE\n",
+         [] { InstallDonePage(); RemoveDonePage(); }, "1 0"},
+        {false, "1300 EXIT\n200 CANCEL\n1300 CONTINUE\n", [] { ::Setup.IsWindows95 = FALSE; DriverFilesFailedPage(); }, "1 0"},
+        {false, "103 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; DriverFilesFailedPage(); }, "1 0"},
+        {false, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n", [] { PathNoticePage(); PathNoticePage(); }, "1 0"},
+        // Not administrator: continue ends setup.
+        {false, "2400 CANCEL\n2400 EXIT\n2400 BACK\n2400 CONTINUE\n", [] { NotAdministratorPage(); }, " 0"},
+        // Restart pages: continue prepares the restart on NT, Windows 95 restarts at once, cancel means none; a
+        // failed preparation shows the reboot-failed page.
+        {false, "1500 CONTINUE\n", [] { InstallRebootPage(); }, "1 1"},
+        {false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }, "1 0"},
+        {true, "7803 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; RemoveRebootPage(); }, "1 0 reboot"},
+        {false, "1500 CONTINUE\n1600 CONTINUE\n", [] { InstallRebootPage(); }, "1 0", true},
+        // The questions after the last page say yes only on continue; back asks again.
+        {false, "1200 BACK\n1200 CANCEL\n1400 EXIT\n1400 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n", [] {
+             LONG answers[4] = {7, 7, 7, 7};
+             AskWizardPage(&answers[0]), AskHelpPage(&answers[1]), AskWizardPage(&answers[2]), AskHelpPage(&answers[3]);
+             report("asked=%ld %ld %ld %ld", answers[0], answers[1], answers[2], answers[3]);
+         }, "1 0 asked 0 1 1 0"},
     };
     std::set<std::string> shown;
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(row.answers);
         Harness h(row.windows95 ? win95() : nt351());
         if (row.tokenRefused) failNext("OpenProcessToken", 0, ERROR_ACCESS_DENIED);
         ChildResult r = h.run(row.answers, [&row] {
@@ -77,30 +75,24 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
             report("pending=%d", ::Setup.RebootPending);
         });
         EXPECT_EQ(r.exitCode, 0) << r.output;
-        EXPECT_EQ(r.value("returned"), row.returned);
-        EXPECT_EQ(r.value("frame"), *row.returned ? "1" : "0") << "setup ended with the toolkit";
+        // "returned pending[ reboot]"; the frame is gone when setup ended with the toolkit.
+        EXPECT_EQ(r.value("returned") + " " + (r.value("returned").empty() ? "0" : r.value("pending")) +
+                      (r.lines("reboot").empty() ? "" : " reboot") + (r.value("asked").empty() ? "" : " asked " + r.value("asked")),
+                  row.state);
+        EXPECT_EQ(r.value("frame"), r.value("returned").empty() ? "0" : "1");
         EXPECT_EQ(r.pages(), r.answered);
-        if (row.pending) {
-            EXPECT_EQ(r.value("pending"), row.pending);
-        }
-        EXPECT_EQ(r.lines("reboot").size(), row.reboots);
         EXPECT_TRUE(r.lines("error").empty());
         for (const auto& l : r.lines("shown ")) shown.insert(l);
     }
-    // Every page's procedure and help page.
-    Lines procedures;
-    for (const auto& l : shown) procedures.push_back(l.substr(6, l.size() - 19));
+    Lines procedures;  // every page's procedure and help page, all under the arrow
+    for (const auto& l : shown)
+        procedures.push_back(l.substr(6, l.size() - 19) + (l.substr(l.size() - 13) == " cursor arrow" ? "" : " (cursor!)"));
     EXPECT_EQ(procedures, (Lines{"100 FWelcomeDlgProc help 900", "1000 FInfoDlgProc help 0", "103 FInfoDlgProc help 0",
-                                 "1300 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
+                                 "1200 FInfoDlgProc help 0", "1300 FInfoDlgProc help 0", "1400 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
                                  "200 FQuitDlgProc help 900", "2000 FInfoDlgProc help 0", "2100 FQuitDlgProc help 0",
                                  "2400 FInfoDlgProc help 0", "6400 FInfo0DlgProc help 0", "700 FInfoDlgProc help 0",
                                  "7802 FInfoDlgProc help 0", "7803 FInfoDlgProc help 0"}));
-    for (const auto& l : shown) EXPECT_EQ(l.substr(l.size() - 13), " cursor arrow");
-}
-
-// Modeless pages take no answer: each shows its status line and stays until
-// popped.
-TEST(ModelessPages, ShowTheirStatusUntilPopped) {
+    // Modeless pages take no answer: each shows its status line and stays until popped.
     Harness h;
     ChildResult r = h.run("", [] {
         SpoolerStopPage();
@@ -120,16 +112,6 @@ TEST(ModelessPages, ShowTheirStatusUntilPopped) {
     EXPECT_EQ(r.lines("s"), expected);
 }
 
-TEST(StripTrailingBackslash, RemovesOneFinalBackslash) {
-    const std::pair<std::string, const char*> cases[] = {
-        {"D:\\", "D:"}, {"D:\\dist\\\\", "D:\\dist\\"}, {"D:\\dist", "D:\\dist"}, {"", ""}, {"\\", ""}};
-    for (const auto& [in, out] : cases) {
-        std::string text = in;
-        StripTrailingBackslash(text.data());
-        EXPECT_STREQ(text.c_str(), out) << in;
-    }
-}
-
 const std::string kNoSpaceBox =
     "box Insufficient Disk Space: The system drive does not have enough space to perform the installation.";
 const std::string kOverflowBox = "box MS-Setup Error: Buffer Overflow";
@@ -145,9 +127,8 @@ std::string kb(std::int64_t bytes) {
     return text;
 }
 
-// Runs `page` on the state a page finds after start-up on NT 3.51 x86, then
-// reports the installation type, PageDone, the root, the symbols `names`
-// and the items of the `lists` (side by side).
+// Runs `page` on the state a page finds after start-up on NT 3.51 x86, then reports the installation type, PageDone,
+// the root, the symbols `names` and the items of the `lists` (side by side).
 ChildResult runPage(Harness& h, const std::string& answers, void (*page)(), Lines names = {}, Lines lists = {}) {
     return h.run(answers, [page, names, lists] {
         startupState();
@@ -164,16 +145,11 @@ ChildResult runPage(Harness& h, const std::string& answers, void (*page)(), Line
     });
 }
 
-// --- Installation type -------------------------------------------------------
-
-// The figures: utilities and system files, system files, load files and
-// utilities, of the platform and processor, in right-aligned kilobytes
-// (below one kilobyte: 0; beyond 4 GB held at the largest value instead of
-// wrapping to a small number that would pass the space checks). Printing
-// only (1) needs the utilities and the system files on the system drive, a
-// chosen destination (2) only the system files, removal (3) nothing. Too
-// little space shows the box and the page again, with the first choice
-// preselected again.
+// The figures: utilities and system files, system files, load files and utilities, of the platform and processor, in
+// right-aligned kilobytes (below one kilobyte: 0; beyond 4 GB held at the largest value instead of wrapping to a
+// small number that would pass the space checks). Printing only (1) needs the utilities and the system files on the
+// system drive, a chosen destination (2) only the system files, removal (3) nothing. Too little space shows the box
+// and the page again, with the first choice preselected again.
 TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
     std::string tiny, huge;
     for (const char* section : kSections) {
@@ -191,29 +167,28 @@ TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
     const Lines all{"SysSpacePrintOnlyKb=4194303 Kb", "SysSpaceBothKb=4194303 Kb", "SysOtherSpaceKb=4194303 Kb"};
     const Lines preselected{"RadioDefault=1"};
     const std::int64_t s = kSystem, u = kUtility;
+    const char* const remove = "800 CONTINUE ButtonChecked=3\n";
     const struct {
         std::int64_t free;  // -1: as the machine has it
         const char* answers; const char* state; Lines symbols; bool box = false;
         std::string inf = sampleInf(); winsim::OsInfo os = nt351();
     } rows[] = {
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(kSystem, "I386 Wizard")},
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(nt + sectionSize("Alpha Monitor"), "Alpha Wizard"), false,
-         sampleInf(), nt351("alpha")},
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", figures(nt + sectionSize("Mips Monitor"), "Mips Wizard"), false,
-         sampleInf(), nt351("mips")},
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1",
-         figures(sectionSizes({"PPD Files", "W95 Help File", "W95 Monitor"}), "I386 Wizard"), false, sampleInf(), win95()},
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", zero, false, tiny},
-        {-1, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", all, false, huge},
+        {-1, remove, "type=4 done=1", figures(kSystem, "I386 Wizard")},
+        {-1, remove, "type=4 done=1", figures(nt + sectionSize("Alpha Monitor"), "Alpha Wizard"), false, sampleInf(), nt351("alpha")},
+        {-1, remove, "type=4 done=1", figures(nt + sectionSize("Mips Monitor"), "Mips Wizard"), false, sampleInf(), nt351("mips")},
+        {-1, remove, "type=4 done=1", figures(sectionSizes({"PPD Files", "W95 Help File", "W95 Monitor"}), "I386 Wizard"), false,
+         sampleInf(), win95()},
+        {-1, remove, "type=4 done=1", zero, false, tiny},
+        {-1, remove, "type=4 done=1", all, false, huge},
         {u + s - 1, "800 CONTINUE ButtonChecked=1\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", preselected, true},
         {u + s, "800 CONTINUE ButtonChecked=1\n", "type=3 done=1", {}},
         {s, "800 CONTINUE ButtonChecked=2\n", "type=1 done=0", {}},
         {s - 1, "800 CONTINUE ButtonChecked=2\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", preselected, true},
-        {0, "800 CONTINUE ButtonChecked=3\n", "type=4 done=1", {}},
+        {0, remove, "type=4 done=1", {}},
         {-1, "800 CANCEL\n200 CONTINUE\n800 EXIT\n200 CANCEL\n800 BACK\n800 CONTINUE ButtonChecked=3\n", "type=4 done=1", {}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.answers);
+        SCOPED_TRACE(&row - rows);
         Harness h(row.os);
         h.setInf(row.inf);
         if (row.free >= 0) h.setFree('C', (std::uint64_t)row.free);
@@ -222,8 +197,8 @@ TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
         expected.insert(expected.end(), row.symbols.begin(), row.symbols.end());
         expected.push_back("returned=1");
         ChildResult r = runPage(h, row.answers, [] {
-            // Something changes the preselection while a box is up; the page
-            // must preselect the first choice again when it shows again.
+            // Something changes the preselection while a box is up; the page must preselect the first choice again
+            // when it shows again.
             winsim::setMessageBoxHandler([](const char* text, const char* caption, UINT type) {
                 FSetSymbolValue("RadioDefault", "2");
                 return KitMessageBox(text, caption, type);
@@ -237,46 +212,37 @@ TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
     }
 }
 
-// --- Destination path ----------------------------------------------------------
-
-// The field is filled with the root each time; the drive letter is stored
-// in capitals and the directory created; the system drive needs the whole
-// sum, another drive the load files and utilities and the system drive the
-// system files. A path of 508 characters is read whole, one of 509 and a
-// directory that cannot be created end setup.
+// The field is filled with the root each time; the drive letter is stored in capitals and the directory created; the
+// system drive needs the whole sum, another drive the load files and utilities and the system drive the system files.
+// A path of 508 characters is read whole, one of 509 and a directory that cannot be created end setup. The drive list
+// shows lower-case letters and the free space.
 TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
     const std::int64_t all = kLoad + kUtility + kSystem;
     const std::string root = "C:\\win32app\\vrdpsmon";
-    const Lines noSpace{kNoSpaceBox}, none;
-    const Lines invalid{"box Setup Message: The drive specified is invalid."};
+    const Lines noSpace{kNoSpaceBox}, none, invalid{"box Setup Message: The drive specified is invalid."};
     const struct {
-        const char* what;
         std::int64_t freeC, freeD;  // -1: as the machine has it, no drive D:
         std::string answers;
-        std::string root;           // "": setup ended on the error page
+        std::string root;  // "": setup ended on the error page
         const char* done; Lines boxes;
     } rows[] = {
-        {"lower-case drive", -1, -1, "300 CONTINUE EditTextOut=c:\\apps\\varden\n", "C:\\apps\\varden", "1", none},
-        {"existing directory", -1, -1, "300 CONTINUE EditTextOut=C:\\there\n", "C:\\there", "1", none},
-        {"back keeps the root", -1, -1, "300 BACK EditTextOut=C:\\else\n", root, "0", none},
-        {"cancel and exit ask", -1, -1, "300 CANCEL\n200 CONTINUE\n300 EXIT\n200 CANCEL\n300 BACK\n", root, "0", none},
-        {"system drive one byte short", all - 1, -1, "300 CONTINUE EditTextOut=C:\\a\n300 BACK\n", root, "0", noSpace},
-        {"system drive with the whole sum", all, -1, "300 CONTINUE EditTextOut=C:\\a\n", "C:\\a", "1", none},
-        {"other drive: system drive short", kSystem - 1, kLoad + kUtility, "300 CONTINUE EditTextOut=d:\\pkg\n300 BACK\n",
-         root, "0", noSpace},
-        {"other drive with room", kSystem, kLoad + kUtility, "300 CONTINUE EditTextOut=d:\\pkg\n", "D:\\pkg", "1", none},
-        {"other drive short", kSystem, kLoad + kUtility - 1, "300 CONTINUE EditTextOut=D:\\pkg2\n300 BACK\n", root, "0",
+        {-1, -1, "300 CONTINUE EditTextOut=c:\\apps\\varden\n", "C:\\apps\\varden", "1", none},
+        {-1, -1, "300 CONTINUE EditTextOut=C:\\there\n", "C:\\there", "1", none},
+        {-1, -1, "300 BACK EditTextOut=C:\\else\n", root, "0", none},
+        {-1, -1, "300 CANCEL\n200 CONTINUE\n300 EXIT\n200 CANCEL\n300 BACK\n", root, "0", none},
+        {all - 1, -1, "300 CONTINUE EditTextOut=C:\\a\n300 BACK\n", root, "0", noSpace},
+        {all, -1, "300 CONTINUE EditTextOut=C:\\a\n", "C:\\a", "1", none},
+        {kSystem - 1, kLoad + kUtility, "300 CONTINUE EditTextOut=d:\\pkg\n300 BACK\n", root, "0", noSpace},
+        {kSystem, kLoad + kUtility, "300 CONTINUE EditTextOut=d:\\pkg\n", "D:\\pkg", "1", none},
+        {kSystem, kLoad + kUtility - 1, "300 CONTINUE EditTextOut=D:\\pkg2\n300 BACK\n", root, "0",
          {"box Insufficient Disk Space: The specified drive does not have enough space to perform the installation."}},
-        {"invalid drive", -1, -1, "300 CONTINUE EditTextOut=q:\\pkg\n300 BACK\n", root, "0", invalid},
-        {"invalid drive, 508 characters", -1, -1, "300 CONTINUE EditTextOut=q:\\" + std::string(505, 'a') + "\n300 BACK\n",
-         root, "0", invalid},
-        {"directory that cannot be created", -1, -1, "300 CONTINUE EditTextOut=C:\\blocker\\sub\n2300 CONTINUE\n", "",
-         nullptr, none},
-        {"path of 509 characters", -1, -1, "300 CONTINUE EditTextOut=C:\\" + std::string(506, 'a') + "\n2300 CONTINUE\n", "",
-         nullptr, {kOverflowBox}},
+        {-1, -1, "300 CONTINUE EditTextOut=q:\\pkg\n300 BACK\n", root, "0", invalid},
+        {-1, -1, "300 CONTINUE EditTextOut=q:\\" + std::string(505, 'a') + "\n300 BACK\n", root, "0", invalid},
+        {-1, -1, "300 CONTINUE EditTextOut=C:\\blocker\\sub\n2300 CONTINUE\n", "", nullptr, none},
+        {-1, -1, "300 CONTINUE EditTextOut=C:\\" + std::string(506, 'a') + "\n2300 CONTINUE\n", "", nullptr, {kOverflowBox}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(&row - rows);
         Harness h;
         h.setInf(sampleInf());
         if (row.freeC >= 0) h.setFree('C', (std::uint64_t)row.freeC);
@@ -294,7 +260,6 @@ TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
         EXPECT_EQ(fs::is_directory(h.host(row.root)), *row.done == '1');
         EXPECT_EQ(r.lines("shown 300").at(0), "shown 300 FChoosePathDlgProc help 7805 cursor arrow");
     }
-    // The drive list shows lower-case letters and the free space.
     Harness h;
     h.setInf(sampleInf());
     h.setFree('C', 10 * 1024 * 1024 + 1023);
@@ -306,24 +271,15 @@ TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
                                "returned=1"})) << r.output;
 }
 
-// --- Distribution path -----------------------------------------------------------
-
-// The path is offered without its final backslash; cancel, exit and back
-// ask to quit, an empty or missing directory shows the notice; Windows 95
-// has its own page; 255 characters end setup.
+// The path is offered without its final backslash; cancel, exit and back ask to quit, an empty or missing directory
+// shows the notice; Windows 95 has its own page; 255 characters end setup.
 TEST(DistributionPathPage, OfferedAcceptedOrTooLong) {
-    const struct {
-        bool windows95; const char* proposed; std::string answers;
-        const char* path;  // nullptr: setup ended on the error page
-        Lines pages;
-    } rows[] = {
+    const struct { bool windows95; const char* proposed; std::string answers; const char* path; } rows[] = {
         {false, "D:\\",
          "1100 BACK\n200 CONTINUE\n1100 CANCEL\n200 CANCEL\n1100 EXIT\n200 CONTINUE\n1100 CONTINUE EditTextOut=\n"
-         "6400 CONTINUE\n1100 CONTINUE EditTextOut=C:\\a|b\n6400 CONTINUE\n1100 CONTINUE EditTextOut=C:\\i386\n",
-         "C:\\i386", {"1100 BACK", "200 CONTINUE", "1100 CANCEL", "200 CANCEL", "1100 EXIT", "200 CONTINUE",
-                      "1100 CONTINUE", "6400 CONTINUE", "1100 CONTINUE", "6400 CONTINUE", "1100 CONTINUE"}},
-        {true, "C:\\win95\\", "102 CONTINUE EditTextOut=C:\\win95\n", "C:\\win95", {"102 CONTINUE"}},
-        {false, "C:\\", "1100 CONTINUE EditTextOut=C:\\" + std::string(252, 'a') + "\n2300 CONTINUE\n", nullptr, {}},
+         "6400 CONTINUE\n1100 CONTINUE EditTextOut=C:\\a|b\n6400 CONTINUE\n1100 CONTINUE EditTextOut=C:\\i386\n", "C:\\i386"},
+        {true, "C:\\win95\\", "102 CONTINUE EditTextOut=C:\\win95\n", "C:\\win95"},
+        {false, "C:\\", "1100 CONTINUE EditTextOut=C:\\" + std::string(252, 'a') + "\n2300 CONTINUE\n", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.proposed);
@@ -337,18 +293,14 @@ TEST(DistributionPathPage, OfferedAcceptedOrTooLong) {
             std::strcpy(path, proposed.c_str());
             DistributionPathPage(path);
             char value[64];
-            report("offered=%s", TkGetSymbol("EditTextIn", value, sizeof value));
-            report("path=%s", path);
+            report("offered=%s path=%s", TkGetSymbol("EditTextIn", value, sizeof value), path);
         });
         if (!row.path) {
             expectToolkitError(r, 1024, {kOverflowBox});
             continue;
         }
-        EXPECT_EQ(r.report, (Lines{"offered=" + proposed.substr(0, proposed.size() - 1), std::string("path=") + row.path,
-                                   "returned=1"}));
-        Lines pages;
-        for (const auto& l : r.lines("page ")) pages.push_back(l.substr(5, l.find(' ', 5) - 5) + l.substr(l.rfind(' ')));
-        EXPECT_EQ(pages, row.pages);
+        EXPECT_EQ(r.report, (Lines{"offered=" + proposed.substr(0, proposed.size() - 1) + " path=" + row.path, "returned=1"}));
+        EXPECT_EQ(r.pages(), r.answered);
         EXPECT_EQ(r.lines("shown 1")[0], row.windows95 ? "shown 102 FEditDlgProc help 0 cursor arrow"
                                                         : "shown 1100 FEditDlgProc help 0 cursor arrow");
     }

@@ -1,20 +1,49 @@
-// Conformance tests of the process calls: OpenProcess, TerminateProcess,
-// GetExitCodeProcess, CreateProcessA, ShellExecuteA, and the image section.
+// The process calls: OpenProcess, TerminateProcess, GetExitCodeProcess,
+// CreateProcessA, ShellExecuteA, the image section; the cabinet tool
+// EXTRACT.EXE; performance data through RegQueryValueExA(HKEY_PERFORMANCE_DATA),
+// the block parsed back by a walker of its own that checks Microsoft's layout
+// (lengths, offsets, 8-byte alignment).
 #include "winsim/core/machine.h"
 #include "winsim/image/image.h"
+#include "winsim/processes/perfdata.h"
 #include "winsim/processes/state.h"
 #include "sim.h"
 
 #include <shellapi.h>
+#include <winperf.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
+namespace fs = std::filesystem;
 using nlohmann::json;
 using Ids = std::vector<DWORD>;
+
+using Table = std::vector<std::pair<const char*, const char*>>;
+
+// The standard table (names on even indexes, a few neighbours included).
+const Table kStandard = {{"1", "1847"},       {"2", "System"},        {"4", "Memory"},
+                         {"230", "Process"},  {"232", "Thread"},      {"238", "Processor"},
+                         {"680", "Thread Count"}, {"682", "Priority Base"}, {"684", "Elapsed Time"},
+                         {"784", "ID Process"}};
+
+void setTable(const Table& pairs) {
+    std::string text;
+    for (auto& [i, n] : pairs) text += std::string(i) + '\0' + n + '\0';
+    text += '\0';
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", &k), 0);
+    ASSERT_EQ(RegSetValueExA(k, "Counters", 0, REG_MULTI_SZ, (const BYTE*)text.data(), (DWORD)text.size()),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+}
 
 std::vector<std::string> events;
 void listen(std::string_view kind, std::string_view text) { events.push_back(std::string(kind) + ": " + std::string(text)); }
@@ -29,7 +58,9 @@ struct Proc : sim::MachineTest {
             {"id": 0, "name": "Idle", "threads": 1, "priority": 0, "protected": true},
             {"id": 2, "name": "System", "threads": 24, "priority": 8, "protected": true},
             {"id": 91, "name": "PRINTMAN.EXE", "threads": 2, "priority": 8},
-            {"id": 140, "name": "NOTEPAD.EXE", "threads": 1, "priority": 8}
+            {"id": 120, "name": "PrintMan.exe", "threads": 3, "priority": 9},
+            {"id": 140, "name": "NOTEPAD.EXE", "threads": 1, "priority": 8},
+            {"id": 150, "name": "nt.dll.exe", "threads": 5, "priority": 13}
         ]})"),
                             m());
         m().currentDir = "C:\\DIST";
@@ -63,8 +94,6 @@ struct Proc : sim::MachineTest {
     }
 };
 
-// --- OpenProcess / TerminateProcess / GetExitCodeProcess --------------------
-
 TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcessAndRecordsTheExitCode) {
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 4242), nullptr, ERROR_INVALID_PARAMETER);
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr, ERROR_INVALID_PARAMETER);  // Idle
@@ -78,13 +107,13 @@ TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcessAndRecordsTheExitCode)
     EXPECT_EQ(code, 7u);
     EXPECT_FAILS(TerminateProcess((HANDLE)0x999, 1), ERROR_INVALID_HANDLE);
     for (HANDLE h : {q, t, s}) CloseHandle(h);
-    EXPECT_EQ(ids(), (Ids{0, 2, 91, 140}));
+    EXPECT_EQ(ids(), (Ids{0, 2, 91, 120, 140, 150}));
 
     HANDLE h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, 91);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(exitCode(h), (DWORD)STILL_ACTIVE);
     EXPECT_LASTERROR(TerminateProcess(h, ERROR_PROCESS_ABORTED), TRUE, sim::kSentinel);
-    EXPECT_EQ(ids(), (Ids{0, 2, 140}));
+    EXPECT_EQ(ids(), (Ids{0, 2, 120, 140, 150}));
     EXPECT_EQ(exitCode(h), (DWORD)ERROR_PROCESS_ABORTED);
     // Ended: it cannot be ended again nor opened any more.
     EXPECT_FAILS(TerminateProcess(h, 1), ERROR_ACCESS_DENIED);
@@ -97,8 +126,6 @@ TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcessAndRecordsTheExitCode)
     EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 140), nullptr, ERROR_ACCESS_DENIED);
     EXPECT_TRUE(CloseHandle(OpenProcess(PROCESS_TERMINATE, FALSE, 2)));
 }
-
-// --- CreateProcessA ----------------------------------------------------------
 
 TEST_F(Proc, CreateProcessSearchesAndRecords) {
     const char* cmd = "write C:\\DIST\\readme.txt";
@@ -117,10 +144,7 @@ TEST_F(Proc, CreateProcessSearchesAndRecords) {
     CloseHandle(pi.hProcess);
     // The current directory comes first; quoted paths; the application
     // name is taken as given, no extension added; ".." stops at the root.
-    const struct {
-        const char *app, *cmd, *name;
-        DWORD error;
-    } rows[] = {
+    const std::tuple<const char*, const char*, const char*, DWORD> rows[] = {  // app, command, process or error
         {nullptr, "setup /q", "setup.exe", 0},
         {nullptr, "\"C:\\Program Files\\Tool\\tool.exe\" -x", "tool.exe", 0},
         {"C:\\WINNT35\\SYSTEM32\\winhlp32.exe", "", "winhlp32.exe", 0},
@@ -130,24 +154,22 @@ TEST_F(Proc, CreateProcessSearchesAndRecords) {
         {nullptr, "C:\\NOWHERE\\x.exe", nullptr, ERROR_PATH_NOT_FOUND},
         {nullptr, "..\\..\\..\\..\\..\\..\\bin\\sh", nullptr, ERROR_PATH_NOT_FOUND},
     };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.cmd);
+    for (const auto& [app, command, name, error] : rows) {
+        SCOPED_TRACE(command);
         std::memset(&pi, 0xcc, sizeof pi);
-        if (r.name) {
-            ASSERT_TRUE(create(r.app, r.cmd));
-            EXPECT_EQ(nameOf(pi.dwProcessId), r.name);
+        if (name) {
+            ASSERT_TRUE(create(app, command));
+            EXPECT_EQ(nameOf(pi.dwProcessId), name);
             continue;
         }
-        EXPECT_FAILS(create(r.app, r.cmd), r.error);
+        EXPECT_FAILS(create(app, command), error);
         const auto* raw = reinterpret_cast<const unsigned char*>(&pi);
         EXPECT_TRUE(std::all_of(raw, raw + sizeof pi, [](unsigned char c) { return c == 0xcc; }));
     }
     EXPECT_EQ(m().processes->started.size(), 5u);
     EXPECT_EQ(events.size(), 5u);
-    EXPECT_EQ(ids().size(), 8u);
+    EXPECT_EQ(ids().size(), 10u);
 }
-
-// --- ShellExecuteA -----------------------------------------------------------
 
 TEST_F(Proc, ShellExecuteRecordsAndAnswersLikeWindows) {
     auto run = [](const char* verb, const char* file, const char* params, const char* dir) {
@@ -161,10 +183,8 @@ TEST_F(Proc, ShellExecuteRecordsAndAnswersLikeWindows) {
     EXPECT_EQ(run("open", "x.exe", nullptr, "C:\\NODIR"), SE_ERR_PNF);
     EXPECT_EQ(run("explore", "readme.txt", nullptr, nullptr), SE_ERR_NOASSOC);
     EXPECT_EQ(m().processes->started.size(), 2u);
-    EXPECT_EQ(ids().size(), 5u);  // a program runs as a process; a document does not add one here
+    EXPECT_EQ(ids().size(), 7u);  // a program runs as a process; a document does not add one here
 }
-
-// --- image section and defaults ----------------------------------------------
 
 // The section's round trip with `show`; malformed sections; the defaults
 // of a fresh system: CSRSS cannot be ended, Program Manager can.
@@ -184,11 +204,9 @@ TEST_F(Proc, ImageSectionAndDefaults) {
         EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
     // New ids do not reuse those of the image.
     EXPECT_GT((INT_PTR)ShellExecuteA(nullptr, nullptr, "write.exe", nullptr, nullptr, SW_SHOWNORMAL), 32);
-    Ids seen;
-    for (auto& p : m2.processes->list) seen.push_back(p->id);
-    for (auto& p : m2.processes->ended) seen.push_back(p->id);
-    std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+    std::set<DWORD> seen;
+    for (const auto* list : {&m2.processes->list, &m2.processes->ended})
+        for (const auto& p : *list) EXPECT_TRUE(seen.insert(p->id).second) << p->id;
 
     const std::pair<const char*, const char*> rows[] = {
         {R"({"list":[{"name":"A.EXE"}]})", "/processes/list/0/id: missing"},
@@ -212,5 +230,232 @@ TEST_F(Proc, ImageSectionAndDefaults) {
     EXPECT_TRUE(TerminateProcess(h, 0));
     CloseHandle(h);
 }
+
+// The installation scenarios wait for the tool's target in virtual time;
+// here: only the asked files the cabinet holds are written, when the run
+// time has passed (2 s unless declared), existing ones only with /Y, and the
+// drive's free space follows; a failure writes nothing and exits with 1.
+TEST_F(Proc, ExtractWritesTheMatchingFilesWhenItsTimeHasCome) {
+    make(winsim::Platform::Win95);
+    fs::create_directories(c / "WINDOWS" / "SYSTEM");
+    hostFile("win95/extract.exe", "tool");
+    // A compressed cabinet made with gcab, and one that is none.
+    const std::pair<const char*, const char*> cabFiles[] = {{"PSCRIPT.DRV", "postscript driver"},
+        {"PSCRIPT.HLP", "postscript help"}, {"ICONLIB.DLL", "icons"}, {"TESTPS.TXT", "test page"}, {"UNIDRV.DLL", "another driver"}};
+    std::string cmd = "cd '" + root.string() + "' && gcab -c -z '" + (c / "win95" / "win95_02.cab").string() + "'";
+    for (auto [name, text] : cabFiles) {
+        std::ofstream(root / name, std::ios::binary) << text;
+        cmd += std::string(" '") + name + "'";
+    }
+    ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0) << "gcab is needed: " << cmd;
+    std::ofstream(c / "win95" / "broken.cab") << "MSCF but not really";
+    auto run = [](const char* params) {
+        return (INT_PTR)ShellExecuteA(nullptr, nullptr, "C:\\win95\\extract.exe", params, "C:\\win95\\", SW_HIDE);
+    };
+    // The files in the target folder, and the exit code of the extract.exe that ended.
+    auto files = [&] {
+        std::string out;
+        for (const char* name : {"PSCRIPT.DRV", "PSCRIPT.HLP", "ICONLIB.DLL", "UNIDRV.DLL", "TESTPS.TXT", "fonts.mfm"}) {
+            fs::path p = c / "WINDOWS" / "SYSTEM" / name;
+            out += (fs::exists(p) ? sim::slurp(p) : "<missing>") + "; ";
+        }
+        out += "exit";
+        for (auto& p : m().processes->ended) out += " " + std::to_string(p->exitCode);
+        m().processes->ended.clear();
+        return out;
+    };
+    const std::string none = "<missing>; <missing>; <missing>; <missing>; <missing>; <missing>; exit";
+    m().processes->runTimes["extract.exe"] = 3000;
+    std::uint64_t freeBefore = m().drives['C'].free;
+    ASSERT_GT(run("/Y /A /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.* iconlib.dll fonts.mfm"), 32);
+    Sleep(2999);
+    EXPECT_EQ(files(), none);
+    Sleep(1);
+    EXPECT_EQ(files(), "postscript driver; postscript help; icons; <missing>; <missing>; <missing>; exit 0");
+    EXPECT_EQ(m().drives['C'].free, freeBefore - std::string("postscript driverpostscript helpicons").size());
+    // Refusals.
+    m().processes->runTimes.clear();
+    fs::remove_all(c / "WINDOWS" / "SYSTEM");
+    fs::create_directories(c / "WINDOWS" / "SYSTEM");
+    for (const char* params : {"/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\missing.cab pscript.*",
+                               "/Y /L C:\\WINDOWS\\SYSTEM C:\\win95\\broken.cab pscript.*",  // not a cabinet
+                               "/Y /L C:\\nowhere C:\\win95\\win95_02.cab pscript.*",
+                               "/Y /Q /L C:\\WINDOWS\\SYSTEM C:\\win95\\win95_02.cab pscript.*",  // unknown option
+                               "/Y /L"}) {
+        ASSERT_GT(run(params), 32);
+        Sleep(2000);
+        EXPECT_EQ(files(), none + " 1") << params;
+    }
+    // Without /Y an existing file is kept.
+    std::ofstream(c / "WINDOWS" / "SYSTEM" / "PSCRIPT.DRV") << "mine";
+    ASSERT_GT(run("/L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.*"), 32);
+    Sleep(2000);
+    EXPECT_EQ(files(), "mine; postscript help; <missing>; <missing>; <missing>; <missing>; exit 0");
+    ASSERT_GT(run("/Y /L C:\\WINDOWS\\SYSTEM win95_02.cab pscript.drv"), 32);
+    Sleep(2000);
+    EXPECT_EQ(files(), "postscript driver; postscript help; <missing>; <missing>; <missing>; <missing>; exit 0");
+}
+
+template <class T>
+T at(const std::vector<unsigned char>& b, std::size_t off) {
+    EXPECT_LE(off + sizeof(T), b.size());
+    T v;
+    std::memcpy(&v, b.data() + off, sizeof v);
+    return v;
+}
+
+// UTF-16 text of `bytes` bytes (its NUL counted), checked to fill them exactly.
+std::string utf16(const std::vector<unsigned char>& b, std::size_t off, std::size_t bytes) {
+    std::string s;
+    for (std::size_t i = 0; i + 2 <= bytes && at<char16_t>(b, off + i); i += 2) s += (char)at<char16_t>(b, off + i);
+    EXPECT_EQ((s.size() + 1) * 2, bytes) << s;
+    return s;
+}
+
+// Walks a data block, checking the layout as it goes: "<system>: <object
+// indexes>", then the Process object's counters in order (L: 64-bit, *: one
+// the program reads, not one that keeps its standard index), then its
+// instances with the values of the counters read.
+std::string walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) {
+    static const std::set<DWORD> kFixed{6, 142, 144, 172, 174, 28, 178, 180, 182, 184, 186, 684, 56, 58, 952};
+    auto pdb = at<PERF_DATA_BLOCK>(b, 0);
+    EXPECT_EQ(std::u16string(pdb.Signature, pdb.Signature + 4), u"PERF");
+    EXPECT_EQ(std::tuple(pdb.LittleEndian, pdb.Version, pdb.Revision, pdb.DefaultObject), std::tuple(1u, 1u, 1u, 238));
+    EXPECT_EQ(pdb.TotalByteLength, b.size());
+    EXPECT_EQ(pdb.SystemNameOffset, sizeof(PERF_DATA_BLOCK));
+    EXPECT_EQ(pdb.HeaderLength, (sizeof(PERF_DATA_BLOCK) + pdb.SystemNameLength + 7) / 8 * 8);
+    std::string out = utf16(b, pdb.SystemNameOffset, pdb.SystemNameLength) + ":", counters, instances;
+    std::size_t obj = pdb.HeaderLength;
+    for (DWORD o = 0; o < pdb.NumObjectTypes; obj += at<PERF_OBJECT_TYPE>(b, obj).TotalByteLength, ++o) {
+        EXPECT_EQ(obj % 8, 0u);
+        auto ot = at<PERF_OBJECT_TYPE>(b, obj);
+        EXPECT_EQ(ot.HeaderLength, sizeof(PERF_OBJECT_TYPE));
+        EXPECT_EQ(ot.DefinitionLength, sizeof(PERF_OBJECT_TYPE) + ot.NumCounters * sizeof(PERF_COUNTER_DEFINITION));
+        out += " " + std::to_string(ot.ObjectNameTitleIndex);
+        if (ot.ObjectNameTitleIndex != processIndex) continue;
+        std::vector<PERF_COUNTER_DEFINITION> defs;
+        for (DWORD i = 0; i < ot.NumCounters; ++i) {
+            auto cd = at<PERF_COUNTER_DEFINITION>(b, obj + ot.HeaderLength + i * sizeof(PERF_COUNTER_DEFINITION));
+            EXPECT_EQ(cd.ByteLength, sizeof cd);
+            // The size follows the type; each value sits on a boundary of its size.
+            EXPECT_EQ(cd.CounterSize, (cd.CounterType & PERF_SIZE_LARGE) ? 8u : 4u);
+            EXPECT_EQ(cd.CounterOffset % cd.CounterSize, 0u);
+            EXPECT_GE(cd.CounterOffset, sizeof(PERF_COUNTER_BLOCK));
+            const bool read = !kFixed.count(cd.CounterNameTitleIndex);
+            counters += " " + std::to_string(cd.CounterNameTitleIndex) + (cd.CounterSize == 8 ? "L" : "") + (read ? "*" : "");
+            if (read) defs.push_back(cd);
+        }
+        std::size_t inst = obj + ot.DefinitionLength;
+        for (LONG i = 0; i < ot.NumInstances; ++i) {
+            EXPECT_EQ(inst % 8, 0u);
+            auto id = at<PERF_INSTANCE_DEFINITION>(b, inst);
+            EXPECT_EQ(id.ByteLength % 8, 0u);
+            EXPECT_EQ(id.UniqueID, PERF_NO_UNIQUE_ID);
+            EXPECT_LE(id.NameOffset + id.NameLength, id.ByteLength);
+            instances += utf16(b, inst + id.NameOffset, id.NameLength);
+            std::size_t block = inst + id.ByteLength;
+            auto cb = at<PERF_COUNTER_BLOCK>(b, block);
+            EXPECT_EQ(cb.ByteLength % 8, 0u);
+            for (auto& cd : defs) {
+                EXPECT_LE(cd.CounterOffset + cd.CounterSize, cb.ByteLength);
+                instances += " " + std::to_string(at<DWORD>(b, block + cd.CounterOffset));
+            }
+            instances += "; ";
+            inst = block + cb.ByteLength;
+        }
+        EXPECT_EQ(inst, obj + ot.TotalByteLength);
+    }
+    EXPECT_EQ(obj, b.size());
+    return out + "\n" + counters + "\n" + instances;
+}
+
+// The whole answer for `name`, grown as a program grows its buffer.
+std::vector<unsigned char> query(const char* name) {
+    std::vector<unsigned char> buf(64);
+    for (;;) {
+        DWORD size = (DWORD)buf.size(), type = 0xdeadbeef;
+        LONG e = RegQueryValueExA(HKEY_PERFORMANCE_DATA, name, nullptr, &type, buf.data(), &size);
+        if (e != ERROR_MORE_DATA) {
+            EXPECT_EQ(e, ERROR_SUCCESS);
+            EXPECT_EQ(type, (DWORD)REG_BINARY);
+            buf.resize(size);
+            return buf;
+        }
+        EXPECT_EQ(size, buf.size());  // left as passed
+        buf.resize(buf.size() + 1024);
+    }
+}
+
+// NT 3.51's Process object in its order: a walk must take every offset from
+// the definitions, as 64-bit counters come before the ones it reads. Ended
+// processes leave the data. The value name selects the objects; the indexes
+// follow the table.
+TEST_F(Proc, PerfProcessObjectListsEveryProcessAndTotal) {
+    const std::string counters = "\n 6L 142L 144L 172 174 28 178 180 182 184 186 680* 682* 684L 784* 56 58 952\n";
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters +
+                                      "Idle 1 0 0; System 24 8 2; PRINTMAN 2 8 91; PrintMan 3 9 120; NOTEPAD 1 8 140; "
+                                      "nt.dll 5 13 150; _Total 36 0 0; ");
+    for (const char* name : {"Global", "2 4 230"}) EXPECT_EQ(walk(query(name)), walk(query("230"))) << name;
+    for (const char* name : {"Costly", "238", "2300"}) EXPECT_EQ(walk(query(name)), "VARDEN1:\n\n") << name;
+    auto table = kStandard;
+    table.erase(table.begin() + 7);  // "Priority Base"
+    setTable(table);
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230\n 6L 142L 144L 172 174 28 178 180 182 184 186 680* 684L 784* 56 58 "
+                                  "952\nIdle 1 0; System 24 2; PRINTMAN 2 91; PrintMan 3 120; NOTEPAD 1 140; "
+                                  "nt.dll 5 150; _Total 36 0; ");
+    setTable({{"232", "Process"}, {"10", "Thread Count"}, {"12", "Priority Base"}, {"14", "ID Process"},
+              {"16", "ID Process"}});  // the first "ID Process" counts
+    EXPECT_EQ(walk(query("230"), 232), "VARDEN1:\n\n");
+    EXPECT_EQ(walk(query("232"), 232), "VARDEN1: 232\n 6L 142L 144L 172 174 28 178 180 182 184 186 10* 12* 684L 14* 56 "
+                                       "58 952\nIdle 1 0 0; System 24 8 2; PRINTMAN 2 8 91; PrintMan 3 9 120; "
+                                       "NOTEPAD 1 8 140; nt.dll 5 13 150; _Total 36 0 0; ");
+    setTable(kStandard);
+    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, 91);
+    ASSERT_TRUE(TerminateProcess(h, ERROR_PROCESS_ABORTED));
+    CloseHandle(h);
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters +
+                                      "Idle 1 0 0; System 24 8 2; PrintMan 3 9 120; NOTEPAD 1 8 140; nt.dll 5 13 150; "
+                                      "_Total 34 0 0; ");
+    m().processes->list.clear();
+    m().processes->changed();
+    EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters + "_Total 0 0 0; ");
+}
+
+// The null-buffer query is a conformance case; here: a short buffer and the
+// exact size, with guard bytes, in a buffer that is not 8-aligned; faults;
+// the counter table's parser; Windows 95.
+TEST_F(Proc, PerfSizeProtocolFaultsAndTable) {
+    DWORD size = 12345, type = 0xdeadbeef;
+    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, nullptr, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size + type, 12345u + 0xdeadbeefu);
+    std::vector<unsigned char> whole = query("230");
+    std::vector<unsigned char> buf(whole.size() + 16, 0xab), guard = buf;
+    size = (DWORD)whole.size() - 1;
+    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data(), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, whole.size() - 1);
+    EXPECT_EQ(buf, guard);
+    size = (DWORD)whole.size();
+    ASSERT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data() + 4, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, whole.size());
+    std::copy(whole.begin(), whole.end(), guard.begin() + 4);
+    EXPECT_EQ(buf, guard);
+    EXPECT_EQ(winsim::queryPerformanceData("230", nullptr, buf.data(), nullptr), ERROR_INVALID_PARAMETER);
+    // A declared fault fails one query.
+    m().faults.push_back({"PerformanceData", m().callCounts["PerformanceData"] + 1, 1, ERROR_NOT_ENOUGH_MEMORY, "230"});
+    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr, nullptr, &size), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_NE(walk(query("230")).find("_Total"), std::string::npos);
+    // The table is read up to its empty string, and within its bytes.
+    const char table[] = "230\0Process\0" "680\0Thread Count\0" "\0" "682\0Priority Base\0";
+    winsim::PerfIndexes ix = winsim::perfIndexesFromTable(table, sizeof table);
+    EXPECT_EQ(std::tuple(ix.process, ix.threadCount, ix.priorityBase.has_value()), std::tuple(230u, 680u, false));
+    const char cut[] = {'7', '8', '4', '\0', 'I', 'D', ' ', 'P', 'r', 'o', 'c'};
+    EXPECT_FALSE(winsim::perfIndexesFromTable(cut, sizeof cut).idProcess.has_value());
+    // Windows 95 has no performance data.
+    make(winsim::Platform::Win95);
+    size = 100;
+    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data(), &size), ERROR_BADKEY);
+    EXPECT_EQ(size, 100u);
+}
+
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -80,17 +81,14 @@ struct Scm : ::testing::Test {
         SERVICE_STATUS st;
         std::memset(&st, 0xcc, sizeof st);
         SC_HANDLE h = open(name);
-        SetLastError(sim::kSentinel);
-        BOOL ok = ControlService(h, code, &st);
-        std::string r = (ok ? "ok" : err(GetLastError())) + ": " + text(st);
+        std::string r = ControlService(h, code, &st) ? "ok" : err(GetLastError());
+        r += ": " + text(st);
         CloseServiceHandle(h);
         return r;
     }
     std::string start(const char* name) {
         SC_HANDLE h = open(name);
-        SetLastError(sim::kSentinel);
-        BOOL ok = StartServiceA(h, 0, nullptr);
-        std::string r = ok ? "ok" : err(GetLastError());
+        std::string r = StartServiceA(h, 0, nullptr) ? "ok" : err(GetLastError());
         CloseServiceHandle(h);
         return r;
     }
@@ -135,34 +133,29 @@ TEST_F(Scm, ManagerAndServiceHandlesCarryTheirRights) {
     EXPECT_TRUE(CloseServiceHandle(OpenSCManagerA(nullptr, nullptr, GENERIC_READ)));
 }
 
-// --- ControlService and StartServiceA -------------------------------------------
-
 TEST_F(Scm, ControlsAndWhatTheyFillIn) {
     EXPECT_EQ(control("Spooler", SERVICE_CONTROL_PAUSE), "ok: PAUSED 0/0 accepts 3");
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
-    const struct {
-        const char* name;
-        std::string want;
-        DWORD code = SERVICE_CONTROL_STOP;
-    } rows[] = {
-        {"Spooler", "ok: RUNNING 0/0 accepts 3", SERVICE_CONTROL_CONTINUE},
-        {"Spooler", "ok: RUNNING 0/0 accepts 3", SERVICE_CONTROL_INTERROGATE},
-        {"Spooler", err(ERROR_INVALID_PARAMETER) + ": untouched", SERVICE_CONTROL_SHUTDOWN},
-        {"Spooler", err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 3", 200},
-        {"LpdSvc", err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 1", SERVICE_CONTROL_PAUSE},
-        {"LpdSvc", "ok: STOPPED 0/0 accepts 0"},
+    const DWORD stop = SERVICE_CONTROL_STOP;
+    const std::tuple<const char*, DWORD, std::string> rows[] = {
+        {"Spooler", SERVICE_CONTROL_CONTINUE, "ok: RUNNING 0/0 accepts 3"},
+        {"Spooler", SERVICE_CONTROL_INTERROGATE, "ok: RUNNING 0/0 accepts 3"},
+        {"Spooler", SERVICE_CONTROL_SHUTDOWN, err(ERROR_INVALID_PARAMETER) + ": untouched"},
+        {"Spooler", 200, err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 3"},
+        {"LpdSvc", SERVICE_CONTROL_PAUSE, err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 1"},
+        {"LpdSvc", stop, "ok: STOPPED 0/0 accepts 0"},
         // An indirect dependent that runs blocks a stop as well.
-        {"NetPrint", err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched"},  // FaxSvc runs on it
-        {"Spooler", err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched"},
-        {"FaxSvc", "ok: STOPPED 0/0 accepts 0"},  // no steps: stops at once
-        {"FaxSvc", err(ERROR_SERVICE_NOT_ACTIVE) + ": STOPPED 0/0 accepts 0"},
-        {"Stuck", "ok: STOP_PENDING 1/4000 accepts 0"},
-        {"Stuck", err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": STOP_PENDING 1/4000 accepts 0"},
-        {"NoStop", err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 0"},
-        {"Stubborn", err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": RUNNING 0/0 accepts 1"},
-        {"Locked", err(ERROR_ACCESS_DENIED) + ": untouched"},
+        {"NetPrint", stop, err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched"},  // FaxSvc runs on it
+        {"Spooler", stop, err(ERROR_DEPENDENT_SERVICES_RUNNING) + ": untouched"},
+        {"FaxSvc", stop, "ok: STOPPED 0/0 accepts 0"},  // no steps: stops at once
+        {"FaxSvc", stop, err(ERROR_SERVICE_NOT_ACTIVE) + ": STOPPED 0/0 accepts 0"},
+        {"Stuck", stop, "ok: STOP_PENDING 1/4000 accepts 0"},
+        {"Stuck", stop, err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": STOP_PENDING 1/4000 accepts 0"},
+        {"NoStop", stop, err(ERROR_INVALID_SERVICE_CONTROL) + ": RUNNING 0/0 accepts 0"},
+        {"Stubborn", stop, err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": RUNNING 0/0 accepts 1"},
+        {"Locked", stop, err(ERROR_ACCESS_DENIED) + ": untouched"},
     };
-    for (const auto& r : rows) EXPECT_EQ(control(r.name, r.code), r.want) << r.name << " " << r.code;
+    for (const auto& [name, code, want] : rows) EXPECT_EQ(control(name, code), want) << name << " " << code;
     for (const char* name : {"Locked", "NoStop", "Stubborn"}) EXPECT_EQ(status(name).rfind("RUNNING", 0), 0u);
     // A declared fault comes first and hits only its service.
     winsim::machine().faults.push_back({"ControlService", 1, 0, ERROR_SERVICE_REQUEST_TIMEOUT, "NetPrint"});
@@ -173,7 +166,7 @@ TEST_F(Scm, ControlsAndWhatTheyFillIn) {
     EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");
 }
 
-TEST_F(Scm, StopThenStartTheSpoolerFamilyInVirtualTime) {
+TEST_F(Scm, StopThenStartInVirtualTime) {
     for (const char* n : {"FaxSvc", "LpdSvc"}) EXPECT_EQ(control(n), "ok: STOPPED 0/0 accepts 0") << n;
     EXPECT_EQ(control("NetPrint"), "ok: STOP_PENDING 1/500 accepts 0");
     winsim::advance(500);
@@ -199,9 +192,7 @@ TEST_F(Scm, StopThenStartTheSpoolerFamilyInVirtualTime) {
     std::string states;
     for (const char* n : {"Spooler", "NetPrint", "FaxSvc", "LpdSvc"}) states += status(n) + "; ";
     EXPECT_EQ(states, "RUNNING 0/0 accepts 3; RUNNING 0/0 accepts 1; RUNNING 0/0 accepts 1; STOPPED 0/0 accepts 0; ");
-}
-
-TEST_F(Scm, StartRefusalsAndDependenciesStartedFirst) {
+    // Refusals; dependencies are started first.
     EXPECT_EQ(start("Off"), err(ERROR_SERVICE_DISABLED));
     EXPECT_EQ(start("NeedsOff"), err(ERROR_SERVICE_DEPENDENCY_FAIL));
     EXPECT_EQ(status("NeedsOff"), "STOPPED 0/0 accepts 0");
@@ -219,8 +210,6 @@ TEST_F(Scm, StartRefusalsAndDependenciesStartedFirst) {
     EXPECT_TRUE(winsim::isServiceRunning("IDLE"));
     EXPECT_EQ(start("Idle"), err(ERROR_SERVICE_ALREADY_RUNNING));
 }
-
-// --- EnumDependentServicesA --------------------------------------------------
 
 // Reverse start order, filtered by state, into a block 4 bytes in with guard
 // bytes (as a caller that keeps a count in front of it): one byte short,
@@ -267,24 +256,17 @@ TEST_F(Scm, DependentsInReverseStartOrderWithSizeProtocol) {
     CloseServiceHandle(h);
 }
 
-// --- platform, defaults, image -------------------------------------------------
-
-TEST(ScmPlatform, Windows95HasNoServicesAndNtDefaultsStopTheSpoolerInItsHint) {
+TEST_F(Scm, Windows95HasNoServicesAndNtDefaultsStopTheSpoolerInItsHint) {
     winsim::addDefaultServices(sim::fresh(winsim::Platform::Win95));
     EXPECT_TRUE(winsim::machine().services->services.empty());
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
     winsim::addDefaultServices(sim::fresh());
     EXPECT_FALSE(winsim::isServiceRunning("Nothing"));
-    SC_HANDLE mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE h = OpenServiceA(mgr, "Spooler", SERVICE_STOP | SERVICE_QUERY_STATUS);
-    SERVICE_STATUS st{};
-    ASSERT_TRUE(ControlService(h, SERVICE_CONTROL_STOP, &st));
-    EXPECT_EQ(Scm::text(st), "STOP_PENDING 1/" + std::to_string(st.dwWaitHint) + " accepts 0");
-    Sleep(st.dwWaitHint);
-    ASSERT_TRUE(QueryServiceStatus(h, &st));
-    EXPECT_EQ(Scm::text(st), "STOPPED 0/0 accepts 0");
-    CloseServiceHandle(h);
-    CloseServiceHandle(mgr);
+    mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    const std::string stopping = control("Spooler");
+    ASSERT_EQ(stopping.substr(0, 19), "ok: STOP_PENDING 1/");
+    Sleep(std::stoul(stopping.substr(19)));
+    EXPECT_EQ(status("Spooler"), "STOPPED 0/0 accepts 0");
 }
 
 // The section's round trip is the machine image's test; here: a pending

@@ -1,67 +1,198 @@
-// Conformance tests of the spooler: monitors, ports, printer drivers, the
-// printer-driver directory, faults, the spooler service and the image section.
-#include "spooler_fixture.h"
+// Tests of the spooler: monitors and their modules, ports, printer drivers,
+// the printer-driver directory, printers and jobs (EnumPrinters, OpenPrinter,
+// SetPrinter, EnumJobs, SetJob, DeletePrinter), the spooler service and the
+// image section.
+#include <windows.h>
+#include <winspool.h>
+#include <winsvc.h>
 
+#include "winsim/core/machine.h"
+#include "winsim/files/reboot.h"
+#include "winsim/files/state.h"
 #include "winsim/image/image.h"
 #include "winsim/image/newmachine.h"
+#include "winsim/services/query.h"
+#include "winsim/services/state.h"
+#include "winsim/spooler/security.h"
+#include "winsim/spooler/state.h"
+#include "sim.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
-using namespace spooltest;
+namespace fs = std::filesystem;
+using sim::hostPath;
+using sim::putFile;
 
-const std::string kMonitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+const winsim::OsInfo nt351 = sim::os(), win95 = sim::os(winsim::Platform::Win95);
 
-using Spooler = SpoolerTest;
+// A buffer of `size` bytes followed by 16 guard bytes, 8-byte aligned.
+struct GuardedBuffer {
+    explicit GuardedBuffer(std::size_t size) : size(size), store(size + 16 + 8, 0xA5) {
+        data = (LPBYTE)(((std::uintptr_t)store.data() + 7) & ~std::uintptr_t(7));
+    }
+    bool guardIntact() const { return std::all_of(data + size, data + size + 16, [](BYTE c) { return c == 0xA5; }); }
+    bool untouched() const { return std::all_of(data, data + size + 16, [](BYTE c) { return c == 0xA5; }); }
+    bool inside(const void* p) const { return p >= data && p < data + size; }
+    std::size_t size;
+    std::vector<unsigned char> store;
+    LPBYTE data;
+};
 
-// --- AddMonitor and DeletePort ------------------------------------------------
+// The REG_SZ value below HKEY_LOCAL_MACHINE, "<no key>" or "<no value>".
+std::string regString(const std::string& key, const char* value) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "<no key>";
+    char buf[512] = {};
+    DWORD type = 0, size = sizeof buf - 1;
+    LONG r = RegQueryValueExA(h, value, nullptr, &type, (LPBYTE)buf, &size);
+    RegCloseKey(h);
+    return r == ERROR_SUCCESS && type == REG_SZ ? std::string(buf) : "<no value>";
+}
+
+const std::string kMonitors = std::string(winsim::kPrintKey) + "\\Monitors\\";
+const std::string kMonitor = kMonitors + "Varden Network Port";
+
+class Spooler : public ::testing::Test {
+protected:
+    void build(const winsim::OsInfo& os) {
+        dir = sim::testDir();
+        sim::fresh(os);
+        fs::create_directories(hostPath(winsim::machine().systemDir));
+        driverDir = *winsim::printerDriverDirectory("");
+        fs::create_directories(hostPath(driverDir));
+        setSpooler("running");
+    }
+    // Declares the "Spooler" service in the given state ("running", "stopped").
+    void setSpooler(const char* state) {
+        winsim::loadService({{"list", {{{"name", "Spooler"}, {"state", state}}}}}, winsim::machine());
+    }
+    // A monitor "Net Port" with ports NP1, NP2, NP3; the "Local Port"
+    // monitor with LPT1:; the driver "Laser" in the own environment.
+    void standardSetup() {
+        ASSERT_EQ(winsim::defineMonitor("Net Port", "netmon.dll", {"NP1", "NP2", "NP3"}), 0u);
+        ASSERT_EQ(winsim::defineMonitor("Local Port", "localmon.dll", {"LPT1:"}), 0u);
+        winsim::SpoolDriver d{"Laser", "pscript.dll", "laser.ppd", "pscrptui.dll", 1};
+        ASSERT_EQ(winsim::defineDriver(winsim::ownEnvironment(), d), 0u);
+    }
+    void addPrinter(const std::string& name, const std::string& ports, DWORD status = 0) {
+        winsim::SpoolPrinter p;
+        p.name = name;
+        p.port = ports;
+        p.driver = "Laser";
+        p.status = status;
+        ASSERT_EQ(winsim::definePrinter(p), 0u);
+    }
+    HANDLE open(const char* name, ACCESS_MASK access = PRINTER_ALL_ACCESS) {
+        PRINTER_DEFAULTSA d{nullptr, nullptr, access};
+        HANDLE h = nullptr;
+        EXPECT_TRUE(OpenPrinterA((LPSTR)name, &h, &d)) << name << " error " << GetLastError();
+        return h;
+    }
+    // The stored printer of that name; its status, or "none".
+    std::string printerStatus(const std::string& name) {
+        std::vector<winsim::SpoolPrinter> all;
+        EXPECT_EQ(winsim::spoolerPrinters(all), 0u);
+        for (const auto& p : all)
+            if (winsim::iequals(p.name, name)) return "status " + std::to_string(p.status);
+        return "none";
+    }
+    bool printerExists(const std::string& name) { return printerStatus(name) != "none"; }
+    BOOL addMonitor(const char* module, const char* env = nullptr) {
+        MONITOR_INFO_2A info{(LPSTR) "Varden Network Port", (LPSTR)env, (LPSTR)module};
+        return AddMonitorA(nullptr, 2, (LPBYTE)&info);
+    }
+    // Stops or starts the "Spooler" service through the service manager.
+    void spooler(bool run) {
+        SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE s = OpenServiceA(scm, "Spooler", SERVICE_ALL_ACCESS);
+        SERVICE_STATUS st{};
+        EXPECT_TRUE(run ? StartServiceA(s, 0, nullptr) : ControlService(s, SERVICE_CONTROL_STOP, &st)) << GetLastError();
+        CloseServiceHandle(s);
+        CloseServiceHandle(scm);
+    }
+    // The last error of deleting the file from the system directory, 0 when it went.
+    DWORD deleteError(const char* file) {
+        SetLastError(sim::kSentinel);
+        return DeleteFileA(sys(file).c_str()) ? 0 : GetLastError();
+    }
+    std::string sys(const char* file) { return winsim::machine().systemDir + "\\" + file; }
+
+    fs::path dir;
+    std::string driverDir;
+};
 
 TEST_F(Spooler, AddMonitorRegistersTheModule) {
-    build(nt351());
-    MONITOR_INFO_2A mi{(LPSTR) "Varden Network Port", nullptr, (LPSTR) "vrdpsmon.dll"};
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_MOD_NOT_FOUND);
-    EXPECT_FALSE(keyExists(kMonitors + "Varden Network Port")) << "nothing registered after a failure";
-    putFile(winsim::machine().systemDir + "\\vrdpsmon.dll");
+    build(nt351);
+    EXPECT_FAILS(addMonitor("vrdpsmon.dll"), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(regString(kMonitor, "Driver"), "<no key>") << "nothing registered after a failure";
+    putFile(sys("vrdpsmon.dll"));
     EXPECT_FAILS(AddMonitorA(nullptr, 2, nullptr), ERROR_INVALID_PARAMETER);
-    mi.pEnvironment = (LPSTR) "Windows 3.1";
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_INVALID_ENVIRONMENT);
-    mi.pEnvironment = nullptr;
+    EXPECT_FAILS(addMonitor("vrdpsmon.dll", "Windows 3.1"), ERROR_INVALID_ENVIRONMENT);
     // A declared fault wins, once.
     auto& m = winsim::machine();
     m.faults.push_back({"AddMonitorA", m.callCounts["AddMonitorA"] + 1, 1, ERROR_NOT_ENOUGH_MEMORY, "Varden Network Port"});
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_LASTERROR(AddMonitorA(nullptr, 2, (LPBYTE)&mi), TRUE, 0);  // success clears the last error
-    EXPECT_EQ(regString(kMonitors + "Varden Network Port", "Driver"), "vrdpsmon.dll");
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-    mi.pName = (LPSTR) "VARDEN NETWORK PORT";  // names ignore letter case
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi), ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-
-    // Windows 95 answers with its own errors.
-    build(win95());
-    MONITOR_INFO_2A mi95{(LPSTR) "Varden Network Port", (LPSTR) "Windows 4.0", (LPSTR) "vrdpsmw4.dll"};
-    putFile(winsim::machine().systemDir + "\\vrdpsmw4.dll");
-    EXPECT_TRUE(AddMonitorA(nullptr, 2, (LPBYTE)&mi95));
-    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&mi95), ERROR_ALREADY_EXISTS);
+    EXPECT_FAILS(addMonitor("vrdpsmon.dll"), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_LASTERROR(addMonitor("vrdpsmon.dll"), TRUE, 0);  // success clears the last error
+    EXPECT_EQ(regString(kMonitor, "Driver"), "vrdpsmon.dll");
+    MONITOR_INFO_2A upper{(LPSTR) "VARDEN NETWORK PORT", nullptr, (LPSTR) "vrdpsmon.dll"};  // names ignore case
+    EXPECT_FAILS(AddMonitorA(nullptr, 2, (LPBYTE)&upper), ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+    // The spooler holds the module; renamed, it stays loaded under its new name.
+    EXPECT_EQ(deleteError("vrdpsmon.dll"), (DWORD)ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(MoveFileExA(sys("vrdpsmon.dll").c_str(), sys("vrdpsmon.old").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(deleteError("vrdpsmon.old"), (DWORD)ERROR_ACCESS_DENIED);
+    // Another program's module is not the spooler's to unload.
+    putFile(sys("other.dll"));
+    winsim::FileMeta& other = winsim::machine().files->meta[sys("other.dll")];
+    other.inUse = winsim::InUse::Loaded;
+    other.loadedBy = "other.exe";
+    spooler(false);
+    EXPECT_EQ(deleteError("vrdpsmon.old"), 0u);
+    EXPECT_EQ(deleteError("other.dll"), (DWORD)ERROR_ACCESS_DENIED);
+    // Started again, the spooler loads what the registry names.
+    putFile(sys("vrdpsmon.dll"));
+    spooler(true);
+    EXPECT_EQ(deleteError("vrdpsmon.dll"), (DWORD)ERROR_ACCESS_DENIED);
 }
 
-TEST_F(Spooler, DeletePortRemovesThePortFromItsMonitor) {
-    build(nt351());
-    standardSetup();
-    auto& caller = winsim::machine().spooler->callerSids;
-    const auto admin = caller;
-    caller = {"S-1-1-0", "S-1-5-32-545"};  // not an administrator
-    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP2"), ERROR_ACCESS_DENIED);
-    caller = admin;
-    addPrinter("P1", "NP1");
-    addPrinter("P2", "LPT1:,NP3");
-    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "np1"), ERROR_BUSY);  // a printer prints to it
-    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP3"), ERROR_BUSY);  // among others
-    EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "np2"));
-    EXPECT_FALSE(keyExists(kMonitors + "Net Port\\Ports\\NP2"));
-    EXPECT_TRUE(keyExists(kMonitors + "Net Port\\Ports\\NP3"));
+// Removed from the registry the module stays loaded until Windows restarts;
+// Windows 95 does not rename a file in use either.
+TEST_F(Spooler, MonitorRemovedFromTheRegistryButStillLoaded) {
+    const struct {
+        winsim::OsInfo os;
+        const char *module, *env;
+        DWORD again;  // AddMonitor while the monitor is loaded
+    } rows[] = {
+        {nt351, "vrdpsmon.dll", nullptr, ERROR_PRINT_MONITOR_ALREADY_INSTALLED},
+        {win95, "vrdpsmw4.dll", "Windows 4.0", ERROR_ALREADY_EXISTS},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.module);
+        build(r.os);
+        putFile(sys(r.module));
+        ASSERT_TRUE(addMonitor(r.module, r.env)) << GetLastError();
+        EXPECT_EQ(regString(kMonitor, "Driver"), r.module);
+        EXPECT_FAILS(addMonitor(r.module, r.env), r.again);
+        // After a restart the registered monitor is loaded again.
+        winsim::rebootMachine(winsim::machine());
+        EXPECT_EQ(deleteError(r.module), (DWORD)ERROR_ACCESS_DENIED);
+        if (r.env) EXPECT_FAILS(MoveFileA(sys(r.module).c_str(), sys("vrdpsmw4.old").c_str()), ERROR_ACCESS_DENIED);
+        ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMonitor.c_str()), ERROR_SUCCESS);
+        EXPECT_FAILS(addMonitor(r.module, r.env), r.again);
+        // Windows restarts: the key is gone, so nothing holds the module.
+        winsim::rebootMachine(winsim::machine());
+        EXPECT_EQ(deleteError(r.module), 0u);
+        putFile(sys(r.module));
+        EXPECT_TRUE(addMonitor(r.module, r.env)) << GetLastError();
+    }
 }
 
 // The monitors and their ports as the spooler lists them.
@@ -77,15 +208,25 @@ std::string monitors() {
     return out;
 }
 
-TEST_F(Spooler, NtLocalPortsAreValuesOfTheirOwnKey) {
-    build(nt351());
-    ASSERT_EQ(winsim::defineMonitor("Local Port", "localmon.dll", {}), 0u);
+TEST_F(Spooler, DeletePortRemovesThePortFromItsMonitor) {
+    build(nt351);
+    standardSetup();
+    addPrinter("P1", "NP1");
+    addPrinter("P2", "LPT1:,NP3");
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "np1"), ERROR_BUSY);  // a printer prints to it
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP3"), ERROR_BUSY);  // among others
+    auto& caller = winsim::machine().spooler->callerSids;
+    const auto admin = std::exchange(caller, {"S-1-1-0", "S-1-5-32-545"});  // not an administrator
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP2"), ERROR_ACCESS_DENIED);
+    caller = admin;
+    EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "np2"));
+    EXPECT_EQ(regString(kMonitors + "Net Port\\Ports\\NP2", "") + " " + regString(kMonitors + "Net Port\\Ports\\NP3", ""),
+              "<no key> <no value>");
+    // NT's local ports are values of their own key.
     HKEY h = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", 0, nullptr,
-                              0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", &h), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(h, "LPT2:", 0, REG_SZ, (const BYTE*)"", 1), ERROR_SUCCESS);
-    EXPECT_EQ(monitors(), "Local Port: LPT2:; ");
+    EXPECT_EQ(monitors(), "Local Port: LPT1: LPT2:; Net Port: NP1 NP3; ");
     EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "LPT2:"));
     EXPECT_EQ(RegQueryValueExA(h, "LPT2:", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
     RegCloseKey(h);
@@ -98,57 +239,71 @@ TEST_F(Spooler, NtLocalPortsAreValuesOfTheirOwnKey) {
     }
 }
 
-// --- printer drivers -------------------------------------------------------
-
-class PrinterDriver : public SpoolerTest {
-protected:
-    DRIVER_INFO_2A info(const char* name, const char* env = nullptr) {
-        return DRIVER_INFO_2A{1, (LPSTR)name, (LPSTR)env, (LPSTR) "pscript.dll", (LPSTR) "model.ppd",
+TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
+    build(nt351);
+    standardSetup();
+    auto info = [](const char* name, const char* env = nullptr, DWORD version = 1) {
+        return DRIVER_INFO_2A{version, (LPSTR)name, (LPSTR)env, (LPSTR) "pscript.dll", (LPSTR) "model.ppd",
                               (LPSTR) "pscrptui.dll"};
-    }
-    void putDriverFiles() {
+    };
+    auto putFiles = [&] {
         for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) putFile(driverDir + "\\" + f, f);
-    }
-    bool has(const std::string& rel) { return fs::exists(hostPath(driverDir + "\\" + rel)); }
-};
-
-TEST_F(PrinterDriver, AddNeedsTheFilesInTheDriverDirectory) {
-    build(nt351());
+    };
+    // The files below the driver directory.
+    auto tree = [&] {
+        std::vector<std::string> names;
+        for (auto& e : fs::recursive_directory_iterator(hostPath(driverDir)))
+            if (e.is_regular_file()) names.push_back(fs::relative(e.path(), hostPath(driverDir)).generic_string());
+        std::sort(names.begin(), names.end());
+        std::string out;
+        for (auto& n : names) out += n + " ";
+        return out;
+    };
     auto di = info("Model A");
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_FILE_NOT_FOUND);
     // Version 0 (a machine upgraded from NT 3.1): copied into "0", so
     // deleting the originals loses nothing.
-    putDriverFiles();
-    auto d0 = info("Model 0");
-    d0.cVersion = 0;
+    putFiles();
+    auto d0 = info("Model 0", nullptr, 0);
     ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d0)) << GetLastError();
-    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) {
-        ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str())) << f;
-        EXPECT_TRUE(has(std::string("0\\") + f)) << f;
-    }
-    EXPECT_FALSE(has("1"));
-    putDriverFiles();
+    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str()));
+    EXPECT_EQ(tree(), "0/model.ppd 0/pscript.dll 0/pscrptui.dll ");
+    putFiles();
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Model A";
-    EXPECT_EQ(regString(key, "Driver"), "pscript.dll");
-    EXPECT_EQ(regString(key, "Data File"), "model.ppd");
-    EXPECT_EQ(regString(key, "Configuration File"), "pscrptui.dll");
     // NT 3.51 keeps version-1 drivers in the subdirectory "1".
-    EXPECT_TRUE(has("1\\model.ppd") && has("1\\pscript.dll"));
+    const std::string files = "0/model.ppd 0/pscript.dll 0/pscrptui.dll 1/model.ppd 1/pscript.dll 1/pscrptui.dll "
+                              "model.ppd pscript.dll pscrptui.dll ";
+    EXPECT_EQ(tree(), files);
+    const std::string key = std::string(winsim::kPrintKey) + "\\Environments\\Windows NT x86\\Drivers\\Model A";
+    EXPECT_EQ(regString(key, "Driver") + "|" + regString(key, "Data File") + "|" + regString(key, "Configuration File"),
+              "pscript.dll|model.ppd|pscrptui.dll");
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
-}
+    // Deleting: refused while a printer uses it or for an unknown
+    // environment; the files stay.
+    addPrinter("P1", "NP1");
+    EXPECT_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "laser"), ERROR_PRINTER_DRIVER_IN_USE);
+    EXPECT_FAILS(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT Itanium", (LPSTR) "Model A"),
+                 ERROR_INVALID_ENVIRONMENT);
+    EXPECT_TRUE(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT x86", (LPSTR) "model a"));
+    std::vector<winsim::SpoolDriver> left;
+    ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
+    EXPECT_EQ(left.size() == 2 ? left[0].name + "|" + left[1].name : "?", "Laser|Model 0");
+    EXPECT_EQ(tree(), files) << "the files stay";
 
-TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
-    build(nt31());
-    putDriverFiles();
-    auto di = info("Model A", "windows nt x86");
+    // NT 3.1 keeps the files in place; the environment is checked.
+    winsim::OsInfo nt31;
+    nt31.minor = 10;
+    nt31.build = 528;
+    build(nt31);
+    putFiles();
+    di = info("Model A", "windows nt x86");
     EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
-    EXPECT_FALSE(has("1"));
-    auto bad = info("Model B", "Windows NT PowerPC");
-    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&bad), ERROR_INVALID_ENVIRONMENT);
+    EXPECT_EQ(tree(), "model.ppd pscript.dll pscrptui.dll ");
+    di = info("Model B", "Windows NT PowerPC");
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_INVALID_ENVIRONMENT);
 
     // Windows 95 looks in the system directory and knows its own environment only.
-    build(win95());
+    build(win95);
     putFile(winsim::machine().systemDir + "\\pscript.drv");
     putFile(winsim::machine().systemDir + "\\model.ppd");
     DRIVER_INFO_2A d95{1, (LPSTR) "Model A", (LPSTR) "Windows 4.0", (LPSTR) "pscript.drv", (LPSTR) "model.ppd",
@@ -159,28 +314,8 @@ TEST_F(PrinterDriver, Nt31KeepsFilesInPlaceAndEnvironmentsAreChecked) {
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d95), ERROR_INVALID_ENVIRONMENT);
 }
 
-TEST_F(PrinterDriver, DeleteRefusesUnknownAndInUseDriversAndLeavesFiles) {
-    build(nt351());
-    standardSetup();
-    putDriverFiles();
-    auto di = info("Model A");
-    ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    addPrinter("P1", "NP1");
-    EXPECT_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "laser"), ERROR_PRINTER_DRIVER_IN_USE);
-    EXPECT_FAILS(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT Itanium", (LPSTR) "Model A"),
-                 ERROR_INVALID_ENVIRONMENT);
-    EXPECT_TRUE(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT x86", (LPSTR) "model a"));
-    std::vector<winsim::SpoolDriver> left;
-    ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].name, "Laser");
-    EXPECT_TRUE(has("model.ppd")) << "the files stay";
-}
-
-// --- GetPrinterDriverDirectory --------------------------------------------
-
 TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
-    build(nt351());
+    build(nt351);
     const std::string want = "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32X86";
     DWORD needed = 0xdeadbeef;
     EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 0, &needed), ERROR_INSUFFICIENT_BUFFER);
@@ -192,12 +327,12 @@ TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
     EXPECT_EQ((unsigned char)buf[0], 0x55) << "nothing written into a short buffer";
     EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 10, &needed), ERROR_INVALID_USER_BUFFER);
     EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed, &needed));
-    EXPECT_EQ(std::string(buf), want);
-    EXPECT_EQ((unsigned char)buf[needed], 0x55) << "guard byte behind the text";
+    EXPECT_EQ(std::string(buf, needed + 1), want + '\0' + '\x55') << "a guard byte behind the text";
     // Other environments; the own one follows the processor; Windows 95
     // answers its system directory.
     const std::pair<winsim::OsInfo, const char*> rows[] = {
-        {nt351(), "windows nt alpha_axp"}, {nt351(), "Windows NT R4000"}, {nt351("alpha"), nullptr}, {win95(), nullptr}};
+        {nt351, "windows nt alpha_axp"}, {nt351, "Windows NT R4000"}, {win95, nullptr},
+        {[] { auto os = sim::os(); os.arch = "alpha"; return os; }(), nullptr}};
     std::string dirs;
     for (const auto& [os, env] : rows) {
         build(os);
@@ -205,28 +340,22 @@ TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
         dirs += std::string(buf) + " ";
     }
     EXPECT_EQ(dirs, "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA C:\\WINNT35\\system32\\spool\\DRIVERS\\W32MIPS "
-                    "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA C:\\WINDOWS\\SYSTEM ");
+                    "C:\\WINDOWS\\SYSTEM C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA ");
 }
 
-// --- the spooler service -----------------------------------------------------
-
 TEST_F(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
-    build(nt351());
+    build(nt351);
     standardSetup();
     addPrinter("Alpha", "NP1");
     HANDLE h = open("Alpha");
-    ASSERT_NE(h, nullptr);
     setSpooler("stopped");
-    ASSERT_FALSE(winsim::isServiceRunning("Spooler"));
-
-    putFile(winsim::machine().systemDir + "\\m.dll");
-    MONITOR_INFO_2A mi{(LPSTR) "Mon", nullptr, (LPSTR) "m.dll"};
+    putFile(sys("m.dll"));
     DRIVER_INFO_2A di{1, (LPSTR) "D", nullptr, (LPSTR) "a.dll", (LPSTR) "b.ppd", (LPSTR) "c.dll"};
     DWORD needed = 0, count = 0;
     char buf[256];
     HANDLE h2 = nullptr;
     const std::pair<const char*, std::function<BOOL()>> calls[] = {
-        {"AddMonitorA", [&] { return AddMonitorA(nullptr, 2, (LPBYTE)&mi); }},
+        {"AddMonitorA", [&] { return addMonitor("m.dll"); }},
         {"DeletePortA", [&] { return DeletePortA(nullptr, nullptr, (LPSTR) "NP2"); }},
         {"EnumPrintersA", [&] { return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count); }},
         {"OpenPrinterA", [&] { return OpenPrinterA((LPSTR) "Alpha", &h2, nullptr); }},
@@ -249,12 +378,13 @@ TEST_F(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
     ClosePrinter(h);
 }
 
-// --- image section and show -------------------------------------------------
-
-TEST_F(Spooler, ImageKeepsJobsSecurityAndRegistryRecords) {
-    build(nt351());
+// Jobs, security, ports and loaded monitors survive a save and load; `show`.
+TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
+    build(nt351);
     standardSetup();
     addPrinter("P1", "NP1,LPT1:");
+    putFile(sys("vrdpsmon.dll"));
+    ASSERT_TRUE(addMonitor("vrdpsmon.dll"));
     winsim::SpoolJob j;
     j.document = "Report";
     j.totalPages = 4;
@@ -262,24 +392,321 @@ TEST_F(Spooler, ImageKeepsJobsSecurityAndRegistryRecords) {
     EXPECT_NE(id, 0u);
     EXPECT_EQ(winsim::addSpoolJob("Nobody", j), 0u);
     winsim::machine().spooler->printers["P1"].security.dacl.push_back({"S-1-5-32-550", 0, 0, PRINTER_ALL_ACCESS});
+    nlohmann::json files;
+    winsim::saveFile(files, winsim::machine());
+    EXPECT_EQ(files["C:\\WINNT35\\system32\\vrdpsmon.dll"], nlohmann::json({{"in_use", "loaded"}, {"loaded_by", "spooler"}}));
 
     winsim::saveImage(winsim::machine(), dir / "img");
-    winsim::install(winsim::loadImage(dir / "img"));
+    auto& m = winsim::install(winsim::loadImage(dir / "img"));
     auto jobs = winsim::spoolJobs("P1");
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(std::to_string(jobs[0].id) + " " + jobs[0].document + " " + std::to_string(jobs[0].totalPages) + " " +
-                  winsim::machine().spooler->printers["P1"].security.dacl.back().sid + " " + printer("P1").port,
-              std::to_string(id) + " Report 4 S-1-5-32-550 NP1,LPT1:");
+                  m.spooler->printers["P1"].security.dacl.back().sid + " " + m.spooler->loadedMonitors.begin()->second,
+              std::to_string(id) + " Report 4 S-1-5-32-550 vrdpsmon.dll");
     EXPECT_GT(winsim::addSpoolJob("P1", j), id) << "job ids are not reused after a load";
-
     std::ostringstream out;
-    winsim::showSpooler(out, winsim::machine());
+    winsim::showSpooler(out, m);
     for (const char* line : {"\"Net Port\" (netmon.dll) ports: NP1 NP2 NP3",
                              "\"P1\" on NP1,LPT1:, driver \"Laser\", ready, 2 jobs", "\"Laser\" version 1"})
         EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
+    // After a load the spooler still holds the module: stopping it lets go.
+    EXPECT_EQ(deleteError("vrdpsmon.dll"), (DWORD)ERROR_ACCESS_DENIED);
+    spooler(false);
+    EXPECT_TRUE(m.spooler->loadedMonitors.empty());
+    EXPECT_EQ(deleteError("vrdpsmon.dll"), 0u);
 
     nlohmann::json bad = {{"printers", {{"P1", {{"security", {{"owner", "X-1"}}}}}}}};
-    EXPECT_THROW(winsim::loadSpooler(bad, winsim::machine()), winsim::ImageError);
+    EXPECT_THROW(winsim::loadSpooler(bad, m), winsim::ImageError);
+    EXPECT_THROW(winsim::loadFile(nlohmann::json::parse(R"({"C:\\x.dll": {"loaded_by": "spooler"}})"), m),
+                 winsim::ImageError);
+}
+
+class Printers : public Spooler {
+protected:
+    void SetUp() override {
+        build(nt351);
+        standardSetup();
+    }
+};
+
+// One record of EnumPrintersA at `level` as text, its strings checked to lie
+// behind the `count` records inside the buffer.
+std::string printerText(DWORD level, const GuardedBuffer& b, DWORD i, DWORD count) {
+    const std::size_t size[] = {0, sizeof(PRINTER_INFO_1A), sizeof(PRINTER_INFO_2A), 0, sizeof(PRINTER_INFO_4A),
+                                sizeof(PRINTER_INFO_5A)};
+    auto s = [&](LPSTR p) {
+        if (!p) return std::string("-");
+        EXPECT_TRUE((LPBYTE)p >= b.data + count * size[level] && b.inside(p + std::strlen(p))) << p;
+        return std::string(p);
+    };
+    if (level == 1) {
+        auto& r = ((PRINTER_INFO_1A*)b.data)[i];
+        return s(r.pName) + "|" + s(r.pDescription) + "|" + std::to_string(r.Flags) + "|" + s(r.pComment);
+    }
+    if (level == 2) {
+        auto& r = ((PRINTER_INFO_2A*)b.data)[i];
+        return s(r.pPrinterName) + "|" + s(r.pPortName) + "|" + s(r.pDriverName) + "|" + s(r.pPrintProcessor) + "|" +
+               s(r.pDatatype) + "|" + s(r.pServerName) + "|" + s(r.pShareName);
+    }
+    if (level == 4) {
+        auto& r = ((PRINTER_INFO_4A*)b.data)[i];
+        return s(r.pPrinterName) + "|" + s(r.pServerName) + "|" + std::to_string(r.Attributes);
+    }
+    auto& r = ((PRINTER_INFO_5A*)b.data)[i];
+    return s(r.pPrinterName) + "|" + s(r.pPortName) + "|" + std::to_string(r.DeviceNotSelectedTimeout) + "|" +
+           std::to_string(r.TransmissionRetryTimeout);
+}
+
+// Every level: a size query, a buffer one byte short left untouched, the
+// exact size filled without touching the guard bytes behind it.
+TEST_F(Printers, EnumSizeProtocolAndRecordsOfEveryLevel) {
+    DWORD needed = 0xdeadbeef, count = 0xdeadbeef;
+    EXPECT_LASTERROR(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count), TRUE, sim::kSentinel);
+    EXPECT_EQ(needed + count, 0u) << "no printers: nothing needed";
+    addPrinter("Alpha", "NP1");
+    addPrinter("Beta", "NP2,LPT1:,NP3");  // ports as one comma-separated list
+    const std::string icon = std::to_string(PRINTER_ENUM_ICON8);
+    const std::pair<DWORD, std::string> rows[] = {
+        {1, "Alpha|Alpha,Laser,|" + icon + "|- Beta|Beta,Laser,|" + icon + "|-"},
+        {2, "Alpha|NP1|Laser|WinPrint|RAW|-|- Beta|NP2,LPT1:,NP3|Laser|WinPrint|RAW|-|-"},
+        {4, "Alpha|-|0 Beta|-|0"},
+        {5, "Alpha|NP1|15000|45000 Beta|NP2,LPT1:,NP3|15000|45000"},
+    };
+    for (const auto& [level, want] : rows) {
+        SCOPED_TRACE(level);
+        DWORD n2 = 0;
+        count = 0xdeadbeef;
+        EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, nullptr, 0, &needed, &count),
+                     ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_EQ(count, 0u);
+        GuardedBuffer small(needed - 1), exact(needed);
+        count = 0xdeadbeef;
+        EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, small.data, (DWORD)small.size, &n2, &count),
+                     ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_TRUE(n2 == needed && count == 0 && small.untouched()) << "a short buffer is not written";
+        ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, level, exact.data, needed, &n2, &count));
+        ASSERT_EQ(count, 2u);
+        EXPECT_EQ(printerText(level, exact, 0, 2) + " " + printerText(level, exact, 1, 2), want);
+        EXPECT_TRUE(exact.guardIntact()) << "nothing written past the buffer";
+        if (level != 2) continue;
+        // Level 2: aligned descriptors that decode to the default printer security.
+        for (int i = 0; i < 2; ++i) {
+            const void* sd = ((PRINTER_INFO_2A*)exact.data)[i].pSecurityDescriptor;
+            ASSERT_TRUE(exact.inside(sd) && (std::uintptr_t)sd % sizeof(void*) == 0);
+            auto decoded = winsim::spool::decodeSecurity(sd, {}).value_or(winsim::PrinterSecurity{});
+            EXPECT_EQ(winsim::spool::encodeSecurity(decoded),
+                      winsim::spool::encodeSecurity(winsim::spool::defaultPrinterSecurity()));
+        }
+        // A larger buffer: the first string packed, the printer name, sits at its end.
+        GuardedBuffer big(needed + 200);
+        ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, big.data, (DWORD)big.size, &n2, &count));
+        EXPECT_EQ((LPBYTE)((PRINTER_INFO_2A*)big.data)->pPrinterName + std::strlen("Alpha") + 1, big.data + big.size);
+        EXPECT_TRUE(big.guardIntact());
+    }
+    EXPECT_TRUE(winsim::machine().spooler->printers.empty()) << "no entry made up for a printer only read";
+    // By server name; connections; refusals.
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\varden1", 2, nullptr, 0, &needed, &count),
+                 ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_GT(needed, 0u);
+    EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_CONNECTIONS, nullptr, 2, nullptr, 0, &needed, &count));
+    EXPECT_EQ(count, 0u) << "no printer connections on this machine";
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_NAME, (LPSTR) "\\\\OTHER", 2, nullptr, 0, &needed, &count),
+                 ERROR_INVALID_NAME);
+    EXPECT_FAILS(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, nullptr, &count),
+                 1780 /* RPC_X_NULL_REF_POINTER */);
+}
+
+TEST_F(Printers, HandlesAndAccessCheckedOnNtOnly) {
+    addPrinter("Alpha", "NP1");
+    PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Nobody", nullptr, &all), ERROR_INVALID_PARAMETER);
+    HANDLE h = open("\\\\VARDEN1\\alpha");  // by server-qualified name, in any case
+    ASSERT_NE(h, nullptr);
+    EXPECT_FAILS(CloseHandle(h), ERROR_INVALID_HANDLE);  // printer handles are not kernel handles
+    EXPECT_TRUE(ClosePrinter(h));
+    EXPECT_FAILS(ClosePrinter(h), ERROR_INVALID_HANDLE);
+    EXPECT_FAILS(ClosePrinter(nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(winsim::machine().spooler->printers.empty()) << "no entry made up for a printer only opened";
+
+    winsim::machine().spooler->callerSids = {"S-1-1-0", "S-1-5-32-545"};  // an ordinary user
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Alpha", &h, &all), ERROR_ACCESS_DENIED);
+    // Without a request the printer opens for printing only.
+    ASSERT_TRUE(OpenPrinterA((LPSTR) "Alpha", &h, nullptr));
+    EXPECT_FAILS(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(DeletePrinter(h), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(ClosePrinter(h));
+    EXPECT_TRUE(printerExists("Alpha"));
+
+    build(win95);
+    standardSetup();
+    addPrinter("Alpha", "NP1");
+    winsim::machine().spooler->callerSids = {"S-1-1-0"};
+    h = open("Alpha");
+    EXPECT_TRUE(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE));
+    EXPECT_TRUE(ClosePrinter(h));
+}
+
+// Refusals, the security descriptor rewritten only when given, a rename.
+TEST_F(Printers, SetPrinter) {
+    addPrinter("Alpha", "NP1");
+    addPrinter("Beta", "NP2");
+    DWORD id = winsim::addSpoolJob("Alpha", {});
+    // Alpha's level-2 record as a removal tool reads it.
+    DWORD needed = 0, count = 0;
+    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count);
+    std::vector<unsigned char> buf(needed);
+    ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buf.data(), needed, &needed, &count));
+    PRINTER_INFO_2A* rec = (PRINTER_INFO_2A*)buf.data();
+    rec->pSecurityDescriptor = nullptr;
+    HANDLE h = open("Alpha");
+    char unknownPort[] = "NP1,NP9", port[] = "NP1", noDriver[] = "No Such Driver", laser[] = "Laser";
+    EXPECT_FAILS(SetPrinterA(h, 0, nullptr, 0), ERROR_INVALID_PRINTER_COMMAND);
+    EXPECT_FAILS(SetPrinterA(h, 0, nullptr, 9), ERROR_INVALID_PRINTER_COMMAND);
+    EXPECT_FAILS(SetPrinterA(h, 1, (LPBYTE)rec, 0), ERROR_INVALID_LEVEL);
+    EXPECT_FAILS(SetPrinterA(h, 2, nullptr, 0), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(SetPrinterA((HANDLE)0x77, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_INVALID_HANDLE);
+    rec->pPortName = unknownPort;
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE), ERROR_UNKNOWN_PORT);
+    EXPECT_EQ(printerStatus("Alpha"), "status 0") << "a failed store skips the command";
+    rec->pPortName = port;
+    rec->pDriverName = noDriver;
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), ERROR_UNKNOWN_PRINTER_DRIVER);
+    rec->pDriverName = laser;
+    winsim::PrinterSecurity mine;
+    mine.dacl = {{"S-1-5-32-544", 0, 0, PRINTER_ALL_ACCESS}};
+    auto bytes = winsim::spool::encodeSecurity(mine);
+    rec->pSecurityDescriptor = bytes.data();
+    EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
+    EXPECT_EQ(winsim::machine().spooler->printers["Alpha"].security.dacl.size(), 1u);
+    bytes[0] = 7;  // not a descriptor revision
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), 1338 /* ERROR_INVALID_SECURITY_DESCR */);
+    rec->pSecurityDescriptor = nullptr;
+
+    char taken[] = "beta", fresh[] = "Gamma";
+    rec->pPrinterName = taken;
+    EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), ERROR_PRINTER_ALREADY_EXISTS);
+    rec->pPrinterName = fresh;
+    EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, PRINTER_CONTROL_PAUSE));
+    EXPECT_FALSE(printerExists("Alpha"));
+    EXPECT_EQ(printerStatus("Gamma"), "status 1") << "the handle follows the new name, paused";
+    EXPECT_EQ(winsim::machine().spooler->printers["Gamma"].security.dacl.size(), 1u) << "kept without a descriptor";
+    EXPECT_EQ(winsim::spoolJobs("Gamma").size() == 1 ? winsim::spoolJobs("Gamma")[0].id : 0, id);
+    // Everyone lost the right to print.
+    winsim::machine().spooler->callerSids = {"S-1-1-0"};
+    HANDLE u = nullptr;
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Gamma", &u, nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(ClosePrinter(h));
+}
+
+// The jobs EnumJobsA lists from `first` at `level`, read after the size
+// query into a buffer of the exact size, every string inside it.
+std::string jobs(HANDLE h, DWORD first, DWORD level) {
+    DWORD needed = 0, count = 0;
+    EnumJobsA(h, first, 10, level, nullptr, 0, &needed, &count);
+    GuardedBuffer buf(needed);
+    if (!EnumJobsA(h, first, 10, level, buf.data, needed, &needed, &count)) return "error " + std::to_string(GetLastError());
+    EXPECT_TRUE(buf.guardIntact());
+    std::string out;
+    for (DWORD i = 0; i < count; ++i) {
+        if (level == 1) {
+            const auto& r = ((JOB_INFO_1A*)buf.data)[i];
+            for (LPSTR s : {r.pDocument, r.pPrinterName, r.pMachineName, r.pUserName}) EXPECT_TRUE(buf.inside(s));
+            out += std::to_string(r.JobId) + " \"" + r.pDocument + "\" on " + r.pPrinterName + " of " + r.pMachineName +
+                   ", " + std::to_string(r.TotalPages) + " pages, at " + std::to_string(r.Position) + ", " +
+                   std::to_string(r.Submitted.wYear) + "; ";
+        } else {
+            const auto& r = ((JOB_INFO_2A*)buf.data)[i];
+            for (LPSTR s : {r.pDocument, r.pPrintProcessor, r.pDriverName}) EXPECT_TRUE(buf.inside(s));
+            EXPECT_STREQ(r.pNotifyName, r.pUserName);
+            out += std::to_string(r.JobId) + " \"" + r.pDocument + "\", " + std::to_string(r.TotalPages) +
+                   " pages, at " + std::to_string(r.Position) + ", " + r.pPrintProcessor + ", driver " + r.pDriverName +
+                   (r.pDevMode ? ", a mode" : "") + "; ";
+        }
+    }
+    return out;
+}
+
+TEST_F(Printers, EnumJobsAndSetJob) {
+    addPrinter("Alpha", "NP1");
+    HANDLE h = open("Alpha");
+    DWORD needed = 0xdeadbeef, count = 0xdeadbeef;
+    EXPECT_TRUE(EnumJobsA(h, 0, 1, 1, nullptr, 0, &needed, &count)) << "an empty queue";
+    EXPECT_EQ(needed + count, 0u);
+    EXPECT_TRUE(winsim::machine().spooler->printers.empty()) << "no entry made up for a printer only read";
+    winsim::SpoolJob j;
+    j.document = "Quarterly report";
+    j.totalPages = 12;
+    j.pagesPrinted = 3;
+    j.status = JOB_STATUS_PRINTING;
+    const DWORD id = winsim::addSpoolJob("Alpha", j);
+    j.document = "Memo";
+    const DWORD other = winsim::addSpoolJob("Alpha", j);
+    const std::string id1 = std::to_string(id), id2 = std::to_string(other);
+    // A 64-byte buffer cannot hold one level-1 record with its strings.
+    GuardedBuffer fixed(64);
+    EXPECT_FAILS(EnumJobsA(h, 0, 1, 1, fixed.data, 64, &needed, &count), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_TRUE(count == 0 && needed > 64 && fixed.untouched());
+    EXPECT_EQ(jobs(h, 0, 1), id1 + " \"Quarterly report\" on Alpha of \\\\VARDEN1, 12 pages, at 1, 1996; " + id2 +
+                                 " \"Memo\" on Alpha of \\\\VARDEN1, 12 pages, at 2, 1996; ");
+    // From the second job on; past the end nothing.
+    EXPECT_EQ(jobs(h, 1, 1), id2 + " \"Memo\" on Alpha of \\\\VARDEN1, 12 pages, at 2, 1996; ");
+    EXPECT_EQ(jobs(h, 5, 1), "");
+    // Level 2: the same jobs with what the printer gives them.
+    EXPECT_EQ(jobs(h, 0, 2), id1 + " \"Quarterly report\", 12 pages, at 1, WinPrint, driver Laser; " + id2 +
+                                 " \"Memo\", 12 pages, at 2, WinPrint, driver Laser; ");
+    EXPECT_FAILS(EnumJobsA(h, 0, 10, 3, nullptr, 0, &needed, &count), ERROR_INVALID_LEVEL);
+
+    EXPECT_FAILS(SetJobA(h, 0, 0, nullptr, JOB_CONTROL_RESTART), ERROR_INVALID_PARAMETER);  // id 0 names no job
+    EXPECT_FAILS(SetJobA(h, 999, 0, nullptr, JOB_CONTROL_CANCEL), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(SetJobA(h, id, 1, nullptr, JOB_CONTROL_CANCEL), ERROR_INVALID_LEVEL);
+    // Each command, then the first job's status and pages printed.
+    std::string seen;
+    for (DWORD command : {JOB_CONTROL_PAUSE, JOB_CONTROL_RESUME, JOB_CONTROL_RESTART}) {
+        EXPECT_TRUE(SetJobA(h, id, 0, nullptr, command)) << command;
+        const auto first = winsim::spoolJobs("Alpha")[0];
+        seen += std::to_string(first.status) + "/" + std::to_string(first.pagesPrinted) + " ";
+    }
+    EXPECT_EQ(seen, std::to_string(JOB_STATUS_PRINTING | JOB_STATUS_PAUSED) + "/3 " +
+                        std::to_string(JOB_STATUS_PRINTING) + "/3 0/0 ");
+    EXPECT_TRUE(SetJobA(h, id, 0, nullptr, JOB_CONTROL_CANCEL));
+    EXPECT_TRUE(SetJobA(h, other, 0, nullptr, JOB_CONTROL_DELETE));
+    EXPECT_TRUE(winsim::spoolJobs("Alpha").empty());
+    EXPECT_TRUE(ClosePrinter(h));
+}
+
+// A deleted printer is no longer listed or openable, but stays until its
+// last handle closes, its handles and jobs still working; a held printer
+// with jobs cannot be deleted.
+TEST_F(Printers, DeletedPrinterGoesWhenItsLastHandleCloses) {
+    addPrinter("Alpha", "NP1");
+    addPrinter("Held", "NP2", PRINTER_STATUS_PAUSED);
+    DWORD id = winsim::addSpoolJob("Alpha", {});
+    winsim::addSpoolJob("Held", {});
+    HANDLE h1 = open("Alpha"), h2 = open("Alpha"), held = open("Held");
+    EXPECT_TRUE(DeletePrinter(h1));
+    EXPECT_EQ(printerStatus("Alpha"), "status " + std::to_string(PRINTER_STATUS_PENDING_DELETION));
+    DWORD needed = 0, count = 0;
+    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count);
+    GuardedBuffer buf(needed);
+    EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, buf.data, needed, &needed, &count));
+    EXPECT_EQ(count == 1 ? printerText(4, buf, 0, 1) : "count " + std::to_string(count), "Held|-|0");
+    HANDLE again = nullptr;
+    EXPECT_FAILS(OpenPrinterA((LPSTR) "Alpha", &again, nullptr), ERROR_INVALID_PRINTER_NAME);
+    EXPECT_FAILS(DeletePrinter(h1), ERROR_PRINTER_DELETED);
+    EXPECT_FAILS(SetPrinterA(h1, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_INVALID_PRINTER_STATE);
+    EXPECT_TRUE(ClosePrinter(h1));
+    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP1"), ERROR_BUSY);  // its port stays in use meanwhile
+    EXPECT_TRUE(SetJobA(h2, id, 0, nullptr, JOB_CONTROL_CANCEL)) << "its jobs can still be handled";
+    EXPECT_TRUE(printerExists("Alpha")) << "the open handle holds it";
+    EXPECT_TRUE(ClosePrinter(h2));
+    EXPECT_FALSE(printerExists("Alpha"));
+    EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "NP1")) << "its port is free again";
+
+    EXPECT_FAILS(DeletePrinter(held), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(SetPrinterA(held, 0, nullptr, PRINTER_CONTROL_PURGE));
+    EXPECT_TRUE(DeletePrinter(held));
+    EXPECT_TRUE(ClosePrinter(held));
+    EXPECT_FALSE(printerExists("Held"));
 }
 
 }  // namespace
