@@ -1,17 +1,19 @@
-// The install sequence on a machine: every condition it cannot survive
-// driven to its reaction, with the spooler running again whatever happened
-// (a successful installation or upgrade is checked by the installation
-// scenarios, on the whole program); the two registry records; the
-// model-name tables; the copy list: section sizes and the sections queued
-// with their destinations.
-#include <iterator>
+// The install sequence's fatal conditions (successful installations are the scenarios'), the registry records, the
+// model-name tables, the copy list, the PostScript driver modules (found, copied up or fetched) and the printer
+// drivers: refusals, drivers in use, drivers of earlier releases.
 #include <set>
 
 #include "install/copylist.h"
+#include "install/driverfiles.h"
+#include "install/driverrename.h"
+#include "install/extract95.h"
 #include "install/install.h"
 #include "install/namemaps.h"
+#include "install/paths.h"
+#include "install/printerdrivers.h"
 #include "install/records.h"
 #include "setup/harness.h"
+#include "winsim/files/state.h"
 
 using namespace harness;
 
@@ -19,13 +21,11 @@ namespace {
 
 const std::string kMonitorsKey = "HKEY_LOCAL_MACHINE\\" + kMonitors;
 
-// Every condition the sequence cannot survive, with its message (ending in
-// a blank: the start of it); on NT 3.5x the modeless spooler pages come and
-// go under the wait cursor, and the spooler runs again when setup has ended
-// unless its one start failed (the start after the stop is not repeated).
-// A Windows 95 rename that fails with no module there is reported and setup
-// goes on; without its module the spooler then refuses the monitor
-// (ERROR_MOD_NOT_FOUND, as Wine answers posing as Windows 95).
+// Every condition the sequence cannot survive, with its message (ending in a blank: the start of it); on NT 3.5x the
+// modeless spooler pages come and go under the wait cursor, and the spooler runs again when setup has ended unless
+// its one start failed (the start after the stop is not repeated). A Windows 95 rename that fails with no module
+// there is reported and setup goes on; without its module the spooler then refuses the monitor (ERROR_MOD_NOT_FOUND,
+// as Wine answers posing as Windows 95).
 TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
     const Lines stop{"status 5100 Stopping the print spooler...", "status 5100 end"};
     const Lines stopStart{stop[0], stop[1], "status 5300 Starting the print spooler...", "status 5300 end"};
@@ -59,8 +59,8 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error);
         Harness h(row.windows95 ? win95() : nt351());
-        // The PostScript modules where each platform keeps them; an upgrade
-        // finds an earlier release's monitor (under an older name).
+        // The PostScript modules where each platform keeps them; an upgrade finds an earlier release's monitor (under
+        // an older name).
         copyDistribution(h);
         std::string sys = winsim::machine().systemDir;
         if (row.windows95) h.writeFile(sys + "\\pscript.drv");
@@ -89,9 +89,8 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
     }
 }
 
-// The Files key and the version key hold their texts (sizes with the
-// terminating zero; the date is 20 characters, always). A key the registry
-// refuses ends setup with the record's message and the registry's error.
+// The Files key and the version key hold their texts (sizes with the terminating zero; the date is 20 characters,
+// always). A key the registry refuses ends setup with the record's message and the registry's error.
 TEST(RegistryRecords, KeysHoldTheirTextsOrEndSetup) {
     Harness h;
     ChildResult r = h.run("", [] {
@@ -137,10 +136,9 @@ TEST(RegistryRecords, KeysHoldTheirTextsOrEndSetup) {
                      "01-\?\?\?-1999 00:00:00|");
 }
 
-// The Windows 95 names fit 31 characters ("/Net" names end so); an earlier
-// release's name moves to a current name, never to another earlier one.
-// (That every key is one of the distribution's shows in the installation
-// scenarios, one driver per key.) The lookup ignores letter case.
+// The Windows 95 names fit 31 characters ("/Net" names end so); an earlier release's name moves to a current name,
+// never to another earlier one. (That every key is one of the distribution's shows in the installation scenarios, one
+// driver per key.) The lookup ignores letter case.
 TEST(NameMaps, NamesFitAndLookupIgnoresCase) {
     std::set<std::string> olds;
     for (const NameMapEntry* table : {Win95DriverNameMap, Win95NetDriverNameMap})
@@ -157,11 +155,9 @@ TEST(NameMaps, NamesFitAndLookupIgnoresCase) {
     EXPECT_EQ(LookupNameMap(Win95NetDriverNameMap, ""), nullptr);
 }
 
-// Every key counts; a field that is no number counts as atol reads it (the
-// kit's reader refuses such texts, so they are put into its store); the
-// sum is held at the 32-bit limits. A section that cannot be listed is a
-// toolkit error (one that is there but empty counts 0); a key of 64
-// characters overflows.
+// Every key counts (each read as TkReadInfNumber reads it: the toolkit tests); with fields put into the kit's store,
+// the sum is held at the 32-bit limits. A section that cannot be listed is a toolkit error (one that is there but
+// empty counts 0); a key of 64 characters overflows.
 TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
     Harness h;
     h.setInf("[Many]\n" + infLine("a", "a.dat", 100) + infLine("b", "b.dat", 20) + infLine("c", "c.dat", 0) +
@@ -171,8 +167,6 @@ TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
         TkOpenInf("C:\\dist\\setup.inf");
         kit::Inf& inf = *kit::currentInf();
         auto set = [&](int line, const char* text) { inf.strings[inf.fields[inf.lines.at(line).firstField + 14]] = text; };
-        set(2, "3x");
-        set(3, "none");
         report("%ld %ld", (long)SectionBytes("Many"), (long)SectionBytes("Empty"));
         for (auto [a, b, c] : {std::tuple{"2147483647", "1", "-5"}, {"-2147483648", "-1", "5"}}) {
             set(4, a);
@@ -181,7 +175,7 @@ TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
             report("%ld", (long)SectionBytes("Big"));
         }
     });
-    EXPECT_EQ(r.report, (Lines{"123 0", "2147483642", "-2147483643", "returned=1"})) << r.output;
+    EXPECT_EQ(r.report, (Lines{"120 0", "2147483642", "-2147483643", "returned=1"})) << r.output;
     for (std::string name : {"Other", "Long"})
         expectToolkitError(h.run("2300 CONTINUE\n", [name] {
             TkOpenInf("C:\\dist\\setup.inf");
@@ -189,10 +183,9 @@ TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
         }), 1024, name == "Long" ? Lines{"box MS-Setup Error: Buffer Overflow"} : Lines{});
 }
 
-// Builds the copy list of a distribution with one small file s<n>.dat per
-// section, n its place in kSections (after something else was queued to
-// C:\stale), copies it, and gives the files under the four destinations,
-// sorted, as "drv\s1 sys\s2 ...".
+// Builds the copy list of a distribution with one small file s<n>.dat per section, n its place in kSections (after
+// something else was queued to C:\stale), copies it, and gives the files under the four destinations, sorted, as
+// "drv\s1 sys\s2 ...".
 std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG installType, const std::string& answers = "",
                  const std::string& root = "C:\\root", void (*damage)(Harness&) = nullptr) {
     std::string inf;
@@ -239,11 +232,9 @@ std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG install
     return text;
 }
 
-// Each platform's sections go to their folders; the load sections only to
-// a chosen root; the list queued before is dropped. The copy engine's
-// results through the access layer: a quit (the user gave up on a full
-// disk) is 1025, a failed copy 1024; a root too long for its subdirectories
-// (508 characters, the longest the page accepts) overflows.
+// Each platform's sections go to their folders; the load sections only to a chosen root; the list queued before is
+// dropped. The copy engine's results through the access layer: a quit (the user gave up on a full disk) is 1025; a
+// root too long for its subdirectories (508 characters, the longest the page accepts) overflows.
 TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     const std::string util = "root\\s15 root\\utility\\s11 root\\utility\\s12 root\\utility\\s13 root\\utility\\s14";
     const struct { bool windows95, alpha, mips; LONG type; std::string files; } platforms[] = {
@@ -261,13 +252,282 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
         {[](Harness& h) { h.setFree('C', 10); }, "C:\\root",
          "error Error code = 1025|box Disk Full: There is not enough space on drive C: for the files. Needed: 1 KB, free: 0 KB. "
          "Make room and choose Retry, or Cancel to stop setup."},
-        {[](Harness& h) { fs::remove(h.host("C:\\dist\\s11.dat")); }, "C:\\root",
-         "error Error code = 1024|box Copy Error: Cannot copy C:\\dist\\s11.dat to C:\\root\\utility\\s11.dat (error 2)."},
         {[](Harness&) {}, "C:\\" + std::string(505, 'r'), "error Error code = 1024|box MS-Setup Error: Buffer Overflow"},
     };
     for (const auto& row : rows) {
         Harness h;
         EXPECT_EQ(copy(h, false, false, false, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n", row.root, row.damage), row.outcome);
+    }
+}
+
+// Leaves the stack below the caller full of non-zero bytes, so that a buffer the code under test forgets to start
+// empty holds junk.
+__attribute__((noinline)) void dirtyStack() {
+    volatile char junk[16384];
+    for (auto& c : junk) c = 'j';
+}
+
+const char* const kUnreadable = "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 2";
+
+// NT 3.5x: the modules where they are found (the driver directory wins over a version folder), the version the
+// subdirectory name gives, and no page while they are at hand. Names starting with a dot (not names holding one) and
+// directories with other attributes than the directory bit are not searched: the modules are then fetched, here from
+// a distribution path that cannot be read.
+TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
+    const struct { std::string sub; bool readOnly; const char* outcome; } rows[] = {
+        {"", false, "done 1"}, {"1", false, "done 1"}, {"0", false, "done 0"}, {"2.0", false, "done 2"},
+        {"x", false, "failed 0"}, {".5", false, kUnreadable}, {"2", true, kUnreadable}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sub);
+        Harness h;
+        putNtModules(h, row.sub);
+        if (row.sub.empty()) putNtModules(h, "7");
+        ChildResult r = h.run("2300 CONTINUE\n", [&row] {
+            startupState();
+            if (row.readOnly)
+                winsim::machine().files->meta[driverDir() + "\\" + row.sub].attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+            if (row.outcome[0] == 'e') {
+                HKEY key;
+                RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Setup", 0, KEY_ALL_ACCESS, &key);
+                RegDeleteValueA(key, "WinntPath");
+            }
+            DWORD version = 77;
+            dirtyStack();
+            DWORD status = setupForPPDInstallNT35(&version);
+            report("%s %u", stsSucceeded(status) ? "done" : "failed", (unsigned)version);
+        });
+        EXPECT_EQ(r.report.empty() ? r.lines("error") : Lines{r.report[0]}, Lines{row.outcome}) << r.output;
+        if (row.outcome[0] != 'e') {
+            EXPECT_TRUE(r.pages().empty()) << "no page when the modules are at hand";
+            EXPECT_TRUE(fs::exists(h.host(driverDir() + "\\pscript.dll")) && fs::exists(h.host(driverDir() + "\\pscrptui.dll")));
+        }
+    }
+}
+
+// Fetching from the distribution: NT asks for the path and installs both modules (NT 3.1x also the help file, which
+// may be missing; the failure page and its retries: the scenarios); Windows 95 runs the cabinet tool, which here
+// delivers nothing, and the second try finds no tool. Every way the distribution path the registry records cannot be
+// read ends setup with its message, before any page.
+TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
+    const struct {
+        winsim::OsInfo os; void (*prepare)(Harness&); const char* answers; const char* error; bool fetched = false;
+        std::size_t programs = 0;
+    } rows[] = {
+        {nt31(), [](Harness& h) { h.writeFile("C:\\i386\\pscript.dll"); h.writeFile("C:\\i386\\pscrptui.dll"); },
+         "1100 CONTINUE EditTextOut=C:\\i386\n", nullptr, true},
+        {win95(), [](Harness& h) { h.writeFile("E:\\WIN95\\win95_02.cab", "not a cabinet\n"); },
+         "102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n", nullptr, false, 1},
+        {nt351(), [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SYSTEM\\Setup"); },
+         "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 5"},
+        {nt351(), [](Harness&) {
+             HKEY key;
+             RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Setup", 0, KEY_ALL_ACCESS, &key);
+             DWORD v = 1;
+             RegSetValueExA(key, "WinntPath", 0, REG_DWORD, (const BYTE*)&v, 4);
+             RegCloseKey(key);
+         }, "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 13"},
+        {win95(), [](Harness&) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup"); },
+         "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 2"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.answers);
+        Harness h(row.os);
+        h.writeFile("E:\\WIN95\\extract.exe");
+        row.prepare(h);
+        ChildResult r = h.run(row.answers, [] {
+            startupState();
+            DWORD version = 0;  // nothing at hand: each platform's search fetches the modules
+            if (::Setup.IsWindows95) setupForPPDInstallWin95(&version);
+            else if (::Setup.IsNT31) setupForPPDInstallNT31(&version);
+            else setupForPPDInstallNT35(&version);
+        });
+        EXPECT_EQ(r.value("returned"), row.fetched ? "1" : "") << r.output;
+        EXPECT_EQ(r.pages(), r.answered);
+        EXPECT_EQ(r.lines("error"), row.error ? Lines{row.error} : Lines{});
+        EXPECT_EQ(r.lines("program").size(), row.programs);
+        EXPECT_EQ(fs::exists(h.host(driverDir() + "\\pscrptui.dll")), row.fetched);
+    }
+}
+
+// The cabinet tool is started only when it and the cabinet are there, with the companion files the destination lacks;
+// a trailing backslash is not doubled. The wait polls the target 41 times at most, and when the target came waits a
+// settling pause, under the status page and the wait cursor.
+TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
+    const std::string tool = "program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.*";
+    const struct { const char* dist; bool tool, cabinet, companions; std::string program; const char* outcome; } rows[] = {
+        {"E:\\WIN95", false, true, false, "", "0 0"},  // result, virtual ms
+        {"E:\\WIN95", true, false, false, "", "0 0"},
+        {"E:\\WIN95\\", true, true, false, tool + " iconlib.dll testps.txt apple380.spd", "0 20500"},  // nothing delivered
+        {"E:\\WIN95", true, true, true, tool, "1 25000"},  // the target at the first poll
+    };
+    const Lines status{"status 7804 Copying Postscript Driver File: Please wait while we copy all necessary PostScript driver "
+                       "files.", "shown 7804 FStatusDlgProc help 0 cursor wait", "status 7804 end"};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.program + row.outcome);
+        Harness h(win95());
+        const std::string sys = h.machine().systemDir;
+        fs::remove(h.host("E:\\WIN95\\extract.exe"));
+        fs::remove(h.host("E:\\WIN95\\win95_02.cab"));
+        if (row.tool) h.writeFile("E:\\WIN95\\extract.exe");
+        if (row.cabinet) h.writeFile("E:\\WIN95\\win95_02.cab", "not a cabinet\n");
+        for (const char* f : {"fonts.mfm", "iconlib.dll", "testps.txt", "apple380.spd", "pscript.drv"})
+            if (row.companions || f[0] == 'f') h.writeFile(sys + "\\" + f);
+        std::string dist = row.dist;
+        ChildResult r = h.run("", [dist] {
+            startupState();
+            std::uint64_t start = winsim::now();
+            int result = ExtractWin95DriverFiles("pscript.drv", dist.c_str(), ::Setup.DriverDir);
+            report("%d %llu", result, (unsigned long long)(winsim::now() - start));
+        });
+        EXPECT_EQ(r.report, (Lines{row.outcome, "returned=1"})) << r.output;
+        EXPECT_EQ(r.lines("program"), row.program.empty() ? Lines{} : Lines{row.program});
+        EXPECT_EQ(r.lines("s"), row.program.empty() ? Lines{} : status);
+    }
+}
+
+// Paths that do not fit their buffers fail the operation instead of being cut to another file's name (a distribution
+// path that leaves room for the tool's name but not for the cabinet's, whose cut name is there too). A module in
+// place with a newer version stays.
+TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
+    volatile std::size_t capacity = 16;  // not a constant the compiler checks the format against
+    std::vector<char> out(capacity);
+    EXPECT_TRUE(JoinPath(out.data(), capacity, "C:\\dir", "file.ext"));
+    EXPECT_STREQ(out.data(), "C:\\dir\\file.ext");
+    SetLastError(0);
+    EXPECT_FALSE(JoinPath(out.data(), capacity, "C:\\dir", "file.exte"));
+    EXPECT_STREQ(out.data(), "");
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    Harness h(win95());
+    h.writeFile("E:\\WIN95\\extract.exe");
+    const std::string dist = "E:\\" + std::string(244, 'd');
+    h.writeFile(dist + "\\extract.exe");
+    h.writeFile(dist + "\\win95_02.ca");
+    h.writeFile("E:\\I386\\pscript.dll", "older\n");
+    h.writeFile("C:\\x\\pscript.dll", "newer\n");
+    h.machine().files->meta["C:\\x\\pscript.dll"].version = "9.0.0.0";
+    ChildResult r = h.run("", [dist] {
+        startupState();
+        report("%d", ExtractWin95DriverFiles("pscript.drv", ("E:\\" + std::string(300, 'd')).c_str(), ::Setup.DriverDir));
+        report("%d", ExtractWin95DriverFiles("pscript.drv", dist.c_str(), ::Setup.DriverDir));
+        report("%d", ExtractWin95DriverFiles("pscript.drv", "E:\\WIN95", ("C:\\" + std::string(600, 'p')).c_str()));
+        for (std::string name : {std::string(300, 'f'), std::string("pscript.dll")}) {
+            int ok = InstallDriverFile(name.c_str(), "E:\\I386", "C:\\x");
+            report("%d %u", ok, (unsigned)GetLastError());
+        }
+    });
+    EXPECT_EQ(r.report, (Lines{"0", "0", "0", "0 " + std::to_string(ERROR_FILENAME_EXCED_RANGE), "0 266", "returned=1"}))
+        << r.output;  // 266: cannot copy
+    EXPECT_TRUE(r.lines("program").empty());
+    EXPECT_EQ(readLines(h.host("C:\\x\\pscript.dll")), Lines{"newer"});
+}
+
+void defineDriver(const std::string& name, const std::string& dataFile) {
+    winsim::defineDriver(winsim::ownEnvironment(), {name, "pscript.dll", dataFile, "pscrptui.dll", 1});
+}
+
+// A printer on LPT1: (of the "Local Port" monitor).
+void definePrinter(const std::string& name, const std::string& driver) {
+    winsim::defineMonitor("Local Port", winsim::machine().os.isNT() ? "localmon.dll" : "spoolss.dll", {"LPT1:"});
+    winsim::SpoolPrinter p;
+    p.name = name;
+    p.port = "LPT1:";
+    p.driver = driver;
+    winsim::definePrinter(p);
+}
+
+// An empty section adds nothing; a refused driver is reported by the name used and the next follows; a key too long
+// for its buffer ends setup. A driver in use that cannot be added again leaves its printers on the parking driver
+// (another printer's) with the failure reported; nothing is parked when every printer uses the driver (parking and
+// coming back is walked by the upgrade scenarios). Printers on an earlier release's names move to the current ones
+// (names match in letter case only; a printer that cannot be opened stays) and the old drivers go unless still used.
+// InstallPrinterDrivers and RenameObsoleteDrivers run as Install runs them (record filled, PPD files in DriverDir as
+// the copy list left them); the state after is the drivers, printers (each sorted), boxes and calls.
+TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
+    const std::string ls600 = "Varden LaserStream 600";
+    const struct {
+        bool windows95; std::vector<std::pair<std::string, std::string>> keys; void (*prepare)(Harness&); Lines state;
+    } rows[] = {
+        {false, {}, [](Harness&) {}, {"calls added=0 set=0"}},
+        {true, {{"Varden LaserStream 1200/Japanese", "a.ppd"}, {"Varden LaserStream 400", "b.ppd"}},
+         [](Harness&) { failNext("AddPrinterDriverA", 1, ERROR_ACCESS_DENIED); },
+         {"calls added=2 set=0", "driver Varden LaserStream 400|b.ppd|1",
+          "box Install: AddPrinterDriver (Varden LaserStream 1200/J)failed error = 5"}},
+        {false, {{std::string(64, 'k'), "a.ppd"}}, [](Harness&) {},
+         {"error Error code = 1024", "box MS-Setup Error: Buffer Overflow"}},
+        {false, {{ls600, "new.ppd"}}, [](Harness& h) {
+             defineDriver("Varden LaserStream 600", "old.ppd");
+             defineDriver("Other", "other.ppd");
+             for (auto [p, d] : {std::pair{"Office", "Varden LaserStream 600"}, {"Hall", "Other"}, {"Lab", "Varden LaserStream 600"}})
+                 definePrinter(p, d);
+             failNext("AddPrinterDriverA", 1, ERROR_NOT_ENOUGH_MEMORY);  // the re-add, after the one meeting the use
+             h.machine().faults.back().nth += 1;
+         },
+         {"calls added=2 set=6", "driver Other|other.ppd|1", "printer Hall|Other|running", "printer Lab|Other|running",
+          "printer Office|Other|running", "box Install: AddPrinterDriver (Varden LaserStream 600)failed error = 8"}},
+        {false, {{ls600, "new.ppd"}}, [](Harness&) {
+             defineDriver("Varden LaserStream 600", "old.ppd");
+             definePrinter("Office", "Varden LaserStream 600");
+             definePrinter("Lab", "Varden LaserStream 600");
+         },
+         {"calls added=1 set=0", "driver Varden LaserStream 600|old.ppd|1", "printer Lab|Varden LaserStream 600|running",
+          "printer Office|Varden LaserStream 600|running"}},
+        {false, {{ls600, "a.ppd"}, {"Varden LaserStream 1200 Level2 16MB", "b.ppd"}}, [](Harness&) {
+             for (const char* old : {"Varden LaserStream 600 v48.3", "Varden LaserStream 1200 Level2 16 MB v2013",
+                                     "varden laserstream 600 v2013", "Varden DeskStream 1600 v48.3"})
+                 defineDriver(old, "old.ppd");
+             definePrinter("A", "Varden LaserStream 600 v48.3");
+             definePrinter("B", "Varden LaserStream 1200 Level2 16 MB v2013");
+             definePrinter("C", "varden laserstream 600 v2013");
+             definePrinter("D", "Varden DeskStream 1600 v48.3");
+             failNext("OpenPrinterA", 0, ERROR_ACCESS_DENIED, "D");
+         },
+         {"calls added=2 set=2", "driver Varden DeskStream 1600 v48.3|old.ppd|1",
+          "driver Varden LaserStream 1200 Level2 16MB|b.ppd|1", "driver Varden LaserStream 600|a.ppd|1",
+          "driver varden laserstream 600 v2013|old.ppd|1", "printer A|Varden LaserStream 600|running",
+          "printer B|Varden LaserStream 1200 Level2 16MB|running", "printer C|varden laserstream 600 v2013|running",
+          "printer D|Varden DeskStream 1600 v48.3|running"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        Harness h(row.windows95 ? win95() : nt351());
+        std::string inf = "[PPD Files]\n";
+        for (const auto& [key, file] : row.keys) {
+            inf += infLine(key, file, 10);
+            h.writeFile("C:\\dist\\" + file, "*PPD " + key + "\n");
+        }
+        h.setInf(inf);
+        if (!row.windows95) putNtModules(h);
+        else h.writeFile(h.machine().systemDir + "\\pscript.drv");
+        row.prepare(h);
+        ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
+            startupState();
+            TkResetCopyList();
+            TkAddSectionFiles("PPD Files", ::Setup.CopySourceDir, ::Setup.DriverDir);
+            TkCopyFiles();
+            DRIVER_INFO_2A record{};
+            record.cVersion = 1;
+            char name[DRIVER_NAME_SIZE], ppd[PPD_NAME_SIZE];
+            FillDriverRecord(&record, name, ppd);
+            InstallPrinterDrivers(&record);
+            RenameObsoleteDrivers(&record);
+            std::vector<winsim::SpoolDriver> drivers;
+            winsim::spoolerDrivers(winsim::ownEnvironment(), drivers);
+            for (const auto& d : drivers) report("driver %s|%s|%u", d.name.c_str(), d.dataFile.c_str(), (unsigned)d.version);
+            std::vector<winsim::SpoolPrinter> printers;
+            winsim::spoolerPrinters(printers);
+            for (const auto& p : printers)
+                report("printer %s|%s|%s", p.name.c_str(), p.driver.c_str(), p.status & PRINTER_STATUS_PAUSED ? "paused" : "running");
+            report("calls added=%u set=%u", winsim::machine().callCounts["AddPrinterDriverA"],
+                   winsim::machine().callCounts["SetPrinterA"]);
+            return 0;
+        });
+        Lines state = r.lines("error ");  // the error, the sorted report, the boxes
+        Lines reported = r.report;
+        std::sort(reported.begin(), reported.end());
+        state.insert(state.end(), reported.begin(), reported.end());
+        for (const auto& line : r.lines("box ")) state.push_back(line);
+        EXPECT_EQ(state, row.state) << r.output;
+        EXPECT_TRUE(withPrefix(r.report, "driver ").empty() || !fs::exists(h.host(driverDir() + "\\new.ppd")));
     }
 }
 

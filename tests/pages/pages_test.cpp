@@ -1,6 +1,5 @@
-// The page protocol, the simple pages, and the pages that take a choice or
-// a path: the installation type, the destination path and the distribution
-// path (figures, space rules, directory creation, the length limits of the
+// The page protocol, the simple pages, and the pages that take a choice or a path: the installation type, the
+// destination path and the distribution path (figures, space rules, directory creation, the length limits of the
 // typed paths).
 #include <set>
 
@@ -12,9 +11,8 @@ using namespace harness;
 
 namespace {
 
-// Only the sum of the first two characters counts: other words with the
-// same sum act alike; characters above 127 count negative, the sum is
-// taken modulo 65536. StripTrailingBackslash removes one final backslash.
+// Only the sum of the first two characters counts: other words with the same sum act alike; characters above 127
+// count negative, the sum is taken modulo 65536. StripTrailingBackslash removes one final backslash.
 TEST(PureFunctions, ClassifyEventAndStripTrailingBackslash) {
     const std::pair<const char*, int> events[] = {
         {"BACK", EVENT_BACK}, {"CANCEL", EVENT_CANCEL}, {"CONTINUE", EVENT_CONTINUE}, {"EXIT", EVENT_EXIT},
@@ -29,10 +27,9 @@ TEST(PureFunctions, ClassifyEventAndStripTrailingBackslash) {
     EXPECT_EQ(stripped, "D:|D:\\dist\\|D:\\dist|||");
 }
 
-// Each page run in a child with its answers: whether it came back (or
-// ended setup with the toolkit), the pages shown, the restart it left; over
-// all rows, the procedure and help page of every page. Back shows the same
-// page again (as a word other than the four would).
+// Each page run in a child with its answers: whether it came back (or ended setup with the toolkit), the pages shown,
+// the restart it left; over all rows, the procedure and help page of every page. Back shows the same page again (as a
+// word other than the four would).
 TEST(SimplePages, AnswersAndWhatTheyLeave) {
     const struct {
         bool windows95; const char* answers; void (*page)(); const char* state; bool tokenRefused = false;
@@ -54,13 +51,18 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
         {false, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n", [] { PathNoticePage(); PathNoticePage(); }, "1 0"},
         // Not administrator: continue ends setup.
         {false, "2400 CANCEL\n2400 EXIT\n2400 BACK\n2400 CONTINUE\n", [] { NotAdministratorPage(); }, " 0"},
-        // Restart pages: continue prepares the restart on NT, Windows 95
-        // restarts at once, cancel means none; a failed preparation shows
-        // the reboot-failed page.
+        // Restart pages: continue prepares the restart on NT, Windows 95 restarts at once, cancel means none; a
+        // failed preparation shows the reboot-failed page.
         {false, "1500 CONTINUE\n", [] { InstallRebootPage(); }, "1 1"},
         {false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }, "1 0"},
         {true, "7803 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; RemoveRebootPage(); }, "1 0 reboot"},
         {false, "1500 CONTINUE\n1600 CONTINUE\n", [] { InstallRebootPage(); }, "1 0", true},
+        // The questions after the last page say yes only on continue; back asks again.
+        {false, "1200 BACK\n1200 CANCEL\n1400 EXIT\n1400 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n", [] {
+             LONG answers[4] = {7, 7, 7, 7};
+             AskWizardPage(&answers[0]), AskHelpPage(&answers[1]), AskWizardPage(&answers[2]), AskHelpPage(&answers[3]);
+             report("asked=%ld %ld %ld %ld", answers[0], answers[1], answers[2], answers[3]);
+         }, "1 0 asked 0 1 1 0"},
     };
     std::set<std::string> shown;
     for (const auto& row : rows) {
@@ -75,7 +77,8 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
         EXPECT_EQ(r.exitCode, 0) << r.output;
         // "returned pending[ reboot]"; the frame is gone when setup ended with the toolkit.
         EXPECT_EQ(r.value("returned") + " " + (r.value("returned").empty() ? "0" : r.value("pending")) +
-                      (r.lines("reboot").empty() ? "" : " reboot"), row.state);
+                      (r.lines("reboot").empty() ? "" : " reboot") + (r.value("asked").empty() ? "" : " asked " + r.value("asked")),
+                  row.state);
         EXPECT_EQ(r.value("frame"), r.value("returned").empty() ? "0" : "1");
         EXPECT_EQ(r.pages(), r.answered);
         EXPECT_TRUE(r.lines("error").empty());
@@ -85,7 +88,7 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
     for (const auto& l : shown)
         procedures.push_back(l.substr(6, l.size() - 19) + (l.substr(l.size() - 13) == " cursor arrow" ? "" : " (cursor!)"));
     EXPECT_EQ(procedures, (Lines{"100 FWelcomeDlgProc help 900", "1000 FInfoDlgProc help 0", "103 FInfoDlgProc help 0",
-                                 "1300 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
+                                 "1200 FInfoDlgProc help 0", "1300 FInfoDlgProc help 0", "1400 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
                                  "200 FQuitDlgProc help 900", "2000 FInfoDlgProc help 0", "2100 FQuitDlgProc help 0",
                                  "2400 FInfoDlgProc help 0", "6400 FInfo0DlgProc help 0", "700 FInfoDlgProc help 0",
                                  "7802 FInfoDlgProc help 0", "7803 FInfoDlgProc help 0"}));
@@ -124,9 +127,8 @@ std::string kb(std::int64_t bytes) {
     return text;
 }
 
-// Runs `page` on the state a page finds after start-up on NT 3.51 x86, then
-// reports the installation type, PageDone, the root, the symbols `names`
-// and the items of the `lists` (side by side).
+// Runs `page` on the state a page finds after start-up on NT 3.51 x86, then reports the installation type, PageDone,
+// the root, the symbols `names` and the items of the `lists` (side by side).
 ChildResult runPage(Harness& h, const std::string& answers, void (*page)(), Lines names = {}, Lines lists = {}) {
     return h.run(answers, [page, names, lists] {
         startupState();
@@ -143,14 +145,11 @@ ChildResult runPage(Harness& h, const std::string& answers, void (*page)(), Line
     });
 }
 
-// The figures: utilities and system files, system files, load files and
-// utilities, of the platform and processor, in right-aligned kilobytes
-// (below one kilobyte: 0; beyond 4 GB held at the largest value instead of
-// wrapping to a small number that would pass the space checks). Printing
-// only (1) needs the utilities and the system files on the system drive, a
-// chosen destination (2) only the system files, removal (3) nothing. Too
-// little space shows the box and the page again, with the first choice
-// preselected again.
+// The figures: utilities and system files, system files, load files and utilities, of the platform and processor, in
+// right-aligned kilobytes (below one kilobyte: 0; beyond 4 GB held at the largest value instead of wrapping to a
+// small number that would pass the space checks). Printing only (1) needs the utilities and the system files on the
+// system drive, a chosen destination (2) only the system files, removal (3) nothing. Too little space shows the box
+// and the page again, with the first choice preselected again.
 TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
     std::string tiny, huge;
     for (const char* section : kSections) {
@@ -198,8 +197,8 @@ TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
         expected.insert(expected.end(), row.symbols.begin(), row.symbols.end());
         expected.push_back("returned=1");
         ChildResult r = runPage(h, row.answers, [] {
-            // Something changes the preselection while a box is up; the page
-            // must preselect the first choice again when it shows again.
+            // Something changes the preselection while a box is up; the page must preselect the first choice again
+            // when it shows again.
             winsim::setMessageBoxHandler([](const char* text, const char* caption, UINT type) {
                 FSetSymbolValue("RadioDefault", "2");
                 return KitMessageBox(text, caption, type);
@@ -213,12 +212,10 @@ TEST(InstallTypePage, FiguresAndSpaceRulesPerChoice) {
     }
 }
 
-// The field is filled with the root each time; the drive letter is stored
-// in capitals and the directory created; the system drive needs the whole
-// sum, another drive the load files and utilities and the system drive the
-// system files. A path of 508 characters is read whole, one of 509 and a
-// directory that cannot be created end setup. The drive list shows
-// lower-case letters and the free space.
+// The field is filled with the root each time; the drive letter is stored in capitals and the directory created; the
+// system drive needs the whole sum, another drive the load files and utilities and the system drive the system files.
+// A path of 508 characters is read whole, one of 509 and a directory that cannot be created end setup. The drive list
+// shows lower-case letters and the free space.
 TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
     const std::int64_t all = kLoad + kUtility + kSystem;
     const std::string root = "C:\\win32app\\vrdpsmon";
@@ -274,9 +271,8 @@ TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
                                "returned=1"})) << r.output;
 }
 
-// The path is offered without its final backslash; cancel, exit and back
-// ask to quit, an empty or missing directory shows the notice; Windows 95
-// has its own page; 255 characters end setup.
+// The path is offered without its final backslash; cancel, exit and back ask to quit, an empty or missing directory
+// shows the notice; Windows 95 has its own page; 255 characters end setup.
 TEST(DistributionPathPage, OfferedAcceptedOrTooLong) {
     const struct { bool windows95; const char* proposed; std::string answers; const char* path; } rows[] = {
         {false, "D:\\",

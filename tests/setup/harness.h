@@ -1,9 +1,7 @@
-// Test harness for the setup program, shared by every area that tests it.
-// Two kinds of machine: a usable Windows installation with the distribution
-// folder C:\dist and a way to run a piece of the program in a child process
-// (the reporters and the exit paths end the process) with the toolkit
-// answering pages from an answers file and logging them; and a bare machine
-// in the test's own process, with registry helpers over the Win32 API.
+// Test harness for the setup program, shared by every area that tests it: a usable Windows installation with C:\dist,
+// where a piece of the program runs in a child process (the reporters and the exit paths end the process) with the
+// toolkit answering pages from an answers file and logging them; and a bare machine in the test's own process, with
+// registry helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -77,7 +75,7 @@ inline std::string reportPath;  // the report file of the running child ("" in t
 
 // Called in the child: appends one line to the report the parent reads.
 inline void report(const char* format, ...) {
-    FILE* f = reportPath.empty() ? nullptr : std::fopen(reportPath.c_str(), "a");
+    FILE* f = std::fopen(reportPath.c_str(), "a");
     if (!f) return;
     va_list args;
     va_start(args, format);
@@ -87,8 +85,8 @@ inline void report(const char* format, ...) {
     std::fclose(f);
 }
 
-// The child ended on the toolkit error page with `code` (1024 or 1025),
-// after exactly the message boxes `boxes`; nothing after the failure ran.
+// The child ended on the toolkit error page with `code` (1024 or 1025), after exactly the message boxes `boxes`;
+// nothing after the failure ran.
 inline void expectToolkitError(const ChildResult& r, int code, const Lines& boxes = {}) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.value("returned"), "");
@@ -97,9 +95,8 @@ inline void expectToolkitError(const ChildResult& r, int code, const Lines& boxe
     EXPECT_EQ(r.pages().back(), 2300);
 }
 
-// The answers front-end, logging what each page call carries that the kit's
-// own log leaves out: "shown <dialog> <procedure> help <help dialog> cursor
-// <wait|arrow|other>".
+// The answers front-end, logging what each page call carries that the kit's own log leaves out: "shown <dialog>
+// <procedure> help <help dialog> cursor <wait|arrow|other>".
 class RecordingFrontEnd : public kit::FrontEnd {
 public:
     explicit RecordingFrontEnd(std::unique_ptr<kit::FrontEnd> inner) : inner_(std::move(inner)) {}
@@ -124,34 +121,26 @@ private:
     std::unique_ptr<kit::FrontEnd> inner_;
 };
 
-inline Lines readLines(const fs::path& file) {
+inline Lines lines(std::istream&& in) {
     Lines out;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        out.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);) out.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
     return out;
 }
+inline Lines lines(const std::string& text) { return lines(std::istringstream(text)); }
+inline Lines readLines(const fs::path& file) { return lines(std::ifstream(file)); }
 
-// A usable Windows installation (spooler running, registry of a fresh
-// installation) of the given platform, the user an administrator unless
-// `admin` is false, C:\dist the current directory. Architectures other than
-// x86, alpha and mips are set in the environment only.
+// A usable Windows installation (spooler running, registry of a fresh installation) of the given platform, the user
+// an administrator unless `admin` is false, C:\dist the current directory. Architectures other than x86, alpha and
+// mips are set in the environment only.
 class Harness {
 public:
     explicit Harness(const winsim::OsInfo& os = nt351(), bool admin = true) {
         char pattern[] = "/tmp/setup-test-XXXXXX";
         char* made = mkdtemp(pattern);
         root = made ? fs::path(made) : fs::temp_directory_path() / "setup-test";
-        winsim::NewMachineOptions options;
-        options.os = os.platform == winsim::Platform::Win95 ? "win95" : "nt351";
-        options.arch = os.arch == "x86" || os.arch == "alpha" || os.arch == "mips" ? os.arch : "x86";
-        options.admin = admin;
-        options.major = os.major;
-        options.minor = os.minor;
-        options.build = os.build;
-        auto m = winsim::newMachine(options, root);
+        auto m = winsim::newMachine({.os = os.platform == winsim::Platform::Win95 ? "win95" : "nt351",
+                                     .arch = os.arch == "x86" || os.arch == "alpha" || os.arch == "mips" ? os.arch : "x86",
+                                     .admin = admin, .major = os.major, .minor = os.minor, .build = os.build}, root);
         m->environment["PROCESSOR_ARCHITECTURE"] = os.arch;
         winsim::install(std::move(m));
         fs::create_directories(host("C:\\dist"));
@@ -168,8 +157,7 @@ public:
         return (root / std::string(1, windowsPath[0]) / rest).lexically_normal();
     }
     void writeFile(const std::string& windowsPath, const std::string& text = "x\n") {
-        fs::create_directories(host(windowsPath).parent_path());
-        std::ofstream(host(windowsPath), std::ios::binary) << text;
+        fs::create_directories(host(windowsPath).parent_path()), std::ofstream(host(windowsPath), std::ios::binary) << text;
     }
     void setInf(const std::string& text) { writeFile("C:\\dist\\setup.inf", text); }
     void setFree(char drive, std::uint64_t bytes) { machine().drives.at(drive).free = bytes; }
@@ -178,11 +166,9 @@ public:
         machine().drives[letter] = {letter, root / std::string(1, letter), freeBytes + 1024 * 1024, freeBytes};
     }
 
-    // Runs body in a child after starting the toolkit with the answers (one
-    // line per modal page), a log and the RecordingFrontEnd. withToolkit false
-    // leaves the start to body (as WinMain does it) and gives it the
-    // front-end options as its command line. The child ends with body's
-    // result unless the program ends it.
+    // Runs body in a child after starting the toolkit with the answers (one line per modal page), a log and the
+    // RecordingFrontEnd. withToolkit false leaves the start to body (as WinMain does it) and gives it the front-end
+    // options as its command line. The child ends with body's result unless the program ends it.
     ChildResult run(const std::string& answers, const std::function<int(LPSTR commandLine)>& body,
                     bool withToolkit = true) {
         std::string tag = std::to_string(++serial_);
@@ -197,8 +183,8 @@ public:
             if (!std::freopen(outputFile.c_str(), "w", stdout)) _exit(98);
             dup2(fileno(stdout), fileno(stderr));
             reportPath = reportFile.string();
-            // Connect the machine to the toolkit's front-end and log as the
-            // host does: message boxes, started programs, restarts, the exit.
+            // Connect the machine to the toolkit's front-end and log as the host does: message boxes, started
+            // programs, restarts, the exit.
             winsim::setEventListener([](std::string_view kind, std::string_view text) {
                 KitLogEvent(std::string(kind).c_str(), std::string(text).c_str());
             });
@@ -218,20 +204,16 @@ public:
             ExitProcess((UINT)body(commandLine.data()));
         }
         ChildResult r;
-        std::istringstream lines(answers);
-        for (std::string line; std::getline(lines, line);) r.answered.push_back(std::atoi(line.c_str()));
+        for (const auto& line : lines(answers)) r.answered.push_back(std::atoi(line.c_str()));
         int status = 0;
         waitpid(pid, &status, 0);
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.log = readLines(logFile);
         r.report = readLines(reportFile);
-        std::stringstream text;
-        text << std::ifstream(outputFile).rdbuf();
-        r.output = text.str();
+        for (const auto& line : readLines(outputFile)) r.output += line + "\n";
         return r;
     }
-    // The same for a body without a result: it reports "returned=1" when it
-    // comes back.
+    // The same for a body without a result: it reports "returned=1" when it comes back.
     ChildResult run(const std::string& answers, const std::function<void()>& body) {
         return run(answers, [&body](LPSTR) {
             body();
@@ -247,8 +229,7 @@ private:
     std::error_code ignored_;
 };
 
-// The next `times` calls of `call` (0: all further ones) fail with `error`;
-// `target` limits the fault to one object.
+// The next `times` calls of `call` (0: all further ones) fail with `error`; `target` limits the fault to one object.
 inline void failNext(const std::string& call, std::uint32_t times, DWORD error, const std::string& target = "") {
     auto& m = winsim::machine();
     m.faults.push_back({call, m.callCounts[call] + 1, times, error, target});
@@ -259,13 +240,12 @@ inline std::string infLine(const std::string& key, const std::string& file, std:
     return key + " = " + file + std::string(14, ',') + std::to_string(bytes) + "\n";
 }
 
-// The sections the program knows, in a fixed order; sampleInf gives section
-// i one file of sectionSize(i) = 1024 << i bytes, so every sum names its
-// sections.
+// The sections the program knows, in a fixed order; sampleInf gives section i one file of sectionSize(i) = 1024 << i
+// bytes, so every sum names its sections.
 inline constexpr const char* kSections[18] = {
-    "PPD Files",   "NT Help File", "Alpha Monitor",  "Mips Monitor", "I386 Monitor", "W95 Help File",
-    "W95 Monitor", "Alpha Wizard", "Mips Wizard",    "I386 Wizard",  "Orvel",        "Remote Console",
-    "Wizard",      "VB Common",    "Write Files",    "Load PS Files", "Load Cat Files", "Load Sys Files"};
+    "PPD Files", "NT Help File", "Alpha Monitor", "Mips Monitor", "I386 Monitor", "W95 Help File", "W95 Monitor",
+    "Alpha Wizard", "Mips Wizard", "I386 Wizard", "Orvel", "Remote Console", "Wizard", "VB Common", "Write Files",
+    "Load PS Files", "Load Cat Files", "Load Sys Files"};
 inline std::uint32_t sectionSize(const std::string& section) {
     for (int i = 0; i < 18; ++i)
         if (section == kSections[i]) return 1024u << i;
@@ -277,14 +257,12 @@ inline std::uint32_t sectionSizes(std::initializer_list<const char*> sections) {
     return total;
 }
 inline std::string sampleInf() {
-    std::string text = "; sample distribution for the tests\n";
+    std::string text;
     for (int n = 1; n <= 18; ++n)
         text += std::string("[") + kSections[n - 1] + "]\n" +
                 infLine("file" + std::to_string(n), "f" + std::to_string(n) + ".dat", sectionSize(kSections[n - 1]));
     return text;
 }
-
-// --- The installation's machine ------------------------------------------
 
 // The sample distribution's files (not its tools or answers) into C:\dist.
 inline void copyDistribution(Harness& h) {
@@ -301,8 +279,7 @@ inline void putNtModules(Harness& h, const std::string& sub = "") {
     h.writeFile(dir + "\\pscrptui.dll");
 }
 
-// In the child: the setup state after start-up on this machine, with the INF
-// opened when the test wrote one.
+// In the child: the setup state after start-up on this machine, with the INF opened when the test wrote one.
 inline void startupState(LONG installType = INSTALL_SYSTEM_DRIVE) {
     const winsim::Machine& m = winsim::machine();
     std::memset(static_cast<void*>(&::Setup), 0, sizeof ::Setup);
@@ -323,8 +300,7 @@ inline void startupState(LONG installType = INSTALL_SYSTEM_DRIVE) {
     if (GetFileAttributesA("C:\\dist\\setup.inf") != INVALID_FILE_ATTRIBUTES) TkOpenInf("C:\\dist\\setup.inf");
 }
 
-// In the child: "spooler=<state number>" of the Spooler service, when there
-// is one.
+// In the child: "spooler=<state number>" of the Spooler service, if any.
 inline void reportSpooler() {
     if (winsim::Service* s = winsim::findService(winsim::machine(), "Spooler"))
         report("spooler=%u", (unsigned)winsim::serviceStatus(winsim::machine(), *s).dwCurrentState);
@@ -335,8 +311,8 @@ inline void reportSpooler() {
 inline const std::string kMonitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
 inline std::string mon(const std::string& sub) { return kMonitors + "\\" + sub; }
 
-// Installs a fresh bare machine (NT 3.51, or Windows 95) in a scratch folder
-// and zeroes the setup state, with the platform flags set as start-up would.
+// Installs a fresh bare machine (NT 3.51, or Windows 95) in a scratch folder and zeroes the setup state, with the
+// platform flags set as start-up would.
 inline winsim::Machine& bareMachine(const std::string& name, bool windows95 = false) {
     winsim::OsInfo os;
     if (windows95) os = win95();
@@ -367,43 +343,35 @@ inline void setSz(const std::string& path, const std::string& name, const std::s
     setValue(path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
-// The tree below HKEY_LOCAL_MACHINE\<path>, one line per key in enumeration
-// order: its path relative to <path> (or "." for <path> itself), then
-// ` name=data` per value: REG_SZ as text, REG_DWORD as a number, anything
-// else as hex bytes. "" when the key does not exist.
+// The tree below HKEY_LOCAL_MACHINE\<path>, one line per key in enumeration order: its path relative to <path> (or
+// "." for <path> itself), then ` name=data` per value: REG_SZ as text, REG_DWORD as a number, anything else as hex
+// bytes. "" when the key does not exist.
 inline std::string regTree(const std::string& path, const std::string& rel = ".") {
     HKEY h = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "";
     std::string out = rel + ":";
     char name[256];
     BYTE data[1024];
-    for (DWORD i = 0;; ++i) {
-        DWORD len = sizeof name, size = sizeof data, type = 0;
-        if (RegEnumValueA(h, i, name, &len, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    DWORD len = sizeof name, size = sizeof data, type = 0;
+    for (DWORD i = 0; RegEnumValueA(h, i, name, &len, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i) {
         out += std::string(" ") + name + "=";
         if (type == REG_SZ) out += std::string(reinterpret_cast<char*>(data), size ? size - 1 : 0);
         else if (type == REG_DWORD) out += std::to_string(*reinterpret_cast<DWORD*>(data));
         else
             for (DWORD b = 0; b < size; ++b) out += "0123456789abcdef"[data[b] >> 4] + std::string(1, "0123456789abcdef"[data[b] & 15]);
+        len = sizeof name, size = sizeof data;
     }
     out += "\n";
-    std::vector<std::string> subs;
-    for (DWORD i = 0;; ++i) {
-        DWORD len = sizeof name;
-        if (RegEnumKeyExA(h, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        subs.emplace_back(name);
-    }
+    for (DWORD i = 0; len = sizeof name, RegEnumKeyExA(h, i, name, &len, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i)
+        out += regTree(path + "\\" + name, rel == "." ? std::string(name) : rel + "\\" + name);
     RegCloseKey(h);
-    for (const auto& sub : subs) out += regTree(path + "\\" + sub, rel == "." ? sub : rel + "\\" + sub);
     return out;
 }
 
-// The Perflib counter name table (pairs index, name). `skip` leaves one
-// name out, to drive the walk's failure.
+// The Perflib counter name table (pairs index, name). `skip` leaves one name out, to drive the walk's failure.
 inline void installCounterTable(const std::string& skip = "") {
-    const char* pairs[][2] = {{"1", "1847"},         {"2", "System"},        {"230", "Process"},
-                              {"238", "Processor"},  {"680", "Thread Count"}, {"682", "Priority Base"},
-                              {"784", "ID Process"}, {"786", "Image"}};
+    const char* pairs[][2] = {{"1", "1847"},         {"2", "System"},         {"230", "Process"}, {"238", "Processor"},
+                              {"680", "Thread Count"}, {"682", "Priority Base"}, {"784", "ID Process"}, {"786", "Image"}};
     std::string table;
     for (auto& p : pairs)
         if (skip != p[1]) table += std::string(p[0]) + '\0' + p[1] + '\0';
@@ -412,10 +380,9 @@ inline void installCounterTable(const std::string& skip = "") {
              static_cast<DWORD>(table.size()));
 }
 
-// For death tests: starts the toolkit frame with an answers file that
-// leaves the error page with CANCEL, and, when the process ends, writes the
-// text the error page was given (the symbol ErrorText) to stderr, where
-// EXPECT_EXIT matches it.
+// For death tests: starts the toolkit frame with an answers file that leaves the error page with CANCEL, and, when
+// the process ends, writes the text the error page was given (the symbol ErrorText) to stderr, where EXPECT_EXIT
+// matches it.
 inline void printErrorTextAtExit() {
     auto answers = fs::temp_directory_path() / "setup-bare-error-answers.txt";
     std::ofstream(answers) << "2300 CANCEL\n";

@@ -1,8 +1,6 @@
-// WinMain up to the installation-type page (platform detection, the
-// administrator check, the processor, the directories of the setup state,
-// the spooler, start-up refusals and the end steps); the programs started
-// after the last page; the restart, the program starter; the reporters: the
-// two fatal reporters with their one-shot guards, the status page.
+// WinMain up to the installation-type page (platform, administrator, processor, directories, spooler, start-up
+// refusals, end steps); the program starter; the fatal reporters with their one-shot guards, the status page. (The
+// closing pages and programs: the scenarios.)
 #include "install/records.h"
 #include "setup/harness.h"
 #include "winsim/core/handles.h"
@@ -15,8 +13,7 @@ struct StartRow {
     winsim::OsInfo os;
     void (*prepare)(Harness&);
     const char* pages;  // the pages shown, each answered CONTINUE (removal chosen on 800)
-    // Lines of the log or of the report the run must write; "!x": no line
-    // starting with x.
+    // Lines of the log or of the report the run must write; "!x": no line starting with x.
     Lines want;
     bool admin = true;
     void (*before)() = nullptr;  // in the child, before WinMain
@@ -42,8 +39,8 @@ const char* const kRemove = "100 800 7802";
 
 TEST(WinMain, StartUpByPlatform) {
     const StartRow rows[] = {
-        // Which version words are served, which get the version warning
-        // (2100) first, and the platform flags they set.
+        // Which version words are served, which get the version warning (2100) first, and the platform flags they
+        // set.
         {nt(3, 51, 1057), nothing, kRemove, {"flags=0 1 0", "code=0", "exit 0", "!reboot"}},
         {nt(3, 51, 1056), nothing, "100 2000", {"flags=0 0 0", "code=0", "exit 0"}},
         {nt(3, 50, 807), nothing, kRemove, {"flags=0 1 0"}},
@@ -60,8 +57,8 @@ TEST(WinMain, StartUpByPlatform) {
         // The administrator check is NT's only.
         {nt351(), nothing, "100 2400", {"!code=", "exit 0"}, false},
         {win95(), nothing, kRemove, {"!page 2400", "code=0"}, false},
-        // PROCESSOR_ARCHITECTURE, in any letter case, sets exactly one
-        // processor flag; Windows 95 is x86 without looking at it.
+        // PROCESSOR_ARCHITECTURE, in any letter case, sets exactly one processor flag; Windows 95 is x86 without
+        // looking at it.
         {nt351("alpha"), nothing, kRemove, {"cpu=alpha", "help=winhlp32.exe vrdpsmon.hlp"}},
         {nt351("ALPHA"), nothing, kRemove, {"cpu=alpha"}},
         {nt351("Alpha"), nothing, kRemove, {"cpu=alpha"}},
@@ -74,8 +71,7 @@ TEST(WinMain, StartUpByPlatform) {
         {nt351("fifteen letters"), nothing, kRemove, {"cpu=x86"}},
         {nt351(), [](Harness& h) { h.machine().environment.erase("PROCESSOR_ARCHITECTURE"); }, kRemove, {"cpu=x86"}},
         {win95(), [](Harness& h) { h.machine().environment["PROCESSOR_ARCHITECTURE"] = "mips"; }, kRemove, {"cpu=x86"}},
-        // The root of a drive loses its backslash; the root follows the
-        // system drive.
+        // The root of a drive loses its backslash; the root follows the system drive.
         {nt351(), [](Harness& h) {
              h.addDrive('D', 100u * 1024 * 1024);
              h.machine().windowsDir = "D:\\";
@@ -87,9 +83,8 @@ TEST(WinMain, StartUpByPlatform) {
          {"error Error code = 1024", "!code=", "inf C:\\dist\\setup.inf: cannot be read (error 2)"}},
         {nt351(), [](Harness& h) { h.setInf("[PPD Files\nx = \"unterminated\n"); }, "2300",
          {"error Error code = 1024", "!code=", "inf C:\\dist\\setup.inf: line 1: section header without ']'"}},
-        // A stopped spooler is started under its modeless page; one that
-        // cannot start ends setup. NT 3.1x makes no spooler check: the
-        // driver directory a stopped spooler would answer for cannot be read.
+        // A stopped spooler is started under its modeless page; one that cannot start ends setup. NT 3.1x makes no
+        // spooler check: the driver directory a stopped spooler would answer for cannot be read.
         {nt351(), [](Harness& h) { stopSpooler(h, true); }, kRemove,
          {"status 5300 Starting the print spooler...", "status 5300 end", "!spooler=1"}},
         {nt351(), [](Harness& h) { stopSpooler(h, false); }, "100 2300",
@@ -100,8 +95,8 @@ TEST(WinMain, StartUpByPlatform) {
          {"error System path string too small"}},
         {nt351(), [](Harness&) { failNext("GetWindowsDirectoryA", 1, ERROR_INSUFFICIENT_BUFFER); }, "100 2300",
          {"error Windows path string too small"}},
-        // A restart prepared before the end: the end steps request it, or
-        // show the warning box when the request fails.
+        // A restart prepared before the end: the end steps request it, or show the warning box when the request
+        // fails.
         {nt351(), nothing, "100 800", {"!box", "result nothing restart=requested", "reboot"}, true, [] { PrepareReboot(); }},
         {nt351(), [](Harness&) { failNext("ExitWindowsEx", 0, ERROR_ACCESS_DENIED); }, "100 800",
          {"box Reboot Required: Unable to reboot automatically.  Please reboot manually.", "!reboot",
@@ -121,13 +116,11 @@ TEST(WinMain, StartUpByPlatform) {
         ChildResult r = h.run(answers, [&row](LPSTR commandLine) {
             if (row.before) row.before();
             int code = WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL);
-            report("code=%d", code);
-            report("flags=%d %d %d", ::Setup.IsWindows95, ::Setup.IsNT35, ::Setup.IsNT31);
-            report("cpu=%s%s%s", ::Setup.IsAlpha ? "alpha" : "", ::Setup.IsMips ? "mips" : "", ::Setup.IsX86 ? "x86" : "");
-            report("help=%s %s", ::Setup.HelpProgram ? ::Setup.HelpProgram : "", ::Setup.HelpFile ? ::Setup.HelpFile : "");
-            report("dirs=%s|%s|%s|%s|%s", ::Setup.SystemDir, ::Setup.WindowsDir, ::Setup.InstallRoot, ::Setup.CopySourceDir,
-                   ::Setup.DriverDir);
-            report("registry library loads=%d", winsim::machine().system->loadCounts["advapi32.dll"]);
+            report("code=%d\nflags=%d %d %d\ncpu=%s%s%s\nhelp=%s %s\ndirs=%s|%s|%s|%s|%s\nregistry library loads=%d", code,
+                   ::Setup.IsWindows95, ::Setup.IsNT35, ::Setup.IsNT31, ::Setup.IsAlpha ? "alpha" : "",
+                   ::Setup.IsMips ? "mips" : "", ::Setup.IsX86 ? "x86" : "", ::Setup.HelpProgram ? ::Setup.HelpProgram : "",
+                   ::Setup.HelpFile ? ::Setup.HelpFile : "", ::Setup.SystemDir, ::Setup.WindowsDir, ::Setup.InstallRoot,
+                   ::Setup.CopySourceDir, ::Setup.DriverDir, winsim::machine().system->loadCounts["advapi32.dll"]);
             reportSpooler();
             return code;
         }, false);
@@ -142,28 +135,6 @@ TEST(WinMain, StartUpByPlatform) {
     }
 }
 
-// The questions after the last page say yes only on continue, back asks
-// again (the rest of the closing pages shows in the installation scenarios).
-TEST(InstallationFlow, ProgramsAfterTheLastPage) {
-    const struct { winsim::OsInfo os; bool upgrade; const char* answers; Lines programs; } rows[] = {
-        {nt351(), true, "1200 BACK\n1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n", {}},
-        {win95(), false, "1200 CANCEL\n1400 CONTINUE\n700 CONTINUE\n", {"program winhelp.exe vrdpsmw4.hlp"}},
-    };
-    for (const auto& row : rows) {
-        Harness h(row.os);
-        copyDistribution(h);
-        if (row.os.isNT()) putNtModules(h, "1");
-        else h.writeFile(h.machine().systemDir + "\\pscript.drv");
-        if (row.upgrade) winsim::defineMonitor("Varden Network Port", "vrdpsmon.dll", {});
-        ChildResult r = h.run(row.answers, [] {
-            startupState();
-            RunInstallationFlow();
-        });
-        EXPECT_EQ(r.pages(), r.answered) << r.output;
-        EXPECT_EQ(r.lines("program "), row.programs);
-    }
-}
-
 // Open kernel handles, counted over the table's first range.
 int openHandles() {
     int n = 0;
@@ -172,22 +143,10 @@ int openHandles() {
     return n;
 }
 
-// NT prepares a restart for the end steps, Windows 95 restarts at once. A
-// program starts without keeping handles; a command line too long is
-// refused. The status page shows its header and message under the wait
-// cursor, takes no answer, and gives the cursor back when it closes. Only
-// the status's low bits count.
-TEST(SmallPieces, RestartStartProgramStatusPageAndStatusBits) {
-    for (bool windows95 : {false, true}) {
-        Harness h(windows95 ? win95() : nt351());
-        ChildResult r = h.run("", [windows95] {
-            ::Setup.IsWindows95 = windows95;
-            BOOL ok = PrepareReboot();
-            report("%d %d", ok, ::Setup.RebootPending);
-        });
-        EXPECT_EQ(r.report, (Lines{windows95 ? "1 0" : "1 1", "returned=1"}));
-        EXPECT_EQ(r.lines("reboot").size(), windows95 ? 1u : 0u);
-    }
+// A program starts without keeping handles; a command line too long is refused. The status page shows its header and
+// message under the wait cursor, takes no answer, and gives the cursor back when it closes. Only the status's low
+// bits count. (The restart: the restart pages' rows.)
+TEST(SmallPieces, StartProgramStatusPageAndStatusBits) {
     Harness h;
     ChildResult r = h.run("", [] {
         int before = openHandles();
@@ -213,13 +172,11 @@ TEST(SmallPieces, RestartStartProgramStatusPageAndStatusBits) {
     EXPECT_EQ(bits, "101100");
 }
 
-// The fatal reporters pop what is shown (the status page before the error
-// page shows), show one error page (left only with CANCEL or CONTINUE), run
-// the pending clean-up once, drop a pending restart and end the process
-// with 0. A second report on the way out of the first (here from an exit
-// handler, as a failure while the toolkit ends would) shows no second page;
-// a toolkit failure inside FailSetup (a quit met while its dialogs are
-// popped) shows the toolkit error page instead of the text.
+// The fatal reporters pop what is shown (the status page before the error page shows), show one error page (left only
+// with CANCEL or CONTINUE), run the pending clean-up once, drop a pending restart and end the process with 0. A
+// second report on the way out of the first (here from an exit handler, as a failure while the toolkit ends would)
+// shows no second page; a toolkit failure inside FailSetup (a quit met while its dialogs are popped) shows the
+// toolkit error page instead of the text.
 TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
     const Lines popped{"status 7804 h: m", "status 7804 end"};
     const struct {

@@ -1,6 +1,5 @@
-// The toolkit access layer: every failure ends on the toolkit error page;
-// what the calls give back when they succeed; the source directory, INF
-// numbers and the registry library binding.
+// The toolkit access layer: every failure ends on the toolkit error page; what the calls give back when they succeed;
+// the source directory, INF numbers and the registry library binding.
 #include "setup/harness.h"
 #include "winsim/dde/state.h"
 
@@ -10,10 +9,9 @@ using namespace harness;
 
 const char* const kOverflowBox = "box MS-Setup Error: Buffer Overflow";
 
-// Every failure of the access layer ends on the toolkit error page: 1024
-// for a failed call (with the overflow box when a text did not fit), 1025
-// for a quit met while messages are pumped. Nothing after the call runs.
-// A page ends at once on a waiting quit and takes no answer.
+// Every failure of the access layer ends on the toolkit error page: 1024 for a failed call (with the overflow box
+// when a text did not fit), 1025 for a quit met while messages are pumped. Nothing after the call runs. A page ends
+// at once on a waiting quit and takes no answer.
 TEST(Failures, EndOnTheToolkitErrorPage) {
     const struct { void (*body)(); int code; Lines boxes = {}; std::vector<int> pages = {2300}; } rows[] = {
         {[] { TkSetSymbol("Probe", "abcdefghijklmno"); char b[16]; TkGetSymbol("Probe", b, 15); }, 1024, {kOverflowBox}},
@@ -65,8 +63,8 @@ TEST(Failures, EndOnTheToolkitErrorPage) {
     }
 }
 
-// What the calls give back when they succeed, one line each. The item's
-// title carries the icon text after a comma only when there is one.
+// What the calls give back when they succeed, one line each. The item's title carries the icon text after a comma
+// only when there is one.
 TEST(Successes, ValuesListsInfJoinsDetectionAndGroups) {
     Harness h;
     h.setInf("[Sizes]\nk = file.dat,,,,,,,,,,,,,,5\n");
@@ -112,10 +110,9 @@ TEST(Successes, ValuesListsInfJoinsDetectionAndGroups) {
     EXPECT_TRUE(r.lines("box").empty());
 }
 
-// The source directory is the current one ending in one backslash, or ".\"
-// when the current directory cannot be read or does not fit (254
-// characters fit with the backslash). A second start changes nothing; the
-// error mode is given back.
+// The source directory is the current one ending in one backslash, or ".\" when the current directory cannot be read
+// or does not fit (254 characters fit with the backslash). A second start changes nothing; the error mode is given
+// back.
 TEST(Start, SourceDirEndsInOneBackslash) {
     const std::string longest = "C:\\" + std::string(251, 'd');
     const struct { std::string current; bool refused; std::string source; } rows[] = {
@@ -136,9 +133,8 @@ TEST(Start, SourceDirEndsInOneBackslash) {
     }
 }
 
-// Field 15 is read as atol reads it; the kit's reader refuses such texts,
-// so they are put into its store after a good INF was opened. 128
-// characters overflow the buffer.
+// Field 15 is read as atol reads it; the kit's reader refuses such texts, so they are put into its store after a good
+// INF was opened. 128 characters overflow the buffer.
 TEST(Inf, NumbersAreReadAsAtolReadsThem) {
     const std::pair<std::string, const char*> rows[] = {
         {"12ab", "12"}, {"", "0"}, {"abc", "0"}, {"  -7", "-7"}, {"\t\n\r\f\v+8", "8"}, {"99999999999", "2147483647"},
@@ -160,9 +156,8 @@ TEST(Inf, NumbersAreReadAsAtolReadsThem) {
     expectToolkitError(r, 1024, {kOverflowBox});
 }
 
-// The registry library binds once and unbinds to null pointers, released; a
-// missing required export fails the binding (the library released), an
-// optional one stays null.
+// The registry library binds once and unbinds to null pointers, released; a missing required export fails the binding
+// (the library released), an optional one stays null.
 TEST(RegistryLibrary, BindsUnbindsAndNeedsItsRequiredExports) {
     for (auto [missing, bound] : {std::pair{"", "1 1 1 1 open=0"}, {"RegSetValueA", "0 0 0 0"}, {"RegDeleteKeyA", "0 0 0 0"},
                                   {"RegQueryInfoKeyA", "1 1 0 1 open=0"}}) {
