@@ -1,9 +1,13 @@
 // The file functions over a simulated machine: what the conformance cases do
 // not reach (paths, links, free space, files in use, restart, the image).
+#include "winsim/files/dircache.h"
 #include "winsim/files/reboot.h"
+#include "winsim/files/shortnames.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
 #include "sim.h"
+
+#include <winver.h>
 
 #include <cstring>
 
@@ -139,6 +143,10 @@ TEST_F(Files, CreateDispositionsReadWriteAndSharing) {
     EXPECT_LASTERROR(open("C:\\a.txt", GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE,
                      ERROR_INVALID_PARAMETER);
     EXPECT_LASTERROR(open("C:\\", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    // A new file starts without what was recorded for one removed on the host.
+    m().files->meta["C:\\stale.txt"].attributes = FILE_ATTRIBUTE_READONLY;
+    ASSERT_TRUE(writeNew("C:\\stale.txt", "s"));
+    EXPECT_EQ(GetFileAttributesA("C:\\stale.txt"), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
     ASSERT_TRUE(writeNew("C:\\f.bin", "hello world"));
     h = open("C:\\f.bin", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -365,6 +373,314 @@ TEST_F(Files, WritesStayInTheWorkingCopyUntilSaved) {
     // The FAT order written survives the image: b.txt before a.
     EXPECT_EQ(findAll("C:\\*"), "keep.txt:a other.txt:a b.txt:a a:d error 18");
     winsim::discardWorkingCopy(m());
+}
+
+// --- Short (8.3) aliases of long names: GetShortPathNameA, paths written with
+// an alias, SetFileAttributesA, and the Windows 95 restart refusing
+// wininit.ini lines that name long names.
+
+TEST(ShortNameRules, ValidEightDotThreeNames) {
+    std::string got;
+    for (const char* n : {"VRDPSMON.DLL", "vrdpsmon.dll", "README", "A.B", "PROGRA~1", "TOOLONGNM.TXT", "NAME.HTML",
+                          "TWO.DOT.S", "WITH SPC.TXT", "A+B.TXT", ".PROFILE", "NAME.", ""})
+        got += winsim::isShortName(n) ? "1" : "0";
+    for (const char* p : {"C:\\WINDOWS\\SYSTEM\\VRDPSMW4.DLL", "C:\\PROGRA~1\\VARDEN~1", "C:\\Program Files\\x.dll"})
+        got += winsim::isShortPath(p) ? "1" : "0";
+    EXPECT_EQ(got, "1111100000000" "110");
+}
+
+TEST_F(Files, ShortAliasesOfLongNamesOnWindows95) {
+    make(winsim::Platform::Win95);
+    for (const char* f : {"Remote Console.exe", "Remote Control.exe", "vrdpswiz.exe", "release.notes", "a+b c.txt"})
+        hostFile(fs::path("Program Files") / "Varden Printing" / f);
+    // Each path, its alias (or the last error), and whether the alias names an entry.
+    std::string got;
+    for (const char* path : {"C:\\Program Files", "C:\\program files\\Varden Printing",
+                             "C:\\Program Files\\Varden Printing\\Remote Console.exe",
+                             "C:\\Program Files\\Varden Printing\\Remote Control.exe",
+                             "C:\\Program Files\\Varden Printing\\vrdpswiz.exe",
+                             "C:\\Program Files\\Varden Printing\\release.notes",
+                             "C:\\Program Files\\Varden Printing\\a+b c.txt", "C:\\", "C:\\Program Files\\missing.dll",
+                             "C:\\No Such Dir\\x.dll"}) {
+        char buf[300];
+        SetLastError(sim::kSentinel);
+        DWORD n = GetShortPathNameA(path, buf, sizeof buf);
+        got += n ? std::string(buf, n) + (GetFileAttributesA(buf) != INVALID_FILE_ATTRIBUTES ? " found\n" : " missing\n")
+                 : "error " + std::to_string(GetLastError()) + "\n";
+    }
+    EXPECT_EQ(got, R"(C:\PROGRA~1 found
+C:\PROGRA~1\VARDEN~1 found
+C:\PROGRA~1\VARDEN~1\REMOTE~1.EXE found
+C:\PROGRA~1\VARDEN~1\REMOTE~2.EXE found
+C:\PROGRA~1\VARDEN~1\vrdpswiz.exe found
+C:\PROGRA~1\VARDEN~1\RELEAS~1.NOT found
+C:\PROGRA~1\VARDEN~1\A_BC~1.TXT found
+C:\ found
+error 2
+error 3
+)");
+    // A buffer too small: the size needed with its NUL ("C:\PROGRA~1\vrdpswiz.exe"), nothing written.
+    char buf[8] = "guard";
+    hostFile("Program Files/vrdpswiz.exe");
+    EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\vrdpswiz.exe", buf, sizeof buf), 25u);
+    EXPECT_STREQ(buf, "guard");
+    EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\vrdpswiz.exe", buf, 0), 25u);
+    // SetFileAttributesA clears read-only, so the file can go.
+    hostFile("cd/manual.hlp");
+    auto attributes = [](DWORD set) {
+        SetFileAttributesA("C:\\cd\\manual.hlp", set);
+        SetFileAttributesA("C:\\cd", set);
+        return std::to_string(GetFileAttributesA("C:\\cd\\manual.hlp")) + " " + std::to_string(GetFileAttributesA("C:\\cd"));
+    };
+    EXPECT_EQ(attributes(FILE_ATTRIBUTE_READONLY), "1 17");
+    EXPECT_FAILS(DeleteFileA("C:\\cd\\manual.hlp"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(attributes(FILE_ATTRIBUTE_NORMAL), "128 16");
+    EXPECT_TRUE(DeleteFileA("C:\\cd\\manual.hlp"));
+    EXPECT_FAILS(SetFileAttributesA("C:\\nothing", FILE_ATTRIBUTE_NORMAL), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Files, Windows95RestartRefusesWininitLinesWithLongNames) {
+    make(winsim::Platform::Win95);
+    hostFile("Program Files/Varden/a.txt", "a");
+    hostFile("Program Files/Varden/b.txt", "b");
+    hostFile("WINDOWS/wininit.ini",
+             "[rename]\r\nNUL=C:\\Program Files\\Varden\\a.txt\r\nNUL=C:\\PROGRA~1\\Varden\\b.txt \t\r\n"
+             "C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt\r\n");
+    std::string done;
+    for (const std::string& line : winsim::rebootMachine(winsim::machine())) done += line + "\n";
+    EXPECT_EQ(done, R"(refused NUL=C:\Program Files\Varden\a.txt: long name
+deleted C:\PROGRA~1\Varden\b.txt
+refused C:\Program Files\c.txt=C:\PROGRA~1\Varden\b.txt: long name
+renamed C:\WINDOWS\wininit.ini -> C:\WINDOWS\WININIT.BAK
+)");
+    EXPECT_EQ(tree(c / "Program Files"), "Varden/\nVarden/a.txt=a\n");
+    EXPECT_EQ(winsim::rebootMachine(winsim::machine()), std::vector<std::string>{}) << "no wininit.ini, nothing done";
+}
+
+// --- Names in large directories are found ignoring case from a kept listing;
+// the listing must follow every change, whoever makes it: the machine's own
+// calls, or files written on the host between two calls.
+
+class LargeDirectory : public sim::MachineTest {
+public:
+    fs::path big;
+
+protected:
+    void SetUp() override {
+        make();
+        big = c / "big";
+        fill(big, "file", 400);
+    }
+    static void fill(const fs::path& dir, const std::string& stem, int n) {
+        fs::create_directories(dir);
+        for (int i = 0; i < n; ++i) std::ofstream(dir / (stem + std::to_string(i) + ".dat")) << i;
+    }
+    static bool exists(const char* winPath) { return GetFileAttributesA(winPath) != INVALID_FILE_ATTRIBUTES; }
+    // For each path, 0 when found, else the last error; then a space.
+    static std::string found(std::initializer_list<const char*> paths) {
+        std::string out;
+        for (const char* p : paths) out += exists(p) ? "0" : std::to_string(GetLastError());
+        return out + " ";
+    }
+};
+
+TEST_F(LargeDirectory, FindsNamesInAnyCaseAndFollowsEveryChange) {
+    std::ofstream(big / "Twin.dat") << 1;
+    std::ofstream(big / "TWIN.DAT") << 2;
+    auto twins = winsim::caseInsensitiveMatches(big, "twin.dat");
+    std::sort(twins.begin(), twins.end());
+    EXPECT_EQ(twins, (std::vector<std::string>{"TWIN.DAT", "Twin.dat"})) << "every case variant on the host";
+    EXPECT_EQ(winsim::caseInsensitiveMatches(big, "FILE7.DAT"), std::vector<std::string>{"file7.dat"});
+    EXPECT_TRUE(winsim::caseInsensitiveMatches(big, "FILE400.DAT").empty());
+    EXPECT_TRUE(winsim::caseInsensitiveMatches(root / "missing", "x").empty());
+    // After each change, what is found: written, deleted and renamed on the
+    // host; copied, deleted and moved away by the machine; the folder replaced.
+    std::ofstream(big / "NewOne.Txt") << "x";
+    std::string seen = found({"C:\\BIG\\NEWONE.TXT"});
+    fs::remove(big / "file2.dat");
+    seen += found({"C:\\BIG\\FILE2.DAT"});
+    fs::rename(big / "file3.dat", big / "Moved.dat");
+    seen += found({"C:\\BIG\\FILE3.DAT", "C:\\BIG\\MOVED.DAT"});
+    CopyFileA("C:\\big\\file4.dat", "C:\\big\\Copy4.dat", TRUE);
+    seen += found({"C:\\BIG\\COPY4.DAT"});
+    DeleteFileA("C:\\BIG\\COPY4.DAT");
+    seen += found({"C:\\big\\copy4.dat"});
+    MoveFileA("C:\\BIG\\FILE5.DAT", "C:\\file5.dat");
+    seen += found({"C:\\BIG\\FILE5.DAT", "C:\\FILE5.DAT"});
+    fs::remove_all(big);
+    fill(big, "other", 300);
+    seen += found({"C:\\BIG\\FILE6.DAT", "C:\\BIG\\OTHER6.DAT"});
+    EXPECT_EQ(seen, "0 2 20 0 2 20 20 ");
+}
+
+// A folder reached once by its names as written is taken on trust only
+// while it is the same folder: one made again where a moved one stood is
+// read afresh, whether its listing was kept or not and whether the machine
+// or the host moved the folder above it; one whose folder above is gone is
+// a path not found.
+TEST_F(LargeDirectory, AFolderMadeAgainWhereAMovedOneStoodIsReadAfresh) {
+    for (bool byHost : {false, true}) {
+        for (int files : {300, 3}) {
+            SCOPED_TRACE(std::string(byHost ? "host" : "machine") + " move, " + std::to_string(files) + " files");
+            fill(c / "top" / "sub", "old", files);
+            std::string seen = found({"C:\\top\\sub\\old1.dat", "C:\\top\\sub\\OLD2.DAT"});
+            if (byHost) fs::rename(c / "top", c / "moved");
+            else ASSERT_TRUE(MoveFileA("C:\\top", "C:\\moved"));
+            fill(c / "top" / "sub", "new", files);
+            seen += found({"C:\\top\\sub\\old1.dat", "C:\\top\\sub\\OLD2.DAT", "C:\\top\\sub\\NEW2.DAT", "C:\\moved\\sub\\old1.dat"});
+            fs::remove_all(c / "top");
+            EXPECT_EQ(seen + found({"C:\\top\\sub\\new1.dat"}), "00 2200 3 ");
+            fs::remove_all(c / "moved");
+        }
+    }
+}
+
+
+// --- VerInstallFileA over file versions kept in the image's file metadata.
+
+const char* kSrc = "C:\\dist";
+const char* kDest = "C:\\drivers";
+using Names = std::vector<std::string>;
+
+class VerInstall : public sim::MachineTest {
+protected:
+    void SetUp() override {
+        make();
+        file("dist\\pscript.dll", "new module", "3.51.1057.2");
+        fs::create_directories(c / "drivers");
+    }
+    // A file on C: with its content and, when given, its version.
+    void file(const std::string& rel, const std::string& text, const std::string& version = "") {
+        sim::putFile("C:\\" + rel, text);
+        if (!version.empty()) m().files->meta["C:\\" + rel].version = version;
+    }
+    std::string content(const std::string& rel) { return fs::exists(c / rel) ? sim::slurp(c / rel) : "<missing>"; }
+    Names names() {
+        Names out;
+        for (auto& e : fs::directory_iterator(c / "drivers")) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    DWORD call(DWORD flags, char* tmp, UINT* len, const char* srcDir = kSrc, const char* destDir = kDest,
+               const char* curDir = nullptr, const char* name = "pscript.dll") {
+        return VerInstallFileA(flags, (LPSTR)name, (LPSTR)name, (LPSTR)srcDir, (LPSTR)destDir, (LPSTR)curDir, tmp,
+                               len);
+    }
+};
+
+TEST_F(VerInstall, ResultBitsByCase) {
+    enum Also { Nothing, SourceUnversioned, ReadOnly, Loaded, DiskFull };
+    const DWORD kOlder = VIF_MISMATCH | VIF_SRCOLD | VIF_TEMPFILE;
+    const struct {
+        const char* name;
+        const char *installed, *version;  // drivers\pscript.dll before, if any, and its version
+        Also also;
+        DWORD flags;
+        const char *srcDir, *destDir;
+        DWORD result;
+        const char* destAfter;  // drivers\pscript.dll afterwards
+        bool tempLeft;          // a VER*.TMP beside it afterwards
+    } cases[] = {
+        {"fresh copy", nullptr, "", Nothing, 0, kSrc, kDest, 0, "new module", false},
+        {"older installed version is replaced", "old", "3.50.807.1", Nothing, 0, kSrc, kDest, 0, "new module", false},
+        {"unversioned installed file is replaced", "old", "", Nothing, 0, kSrc, kDest, 0, "new module", false},
+        {"missing source", nullptr, "", Nothing, 0, "C:\\nowhere", kDest, VIF_CANNOTREADSRC, "<missing>", false},
+        {"missing destination directory", nullptr, "", Nothing, 0, kSrc, "C:\\nowhere", VIF_CANNOTCREATE, "<missing>",
+         false},
+        {"newer installed version", "newer", "3.51.1057.9", Nothing, 0, kSrc, kDest, kOlder, "newer", true},
+        {"versioned installed file, source without a version", "versioned", "1.0", SourceUnversioned, 0, kSrc, kDest,
+         kOlder, "versioned", true},
+        {"forced over a newer version", "newer", "3.51.1057.9", Nothing, VIFF_FORCEINSTALL, kSrc, kDest, 0,
+         "new module", false},
+        {"read-only destination", "old", "1.0", ReadOnly, 0, kSrc, kDest, VIF_WRITEPROT, "old", false},
+        {"loaded destination", "old", "1.0", Loaded, 0, kSrc, kDest, VIF_FILEINUSE | VIF_TEMPFILE, "old", true},
+        {"full disk", nullptr, "", DiskFull, 0, kSrc, kDest, VIF_OUTOFSPACE, "<missing>", false},
+        {"no destination directory given: the source directory", nullptr, "", SourceUnversioned, 0, kSrc, nullptr, 0,
+         "<missing>", false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        TearDown();
+        SetUp();
+        if (k.installed) file("drivers\\pscript.dll", k.installed, k.version);
+        auto& meta = m().files->meta;
+        if (k.also == SourceUnversioned) meta.erase("C:\\dist\\pscript.dll");
+        if (k.also == ReadOnly) meta["C:\\drivers\\pscript.dll"].attributes = FILE_ATTRIBUTE_READONLY;
+        if (k.also == Loaded) meta["C:\\drivers\\pscript.dll"].inUse = winsim::InUse::Loaded;
+        if (k.also == DiskFull) m().drives['C'].free = 3;
+        std::uint64_t freeBefore = m().drives['C'].free;
+        char tmp[MAX_PATH] = "";
+        UINT len = sizeof tmp;
+        DWORD r = call(k.flags, tmp, &len, k.srcDir, k.destDir);
+        EXPECT_EQ(r, k.result);
+        EXPECT_EQ(content("drivers/pscript.dll"), k.destAfter);
+        EXPECT_EQ(tmp + std::to_string(len) + " " + content("drivers/VER0001.TMP") + " " + std::to_string(names().size()),
+                  k.tempLeft ? "VER0001.TMP12 new module 2" : "260 <missing> " + std::to_string(k.destAfter[0] != '<'));
+        if (r & (VIF_CANNOTREADSRC | VIF_CANNOTCREATE | VIF_WRITEPROT | VIF_OUTOFSPACE)) {
+            EXPECT_EQ(m().drives['C'].free, freeBefore);
+        }
+    }
+}
+
+TEST_F(VerInstall, InstalledCopyTemporaryCopyAndSecondCall) {
+    // An installed copy keeps the version, not the attributes.
+    m().files->meta["C:\\dist\\pscript.dll"].attributes = FILE_ATTRIBUTE_READONLY;
+    char tmp[16] = "";
+    UINT len = sizeof tmp;
+    ASSERT_EQ(call(0, tmp, &len), 0u);
+    EXPECT_EQ(m().files->meta.at("C:\\drivers\\pscript.dll").version, "3.51.1057.2");
+    EXPECT_FALSE(m().files->meta.at("C:\\drivers\\pscript.dll").attributes.has_value());
+    file("drivers\\pscript.dll", "newer", "9.0");
+    // A buffer too small names the size and leaves no temporary file.
+    std::memset(tmp, '#', sizeof tmp);
+    len = 11;  // "VER0001.TMP" needs 12 with its NUL
+    EXPECT_EQ(call(0, tmp, &len), (DWORD)(VIF_MISMATCH | VIF_SRCOLD | VIF_BUFFTOOSMALL));
+    EXPECT_EQ(len, 12u);
+    EXPECT_EQ(tmp[0], '#');
+    EXPECT_EQ(names(), Names{"pscript.dll"});
+    std::uint64_t freeAfter = m().drives['C'].free;
+    len = 12;
+    EXPECT_EQ(call(0, tmp, &len), (DWORD)(VIF_MISMATCH | VIF_SRCOLD | VIF_TEMPFILE));
+    EXPECT_STREQ(tmp, "VER0001.TMP");
+    EXPECT_EQ(m().drives['C'].free, freeAfter - std::string("new module").size());
+    // A forced second call installs the temporary copy, not the source.
+    file("dist\\pscript.dll", "changed since", "1.0");
+    len = sizeof tmp;
+    EXPECT_EQ(call(VIFF_FORCEINSTALL, tmp, &len), 0u);
+    EXPECT_EQ(content("drivers/pscript.dll"), "new module");
+    EXPECT_EQ(names(), Names{"pscript.dll"});
+}
+
+TEST_F(VerInstall, OldCopyInTheCurrentDirectoryGoesUnlessKept) {
+    file("old\\pscript.dll", "old elsewhere", "1.0");
+    char tmp[MAX_PATH] = "";
+    UINT len = sizeof tmp;
+    EXPECT_EQ(call(VIFF_DONTDELETEOLD, tmp, &len, kSrc, kDest, "C:\\old"), 0u);
+    EXPECT_EQ(content("old/pscript.dll"), "old elsewhere");
+    m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::Loaded;
+    EXPECT_EQ(call(0, tmp, &len, kSrc, kDest, "C:\\old"), (DWORD)(VIF_CANNOTDELETECUR | VIF_ACCESSVIOLATION));
+    EXPECT_EQ(content("drivers/pscript.dll"), "new module");
+    m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::None;
+    EXPECT_EQ(call(0, tmp, &len, kSrc, kDest, "C:\\old"), 0u);
+    EXPECT_EQ(content("old/pscript.dll"), "<missing>");
+}
+
+TEST_F(VerInstall, BadArgumentsFaultsAndVersions) {
+    char tmp[MAX_PATH] = "";
+    UINT len = sizeof tmp;
+    std::string longDir = "C:\\" + std::string(MAX_PATH, 'd');
+    EXPECT_EQ(std::vector<DWORD>({call(0, tmp, nullptr), call(0, tmp, &len, kSrc, kDest, nullptr, "dist\\pscript.dll"),
+                                  call(0, tmp, &len, longDir.c_str()), call(0, tmp, &len, kSrc, longDir.c_str())}),
+              std::vector<DWORD>({VIF_ACCESSVIOLATION, VIF_CANNOTREADSRC, VIF_CANNOTREADSRC, VIF_CANNOTCREATE}));
+    // A declared fault answers with its value as the result bits.
+    m().faults.push_back({"VerInstallFileA", m().callCounts["VerInstallFileA"] + 1, 1, VIF_OUTOFMEMORY, "pscript.dll"});
+    EXPECT_EQ(call(0, tmp, &len), (DWORD)VIF_OUTOFMEMORY);
+    EXPECT_EQ(content("drivers/pscript.dll"), "<missing>");
+    EXPECT_EQ(call(0, tmp, &len), 0u);
+    // The image refuses a malformed version.
+    EXPECT_NO_THROW(winsim::loadFile({{"C:\\x.dll", {{"version", "3.51"}}}}, m()));
+    for (const char* v : {"", "3.x", "1.2.3.4.5", "70000.1", "1..2"})
+        EXPECT_THROW(winsim::loadFile({{"C:\\x.dll", {{"version", v}}}}, m()), winsim::ImageError) << v;
 }
 
 }  // namespace

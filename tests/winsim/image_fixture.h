@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -42,14 +43,11 @@ inline std::map<std::string, std::string> snapshot(const fs::path& dir) {
 }
 
 // The names in `dir` other than the ones listed.
-inline std::vector<std::string> othersIn(const fs::path& dir, std::initializer_list<const char*> expected) {
+inline std::vector<std::string> othersIn(const fs::path& dir, std::initializer_list<std::string> expected) {
     std::vector<std::string> others;
-    for (auto& e : fs::directory_iterator(dir)) {
-        std::string n = e.path().filename().string();
-        bool known = false;
-        for (const char* x : expected) known = known || n == x;
-        if (!known) others.push_back(n);
-    }
+    for (auto& e : fs::directory_iterator(dir))
+        if (std::find(expected.begin(), expected.end(), e.path().filename().string()) == expected.end())
+            others.push_back(e.path().filename().string());
     return others;
 }
 
@@ -145,14 +143,9 @@ inline Proc run(const std::vector<std::string>& args, bool closedStdout = false)
     int pipeFds[2] = {-1, -1};
     if (closedStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) return {-200, "", "pipe failed"};
     pid_t pid = spawn(args, kDist, -1, closedStdout ? pipeFds[1] : out, err);
-    if (closedStdout) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-    }
-    Proc r{finish(pid), closedStdout ? "" : readAll(stem + ".out"), readAll(stem + ".err")};
-    ::close(out);
-    ::close(err);
-    return r;
+    for (int fd : {pipeFds[0], pipeFds[1], out, err}) ::close(fd);
+    int code = finish(pid);
+    return {code, closedStdout ? "" : readAll(stem + ".out"), readAll(stem + ".err")};
 }
 
 // A test with an empty scratch folder of its own, named after it.

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
 #include <functional>
 #include <set>
 
@@ -86,11 +87,9 @@ void walk(const json& j, const json::json_pointer& at, const std::function<void(
 }
 
 TEST(MachineJson, TheFullMachineLoadsAndSavesToTheSameText) {
-    ASSERT_EQ(loadError(fullMachine()), "");
-    winsim::Machine m;
+    winsim::Machine m, again;
     winsim::machineFromJsonText(fullMachine().dump(), m, "/image");
     std::string saved = winsim::machineJsonText(m);
-    winsim::Machine again;
     winsim::machineFromJsonText(saved, again, "/image");
     EXPECT_EQ(winsim::machineJsonText(again), saved);
     EXPECT_NE(saved.find("\"arch\": \"alpha\""), std::string::npos);
@@ -142,6 +141,7 @@ TEST(MachineJson, FaultsAreNamedByPointerAndReason) {
         {"/security/groups/0/sid", "nobody", "/security/groups/0/sid: \"nobody\" is not a SID"},
         {"/system/modules/advapi32.dll/missing", "yes", "/system/modules/advapi32.dll/missing: expected true or false"},
         {"/environment/PATH", std::string(5000, 'x') + "\x01", ""},  // any text is a value
+        {"/format", 1, ""},  // the machine as it is loads
     };
     for (const Fault& f : faults) {
         json j = fullMachine();
@@ -151,10 +151,7 @@ TEST(MachineJson, FaultsAreNamedByPointerAndReason) {
         else
             j[p] = f.value;
         std::string err = loadError(j);
-        if (!*f.error)
-            EXPECT_EQ(err, "") << f.pointer;
-        else
-            EXPECT_EQ(err.find(f.error), 0u) << f.pointer << " -> " << err;
+        EXPECT_EQ(err.substr(0, *f.error ? std::strlen(f.error) : err.size()), f.error) << f.pointer << " -> " << err;
     }
 }
 

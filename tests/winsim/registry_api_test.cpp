@@ -456,30 +456,20 @@ TEST_F(Reg, InjectedFaultsNameTheFullPathAndTheFunction) {
     EXPECT_EQ(RegDeleteKeyA(h, "Other"), ERROR_SUCCESS);
     m.faults.clear();
     m.callCounts.clear();
-    HKEY o;
+    HKEY o, p, q, r;
     char buf[32];
-    DWORD cch = sizeof buf, cb = sizeof buf;
+    DWORD cch = sizeof buf, cch2 = sizeof buf, cb = sizeof buf;
     LONG lcb = sizeof buf;
-    RegOpenKeyA(LM, "SOFTWARE", &o);
-    RegCloseKey(o);
-    RegOpenKeyExA(LM, "SOFTWARE", 0, KEY_READ, &o);
-    RegCloseKey(o);
-    RegCreateKeyA(h, "c1", &o);
-    RegCloseKey(o);
-    RegCreateKeyExA(h, "c2", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &o, nullptr);
-    RegCloseKey(o);
-    RegQueryValueA(h, nullptr, buf, &lcb);
-    RegQueryValueExA(h, "v", nullptr, nullptr, (BYTE*)buf, &cb);
-    RegSetValueA(h, nullptr, REG_SZ, "x", 1);
-    RegSetValueExA(h, "w", 0, REG_SZ, (const BYTE*)"x", 2);
-    RegEnumKeyA(h, 0, buf, sizeof buf);
-    RegEnumKeyExA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
-    cch = sizeof buf;
-    RegEnumValueA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr);
-    info(h);
-    RegDeleteKeyA(h, "c1");
-    RegDeleteValueA(h, "w");
-    RegConnectRegistryA(nullptr, LM, &o);
+    // In order, as braces evaluate: each handle is closed after its open.
+    const std::vector<LONG> rcs = {
+        RegOpenKeyA(LM, "SOFTWARE", &o), RegCloseKey(o), RegOpenKeyExA(LM, "SOFTWARE", 0, KEY_READ, &p), RegCloseKey(p),
+        RegCreateKeyA(h, "c1", &q), RegCloseKey(q), RegCreateKeyExA(h, "c2", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &r, nullptr),
+        RegCloseKey(r), RegQueryValueA(h, nullptr, buf, &lcb), RegQueryValueExA(h, "v", nullptr, nullptr, (BYTE*)buf, &cb),
+        RegSetValueA(h, nullptr, REG_SZ, "x", 1), RegSetValueExA(h, "w", 0, REG_SZ, (const BYTE*)"x", 2),
+        RegEnumKeyA(h, 0, buf, sizeof buf), RegEnumKeyExA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr),
+        RegEnumValueA(h, 0, buf, &cch2, nullptr, nullptr, nullptr, nullptr), info(h), RegDeleteKeyA(h, "c1"),
+        RegDeleteValueA(h, "w"), RegConnectRegistryA(nullptr, LM, &o)};
+    EXPECT_EQ(std::count(rcs.begin(), rcs.end(), ERROR_SUCCESS), 18);  // the value "v" is missing
     std::string counted;
     for (auto& [name, n] : m.callCounts) counted += name + "=" + std::to_string(n) + " ";
     EXPECT_EQ(counted,

@@ -33,6 +33,14 @@ LUID_AND_ATTRIBUTES entry(const TOKEN_PRIVILEGES& tp, DWORD i) {
     return la;
 }
 
+// "luid:attributes " of each privilege of a block.
+std::string listed(const TOKEN_PRIVILEGES& tp) {
+    std::string out;
+    for (DWORD i = 0; i < tp.PrivilegeCount; ++i)
+        out += std::to_string(entry(tp, i).Luid.LowPart) + ":" + std::to_string(entry(tp, i).Attributes) + " ";
+    return out;
+}
+
 struct Security : ::testing::Test {
     winsim::Machine* m = nullptr;
     void SetUp() override { m = &sim::fresh(); }
@@ -136,13 +144,7 @@ TEST_F(Security, TokenPrivilegesAndUser) {
     auto buf = read(h, TokenPrivileges, &need);
     auto* tp = reinterpret_cast<TOKEN_PRIVILEGES*>(buf.data());
     EXPECT_EQ(need, 4u + 12u * tp->PrivilegeCount);
-    bool shutdown = false;
-    for (DWORD i = 0; i < tp->PrivilegeCount; ++i)
-        if (entry(*tp, i).Luid.LowPart == 19) {
-            shutdown = true;
-            EXPECT_EQ(entry(*tp, i).Attributes & SE_PRIVILEGE_ENABLED, 0u);
-        }
-    EXPECT_TRUE(shutdown);
+    EXPECT_EQ(listed(*tp), "23:3 19:0 8:0 17:0 18:0 12:0 24:0 9:0 20:0 11:0 13:0 14:0 10:0 15:0 5:0 ");  // an administrator
     auto user = read(h, TokenUser, &need);
     EXPECT_EQ(textOf(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid).substr(0, 9), "S-1-5-21-");
     CloseHandle(h);
@@ -187,36 +189,33 @@ TEST_F(Security, LookupPrivilegeValue) {
 }
 
 TEST_F(Security, AdjustTokenPrivileges) {
-    HANDLE h = token(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
-    TOKEN_PRIVILEGES on = one("SeShutdownPrivilege", SE_PRIVILEGE_ENABLED), off = one("SeShutdownPrivilege", 0);
-    // Previous-state buffer too small: fails, reports the size, changes nothing.
-    TOKEN_PRIVILEGES small;
-    DWORD len = 0;
-    EXPECT_FAILS(AdjustTokenPrivileges(h, FALSE, &on, 4, &small, &len), ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(len, sizeof(TOKEN_PRIVILEGES));
-    EXPECT_FALSE(winsim::privilegeEnabled("SeShutdownPrivilege"));
-    adjust(h, FALSE, &on);
-    EXPECT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
-    // The previous state: the privilege that changed, as it was.
+    HANDLE h = token(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY), queryOnly = token(TOKEN_QUERY);
+    TOKEN_PRIVILEGES on = one("SeShutdownPrivilege", SE_PRIVILEGE_ENABLED), off = one("SeShutdownPrivilege", 0), small;
+    // The previous state, in a block with room to spare that must stay untouched.
     struct {
         TOKEN_PRIVILEGES tp;
         LUID_AND_ATTRIBUTES more[4];
     } prev;
     std::memset(&prev, 0xA5, sizeof prev);
-    adjust(h, FALSE, &off, ERROR_SUCCESS, sizeof prev.tp, &prev.tp, &len);
+    const std::string spare((const char*)prev.more, sizeof prev.more);
+    DWORD len = 0;
+    std::string seen;
+    auto enabled = [&] { seen += winsim::privilegeEnabled("SeShutdownPrivilege") ? "on " : "off "; };
+    // Previous-state buffer too small: fails, reports the size, changes nothing.
+    EXPECT_FAILS(AdjustTokenPrivileges(h, FALSE, &on, 4, &small, &len), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(len, sizeof(TOKEN_PRIVILEGES));
-    ASSERT_EQ(prev.tp.PrivilegeCount, 1u);
-    EXPECT_EQ(entry(prev.tp, 0).Luid.LowPart, 19u);
-    EXPECT_TRUE(entry(prev.tp, 0).Attributes & SE_PRIVILEGE_ENABLED);
-    for (BYTE g : std::string((const char*)prev.more, sizeof prev.more)) EXPECT_EQ(g, 0xA5);
-    EXPECT_FALSE(winsim::privilegeEnabled("SeShutdownPrivilege"));
+    enabled();
+    adjust(h, FALSE, &on);
+    enabled();
+    // The previous state: the privilege that changed, as it was.
+    adjust(h, FALSE, &off, ERROR_SUCCESS, sizeof prev.tp, &prev.tp, &len);
+    enabled();
+    seen += std::to_string(len) + " " + listed(prev.tp) + "| ";
+    EXPECT_EQ(std::string((const char*)prev.more, sizeof prev.more), spare);
     // Disabling all reports what was enabled: only SeChangeNotifyPrivilege.
     adjust(h, TRUE, nullptr, ERROR_SUCCESS, sizeof prev, &prev.tp, &len);
-    ASSERT_EQ(prev.tp.PrivilegeCount, 1u);
-    EXPECT_EQ(entry(prev.tp, 0).Luid.LowPart, 23u);
-    EXPECT_FALSE(winsim::privilegeEnabled("SeChangeNotifyPrivilege"));
-    // Refusals.
-    HANDLE queryOnly = token(TOKEN_QUERY);
+    seen += listed(prev.tp) + (winsim::privilegeEnabled("SeChangeNotifyPrivilege") ? "on" : "off");
+    EXPECT_EQ(seen, "off on off 16 19:2 | 23:3 off");
     EXPECT_FAILS(AdjustTokenPrivileges(queryOnly, FALSE, &on, 0, nullptr, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_FAILS(AdjustTokenPrivileges((HANDLE)0x999, FALSE, &on, 0, nullptr, nullptr), ERROR_INVALID_HANDLE);
     CloseHandle(queryOnly);

@@ -231,40 +231,30 @@ TEST_F(Tool, ImagesThatCannotBeWrittenAreRefusedBeforeActing) {
     writeAll(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
     auto before = snapshot(root / "m");
     ASSERT_TRUE(readOnly(root / "m"));
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"setup", "--machine", at("m"), "--answers",
-                                                                          kInstall, "--log", at("setup.log")},
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"setup", "--machine", at("m"), "--answers", kInstall, "--log", at("setup.log")},
                                                  {"winsim", "reg", "import", at("m"), at("ok.reg")},
                                                  {"winsim", "reboot", at("m")}}) {
-        SCOPED_TRACE(args[0] + " " + args[1]);
         Proc r = run(args);
-        EXPECT_EQ(r.code, 4) << r.err;
-        EXPECT_NE(r.err.find("the machine image " + at("m") + " cannot be written: " + at("m") + ": "), std::string::npos)
-            << r.err;
-        EXPECT_EQ(r.out.find("=="), std::string::npos) << "a page was shown:\n" << r.out;
+        EXPECT_EQ(std::to_string(r.code) + " " + r.out + r.err.substr(0, r.err.find(": ", r.err.find("written: ") + 9)),
+                  "4 " + (args[0] == "setup" ? "setup" : "winsim " + args[1]) + ": the machine image " + at("m") +
+                      " cannot be written: " + at("m"));  // no page shown
     }
     EXPECT_FALSE(fs::exists(root / "setup.log"));
     EXPECT_EQ(run({"winsim", "show", at("m")}).code, 0);
     ASSERT_TRUE(writable(root / "m"));
-    EXPECT_EQ(snapshot(root / "m"), before);
-    EXPECT_EQ(othersIn(root, {"m", ".m.lock", "ok.reg"}), std::vector<std::string>{});
-
     // Made read-only while the first page waits for an answer: the run
     // ends with 4, the log says exit 4, the image is unchanged.
     int toChild[2], fromChild[2];
-    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
-    ASSERT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
-    pid_t pid = spawn({"setup", "--machine", at("m"), "--log", at("setup.log")}, kDist, toChild[0], fromChild[1],
-                      fromChild[1]);
+    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC) | ::pipe2(fromChild, O_CLOEXEC), 0);
+    pid_t pid = spawn({"setup", "--machine", at("m"), "--log", at("setup.log")}, kDist, toChild[0], fromChild[1], fromChild[1]);
     ::close(toChild[0]);
     ::close(fromChild[1]);
     std::string shown;
     char buf[4096];
     for (ssize_t n; shown.find("> ") == std::string::npos && (n = ::read(fromChild[0], buf, sizeof buf)) > 0;)
         shown.append(buf, (std::size_t)n);
-    ASSERT_NE(shown.find("> "), std::string::npos) << shown;
     ASSERT_TRUE(readOnly(root / "m"));
-    const char quit[] = "x\nx\n";  // Exit setup, then confirm
-    EXPECT_EQ(::write(toChild[1], quit, sizeof quit - 1), (ssize_t)(sizeof quit - 1));
+    EXPECT_EQ(::write(toChild[1], "x\nx\n", 4), 4);  // Exit setup, then confirm
     ::close(toChild[1]);
     for (ssize_t n; (n = ::read(fromChild[0], buf, sizeof buf)) > 0;) shown.append(buf, (std::size_t)n);
     ::close(fromChild[0]);
@@ -273,8 +263,7 @@ TEST_F(Tool, ImagesThatCannotBeWrittenAreRefusedBeforeActing) {
     EXPECT_EQ(code, 4) << shown;
     EXPECT_NE(shown.find("could not be saved"), std::string::npos) << shown;
     std::string log = readAll(root / "setup.log");
-    EXPECT_NE(log.find("exit 4\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("exit 0"), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.rfind("exit ")), "exit 4\n");
     EXPECT_EQ(snapshot(root / "m"), before);
     EXPECT_EQ(othersIn(root, {"m", ".m.lock", "ok.reg", "setup.log"}), std::vector<std::string>{});
 }
