@@ -11,6 +11,7 @@
 #include <winver.h>
 
 #include <cstring>
+#include <thread>
 
 #pragma GCC diagnostic ignored "-Wcast-function-type"
 
@@ -132,6 +133,9 @@ TEST(Core, FaultsFireOnTheNthCallForTheirTimesAndTargetAndHandlesCloseOnce) {
                                   winsim::injectedFault("Probe"), winsim::injectedFault("Other"), winsim::injectedFault("Open", "Other"),
                                   winsim::injectedFault("Open", "SPOOLER")}),
               std::vector<DWORD>({0, ERROR_DISK_FULL, ERROR_DISK_FULL, 0, 0, 0, ERROR_ACCESS_DENIED}));
+    DWORD first = sim::kSentinel;
+    std::thread([&] { first = GetLastError(); }).join();
+    EXPECT_EQ(first, 0u) << "a thread starts with no last error";
     EXPECT_FAILS(CloseHandle((HANDLE)0x1234), ERROR_INVALID_HANDLE);
     struct Obj : winsim::KernelObject {};
     HANDLE h = winsim::addHandle(std::make_shared<Obj>());
