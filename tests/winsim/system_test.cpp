@@ -201,7 +201,6 @@ TEST_F(Modules, ImageDeclaresModulesAndExportsMissing) {
     EXPECT_THROW(declare(R"({"modules": {"X.DLL": {"missing_exports": "RegOpenKeyA"}}})"), winsim::ImageError);
 }
 
-
 // --- Character, comparison, formatting and code-page tests (code page 1252).
 
 TEST(Strings, CaseLengthAndCopy) {
@@ -280,6 +279,7 @@ TEST(Strings, WsprintfFormatsAndStopsAt1024Bytes) {
         {f(wsprintfA(buf, "%#x %#X %08lx", 255, 255, (DWORD)0xABC)), "0xff 0XFF 00000abc"},
         {f(wsprintfA(buf, "[%s][%.3s][%6s][%-6s]", "text", "abcdef", "ab", "ab")), "[text][abc][    ab][ab    ]"},
         {f(wsprintfA(buf, "%c%c %% %s", 'o', 'k', (const char*)nullptr)), "ok % (null)"},
+        {f(wsprintfA(buf, "%S", u"a\u03C0\u4E00")), "ap?"},  // wide text by best fit
         {f(wsprintfA(buf, "Install -- AddMonitor failed, error = %d", 1722)),
          "Install -- AddMonitor failed, error = 1722"},
     };
