@@ -91,7 +91,7 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
 
 // The Files key and the version key hold their texts (sizes with the terminating zero; the date is 20 characters,
 // always). A key the registry refuses ends setup with the record's message and the registry's error.
-TEST(RegistryRecords, KeysHoldTheirTextsOrEndSetup) {
+TEST(RegistryRecordsAndNameMaps, KeysHoldTheirTextsOrEndSetupNamesFitAndLookupIgnoresCase) {
     Harness h;
     ChildResult r = h.run("", [] {
         SetFilesKeyInfo(FILES_KEY_PATH, "C:\\win32app\\vrdpsmon");
@@ -134,12 +134,9 @@ TEST(RegistryRecords, KeysHoldTheirTextsOrEndSetup) {
     }
     EXPECT_EQ(dates, "05-Mar-1996 14:07:09|31-Dec-2026 23:59:59|01-Jan-1995 00:00:00|01-\?\?\?-1999 00:00:00|"
                      "01-\?\?\?-1999 00:00:00|");
-}
-
-// The Windows 95 names fit 31 characters ("/Net" names end so); an earlier release's name moves to a current name,
-// never to another earlier one. (That every key is one of the distribution's shows in the installation scenarios, one
-// driver per key.) The lookup ignores letter case.
-TEST(NameMaps, NamesFitAndLookupIgnoresCase) {
+    // The Windows 95 names fit 31 characters ("/Net" names end so); an earlier release's name moves to a current
+    // name, never to another earlier one. (That every key is one of the distribution's shows in the installation
+    // scenarios, one driver per key.) The lookup ignores letter case.
     std::set<std::string> olds;
     for (const NameMapEntry* table : {Win95DriverNameMap, Win95NetDriverNameMap})
         for (const NameMapEntry* e = table; e->Key; ++e) {

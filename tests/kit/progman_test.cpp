@@ -18,7 +18,8 @@ TEST_F(KitProgman, GroupShownAndItemsAdded) {
     ASSERT_TRUE(FCreateProgManItemEx(g, 1, "Read Me,write.exe", "write.exe C:\\vrd\\readme.wri", 1024));
     ASSERT_TRUE(FCreateProgManItemEx(g, 1, "Wizard,", "C:\\vrd\\wizard.exe", 1024));  // a comma and no icon
     EXPECT_STREQ(m->dde->executes.back().c_str(), "[CreateGroup(\"Varden Network Printing\")][AddItem(C:\\vrd\\wizard.exe,Wizard)]");
-    EXPECT_FALSE(FCreateProgManGroupEx("", 1, 1) || FShowProgManGroupEx(g, 1, "", 1) || FCreateProgManItemEx(g, 1, "", "x.exe", 1024));
+    EXPECT_FALSE(FCreateProgManGroupEx("", 1, 1) || FShowProgManGroupEx(g, 1, "", 1) || FShowProgManGroupEx("", 1, "1", 1) ||
+                 FCreateProgManItemEx(g, 1, "", "x.exe", 1024));
     std::string groups;
     for (const auto& group : m->dde->groups) {
         groups += group.name + " show " + std::to_string(group.showCommand) + "\n";

@@ -58,6 +58,7 @@ TEST_F(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
         {"Space", 1, 16, 10, "   1000 Kb\0G"s},
         {"Space", 2, 16, 5, "[-c-]\0G"s},
         {"Space", 3, 16, 0, "\0G"s},  // out of range: nothing
+        {nullptr, 1, 16, 0, "\0G"s},
         {"Value", 1, 16, 3, "one\0"s},
         {"New", 1, 16, 1, "x\0"s},
     };

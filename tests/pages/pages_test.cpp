@@ -11,26 +11,10 @@ using namespace harness;
 
 namespace {
 
-// Only the sum of the first two characters counts: other words with the same sum act alike; characters above 127
-// count negative, the sum is taken modulo 65536. StripTrailingBackslash removes one final backslash.
-TEST(PureFunctions, ClassifyEventAndStripTrailingBackslash) {
-    const std::pair<const char*, int> events[] = {
-        {"BACK", EVENT_BACK}, {"CANCEL", EVENT_CANCEL}, {"CONTINUE", EVENT_CONTINUE}, {"EXIT", EVENT_EXIT},
-        {"BA", EVENT_BACK},   {"AB", EVENT_BACK},       {"DN", EVENT_CONTINUE},       {"back", 'b' + 'a'},
-        {"", 0},              {"B", 'B'},               {"\xff\xff", 65534},          {"\x01\x05", 6}};
-    for (auto [word, event] : events) EXPECT_EQ(ClassifyEvent(word), event) << word;
-    std::string stripped;
-    for (std::string text : {"D:\\", "D:\\dist\\\\", "D:\\dist", "", "\\"}) {
-        StripTrailingBackslash(text.data());
-        stripped += std::string(text.c_str()) + "|";
-    }
-    EXPECT_EQ(stripped, "D:|D:\\dist\\|D:\\dist|||");
-}
-
 // Each page run in a child with its answers: whether it came back (or ended setup with the toolkit), the pages shown,
 // the restart it left; over all rows, the procedure and help page of every page. Back shows the same page again (as a
 // word other than the four would).
-TEST(SimplePages, AnswersAndWhatTheyLeave) {
+TEST(SimplePages, AnswersAndWhatTheyLeaveModelessPagesAndEventWords) {
     const struct {
         bool windows95; const char* answers; void (*page)(); const char* state; bool tokenRefused = false;
     } rows[] = {
@@ -110,6 +94,19 @@ TEST(SimplePages, AnswersAndWhatTheyLeave) {
                                          std::string("shown ") + page + " FModelessDlgProc help 0 cursor arrow"});
     expected.insert(expected.end(), {"status 1700 end", "status 1800 end", "status 5300 end", "status 5100 end"});
     EXPECT_EQ(r.lines("s"), expected);
+    // Only the sum of the first two characters counts: other words with the same sum act alike; characters above 127
+    // count negative, the sum is taken modulo 65536. StripTrailingBackslash removes one final backslash.
+    const std::pair<const char*, int> events[] = {
+        {"BACK", EVENT_BACK}, {"CANCEL", EVENT_CANCEL}, {"CONTINUE", EVENT_CONTINUE}, {"EXIT", EVENT_EXIT},
+        {"BA", EVENT_BACK},   {"AB", EVENT_BACK},       {"DN", EVENT_CONTINUE},       {"back", 'b' + 'a'},
+        {"", 0},              {"B", 'B'},               {"\xff\xff", 65534},          {"\x01\x05", 6}};
+    for (auto [word, event] : events) EXPECT_EQ(ClassifyEvent(word), event) << word;
+    std::string stripped;
+    for (std::string text : {"D:\\", "D:\\dist\\\\", "D:\\dist", "", "\\"}) {
+        StripTrailingBackslash(text.data());
+        stripped += std::string(text.c_str()) + "|";
+    }
+    EXPECT_EQ(stripped, "D:|D:\\dist\\|D:\\dist|||");
 }
 
 const std::string kNoSpaceBox =

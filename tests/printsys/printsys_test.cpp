@@ -329,17 +329,7 @@ TEST_F(Spooler, StopsDependentsInListOrderThenSpoolerAndStartsThemBackInReverse)
     EXPECT_EQ(states(), "Spooler=4 C=1 B=1 A=4 Idle=1 ");
 }
 
-TEST_F(Spooler, StopOrderIsTheListOrder) {
-    withDependents();
-    // Each fault fires only if its service gets the n-th stop request: all three refusals land only when the order is
-    // A, B, C. The dependents' failures are ignored; the spooler then refuses to stop while they run.
-    auto base = m->callCounts["ControlService"] + 1;
-    for (const char* s : {"A", "B", "C"}) m->faults.push_back({"ControlService", base++, 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, s});
-    EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
-    EXPECT_EQ(states(), "Spooler=4 C=4 B=4 A=4 Idle=1 ");
-}
-
-TEST_F(Spooler, NoActiveDependentsLeavesListNullAndNullStartsOnlySpooler) {
+TEST_F(Spooler, NoActiveDependentsRestartWhileRunningAndTheRunningTest) {
     declare("Spooler", SERVICE_RUNNING);
     declare("Idle", SERVICE_STOPPED, {"Spooler"});
     list = reinterpret_cast<DependentServiceList*>(0x1);
@@ -358,6 +348,17 @@ TEST_F(Spooler, NoActiveDependentsLeavesListNullAndNullStartsOnlySpooler) {
     EXPECT_EQ(timed(startSpooler, &given), kFailed + ", 0");
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_ALREADY_RUNNING);
     EXPECT_EQ(states(), "Spooler=4 Idle=1 ");
+    // Running means running or start pending.
+    winsim::Service& s = m->services->services[0];
+    std::string answers = std::to_string(isSpoolerRunning());
+    for (DWORD state : {SERVICE_PAUSED, SERVICE_STOPPED}) s.state = state, answers += std::to_string(isSpoolerRunning());
+    for (DWORD pending : {SERVICE_START_PENDING, SERVICE_STOP_PENDING}) {
+        s.transition = winsim::ServiceTransition{pending, pending == SERVICE_START_PENDING ? (DWORD)SERVICE_RUNNING : (DWORD)SERVICE_STOPPED,
+                                                 winsim::now(), {3000}, true};
+        answers += std::to_string(isSpoolerRunning());
+    }
+    EXPECT_EQ(answers, "10010");
+    EXPECT_TRUE(m->services->handles.empty());
 }
 
 // A dependent's wait is capped at 5000 ms a pass: 8000 is one pass and the check point has not moved, so the service
@@ -382,7 +383,7 @@ TEST_F(Spooler, WaitsInVirtualTime) {
     EXPECT_EQ(std::to_string(pm->running) + " " + std::to_string(pm->exitCode), "0 1067");
 }
 
-TEST_F(Spooler, StopFailures) {
+TEST_F(Spooler, StopFailuresAndTheStopOrder) {
     // A zero check point ends the wait at once; the spooler is still stopping.
     declare("Spooler", SERVICE_RUNNING).onStop.hang = true;
     DWORD t0 = GetTickCount();
@@ -407,20 +408,14 @@ TEST_F(Spooler, StopFailures) {
                                       {1u, ERROR_INVALID_HANDLE, "Unable to access spooler dependents, error = 6"}})
         EXPECT_ENDS_SETUP(failNext("EnumDependentServicesA", 1, error); m->faults.back().nth += later; stopSpooler(&list),
                           std::string(text) + "\\.  Please restart to a clean system before re-running this program\\.");
-}
-
-// Running means running or start pending.
-TEST_F(Spooler, RunningMeansRunningOrStartPending) {
-    winsim::Service& s = declare("Spooler", SERVICE_RUNNING);
-    std::string answers = std::to_string(isSpoolerRunning());
-    for (DWORD state : {SERVICE_PAUSED, SERVICE_STOPPED}) s.state = state, answers += std::to_string(isSpoolerRunning());
-    for (DWORD pending : {SERVICE_START_PENDING, SERVICE_STOP_PENDING}) {
-        s.transition = winsim::ServiceTransition{pending, pending == SERVICE_START_PENDING ? (DWORD)SERVICE_RUNNING : (DWORD)SERVICE_STOPPED,
-                                                 winsim::now(), {3000}, true};
-        answers += std::to_string(isSpoolerRunning());
-    }
-    EXPECT_EQ(answers, "10010");
-    EXPECT_TRUE(m->services->handles.empty());
+    SetUp();
+    withDependents();
+    // Each fault fires only if its service gets the n-th stop request: all three refusals land only when the order is
+    // A, B, C. The dependents' failures are ignored; the spooler then refuses to stop while they run.
+    auto base = m->callCounts["ControlService"] + 1;
+    for (const char* s : {"A", "B", "C"}) m->faults.push_back({"ControlService", base++, 1, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, s});
+    EXPECT_EQ(stopSpooler(&list), (DWORD)STS_FAILED);
+    EXPECT_EQ(states(), "Spooler=4 C=4 B=4 A=4 Idle=1 ");
 }
 
 }  // namespace

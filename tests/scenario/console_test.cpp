@@ -17,13 +17,11 @@ namespace {
 
 using namespace scenario;
 
-// setup running on the slave side of a pseudo-terminal 60 columns wide.
+// setup on the slave side of a pseudo-terminal 60 columns wide.
 class Terminal {
 public:
     Terminal(const Scenario& s, std::vector<std::string> args = {}) {
-        struct winsize ws {};
-        ws.ws_row = 40;
-        ws.ws_col = 60;
+        struct winsize ws {40, 60, 0, 0};
         args.insert(args.begin(), {(binDir() / "setup").string(), "--machine", s.machineDir().string(), "--log",
                                    (s.root() / "run.log").string()});
         std::vector<char*> argv;
@@ -32,22 +30,16 @@ public:
         pid_ = forkpty(&master_, nullptr, nullptr, &ws);
         if (pid_ == 0) {
             ::unsetenv("COLUMNS");
-            if (::chdir(s.distDir().c_str()) != 0) ::_exit(126);
-            ::execv(argv[0], argv.data());
+            if (::chdir(s.distDir().c_str()) == 0) ::execv(argv[0], argv.data());
             ::_exit(127);
         }
     }
     ~Terminal() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0 && !exited_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
         if (master_ >= 0) ::close(master_);
     }
-
     // Each step waits for its texts to show up in order (after what earlier
-    // waits consumed), then types its keys. False (with the failure
-    // recorded) at the first text that does not show up.
+    // waits consumed), then types its keys; false at the first that does not.
     struct Step {
         Lines see;
         std::string keys;
@@ -66,7 +58,7 @@ public:
         }
         return true;
     }
-    // Reads to the end and returns the exit code (-1: killed by a signal).
+    // Reads to the end; the exit code (-1: killed by a signal).
     int finish() {
         while (readSome()) {
         }
@@ -85,15 +77,12 @@ public:
     }
 
 private:
-    bool readSome() {
+    bool readSome() {  // false at the end, or after 30 s without output (a guard against a hang)
         struct pollfd p {master_, POLLIN, 0};
-        // A guard against a program that hangs, not a measure of speed.
-        if (pid_ <= 0 || ::poll(&p, 1, 30000) <= 0) return false;
         char buf[4096];
-        ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n <= 0) return false;
-        screen_.append(buf, (std::size_t)n);
-        return true;
+        ssize_t n = pid_ > 0 && ::poll(&p, 1, 30000) > 0 ? ::read(master_, buf, sizeof buf) : 0;
+        if (n > 0) screen_.append(buf, (std::size_t)n);
+        return n > 0;
     }
     int master_ = -1;
     pid_t pid_ = -1;
@@ -131,9 +120,8 @@ TEST(ConsoleTerminal, InteractiveInstallationRecordedAndReplayed) {
         {{"== Help ==", "> "}, "q\r"},
         {{"== Installation Complete ==", "> "}, "\r"},
     }));
-    int code = t.finish();
+    EXPECT_EQ(t.finish(), 0) << t.screen();
     std::string shown = t.screen();
-    EXPECT_EQ(code, 0) << shown;
     EXPECT_NE(shown.find("The software was installed. Exit code 0."), std::string::npos) << shown;
     // The gauge ends full, with the files and bytes of the whole copy.
     EXPECT_TRUE(std::regex_search(shown, std::regex(R"(\[#+\] 100%  (\d+) of \1 files, (\d+) of \2 KB)"))) << shown;
@@ -144,11 +132,8 @@ TEST(ConsoleTerminal, InteractiveInstallationRecordedAndReplayed) {
     // The pages shown are those of the recorded answers, which replay to the same log.
     Lines log = splitLines(readText(s.root() / "run.log"));
     ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2], "result installed restart=no");
-    EXPECT_EQ(log.back(), "exit 0");
-    // The typed path is where the utilities went.
-    EXPECT_TRUE(s.exists("C:\\Varden Apps\\utility")) << shown;
-
+    EXPECT_EQ(Lines(log.end() - 2, log.end()), (Lines{"result installed restart=no", "exit 0"}));
+    EXPECT_TRUE(s.exists("C:\\Varden Apps\\utility")) << "the typed path is where the utilities went";
     std::string answers = readText(recorded);
     EXPECT_EQ(answers, "# answers recorded by setup --record\n100 CONTINUE\n800 CONTINUE ButtonChecked=2\n300 BACK\n"
                        "800 CONTINUE ButtonChecked=2\n300 CANCEL\n200 CONTINUE\n300 CONTINUE EditTextOut=\"c:\\Varden Apps\"\n"
@@ -172,9 +157,8 @@ TEST(ConsoleTerminal, SecondCtrlCEndsAtOnceWithTheImageUntouched) {
         {{"== Help ==", "> "}, "\x03"},
     }));
     EXPECT_EQ(t.finish(), 130) << t.screen();
-    std::string shown = t.screen();
-    EXPECT_NE(shown.find("the machine is as it was"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("Setup was cancelled. Exit code 130."), std::string::npos) << shown;
+    EXPECT_NE(t.screen().find("the machine is as it was"), std::string::npos) << t.screen();
+    EXPECT_NE(t.screen().find("Setup was cancelled. Exit code 130."), std::string::npos) << t.screen();
     Lines log = splitLines(readText(s.root() / "run.log"));
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(Lines(log.end() - 3, log.end()), (Lines{"page 1200 FInfoDlgProc CANCEL", "result cancelled restart=no", "exit 130"}));

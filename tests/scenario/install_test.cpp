@@ -78,56 +78,52 @@ struct InstallRow {
     Before before;                     // what the machine holds before the run
     std::string answers;               // a shipped file's name, or the text; a run that
                                        // ends with 0 showed exactly the pages it answers
-    std::vector<std::string> programs;  // the `program` lines of the log, in order
-    std::vector<int> status;             // the status pages, each closed before the next opens
-    std::string root;
-    bool chosenRoot;        // installation type 1: the Files key names the root, the load files are there
-    const char* version;    // the drivers' version; on NT 3.5x also the folder the spooler keeps them in
+    Lines programs;                    // the `program` lines of the log, in order
+    std::vector<int> status;           // the status pages, each closed before the next opens
     Restart restart;
     // Virtual time the run takes: its fixed pauses (1 s after copying, 2 s on
     // the group page) and waits.
     std::uint64_t clockMs;
+    const char* chosenRoot = nullptr;  // installation type 1: the Files key names it, the load files are there
+    const char* version = "1";         // the drivers' version; on NT 3.5x also the folder the spooler keeps them in
 };
 
 void PrintTo(const InstallRow& r, std::ostream* os) { *os << r.name; }
 
-const std::string kWizard = "program C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe";
+const std::string kWizard = "program C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe", kHelp = "program winhlp32.exe vrdpsmon.hlp";
 const std::vector<int> kWork = {1800, 1700};  // the drivers, the group
 
 const InstallRow kInstallRows[] = {
     {"Nt351X86ModulesInVersionFolder", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::Nothing,
-     "install-default-start-all.ans", {kWizard, "program winhlp32.exe vrdpsmon.hlp"}, kWork, kDefaultRoot,
-     false, "1", Restart::None, 3000},
+     "install-default-start-all.ans", {kWizard, kHelp}, kWork, Restart::None, 3000},
     {"Nt351AlphaModulesInDriverFolder", {"--os", "nt351", "--arch", "alpha", "--ps-modules", "driverdir"}, Before::Nothing,
-     "install-default.ans", {}, kWork, kDefaultRoot, false, "1", Restart::None, 3000},
-    {"Nt351MipsModulesFetched", {"--os", "nt351", "--arch", "mips"}, Before::Nothing, "demo.ans",
-     {kWizard, "program winhlp32.exe vrdpsmon.hlp"}, kWork, kDefaultRoot, false, "1", Restart::None, 3000},
-    {"Nt350ChosenRootModulesInFolder0", {"--os", "nt350", "--arch", "x86", "--ps-modules", "versiondir=0"},
-     Before::Nothing, "install-destination.ans", {}, kWork, "C:\\VARDEN", true, "0",
+     "install-default.ans", {}, kWork, Restart::None, 3000},
+    {"Nt351MipsModulesFetched", {"--os", "nt351", "--arch", "mips"}, Before::Nothing, "demo.ans", {kWizard, kHelp}, kWork,
      Restart::None, 3000},
-    {"Nt31Fresh", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::Nothing, "install-default.ans",
-     {}, kWork, kDefaultRoot, false, "1", Restart::None, 3000},
+    {"Nt350ChosenRootModulesInFolder0", {"--os", "nt350", "--arch", "x86", "--ps-modules", "versiondir=0"}, Before::Nothing,
+     "install-destination.ans", {}, kWork, Restart::None, 3000, "C:\\VARDEN", "0"},
+    {"Nt31Fresh", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::Nothing, "install-default.ans", {},
+     kWork, Restart::None, 3000},
     // The cabinet tool runs 3 s: six polls of 500 ms, then the 25 s pause.
     {"Win95ModulesFromTheCabinet", {"--os", "win95", "--arch", "x86", "--extract-ms", "3000"}, Before::Nothing,
      "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n700 CONTINUE\n",
      {"program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.* iconlib.dll "
       "fonts.mfm testps.txt apple380.spd",
       kWizard},
-     {7804, 1800, 1700}, kDefaultRoot, false, "1", Restart::None, 3000 + 25000 + 3000},
+     {7804, 1800, 1700}, Restart::None, 3000 + 25000 + 3000},
     // The spooler is stopped before the old module is touched (so it is
     // deleted at once) and runs again before the drivers are added; its stop
     // (2 s to stop, 3 s to settle) and start (3 s to settle) take time.
     {"Nt351Upgrade", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::EarlierRelease,
-     "install-default.ans", {}, {5100, 5300, 1800, 1700}, kDefaultRoot, false, "1", Restart::None,
-     3000 + 5000 + 3000},
+     "install-default.ans", {}, {5100, 5300, 1800, 1700}, Restart::None, 3000 + 5000 + 3000},
     {"Nt31Upgrade", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease,
-     "upgrade-restart-later.ans", {}, kWork, kDefaultRoot, false, "1", Restart::NtPending, 3000},
+     "upgrade-restart-later.ans", {}, kWork, Restart::NtPending, 3000},
     // A fresh installation over a module that no monitor names: the new one
     // goes in at the next start, as on an upgrade, without its pages.
     {"Win95FreshOverAStrayModule", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::StrayModule,
-     "install-default.ans", {}, kWork, kDefaultRoot, false, "1", Restart::Win95Wininit, 3000},
+     "install-default.ans", {}, kWork, Restart::Win95Wininit, 3000},
     {"Win95Upgrade", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease,
-     "upgrade-restart-later.ans", {}, kWork, kDefaultRoot, false, "1", Restart::Win95Wininit, 3000},
+     "upgrade-restart-later.ans", {}, kWork, Restart::Win95Wininit, 3000},
 };
 
 class Installation : public ::testing::TestWithParam<InstallRow> {};
@@ -142,6 +138,7 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     if (earlier) installEarlierRelease(s);
     ASSERT_FALSE(HasFailure());
     const Layout l = layoutOf(s);
+    const std::string root = row.chosenRoot ? row.chosenRoot : kDefaultRoot;
     const std::string module = l.system + "\\" + l.module, side = l.system + (l.win95 ? "\\vrdpsmw4.new" : "\\vrdpsmon.old");
     if (row.before == Before::StrayModule) s.writeFile(module, "earlier monitor module\n");
     const std::uint64_t clockBefore = clockOf(s);
@@ -161,12 +158,12 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
 
     // The package's files; the new monitor module in place, or beside the
     // loaded one until the restart on Windows 95.
-    EXPECT_EQ(s.fileText(row.root + "\\utility\\vrdpswiz.exe"), distFile(l.wizardSource));
+    EXPECT_EQ(s.fileText(root + "\\utility\\vrdpswiz.exe"), distFile(l.wizardSource));
     EXPECT_EQ(s.fileText(l.system + "\\" + l.help), distFile(l.help));
     std::string present;
     for (const char* f : {"qlrrn51.wri", "sp480907.wri", "utility\\vrdrcons.exe", "utility\\vrdorvel.exe", "vrdload.ps",
                           "cat\\vrdfonts.cat", "sys\\vrdsys.bin"})
-        present += s.exists(row.root + "\\" + f) ? '1' : '0';
+        present += s.exists(root + "\\" + f) ? '1' : '0';
     EXPECT_EQ(present, row.chosenRoot ? "1111111" : "1111000") << "the load files only in a chosen root";
     EXPECT_EQ(s.fileText(module), waits ? "earlier monitor module\n" : distFile(l.moduleSource));
     EXPECT_EQ(s.exists(side) ? s.fileText(side) : "<none>",
@@ -184,7 +181,7 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     {
         Loaded m(s);
         EXPECT_EQ(m.value(kMonitor, "Driver"), l.module);
-        EXPECT_EQ(m.value(kMonitor + "\\Files", "Root"), row.chosenRoot ? row.root : earlier ? kDefaultRoot : "<no key>");
+        EXPECT_EQ(m.value(kMonitor + "\\Files", "Root"), row.chosenRoot ? root : earlier ? kDefaultRoot : "<no key>");
         EXPECT_FALSE(m.key(kMonitors + "\\Brevant Network Port")) << "the older monitor key is merged";
         EXPECT_EQ(m.value(kVersion, "Version Installed") + " " + m.value(kVersion, "Installation Version"), "V5.1-1 V5.1-11i");
         // One driver per PPD file in this machine's environment; Windows 95
@@ -217,7 +214,7 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     const json *g = group(machine, kGroup), *startup = group(machine, "Startup");
     ASSERT_TRUE(g && startup && (*g)["items"].size() == 6u) << machine["dde"].dump(1);
     EXPECT_EQ((*g)["items"][0]["command"], l.help);
-    EXPECT_EQ((*g)["items"][4]["command"], (l.win95 ? "" : "WRITE ") + row.root + "\\qlrrn51.wri");
+    EXPECT_EQ((*g)["items"][4]["command"], (l.win95 ? "" : "WRITE ") + root + "\\qlrrn51.wri");
     EXPECT_EQ((*startup)["items"].size(), earlier && row.restart != Restart::None ? 1u : 0u);
     EXPECT_TRUE(l.win95 || spoolerRunning(machine));
 

@@ -143,41 +143,12 @@ int openHandles() {
     return n;
 }
 
-// A program starts without keeping handles; a command line too long is refused. The status page shows its header and
-// message under the wait cursor, takes no answer, and gives the cursor back when it closes. Only the status's low
-// bits count. (The restart: the restart pages' rows.)
-TEST(SmallPieces, StartProgramStatusPageAndStatusBits) {
-    Harness h;
-    ChildResult r = h.run("", [] {
-        int before = openHandles();
-        report("started=%d", (int)StartProgram("write.exe notes.wri", "C:\\"));
-        report("leaked=%d", openHandles() - before);
-        SetLastError(0);
-        int started = (int)StartProgram(std::string(1024, 'a').c_str(), "C:\\");
-        report("long=%d error=%u", started, (unsigned)GetLastError());
-        HCURSOR arrow = LoadCursorA(NULL, IDC_ARROW);
-        SetCursor(arrow);
-        HCURSOR previous = OpenStatusPage("Removing", "Deleting ports");
-        CloseStatusPage(previous);
-        report("previous arrow %d, restored %d", previous == arrow, SetCursor(arrow) == arrow);
-    });
-    EXPECT_EQ(r.report, (Lines{"started=1", "leaked=0", "long=0 error=87", "previous arrow 1, restored 1", "returned=1"}))
-        << r.output;
-    EXPECT_EQ(r.lines("program"), (Lines{"program write.exe notes.wri"}));
-    EXPECT_TRUE(r.pages().empty());
-    EXPECT_EQ(r.lines("s"), (Lines{"status 7804 Removing: Deleting ports", "shown 7804 FStatusDlgProc help 0 cursor wait",
-                                   "status 7804 end"}));
-    std::string bits;
-    for (DWORD status : {(DWORD)STS_DONE, (DWORD)STS_FAILED, 3u, 0x11u, 0u, 7u}) bits += stsSucceeded(status) ? "1" : "0";
-    EXPECT_EQ(bits, "101100");
-}
-
 // The fatal reporters pop what is shown (the status page before the error page shows), show one error page (left only
 // with CANCEL or CONTINUE), run the pending clean-up once, drop a pending restart and end the process with 0. A
 // second report on the way out of the first (here from an exit handler, as a failure while the toolkit ends would)
 // shows no second page; a toolkit failure inside FailSetup (a quit met while its dialogs are popped) shows the
 // toolkit error page instead of the text.
-TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
+TEST(Reporters, OneErrorPageThenExitCodeZeroStatusPageProgramStarterStatusBits) {
     const Lines popped{"status 7804 h: m", "status 7804 end"};
     const struct {
         const char* answers; void (*body)(); const char* error; const char* result = "failed"; Lines report = {}, status = {};
@@ -216,6 +187,32 @@ TEST(FatalReporters, OneErrorPageThenExitCodeZero) {
         EXPECT_EQ(seen, log);
         EXPECT_EQ(r.lines("shown 2300 FErrorDlgProc help 0 cursor ").size(), r.answered.size());
     }
+    // A program starts without keeping handles; a command line too long is refused. The status page shows its header
+    // and message under the wait cursor, takes no answer, and gives the cursor back when it closes. Only the status's
+    // low bits count. (The restart: the restart pages' rows.)
+    Harness h;
+    ChildResult r = h.run("", [] {
+        int before = openHandles();
+        report("started=%d", (int)StartProgram("write.exe notes.wri", "C:\\"));
+        report("leaked=%d", openHandles() - before);
+        SetLastError(0);
+        int started = (int)StartProgram(std::string(1024, 'a').c_str(), "C:\\");
+        report("long=%d error=%u", started, (unsigned)GetLastError());
+        HCURSOR arrow = LoadCursorA(NULL, IDC_ARROW);
+        SetCursor(arrow);
+        HCURSOR previous = OpenStatusPage("Removing", "Deleting ports");
+        CloseStatusPage(previous);
+        report("previous arrow %d, restored %d", previous == arrow, SetCursor(arrow) == arrow);
+    });
+    EXPECT_EQ(r.report, (Lines{"started=1", "leaked=0", "long=0 error=87", "previous arrow 1, restored 1", "returned=1"}))
+        << r.output;
+    EXPECT_EQ(r.lines("program"), (Lines{"program write.exe notes.wri"}));
+    EXPECT_TRUE(r.pages().empty());
+    EXPECT_EQ(r.lines("s"), (Lines{"status 7804 Removing: Deleting ports", "shown 7804 FStatusDlgProc help 0 cursor wait",
+                                   "status 7804 end"}));
+    std::string bits;
+    for (DWORD status : {(DWORD)STS_DONE, (DWORD)STS_FAILED, 3u, 0x11u, 0u, 7u}) bits += stsSucceeded(status) ? "1" : "0";
+    EXPECT_EQ(bits, "101100");
 }
 
 }  // namespace

@@ -187,7 +187,7 @@ TEST_F(DirTree, PathLengthDepthAndRootLimits) {
 
 // Lines add up in call order, on Windows 95 only; empty and overlong texts are refused (255 characters fit, 256 do
 // not).
-TEST_F(DirTree, WininitLinesAddUpInCallOrderOnWindows95Only) {
+TEST_F(DirTree, WininitLinesAddUpInCallOrderOnWindows95OnlyWithShortNames) {
     EXPECT_EQ(ScheduleWininitRename("nul", "C:\\x.dll"), 0);
     EXPECT_FALSE(exists(m->windowsDir + "\\wininit.ini"));
     machine(true);
@@ -204,10 +204,7 @@ TEST_F(DirTree, WininitLinesAddUpInCallOrderOnWindows95Only) {
                                                  {"C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new"}}));
     m->windowsDir = "C:\\" + std::string(260, 'w');
     EXPECT_ENDS_SETUP(ScheduleWininitRename("nul", "C:\\a.dll"), "ErrorText: Windows path string too small");
-}
-
-// Windows 95 lines use short names, and the restart carries them out.
-TEST_F(DirTree, Windows95LinesUseShortNames) {
+    // Windows 95 lines use short names, and the restart carries them out.
     machine(true);
     const std::string app = "C:\\Program Files\\Varden Printing";
     make({"C:\\Program Files\\", app + "\\", app + "\\Remote Console.exe", app + "\\vrdpswiz.exe"});
@@ -225,7 +222,7 @@ TEST_F(DirTree, Windows95LinesUseShortNames) {
 // A deletion that cannot be scheduled is reported in a box and a note: a Windows 95 short name too long for
 // wininit.ini (components of eight characters: the short path is as long as the path) or none at all, and a refused
 // MoveFileEx on NT.
-TEST_F(DirTree, DeletionThatCannotBeScheduledIsReported) {
+TEST_F(DirTree, DeletionThatCannotBeScheduledIsReportedAndNotesAreCounted) {
     make({"C:\\APP\\", "C:\\APP\\held.dll"});
     inUse("C:\\APP\\held.dll");
     failNext("MoveFileExA", 0, ERROR_ACCESS_DENIED);
@@ -249,9 +246,7 @@ TEST_F(DirTree, DeletionThatCannotBeScheduledIsReported) {
                                           "\" for deletion: its short name is longer than 255 characters",
                                       "Deinstall|Couldn't get the short name of \"C:\\AB\" (error = 5)"}));
     EXPECT_FALSE(exists("C:\\WINDOWS\\wininit.ini"));
-}
-
-TEST_F(DirTree, LeftNotesBeyondTheTableAreCounted) {
+    clearLeftNotes();
     for (int i = 0; i < kMaxLeftNotes + 3; ++i) noteLeft(("C:\\f" + std::to_string(i)).c_str(), "why");
     EXPECT_EQ(leftNoteCount(), kMaxLeftNotes + 3);
     EXPECT_STREQ(leftNote(kMaxLeftNotes - 1), ("C:\\f" + std::to_string(kMaxLeftNotes - 1) + ": why").c_str());
@@ -292,7 +287,7 @@ struct Progman : ::testing::Test {
 
 // The exact bytes sent, the NUL included; a group and an item of the same name elsewhere stay; each command keeps its
 // DDE instance for the run; every conversation is closed again.
-TEST_F(Progman, DeleteGroupAndItemSendExactBytes) {
+TEST_F(Progman, DeleteGroupAndItemSendExactBytesAndRefusalsDeleteNothing) {
     group("Varden Network Printers", {"Setup Wizard"});
     group("Startup", {"Varden Network Printing Help", "Clock"});
     group("Main", {"Varden Network Printing Help"});
@@ -312,10 +307,7 @@ TEST_F(Progman, DeleteGroupAndItemSendExactBytes) {
                      std::string(item, sizeof item), std::string(dropGroup, sizeof dropGroup)}));
     EXPECT_TRUE(m->dde->conversations.empty());
     EXPECT_EQ(ProgmanDdeCallback(XTYP_EXECUTE, CF_TEXT, nullptr, nullptr, nullptr, nullptr, 0, 0), nullptr);
-}
-
-// Refusals: the commands sent (by their first 12 characters) and nothing deleted.
-TEST_F(Progman, RefusalsDeleteNothing) {
+    // Refusals: the commands sent (by their first 12 characters) and nothing deleted.
     const std::string overlong(1100, 'x');
     const struct { bool running; const char* group; bool startup; std::string sent; } rows[] = {
         {false, "Varden Network Printers", false, ""},  // Program Manager not running
@@ -362,7 +354,7 @@ struct RegTree : ::testing::Test {
     winsim::Machine* m = nullptr;
 };
 
-TEST_F(RegTree, CopyMergesTreeKeepsDestinationValuesAndGoesOnAfterAFailure) {
+TEST_F(RegTree, CopyMergesAndDeleteRemovesInItsOrder) {
     setSz("SOFTWARE\\Src", "Shared", "from source");
     setSz("SOFTWARE\\Src", "Only", "source only");
     setValue("SOFTWARE\\Src", "Blob", REG_BINARY, "\x01\x02\x00\x03", 4);
@@ -391,11 +383,9 @@ TEST_F(RegTree, CopyMergesTreeKeepsDestinationValuesAndGoesOnAfterAFailure) {
     failNext("RegSetValueExA", 1, ERROR_ACCESS_DENIED, "");
     EXPECT_EQ(copy(), (DWORD)STS_FAILED);
     EXPECT_EQ(regTree("SOFTWARE\\Dst"), ".:\nA:\nB: V=b\nSub: V=x\n");
-}
-
-// The whole tree goes; no name fails instead of deleting the parent; a refused deletion shows which key went first
-// (highest index, deepest), and that the others were still tried.
-TEST_F(RegTree, DeleteRemovesWholeTreeInItsOrderAndRefusesNoName) {
+    // The whole tree goes; no name fails instead of deleting the parent; a refused deletion shows which key went
+    // first (highest index, deepest), and that the others were still tried.
+    SetUp();
     setSz("SOFTWARE\\Gone\\A\\B\\C", "V", "x");
     makeKey("SOFTWARE\\Gone\\D");
     makeKey("SOFTWARE\\Stays\\Child");

@@ -113,7 +113,7 @@ TEST(Successes, ValuesListsInfJoinsDetectionAndGroups) {
 // The source directory is the current one ending in one backslash, or ".\" when the current directory cannot be read
 // or does not fit (254 characters fit with the backslash). A second start changes nothing; the error mode is given
 // back.
-TEST(Start, SourceDirEndsInOneBackslash) {
+TEST(StartAndRegistryLibrary, SourceDirEndsInOneBackslashLibraryBindsAndUnbinds) {
     const std::string longest = "C:\\" + std::string(251, 'd');
     const struct { std::string current; bool refused; std::string source; } rows[] = {
         {"C:\\dist", false, "C:\\dist\\"}, {"C:\\", false, "C:\\"}, {"C:\\dist", true, ".\\"},
@@ -130,6 +130,28 @@ TEST(Start, SourceDirEndsInOneBackslash) {
             return 0;
         });
         EXPECT_EQ(r.report, Lines{row.source + " 1 0 1 0"}) << r.output;
+    }
+    // The registry library binds once and unbinds to null pointers, released; a missing required export fails the
+    // binding (the library released), an optional one stays null.
+    for (auto [missing, bound] : {std::pair{"", "1 1 1 1 open=0"}, {"RegSetValueA", "0 0 0 0"}, {"RegDeleteKeyA", "0 0 0 0"},
+                                  {"RegQueryInfoKeyA", "1 1 0 1 open=0"}}) {
+        SCOPED_TRACE(missing);
+        Harness h;
+        if (*missing) h.machine().system->modules["ADVAPI32.DLL"].missingExports.insert(missing);
+        ChildResult r = h.run("", [] {
+            BOOL ok = BindRegistryLibrary();
+            HKEY key = NULL;
+            report("%d %d %d %d%s", ok, RegistryLibrary != NULL, pfnRegQueryInfoKeyA != NULL,
+                   pfnRegCloseKey && pfnRegCreateKeyA && pfnRegDeleteKeyA && pfnRegOpenKeyA && pfnRegQueryValueA &&
+                       pfnRegSetValueA && pfnRegQueryValueExA,
+                   ok ? (" open=" + std::to_string(pfnRegOpenKeyA(HKEY_LOCAL_MACHINE, "SYSTEM", &key))).c_str() : "");
+            if (key) pfnRegCloseKey(key);
+            UnbindRegistryLibrary();
+            UnbindRegistryLibrary();
+            report("unbound %d, loads %d", RegistryLibrary == NULL && pfnRegCloseKey == NULL && pfnRegQueryValueExA == NULL,
+                   winsim::machine().system->loadCounts["advapi32.dll"]);
+        });
+        EXPECT_EQ(r.report, (Lines{bound, "unbound 1, loads 0", "returned=1"})) << r.output;
     }
 }
 
@@ -154,31 +176,6 @@ TEST(Inf, NumbersAreReadAsAtolReadsThem) {
         if (*number) expected.push_back(number);
     EXPECT_EQ(r.report, expected);
     expectToolkitError(r, 1024, {kOverflowBox});
-}
-
-// The registry library binds once and unbinds to null pointers, released; a missing required export fails the binding
-// (the library released), an optional one stays null.
-TEST(RegistryLibrary, BindsUnbindsAndNeedsItsRequiredExports) {
-    for (auto [missing, bound] : {std::pair{"", "1 1 1 1 open=0"}, {"RegSetValueA", "0 0 0 0"}, {"RegDeleteKeyA", "0 0 0 0"},
-                                  {"RegQueryInfoKeyA", "1 1 0 1 open=0"}}) {
-        SCOPED_TRACE(missing);
-        Harness h;
-        if (*missing) h.machine().system->modules["ADVAPI32.DLL"].missingExports.insert(missing);
-        ChildResult r = h.run("", [] {
-            BOOL ok = BindRegistryLibrary();
-            HKEY key = NULL;
-            report("%d %d %d %d%s", ok, RegistryLibrary != NULL, pfnRegQueryInfoKeyA != NULL,
-                   pfnRegCloseKey && pfnRegCreateKeyA && pfnRegDeleteKeyA && pfnRegOpenKeyA && pfnRegQueryValueA &&
-                       pfnRegSetValueA && pfnRegQueryValueExA,
-                   ok ? (" open=" + std::to_string(pfnRegOpenKeyA(HKEY_LOCAL_MACHINE, "SYSTEM", &key))).c_str() : "");
-            if (key) pfnRegCloseKey(key);
-            UnbindRegistryLibrary();
-            UnbindRegistryLibrary();
-            report("unbound %d, loads %d", RegistryLibrary == NULL && pfnRegCloseKey == NULL && pfnRegQueryValueExA == NULL,
-                   winsim::machine().system->loadCounts["advapi32.dll"]);
-        });
-        EXPECT_EQ(r.report, (Lines{bound, "unbound 1, loads 0", "returned=1"})) << r.output;
-    }
 }
 
 }  // namespace
