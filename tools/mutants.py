@@ -194,26 +194,26 @@ FAILED_TEST = re.compile(r"^\s*\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subproce
 
 
 def run_tests(build, tree, jobs, areas, known, learned):
-    """Runs the tests of the given areas and returns ctest's exit code
-    (nonzero: a test failed). The tests that killed earlier faults of the
-    same file run first, on their own: most faults fail one of them within
-    seconds, and only a fault that passes them needs the whole areas. Either
-    way every test of the areas is passed before a fault counts as survived,
-    so the order changes the time, not the result."""
+    """Runs the tests of the given areas; returns ctest's exit code (nonzero:
+    a test failed) and the names of the tests that failed. The tests that
+    killed earlier faults of the same file run first, on their own: most
+    faults fail one of them within seconds, and only a fault that passes
+    them needs the whole areas. Either way every test of the areas has passed
+    before a fault counts as survived, so the order changes the time, not the
+    result."""
     base = ["ctest", "--test-dir", str(build), "-j", str(jobs), "--timeout", "120", "--stop-on-failure",
             "-L", "^(" + "|".join(areas) + ")$"]
     first = sorted(known, key=lambda t: -known[t])[:8]
+    code = 0
     if first:
         names = "^(" + "|".join(re.sub(r"([][.*+?^$()|\\])", r"\\\1", t) for t in first) + ")$"
         code, out = run(base + ["-R", names, "--no-tests=ignore"], tree, 1800)
-        if code != 0:
-            for t in FAILED_TEST.findall(out):
-                learned[t] = learned.get(t, 0) + 1
-            return code
-    code, out = run(base, tree, 1800)
-    for t in FAILED_TEST.findall(out):
+    if code == 0:
+        code, out = run(base, tree, 1800)
+    failed = FAILED_TEST.findall(out) if code != 0 else []
+    for t in failed:
         learned[t] = learned.get(t, 0) + 1
-    return code
+    return code, failed
 
 
 def main():
@@ -268,14 +268,16 @@ def main():
         try:
             before = programs(build)
             code, out = run(["cmake", "--build", str(build), "-j", str(args.jobs)], tree, 1800)
+            failed = []
             if code != 0:
                 outcome = "invalid"
             else:
                 after = programs(build)
                 areas = areas_to_run({n for n, t in after.items() if before.get(n) != t}, tree)
-                code = 0
+                code, failed = 0, []
                 if areas:
-                    code = run_tests(build, tree, args.jobs, areas, killers.get(rel, {}), killers.setdefault(rel, {}))
+                    known = killers.setdefault(rel, {})
+                    code, failed = run_tests(build, tree, args.jobs, areas, known, known)
                 outcome = "killed" if code != 0 else "survived"
         finally:
             path.write_text(original, encoding="utf-8", errors="surrogateescape")
@@ -283,9 +285,10 @@ def main():
         if outcome == "survived" and key in accepted:
             outcome = "accepted"
         results.append({"file": rel, "line": n, "fault": name, "original": line.strip(),
-                        "faulty": faulty.strip(), "outcome": outcome})
+                        "faulty": faulty.strip(), "outcome": outcome, "failed": failed})
         killers_path.write_text(json.dumps(killers, indent=1, sort_keys=True))
-        print(f"[{i}/{len(drawn)}] {outcome:8} {rel}:{n}: {name}: {shown(name, line, faulty)}", flush=True)
+        by = f"  <- {', '.join(failed)}" if failed else ""
+        print(f"[{i}/{len(drawn)}] {outcome:8} {rel}:{n}: {name}: {shown(name, line, faulty)}{by}", flush=True)
     # Leave the scratch build matching the tree again.
     run(["cmake", "--build", str(build), "-j", str(args.jobs)], tree, 7200)
 
