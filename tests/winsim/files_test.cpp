@@ -535,7 +535,6 @@ TEST_F(LargeDirectory, AFolderMadeAgainWhereAMovedOneStoodIsReadAfresh) {
     }
 }
 
-
 // --- VerInstallFileA over file versions kept in the image's file metadata.
 
 const char* kSrc = "C:\\dist";

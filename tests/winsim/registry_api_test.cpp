@@ -336,13 +336,15 @@ TEST_F(Reg, EnumValues) {
 // The counts and maxima are the conformance cases' matter.
 TEST_F(Reg, QueryInfoKeyClassTimeAndParameters) {
     HKEY h = create(LM, "I", "Cls");
-    DWORD cchClass = 8, reserved = 0, n;
+    DWORD cchClass = 8, reserved = 0, n, maxSub = 9, maxName = 9, maxData = 9;
     char klass[8];
     FILETIME ft{0, 0};
-    ASSERT_EQ(RegQueryInfoKeyA(h, klass, &cchClass, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    ASSERT_EQ(RegQueryInfoKeyA(h, klass, &cchClass, nullptr, nullptr, &maxSub, nullptr, nullptr, &maxName, &maxData,
                                nullptr, &ft),
               ERROR_SUCCESS);
-    EXPECT_EQ(klass + std::to_string(cchClass), "Cls3");
+    // An empty key: every maximum 0.
+    EXPECT_EQ(klass + std::to_string(cchClass) + std::to_string(maxSub) + std::to_string(maxName) + std::to_string(maxData),
+              "Cls3000");
     EXPECT_NE(ft.dwHighDateTime, 0u);
     auto noCount = [&](DWORD* cch, DWORD* rsv) {
         return RegQueryInfoKeyA(h, klass, cch, rsv, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,

@@ -269,7 +269,19 @@ TEST_F(Security, ImageSectionAttributesDefaultsAndShow) {
               R"({"attributes":["deny_only"],"sid":"S-1-5-32-544"}]"SeShutdownPrivilege")");
     std::ostringstream shown;
     winsim::showSecurity(shown, *m);
-    EXPECT_NE(shown.str().find("S-1-5-32-544 (Administrators) [deny_only]"), std::string::npos) << shown.str();
+    EXPECT_EQ(shown.str(), R"(security:
+  user: (none)
+  groups:
+    S-1-1-0 (Everyone) [mandatory enabled_by_default enabled]
+    S-1-5-32-544 (Administrators) [deny_only]
+  privileges:
+    SeShutdownPrivilege enabled
+  impersonating:
+    user: (none)
+    groups:
+      S-1-5-32-544 (Administrators) [enabled]
+    privileges:
+)");
     winsim::loadSecurity(nlohmann::json(), *m);
     EXPECT_FALSE(m->security->impersonation.has_value());
     EXPECT_EQ(winsim::sidText(m->security->process.groups[1].sid), "S-1-5-32-544");

@@ -11,6 +11,7 @@
 #include <winver.h>
 
 #include <cstring>
+#include <thread>
 
 #pragma GCC diagnostic ignored "-Wcast-function-type"
 
@@ -132,6 +133,9 @@ TEST(Core, FaultsFireOnTheNthCallForTheirTimesAndTargetAndHandlesCloseOnce) {
                                   winsim::injectedFault("Probe"), winsim::injectedFault("Other"), winsim::injectedFault("Open", "Other"),
                                   winsim::injectedFault("Open", "SPOOLER")}),
               std::vector<DWORD>({0, ERROR_DISK_FULL, ERROR_DISK_FULL, 0, 0, 0, ERROR_ACCESS_DENIED}));
+    DWORD first = sim::kSentinel;
+    std::thread([&] { first = GetLastError(); }).join();
+    EXPECT_EQ(first, 0u) << "a thread starts with no last error";
     EXPECT_FAILS(CloseHandle((HANDLE)0x1234), ERROR_INVALID_HANDLE);
     struct Obj : winsim::KernelObject {};
     HANDLE h = winsim::addHandle(std::make_shared<Obj>());
@@ -196,7 +200,6 @@ TEST_F(Modules, ImageDeclaresModulesAndExportsMissing) {
                                                           "VERSION.DLL": {"missing": true}}})"));
     EXPECT_THROW(declare(R"({"modules": {"X.DLL": {"missing_exports": "RegOpenKeyA"}}})"), winsim::ImageError);
 }
-
 
 // --- Character, comparison, formatting and code-page tests (code page 1252).
 
@@ -276,6 +279,7 @@ TEST(Strings, WsprintfFormatsAndStopsAt1024Bytes) {
         {f(wsprintfA(buf, "%#x %#X %08lx", 255, 255, (DWORD)0xABC)), "0xff 0XFF 00000abc"},
         {f(wsprintfA(buf, "[%s][%.3s][%6s][%-6s]", "text", "abcdef", "ab", "ab")), "[text][abc][    ab][ab    ]"},
         {f(wsprintfA(buf, "%c%c %% %s", 'o', 'k', (const char*)nullptr)), "ok % (null)"},
+        {f(wsprintfA(buf, "%S", u"a\u03C0\u4E00")), "ap?"},  // wide text by best fit
         {f(wsprintfA(buf, "Install -- AddMonitor failed, error = %d", 1722)),
          "Install -- AddMonitor failed, error = 1722"},
     };
