@@ -451,7 +451,8 @@ std::string printerText(DWORD level, const GuardedBuffer& b, DWORD i, DWORD coun
     if (level == 2) {
         auto& r = ((PRINTER_INFO_2A*)b.data)[i];
         return s(r.pPrinterName) + "|" + s(r.pPortName) + "|" + s(r.pDriverName) + "|" + s(r.pPrintProcessor) + "|" +
-               s(r.pDatatype) + "|" + s(r.pServerName) + "|" + s(r.pShareName);
+               s(r.pDatatype) + "|" + s(r.pServerName) + "|" + s(r.pShareName) + "|" + std::to_string(r.Priority) + "/" +
+               std::to_string(r.DefaultPriority) + " " + std::to_string(r.StartTime) + "-" + std::to_string(r.UntilTime);
     }
     if (level == 4) {
         auto& r = ((PRINTER_INFO_4A*)b.data)[i];
@@ -466,11 +467,16 @@ std::string printerText(DWORD level, const GuardedBuffer& b, DWORD i, DWORD coun
 // exact size filled without touching the guard bytes behind it.
 TEST_F(Printers, EnumSizeProtocolAndRecordsOfEveryLevel) {
     DWORD needed = 0, count = 0;
-    addPrinter("Beta", "NP2,LPT1:,NP3");  // ports as one comma-separated list
+    // Ports as one comma-separated list; the times and priorities away from their defaults, so that each is seen
+    // to be stored.
+    winsim::SpoolPrinter beta;
+    beta.name = "Beta", beta.port = "NP2,LPT1:,NP3", beta.driver = "Laser";
+    beta.priority = 7, beta.defaultPriority = 3, beta.startTime = 60, beta.untilTime = 1200;
+    ASSERT_EQ(winsim::definePrinter(beta), 0u);
     const std::string icon = std::to_string(PRINTER_ENUM_ICON8);
     const std::pair<DWORD, std::string> rows[] = {
         {1, "Alpha|Alpha,Laser,|" + icon + "|- Beta|Beta,Laser,|" + icon + "|-"},
-        {2, "Alpha|NP1|Laser|WinPrint|RAW|-|- Beta|NP2,LPT1:,NP3|Laser|WinPrint|RAW|-|-"},
+        {2, "Alpha|NP1|Laser|WinPrint|RAW|-|-|1/0 0-0 Beta|NP2,LPT1:,NP3|Laser|WinPrint|RAW|-|-|7/3 60-1200"},
         {4, "Alpha|-|0 Beta|-|0"},
         {5, "Alpha|NP1|15000|45000 Beta|NP2,LPT1:,NP3|15000|45000"},
     };

@@ -92,7 +92,7 @@ TEST_F(System, VirtualClock) {
         SYSTEMTIME st;
         std::memset(&st, 0xCC, sizeof st);
         GetLocalTime(&st);
-        char text[40];
+        char text[64];
         std::snprintf(text, sizeof text, "%d-%d-%d %d %d:%d:%d.%d", st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour,
                       st.wMinute, st.wSecond, st.wMilliseconds);
         return std::string(text);
