@@ -229,7 +229,7 @@ TEST(KitAnswersParse, Table) {
         ASSERT_TRUE(kit::parseAnswers("300 CONTINUE EditTextOut=" + kit::quoteAnswer(v) + "\n", out, err)) << v << err;
         EXPECT_EQ(out.back().symbols, (std::vector<std::pair<std::string, std::string>>{{"EditTextOut", v}}));
     }
-    out.clear();
+    // What an earlier read left in the list goes.
     ASSERT_TRUE(kit::parseAnswers("\xEF\xBB\xBF" "300 back EditTextOut=\"C:\\a b\\\" # note\n800 EXIT ButtonChecked=2\n",
                                   out, err));
     ASSERT_EQ(out.size(), 2u);
