@@ -191,7 +191,9 @@ struct RemovePrinters : ::testing::Test {
         ASSERT_EQ(winsim::defineDriver(winsim::ownEnvironment(), {"Laser", "pscript.dll", "laser.ppd", "pscrptui.dll", 1}), 0u);
     }
     void addPrinter(const std::string& name, const std::string& ports) {
-        ASSERT_EQ(winsim::definePrinter({.name = name, .port = ports, .driver = "Laser"}), 0u);
+        winsim::SpoolPrinter p;
+        p.name = name, p.port = ports, p.driver = "Laser";
+        ASSERT_EQ(winsim::definePrinter(p), 0u);
     }
     // The stored printer's ports ("<deleted>" when it is gone), " paused" added when it is.
     std::string stored(const std::string& name) {
@@ -278,8 +280,9 @@ struct Spooler : ::testing::Test {
     ~Spooler() override { std::free(list); }  // the program keeps the list until it ends
     winsim::Service& declare(const std::string& name, DWORD state, std::vector<std::string> deps = {},
                              std::vector<DWORD> stopSteps = {}) {
-        winsim::Service s{.name = name, .displayName = name + " service", .state = state, .startType = SERVICE_AUTO_START,
-                          .dependencies = std::move(deps)};
+        winsim::Service s;
+        s.name = name, s.displayName = name + " service", s.state = state, s.startType = SERVICE_AUTO_START;
+        s.dependencies = std::move(deps);
         s.onStop.steps = std::move(stopSteps);
         m->services->services.push_back(s);
         return m->services->services.back();

@@ -138,9 +138,11 @@ public:
         char pattern[] = "/tmp/setup-test-XXXXXX";
         char* made = mkdtemp(pattern);
         root = made ? fs::path(made) : fs::temp_directory_path() / "setup-test";
-        auto m = winsim::newMachine({.os = os.platform == winsim::Platform::Win95 ? "win95" : "nt351",
-                                     .arch = os.arch == "x86" || os.arch == "alpha" || os.arch == "mips" ? os.arch : "x86",
-                                     .admin = admin, .major = os.major, .minor = os.minor, .build = os.build}, root);
+        winsim::NewMachineOptions options;
+        options.os = os.platform == winsim::Platform::Win95 ? "win95" : "nt351";
+        options.arch = os.arch == "x86" || os.arch == "alpha" || os.arch == "mips" ? os.arch : "x86";
+        options.admin = admin, options.major = os.major, options.minor = os.minor, options.build = os.build;
+        auto m = winsim::newMachine(options, root);
         m->environment["PROCESSOR_ARCHITECTURE"] = os.arch;
         winsim::install(std::move(m));
         fs::create_directories(host("C:\\dist"));

@@ -269,7 +269,11 @@ struct Progman : ::testing::Test {
     void group(const std::string& name, Lines items) {
         winsim::ProgmanGroup g;
         g.name = name;
-        for (auto& i : items) g.items.push_back(winsim::ProgmanItem{.name = i, .command = i + ".exe"});
+        for (auto& i : items) {
+            winsim::ProgmanItem item;
+            item.name = i, item.command = i + ".exe";
+            g.items.push_back(item);
+        }
         m->dde->groups.push_back(g);
     }
     // The groups and their items: "Group: item, item; ...".
