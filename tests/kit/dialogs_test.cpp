@@ -203,6 +203,7 @@ TEST(KitAnswersParse, Table) {
         {"800 CONTINUE EditTextOut=C:\\\n",
          "line 1: page 800 (\"Installation Type\") does not read the symbol \"EditTextOut\"; it reads ButtonChecked only"},
         {"100 CONTINUE ButtonChecked=1\n", "page 100 (\"Welcome\") does not read the symbol \"ButtonChecked\"; it reads none"},
+        {"100 CONTINUE X=1\n", "page 100 (\"Welcome\") does not read the symbol \"X\""},
         {"300 CONTINUE EditTextOut=\"a\tb\"\n", "EditTextOut=\"a?b\" holds a control character"},
         {"102 CONTINUE EditTextOut=" + std::string(30001, 'p') + "\n",
          "EditTextOut is 30001 characters long; the field holds at most 30000"},
@@ -272,13 +273,34 @@ TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
         EXPECT_EQ(KitMessageBox("sure?", "Q", MB_YESNO), IDNO);
         // At the end of the input a box takes its last button.
         EXPECT_EQ(KitMessageBox("again", "File In Use", MB_RETRYCANCEL), IDCANCEL);
-        EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel"), std::string::npos);
+        EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel   (Enter = Retry)\n> "), std::string::npos);
     }
     start("");
     testing::internal::CaptureStdout();
     for (auto [type, button] : {std::pair{MB_OK, IDOK}, {MB_YESNO, IDYES}, {MB_OKCANCEL, IDOK}, {MB_RETRYCANCEL, IDCANCEL}})
         EXPECT_EQ(KitMessageBox("t", "c", type), button) << type;
     testing::internal::GetCapturedStdout();
+}
+
+// The gauge on a pipe keeps to $COLUMNS less the last column (a width under 20 is not taken); the drive list shows
+// a free-space figure only where there is one.
+TEST_F(KitDialogs, ConsoleTextsKeepToTheirWidth) {
+    start("");
+    const kit::Gauge g{1, 1, 10, 10, "a-file-name-long-enough-to-be-cut.dll"};
+    std::string lines;
+    for (const char* columns : {"30", "5"}) {
+        ::setenv("COLUMNS", columns, 1);
+        Console con("");
+        kit::frontEnd().progress(g);
+        lines += std::to_string(con.output().size()) + " ";
+    }
+    ::unsetenv("COLUMNS");
+    EXPECT_EQ(lines, "30 80 ");  // 29 or 79 characters and the line break
+    FAddListItem("Disk Drives", "C:");
+    FAddListItem("Disk Drives", "D:");
+    FAddListItem("Available Space", "100 KB");
+    std::string page = kit::describePage({kit::findPage(300), 300, "FChoosePathDlgProc", 0});
+    EXPECT_NE(page.find("  Drive      Free space\n  C:  100 KB\n  D:\n"), std::string::npos) << page;
 }
 
 TEST_F(KitDialogsDeathTest, ConsoleInputEndingStopsTheRun) {
