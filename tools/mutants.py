@@ -113,6 +113,31 @@ def candidates(tree):
     return result
 
 
+WIN32_IF = re.compile(r"^\s*#\s*(?:ifdef\s+_WIN32\b|if\s+defined\s*\(?\s*_WIN32\b)")
+WIN32_IFNOT = re.compile(r"^\s*#\s*(?:ifndef\s+_WIN32\b|if\s+!\s*defined\s*\(?\s*_WIN32\b)")
+
+
+def windows_only(lines, n):
+    """Whether line n (1-based) is compiled only for Windows: inside the
+    `_WIN32` branch of a conditional. The Linux build and its tests never see
+    such a line, so a fault there is counted apart instead of as a survivor."""
+    stack = []  # per open conditional: True while in a branch only Windows compiles
+    for line in lines[:n - 1]:
+        if WIN32_IF.match(line):
+            stack.append(True)
+        elif WIN32_IFNOT.match(line):
+            stack.append(False)
+        elif re.match(r"^\s*#\s*if", line):
+            stack.append(None)
+        elif re.match(r"^\s*#\s*else\b", line) and stack:
+            stack[-1] = None if stack[-1] is None else not stack[-1]
+        elif re.match(r"^\s*#\s*elif\b", line) and stack:
+            stack[-1] = None
+        elif re.match(r"^\s*#\s*endif\b", line) and stack:
+            stack.pop()
+    return any(stack)
+
+
 def shown(name, line, faulty):
     return ("dropped: " + line.strip()) if name == "call dropped" else faulty.strip()
 
@@ -263,6 +288,11 @@ def main():
         path = tree / rel
         original = path.read_text(encoding="utf-8", errors="surrogateescape")
         lines = original.split("\n")
+        if windows_only(lines, n):
+            results.append({"file": rel, "line": n, "fault": name, "original": line.strip(),
+                            "faulty": faulty.strip(), "outcome": "windows", "failed": []})
+            print(f"[{i}/{len(drawn)}] windows  {rel}:{n}: {name}: {shown(name, line, faulty)}", flush=True)
+            continue
         lines[n - 1] = faulty
         path.write_text("\n".join(lines), encoding="utf-8", errors="surrogateescape")
         try:
@@ -292,12 +322,13 @@ def main():
     # Leave the scratch build matching the tree again.
     run(["cmake", "--build", str(build), "-j", str(args.jobs)], tree, 7200)
 
-    count = {k: sum(1 for r in results if r["outcome"] == k) for k in ("killed", "survived", "accepted", "invalid")}
+    count = {k: sum(1 for r in results if r["outcome"] == k)
+             for k in ("killed", "survived", "accepted", "invalid", "windows")}
     judged = count["killed"] + count["survived"]
     rate = 100.0 * count["killed"] / judged if judged else 0.0
     print(f"\n{args.tree}: {len(results)} faults drawn from {len(pool)}, seed {args.seed}: "
           f"{count['killed']} killed, {count['survived']} survived, {count['accepted']} accepted as equivalent, "
-          f"{count['invalid']} did not compile; kill rate {rate:.1f}% "
+          f"{count['invalid']} did not compile, {count['windows']} only in the Windows build; kill rate {rate:.1f}% "
           f"({(time.time() - started) / 60:.0f} min)")
     if count["survived"]:
         print("survivors:")
