@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -196,7 +197,7 @@ TEST(KitAnswersParse, Table) {
         {"300 CO\n", "line 1: \"CO\" is not an event word"},
         {"100 CONTINUEXXXXXXXXX\n", "is not an event word"},
         {"\n\n100 CONTINUE EditTextOut=\"open\n", "line 3: unterminated quote"},
-        {"100 CONTINUE =x\n", "line 1: \"=x\" is not SYMBOL=value"},
+        {"100 CONTINUE =x=1\n", "line 1: \"=x=1\" is not SYMBOL=value"},
         {"800 CONTINUE ButtonChecked=9\n", "line 1: ButtonChecked=\"9\" is not one of the page's choices 1, 2 or 3"},
         {"800 CONTINUE ButtonChecked=\n", "ButtonChecked=\"\" is not one of the page's choices"},
         {"800 CONTINUE ButtonChecked=1 ButtonChecked=2\n", "line 1: \"ButtonChecked\" is set twice"},
@@ -296,6 +297,13 @@ TEST_F(KitDialogs, ConsoleTextsKeepToTheirWidth) {
     }
     ::unsetenv("COLUMNS");
     EXPECT_EQ(lines, "30 80 ");  // 29 or 79 characters and the line break
+    {
+        // On a pipe, a line for each tenth and the last: files 1 and 2 of 100 share the first tenth.
+        Console con("");
+        for (unsigned f : {1u, 2u, 100u}) kit::frontEnd().progress({f, 100, 0, 0, ""});
+        std::string out = con.output();
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    }
     FAddListItem("Disk Drives", "C:");
     FAddListItem("Disk Drives", "D:");
     FAddListItem("Available Space", "100 KB");

@@ -167,12 +167,15 @@ TEST_F(KitFiles, CreateDirAndRemoveFile) {
     writeFile(driveC() / "a" / "f.txt", "x");
     inUse("C:\\a\\busy.dll", winsim::InUse::Open);
     std::string r;
-    for (const char* dir : {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub"}) r += FCreateDir(dir, 0) ? '1' : '0';
-    r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') + " ";
+    // A path from the root of the current drive is not a share.
+    for (const char* dir : {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n"})
+        r += FCreateDir(dir, 0) ? '1' : '0';
+    r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') +
+         (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') + " ";
     // Removing a file that is gone is fine; one in use stays, which is not a failure of the removal.
     for (const char* f : {"C:\\a\\f.txt", "C:\\a\\f.txt", "C:\\a\\busy.dll", "Q:\\nowhere.txt"})
         r += std::to_string(YnrcRemoveFile(f, 0)) + ",";
-    EXPECT_EQ(r, "11000 11 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
+    EXPECT_EQ(r, "110001 111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
 }
@@ -231,7 +234,7 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
     for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
     EXPECT_TRUE(FValidPath("relative\\file.txt"));
-    EXPECT_FALSE(FValidPath("C:\\x|y") || FValidPath(std::string(300, 'a').c_str()));
+    EXPECT_FALSE(FValidPath("C:\\x|y") || FValidPath("|x") || FValidPath(std::string(300, 'a').c_str()));
 }
 
 TEST_F(KitFiles, DetectDrivesAndFreeSpace) {
