@@ -229,7 +229,7 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
     EXPECT_EQ(found(), "10000" "110");
     CloseHandle(held);
 
-    for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386"})
+    for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386", "C:\\x/y"})
         EXPECT_TRUE(FValidDir(ok)) << ok;
     for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
