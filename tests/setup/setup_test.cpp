@@ -2,6 +2,7 @@
 // refusals, end steps); the program starter; the fatal reporters with their one-shot guards, the status page. (The
 // closing pages and programs: the scenarios.)
 #include "install/records.h"
+#include "setup/deinstall.h"
 #include "setup/harness.h"
 #include "winsim/core/handles.h"
 
@@ -213,6 +214,28 @@ TEST(Reporters, OneErrorPageThenExitCodeZeroStatusPageProgramStarterStatusBits) 
     std::string bits;
     for (DWORD status : {(DWORD)STS_DONE, (DWORD)STS_FAILED, 3u, 0x11u, 0u, 7u}) bits += stsSucceeded(status) ? "1" : "0";
     EXPECT_EQ(bits, "101100");
+}
+
+// The removal takes only a folder of its own on a drive: each other root is refused with the reason ("-": taken).
+TEST(RemovalRoot, OnlyAFolderOfItsOwnOnADrive) {
+    std::snprintf(::Setup.WindowsDir, sizeof ::Setup.WindowsDir, "C:\\WINNT35");
+    std::snprintf(::Setup.SystemDir, sizeof ::Setup.SystemDir, "C:\\WINNT35\\system32");
+    std::snprintf(::Setup.DriverDir, sizeof ::Setup.DriverDir, "D:\\drivers\\w32x86");
+    const std::pair<std::string, const char*> rows[] = {
+        {"C:\\apps\\vrd", "-"}, {"d:\\apps\\vrd\\", "-"}, {"C:\\WINNT35x", "-"}, {"D:\\drivers\\w32", "-"},
+        {"", "empty"}, {"C:\\" + std::string(252, 'x'), "-"}, {"C:\\" + std::string(253, 'x'), "too long"}, {"\\\\server\\share", "a network path"},
+        {"1:\\x", "not a full path on a drive"}, {"[:\\x", "not a full path on a drive"},
+        {"@:\\x", "not a full path on a drive"}, {"{:\\x", "not a full path on a drive"}, {"C:x", "not a full path on a drive"},
+        {"C:\\", "a drive root"}, {"C:\\\\", "a drive root"}, {"C:\\a\\\\b", "an empty path part"},
+        {"C:\\a<b", "characters no file name holds"}, {"C:\\a\\..", "a . or .. part"}, {"C:\\apps\\.\\vrd", "a . or .. part"},
+        {"c:\\winnt35", "the Windows directory or a directory above it"},
+        {"C:\\WINNT35\\system32", "the system directory or a directory above it"},
+        {"D:\\drivers", "the printer-driver directory or a directory above it"},
+    };
+    for (const auto& [root, why] : rows) {
+        LPCSTR r = refuseRemovalRoot(root.c_str());
+        EXPECT_STREQ(r ? r : "-", why) << root;
+    }
 }
 
 }  // namespace
