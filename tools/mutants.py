@@ -218,9 +218,10 @@ def areas_to_run(changed, tree):
 FAILED_TEST = re.compile(r"^\s*\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess aborted|Exception|Child aborted)", re.M)
 
 
-def run_tests(build, tree, jobs, areas, known, learned):
+def run_tests(build, tree, jobs, areas, known):
     """Runs the tests of the given areas; returns ctest's exit code (nonzero:
-    a test failed) and the names of the tests that failed. The tests that
+    a test failed) and the names of the tests that failed, which are counted
+    in `known` (test name -> faults of this file it killed). The tests that
     killed earlier faults of the same file run first, on their own: most
     faults fail one of them within seconds, and only a fault that passes
     them needs the whole areas. Either way every test of the areas has passed
@@ -237,7 +238,7 @@ def run_tests(build, tree, jobs, areas, known, learned):
         code, out = run(base, tree, 1800)
     failed = FAILED_TEST.findall(out) if code != 0 else []
     for t in failed:
-        learned[t] = learned.get(t, 0) + 1
+        known[t] = known.get(t, 0) + 1
     return code, failed
 
 
@@ -304,10 +305,9 @@ def main():
             else:
                 after = programs(build)
                 areas = areas_to_run({n for n, t in after.items() if before.get(n) != t}, tree)
-                code, failed = 0, []
+                code = 0
                 if areas:
-                    known = killers.setdefault(rel, {})
-                    code, failed = run_tests(build, tree, args.jobs, areas, known, known)
+                    code, failed = run_tests(build, tree, args.jobs, areas, killers.setdefault(rel, {}))
                 outcome = "killed" if code != 0 else "survived"
         finally:
             path.write_text(original, encoding="utf-8", errors="surrogateescape")
