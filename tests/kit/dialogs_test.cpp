@@ -137,8 +137,8 @@ TEST_F(KitDialogsDeathTest, AnswersThatDoNotFitTheRunStopItWithCode2) {
 // two options naming one file, however it is spelled, never overwrite the
 // answers.
 TEST_F(KitDialogsDeathTest, BadOptionsAreRefusedBeforeAnything) {
-    writeFile(dir / "answers.txt", "100 CONTINUE\n");
-    writeFile(dir / "bad.txt", "100 CONTINUE\n\n800 CONTINUE ButtonChecked\n");
+    writeText(dir / "answers.txt", "100 CONTINUE\n");
+    writeText(dir / "bad.txt", "100 CONTINUE\n\n800 CONTINUE ButtonChecked\n");
     std::filesystem::create_directories(dir / "sub");
     std::filesystem::create_symlink(answers(), dir / "link.txt");
     std::filesystem::create_hard_link(answers(), dir / "hard.txt");
@@ -162,7 +162,7 @@ TEST_F(KitDialogsDeathTest, BadOptionsAreRefusedBeforeAnything) {
     for (const auto& c : cases) {
         KitReset();
         EXPECT_EXIT(startFrame(c.args), testing::ExitedWithCode(2), c.message) << c.args;
-        EXPECT_EQ(readFile(answers()), "100 CONTINUE\n") << c.args;
+        EXPECT_EQ(readText(answers()), "100 CONTINUE\n") << c.args;
         EXPECT_FALSE(std::filesystem::exists(dir / "new.txt")) << c.args;
     }
     // Different files are fine.

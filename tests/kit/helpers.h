@@ -2,6 +2,7 @@
 // with the kit reset.
 #pragma once
 
+#include "common.h"
 #include "winsim/core/machine.h"
 
 #include <setupkit.h>
@@ -9,29 +10,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace kittest {
+
+using common::readText;
+using common::writeText;
 
 inline std::filesystem::path tempDir(const std::string& name) {
     auto p = std::filesystem::temp_directory_path() / ("kit-test-" + name);
     std::filesystem::remove_all(p);
     std::filesystem::create_directories(p);
     return p;
-}
-
-inline void writeFile(const std::filesystem::path& p, const std::string& text) {
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-}
-
-inline std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 inline INT startFrame(std::string cmd) { return InitializeFrame(cmd.data()); }
@@ -47,10 +37,10 @@ public:
         dir = tempDir(name + "-host");
     }
     std::string answers() const { return (dir / "answers.txt").string(); }
-    std::string log() const { return readFile(dir / "run.log"); }
+    std::string log() const { return readText(dir / "run.log"); }
     // Writes the answers and starts the frame unattended with its log.
     void start(const std::string& text, const std::string& more = "") {
-        writeFile(dir / "answers.txt", text);
+        writeText(dir / "answers.txt", text);
         ASSERT_EQ(startFrame("--answers " + answers() + " --log " + (dir / "run.log").string() + more), 1);
     }
     std::string finish() {  // the log as the run leaves it

@@ -25,20 +25,20 @@ class KitFiles : public Kit {
 public:
     void SetUp() override {
         Kit::SetUp();
-        writeFile(driveC() / "dist" / "setup.inf",
+        writeText(driveC() / "dist" / "setup.inf",
                   "; sample\r\n[Monitor]\r\nmon = vrdpsmon.dll, , , , , , , , , , , , , , 10\r\n"
                   "[W95 Monitor]\r\nmon = vrdpsmw4.dll, vrdpsmw4.new, , , , , , , , , , , , , 7\r\n"
                   "[Help]\r\nhlp = vrdpsmon.hlp, , help, , , , , , , , , , , , 5\r\n"
                   "[Missing]\r\ngone = nothere.dll, , , , , , , , , , , , , , 1\r\n");
-        writeFile(driveC() / "dist" / "vrdpsmon.dll", "0123456789");
-        writeFile(driveC() / "dist" / "vrdpsmw4.dll", "abcdefg");
-        writeFile(driveC() / "dist" / "help" / "vrdpsmon.hlp", "hhhhh");
+        writeText(driveC() / "dist" / "vrdpsmon.dll", "0123456789");
+        writeText(driveC() / "dist" / "vrdpsmw4.dll", "abcdefg");
+        writeText(driveC() / "dist" / "help" / "vrdpsmon.hlp", "hhhhh");
         start("");
     }
     void inUse(const char* path, winsim::InUse how) {
         std::string rel = path + 3;
         std::replace(rel.begin(), rel.end(), '\\', '/');
-        writeFile(driveC() / rel, "old");
+        writeText(driveC() / rel, "old");
         m->files->meta[path].inUse = how;
     }
 };
@@ -57,7 +57,7 @@ std::string field(const char* section, const char* key, int n, int capacity, int
 TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
     EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 1, nullptr, 0), -1);  // no INF open
     EXPECT_FALSE(FOpenInf("C:\\dist\\nothere.inf", 1, 0));
-    writeFile(driveC() / "bad.inf", "[A]\nx = a.dat,,,,,,,,,,,,,,1\n[B\n");
+    writeText(driveC() / "bad.inf", "[A]\nx = a.dat,,,,,,,,,,,,,,1\n[B\n");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(FOpenInf("C:\\bad.inf", 1, 0));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("setup: C:\\bad.inf, line 3: section header without ']'"),
@@ -96,8 +96,8 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
                                      {"Monitor", nullptr, "C:\\x"}, {"Monitor", "C:\\dist", "C:\\" + std::string(250, 'a')}})
         EXPECT_FALSE(FAddSectionFilesToCopyList(section, from, to.c_str())) << to;
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
-    EXPECT_EQ(readFile(driveC() / "win32app" / "deep" / "vrdpsmon.dll") + readFile(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.new") +
-                  readFile(driveC() / "win32app" / "vrdpsmon.hlp"),
+    EXPECT_EQ(readText(driveC() / "win32app" / "deep" / "vrdpsmon.dll") + readText(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.new") +
+                  readText(driveC() / "win32app" / "vrdpsmon.hlp"),
               "0123456789abcdefghhhhh");
     EXPECT_FALSE(fs::exists(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.dll"));
     EXPECT_EQ(m->drives['C'].free, freeBefore - 22);
@@ -152,7 +152,7 @@ TEST_F(KitFiles, CopiesStopOrGoThrough) {
         EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), row.grc);
         winsim::setMessageBoxHandler(nullptr);
         fs::path module = driveC() / "target" / "vrdpsmon.dll";
-        EXPECT_EQ(fs::exists(module) ? readFile(module) : "<none>", row.module);
+        EXPECT_EQ(fs::exists(module) ? readText(module) : "<none>", row.module);
         std::istringstream log(finish());
         std::string boxes;
         for (std::string l; std::getline(log, l);)
@@ -164,7 +164,7 @@ TEST_F(KitFiles, CopiesStopOrGoThrough) {
 
 // Each call's result in turn (1 success, 0 failure; YnrcRemoveFile's own codes).
 TEST_F(KitFiles, CreateDirAndRemoveFile) {
-    writeFile(driveC() / "a" / "f.txt", "x");
+    writeText(driveC() / "a" / "f.txt", "x");
     inUse("C:\\a\\busy.dll", winsim::InUse::Open);
     std::string r;
     // A path from the root of the current drive is not a share.
@@ -184,23 +184,23 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     fs::create_directories(driveC() / "WINDOWS");
     const char* ini = "C:\\WINDOWS\\wininit.ini";
     ASSERT_TRUE(FCreateSysIniKeyValue(ini, "rename", "NUL", "C:\\win32app\\a.dll", 1));
-    EXPECT_EQ(readFile(driveC() / "WINDOWS" / "wininit.ini"), "[rename]\r\nNUL=C:\\win32app\\a.dll\r\n");
+    EXPECT_EQ(readText(driveC() / "WINDOWS" / "wininit.ini"), "[rename]\r\nNUL=C:\\win32app\\a.dll\r\n");
     ASSERT_TRUE(FCreateSysIniKeyValue(ini, "Rename", "NUL", "C:\\win32app\\b.dll", 1));
     ASSERT_TRUE(FCreateSysIniKeyValue(ini, "rename", "NUL", "C:\\win32app\\a.dll", 1));  // not doubled
     ASSERT_TRUE(FCreateSysIniKeyValue(ini, "other", "k", "v", 1));
     ASSERT_TRUE(FCreateSysIniKeyValue(ini, "rename", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll", "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new", 1));
-    EXPECT_EQ(readFile(driveC() / "WINDOWS" / "wininit.ini"),
+    EXPECT_EQ(readText(driveC() / "WINDOWS" / "wininit.ini"),
               "[rename]\r\nNUL=C:\\win32app\\a.dll\r\nNUL=C:\\win32app\\b.dll\r\n"
               "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll=C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new\r\n\r\n[other]\r\nk=v\r\n");
     // Lines of an existing file are kept as they are.
-    writeFile(driveC() / "WINDOWS" / "system.ini", "; keep\n[boot]\nshell=progman.exe\n\n[386Enh]\nx=1\n");
+    writeText(driveC() / "WINDOWS" / "system.ini", "; keep\n[boot]\nshell=progman.exe\n\n[386Enh]\nx=1\n");
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\WINDOWS\\system.ini", "boot", "drivers", "mmsystem.dll", 1));
-    EXPECT_EQ(readFile(driveC() / "WINDOWS" / "system.ini"),
+    EXPECT_EQ(readText(driveC() / "WINDOWS" / "system.ini"),
               "; keep\r\n[boot]\r\nshell=progman.exe\r\ndrivers=mmsystem.dll\r\n\r\n[386Enh]\r\nx=1\r\n");
     // A section with no lines yet gets its first one under its header.
-    writeFile(driveC() / "empty.ini", "[empty]\n\n[x]\ny=1\n");
+    writeText(driveC() / "empty.ini", "[empty]\n\n[x]\ny=1\n");
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\empty.ini", "empty", "k", "v", 1));
-    EXPECT_EQ(readFile(driveC() / "empty.ini"), "[empty]\r\nk=v\r\n\r\n[x]\r\ny=1\r\n");
+    EXPECT_EQ(readText(driveC() / "empty.ini"), "[empty]\r\nk=v\r\n\r\n[x]\r\ny=1\r\n");
     for (auto [file, section, key, value] : {std::tuple{"C:\\NODIR\\x.ini", "s", "k", "v"}, {nullptr, "s", "k", "v"}, {ini, "s", "k=x", "v"},
                                              {ini, "s", "k", "two\nlines"}, {ini, "", "k", "v"}, {ini, "s", "", "v"},
                                              {ini, "s\nx", "k", "v"}})
@@ -209,7 +209,7 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
 
 TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
     // A directory is not a file; a file in use cannot be opened for writing (mode 3).
-    writeFile(driveC() / "x" / "f.txt", "x");
+    writeText(driveC() / "x" / "f.txt", "x");
     auto found = [] {
         std::string r;
         for (auto [path, mode] : {std::pair{"C:\\x\\f.txt", 0}, {"C:\\x\\f.txt", 3}, {"C:\\x\\f.txt", 1}, {"C:\\x", 0},

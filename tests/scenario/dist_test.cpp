@@ -16,16 +16,18 @@ TEST(SizeTool, ChecksFixesAndRefuses) {
     ASSERT_TRUE(fs::exists("/usr/bin/python3")) << "python3 is not installed";
     Scenario s("infsizes");
     const fs::path dir = s.root(), inf = dir / "setup.inf";
-    std::ofstream(dir / "ONE.DAT", std::ios::binary) << "12345";
-    std::ofstream(dir / "two.dat", std::ios::binary) << "1234567890";
+    common::writeText(dir / "ONE.DAT", "12345");
+    common::writeText(dir / "two.dat", "1234567890");
     std::string out, err;
     // The tool on `file` (this test's setup.inf by default); its exit code.
     auto run = [&](std::vector<std::string> args, fs::path file = {}) {
-        args.insert(args.begin(), (sourceRoot() / "dist" / "tools" / "infsizes.py").string());
+        args.insert(args.begin(), {"/usr/bin/python3", (sourceRoot() / "dist" / "tools" / "infsizes.py").string()});
         args.push_back((file.empty() ? inf : file).string());
-        return runProgram("/usr/bin/python3", args, dir, out, err);
+        common::Proc p = common::run(args, dir);
+        out = p.out, err = p.err;
+        return p.code;
     };
-    auto write = [&](const std::string& text) { std::ofstream(inf, std::ios::binary | std::ios::trunc) << text; };
+    auto write = [&](const std::string& text) { common::writeText(inf, text); };
 
     EXPECT_EQ(run({"--check"}, sourceRoot() / "dist" / "setup.inf"), 0) << out << err;
     EXPECT_EQ(out, "");

@@ -7,33 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <strings.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace scenario {
 
 fs::path binDir() { return BIN_DIR; }
 fs::path sourceRoot() { return SOURCE_ROOT; }
 
-std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string distFile(const std::string& name) { return readText(sourceRoot() / "dist" / name); }
-
-Lines splitLines(const std::string& text) {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
-    return lines;
-}
 
 std::string joined(const Lines& lines) {
     std::string s;
@@ -89,34 +71,34 @@ json Scenario::machineJson() const { return json::parse(readText(machineDir() / 
 void Scenario::editMachine(const std::function<void(json&)>& edit) {
     json j = machineJson();
     edit(j);
-    std::ofstream(machineDir() / "machine.json", std::ios::binary | std::ios::trunc) << j.dump(2) << "\n";
+    common::writeText(machineDir() / "machine.json", j.dump(2) + "\n");
 }
 
 RunResult Scenario::run(const std::string& answers, const std::vector<std::string>& extra) {
     fs::path answersFile = root_ / "run.ans", logFile = root_ / "run.log", shipped = sourceRoot() / "dist" / "answers" / answers;
     bool named = answers.find('\n') == std::string::npos;
     if (named && !fs::is_regular_file(shipped)) ADD_FAILURE() << shipped << " is missing";
-    std::ofstream(answersFile, std::ios::binary | std::ios::trunc) << (named ? readText(shipped) : answers);
+    common::writeText(answersFile, named ? readText(shipped) : answers);
     fs::remove(logFile);
     std::vector<std::string> args = {"--machine", machineDir().string(), "--log", logFile.string(), "--answers",
                                      answersFile.string()};
     args.insert(args.end(), extra.begin(), extra.end());
-    RunResult r;
-    r.exitCode = runProgram(binDir() / "setup", args, distDir(), r.out, r.err);
-    r.log = splitLines(readText(logFile));
-    return r;
+    args.insert(args.begin(), "setup");
+    common::Proc p = common::run(args, distDir());
+    return {p.code, splitLines(readText(logFile)), p.out, p.err};
 }
 
 int Scenario::winsim(const std::vector<std::string>& args, std::string* out) const {
-    std::string o, e;
-    int rc = runProgram(binDir() / "winsim", args, root_, o, e);
-    if (out) *out = o + e;
-    return rc;
+    std::vector<std::string> all = {"winsim"};
+    all.insert(all.end(), args.begin(), args.end());
+    common::Proc p = common::run(all, root_);
+    if (out) *out = p.out + p.err;
+    return p.code;
 }
 
 void Scenario::importReg(const std::string& body) {
     fs::path file = root_ / "import.reg";
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << "REGEDIT4\r\n\r\n" << body;
+    common::writeText(file, "REGEDIT4\r\n\r\n" + body);
     std::string out;
     EXPECT_EQ(winsim({"reg", "import", machineDir().string(), file.string()}, &out), 0) << out;
 }
@@ -158,11 +140,7 @@ fs::path Scenario::hostPath(const std::string& windowsPath) const {
     return p;
 }
 
-void Scenario::writeFile(const std::string& windowsPath, const std::string& text) {
-    fs::path p = hostPath(windowsPath);
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
-}
+void Scenario::writeFile(const std::string& windowsPath, const std::string& text) { common::writeText(hostPath(windowsPath), text); }
 
 Loaded::Loaded(const Scenario& s) : m_(winsim::install(winsim::loadImage(s.machineDir()))) {}
 
@@ -217,36 +195,6 @@ bool spoolerRunning(const json& machine) {
         if (svc["name"] == "Spooler")
             return svc["state"] == "running" || (svc["state"] == "start_pending" && svc["pending"]["kind"] == "start");
     return false;
-}
-
-int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd, std::string& out,
-               std::string& err) {
-    char outName[] = "/tmp/scenario-out-XXXXXX", errName[] = "/tmp/scenario-err-XXXXXX";
-    int inFd = ::open("/dev/null", O_RDONLY), outFd = ::mkstemp(outName), errFd = ::mkstemp(errName);
-    int code = -1, status = 0;
-    pid_t pid = inFd >= 0 && outFd >= 0 && errFd >= 0 ? ::fork() : -1;
-    if (pid == 0) {
-        ::dup2(inFd, 0);
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        ::alarm(60);  // a guard against a hang, kept across exec; not a measure of speed
-        std::vector<std::string> store = {program.string()};
-        store.insert(store.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& s : store) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) code = WEXITSTATUS(status);
-    for (int fd : {inFd, outFd, errFd})
-        if (fd >= 0) ::close(fd);
-    out = readText(outName);
-    err = readText(errName);
-    ::unlink(outName);
-    ::unlink(errName);
-    return code;
 }
 
 }  // namespace scenario

@@ -4,6 +4,8 @@
 // A missing program or distribution fails the test that needs it.
 #pragma once
 
+#include "common.h"
+
 #include <nlohmann/json.hpp>
 
 #include <windows.h>
@@ -22,13 +24,13 @@ namespace scenario {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using Lines = std::vector<std::string>;
+using common::Lines;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
+using common::readText;
+using common::splitLines;
 fs::path binDir();
 fs::path sourceRoot();
-std::string readText(const fs::path& p);
-Lines splitLines(const std::string& text);
 std::string joined(const Lines& lines);
 std::string distFile(const std::string& name);  // dist/NAME of the tree
 
@@ -106,10 +108,5 @@ private:
 // on its way (the program does not wait for the last step of a start).
 const json* group(const json& machine, const std::string& name);
 bool spoolerRunning(const json& machine);
-
-// `program args...` in `cwd` with /dev/null as input; the exit code, or -1
-// when it did not start or was killed (after 60 s at the latest).
-int runProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd, std::string& out,
-               std::string& err);
 
 }  // namespace scenario

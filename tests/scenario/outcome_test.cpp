@@ -232,14 +232,14 @@ TEST(ScenarioPreview, DryRunShowsExactlyWhatTheRunDoes) {
 TEST(ScenarioRefused, UsageNoMachineAndDamagedImage) {
     Scenario s("host");
     ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86"})) << s.error;
-    std::string out, err;
-    EXPECT_EQ(runProgram(binDir() / "setup", {"--help"}, s.distDir(), out, err), 0);
-    EXPECT_NE(out.find("--answers FILE"), std::string::npos) << out;
-    EXPECT_EQ(runProgram(binDir() / "setup", {}, s.distDir(), out, err), 2);
-    EXPECT_NE(err.find("no machine given"), std::string::npos) << err;
+    common::Proc help = common::run({"setup", "--help"}, s.distDir()), bare = common::run({"setup"}, s.distDir());
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("--answers FILE"), std::string::npos) << help.out;
+    EXPECT_EQ(bare.code, 2);
+    EXPECT_NE(bare.err.find("no machine given"), std::string::npos) << bare.err;
     std::string text = readText(s.machineDir() / "machine.json");
     std::string broken = text.substr(0, text.size() / 2) + "\n}}} not json\n";
-    std::ofstream(s.machineDir() / "machine.json", std::ios::binary | std::ios::trunc) << broken;
+    common::writeText(s.machineDir() / "machine.json", broken);
     RunResult r = s.run("quit.ans");
     EXPECT_EQ(r.exitCode, 3) << r.describe();
     EXPECT_NE(r.err.find("machine.json:"), std::string::npos) << r.err;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "kit/internal.h"
 #include "setup/setup.h"
 #include "toolkit/toolkit.h"
@@ -34,7 +35,7 @@
 namespace harness {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
+using common::Lines;
 
 inline winsim::OsInfo nt(int major, int minor, int build, const char* arch = "x86") {
     return {winsim::Platform::NT, major, minor, build, arch};
@@ -121,13 +122,7 @@ private:
     std::unique_ptr<kit::FrontEnd> inner_;
 };
 
-inline Lines lines(std::istream&& in) {
-    Lines out;
-    for (std::string line; std::getline(in, line);) out.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
-    return out;
-}
-inline Lines lines(const std::string& text) { return lines(std::istringstream(text)); }
-inline Lines readLines(const fs::path& file) { return lines(std::ifstream(file)); }
+inline Lines readLines(const fs::path& file) { return common::splitLines(common::readText(file)); }
 
 // A usable Windows installation (spooler running, registry of a fresh installation) of the given platform, the user
 // an administrator unless `admin` is false, C:\dist the current directory. Architectures other than x86, alpha and
@@ -158,9 +153,7 @@ public:
         std::replace(rest.begin(), rest.end(), '\\', '/');
         return (root / std::string(1, windowsPath[0]) / rest).lexically_normal();
     }
-    void writeFile(const std::string& windowsPath, const std::string& text = "x\n") {
-        fs::create_directories(host(windowsPath).parent_path()), std::ofstream(host(windowsPath), std::ios::binary) << text;
-    }
+    void writeFile(const std::string& windowsPath, const std::string& text = "x\n") { common::writeText(host(windowsPath), text); }
     void setInf(const std::string& text) { writeFile("C:\\dist\\setup.inf", text); }
     void setFree(char drive, std::uint64_t bytes) { machine().drives.at(drive).free = bytes; }
     void addDrive(char letter, std::uint64_t freeBytes) {
@@ -206,13 +199,13 @@ public:
             ExitProcess((UINT)body(commandLine.data()));
         }
         ChildResult r;
-        for (const auto& line : lines(answers)) r.answered.push_back(std::atoi(line.c_str()));
+        for (const auto& line : common::splitLines(answers)) r.answered.push_back(std::atoi(line.c_str()));
         int status = 0;
         waitpid(pid, &status, 0);
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.log = readLines(logFile);
         r.report = readLines(reportFile);
-        for (const auto& line : readLines(outputFile)) r.output += line + "\n";
+        r.output = common::readText(outputFile);
         return r;
     }
     // The same for a body without a result: it reports "returned=1" when it comes back.

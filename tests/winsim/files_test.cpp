@@ -15,14 +15,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using sim::slurp;
+using sim::readText;
 
 HANDLE open(const char* path, DWORD access, DWORD disposition, DWORD share = 0) {
     return CreateFileA(path, access, share, nullptr, disposition, 0, nullptr);
 }
 
 // Reads a whole file through the API.
-std::string readAll(const char* path) {
+std::string apiRead(const char* path) {
     HANDLE h = open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
     if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
     std::string out;
@@ -48,7 +48,7 @@ std::string tree(const fs::path& dir) {
     std::vector<std::string> lines;
     for (auto& e : fs::recursive_directory_iterator(dir))
         lines.push_back(e.path().lexically_relative(dir).generic_string() +
-                        (e.is_directory() ? "/" : "=" + slurp(e.path())) + "\n");
+                        (e.is_directory() ? "/" : "=" + readText(e.path())) + "\n");
     std::sort(lines.begin(), lines.end());
     std::string out;
     for (auto& l : lines) out += l;
@@ -101,10 +101,10 @@ TEST_F(Files, PathsAreCaseInsensitiveStayOnTheDriveAndNeverFollowLinks) {
     // ".." never leaves the drive.
     std::ofstream(root / "outside.txt") << "secret";
     hostFile("outside.txt", "inside");
-    EXPECT_EQ(readAll("C:\\..\\..\\outside.txt"), "inside");
-    EXPECT_EQ(readAll("..\\..\\..\\outside.txt"), "inside");
+    EXPECT_EQ(apiRead("C:\\..\\..\\outside.txt"), "inside");
+    EXPECT_EQ(apiRead("..\\..\\..\\outside.txt"), "inside");
     ASSERT_TRUE(DeleteFileA("C:\\..\\outside.txt"));
-    EXPECT_EQ(slurp(root / "outside.txt"), "secret");
+    EXPECT_EQ(readText(root / "outside.txt"), "secret");
     // Links on the host are invisible and never followed.
     fs::create_directories(root / "secret");
     std::ofstream(root / "secret" / "key.txt") << "secret";
@@ -244,7 +244,7 @@ TEST_F(Files, FilesInUseAndReadOnlyFiles) {
     EXPECT_FAILS(DeleteFileA("C:\\sys\\ro.txt"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(GetFileAttributesA("C:\\sys\\ro.txt"), (DWORD)FILE_ATTRIBUTE_READONLY);
     // Files in use can be read but not written; an open one not even opened without sharing.
-    EXPECT_EQ(readAll("C:\\sys\\loaded.dll") + readAll("C:\\sys\\open.dll"), "LO");
+    EXPECT_EQ(apiRead("C:\\sys\\loaded.dll") + apiRead("C:\\sys\\open.dll"), "LO");
     for (const char* p : {"C:\\sys\\loaded.dll", "C:\\sys\\open.dll"}) {
         EXPECT_LASTERROR(open(p, GENERIC_WRITE, OPEN_EXISTING), INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
         EXPECT_FAILS(CopyFileA("C:\\new.dll", p, FALSE), ERROR_SHARING_VIOLATION);
@@ -553,7 +553,7 @@ protected:
         sim::putFile("C:\\" + rel, text);
         if (!version.empty()) m().files->meta["C:\\" + rel].version = version;
     }
-    std::string content(const std::string& rel) { return fs::exists(c / rel) ? sim::slurp(c / rel) : "<missing>"; }
+    std::string content(const std::string& rel) { return fs::exists(c / rel) ? sim::readText(c / rel) : "<missing>"; }
     Names names() {
         Names out;
         for (auto& e : fs::directory_iterator(c / "drivers")) out.push_back(e.path().filename().string());

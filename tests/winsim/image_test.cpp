@@ -26,7 +26,7 @@ protected:
         auto& m = winsim::install(winsim::newMachine(opt, root / ("scratch-" + name)));
         m.computerName = tag;
         winsim::importRegistry(m, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tag]\n\"Name\"=\"" + tag + "\"\n\n", "tag.reg");
-        writeAll(m.drives['C'].host / "tag.txt", tag);
+        writeText(m.drives['C'].host / "tag.txt", tag);
         winsim::saveImage(m, root / name);
         fs::remove_all(root / ("scratch-" + name));
         return root / name;
@@ -58,8 +58,8 @@ TEST_F(Image, FailedSaveLeavesImageAndMachineAsTheyWere) {
         ::setenv("WINSIM_RENAME_EXCHANGE", exchange, 1);
         winsim::saveImage(m, dir);
         ::unsetenv("WINSIM_RENAME_EXCHANGE");
-        EXPECT_EQ(readAll(dir / "drives" / "C" / "note.txt"), "hello");
-        EXPECT_NE(readAll(dir / "machine.json").find("CHANGED"), std::string::npos);
+        EXPECT_EQ(readText(dir / "drives" / "C" / "note.txt"), "hello");
+        EXPECT_NE(readText(dir / "machine.json").find("CHANGED"), std::string::npos);
         EXPECT_EQ(othersIn(root, {"m"}), std::vector<std::string>{});
     }
 }
@@ -154,7 +154,7 @@ TEST_F(Image, ReaderLoadingDuringSavesSeesOneWholeVersion) {
             auto m = winsim::loadImage(target);
             std::string name = m->computerName;
             std::string reg = winsim::exportRegistry(*m, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tag");
-            std::string file = readAll(m->drives['C'].host / "tag.txt");
+            std::string file = readText(m->drives['C'].host / "tag.txt");
             winsim::discardWorkingCopy(*m);
             if ((name != "ALPHA" && name != "BRAVO") || reg.find("\"Name\"=\"" + name + "\"") == std::string::npos ||
                 file != name)

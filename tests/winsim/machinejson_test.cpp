@@ -210,7 +210,7 @@ TEST(MachineJson, ImageOnDiskNamesItsFileAndIsLeftAlone) {
     put(text);
     EXPECT_EQ(refusal(dir).second, file.string() + ": /format: format 2 is newer than this program reads (1); it "
                                                    "would lose what it does not know");
-    EXPECT_EQ(sim::slurp(file), text);
+    EXPECT_EQ(sim::readText(file), text);
     // A syntax error names the line; the parser's quote of the text is cut.
     put("{\n\"os\": \"" + std::string(100000, 'x') + "\\q\"}");
     auto [line, what] = refusal(dir);

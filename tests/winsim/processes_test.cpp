@@ -257,7 +257,7 @@ TEST_F(Proc, ExtractWritesTheMatchingFilesWhenItsTimeHasCome) {
         std::string out;
         for (const char* name : {"PSCRIPT.DRV", "PSCRIPT.HLP", "ICONLIB.DLL", "UNIDRV.DLL", "TESTPS.TXT", "fonts.mfm"}) {
             fs::path p = c / "WINDOWS" / "SYSTEM" / name;
-            out += (fs::exists(p) ? sim::slurp(p) : "<missing>") + "; ";
+            out += (fs::exists(p) ? sim::readText(p) : "<missing>") + "; ";
         }
         out += "exit";
         for (auto& p : m().processes->ended) out += " " + std::to_string(p->exitCode);

@@ -4,13 +4,12 @@
 
 #include <windows.h>
 
+#include "common.h"
 #include "winsim/core/machine.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace sim {
@@ -29,15 +28,7 @@ inline winsim::OsInfo os(winsim::Platform platform = winsim::Platform::NT) {
 }
 
 // An empty scratch folder named after the running test, plus `tag`.
-inline fs::path testDir(const std::string& tag = "") {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "winsim-";
-    if (info) name += std::string(info->test_suite_name()) + "-" + info->name();
-    fs::path p = fs::temp_directory_path() / (name + tag);
-    std::error_code ec;
-    fs::remove_all(p, ec);
-    return p;
-}
+inline fs::path testDir(const std::string& tag = "") { return common::scratchDir("winsim-", tag); }
 
 // Installs a bare machine with drive C: in <testDir>/C.
 inline winsim::Machine& fresh(const winsim::OsInfo& info = os(), const std::string& tag = "") {
@@ -59,17 +50,9 @@ inline fs::path hostPath(const std::string& winPath) {
 }
 
 inline void putFile(const std::string& winPath, const std::string& content = "x") {
-    fs::path p = hostPath(winPath);
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << content;
+    common::writeText(hostPath(winPath), content);
 }
-
-inline std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using common::readText;
 
 // A test with a bare machine of its own; drive C: is the host folder `c`
 // inside the test's scratch folder `root`.
@@ -90,10 +73,7 @@ protected:
     }
     winsim::Machine& m() { return winsim::machine(); }
     // A file below drive C:, by its host-relative path.
-    void hostFile(const fs::path& rel, const std::string& text = "x") {
-        fs::create_directories((c / rel).parent_path());
-        std::ofstream(c / rel, std::ios::binary) << text;
-    }
+    void hostFile(const fs::path& rel, const std::string& text = "x") { common::writeText(c / rel, text); }
 };
 
 }  // namespace sim

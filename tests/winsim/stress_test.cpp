@@ -29,7 +29,7 @@ std::string machineState(const fs::path& dir) {
     for (auto& [letter, d] : m->drives)
         for (auto& e : fs::recursive_directory_iterator(d.host))
             state += std::string(1, letter) + ":" + fs::relative(e.path(), d.host).string() + "=" +
-                     (e.is_regular_file() ? readAll(e.path()) : "<dir>") + "\n";
+                     (e.is_regular_file() ? readText(e.path()) : "<dir>") + "\n";
     winsim::discardWorkingCopy(*m);
     return state;
 }

@@ -30,7 +30,7 @@ TEST_F(Tool, RegExportOfOneMachineImportsIntoAnotherByteForByte) {
     const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip]\n@=\"d \\\"q\\\"\"\n"
                              "\"Number\"=dword:0000abcd\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\RoundTrip\\Sub Key]\n"
                              "\"Multi\"=hex(7):6f,6e,65,00,00\n\n";
-    writeAll(root / "all.reg", text);
+    writeText(root / "all.reg", text);
     for (const char* m : {"m1", "m2"}) ASSERT_EQ(winsim("new " + at(m) + " --os nt351 --arch x86").code, 0);
     Proc imp = winsim("reg import " + at("m1") + " " + at("all.reg"));
     ASSERT_EQ(imp.code, 0) << imp.out;
@@ -39,7 +39,7 @@ TEST_F(Tool, RegExportOfOneMachineImportsIntoAnotherByteForByte) {
     EXPECT_EQ(sub.out, text);
     Proc exported = winsim("reg export " + at("m1"));
     ASSERT_EQ(exported.code, 0);
-    writeAll(root / "m1.reg", exported.out);
+    writeText(root / "m1.reg", exported.out);
     ASSERT_EQ(winsim("reg import " + at("m2") + " " + at("m1.reg")).code, 0);
     EXPECT_EQ(winsim("reg export " + at("m2")).out, exported.out);
     // What a fresh machine carries for the program.
@@ -52,11 +52,11 @@ TEST_F(Tool, RegExportOfOneMachineImportsIntoAnotherByteForByte) {
 TEST_F(Tool, DamagedImagesAreRefusedNamingFileAndLineAndLeftAsTheyWere) {
     ASSERT_EQ(winsim("new " + at("m") + " --os win95 --arch x86").code, 0);
     const fs::path json = root / "m" / "machine.json", hive = root / "m" / "registry" / "HKEY_LOCAL_MACHINE.reg";
-    const std::string goodJson = readAll(json), goodHive = readAll(hive);
+    const std::string goodJson = readText(json), goodHive = readText(hive);
     std::string badJson = goodJson;
     badJson.insert(badJson.find('\n', badJson.find('\n') + 1) + 1, "  \"broken\": ,\n");  // on line 3
-    writeAll(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
-    writeAll(root / "bad.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Y]\n\"a\"=\"b\"\n\"c\"=hex:zz\n");
+    writeText(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n");
+    writeText(root / "bad.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Y]\n\"a\"=\"b\"\n\"c\"=hex:zz\n");
     const struct {
         const char* damaged;
         std::string json, hive, command, said;
@@ -68,8 +68,8 @@ TEST_F(Tool, DamagedImagesAreRefusedNamingFileAndLineAndLeftAsTheyWere) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damaged);
-        writeAll(json, c.json);
-        writeAll(hive, c.hive);
+        writeText(json, c.json);
+        writeText(hive, c.hive);
         auto before = snapshot(root / "m");
         Proc r = winsim(c.command);
         EXPECT_NE(r.code, 0);
@@ -82,7 +82,7 @@ TEST_F(Tool, DamagedImagesAreRefusedNamingFileAndLineAndLeftAsTheyWere) {
 
 TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
     ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch alpha --version 3.52 --build 1200 --disk-free C=1048576 --user user").code, 0);
-    std::string json = readAll(root / "m" / "machine.json"), found;
+    std::string json = readText(root / "m" / "machine.json"), found;
     for (const char* part : {"\"minor\": 52", "\"build\": 1200", "\"free\": 1048576", "\"PROCESSOR_ARCHITECTURE\": \"ALPHA\""})
         found += json.find(part) == std::string::npos ? std::string("missing ") + part + "\n" : "";
     EXPECT_EQ(found, "");
@@ -130,9 +130,9 @@ TEST_F(Tool, NewPlacesTheWindowsDistributionAndThePostScriptModules) {
         for (const char* p : k.absent) EXPECT_FALSE(fs::exists(fs::path(m) / "drives" / p)) << p;
         EXPECT_NE(winsim("reg export " + m).out.find(k.regValue), std::string::npos);
     }
-    EXPECT_NE(readAll(root / "m4" / "machine.json").find("\"run_ms\": 30000"), std::string::npos);
+    EXPECT_NE(readText(root / "m4" / "machine.json").find("\"run_ms\": 30000"), std::string::npos);
     // The modules carry the version of the Windows they belong to.
-    EXPECT_NE(readAll(root / "m3" / "machine.json").find("\"version\": \"3.50.807.1\""), std::string::npos);
+    EXPECT_NE(readText(root / "m3" / "machine.json").find("\"version\": \"3.50.807.1\""), std::string::npos);
     for (const char* bad : {"--ps-modules somewhere", "--ps-modules versiondir=a\\\\b", "--windows-dist 7",
                             "--extract-ms soon", "--extract-ms 5x"}) {
         SCOPED_TRACE(bad);
@@ -149,12 +149,12 @@ TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
     ASSERT_EQ(winsim("new " + at("a") + " --os nt351 --arch x86").code, 0);
     fs::copy(root / "a", root / "b", fs::copy_options::recursive);
     EXPECT_EQ(winsim("diff " + at("a") + " " + at("b")).code, 0);
-    writeAll(root / "add.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\n\"v\"=dword:00000001\n\n"
+    writeText(root / "add.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\n\"v\"=dword:00000001\n\n"
                               "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler]\n\"Start\"=dword:00000003\n\n");
     ASSERT_EQ(winsim("reg import " + at("b") + " " + at("add.reg")).code, 0);
-    writeAll(root / "b" / "drives" / "C" / "new.txt", "x");
+    writeText(root / "b" / "drives" / "C" / "new.txt", "x");
     // One process ended (the third of the list), one service stopped.
-    nlohmann::json j = nlohmann::json::parse(readAll(root / "b" / "machine.json"));
+    nlohmann::json j = nlohmann::json::parse(readText(root / "b" / "machine.json"));
     auto& procs = j["processes"]["list"];
     ASSERT_GE(procs.size(), 4u);
     std::string ended = procs[2]["id"].dump();
@@ -166,7 +166,7 @@ TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
             sv["state"] = "stopped";
         }
     ASSERT_FALSE(service.empty());
-    writeAll(root / "b" / "machine.json", j.dump(2));
+    writeText(root / "b" / "machine.json", j.dump(2));
 
     Proc d = winsim("diff " + at("a") + " " + at("b"));
     EXPECT_EQ(d.code, 1);
@@ -194,7 +194,7 @@ TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
 // naming the holder, and the image is left alone; readers go on.
 TEST_F(Tool, SecondWriterIsRefusedNamingTheHolderReadersAreNot) {
     ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86 --ps-modules driverdir").code, 0);
-    writeAll(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
+    writeText(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
     auto before = snapshot(root / "m");
     const std::pair<std::vector<std::string>, int> cases[] = {
         {{"setup", "--machine", at("m"), "--answers", kInstall}, 5},
@@ -228,7 +228,7 @@ TEST_F(Tool, SecondWriterIsRefusedNamingTheHolderReadersAreNot) {
 // log that says so. The image stays as it was either way.
 TEST_F(Tool, ImagesThatCannotBeWrittenAreRefusedBeforeActing) {
     ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86 --ps-modules driverdir").code, 0);
-    writeAll(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
+    writeText(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
     auto before = snapshot(root / "m");
     ASSERT_TRUE(readOnly(root / "m"));
     for (const std::vector<std::string>& args : {std::vector<std::string>{"setup", "--machine", at("m"), "--answers", kInstall, "--log", at("setup.log")},
@@ -262,7 +262,7 @@ TEST_F(Tool, ImagesThatCannotBeWrittenAreRefusedBeforeActing) {
     ASSERT_TRUE(writable(root / "m"));
     EXPECT_EQ(code, 4) << shown;
     EXPECT_NE(shown.find("could not be saved"), std::string::npos) << shown;
-    std::string log = readAll(root / "setup.log");
+    std::string log = readText(root / "setup.log");
     EXPECT_EQ(log.substr(log.rfind("exit ")), "exit 4\n");
     EXPECT_EQ(snapshot(root / "m"), before);
     EXPECT_EQ(othersIn(root, {"m", ".m.lock", "ok.reg", "setup.log"}), std::vector<std::string>{});
@@ -278,7 +278,7 @@ TEST_F(Tool, OutputToAClosedPipeNeitherKillsNorLosesTheRun) {
     Proc r = run({"setup", "--machine", at("m"), "--answers", kInstall, "--log", at("log")}, true);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(winsim("diff " + at("ref") + " " + at("m")).code, 0);
-    EXPECT_NE(readAll(root / "log").find("exit 0\n"), std::string::npos);
+    EXPECT_NE(readText(root / "log").find("exit 0\n"), std::string::npos);
     r = run({"winsim", "show", at("m")}, true);
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("winsim show: the output could not be written"), std::string::npos) << r.err;
