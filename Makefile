@@ -55,12 +55,13 @@ bench: build
 	@for b in build/bin/bench_*; do echo "== $$b"; $$b; done
 
 # Plants N random single-line faults in TREE (src, kit or winsim) and reports
-# how many the tests catch: make mutants TREE=src N=200
+# how many the tests catch: make mutants TREE=src N=200. EXCLUDE=<regex>
+# leaves the matching tests out: what the rate would be without them.
 TREE ?= src
 N ?= 20
 SEED ?= 1
 mutants: deps
-	tools/mutants.py --tree $(TREE) -n $(N) --seed $(SEED) --jobs $(JOBS) $(if $(ONLY),--only $(ONLY)) $(if $(FILES),--files $(FILES))
+	tools/mutants.py --tree $(TREE) -n $(N) --seed $(SEED) --jobs $(JOBS) $(if $(ONLY),--only $(ONLY)) $(if $(FILES),--files $(FILES)) $(if $(EXCLUDE),--exclude '$(EXCLUDE)')
 
 clean:
 	rm -rf build build-asan build-windows build-mutants build-fuzz

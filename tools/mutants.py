@@ -215,7 +215,9 @@ def areas_to_run(changed, tree):
     return sorted(areas)
 
 
-FAILED_TEST = re.compile(r"^\s*\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess aborted|Exception|Child aborted)", re.M)
+# "123 - Suite.Name (Failed)"; a parameterised test's name is followed by
+# "  # GetParam() = ..." before the reason.
+FAILED_TEST = re.compile(r"^\s*\d+ - (\S+)(?:\s+#.*?)? \((?:Failed|Timeout|SEGFAULT|Subprocess aborted|Exception|Child aborted)", re.M)
 
 
 def run_tests(build, tree, jobs, areas, known, exclude=None):
