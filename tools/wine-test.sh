@@ -6,7 +6,8 @@
 #   - the conformance cases posing as NT 3.51 and as Windows 95, compared with
 #     the list of known differences (tests/conformance/wine-differences.txt).
 # Needs `make windows` first. Installs wine, wine32:i386 and xvfb when missing
-# (as root). Exit code 0 when every check passed.
+# (as root). Exit code 0 when every check passed; 77 when this machine's
+# kernel cannot run 32-bit programs, so the check could not run at all.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bin="$root/build-windows/bin"
@@ -14,6 +15,15 @@ out="$root/build-windows/wine"
 
 if [ "${1:-}" != "--inner" ]; then
   "$root/tools/install-deps.sh" wine
+  # Wine's 32-bit loader needs a kernel that runs 32-bit x86 programs; some
+  # virtual machines are built without it. Exit 77: the check could not run.
+  rm -f "$root/build-windows/wine-not-run"
+  if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    why="this kernel cannot execute 32-bit x86 programs (no IA-32 emulation), so Wine cannot start"
+    echo "$why" > "$root/build-windows/wine-not-run"
+    echo "wine-test: NOT RUN: $why" >&2
+    exit 77
+  fi
   for f in setup.exe vrdpsmon.dll vrdcheck.exe conformance.exe; do
     [ -f "$bin/$f" ] || { echo "wine-test: $bin/$f is missing; run make windows first" >&2; exit 1; }
   done
