@@ -17,13 +17,6 @@ namespace kittest {
 using common::readText;
 using common::writeText;
 
-inline std::filesystem::path tempDir(const std::string& name) {
-    auto p = std::filesystem::temp_directory_path() / ("kit-test-" + name);
-    std::filesystem::remove_all(p);
-    std::filesystem::create_directories(p);
-    return p;
-}
-
 inline INT startFrame(std::string cmd) { return InitializeFrame(cmd.data()); }
 
 // A bare NT 3.51 machine whose drive C: lives in a fresh folder, the kit as
@@ -31,10 +24,10 @@ inline INT startFrame(std::string cmd) { return InitializeFrame(cmd.data()); }
 class Kit : public testing::Test {
 public:
     void SetUp() override {
-        std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
         KitReset();
-        m = &winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, tempDir(name) / "c"));
-        dir = tempDir(name + "-host");
+        m = &winsim::install(winsim::makeBareMachine(winsim::OsInfo{}, common::scratchDir("kit-") / "c"));
+        dir = common::scratchDir("kit-", "-host");
+        std::filesystem::create_directories(dir);
     }
     std::string answers() const { return (dir / "answers.txt").string(); }
     std::string log() const { return readText(dir / "run.log"); }
