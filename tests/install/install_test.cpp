@@ -181,10 +181,9 @@ TEST(SectionBytes, AddsEveryKeyHoldsTheSumAndFailsOnMissingOrLong) {
 }
 
 // Builds the copy list of a distribution with one small file s<n>.dat per section, n its place in kSections (after
-// something else was queued to C:\stale), copies it, and gives the files under the four destinations, sorted, as
-// "drv\s1 sys\s2 ...".
-std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG installType, const std::string& answers = "",
-                 const std::string& root = "C:\\root", void (*damage)(Harness&) = nullptr) {
+// something else was queued to C:\stale), and copies it.
+ChildResult copy(Harness& h, bool windows95, bool alpha, bool mips, LONG installType, const std::string& answers = "",
+                 const std::string& root = "C:\\root") {
     std::string inf;
     for (int n = 1; n <= 18; ++n) {
         std::string file = "s" + std::to_string(n) + ".dat";
@@ -192,8 +191,7 @@ std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG install
         h.writeFile("C:\\dist\\" + file, "data");
     }
     h.setInf(inf);
-    if (damage) damage(h);
-    ChildResult r = h.run(answers, [=] {
+    return h.run(answers, [=] {
         TkOpenInf("C:\\dist\\setup.inf");
         ::Setup.IsWindows95 = windows95;
         ::Setup.IsAlpha = alpha;
@@ -208,30 +206,12 @@ std::string copy(Harness& h, bool windows95, bool alpha, bool mips, LONG install
         BuildCopyList();
         TkCopyFiles();
     });
-    if (!answers.empty()) {  // ended on the toolkit error page: "error|box"
-        EXPECT_EQ(r.value("returned"), "");
-        EXPECT_EQ(r.pages(), r.answered);
-        Lines ends = r.lines("error");
-        for (const auto& b : r.lines("box")) ends.push_back(b);
-        std::string out;
-        for (const auto& l : ends) out += (out.empty() ? "" : "|") + l;
-        return out;
-    }
-    EXPECT_EQ(r.value("returned"), "1") << r.output;
-    std::set<std::string> files;
-    for (const char* dir : {"drv", "root", "stale", "sys"})
-        if (fs::exists(h.host(std::string("C:\\") + dir)))
-            for (const auto& e : fs::recursive_directory_iterator(h.host(std::string("C:\\") + dir)))
-                if (e.is_regular_file()) files.insert(e.path().lexically_relative(h.host("C:\\")).replace_extension().string());
-    std::string text;
-    for (const auto& f : files) text += (text.empty() ? "" : " ") + f;
-    std::replace(text.begin(), text.end(), '/', '\\');
-    return text;
 }
 
-// Each platform's sections go to their folders; the load sections only to a chosen root; the list queued before is
-// dropped. The copy engine's results through the access layer: a quit (the user gave up on a full disk) is 1025; a
-// root too long for its subdirectories (508 characters, the longest the page accepts) overflows.
+// Each platform's sections go to their folders (the files under the four destinations, sorted); the load sections
+// only to a chosen root; the list queued before is dropped. The copy engine's results through the access layer: a
+// quit (the user gave up on a full disk) is 1025; a root too long for its subdirectories (508 characters, the longest
+// the page accepts) overflows.
 TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     const std::string util = "root\\s15 root\\utility\\s11 root\\utility\\s12 root\\utility\\s13 root\\utility\\s14";
     const struct { bool windows95, alpha, mips; LONG type; std::string files; } platforms[] = {
@@ -243,18 +223,29 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     };
     for (const auto& row : platforms) {
         Harness h(row.windows95 ? win95() : nt351());
-        EXPECT_EQ(copy(h, row.windows95, row.alpha, row.mips, row.type), row.files);
+        ChildResult r = copy(h, row.windows95, row.alpha, row.mips, row.type);
+        EXPECT_EQ(r.value("returned"), "1") << r.output;
+        std::set<std::string> files;
+        const fs::path c = h.host("C:\\");
+        for (const char* dir : {"drv", "root", "stale", "sys"})
+            if (fs::exists(c / dir))
+                for (const auto& e : fs::recursive_directory_iterator(c / dir))
+                    if (e.is_regular_file()) files.insert(e.path().lexically_relative(c).replace_extension().string());
+        std::string text;
+        for (const auto& f : files) text += (text.empty() ? "" : " ") + f;
+        std::replace(text.begin(), text.end(), '/', '\\');
+        EXPECT_EQ(text, row.files);
     }
-    const struct { void (*damage)(Harness&); std::string root, outcome; } rows[] = {
-        {[](Harness& h) { h.setFree('C', 10); }, "C:\\root",
-         "error Error code = 1025|box Disk Full: There is not enough space on drive C: for the files. Needed: 1 KB, free: 0 KB. "
-         "Make room and choose Retry, or Cancel to stop setup."},
-        {[](Harness&) {}, "C:\\" + std::string(505, 'r'), "error Error code = 1024|box MS-Setup Error: Buffer Overflow"},
-    };
-    for (const auto& row : rows) {
-        Harness h;
-        EXPECT_EQ(copy(h, false, false, false, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n", row.root, row.damage), row.outcome);
-    }
+    Harness full;
+    full.setFree('C', 10);
+    ChildResult r = copy(full, false, false, false, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n");
+    expectToolkitError(r, 1025, {"box Disk Full: There is not enough space on drive C: for the files. Needed: 1 KB, "
+                                 "free: 0 KB. Make room and choose Retry, or Cancel to stop setup."});
+    EXPECT_EQ(r.pages(), r.answered);
+    Harness h;
+    r = copy(h, false, false, false, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n", "C:\\" + std::string(505, 'r'));
+    expectToolkitError(r, 1024, {"box MS-Setup Error: Buffer Overflow"});
+    EXPECT_EQ(r.pages(), r.answered);
 }
 
 // Leaves the stack below the caller full of non-zero bytes, so that a buffer the code under test forgets to start
@@ -316,13 +307,8 @@ TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
          "102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n", nullptr, false, 1},
         {nt351(), [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SYSTEM\\Setup"); },
          "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 5"},
-        {nt351(), [](Harness&) {
-             HKEY key;
-             RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Setup", 0, KEY_ALL_ACCESS, &key);
-             DWORD v = 1;
-             RegSetValueExA(key, "WinntPath", 0, REG_DWORD, (const BYTE*)&v, 4);
-             RegCloseKey(key);
-         }, "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 13"},
+        {nt351(), [](Harness&) { setValue("SYSTEM\\Setup", "WinntPath", REG_DWORD, "\x01\0\0\0", 4); },
+         "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 13"},
         {win95(), [](Harness&) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup"); },
          "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 2"},
     };

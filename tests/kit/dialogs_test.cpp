@@ -178,14 +178,10 @@ struct AnswersCase {
 TEST(KitAnswersParse, Table) {
     const std::string huge(4000000, 'X');
     const AnswersCase cases[] = {
-        {"", ""},
-        {"# only\n   \n", ""},
-        {"100 CONTINUE\r\n200 EXIT # bye\n", ""},
-        {"\xEF\xBB\xBF" "100 continue\n", ""},
+        {"", ""}, {"# only\n   \n", ""}, {"100 CONTINUE\r\n200 EXIT # bye\n", ""}, {"300 BACK EditTextOut=\"\"\n", ""},
+        {"\xEF\xBB\xBF" "100 continue\n", ""}, {"800 CONTINUE ButtonChecked=3\n2300 CANCEL\n", ""},
         {"300 CONTINUE EditTextOut=\"C:\\a b\\\"\n", ""},
-        {"300 BACK EditTextOut=\"\"\n", ""},
         {"1100 CONTINUE EditTextOut=" + std::string(30000, 'p') + "\n", ""},
-        {"800 CONTINUE ButtonChecked=3\n2300 CANCEL\n", ""},
         {"abc CONTINUE\n", "line 1: expected a dialog number, found \"abc\""},
         {"0 CONTINUE\n", "line 1: expected a dialog number"},
         {"70000 CONTINUE\n", "line 1: expected a dialog number"},

@@ -30,8 +30,7 @@ TEST_F(KitProgman, GroupShownAndItemsAdded) {
     // Without the Program Manager the calls fail and the log says why.
     m->dde->progmanRunning = false;
     start("");
-    EXPECT_FALSE(FCreateProgManGroupEx("G", 1, 1));
-    EXPECT_FALSE(FShowProgManGroupEx("G", 1, "", 1));
+    EXPECT_FALSE(FCreateProgManGroupEx("G", 1, 1) || FShowProgManGroupEx("G", 1, "", 1));
     std::string log = finish();
     EXPECT_NE(log.find("progman [CreateGroup(G)]: refused (DDE error"), std::string::npos) << log;
 }

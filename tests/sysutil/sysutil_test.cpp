@@ -40,15 +40,12 @@ std::string check() {
 TEST(AdminCheck, UsersImpersonationGroupsAndFailures) {
     auto& m = bareMachine("admin");
     std::string answers = check();
-    winsim::setUserKind(m, false);
-    answers += check();
-    winsim::setUserKind(m, true);
-    answers += check();
-    m.security->impersonation = winsim::defaultToken(false);  // administrator process impersonating a plain user
-    answers += check();
-    winsim::setUserKind(m, false);
-    m.security->impersonation = winsim::defaultToken(true);  // and the other way round
-    answers += check();
+    // A plain user, an administrator, an administrator process impersonating a plain user and the other way round.
+    for (auto [admin, impersonated] : {std::pair{false, -1}, {true, -1}, {true, 0}, {false, 1}}) {
+        winsim::setUserKind(m, admin);
+        if (impersonated >= 0) m.security->impersonation = winsim::defaultToken(impersonated == 1);
+        answers += check();
+    }
     failNext("OpenThreadToken", 1, ERROR_ACCESS_DENIED);
     auto processTokens = m.callCounts["OpenProcessToken"];
     answers += check();

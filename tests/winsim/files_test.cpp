@@ -83,6 +83,13 @@ std::string findAll(const char* pattern) {
 class Files : public sim::MachineTest {
 protected:
     void markInUse(const char* path, winsim::InUse use) { m().files->meta[path].inUse = use; }
+    // C:\sys\loaded.dll ("L"), loaded as a module, and C:\sys\open.dll ("O"), open.
+    void filesInUse() {
+        hostFile("sys/loaded.dll", "L");
+        hostFile("sys/open.dll", "O");
+        markInUse("C:\\sys\\loaded.dll", winsim::InUse::Loaded);
+        markInUse("C:\\sys\\open.dll", winsim::InUse::Open);
+    }
     std::uint64_t& freeSpace() { return m().drives['C'].free; }
 };
 
@@ -129,26 +136,29 @@ TEST_F(Files, PathsAreCaseInsensitiveStayOnTheDriveAndNeverFollowLinks) {
 
 TEST_F(Files, CreateDispositionsReadWriteAndSharing) {
     fs::create_directories(c);
-    SetLastError(sim::kSentinel);
-    HANDLE h = open("C:\\a.txt", GENERIC_WRITE, CREATE_NEW);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), 0u);
-    CloseHandle(h);
-    EXPECT_LASTERROR(open("C:\\a.txt", GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS);
-    SetLastError(sim::kSentinel);
-    h = open("C:\\A.TXT", GENERIC_READ, OPEN_ALWAYS);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
-    CloseHandle(h);
-    EXPECT_LASTERROR(open("C:\\a.txt", GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE,
-                     ERROR_INVALID_PARAMETER);
-    EXPECT_LASTERROR(open("C:\\", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
+    // In turn: whether each open succeeded (its handle then closed) and the last error it left.
+    const struct {
+        const char* path;
+        DWORD access, disposition;
+    } opens[] = {{"C:\\a.txt", GENERIC_WRITE, CREATE_NEW}, {"C:\\a.txt", GENERIC_WRITE, CREATE_NEW},
+                 {"C:\\A.TXT", GENERIC_READ, OPEN_ALWAYS}, {"C:\\a.txt", GENERIC_READ, TRUNCATE_EXISTING},
+                 {"C:\\", GENERIC_READ, OPEN_EXISTING}};
+    std::string seen;
+    for (const auto& o : opens) {
+        SetLastError(sim::kSentinel);
+        HANDLE h = open(o.path, o.access, o.disposition);
+        seen += (h == INVALID_HANDLE_VALUE ? "failed " : "opened ") + std::to_string(GetLastError()) + "; ";
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+    EXPECT_EQ(seen, "opened 0; failed " + std::to_string(ERROR_FILE_EXISTS) + "; opened " +
+                        std::to_string(ERROR_ALREADY_EXISTS) + "; failed " + std::to_string(ERROR_INVALID_PARAMETER) +
+                        "; failed " + std::to_string(ERROR_ACCESS_DENIED) + "; ");
     // A new file starts without what was recorded for one removed on the host.
     m().files->meta["C:\\stale.txt"].attributes = FILE_ATTRIBUTE_READONLY;
     ASSERT_TRUE(writeNew("C:\\stale.txt", "s"));
     EXPECT_EQ(GetFileAttributesA("C:\\stale.txt"), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
     ASSERT_TRUE(writeNew("C:\\f.bin", "hello world"));
-    h = open("C:\\f.bin", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
+    HANDLE h = open("C:\\f.bin", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD n = sim::kSentinel;
     EXPECT_FAILS(WriteFile(h, "x", 1, &n, nullptr), ERROR_ACCESS_DENIED);
@@ -232,12 +242,9 @@ TEST_F(Files, DiskFreeSpaceAndDriveTypes) {
 }
 
 TEST_F(Files, FilesInUseAndReadOnlyFiles) {
-    hostFile("sys/loaded.dll", "L");
-    hostFile("sys/open.dll", "O");
+    filesInUse();
     hostFile("sys/ro.txt", "R");
     hostFile("new.dll", "N");
-    markInUse("C:\\sys\\loaded.dll", winsim::InUse::Loaded);
-    markInUse("C:\\sys\\open.dll", winsim::InUse::Open);
     m().files->meta["C:\\sys\\ro.txt"].attributes = FILE_ATTRIBUTE_READONLY;
     EXPECT_FAILS(DeleteFileA("C:\\SYS\\LOADED.DLL"), ERROR_ACCESS_DENIED);
     EXPECT_FAILS(DeleteFileA("C:\\sys\\open.dll"), ERROR_SHARING_VIOLATION);
@@ -278,10 +285,7 @@ TEST_F(Files, FilesInUseAndReadOnlyFiles) {
                        "sys/ro.txt=R\n");
     // Windows 95 refuses to delete or move a file in use, whatever the use.
     make(winsim::Platform::Win95);
-    hostFile("sys/loaded.dll", "L");
-    hostFile("sys/open.dll", "O");
-    markInUse("C:\\sys\\loaded.dll", winsim::InUse::Loaded);
-    markInUse("C:\\sys\\open.dll", winsim::InUse::Open);
+    filesInUse();
     for (const char* p : {"C:\\sys\\loaded.dll", "C:\\sys\\open.dll"}) {
         EXPECT_FAILS(DeleteFileA(p), ERROR_ACCESS_DENIED);
         EXPECT_FAILS(MoveFileA(p, "C:\\sys\\x.old"), ERROR_ACCESS_DENIED);
@@ -543,6 +547,8 @@ using Names = std::vector<std::string>;
 
 class VerInstall : public sim::MachineTest {
 protected:
+    char tmp[MAX_PATH] = "";  // the temporary file's name
+    UINT len = sizeof tmp;
     void SetUp() override {
         make();
         file("dist\\pscript.dll", "new module", "3.51.1057.2");
@@ -608,8 +614,8 @@ TEST_F(VerInstall, ResultBitsByCase) {
         if (k.also == Loaded) meta["C:\\drivers\\pscript.dll"].inUse = winsim::InUse::Loaded;
         if (k.also == DiskFull) m().drives['C'].free = 3;
         std::uint64_t freeBefore = m().drives['C'].free;
-        char tmp[MAX_PATH] = "";
-        UINT len = sizeof tmp;
+        tmp[0] = '\0';
+        len = sizeof tmp;
         DWORD r = call(k.flags, tmp, &len, k.srcDir, k.destDir);
         EXPECT_EQ(r, k.result);
         EXPECT_EQ(content("drivers/pscript.dll"), k.destAfter);
@@ -624,8 +630,6 @@ TEST_F(VerInstall, ResultBitsByCase) {
 TEST_F(VerInstall, InstalledCopyTemporaryCopyAndSecondCall) {
     // An installed copy keeps the version, not the attributes.
     m().files->meta["C:\\dist\\pscript.dll"].attributes = FILE_ATTRIBUTE_READONLY;
-    char tmp[16] = "";
-    UINT len = sizeof tmp;
     ASSERT_EQ(call(0, tmp, &len), 0u);
     EXPECT_EQ(m().files->meta.at("C:\\drivers\\pscript.dll").version, "3.51.1057.2");
     EXPECT_FALSE(m().files->meta.at("C:\\drivers\\pscript.dll").attributes.has_value());
@@ -652,8 +656,6 @@ TEST_F(VerInstall, InstalledCopyTemporaryCopyAndSecondCall) {
 
 TEST_F(VerInstall, OldCopyInTheCurrentDirectoryGoesUnlessKept) {
     file("old\\pscript.dll", "old elsewhere", "1.0");
-    char tmp[MAX_PATH] = "";
-    UINT len = sizeof tmp;
     EXPECT_EQ(call(VIFF_DONTDELETEOLD, tmp, &len, kSrc, kDest, "C:\\old"), 0u);
     EXPECT_EQ(content("old/pscript.dll"), "old elsewhere");
     m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::Loaded;
@@ -665,8 +667,6 @@ TEST_F(VerInstall, OldCopyInTheCurrentDirectoryGoesUnlessKept) {
 }
 
 TEST_F(VerInstall, BadArgumentsFaultsAndVersions) {
-    char tmp[MAX_PATH] = "";
-    UINT len = sizeof tmp;
     std::string longDir = "C:\\" + std::string(MAX_PATH, 'd');
     EXPECT_EQ(std::vector<DWORD>({call(0, tmp, nullptr), call(0, tmp, &len, kSrc, kDest, nullptr, "dist\\pscript.dll"),
                                   call(0, tmp, &len, longDir.c_str()), call(0, tmp, &len, kSrc, longDir.c_str())}),

@@ -6,10 +6,12 @@
 
 #include "common.h"
 #include "winsim/core/machine.h"
+#include "winsim/image/image.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace sim {
@@ -53,6 +55,16 @@ inline void putFile(const std::string& winPath, const std::string& content = "x"
     common::writeText(hostPath(winPath), content);
 }
 using common::readText;
+
+// What `load` is refused with (the image error's text), or "accepted".
+inline std::string refusal(const std::function<void()>& load) {
+    try {
+        load();
+    } catch (const winsim::ImageError& e) {
+        return e.what();
+    }
+    return "accepted";
+}
 
 // A test with a bare machine of its own; drive C: is the host folder `c`
 // inside the test's scratch folder `root`.
