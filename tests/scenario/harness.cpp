@@ -29,8 +29,6 @@ Lines RunResult::linesStarting(const std::string& prefix) const {
     return r;
 }
 
-bool RunResult::hasLine(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
-
 Lines RunResult::statuses() const {
     Lines r;
     for (const auto& l : linesStarting("status "))
@@ -48,8 +46,7 @@ Scenario::Scenario(const std::string& name) {
         if (!fs::exists(binDir() / p)) ADD_FAILURE() << (binDir() / p) << " is not built";
     if (!fs::is_regular_file(sourceRoot() / "dist" / "setup.inf"))
         ADD_FAILURE() << "the sample distribution is missing under " << sourceRoot();
-    root_ = fs::temp_directory_path() / ("scenario-" + name + "-" + std::to_string(::getpid()));
-    fs::remove_all(root_);
+    root_ = common::scratchDir("scenario-", "-" + name + "-" + std::to_string(::getpid()));
     fs::create_directories(root_);
     std::error_code ec;
     fs::copy(sourceRoot() / "dist", distDir(), fs::copy_options::recursive, ec);
@@ -80,10 +77,9 @@ RunResult Scenario::run(const std::string& answers, const std::vector<std::strin
     if (named && !fs::is_regular_file(shipped)) ADD_FAILURE() << shipped << " is missing";
     common::writeText(answersFile, named ? readText(shipped) : answers);
     fs::remove(logFile);
-    std::vector<std::string> args = {"--machine", machineDir().string(), "--log", logFile.string(), "--answers",
+    std::vector<std::string> args = {"setup", "--machine", machineDir().string(), "--log", logFile.string(), "--answers",
                                      answersFile.string()};
     args.insert(args.end(), extra.begin(), extra.end());
-    args.insert(args.begin(), "setup");
     common::Proc p = common::run(args, distDir());
     return {p.code, splitLines(readText(logFile)), p.out, p.err};
 }

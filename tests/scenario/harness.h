@@ -41,7 +41,6 @@ struct RunResult {
     // The status pages: "<dialog>" when one opens, "<dialog> end" when it closes.
     Lines statuses() const;
     Lines linesStarting(const std::string& prefix) const;
-    bool hasLine(const std::string& line) const;
     bool hasLineStarting(const std::string& prefix) const { return !linesStarting(prefix).empty(); }
     std::string describe() const;  // all of it, for failure messages
 };

@@ -311,10 +311,7 @@ inline std::string mon(const std::string& sub) { return kMonitors + "\\" + sub; 
 inline winsim::Machine& bareMachine(const std::string& name, bool windows95 = false) {
     winsim::OsInfo os;
     if (windows95) os = win95();
-    auto dir = fs::temp_directory_path() / ("setup-bare-" + name);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-    auto& m = winsim::install(winsim::makeBareMachine(os, dir));
+    auto& m = winsim::install(winsim::makeBareMachine(os, common::scratchDir("setup-bare-", "-" + name)));
     std::memset(static_cast<void*>(&Setup), 0, sizeof Setup);
     Setup.IsWindows95 = windows95;
     Setup.IsNT35 = !windows95;
