@@ -246,6 +246,13 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     r = copy(h, false, false, false, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n", "C:\\" + std::string(505, 'r'));
     expectToolkitError(r, 1024, {"box MS-Setup Error: Buffer Overflow"});
     EXPECT_EQ(r.pages(), r.answered);
+    // The overflow itself ends setup, not a file path the kit refuses: the utility sections here are empty.
+    h.setInf("[I386 Wizard]\n[Orvel]\n[Remote Console]\n[Wizard]\n[VB Common]\n");
+    expectToolkitError(h.run("2300 CONTINUE\n", [] {
+        startupState();
+        std::strcpy(::Setup.InstallRoot, ("C:\\" + std::string(505, 'r')).c_str());
+        AddUtilitySections();
+    }), 1024, {"box MS-Setup Error: Buffer Overflow"});
 }
 
 // Leaves the stack below the caller full of non-zero bytes, so that a buffer the code under test forgets to start

@@ -151,6 +151,7 @@ TEST_F(KitDialogsDeathTest, BadOptionsAreRefusedBeforeAnything) {
         {"--log", "--log needs a file name"},
         {"--answers " + a + " --log " + a, "--answers and --log name the same file"},
         {"--answers " + a + " --log " + d + "/sub/../answers.txt", "--answers and --log name the same file"},
+        {"--answers " + a + " --log " + d + "/nodir/../answers.txt", "--answers and --log name the same file"},
         {"--answers " + a + " --log " + d + "/link.txt", "--answers and --log name the same file"},
         {"--answers " + d + "/hard.txt --log " + a, "--answers and --log name the same file"},
         {"--record " + a + " --answers " + a, "--answers and --record name the same file"},
@@ -270,7 +271,9 @@ TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
         EXPECT_EQ(KitMessageBox("sure?", "Q", MB_YESNO), IDNO);
         // At the end of the input a box takes its last button.
         EXPECT_EQ(KitMessageBox("again", "File In Use", MB_RETRYCANCEL), IDCANCEL);
-        EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel   (Enter = Retry)\n> "), std::string::npos);
+        // Input that is not a terminal's is echoed after the prompt.
+        EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel   (Enter = Retry)\n> r\n"),
+                  std::string::npos);
     }
     start("");
     testing::internal::CaptureStdout();
@@ -293,6 +296,8 @@ TEST_F(KitDialogs, ConsoleTextsKeepToTheirWidth) {
     }
     ::unsetenv("COLUMNS");
     EXPECT_EQ(lines, "30 80 ");  // 29 or 79 characters and the line break
+    // Without sizes the files make the bar.
+    EXPECT_EQ(kit::gaugeLine({1, 4, 0, 0, ""}, 8).substr(0, 15), "[##......]  25%");
     {
         // On a pipe, a line for each tenth and the last: files 1 and 2 of 100 share the first tenth.
         Console con("");

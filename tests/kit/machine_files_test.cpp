@@ -95,7 +95,12 @@ TEST_F(KitFiles, SectionsCopiedUnderTheirNamesIntoNewDirectories) {
     for (auto [section, from, to] : {std::tuple{"No Such Section", "C:\\dist", std::string("C:\\x")},
                                      {"Monitor", nullptr, "C:\\x"}, {"Monitor", "C:\\dist", "C:\\" + std::string(250, 'a')}})
         EXPECT_FALSE(FAddSectionFilesToCopyList(section, from, to.c_str())) << to;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), grcOkay);
+    // The gauge is shown before each file (the answers front-end prints the first and every 25th), and at the end.
+    const std::string gauge = testing::internal::GetCapturedStdout();
+    EXPECT_NE(gauge.find("copied 0 of 3 files, 0 of 1 KB: C:\\win32app\\deep\\vrdpsmon.dll\n"), std::string::npos)
+        << gauge;
     EXPECT_EQ(readText(driveC() / "win32app" / "deep" / "vrdpsmon.dll") + readText(driveC() / "WINDOWS" / "SYSTEM" / "vrdpsmw4.new") +
                   readText(driveC() / "win32app" / "vrdpsmon.hlp"),
               "0123456789abcdefghhhhh");
@@ -142,6 +147,15 @@ TEST_F(KitFiles, CopiesStopOrGoThrough) {
          },
          grcOkay, "0123456789", "routed File In Use"},
         {{"Monitor"}, nullptr, grcOkay, "0123456789", ""},
+        // A file of one byte needs space (checked before the copy finds it missing); one replacing a larger file none.
+        {{"Missing"}, [](KitFiles& t) { t.m->drives['C'].free = 0; }, grcUserQuit, "<none>",
+         "box Disk Full: There is not enough space on drive C:"},
+        {{"Monitor"},
+         [](KitFiles& t) {
+             writeText(driveC() / "target" / "vrdpsmon.dll", "older module");
+             t.m->drives['C'].free = 0;
+         },
+         grcOkay, "0123456789", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.boxes);
@@ -168,14 +182,15 @@ TEST_F(KitFiles, CreateDirAndRemoveFile) {
     inUse("C:\\a\\busy.dll", winsim::InUse::Open);
     std::string r;
     // A path from the root of the current drive is not a share.
-    for (const char* dir : {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n"})
+    for (const char* dir :
+         {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n", (const char*)nullptr})
         r += FCreateDir(dir, 0) ? '1' : '0';
     r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') +
          (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') + " ";
     // Removing a file that is gone is fine; one in use stays, which is not a failure of the removal.
     for (const char* f : {"C:\\a\\f.txt", "C:\\a\\f.txt", "C:\\a\\busy.dll", "Q:\\nowhere.txt"})
         r += std::to_string(YnrcRemoveFile(f, 0)) + ",";
-    EXPECT_EQ(r, "110001 111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
+    EXPECT_EQ(r, "1100010 111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
 }
@@ -201,6 +216,11 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     writeText(driveC() / "empty.ini", "[empty]\n\n[x]\ny=1\n");
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\empty.ini", "empty", "k", "v", 1));
     EXPECT_EQ(readText(driveC() / "empty.ini"), "[empty]\r\nk=v\r\n\r\n[x]\r\ny=1\r\n");
+    // Any line starting with '[' ends a section; its header is not one of its lines, even one that reads as key=value.
+    writeText(driveC() / "odd.ini", "[a]\n[[b]\nx=y\n[s=x]\n");
+    ASSERT_TRUE(FCreateSysIniKeyValue("C:\\odd.ini", "a", "x", "y", 1));
+    ASSERT_TRUE(FCreateSysIniKeyValue("C:\\odd.ini", "s=x", "[s", "x]", 1));
+    EXPECT_EQ(readText(driveC() / "odd.ini"), "[a]\r\nx=y\r\n[[b]\r\nx=y\r\n[s=x]\r\n[s=x]\r\n");
     for (auto [file, section, key, value] : {std::tuple{"C:\\NODIR\\x.ini", "s", "k", "v"}, {nullptr, "s", "k", "v"}, {ini, "s", "k=x", "v"},
                                              {ini, "s", "k", "two\nlines"}, {ini, "", "k", "v"}, {ini, "s", "", "v"},
                                              {ini, "s\nx", "k", "v"}})
@@ -208,25 +228,25 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
 }
 
 TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
-    // A directory is not a file; a file in use cannot be opened for writing (mode 3).
+    // A directory is not a file; a file in use cannot be opened for writing (mode 3); mode 4 opens it for no access.
     writeText(driveC() / "x" / "f.txt", "x");
     auto found = [] {
         std::string r;
         for (auto [path, mode] : {std::pair{"C:\\x\\f.txt", 0}, {"C:\\x\\f.txt", 3}, {"C:\\x\\f.txt", 1}, {"C:\\x", 0},
-                                  {"C:\\x\\g.txt", 0}})
+                                  {"C:\\x\\g.txt", 0}, {"C:\\x\\f.txt", 4}})
             r += FDoesFileExist(path, mode) ? '1' : '0';
         for (const char* dir : {"C:\\x", "C:\\", "C:\\x\\f.txt"}) r += FDirExists(dir) ? '1' : '0';
         return r;
     };
-    EXPECT_EQ(found(), "11100" "110");
+    EXPECT_EQ(found(), "111001" "110");
     EXPECT_FALSE(FDoesFileExist(nullptr, 0));
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
-    EXPECT_EQ(found(), "10100" "110");
+    EXPECT_EQ(found(), "101001" "110");
     // Held open by another program that shares nothing: it cannot be read either.
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::None;
     HANDLE held = CreateFileA("C:\\x\\f.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(found(), "10000" "110");
+    EXPECT_EQ(found(), "100001" "110");
     CloseHandle(held);
 
     for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386", "C:\\x/y"})
@@ -254,7 +274,9 @@ TEST_F(KitFiles, DetectDrivesAndFreeSpace) {
     }
     for (int n : {3, 5}) EXPECT_TRUE(FIsValidDrive(n)) << n;
     for (int n : {8, 0, 27, -20}) EXPECT_FALSE(FIsValidDrive(n)) << n;
-    EXPECT_EQ((std::vector<LONG>{LcbFreeDrive(3), LcbFreeDrive(5), LcbFreeDrive(8)}), (std::vector<LONG>{0x7fffffff, 1 << 20, 0}));  // signed 32 bits
+    // Signed 32 bits; drive 0 right after a good one takes nothing of that drive's root.
+    EXPECT_EQ((std::vector<LONG>{LcbFreeDrive(3), LcbFreeDrive(5), LcbFreeDrive(0), LcbFreeDrive(8)}),
+              (std::vector<LONG>{0x7fffffff, 1 << 20, 0, 0}));
     ASSERT_TRUE(FGetLocalHardDrivesList("Disk Drives"));
     char buf[40];
     CbGetSymbolValue("Disk Drives", buf, sizeof buf);

@@ -132,6 +132,22 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
     EXPECT_EQ(walk(), "= 0");
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
     m->faults.clear();
+    // A block cut short (the size the simulation states for it, which it caches, made smaller) fails the walk unless
+    // the cut takes only counters the walk does not read: the last record is handed over exactly when it succeeds.
+    const std::size_t full = (walk(), m->processes->perfSize.bytes);
+    for (std::size_t cut = 1; cut <= 160; ++cut) {
+        m->processes->perfSize.bytes = full - cut;
+        const std::string cutShort = walk();
+        EXPECT_EQ(cutShort.find("_Total") != std::string::npos, cutShort.back() == '1') << cut;
+    }
+    m->processes->changed();
+    // Instances without any of the three counters fail it too (the walk reads "680x" as 680, the data leaves out a
+    // counter whose index is not a number).
+    const char odd[] = "230\0Process\0" "680x\0Thread Count\0" "682x\0Priority Base\0" "784x\0ID Process\0";
+    setValue("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009", "Counters", REG_MULTI_SZ, odd,
+             sizeof odd);
+    EXPECT_EQ(walk(), "= 0");
+    installCounterTable();
     for (int i = 0; i < 1500; ++i) process("WORKER" + std::to_string(i) + ".EXE");  // more than the first block
     EXPECT_NE(walk().find("WORKER1499 "), std::string::npos);
     installCounterTable("Priority Base");
@@ -336,6 +352,12 @@ TEST_F(Spooler, StopsDependentsInListOrderThenSpoolerAndStartsThemBackInReverse)
 TEST_F(Spooler, NoActiveDependentsRestartWhileRunningAndTheRunningTest) {
     declare("Spooler", SERVICE_RUNNING);
     declare("Idle", SERVICE_STOPPED, {"Spooler"});
+    list = reinterpret_cast<DependentServiceList*>(0x1);
+    ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(startSpooler(nullptr), (DWORD)STS_DONE);
+    // So has a manager that answers "more data" with nothing needed.
+    failNext("EnumDependentServicesA", 1, ERROR_MORE_DATA);
     list = reinterpret_cast<DependentServiceList*>(0x1);
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     EXPECT_EQ(list, nullptr);

@@ -159,6 +159,13 @@ TEST_F(DirTree, RemovesWhatItCanAndSchedulesTheRest) {
         EXPECT_TRUE(row.windows95 || !exists(m->windowsDir + "\\wininit.ini"));
         EXPECT_TRUE(messageBoxes().empty());
     }
+    // Only "." and ".." are passed over unnoted; two-character and dot-dot names are noted like any dot name.
+    machine(false);
+    make({"C:\\APP\\", "C:\\APP\\.a", "C:\\APP\\..x"});
+    EXPECT_EQ(removeDirTree("C:\\APP", 0), (DWORD)STS_DONE);
+    EXPECT_EQ(notesAndBoxes(), (Lines{"C:\\APP\\..x: name begins with a dot, not removed",
+                                      "C:\\APP\\.a: name begins with a dot, not removed",
+                                      "C:\\APP: not empty now, deleted at the next start"}));
 }
 
 // 255 characters are taken, 256 end setup, as do more than ten levels; drive roots and empty paths are refused at the

@@ -44,6 +44,7 @@ TEST(Failures, EndOnTheToolkitErrorPage) {
         {[] { TkCreateDir("Q:\\nowhere", 0); }, 1024},
         {[] { TkListLocalHardDrives(""); }, 1024},
         {[] { TkCreateGroupEx("", 0, 0); }, 1024},
+        {[] { TkShowGroupEx("", 0, 1, 0); }, 1024},
         {[] { TkCreateGroupItemEx("Group", 0, "Title", "", "", 0); }, 1024},
         {[] { TkCreateGroupItemEx("Group", 0, std::string(760, 't').c_str(), "a.exe", "icon.ico", 0); }, 1024, {kOverflowBox}},
     };
