@@ -52,8 +52,12 @@ TEST_F(Image, FailedSaveLeavesImageAndMachineAsTheyWere) {
     // The machine goes on working on its copy, and a later save succeeds,
     // by the atomic exchange and by the two renames of file systems without
     // it alike, leaving nothing beside the image.
-    EXPECT_NE(GetFileAttributesA("C:\\note.txt"), INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\two\nlines"), ERROR_SUCCESS);
+    // Refused once the drives are staged: they are put back as well.
+    ASSERT_TRUE(readOnly(dir / "drives" / "C"));
+    EXPECT_ANY_THROW(winsim::saveImage(m, dir));
+    ASSERT_TRUE(writable(dir / "drives" / "C"));
+    EXPECT_NE(GetFileAttributesA("C:\\note.txt"), INVALID_FILE_ATTRIBUTES);
     for (const char* exchange : {"1", "0"}) {
         ::setenv("WINSIM_RENAME_EXCHANGE", exchange, 1);
         winsim::saveImage(m, dir);

@@ -425,7 +425,9 @@ TEST_F(Reg, HandleRightsAndDeclaredDenials) {
     deny.push_back({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked", false});
     deny.push_back({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Secret", true});
     deny.push_back({"HKEY_CURRENT_USER\\Future", false});
+    deny.push_back({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes", false});
     check({
+        {setSz(HKEY_CLASSES_ROOT, "v", "x"), ERROR_ACCESS_DENIED},  // also through the predefined handle
         {open(LM, "SOFTWARE\\Locked"), ERROR_SUCCESS},
         {open(LM, "software\\locked\\inner", KEY_SET_VALUE, &h), ERROR_ACCESS_DENIED},
         {RegCreateKeyExA(LM, "SOFTWARE\\Locked\\New", 0, nullptr, 0, KEY_READ, nullptr, &w, nullptr),

@@ -99,6 +99,7 @@ TEST_F(Security, TokensOfTheProcessAndTheThread) {
     h = (HANDLE)0x1;
     EXPECT_FAILS(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &h), ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_EQ(h, (HANDLE)0x1);
+    EXPECT_FAILS(AdjustTokenPrivileges(h, TRUE, nullptr, 0, nullptr, nullptr), ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
 }
 

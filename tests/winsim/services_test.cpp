@@ -262,6 +262,8 @@ TEST_F(Scm, Windows95HasNoServicesAndNtDefaultsStopTheSpoolerInItsHint) {
     winsim::saveService(none, winsim::machine());
     EXPECT_TRUE(winsim::machine().services->services.empty() && none.is_null());
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
+    SERVICE_STATUS st;
+    EXPECT_FAILS(ControlService(nullptr, SERVICE_CONTROL_STOP, &st), ERROR_CALL_NOT_IMPLEMENTED);
     winsim::addDefaultServices(sim::fresh());
     EXPECT_FALSE(winsim::isServiceRunning("Nothing"));
     mgr = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);

@@ -60,6 +60,10 @@ TEST_F(System, ExpandEnvironmentStringsReturnsCharactersNeeded) {
     EXPECT_EQ(answered(expand, 10), n + " " + want.substr(0, 9) + '\0');
     EXPECT_EQ(answered([](char* buf, DWORD size) { return ExpandEnvironmentStringsA("", buf, size); }, 128),
               std::string("1 ") + '\0');
+    // A name is found by itself where longer names begin with it.
+    m().environment = {{"X", "1"}, {"X!", "2"}, {"X!!", "3"}};
+    EXPECT_EQ(answered([](char* buf, DWORD size) { return ExpandEnvironmentStringsA("%X%", buf, size); }, 16),
+              std::string("2 1") + '\0');
 }
 
 TEST_F(System, DirectoryQueriesFollowTheBufferProtocol) {
@@ -83,6 +87,7 @@ TEST_F(System, SetCurrentDirectoryNeedsAnExistingDirectory) {
     EXPECT_FAILS(SetCurrentDirectoryA("C:\\Dist\\missing"), ERROR_FILE_NOT_FOUND);
     EXPECT_FAILS(SetCurrentDirectoryA("C:\\Dist\\file.txt"), ERROR_DIRECTORY);
     EXPECT_FAILS(SetCurrentDirectoryA("C:\\nope\\deeper"), ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(SetCurrentDirectoryA(nullptr));  // no directory named
     EXPECT_EQ(answered(current, 64), std::string("13 C:\\Dist\\Disk1") + '\0');
 }
 

@@ -2,6 +2,7 @@
 // comparing machine images, and refusing damaged ones without touching them.
 #include "image_fixture.h"
 
+#include "winsim/image/diff.h"
 #include "winsim/image/image.h"
 
 #include <nlohmann/json.hpp>
@@ -150,7 +151,8 @@ TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
     fs::copy(root / "a", root / "b", fs::copy_options::recursive);
     EXPECT_EQ(winsim("diff " + at("a") + " " + at("b")).code, 0);
     writeText(root / "add.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\n\"v\"=dword:00000001\n\n"
-                              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler]\n\"Start\"=dword:00000003\n\n");
+                              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler]\n"
+                              "\"Start\"=dword:00000003\n\"x=1\"=\"a\"\n\"x=2\"=\"b\"\n\n");
     ASSERT_EQ(winsim("reg import " + at("b") + " " + at("add.reg")).code, 0);
     writeText(root / "b" / "drives" / "C" / "new.txt", "x");
     // One process ended (the third of the list), one service stopped.
@@ -178,6 +180,8 @@ TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
         "~ state services.list[name=" + service + "].state: \"running\" -> \"stopped\"",
         "~ value [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler] \"Start\"=dword:00000002 -> "
         "dword:00000003",
+        "+ value [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler] \"x=1\"=\"a\"",
+        "+ value [HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Spooler] \"x=2\"=\"b\"",
         "+ key [HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]",
         "+ value [HKEY_LOCAL_MACHINE\\SOFTWARE\\Added] \"v\"=dword:00000001",
         "+ file C:\\new.txt",
@@ -285,6 +289,14 @@ TEST_F(Tool, OutputToAClosedPipeNeitherKillsNorLosesTheRun) {
     EXPECT_EQ(run({"winsim", "diff", at("m"), at("ref")}, true).code, 0);  // nothing to write
     fs::remove(root / "m" / "drives" / "C" / "win32app" / "vrdpsmon" / "qlrrn51.wri");
     EXPECT_EQ(run({"winsim", "diff", at("m"), at("ref")}, true).code, 2);
+}
+
+// The JSON report: one object a line, UTF-8 names as they are, other bytes replaced.
+TEST(DiffReport, JsonHasOneObjectALineInUtf8) {
+    std::ostringstream out;
+    winsim::writeChanges({{'+', "file", "C:\\caf\xc3\xa9.txt"}, {'-', "key", "[\xe9]"}}, out, true);
+    EXPECT_EQ(out.str(), "[\n{\"change\":\"added\",\"kind\":\"file\",\"what\":\"C:\\\\caf\xc3\xa9.txt\"},\n"
+                         "{\"change\":\"removed\",\"kind\":\"key\",\"what\":\"[\xef\xbf\xbd]\"}\n]\n");
 }
 
 TEST_F(Tool, EveryCommandHasHelp) {

@@ -309,6 +309,7 @@ TEST(ProgmanCommands, ArgumentsFillTheItemAndShowListsIt) {
     }
     EXPECT_EQ(parsed, "AddItem(<a, b><><icon.exe><2>) Reload() ");
     EXPECT_FALSE(winsim::parseProgmanCommands("[A(b)][").has_value());
+    EXPECT_FALSE(winsim::parseProgmanCommands(std::string_view("[ A]", 1)).has_value());  // text cut after "["
     auto& m = sim::fresh();
     winsim::setProgmanRunning(true);
     ASSERT_TRUE(winsim::progmanExecute("[CreateGroup(\"Main\")][AddItem(\"WRITE C:\\A B\\x.wri\",Notes,write.exe,3)]"));
