@@ -274,7 +274,7 @@ TEST_F(KitFiles, DetectDrivesAndFreeSpace) {
     }
     for (int n : {3, 5}) EXPECT_TRUE(FIsValidDrive(n)) << n;
     for (int n : {8, 0, 27, -20}) EXPECT_FALSE(FIsValidDrive(n)) << n;
-    // Signed 32 bits; drive 0 right after a good one takes nothing of that drive's root.
+    // Signed 32 bits; drive 0 is no drive, even asked for right after a good one.
     EXPECT_EQ((std::vector<LONG>{LcbFreeDrive(3), LcbFreeDrive(5), LcbFreeDrive(0), LcbFreeDrive(8)}),
               (std::vector<LONG>{0x7fffffff, 1 << 20, 0, 0}));
     ASSERT_TRUE(FGetLocalHardDrivesList("Disk Drives"));
