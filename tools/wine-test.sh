@@ -17,7 +17,6 @@ if [ "${1:-}" != "--inner" ]; then
   "$root/tools/install-deps.sh" wine
   # Wine's 32-bit loader needs a kernel that runs 32-bit x86 programs; some
   # virtual machines are built without it. Exit 77: the check could not run.
-  rm -f "$root/build-windows/wine-not-run"
   if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     why="this kernel cannot execute 32-bit x86 programs (no IA-32 emulation), so Wine cannot start"
     echo "$why" > "$root/build-windows/wine-not-run"

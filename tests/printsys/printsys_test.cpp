@@ -134,7 +134,8 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
     m->faults.clear();
     // A block cut short (the size the simulation states for it, which it caches, made smaller) fails the walk unless
     // the cut takes only counters the walk does not read: the last record is handed over exactly when it succeeds.
-    const std::size_t full = (walk(), m->processes->perfSize.bytes);
+    walk();  // states the block's size
+    const std::size_t full = m->processes->perfSize.bytes;
     for (std::size_t cut = 1; cut <= 160; ++cut) {
         m->processes->perfSize.bytes = full - cut;
         const std::string cutShort = walk();
