@@ -1,5 +1,6 @@
 // The file functions over a simulated machine: what the conformance cases do
-// not reach (paths, links, free space, files in use, restart, the image).
+// not reach (sharing, free space, files in use, the working copy, short
+// names, large directories, VerInstallFile).
 #include "winsim/files/dircache.h"
 #include "winsim/files/reboot.h"
 #include "winsim/files/shortnames.h"
@@ -93,47 +94,6 @@ protected:
     std::uint64_t& freeSpace() { return m().drives['C'].free; }
 };
 
-TEST_F(Files, PathsAreCaseInsensitiveStayOnTheDriveAndNeverFollowLinks) {
-    hostFile("Dir/File.txt", "x");
-    m().currentDir = "C:\\Dir";
-    // "sub" does not exist: ".." is resolved textually, as Windows does.
-    for (const char* p : {"C:\\Dir\\File.txt", "c:\\DIR\\file.TXT", "C:/dir/FILE.txt", "C:\\dir\\.\\file.txt",
-                          "C:\\dir\\sub\\..\\file.txt", "C:\\dir\\file.txt.", "\\dir\\file.txt", "file.txt",
-                          "C:file.txt", "..\\DIR\\FILE.TXT"})
-        EXPECT_LASTERROR(GetFileAttributesA(p), (DWORD)FILE_ATTRIBUTE_ARCHIVE, sim::kSentinel);
-    // A new name is created as written, inside the folders' existing case;
-    // written again in another case it is the existing entry.
-    ASSERT_TRUE(writeNew("C:\\DIR\\NewName.Txt", "abc"));
-    ASSERT_TRUE(writeNew("c:\\dir\\newname.txt", "de"));
-    // ".." never leaves the drive.
-    std::ofstream(root / "outside.txt") << "secret";
-    hostFile("outside.txt", "inside");
-    EXPECT_EQ(apiRead("C:\\..\\..\\outside.txt"), "inside");
-    EXPECT_EQ(apiRead("..\\..\\..\\outside.txt"), "inside");
-    ASSERT_TRUE(DeleteFileA("C:\\..\\outside.txt"));
-    EXPECT_EQ(readText(root / "outside.txt"), "secret");
-    // Links on the host are invisible and never followed.
-    fs::create_directories(root / "secret");
-    std::ofstream(root / "secret" / "key.txt") << "secret";
-    fs::create_directory_symlink(root / "secret", c / "link");
-    fs::create_symlink(root / "secret" / "key.txt", c / "key.txt");
-    std::string longPath = "C:\\" + std::string(MAX_PATH, 'a');
-    EXPECT_LASTERROR(GetFileAttributesA("C:\\..\\outside.txt"), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
-    EXPECT_LASTERROR(GetFileAttributesA("C:\\link\\key.txt"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
-    EXPECT_LASTERROR(GetFileAttributesA("C:\\key.txt"), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
-    EXPECT_LASTERROR(open("C:\\key.txt", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(CopyFileA("C:\\key.txt", "C:\\copy.txt", FALSE));
-    EXPECT_FALSE(DeleteFileA("C:\\key.txt"));
-    EXPECT_LASTERROR(open(longPath.c_str(), GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE,
-                     ERROR_FILENAME_EXCED_RANGE);
-    EXPECT_LASTERROR(open("C:\\a|b.txt", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE, ERROR_INVALID_NAME);
-    for (const char* p : {"Q:\\x.txt", "C:\\missing\\x.txt", ""})
-        EXPECT_LASTERROR(GetFileAttributesA(p), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(findAll("C:\\*.*"), "Dir:d error 18");
-    EXPECT_EQ(tree(root), "C/\nC/Dir/\nC/Dir/File.txt=x\nC/Dir/NewName.Txt=de\nC/key.txt=secret\nC/link/\n"
-                          "outside.txt=secret\nsecret/\nsecret/key.txt=secret\n");
-}
-
 TEST_F(Files, CreateDispositionsReadWriteAndSharing) {
     fs::create_directories(c);
     // In turn: whether each open succeeded (its handle then closed) and the last error it left.
@@ -172,42 +132,6 @@ TEST_F(Files, CreateDispositionsReadWriteAndSharing) {
                      ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_FAILS(ReadFile(h, buf, 1, &n, nullptr), ERROR_INVALID_HANDLE);
-}
-
-TEST_F(Files, FreeSpaceFollowsWritesAndDeletesAndAFullDiskLeavesNoPartialFile) {
-    freeSpace() = 1000;
-    std::string free;
-    auto note = [&] { free += std::to_string(freeSpace()) + " "; };
-    ASSERT_TRUE(writeNew("C:\\a.txt", std::string(300, 'a')));
-    note();
-    ASSERT_TRUE(writeNew("C:\\a.txt", std::string(100, 'a')));  // truncated then rewritten
-    note();
-    ASSERT_TRUE(CopyFileA("C:\\a.txt", "C:\\b.txt", TRUE));
-    note();
-    hostFile("c.txt", "C");
-    ASSERT_TRUE(MoveFileExA("C:\\c.txt", "C:\\B.TXT", MOVEFILE_REPLACE_EXISTING));
-    note();  // the replaced file's bytes came back
-    ASSERT_TRUE(DeleteFileA("C:\\a.txt"));
-    note();
-    EXPECT_EQ(free, "700 900 800 900 1000 ");
-    EXPECT_EQ(tree(c), "b.txt=C\n");
-    hostFile("big.bin", std::string(500, 'b'));
-    hostFile("dest/keep.bin", "keep");
-    freeSpace() = 200;
-    EXPECT_FAILS(CopyFileA("C:\\big.bin", "C:\\dest\\big.bin", FALSE), ERROR_DISK_FULL);
-    // Replacing an existing destination that does not fit keeps it intact.
-    EXPECT_FAILS(CopyFileA("C:\\big.bin", "C:\\dest\\keep.bin", FALSE), ERROR_DISK_FULL);
-    EXPECT_EQ(freeSpace(), 200u);
-    HANDLE h = open("C:\\dest\\w.bin", GENERIC_WRITE, CREATE_ALWAYS);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    std::string data(300, 'w');
-    DWORD n = sim::kSentinel;
-    EXPECT_FAILS(WriteFile(h, data.data(), (DWORD)data.size(), &n, nullptr), ERROR_DISK_FULL);
-    EXPECT_EQ(n, 0u);
-    EXPECT_TRUE(WriteFile(h, data.data(), 200, &n, nullptr));
-    CloseHandle(h);
-    EXPECT_EQ(freeSpace(), 0u);
-    EXPECT_EQ(tree(c / "dest"), "keep.bin=keep\nw.bin=" + std::string(200, 'w') + "\n");
 }
 
 TEST_F(Files, DiskFreeSpaceAndDriveTypes) {
@@ -292,65 +216,6 @@ TEST_F(Files, FilesInUseAndReadOnlyFiles) {
     }
 }
 
-TEST_F(Files, DirectoriesAndSearch) {
-    hostFile("dir/b.txt", "bb");
-    hostFile("dir/A.txt", "a");
-    hostFile("dir/_c.txt", "c");
-    fs::create_directories(c / "dir" / "Sub");
-    m().files->meta["C:\\dir\\b.txt"].attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
-    EXPECT_EQ(findAll("C:\\DIR\\*.*"), ".:d ..:d A.txt:a b.txt:rh Sub:d _c.txt:a error 18");
-    EXPECT_EQ(findAll("c:/dir/?.TXT"), "A.txt:a b.txt:rh error 18");
-    EXPECT_EQ(findAll("C:\\*"), "dir:d error 18");
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA("C:\\dir\\b.txt", &fd);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(fd.cFileName + std::to_string(fd.nFileSizeLow), "b.txt2");
-    EXPECT_TRUE(FindClose(h));
-    EXPECT_FAILS(FindClose(h), ERROR_INVALID_HANDLE);
-    ASSERT_TRUE(CreateDirectoryA("C:\\New", nullptr));
-    EXPECT_FAILS(CreateDirectoryA("c:\\NEW", nullptr), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(GetFileAttributesA("C:\\new"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FAILS(RemoveDirectoryA("C:\\dir\\b.txt"), ERROR_DIRECTORY);
-    ASSERT_TRUE(SetCurrentDirectoryA("C:\\new"));
-    EXPECT_FAILS(RemoveDirectoryA("C:\\new"), ERROR_SHARING_VIOLATION);
-    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
-    EXPECT_TRUE(RemoveDirectoryA("C:\\new"));
-    // A FAT drive lists in the order written.
-    m().drives['C'].fat = true;
-    ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
-    for (const char* p : {"C:\\d\\zeta.txt", "C:\\d\\alpha.txt", "C:\\d\\mid.txt"}) ASSERT_TRUE(writeNew(p, "x"));
-    EXPECT_EQ(findAll("C:\\d\\*.txt"), "zeta.txt:a alpha.txt:a mid.txt:a error 18");
-}
-
-TEST_F(Files, PendingRenamesRecordedAsNTRecordsThemAndDoneAtRestart) {
-    hostFile("sys/mon.dll", "old");
-    hostFile("sys/mon.new", "new");
-    hostFile("inst/gone.txt", "g");
-    markInUse("C:\\sys\\mon.dll", winsim::InUse::Loaded);
-    ASSERT_TRUE(MoveFileExA("C:\\inst\\gone.txt", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    ASSERT_TRUE(MoveFileExA("C:\\sys\\mon.new", "C:\\sys\\mon.dll",
-                            MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
-    ASSERT_TRUE(MoveFileExA("C:\\inst", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    auto pending = [] {
-        BYTE data[512];
-        DWORD type = 0, size = sizeof data;
-        HKEY h;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &h);
-        LONG rc = RegQueryValueExA(h, "PendingFileRenameOperations", nullptr, &type, data, &size);
-        RegCloseKey(h);
-        return rc ? "error " + std::to_string(rc) : std::to_string(type) + ":" + std::string((char*)data, size);
-    };
-    const char expected[] =
-        "7:\\??\\C:\\inst\\gone.txt\0\0"
-        "\\??\\C:\\sys\\mon.new\0!\\??\\C:\\sys\\mon.dll\0"
-        "\\??\\C:\\inst\0\0";  // the literal's own NUL ends the list
-    EXPECT_EQ(pending(), std::string(expected, sizeof expected));
-    EXPECT_EQ(winsim::rebootMachine(m()).size(), 3u);
-    EXPECT_EQ(tree(c), "sys/\nsys/mon.dll=new\n");
-    EXPECT_EQ(m().files->meta.count("C:\\sys\\mon.dll"), 0u);  // no longer in use
-    EXPECT_EQ(pending(), "error 2");
-}
-
 // Through a real image: the working copy shares inodes with the image, and
 // nothing written through the API reaches the image until it is saved.
 TEST_F(Files, WritesStayInTheWorkingCopyUntilSaved) {
@@ -391,74 +256,6 @@ TEST(ShortNameRules, ValidEightDotThreeNames) {
     for (const char* p : {"C:\\WINDOWS\\SYSTEM\\VRDPSMW4.DLL", "C:\\PROGRA~1\\VARDEN~1", "C:\\Program Files\\x.dll"})
         got += winsim::isShortPath(p) ? "1" : "0";
     EXPECT_EQ(got, "1111100000000" "110");
-}
-
-TEST_F(Files, ShortAliasesOfLongNamesOnWindows95) {
-    make(winsim::Platform::Win95);
-    for (const char* f : {"Remote Console.exe", "Remote Control.exe", "vrdpswiz.exe", "release.notes", "a+b c.txt"})
-        hostFile(fs::path("Program Files") / "Varden Printing" / f);
-    // Each path, its alias (or the last error), and whether the alias names an entry.
-    std::string got;
-    for (const char* path : {"C:\\Program Files", "C:\\program files\\Varden Printing",
-                             "C:\\Program Files\\Varden Printing\\Remote Console.exe",
-                             "C:\\Program Files\\Varden Printing\\Remote Control.exe",
-                             "C:\\Program Files\\Varden Printing\\vrdpswiz.exe",
-                             "C:\\Program Files\\Varden Printing\\release.notes",
-                             "C:\\Program Files\\Varden Printing\\a+b c.txt", "C:\\", "C:\\Program Files\\missing.dll",
-                             "C:\\No Such Dir\\x.dll"}) {
-        char buf[300];
-        SetLastError(sim::kSentinel);
-        DWORD n = GetShortPathNameA(path, buf, sizeof buf);
-        got += n ? std::string(buf, n) + (GetFileAttributesA(buf) != INVALID_FILE_ATTRIBUTES ? " found\n" : " missing\n")
-                 : "error " + std::to_string(GetLastError()) + "\n";
-    }
-    EXPECT_EQ(got, R"(C:\PROGRA~1 found
-C:\PROGRA~1\VARDEN~1 found
-C:\PROGRA~1\VARDEN~1\REMOTE~1.EXE found
-C:\PROGRA~1\VARDEN~1\REMOTE~2.EXE found
-C:\PROGRA~1\VARDEN~1\vrdpswiz.exe found
-C:\PROGRA~1\VARDEN~1\RELEAS~1.NOT found
-C:\PROGRA~1\VARDEN~1\A_BC~1.TXT found
-C:\ found
-error 2
-error 3
-)");
-    // A buffer too small: the size needed with its NUL ("C:\PROGRA~1\vrdpswiz.exe"), nothing written.
-    char buf[8] = "guard";
-    hostFile("Program Files/vrdpswiz.exe");
-    EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\vrdpswiz.exe", buf, sizeof buf), 25u);
-    EXPECT_STREQ(buf, "guard");
-    EXPECT_EQ(GetShortPathNameA("C:\\Program Files\\vrdpswiz.exe", buf, 0), 25u);
-    // SetFileAttributesA clears read-only, so the file can go.
-    hostFile("cd/manual.hlp");
-    auto attributes = [](DWORD set) {
-        SetFileAttributesA("C:\\cd\\manual.hlp", set);
-        SetFileAttributesA("C:\\cd", set);
-        return std::to_string(GetFileAttributesA("C:\\cd\\manual.hlp")) + " " + std::to_string(GetFileAttributesA("C:\\cd"));
-    };
-    EXPECT_EQ(attributes(FILE_ATTRIBUTE_READONLY), "1 17");
-    EXPECT_FAILS(DeleteFileA("C:\\cd\\manual.hlp"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(attributes(FILE_ATTRIBUTE_NORMAL), "128 16");
-    EXPECT_TRUE(DeleteFileA("C:\\cd\\manual.hlp"));
-    EXPECT_FAILS(SetFileAttributesA("C:\\nothing", FILE_ATTRIBUTE_NORMAL), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Files, Windows95RestartRefusesWininitLinesWithLongNames) {
-    make(winsim::Platform::Win95);
-    hostFile("Program Files/Varden/a.txt", "a");
-    hostFile("Program Files/Varden/b.txt", "b");
-    hostFile("WINDOWS/wininit.ini",
-             "[rename]\r\nNUL=C:\\Program Files\\Varden\\a.txt\r\nNUL=C:\\PROGRA~1\\Varden\\b.txt \t\r\n"
-             "C:\\Program Files\\c.txt=C:\\PROGRA~1\\Varden\\b.txt\r\n");
-    std::string done;
-    for (const std::string& line : winsim::rebootMachine(winsim::machine())) done += line + "\n";
-    EXPECT_EQ(done, R"(refused NUL=C:\Program Files\Varden\a.txt: long name
-deleted C:\PROGRA~1\Varden\b.txt
-refused C:\Program Files\c.txt=C:\PROGRA~1\Varden\b.txt: long name
-renamed C:\WINDOWS\wininit.ini -> C:\WINDOWS\WININIT.BAK
-)");
-    EXPECT_EQ(tree(c / "Program Files"), "Varden/\nVarden/a.txt=a\n");
-    EXPECT_EQ(winsim::rebootMachine(winsim::machine()), std::vector<std::string>{}) << "no wininit.ini, nothing done";
 }
 
 // --- Names in large directories are found ignoring case from a kept listing;
@@ -625,61 +422,6 @@ TEST_F(VerInstall, ResultBitsByCase) {
             EXPECT_EQ(m().drives['C'].free, freeBefore);
         }
     }
-}
-
-TEST_F(VerInstall, InstalledCopyTemporaryCopyAndSecondCall) {
-    // An installed copy keeps the version, not the attributes.
-    m().files->meta["C:\\dist\\pscript.dll"].attributes = FILE_ATTRIBUTE_READONLY;
-    ASSERT_EQ(call(0, tmp, &len), 0u);
-    EXPECT_EQ(m().files->meta.at("C:\\drivers\\pscript.dll").version, "3.51.1057.2");
-    EXPECT_FALSE(m().files->meta.at("C:\\drivers\\pscript.dll").attributes.has_value());
-    file("drivers\\pscript.dll", "newer", "9.0");
-    // A buffer too small names the size and leaves no temporary file.
-    std::memset(tmp, '#', sizeof tmp);
-    len = 11;  // "VER0001.TMP" needs 12 with its NUL
-    EXPECT_EQ(call(0, tmp, &len), (DWORD)(VIF_MISMATCH | VIF_SRCOLD | VIF_BUFFTOOSMALL));
-    EXPECT_EQ(len, 12u);
-    EXPECT_EQ(tmp[0], '#');
-    EXPECT_EQ(names(), Names{"pscript.dll"});
-    std::uint64_t freeAfter = m().drives['C'].free;
-    len = 12;
-    EXPECT_EQ(call(0, tmp, &len), (DWORD)(VIF_MISMATCH | VIF_SRCOLD | VIF_TEMPFILE));
-    EXPECT_STREQ(tmp, "VER0001.TMP");
-    EXPECT_EQ(m().drives['C'].free, freeAfter - std::string("new module").size());
-    // A forced second call installs the temporary copy, not the source.
-    file("dist\\pscript.dll", "changed since", "1.0");
-    len = sizeof tmp;
-    EXPECT_EQ(call(VIFF_FORCEINSTALL, tmp, &len), 0u);
-    EXPECT_EQ(content("drivers/pscript.dll"), "new module");
-    EXPECT_EQ(names(), Names{"pscript.dll"});
-}
-
-TEST_F(VerInstall, OldCopyInTheCurrentDirectoryGoesUnlessKept) {
-    file("old\\pscript.dll", "old elsewhere", "1.0");
-    EXPECT_EQ(call(VIFF_DONTDELETEOLD, tmp, &len, kSrc, kDest, "C:\\old"), 0u);
-    EXPECT_EQ(content("old/pscript.dll"), "old elsewhere");
-    m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::Loaded;
-    EXPECT_EQ(call(0, tmp, &len, kSrc, kDest, "C:\\old"), (DWORD)(VIF_CANNOTDELETECUR | VIF_ACCESSVIOLATION));
-    EXPECT_EQ(content("drivers/pscript.dll"), "new module");
-    m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::None;
-    EXPECT_EQ(call(0, tmp, &len, kSrc, kDest, "C:\\old"), 0u);
-    EXPECT_EQ(content("old/pscript.dll"), "<missing>");
-}
-
-TEST_F(VerInstall, BadArgumentsFaultsAndVersions) {
-    std::string longDir = "C:\\" + std::string(MAX_PATH, 'd');
-    EXPECT_EQ(std::vector<DWORD>({call(0, tmp, nullptr), call(0, tmp, &len, kSrc, kDest, nullptr, "dist\\pscript.dll"),
-                                  call(0, tmp, &len, longDir.c_str()), call(0, tmp, &len, kSrc, longDir.c_str())}),
-              std::vector<DWORD>({VIF_ACCESSVIOLATION, VIF_CANNOTREADSRC, VIF_CANNOTREADSRC, VIF_CANNOTCREATE}));
-    // A declared fault answers with its value as the result bits.
-    m().faults.push_back({"VerInstallFileA", m().callCounts["VerInstallFileA"] + 1, 1, VIF_OUTOFMEMORY, "pscript.dll"});
-    EXPECT_EQ(call(0, tmp, &len), (DWORD)VIF_OUTOFMEMORY);
-    EXPECT_EQ(content("drivers/pscript.dll"), "<missing>");
-    EXPECT_EQ(call(0, tmp, &len), 0u);
-    // The image refuses a malformed version.
-    EXPECT_NO_THROW(winsim::loadFile({{"C:\\x.dll", {{"version", "3.51"}}}}, m()));
-    for (const char* v : {"", "3.x", "1.2.3.4.5", "70000.1", "1..2"})
-        EXPECT_THROW(winsim::loadFile({{"C:\\x.dll", {{"version", v}}}}, m()), winsim::ImageError) << v;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The process calls: OpenProcess, TerminateProcess, GetExitCodeProcess,
-// CreateProcessA, ShellExecuteA, the image section; the cabinet tool
-// EXTRACT.EXE; performance data through RegQueryValueExA(HKEY_PERFORMANCE_DATA),
+// The processes' image section and defaults; the cabinet tool EXTRACT.EXE;
+// performance data through RegQueryValueExA(HKEY_PERFORMANCE_DATA),
 // the block parsed back by a walker of its own that checks Microsoft's layout
 // (lengths, offsets, 8-byte alignment).
 #include "winsim/core/machine.h"
@@ -23,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-using Ids = std::vector<DWORD>;
 
 using Table = std::vector<std::pair<const char*, const char*>>;
 
@@ -44,13 +42,7 @@ void setTable(const Table& pairs) {
     RegCloseKey(k);
 }
 
-std::vector<std::string> events;
-void listen(std::string_view kind, std::string_view text) { events.push_back(std::string(kind) + ": " + std::string(text)); }
-
 struct Proc : sim::MachineTest {
-    STARTUPINFOA si{};
-    PROCESS_INFORMATION pi{};
-
     void SetUp() override {
         make();
         winsim::loadProcess(json::parse(R"({"list": [
@@ -62,128 +54,13 @@ struct Proc : sim::MachineTest {
             {"id": 150, "name": "nt.dll.exe", "threads": 5, "priority": 13}
         ]})"),
                             m());
-        m().currentDir = "C:\\DIST";
-        for (const char* f : {"DIST/setup.exe", "DIST/readme.txt", "WINNT35/system32/WRITE.EXE",
-                              "WINNT35/system32/winhlp32.exe", "WINNT35/system32/setup.exe", "Program Files/Tool/tool.exe"})
-            hostFile(f, "MZ");
-        events.clear();
-        winsim::setEventListener(listen);
-    }
-    void TearDown() override {
-        winsim::setEventListener(nullptr);
-        MachineTest::TearDown();
-    }
-    Ids ids() {
-        Ids out;
-        for (auto& p : m().processes->list) out.push_back(p->id);
-        return out;
-    }
-    BOOL create(const char* app, std::string cmd = "") {
-        return CreateProcessA(app, cmd.empty() ? nullptr : cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &si, &pi);
+        hostFile("WINNT35/system32/WRITE.EXE", "MZ");
     }
     std::string nameOf(DWORD id) {
         auto p = winsim::findProcess(m(), id);
         return p ? p->name : "<none>";
     }
-    DWORD exitCode(HANDLE h) {
-        DWORD code = 0xdeadbeef;
-        EXPECT_TRUE(GetExitCodeProcess(h, &code));
-        return code;
-    }
 };
-
-TEST_F(Proc, TerminateNeedsTheRightAndAnUnprotectedProcessAndRecordsTheExitCode) {
-    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 4242), nullptr, ERROR_INVALID_PARAMETER);
-    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 0), nullptr, ERROR_INVALID_PARAMETER);  // Idle
-    HANDLE q = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 140), t = OpenProcess(PROCESS_TERMINATE, FALSE, 140);
-    HANDLE s = OpenProcess(PROCESS_ALL_ACCESS, FALSE, 2);
-    ASSERT_TRUE(q && t && s);
-    EXPECT_FAILS(TerminateProcess(q, 1), ERROR_ACCESS_DENIED);
-    EXPECT_FAILS(TerminateProcess(s, 1), ERROR_ACCESS_DENIED);  // protected
-    DWORD code = 7;
-    EXPECT_FAILS(GetExitCodeProcess(t, &code), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(code, 7u);
-    EXPECT_FAILS(TerminateProcess((HANDLE)0x999, 1), ERROR_INVALID_HANDLE);
-    for (HANDLE h : {q, t, s}) CloseHandle(h);
-    EXPECT_EQ(ids(), (Ids{0, 2, 91, 120, 140, 150}));
-
-    HANDLE h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, 91);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(exitCode(h), (DWORD)STILL_ACTIVE);
-    EXPECT_LASTERROR(TerminateProcess(h, ERROR_PROCESS_ABORTED), TRUE, sim::kSentinel);
-    EXPECT_EQ(ids(), (Ids{0, 2, 120, 140, 150}));
-    EXPECT_EQ(exitCode(h), (DWORD)ERROR_PROCESS_ABORTED);
-    // Ended: it cannot be ended again nor opened any more.
-    EXPECT_FAILS(TerminateProcess(h, 1), ERROR_ACCESS_DENIED);
-    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 91), nullptr, ERROR_INVALID_PARAMETER);
-    EXPECT_TRUE(CloseHandle(h));
-    EXPECT_FAILS(CloseHandle(h), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(m().processes->ended.size() == 1 ? m().processes->ended[0]->exitCode : 0u, (DWORD)ERROR_PROCESS_ABORTED);
-    // A declared fault on OpenProcess names its process.
-    m().faults.push_back({"OpenProcess", 1, 0, ERROR_ACCESS_DENIED, "NOTEPAD.EXE"});
-    EXPECT_LASTERROR(OpenProcess(PROCESS_TERMINATE, FALSE, 140), nullptr, ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(CloseHandle(OpenProcess(PROCESS_TERMINATE, FALSE, 2)));
-}
-
-TEST_F(Proc, CreateProcessSearchesAndRecords) {
-    const char* cmd = "write C:\\DIST\\readme.txt";
-    ASSERT_TRUE(create(nullptr, cmd));
-    EXPECT_TRUE(pi.hProcess && pi.hThread && pi.hProcess != pi.hThread && pi.dwProcessId != pi.dwThreadId);
-    EXPECT_EQ(nameOf(pi.dwProcessId), "WRITE.EXE");  // as the file is named on disk
-    EXPECT_EQ(m().processes->started, (std::vector<std::string>{cmd}));
-    EXPECT_EQ(events, (std::vector<std::string>{std::string("program: ") + cmd}));
-    EXPECT_EQ(exitCode(pi.hProcess), (DWORD)STILL_ACTIVE);
-    EXPECT_TRUE(CloseHandle(pi.hThread));
-    // The new process can be opened and ended like any other.
-    HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pi.dwProcessId);
-    ASSERT_TRUE(TerminateProcess(h, 3));
-    EXPECT_EQ(exitCode(pi.hProcess), 3u);
-    CloseHandle(h);
-    CloseHandle(pi.hProcess);
-    // The current directory comes first; quoted paths; the application
-    // name is taken as given, no extension added; ".." stops at the root.
-    const std::tuple<const char*, const char*, const char*, DWORD> rows[] = {  // app, command, process or error
-        {nullptr, "setup /q", "setup.exe", 0},
-        {nullptr, "\"C:\\Program Files\\Tool\\tool.exe\" -x", "tool.exe", 0},
-        {"C:\\WINNT35\\SYSTEM32\\winhlp32.exe", "", "winhlp32.exe", 0},
-        {"\\WINNT35\\SYSTEM32\\winhlp32.exe", "", "winhlp32.exe", 0},  // from the root of the current drive
-        {"C:\\WINNT35\\SYSTEM32\\winhlp32", "", nullptr, ERROR_FILE_NOT_FOUND},
-        {nullptr, "extract /e win95_02.cab", nullptr, ERROR_FILE_NOT_FOUND},
-        {nullptr, "C:\\NOWHERE\\x.exe", nullptr, ERROR_PATH_NOT_FOUND},
-        {nullptr, "..\\..\\..\\..\\..\\..\\bin\\sh", nullptr, ERROR_PATH_NOT_FOUND},
-    };
-    for (const auto& [app, command, name, error] : rows) {
-        SCOPED_TRACE(command);
-        std::memset(&pi, 0xcc, sizeof pi);
-        if (name) {
-            ASSERT_TRUE(create(app, command));
-            EXPECT_EQ(nameOf(pi.dwProcessId), name);
-            continue;
-        }
-        EXPECT_FAILS(create(app, command), error);
-        const auto* raw = reinterpret_cast<const unsigned char*>(&pi);
-        EXPECT_TRUE(std::all_of(raw, raw + sizeof pi, [](unsigned char c) { return c == 0xcc; }));
-    }
-    EXPECT_EQ(m().processes->started.size(), 5u);
-    EXPECT_EQ(events.size(), 5u);
-    EXPECT_EQ(ids().size(), 10u);
-}
-
-TEST_F(Proc, ShellExecuteRecordsAndAnswersLikeWindows) {
-    auto run = [](const char* verb, const char* file, const char* params, const char* dir) {
-        return (INT_PTR)ShellExecuteA(nullptr, verb, file, params, dir, SW_SHOWNORMAL);
-    };
-    EXPECT_GT(run("open", "winhlp32.exe", "setup.hlp", nullptr), 32);
-    EXPECT_EQ(events, (std::vector<std::string>{"program: winhlp32.exe setup.hlp"}));
-    EXPECT_GT(run(nullptr, "readme.txt", nullptr, "C:\\DIST"), 32);
-    EXPECT_EQ(m().processes->started.back(), "readme.txt");
-    EXPECT_EQ(run("open", "nothere.exe", nullptr, nullptr), SE_ERR_FNF);
-    EXPECT_EQ(run("open", "x.exe", nullptr, "C:\\NODIR"), SE_ERR_PNF);
-    EXPECT_EQ(run("explore", "readme.txt", nullptr, nullptr), SE_ERR_NOASSOC);
-    EXPECT_EQ(m().processes->started.size(), 2u);
-    EXPECT_EQ(ids().size(), 7u);  // a program runs as a process; a document does not add one here
-}
 
 // The section's round trip with `show`; malformed sections; the defaults
 // of a fresh system: CSRSS cannot be ended, Program Manager can.
@@ -415,42 +292,6 @@ TEST_F(Proc, PerfProcessObjectListsEveryProcessAndTotal) {
     m().processes->list.clear();
     m().processes->changed();
     EXPECT_EQ(walk(query("230")), "VARDEN1: 230" + counters + "_Total 0 0 0; ");
-}
-
-// The null-buffer query is a conformance case; here: a short buffer and the
-// exact size, with guard bytes, in a buffer that is not 8-aligned; faults;
-// the counter table's parser; Windows 95.
-TEST_F(Proc, PerfSizeProtocolFaultsAndTable) {
-    DWORD size = 12345, type = 0xdeadbeef;
-    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, nullptr, &size), ERROR_MORE_DATA);
-    EXPECT_EQ(size + type, 12345u + 0xdeadbeefu);
-    std::vector<unsigned char> whole = query("230");
-    std::vector<unsigned char> buf(whole.size() + 16, 0xab), guard = buf;
-    size = (DWORD)whole.size() - 1;
-    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data(), &size), ERROR_MORE_DATA);
-    EXPECT_EQ(size, whole.size() - 1);
-    EXPECT_EQ(buf, guard);
-    size = (DWORD)whole.size();
-    ASSERT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data() + 4, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, whole.size());
-    std::copy(whole.begin(), whole.end(), guard.begin() + 4);
-    EXPECT_EQ(buf, guard);
-    EXPECT_EQ(winsim::queryPerformanceData("230", nullptr, buf.data(), nullptr), ERROR_INVALID_PARAMETER);
-    // A declared fault fails one query.
-    m().faults.push_back({"PerformanceData", m().callCounts["PerformanceData"] + 1, 1, ERROR_NOT_ENOUGH_MEMORY, "230"});
-    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr, nullptr, &size), ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_NE(walk(query("230")).find("_Total"), std::string::npos);
-    // The table is read up to its empty string, and within its bytes.
-    const char table[] = "230\0Process\0" "680\0Thread Count\0" "\0" "682\0Priority Base\0";
-    winsim::PerfIndexes ix = winsim::perfIndexesFromTable(table, sizeof table);
-    EXPECT_EQ(std::tuple(ix.process, ix.threadCount, ix.priorityBase.has_value()), std::tuple(230u, 680u, false));
-    const char cut[] = {'7', '8', '4', '\0', 'I', 'D', ' ', 'P', 'r', 'o', 'c'};
-    EXPECT_FALSE(winsim::perfIndexesFromTable(cut, sizeof cut).idProcess.has_value());
-    // Windows 95 has no performance data.
-    make(winsim::Platform::Win95);
-    size = 100;
-    EXPECT_EQ(RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, &type, buf.data(), &size), ERROR_BADKEY);
-    EXPECT_EQ(size, 100u);
 }
 
 

@@ -1,5 +1,5 @@
-// REGEDIT4 reader (table-driven), writer and round trips, and the registry
-// part of machine images.
+// REGEDIT4 reader (table-driven) and round trips, and the registry part of
+// machine images.
 #include "winsim/image/image.h"
 #include "winsim/image/regfile.h"
 #include "winsim/registry/state.h"
@@ -160,41 +160,6 @@ TEST(RegFileReader, DepthLimitAndShortErrors) {
 }
 
 // --- Writer ------------------------------------------------------------------
-
-TEST(RegFileWriter, CanonicalLayout) {
-    auto& m = winsim::install(bare("writer"));
-    HKEY h;
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\b", &h), ERROR_SUCCESS);
-    RegSetValueExA(h, "z", 0, REG_SZ, (const BYTE*)"q\"\\", 4);
-    RegSetValueExA(h, nullptr, 0, REG_SZ, (const BYTE*)"def", 4);
-    DWORD d = 0x12345678;
-    RegSetValueExA(h, "d", 0, REG_DWORD, (const BYTE*)&d, 4);
-    RegSetValueExA(h, "short", 0, REG_DWORD, (const BYTE*)&d, 2);
-    RegSetValueExA(h, "multi", 0, REG_MULTI_SZ, (const BYTE*)"a\0b\0", 5);
-    RegSetValueExA(h, "nonul", 0, REG_SZ, (const BYTE*)"ab", 1);
-    RegCloseKey(h);
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A", &h), ERROR_SUCCESS);
-    RegCloseKey(h);
-    std::string want =
-        "REGEDIT4\n\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\b]\n"
-        "\"z\"=\"q\\\"\\\\\"\n"
-        "@=\"def\"\n"
-        "\"d\"=dword:12345678\n"
-        "\"short\"=hex(4):78,56\n"
-        "\"multi\"=hex(7):61,00,62,00,00\n"
-        "\"nonul\"=hex(1):61\n\n";
-    EXPECT_EQ(winsim::exportRegistry(m, "HKLM\\software"), want);
-    EXPECT_THROW(winsim::exportRegistry(m, "HKEY_LOCAL_MACHINE\\Nope"), std::invalid_argument);
-    EXPECT_THROW(winsim::exportRegistry(m, "HKEY_NOWHERE"), std::invalid_argument);
-    // A name with a line break cannot be written.
-    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "K", &h), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(h, "two\nlines", 0, REG_SZ, (const BYTE*)"x", 2), ERROR_SUCCESS);
-    RegCloseKey(h);
-    EXPECT_THROW(winsim::exportRegistry(m, ""), std::runtime_error);
-}
 
 // --- Round trips ---------------------------------------------------------------
 

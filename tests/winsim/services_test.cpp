@@ -1,5 +1,5 @@
-// Conformance tests of the service control manager: handles and access
-// rights, stop and start in virtual time, refusals and hangs, dependents.
+// The service control manager: the controls and what they fill in, Windows
+// 95 and the defaults of a fresh machine, the image section.
 #include "winsim/core/machine.h"
 #include "winsim/image/image.h"
 #include "winsim/services/query.h"
@@ -95,44 +95,6 @@ struct Scm : ::testing::Test {
     static std::string err(DWORD e) { return "error " + std::to_string(e); }
 };
 
-TEST_F(Scm, ManagerAndServiceHandlesCarryTheirRights) {
-    EXPECT_TRUE(CloseServiceHandle(OpenSCManagerA("\\\\varden1", "servicesactive", SC_MANAGER_CONNECT)));
-    EXPECT_LASTERROR(OpenSCManagerA("\\\\OTHER", nullptr, SC_MANAGER_CONNECT), nullptr, RPC_S_SERVER_UNAVAILABLE);
-    // Names ignore case; display names open nothing.
-    EXPECT_TRUE(CloseServiceHandle(open("sPoOlEr", SERVICE_QUERY_STATUS)));
-    EXPECT_LASTERROR(OpenServiceA(mgr, "Fax Service", SERVICE_QUERY_STATUS), nullptr, ERROR_SERVICE_DOES_NOT_EXIST);
-    EXPECT_LASTERROR(OpenServiceA(mgr, std::string(300, 'x').c_str(), SERVICE_QUERY_STATUS), nullptr,
-                     ERROR_INVALID_NAME);
-    // A service handle is not a manager handle, and no kernel handle.
-    SC_HANDLE h = open("Spooler");
-    SERVICE_STATUS st;
-    EXPECT_LASTERROR(OpenServiceA(h, "Spooler", SERVICE_QUERY_STATUS), nullptr, ERROR_INVALID_HANDLE);
-    EXPECT_FAILS(CloseHandle((HANDLE)h), ERROR_INVALID_HANDLE);
-    EXPECT_FAILS(QueryServiceStatus(mgr, &st), ERROR_INVALID_HANDLE);
-    EXPECT_TRUE(CloseServiceHandle(h));
-    EXPECT_FAILS(CloseServiceHandle(h), ERROR_INVALID_HANDLE);
-    EXPECT_FAILS(QueryServiceStatus(h, &st), ERROR_INVALID_HANDLE);
-    // Rights asked for limit the handle; the grant of a service limits what can be asked for.
-    SC_HANDLE q = open("Spooler", SERVICE_QUERY_STATUS);
-    std::memset(&st, 0xcc, sizeof st);
-    EXPECT_FAILS(ControlService(q, SERVICE_CONTROL_STOP, &st), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(text(st), "untouched");
-    EXPECT_FAILS(StartServiceA(q, 0, nullptr), ERROR_ACCESS_DENIED);
-    DWORD need = 7, count = 7;
-    EXPECT_FAILS(EnumDependentServicesA(q, SERVICE_ACTIVE, nullptr, 0, &need, &count), ERROR_ACCESS_DENIED);
-    CloseServiceHandle(q);
-    EXPECT_LASTERROR(OpenServiceA(mgr, "ReadOnly", SERVICE_START | SERVICE_STOP), nullptr, ERROR_ACCESS_DENIED);
-    SC_HANDLE r = open("ReadOnly", MAXIMUM_ALLOWED);
-    EXPECT_TRUE(QueryServiceStatus(r, &st));
-    EXPECT_FAILS(ControlService(r, SERVICE_CONTROL_STOP, &st), ERROR_ACCESS_DENIED);
-    CloseServiceHandle(r);
-    // The manager's grant limits what a manager handle can ask for.
-    winsim::machine().services->managerGranted =
-        SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
-    EXPECT_LASTERROR(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr, ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(CloseServiceHandle(OpenSCManagerA(nullptr, nullptr, GENERIC_READ)));
-}
-
 TEST_F(Scm, ControlsAndWhatTheyFillIn) {
     EXPECT_EQ(control("Spooler", SERVICE_CONTROL_PAUSE), "ok: PAUSED 0/0 accepts 3");
     EXPECT_TRUE(winsim::isServiceRunning("Spooler"));
@@ -164,96 +126,6 @@ TEST_F(Scm, ControlsAndWhatTheyFillIn) {
     // A hung stop stays pending with its check point frozen.
     winsim::advance(3600 * 1000);
     EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");
-}
-
-TEST_F(Scm, StopThenStartInVirtualTime) {
-    for (const char* n : {"FaxSvc", "LpdSvc"}) EXPECT_EQ(control(n), "ok: STOPPED 0/0 accepts 0") << n;
-    EXPECT_EQ(control("NetPrint"), "ok: STOP_PENDING 1/500 accepts 0");
-    winsim::advance(500);
-    SC_HANDLE h = open("Spooler");
-    SERVICE_STATUS st;
-    ASSERT_TRUE(ControlService(h, SERVICE_CONTROL_STOP, &st));
-    CloseServiceHandle(h);
-    EXPECT_EQ(text(st) + " type " + std::to_string(st.dwServiceType) + " exit " + std::to_string(st.dwWin32ExitCode),
-              "STOP_PENDING 1/2000 accepts 0 type 16 exit 0");
-    winsim::advance(1999);
-    EXPECT_EQ(status("Spooler"), "STOP_PENDING 1/2000 accepts 0");
-    winsim::advance(1);
-    EXPECT_EQ(status("Spooler"), "STOP_PENDING 2/3000 accepts 0");
-    EXPECT_FALSE(winsim::isServiceRunning("spooler"));
-    winsim::advance(3000);
-    EXPECT_EQ(status("Spooler"), "STOPPED 0/0 accepts 0");
-
-    EXPECT_EQ(start("Spooler"), "ok");
-    EXPECT_EQ(status("Spooler"), "START_PENDING 1/1000 accepts 0");  // no control until it runs
-    EXPECT_EQ(control("Spooler"), err(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + ": START_PENDING 1/1000 accepts 0");
-    // Starting a dependent of a spooler still starting waits for it.
-    EXPECT_EQ(start("FaxSvc"), "ok");
-    std::string states;
-    for (const char* n : {"Spooler", "NetPrint", "FaxSvc", "LpdSvc"}) states += status(n) + "; ";
-    EXPECT_EQ(states, "RUNNING 0/0 accepts 3; RUNNING 0/0 accepts 1; RUNNING 0/0 accepts 1; STOPPED 0/0 accepts 0; ");
-    // Refusals; dependencies are started first.
-    EXPECT_EQ(start("Off"), err(ERROR_SERVICE_DISABLED));
-    EXPECT_EQ(start("NeedsOff"), err(ERROR_SERVICE_DEPENDENCY_FAIL));
-    EXPECT_EQ(status("NeedsOff"), "STOPPED 0/0 accepts 0");
-    // The manager waits for "Base" to run before it starts "Idle".
-    std::uint64_t before = winsim::now();
-    EXPECT_EQ(start("Idle"), "ok");
-    EXPECT_EQ(winsim::now() - before, 1500u);
-    EXPECT_EQ(status("Base"), "RUNNING 0/0 accepts 1");
-    EXPECT_EQ(status("Idle"), "START_PENDING 1/800 accepts 0");
-    EXPECT_FALSE(winsim::isServiceRunning("Idle"));
-    winsim::advance(800);
-    EXPECT_EQ(status("Idle"), "START_PENDING 2/800 accepts 0");
-    winsim::advance(800);
-    EXPECT_EQ(status("Idle"), "RUNNING 0/0 accepts 1");
-    EXPECT_TRUE(winsim::isServiceRunning("IDLE"));
-    EXPECT_EQ(start("Idle"), err(ERROR_SERVICE_ALREADY_RUNNING));
-}
-
-// Reverse start order, filtered by state, into a block 4 bytes in with guard
-// bytes (as a caller that keeps a count in front of it): one byte short,
-// exactly enough, 64 bytes more.
-TEST_F(Scm, DependentsInReverseStartOrderWithSizeProtocol) {
-    SC_HANDLE h = open("Spooler", SERVICE_ENUMERATE_DEPENDENTS);
-    const std::size_t size = 3 * sizeof(ENUM_SERVICE_STATUSA) + 7 + 12 + 9 + 17 + 7 + 20;  // the strings with their NULs
-    std::vector<unsigned char> mem(4 + size + 64 + 16, 0xab);
-    const std::vector<unsigned char> clean = mem;
-    DWORD need = 0, count = 0;
-    // The records copied out (they are not aligned), the first name checked
-    // to end the buffer, and the bytes around it checked untouched.
-    auto list = [&](DWORD which, std::size_t bytes) {
-        mem = clean;
-        need = count = 0xdeadbeef;
-        SetLastError(sim::kSentinel);
-        auto* buf = reinterpret_cast<LPENUM_SERVICE_STATUSA>(bytes ? mem.data() + 4 : nullptr);
-        if (!EnumDependentServicesA(h, which, buf, (DWORD)bytes, &need, &count))
-            return err(GetLastError()) + " need " + std::to_string(need) + " count " + std::to_string(count) +
-                   (mem == clean ? "" : " written");
-        std::string out = "last error " + std::to_string(GetLastError()) + ":";
-        for (std::size_t i = 0; i < count; ++i) {
-            ENUM_SERVICE_STATUSA r;
-            std::memcpy(&r, mem.data() + 4 + i * sizeof r, sizeof r);
-            out += std::string(" ") + r.lpServiceName + " (" + r.lpDisplayName + ") " +
-                   std::to_string(r.ServiceStatus.dwCurrentState);
-            if (i == 0 && (unsigned char*)r.lpServiceName + std::strlen(r.lpServiceName) + 1 != mem.data() + 4 + bytes)
-                out += " not at the end";
-        }
-        bool around = std::equal(mem.begin(), mem.begin() + 4, clean.begin()) &&
-                      std::equal(mem.begin() + 4 + bytes, mem.end(), clean.begin() + 4 + bytes);
-        return out + (around ? "" : " written outside");
-    };
-    const std::string all = "last error 3735928559: FaxSvc (Fax Service) 4 NetPrint (Network Printing) 4";
-    EXPECT_EQ(list(SERVICE_ACTIVE, 0), err(ERROR_MORE_DATA) + " need " + std::to_string(size) + " count 0");
-    EXPECT_EQ(list(SERVICE_ACTIVE, size - 1), err(ERROR_MORE_DATA) + " need " + std::to_string(size) + " count 0");
-    EXPECT_EQ(list(SERVICE_ACTIVE, size), all + " LpdSvc (TCP/IP Print Server) 4");
-    EXPECT_EQ(list(SERVICE_ACTIVE, size + 64), all + " LpdSvc (TCP/IP Print Server) 4");
-    ASSERT_EQ(control("LpdSvc").substr(0, 3), "ok:");
-    EXPECT_EQ(list(SERVICE_ACTIVE, size + 64), all);
-    EXPECT_EQ(list(SERVICE_INACTIVE, size + 64), "last error 3735928559: LpdSvc (TCP/IP Print Server) 1");
-    EXPECT_EQ(list(SERVICE_STATE_ALL, size + 64), all + " LpdSvc (TCP/IP Print Server) 1");
-    EXPECT_EQ(list(4, size + 64), err(ERROR_INVALID_PARAMETER) + " need 3735928559 count 3735928559");
-    CloseServiceHandle(h);
 }
 
 TEST_F(Scm, Windows95HasNoServicesAndNtDefaultsStopTheSpoolerInItsHint) {

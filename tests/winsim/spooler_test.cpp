@@ -1,7 +1,5 @@
-// Tests of the spooler: monitors and their modules, ports, printer drivers,
-// the printer-driver directory, printers and jobs (EnumPrinters, OpenPrinter,
-// SetPrinter, EnumJobs, SetJob, DeletePrinter), the spooler service and the
-// image section.
+// Tests of the spooler: monitors and the modules it holds, ports, printers and
+// jobs (EnumPrinters, SetPrinter, EnumJobs, SetJob) and the image section.
 #include <windows.h>
 #include <winspool.h>
 #include <winsvc.h>
@@ -32,7 +30,7 @@ namespace fs = std::filesystem;
 using sim::hostPath;
 using sim::putFile;
 
-const winsim::OsInfo nt351 = sim::os(), win95 = sim::os(winsim::Platform::Win95);
+const winsim::OsInfo nt351 = sim::os();
 
 // A buffer of `size` bytes followed by 16 guard bytes, 8-byte aligned.
 struct GuardedBuffer {
@@ -162,38 +160,6 @@ TEST_F(Spooler, AddMonitorRegistersTheModule) {
     EXPECT_EQ(deleteError("vrdpsmon.dll"), (DWORD)ERROR_ACCESS_DENIED);
 }
 
-// Removed from the registry the module stays loaded until Windows restarts;
-// Windows 95 does not rename a file in use either.
-TEST_F(Spooler, MonitorRemovedFromTheRegistryButStillLoaded) {
-    const struct {
-        winsim::OsInfo os;
-        const char *module, *env;
-        DWORD again;  // AddMonitor while the monitor is loaded
-    } rows[] = {
-        {nt351, "vrdpsmon.dll", nullptr, ERROR_PRINT_MONITOR_ALREADY_INSTALLED},
-        {win95, "vrdpsmw4.dll", "Windows 4.0", ERROR_ALREADY_EXISTS},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.module);
-        build(r.os);
-        putFile(sys(r.module));
-        ASSERT_TRUE(addMonitor(r.module, r.env)) << GetLastError();
-        EXPECT_EQ(regString(kMonitor, "Driver"), r.module);
-        EXPECT_FAILS(addMonitor(r.module, r.env), r.again);
-        // After a restart the registered monitor is loaded again.
-        winsim::rebootMachine(winsim::machine());
-        EXPECT_EQ(deleteError(r.module), (DWORD)ERROR_ACCESS_DENIED);
-        if (r.env) EXPECT_FAILS(MoveFileA(sys(r.module).c_str(), sys("vrdpsmw4.old").c_str()), ERROR_ACCESS_DENIED);
-        ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMonitor.c_str()), ERROR_SUCCESS);
-        EXPECT_FAILS(addMonitor(r.module, r.env), r.again);
-        // Windows restarts: the key is gone, so nothing holds the module.
-        winsim::rebootMachine(winsim::machine());
-        EXPECT_EQ(deleteError(r.module), 0u);
-        putFile(sys(r.module));
-        EXPECT_TRUE(addMonitor(r.module, r.env)) << GetLastError();
-    }
-}
-
 // The monitors and their ports as the spooler lists them.
 std::string monitors() {
     std::vector<winsim::SpoolMonitor> mons;
@@ -236,145 +202,6 @@ TEST_F(Spooler, DeletePortRemovesThePortFromItsMonitor) {
         winsim::install(winsim::newMachine(opt, sim::testDir(os)));
         EXPECT_EQ(monitors(), "Local Port: COM1: COM2: FILE: LPT1: LPT2: LPT3:; ") << os;
     }
-}
-
-TEST_F(Spooler, PrinterDriversNeedTheirFilesAndAKnownEnvironment) {
-    build(nt351);
-    standardSetup();
-    auto info = [](const char* name, const char* env = nullptr, DWORD version = 1) {
-        return DRIVER_INFO_2A{version, (LPSTR)name, (LPSTR)env, (LPSTR) "pscript.dll", (LPSTR) "model.ppd",
-                              (LPSTR) "pscrptui.dll"};
-    };
-    auto putFiles = [&] {
-        for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) putFile(driverDir + "\\" + f, f);
-    };
-    // The files below the driver directory.
-    auto tree = [&] {
-        std::vector<std::string> names;
-        for (auto& e : fs::recursive_directory_iterator(hostPath(driverDir)))
-            if (e.is_regular_file()) names.push_back(fs::relative(e.path(), hostPath(driverDir)).generic_string());
-        std::sort(names.begin(), names.end());
-        std::string out;
-        for (auto& n : names) out += n + " ";
-        return out;
-    };
-    auto di = info("Model A");
-    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_FILE_NOT_FOUND);
-    // Version 0 (a machine upgraded from NT 3.1): copied into "0", so
-    // deleting the originals loses nothing.
-    putFiles();
-    auto d0 = info("Model 0", nullptr, 0);
-    ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d0)) << GetLastError();
-    for (const char* f : {"pscript.dll", "pscrptui.dll", "model.ppd"}) ASSERT_TRUE(DeleteFileA((driverDir + "\\" + f).c_str()));
-    EXPECT_EQ(tree(), "0/model.ppd 0/pscript.dll 0/pscrptui.dll ");
-    putFiles();
-    EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di));
-    // NT 3.51 keeps version-1 drivers in the subdirectory "1".
-    const std::string files = "0/model.ppd 0/pscript.dll 0/pscrptui.dll 1/model.ppd 1/pscript.dll 1/pscrptui.dll "
-                              "model.ppd pscript.dll pscrptui.dll ";
-    EXPECT_EQ(tree(), files);
-    const std::string key = std::string(winsim::kPrintKey) + "\\Environments\\Windows NT x86\\Drivers\\Model A";
-    EXPECT_EQ(regString(key, "Driver") + "|" + regString(key, "Data File") + "|" + regString(key, "Configuration File"),
-              "pscript.dll|model.ppd|pscrptui.dll");
-    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_PRINTER_DRIVER_ALREADY_INSTALLED);
-    // Deleting: refused while a printer uses it or for an unknown
-    // environment; the files stay.
-    addPrinter("P1", "NP1");
-    EXPECT_FAILS(DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "laser"), ERROR_PRINTER_DRIVER_IN_USE);
-    EXPECT_FAILS(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT Itanium", (LPSTR) "Model A"),
-                 ERROR_INVALID_ENVIRONMENT);
-    EXPECT_TRUE(DeletePrinterDriverA(nullptr, (LPSTR) "Windows NT x86", (LPSTR) "model a"));
-    std::vector<winsim::SpoolDriver> left;
-    ASSERT_EQ(winsim::spoolerDrivers("Windows NT x86", left), 0u);
-    EXPECT_EQ(left.size() == 2 ? left[0].name + "|" + left[1].name : "?", "Laser|Model 0");
-    EXPECT_EQ(tree(), files) << "the files stay";
-
-    // NT 3.1 keeps the files in place; the environment is checked.
-    winsim::OsInfo nt31;
-    nt31.minor = 10;
-    nt31.build = 528;
-    build(nt31);
-    putFiles();
-    di = info("Model A", "windows nt x86");
-    EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di)) << GetLastError();
-    EXPECT_EQ(tree(), "model.ppd pscript.dll pscrptui.dll ");
-    di = info("Model B", "Windows NT PowerPC");
-    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&di), ERROR_INVALID_ENVIRONMENT);
-
-    // Windows 95 looks in the system directory and knows its own environment only.
-    build(win95);
-    putFile(winsim::machine().systemDir + "\\pscript.drv");
-    putFile(winsim::machine().systemDir + "\\model.ppd");
-    DRIVER_INFO_2A d95{1, (LPSTR) "Model A", (LPSTR) "Windows 4.0", (LPSTR) "pscript.drv", (LPSTR) "model.ppd",
-                       (LPSTR) "pscript.drv"};
-    EXPECT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d95)) << GetLastError();
-    d95.pEnvironment = (LPSTR) "Windows NT x86";
-    d95.pName = (LPSTR) "Model B";
-    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&d95), ERROR_INVALID_ENVIRONMENT);
-}
-
-TEST_F(Spooler, DriverDirectoryPerEnvironmentWithTheSizeProtocol) {
-    build(nt351);
-    const std::string want = "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32X86";
-    DWORD needed = 0xdeadbeef;
-    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 0, &needed), ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(needed, want.size() + 1);
-    char buf[128];
-    std::memset(buf, 0x55, sizeof buf);
-    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed - 1, &needed),
-                 ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ((unsigned char)buf[0], 0x55) << "nothing written into a short buffer";
-    EXPECT_FAILS(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, nullptr, 10, &needed), ERROR_INVALID_USER_BUFFER);
-    EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, needed, &needed));
-    EXPECT_EQ(std::string(buf, needed + 1), want + '\0' + '\x55') << "a guard byte behind the text";
-    // Other environments; the own one follows the processor; Windows 95
-    // answers its system directory.
-    const std::pair<winsim::OsInfo, const char*> rows[] = {
-        {nt351, "windows nt alpha_axp"}, {nt351, "Windows NT R4000"}, {win95, nullptr},
-        {[] { auto os = sim::os(); os.arch = "alpha"; return os; }(), nullptr}};
-    std::string dirs;
-    for (const auto& [os, env] : rows) {
-        build(os);
-        EXPECT_TRUE(GetPrinterDriverDirectoryA(nullptr, (LPSTR)env, 1, (LPBYTE)buf, sizeof buf, &needed));
-        dirs += std::string(buf) + " ";
-    }
-    EXPECT_EQ(dirs, "C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA C:\\WINNT35\\system32\\spool\\DRIVERS\\W32MIPS "
-                    "C:\\WINDOWS\\SYSTEM C:\\WINNT35\\system32\\spool\\DRIVERS\\W32ALPHA ");
-}
-
-TEST_F(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
-    build(nt351);
-    standardSetup();
-    addPrinter("Alpha", "NP1");
-    HANDLE h = open("Alpha");
-    setSpooler("stopped");
-    putFile(sys("m.dll"));
-    DRIVER_INFO_2A di{1, (LPSTR) "D", nullptr, (LPSTR) "a.dll", (LPSTR) "b.ppd", (LPSTR) "c.dll"};
-    DWORD needed = 0, count = 0;
-    char buf[256];
-    HANDLE h2 = nullptr;
-    const std::pair<const char*, std::function<BOOL()>> calls[] = {
-        {"AddMonitorA", [&] { return addMonitor("m.dll"); }},
-        {"DeletePortA", [&] { return DeletePortA(nullptr, nullptr, (LPSTR) "NP2"); }},
-        {"EnumPrintersA", [&] { return EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count); }},
-        {"OpenPrinterA", [&] { return OpenPrinterA((LPSTR) "Alpha", &h2, nullptr); }},
-        {"SetPrinterA", [&] { return SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE); }},
-        {"EnumJobsA", [&] { return EnumJobsA(h, 0, 1, 1, nullptr, 0, &needed, &count); }},
-        {"SetJobA", [&] { return SetJobA(h, 1, 0, nullptr, JOB_CONTROL_CANCEL); }},
-        {"DeletePrinter", [&] { return DeletePrinter(h); }},
-        {"ClosePrinter", [&] { return ClosePrinter(h); }},
-        {"AddPrinterDriverA", [&] { return AddPrinterDriverA(nullptr, 2, (LPBYTE)&di); }},
-        {"DeletePrinterDriverA", [&] { return DeletePrinterDriverA(nullptr, nullptr, (LPSTR) "Laser"); }},
-        {"GetPrinterDriverDirectoryA",
-         [&] { return GetPrinterDriverDirectoryA(nullptr, nullptr, 1, (LPBYTE)buf, sizeof buf, &needed); }},
-    };
-    for (const auto& [name, call] : calls) {
-        SCOPED_TRACE(name);
-        EXPECT_FAILS(call(), RPC_S_SERVER_UNAVAILABLE);
-    }
-    EXPECT_EQ(printerStatus("Alpha"), "status 0") << "nothing changed";
-    setSpooler("running");
-    ClosePrinter(h);
 }
 
 // Jobs, security, ports and loaded monitors survive a save and load; `show`.
@@ -524,35 +351,6 @@ TEST_F(Printers, EnumSizeProtocolAndRecordsOfEveryLevel) {
                  1780 /* RPC_X_NULL_REF_POINTER */);
 }
 
-TEST_F(Printers, HandlesAndAccessCheckedOnNtOnly) {
-    PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    EXPECT_FAILS(OpenPrinterA((LPSTR) "Nobody", nullptr, &all), ERROR_INVALID_PARAMETER);
-    HANDLE h = open("\\\\VARDEN1\\alpha");  // by server-qualified name, in any case
-    ASSERT_NE(h, nullptr);
-    EXPECT_FAILS(CloseHandle(h), ERROR_INVALID_HANDLE);  // printer handles are not kernel handles
-    EXPECT_TRUE(ClosePrinter(h));
-    EXPECT_FAILS(ClosePrinter(h), ERROR_INVALID_HANDLE);
-    EXPECT_FAILS(ClosePrinter(nullptr), ERROR_INVALID_HANDLE);
-    EXPECT_TRUE(winsim::machine().spooler->printers.empty()) << "no entry made up for a printer only opened";
-
-    winsim::machine().spooler->callerSids = {"S-1-1-0", "S-1-5-32-545"};  // an ordinary user
-    EXPECT_FAILS(OpenPrinterA((LPSTR) "Alpha", &h, &all), ERROR_ACCESS_DENIED);
-    // Without a request the printer opens for printing only.
-    ASSERT_TRUE(OpenPrinterA((LPSTR) "Alpha", &h, nullptr));
-    EXPECT_FAILS(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_ACCESS_DENIED);
-    EXPECT_FAILS(DeletePrinter(h), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(ClosePrinter(h));
-    EXPECT_EQ(printerStatus("Alpha"), "status 0");
-
-    build(win95);
-    standardSetup();
-    addPrinter("Alpha", "NP1");
-    winsim::machine().spooler->callerSids = {"S-1-1-0"};
-    h = open("Alpha");
-    EXPECT_TRUE(SetPrinterA(h, 0, nullptr, PRINTER_CONTROL_PAUSE));
-    EXPECT_TRUE(ClosePrinter(h));
-}
-
 // Refusals, the security descriptor rewritten only when given, a rename.
 TEST_F(Printers, SetPrinter) {
     addPrinter("Beta", "NP2");
@@ -679,40 +477,6 @@ TEST_F(Printers, EnumJobsAndSetJob) {
     EXPECT_TRUE(SetJobA(h, other, 0, nullptr, JOB_CONTROL_DELETE));
     EXPECT_TRUE(winsim::spoolJobs("Alpha").empty());
     EXPECT_TRUE(ClosePrinter(h));
-}
-
-// A deleted printer is no longer listed or openable, but stays until its
-// last handle closes, its handles and jobs still working; a held printer
-// with jobs cannot be deleted.
-TEST_F(Printers, DeletedPrinterGoesWhenItsLastHandleCloses) {
-    addPrinter("Held", "NP2", PRINTER_STATUS_PAUSED);
-    DWORD id = winsim::addSpoolJob("Alpha", {});
-    winsim::addSpoolJob("Held", {});
-    HANDLE h1 = open("Alpha"), h2 = open("Alpha"), held = open("Held");
-    EXPECT_TRUE(DeletePrinter(h1));
-    EXPECT_EQ(printerStatus("Alpha"), "status " + std::to_string(PRINTER_STATUS_PENDING_DELETION));
-    DWORD needed = 0, count = 0;
-    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count);
-    GuardedBuffer buf(needed);
-    EXPECT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, buf.data, needed, &needed, &count));
-    EXPECT_EQ(count == 1 ? printerText(4, buf, 0, 1) : "count " + std::to_string(count), "Held|-|0");
-    HANDLE again = nullptr;
-    EXPECT_FAILS(OpenPrinterA((LPSTR) "Alpha", &again, nullptr), ERROR_INVALID_PRINTER_NAME);
-    EXPECT_FAILS(DeletePrinter(h1), ERROR_PRINTER_DELETED);
-    EXPECT_FAILS(SetPrinterA(h1, 0, nullptr, PRINTER_CONTROL_PAUSE), ERROR_INVALID_PRINTER_STATE);
-    EXPECT_TRUE(ClosePrinter(h1));
-    EXPECT_FAILS(DeletePortA(nullptr, nullptr, (LPSTR) "NP1"), ERROR_BUSY);  // its port stays in use meanwhile
-    EXPECT_TRUE(SetJobA(h2, id, 0, nullptr, JOB_CONTROL_CANCEL)) << "its jobs can still be handled";
-    EXPECT_EQ(printerStatus("Alpha"), "status 4") << "the open handle holds it";
-    EXPECT_TRUE(ClosePrinter(h2));
-    EXPECT_EQ(printerStatus("Alpha"), "none");
-    EXPECT_TRUE(DeletePortA(nullptr, nullptr, (LPSTR) "NP1")) << "its port is free again";
-
-    EXPECT_FAILS(DeletePrinter(held), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(SetPrinterA(held, 0, nullptr, PRINTER_CONTROL_PURGE));
-    EXPECT_TRUE(DeletePrinter(held));
-    EXPECT_TRUE(ClosePrinter(held));
-    EXPECT_EQ(printerStatus("Held"), "none");
 }
 
 }  // namespace

@@ -95,55 +95,6 @@ TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
     EXPECT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86").code, 1);  // exists already
 }
 
-TEST_F(Tool, NewPlacesTheWindowsDistributionAndThePostScriptModules) {
-    struct Case {
-        const char* options;
-        std::vector<const char*> present, absent;  // paths below the image's drives folder
-        const char* regValue;                      // the distribution path as the registry records it
-    };
-    const Case cases[] = {
-        {"--os nt351 --arch mips --ps-modules driverdir",
-         {"E/I386/pscript.dll", "E/MIPS/pscrptui.dll", "E/ALPHA/pscript.hlp",
-          "C/WINNT35/system32/spool/DRIVERS/W32MIPS/pscript.dll", "C/WINNT35/system32/kernel32.dll",
-          "C/WINNT35/system32/localmon.dll"},
-         {"C/WINNT35/system32/spool/DRIVERS/W32MIPS/1"},
-         "\"WinntPath\"=\"E:\\\\MIPS\""},
-        {"--os nt351 --arch x86 --ps-modules versiondir --windows-dist F",
-         {"F/I386/pscript.dll", "C/WINNT35/system32/spool/DRIVERS/W32X86/1/pscrptui.dll"},
-         {"E", "C/WINNT35/system32/spool/DRIVERS/W32X86/pscript.dll"},
-         "\"WinntPath\"=\"F:\\\\I386\""},
-        {"--os nt31 --arch x86 --ps-modules versiondir --windows-dist none",
-         {"C/WINNT/system32/spool/DRIVERS/W32X86/0/pscript.dll"}, {"E"}, "\"WinntPath\"=\"E:\\\\I386\""},
-        {"--os nt350 --arch x86 --ps-modules versiondir=x", {"C/WINNT35/system32/spool/DRIVERS/W32X86/x/pscript.dll"},
-         {}, "\"WinntPath\"=\"E:\\\\I386\""},
-        {"--os win95 --arch x86 --ps-modules driverdir --extract-ms 30000",
-         {"E/WIN95/extract.exe", "E/WIN95/win95_02.cab", "C/WINDOWS/SYSTEM/pscript.drv", "C/WINDOWS/SYSTEM/spoolss.dll"},
-         {},
-         "\"SourcePath\"=\"E:\\\\WIN95\\\\\""},
-    };
-    int n = 0;
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.options);
-        std::string m = at(("m" + std::to_string(n++)).c_str());
-        Proc r = winsim("new " + m + " " + k.options);
-        ASSERT_EQ(r.code, 0) << r.out;
-        for (const char* p : k.present) EXPECT_TRUE(fs::exists(fs::path(m) / "drives" / p)) << p;
-        for (const char* p : k.absent) EXPECT_FALSE(fs::exists(fs::path(m) / "drives" / p)) << p;
-        EXPECT_NE(winsim("reg export " + m).out.find(k.regValue), std::string::npos);
-    }
-    EXPECT_NE(readText(root / "m4" / "machine.json").find("\"run_ms\": 30000"), std::string::npos);
-    // The modules carry the version of the Windows they belong to.
-    EXPECT_NE(readText(root / "m3" / "machine.json").find("\"version\": \"3.50.807.1\""), std::string::npos);
-    for (const char* bad : {"--ps-modules somewhere", "--ps-modules versiondir=a\\\\b", "--windows-dist 7",
-                            "--extract-ms soon", "--extract-ms 5x"}) {
-        SCOPED_TRACE(bad);
-        Proc r = winsim("new " + at("bad") + " --os nt351 --arch x86 " + bad);
-        EXPECT_EQ(r.code, 1) << r.out;
-        EXPECT_FALSE(fs::exists(root / "bad"));
-    }
-    EXPECT_EQ(winsim("new " + at("bad") + " --os win95 --arch x86 --ps-modules versiondir").code, 1);
-}
-
 // One change, one line: list entries are matched by what names them, a
 // changed value is one line; exit codes as diff(1).
 TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
@@ -297,16 +248,6 @@ TEST(DiffReport, JsonHasOneObjectALineInUtf8) {
     winsim::writeChanges({{'+', "file", "C:\\caf\xc3\xa9.txt"}, {'-', "key", "[\xe9]"}}, out, true);
     EXPECT_EQ(out.str(), "[\n{\"change\":\"added\",\"kind\":\"file\",\"what\":\"C:\\\\caf\xc3\xa9.txt\"},\n"
                          "{\"change\":\"removed\",\"kind\":\"key\",\"what\":\"[\xef\xbf\xbd]\"}\n]\n");
-}
-
-TEST_F(Tool, EveryCommandHasHelp) {
-    std::string said;
-    for (const char* cmd : {"--help", "new --help", "show --help", "reg --help", "reboot --help", "diff --help", "frobnicate"}) {
-        Proc r = winsim(cmd);
-        said += std::to_string(r.code) + " " + r.out.substr(0, r.out.find(' ', 14)) + "\n";
-    }
-    EXPECT_EQ(said, "0 usage: winsim COMMAND\n0 usage: winsim new\n0 usage: winsim show\n0 usage: winsim reg\n"
-                    "0 usage: winsim reboot\n0 usage: winsim diff\n2 winsim: unknown\n");
 }
 
 }  // namespace
