@@ -11,7 +11,6 @@
 #include <shellapi.h>
 #include <winperf.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>

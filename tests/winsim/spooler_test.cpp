@@ -5,11 +5,9 @@
 #include <winsvc.h>
 
 #include "winsim/core/machine.h"
-#include "winsim/files/reboot.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
 #include "winsim/image/newmachine.h"
-#include "winsim/services/query.h"
 #include "winsim/services/state.h"
 #include "winsim/spooler/security.h"
 #include "winsim/spooler/state.h"
@@ -18,7 +16,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
