@@ -1,6 +1,6 @@
 // The registry functions' handle rights, the denials an image declares and
-// injected faults; the calls' results and buffer protocols are the
-// conformance cases', which run against Windows too.
+// injected faults. The calls' results and buffer protocols are checked by the
+// conformance cases, which run against Windows too, and by the program's tests.
 #include "winsim/registry/state.h"
 #include "sim.h"
 
@@ -115,8 +115,9 @@ TEST_F(Reg, InjectedFaultsNameTheFullPathAndTheFunction) {
         RegSetValueA(h, nullptr, REG_SZ, "x", 1), RegSetValueExA(h, "w", 0, REG_SZ, (const BYTE*)"x", 2),
         RegEnumKeyA(h, 0, buf, sizeof buf), RegEnumKeyExA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr),
         RegEnumValueA(h, 0, buf, &cch2, nullptr, nullptr, nullptr, nullptr),
-        RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), RegDeleteKeyA(h, "c1"),
-        RegDeleteValueA(h, "w"), RegConnectRegistryA(nullptr, LM, &o)};
+        RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr),
+        RegDeleteKeyA(h, "c1"), RegDeleteValueA(h, "w"), RegConnectRegistryA(nullptr, LM, &o)};
     EXPECT_EQ(std::count(rcs.begin(), rcs.end(), ERROR_SUCCESS), 18);  // the value "v" is missing
     std::string counted;
     for (auto& [name, n] : m.callCounts) counted += name + "=" + std::to_string(n) + " ";
