@@ -380,7 +380,9 @@ TEST_F(Printers, SetPrinter) {
     EXPECT_TRUE(SetPrinterA(h, 2, (LPBYTE)rec, 0));
     EXPECT_EQ(winsim::machine().spooler->printers["Alpha"].security.dacl.size(), 1u);
     mine.daclPresent = false;  // no DACL: its offset in the descriptor is 0
-    EXPECT_EQ(winsim::spool::encodeSecurity(mine)[16], 0);
+    const auto noDacl = winsim::spool::encodeSecurity(mine);
+    ASSERT_GE(noDacl.size(), 20u);
+    EXPECT_EQ(std::vector<unsigned char>(noDacl.begin() + 16, noDacl.begin() + 20), std::vector<unsigned char>(4, 0));
     bytes[0] = 7;  // not a descriptor revision
     EXPECT_FAILS(SetPrinterA(h, 2, (LPBYTE)rec, 0), 1338 /* ERROR_INVALID_SECURITY_DESCR */);
     rec->pSecurityDescriptor = nullptr;
