@@ -69,6 +69,10 @@ TEST_F(Security, TokensOfTheProcessAndTheThread) {
     EXPECT_FAILS(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &h), ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_EQ(h, (HANDLE)0x1);
     EXPECT_FAILS(AdjustTokenPrivileges(h, TRUE, nullptr, 0, nullptr, nullptr), ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_FAILS(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &h), ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_FAILS(GetTokenInformation(h, TokenGroups, nullptr, 0, nullptr), ERROR_CALL_NOT_IMPLEMENTED);
+    LUID luid;
+    EXPECT_FAILS(LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid), ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
 }
 
@@ -136,11 +140,38 @@ TEST_F(Security, ImageSectionAttributesDefaultsAndShow) {
       S-1-5-32-544 (Administrators) [enabled]
     privileges:
 )");
+    winsim::loadSecurity(nlohmann::json::parse(R"({"groups": []})"), *m);
+    EXPECT_FALSE(m->security->impersonation.has_value());
+    m->security->impersonation = winsim::defaultToken(false);
     winsim::loadSecurity(nlohmann::json(), *m);
     EXPECT_FALSE(m->security->impersonation.has_value());
     EXPECT_EQ(winsim::sidText(m->security->process.groups[1].sid), "S-1-5-32-544");
     EXPECT_THROW(winsim::loadSecurity(nlohmann::json::parse(R"({"groups": [{"sid": "S-1-1-0", "attributes": ["shiny"]}]})"), *m),
                  winsim::ImageError);
+}
+
+// SID text both ways: either case of the prefix, hexadecimal numbers, the
+// limits of each part, and the texts refused.
+TEST(Sids, TextBothWaysAndRefusals) {
+    const std::string subs15 = "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15";
+    const std::pair<std::string, std::string> read[] = {
+        {"S-1-5-32-544", "S-1-5-32-544"},
+        {"s-1-0x10-0X1f-0xffffffff", "S-1-16-31-4294967295"},
+        {"S-1-0xFFFFFFFFFFFF-4294967295", "S-1-0xFFFFFFFFFFFF-4294967295"},
+        {"S-1-4294967296", "S-1-0x000100000000"},
+        {subs15, subs15},
+    };
+    for (const auto& [text, shown] : read) {
+        auto sid = winsim::parseSid(text);
+        EXPECT_EQ(sid ? winsim::sidText(*sid) : "refused", shown) << text;
+    }
+    for (const char* text : {"", "S", "S1-5", "X-1-5", "S-2-5", "S-1", "S-1-", "S-1-5-", "S-1-5--1", "S-1-5-1x",
+                             "S-1-x5", "S-1-0x", "S-1-5-4294967296", "S-1-0x1000000000000"})
+        EXPECT_FALSE(winsim::parseSid(text).has_value()) << text;
+    EXPECT_FALSE(winsim::parseSid(subs15 + "-16").has_value());
+    for (const winsim::SidBytes& bad : {winsim::SidBytes{1, 1, 0, 0, 0, 0, 0, 5}, winsim::SidBytes{2, 0, 0, 0, 0, 0, 0, 5},
+                                        winsim::SidBytes{1, 0, 0}})
+        EXPECT_EQ(winsim::sidText(bad), "(invalid SID)");
 }
 
 }  // namespace

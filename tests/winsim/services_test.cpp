@@ -39,6 +39,9 @@ const char* kServices = R"({
     {"name": "Idle", "state": "stopped", "start_type": "demand", "dependencies": ["Base"], "start": {"steps": [800, 800]}},
     {"name": "Base", "state": "stopped", "start_type": "demand", "start": {"steps": [1500]}},
     {"name": "NeedsOff", "state": "stopped", "dependencies": ["Off"]},
+    {"name": "Deep", "state": "stopped", "dependencies": ["NeedsOff"]},
+    {"name": "Loop1", "state": "stopped", "dependencies": ["Loop2"]},
+    {"name": "Loop2", "state": "stopped", "dependencies": ["Loop1"]},
     {"name": "ReadOnly", "state": "running", "granted": ["query_status", "enumerate_dependents"]}
   ]
 })";
@@ -126,6 +129,31 @@ TEST_F(Scm, ControlsAndWhatTheyFillIn) {
     // A hung stop stays pending with its check point frozen.
     winsim::advance(3600 * 1000);
     EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");
+}
+
+// A start waits for the stopped dependencies to run first; what cannot start is
+// refused with its reason, and nothing starts then.
+TEST_F(Scm, StartRunsTheDependenciesFirstAndRefusesWhatCannotStart) {
+    const std::pair<const char*, std::string> rows[] = {
+        {"Off", err(ERROR_SERVICE_DISABLED)},
+        {"NeedsOff", err(ERROR_SERVICE_DEPENDENCY_FAIL)},
+        {"Deep", err(ERROR_SERVICE_DEPENDENCY_FAIL)},
+        {"Loop1", err(ERROR_CIRCULAR_DEPENDENCY)},
+        {"Spooler", err(ERROR_SERVICE_ALREADY_RUNNING)},
+        {"Idle", "ok"},
+    };
+    for (const auto& [name, want] : rows) EXPECT_EQ(start(name), want) << name;
+    EXPECT_EQ(status("NeedsOff") + ", " + status("Loop2") + ", " + status("Base") + ", " + status("Idle"),
+              "STOPPED 0/0 accepts 0, STOPPED 0/0 accepts 0, RUNNING 0/0 accepts 1, START_PENDING 1/800 accepts 0");
+    SC_HANDLE queryOnly = open("Base", SERVICE_QUERY_STATUS), base = open("Base");
+    LPCSTR args[] = {"-v"};
+    EXPECT_FAILS(StartServiceA(queryOnly, 0, nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_FAILS(StartServiceA(base, 1, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(StartServiceA(base, 1, args), ERROR_SERVICE_ALREADY_RUNNING);
+    DWORD needed = 0, count = 0;
+    EXPECT_FAILS(EnumDependentServicesA(mgr, SERVICE_ACTIVE, nullptr, 0, &needed, &count), ERROR_INVALID_HANDLE);
+    CloseServiceHandle(queryOnly);
+    CloseServiceHandle(base);
 }
 
 TEST_F(Scm, Windows95HasNoServicesAndNtDefaultsStopTheSpoolerInItsHint) {

@@ -5,6 +5,7 @@
 #include <winsvc.h>
 
 #include "winsim/core/machine.h"
+#include "winsim/files/reboot.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
 #include "winsim/image/newmachine.h"
@@ -157,6 +158,48 @@ TEST_F(Spooler, AddMonitorRegistersTheModule) {
     EXPECT_EQ(deleteError("vrdpsmon.dll"), (DWORD)ERROR_ACCESS_DENIED);
 }
 
+// The spooler holds the registered modules that exist as files, while its
+// service runs (other services do not matter) and from a restart on; what
+// the simulation keeps of a module (its attributes) outlives the unloading.
+TEST_F(Spooler, ModulesHeldWhileTheSpoolerRuns) {
+    build(nt351);
+    auto& m = winsim::machine();
+    for (const char* mon : {"Net Port", "Gone", "Folder"})
+        ASSERT_EQ(winsim::defineMonitor(mon, std::string(mon).substr(0, 3) + ".dll", {}), 0u);
+    putFile(sys("Net.dll"));
+    fs::create_directories(hostPath(sys("Fol.dll")));
+    ASSERT_TRUE(SetFileAttributesA(sys("Net.dll").c_str(), FILE_ATTRIBUTE_READONLY));
+    winsim::loadService({{"list", {{{"name", "Spooler"}, {"state", "running"}}, {{"name", "Other"}, {"state", "running"}}}}},
+                        m);
+    auto held = [&] {
+        std::string out;
+        for (const auto& [name, module] : m.spooler->loadedMonitors) out += name + "=" + module + " ";
+        return out + std::to_string(m.files->meta[sys("Net.dll")].inUse == winsim::InUse::Loaded);
+    };
+    auto stop = [](const char* name) {
+        SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), s = OpenServiceA(scm, name, SERVICE_STOP);
+        SERVICE_STATUS st{};
+        EXPECT_TRUE(ControlService(s, SERVICE_CONTROL_STOP, &st)) << name;
+        CloseServiceHandle(s);
+        CloseServiceHandle(scm);
+    };
+    winsim::rebootMachine(m);
+    EXPECT_EQ(held(), "Net Port=Net.dll 1");
+    stop("Other");
+    EXPECT_EQ(held(), "Net Port=Net.dll 1");
+    stop("Spooler");
+    EXPECT_EQ(held(), "0");
+    EXPECT_EQ(GetFileAttributesA(sys("Net.dll").c_str()), (DWORD)FILE_ATTRIBUTE_READONLY);
+    winsim::rebootMachine(m);
+    EXPECT_EQ(held(), "0") << "a stopped spooler stays stopped across a restart";
+    // Windows 95 has no spooler service: its monitors load at every start.
+    build(sim::os(winsim::Platform::Win95));
+    ASSERT_EQ(winsim::defineMonitor("Net Port", "Net.dll", {}), 0u);
+    putFile(sys("Net.dll"));
+    winsim::rebootMachine(winsim::machine());
+    EXPECT_EQ(winsim::machine().spooler->loadedMonitors.size(), 1u);
+}
+
 // The monitors and their ports as the spooler lists them.
 std::string monitors() {
     std::vector<winsim::SpoolMonitor> mons;
@@ -238,6 +281,9 @@ TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
     EXPECT_TRUE(m.spooler->loadedMonitors.empty());
     EXPECT_EQ(deleteError("vrdpsmon.dll"), 0u);
 
+    EXPECT_EQ(m.spooler->printers["P1"].security.dacl.back().type, 0);
+    winsim::loadSpooler(nlohmann::json::parse(R"({"printers": {"P9": {"security": null}}})"), m);
+    EXPECT_EQ(m.spooler->printers["P9"].security.dacl.size(), winsim::spool::defaultPrinterSecurity().dacl.size());
     nlohmann::json bad = {{"printers", {{"P1", {{"security", {{"owner", "X-1"}}}}}}}};
     EXPECT_THROW(winsim::loadSpooler(bad, m), winsim::ImageError);
     EXPECT_THROW(winsim::loadFile(nlohmann::json::parse(R"({"C:\\x.dll": {"loaded_by": "spooler"}})"), m),
@@ -275,7 +321,7 @@ std::string printerText(DWORD level, const GuardedBuffer& b, DWORD i, DWORD coun
     if (level == 2) {
         auto& r = ((PRINTER_INFO_2A*)b.data)[i];
         return s(r.pPrinterName) + "|" + s(r.pPortName) + "|" + s(r.pDriverName) + "|" + s(r.pPrintProcessor) + "|" +
-               s(r.pDatatype) + "|" + s(r.pServerName) + "|" + s(r.pShareName) + "|" + std::to_string(r.Priority) + "/" +
+               s(r.pDatatype) + "|" + s(r.pParameters) + "|" + s(r.pServerName) + "|" + s(r.pShareName) + "|" + std::to_string(r.Priority) + "/" +
                std::to_string(r.DefaultPriority) + " " + std::to_string(r.StartTime) + "-" + std::to_string(r.UntilTime);
     }
     if (level == 4) {
@@ -295,12 +341,12 @@ TEST_F(Printers, EnumSizeProtocolAndRecordsOfEveryLevel) {
     // to be stored.
     winsim::SpoolPrinter beta;
     beta.name = "Beta", beta.port = "NP2,LPT1:,NP3", beta.driver = "Laser";
-    beta.priority = 7, beta.defaultPriority = 3, beta.startTime = 60, beta.untilTime = 1200;
+    beta.parameters = "-q", beta.priority = 7, beta.defaultPriority = 3, beta.startTime = 60, beta.untilTime = 1200;
     ASSERT_EQ(winsim::definePrinter(beta), 0u);
     const std::string icon = std::to_string(PRINTER_ENUM_ICON8);
     const std::pair<DWORD, std::string> rows[] = {
         {1, "Alpha|Alpha,Laser,|" + icon + "|- Beta|Beta,Laser,|" + icon + "|-"},
-        {2, "Alpha|NP1|Laser|WinPrint|RAW|-|-|1/0 0-0 Beta|NP2,LPT1:,NP3|Laser|WinPrint|RAW|-|-|7/3 60-1200"},
+        {2, "Alpha|NP1|Laser|WinPrint|RAW|-|-|-|1/0 0-0 Beta|NP2,LPT1:,NP3|Laser|WinPrint|RAW|-q|-|-|7/3 60-1200"},
         {4, "Alpha|-|0 Beta|-|0"},
         {5, "Alpha|NP1|15000|45000 Beta|NP2,LPT1:,NP3|15000|45000"},
     };
@@ -397,8 +443,14 @@ TEST_F(Printers, SetPrinter) {
     EXPECT_EQ(winsim::machine().spooler->printers["Gamma"].security.dacl.size(), 1u) << "kept without a descriptor";
     EXPECT_EQ(winsim::spoolJobs("Gamma").size() == 1 ? winsim::spoolJobs("Gamma")[0].id : 0, id);
     // Everyone lost the right to print.
-    winsim::machine().spooler->callerSids = {"S-1-1-0"};
+    // A local printer may be named with this machine's name; anything else is no printer here.
+    for (const char* name : {"\\\\VARDEN1\\Gamma", "\\\\varden1\\gamma"}) EXPECT_TRUE(ClosePrinter(open(name)));
     HANDLE u = nullptr;
+    for (const char* name : {"\\\\OTHER\\Gamma", "\\\\VARDEN1", "\\\\VARDEN1\\", "Alpha", "x\\Gamma"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FAILS(OpenPrinterA((LPSTR)name, &u, nullptr), ERROR_INVALID_PRINTER_NAME);
+    }
+    winsim::machine().spooler->callerSids = {"S-1-1-0"};
     EXPECT_FAILS(OpenPrinterA((LPSTR) "Gamma", &u, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(ClosePrinter(h));
 }
@@ -412,10 +464,14 @@ std::string jobs(HANDLE h, DWORD first, DWORD level) {
     if (!EnumJobsA(h, first, 10, level, buf.data, needed, &needed, &count)) return "error " + std::to_string(GetLastError());
     EXPECT_TRUE(buf.guardIntact());
     std::string out;
+    LPBYTE lowest = buf.data + needed;
     for (DWORD i = 0; i < count; ++i) {
         if (level == 1) {
             const auto& r = ((JOB_INFO_1A*)buf.data)[i];
-            for (LPSTR s : {r.pDocument, r.pPrinterName, r.pMachineName, r.pUserName}) EXPECT_TRUE(buf.inside(s));
+            for (LPSTR s : {r.pDocument, r.pPrinterName, r.pMachineName, r.pUserName, r.pDatatype}) {
+                EXPECT_TRUE(buf.inside(s));
+                lowest = std::min(lowest, (LPBYTE)s);
+            }
             out += std::to_string(r.JobId) + " \"" + r.pDocument + "\" on " + r.pPrinterName + " of " + r.pMachineName +
                    ", " + std::to_string(r.TotalPages) + " pages, at " + std::to_string(r.Position) + ", " +
                    std::to_string(r.Submitted.wYear) + "; ";
@@ -427,6 +483,9 @@ std::string jobs(HANDLE h, DWORD first, DWORD level) {
                    " pages, at " + std::to_string(r.Position) + ", " + r.pPrintProcessor + ", driver " + r.pDriverName +
                    (r.pDevMode ? ", a mode" : "") + "; ";
         }
+    }
+    if (level == 1) {
+        EXPECT_EQ(lowest, buf.data + count * sizeof(JOB_INFO_1A)) << "strings packed behind the records";
     }
     return out;
 }

@@ -169,6 +169,102 @@ TEST(Strings, WsprintfFormatsAndStopsAt1024Bytes) {
     EXPECT_EQ(capped("%2000d", 5), std::string("1023 \0G", 7));
 }
 
+// lstrcmp orders as a word sort: by base letter, then accent, then case (lower
+// first); punctuation before digits before letters; the hyphen and the
+// apostrophe only break ties, and then by byte value.
+TEST(Strings, ComparisonsOrderAsWordSort) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int cmp;
+        int cmpi;
+    } cases[] = {
+        {"abc", "abc", 0, 0},      {"abc", "ABC", -1, 0},         {"ABD", "abc", 1, 1},
+        {"a", "ab", -1, -1},       {"file10", "file9", -1, -1},   {"_", "1", -1, -1},
+        {"9", "a", -1, -1},        {"coop", "co-op", -1, -1},     {"co'op", "cop", -1, -1},
+        {"a'b", "a-b", -1, -1},    {"e", "\xE9", -1, -1},         {"\xE9", "f", -1, -1},
+        {"tb", "\xFE" "a", -1, -1}, {"\xFE", "u", -1, -1},        {"\xFE", "\xDE", -1, 0},
+        {nullptr, "a", -1, -1},    {nullptr, nullptr, 0, 0},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::string(c.a ? c.a : "(null)") + " vs " + (c.b ? c.b : "(null)"));
+        EXPECT_EQ(lstrcmpA(c.a, c.b), c.cmp);
+        EXPECT_EQ(lstrcmpA(c.b, c.a), -c.cmp);
+        EXPECT_EQ(lstrcmpiA(c.a, c.b), c.cmpi);
+        EXPECT_EQ(lstrcmpiA(c.b, c.a), -c.cmpi);
+    }
+    char s[] = "ab\xE9\xFE\xFF\x9A\xF7";
+    const std::string upper = CharUpperA(s);
+    EXPECT_EQ(upper + "|" + CharLowerA(s), "AB\xC9\xDE\x9F\x8A\xF7|ab\xE9\xFE\xFF\x9A\xF7");
+    EXPECT_EQ(CharUpperBuffA(s, 2) + CharUpperBuffA(nullptr, 5), 2u);
+    EXPECT_EQ((ULONG_PTR)CharUpperA((LPSTR)(ULONG_PTR)0xE7), 0xC7u);  // a character in the pointer
+}
+
+TEST(Strings, CodePage1252BothWaysAndRefusedArguments) {
+    const char* src = "a\x80\x81\x8A\x9F\xE9";
+    WCHAR out[10];
+    for (UINT cp : {(UINT)CP_ACP, 1252u}) {
+        std::fill(std::begin(out), std::end(out), (WCHAR)0xFFFF);
+        EXPECT_EQ(MultiByteToWideChar(cp, 0, src, -1, out, 10), 7);
+        EXPECT_EQ(std::u16string((const char16_t*)out, 8), std::u16string({u'a', 0x20AC, 0x81, 0x160, 0x178, 0xE9, 0, 0xFFFF}));
+    }
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, src, -1, nullptr, 0) + MultiByteToWideChar(CP_ACP, 0, src, 3, nullptr, 0), 10);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "", -1, out, 1), 1);
+    EXPECT_EQ(out[0], 0);
+    // What 1252 lacks becomes the default character.
+    const WCHAR wide[] = {u'a', 0x20AC, 0x0153, 0x00FC, 0x0100, 0x4E00, 0}, plain[] = {u'o', u'k', 0};
+    char narrow[10];
+    std::memset(narrow, 'G', sizeof narrow);
+    BOOL used = 0xdead, unused = 0xdead;
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, &used), 7);
+    EXPECT_EQ(std::string(narrow, 8), std::string("a\x80\x9C\xFC??\0G", 8));
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, plain, -1, narrow, sizeof narrow, "#", &unused), 3);
+    EXPECT_EQ(std::to_string(used) + std::to_string(unused), "10");
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, wide, 6, narrow, sizeof narrow, "#", nullptr), 6);
+    EXPECT_EQ(std::string(narrow, 6), "a\x80\x9C\xFC##");
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr), 7);
+    // Each refused call returns 0 with its error, and a buffer too small is
+    // not written past.
+    std::memset(narrow, 'G', sizeof narrow);
+    std::fill(std::begin(out), std::end(out), (WCHAR)0xFFFF);
+    struct Refused {
+        int got;
+        DWORD error;
+    };
+    auto call = [](int r) { return Refused{r, GetLastError()}; };
+    auto m2w = [&](UINT cp, DWORD flags, const char* s, int n, WCHAR* o, int size) {
+        SetLastError(sim::kSentinel);
+        return call(MultiByteToWideChar(cp, flags, s, n, o, size));
+    };
+    auto w2m = [&](UINT cp, DWORD flags, const WCHAR* s, int n, char* o, int size) {
+        SetLastError(sim::kSentinel);
+        return call(WideCharToMultiByte(cp, flags, s, n, o, size, nullptr, nullptr));
+    };
+    const std::pair<Refused, DWORD> refused[] = {
+        {m2w(CP_ACP, 0, src, -1, out, 3), ERROR_INSUFFICIENT_BUFFER},
+        {m2w(CP_ACP, 0, src, 0, out, 10), ERROR_INVALID_PARAMETER},
+        {m2w(CP_ACP, 0, src, -2, out, 10), ERROR_INVALID_PARAMETER},
+        {m2w(CP_ACP, 0, src, -1, out, -1), ERROR_INVALID_PARAMETER},
+        {m2w(CP_ACP, 0, src, -1, nullptr, 10), ERROR_INVALID_PARAMETER},
+        {m2w(CP_ACP, 0, nullptr, -1, out, 10), ERROR_INVALID_PARAMETER},
+        {m2w(932, 0, src, -1, out, 10), ERROR_INVALID_PARAMETER},
+        {m2w(CP_ACP, 0x100, src, -1, out, 10), ERROR_INVALID_FLAGS},
+        {w2m(CP_ACP, 0, wide, -1, narrow, 2), ERROR_INSUFFICIENT_BUFFER},
+        {w2m(CP_ACP, 0, wide, 0, narrow, 10), ERROR_INVALID_PARAMETER},
+        {w2m(CP_ACP, 0, wide, -2, narrow, 10), ERROR_INVALID_PARAMETER},
+        {w2m(CP_ACP, 0, wide, -1, narrow, -1), ERROR_INVALID_PARAMETER},
+        {w2m(CP_ACP, 0, wide, -1, nullptr, 10), ERROR_INVALID_PARAMETER},
+        {w2m(CP_ACP, 0, nullptr, -1, narrow, 10), ERROR_INVALID_PARAMETER},
+        {w2m(437, 0, wide, -1, narrow, 10), ERROR_INVALID_PARAMETER},
+        {w2m(CP_ACP, 0x100, wide, -1, narrow, 10), ERROR_INVALID_FLAGS},
+    };
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        EXPECT_EQ(refused[i].first.got, 0) << "call " << i;
+        EXPECT_EQ(refused[i].first.error, refused[i].second) << "call " << i;
+    }
+    EXPECT_EQ(std::to_string(out[3]) + narrow[2], "65535G");
+}
+
 // --- Every Win32 function the program uses is declared with the signature of
 // the real headers (checked at compile time by gate.h, which the Windows build
 // compiles against the real headers too) and implemented (the table below only
