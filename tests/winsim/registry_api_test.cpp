@@ -48,6 +48,7 @@ TEST_F(Reg, HandleRightsAndDeclaredDenials) {
     RegCloseKey(create(LM, "M"));
     HKEY r, w, g, h = kJunkKey;
     char name[8];
+    DWORD cch = sizeof name;
     ASSERT_EQ(open(LM, "M", KEY_READ, &r), ERROR_SUCCESS);
     ASSERT_EQ(open(LM, "M", KEY_SET_VALUE, &w), ERROR_SUCCESS);
     ASSERT_EQ(open(LM, "M", GENERIC_READ, &g), ERROR_SUCCESS);
@@ -59,11 +60,16 @@ TEST_F(Reg, HandleRightsAndDeclaredDenials) {
         {RegEnumKeyA(w, 0, name, sizeof name), ERROR_ACCESS_DENIED},
         {RegQueryValueExA(g, "v", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS},
         {setSz(g, "v", "a"), ERROR_ACCESS_DENIED},
+        {RegEnumValueA(g, 0, nullptr, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER},
+        {RegEnumValueA(g, 0, name, nullptr, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER},
+        {RegEnumValueA(g, 0, name, &cch, nullptr, nullptr, (BYTE*)name, nullptr), ERROR_INVALID_PARAMETER},
+        {RegEnumValueA(g, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS},
     });
     for (HKEY k : {r, w, g}) RegCloseKey(k);
     // Denials the image declares: "write" refuses every write, also below the key; "all" even reading.
     RegCloseKey(create(LM, "SOFTWARE\\Locked\\Inner"));
     RegCloseKey(create(LM, "SOFTWARE\\Secret"));
+    RegCloseKey(create(LM, "SOFTWARE\\LockedOut"));
     auto& deny = winsim::machine().registry->deny;
     deny.push_back({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked", false});
     deny.push_back({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Secret", true});
@@ -80,12 +86,29 @@ TEST_F(Reg, HandleRightsAndDeclaredDenials) {
         {RegSetValueA(LM, "SOFTWARE\\Locked", REG_SZ, "x", 1), ERROR_ACCESS_DENIED},
         {open(LM, "SOFTWARE\\Secret"), ERROR_ACCESS_DENIED},
         {RegCreateKeyA(CU, "Future", &w), ERROR_ACCESS_DENIED},  // creating a key a rule names
+        {RegSetValueA(LM, "SOFTWARE\\LockedOut", REG_SZ, "x", 1), ERROR_SUCCESS},  // a rule covers whole names
     });
     EXPECT_EQ(h, nullptr);
     // RegOpenKeyA asks for the most it may have: read access here.
     ASSERT_EQ(RegOpenKeyA(LM, "SOFTWARE\\Locked", &h), ERROR_SUCCESS);
     EXPECT_EQ(setSz(h, "v", "a"), ERROR_ACCESS_DENIED);
     RegCloseKey(h);
+    EXPECT_EQ(winsim::machine().registry->handles.size(), 0u) << "every handle, also RegSetValueA's own, closed";
+}
+
+// Windows 95 deletes whole trees, unless a denial covers a key inside.
+TEST_F(Reg, Windows95TreeDeletionStopsAtDeniedKeys) {
+    sim::fresh(winsim::Platform::Win95);
+    SetLastError(kSentinel);
+    for (const char* key : {"T\\A\\Deep", "T\\B", "U\\A"}) RegCloseKey(create(LM, key));
+    winsim::machine().registry->deny.push_back({"HKEY_LOCAL_MACHINE\\T\\A\\Deep", false});
+    winsim::machine().registry->deny.push_back({"HKEY_LOCAL_MACHINE\\UV", false});
+    check({
+        {RegDeleteKeyA(LM, "T"), ERROR_ACCESS_DENIED},
+        {RegDeleteKeyA(LM, "T\\B"), ERROR_SUCCESS},
+        {RegDeleteKeyA(LM, "U"), ERROR_SUCCESS},
+        {open(LM, "U"), ERROR_FILE_NOT_FOUND},
+    });
 }
 
 // Counting calls is the core's matter, faults on keys the program opens the
