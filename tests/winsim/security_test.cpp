@@ -169,8 +169,8 @@ TEST(Sids, TextBothWaysAndRefusals) {
                              "S-1-x5", "S-1-0x", "S-1-5-4294967296", "S-1-0x1000000000000"})
         EXPECT_FALSE(winsim::parseSid(text).has_value()) << text;
     EXPECT_FALSE(winsim::parseSid(subs15 + "-16").has_value());
-    for (const winsim::SidBytes& bad : {winsim::SidBytes{1, 1, 0, 0, 0, 0, 0, 5}, winsim::SidBytes{2, 0, 0, 0, 0, 0, 0, 5},
-                                        winsim::SidBytes{1, 0, 0}})
+    using winsim::SidBytes;
+    for (const SidBytes& bad : {SidBytes{1, 1, 0, 0, 0, 0, 0, 5}, SidBytes{2, 0, 0, 0, 0, 0, 0, 5}, SidBytes{1, 0, 0}})
         EXPECT_EQ(winsim::sidText(bad), "(invalid SID)");
 }
 

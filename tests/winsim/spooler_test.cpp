@@ -169,15 +169,16 @@ TEST_F(Spooler, ModulesHeldWhileTheSpoolerRuns) {
     putFile(sys("Net.dll"));
     fs::create_directories(hostPath(sys("Fol.dll")));
     ASSERT_TRUE(SetFileAttributesA(sys("Net.dll").c_str(), FILE_ATTRIBUTE_READONLY));
-    winsim::loadService({{"list", {{{"name", "Spooler"}, {"state", "running"}}, {{"name", "Other"}, {"state", "running"}}}}},
-                        m);
+    winsim::loadService(nlohmann::json::parse(R"({"list": [{"name": "Spooler", "state": "running"},
+                                                           {"name": "Other", "state": "running"}]})"), m);
     auto held = [&] {
         std::string out;
         for (const auto& [name, module] : m.spooler->loadedMonitors) out += name + "=" + module + " ";
         return out + std::to_string(m.files->meta[sys("Net.dll")].inUse == winsim::InUse::Loaded);
     };
     auto stop = [](const char* name) {
-        SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), s = OpenServiceA(scm, name, SERVICE_STOP);
+        SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE s = OpenServiceA(scm, name, SERVICE_STOP);
         SERVICE_STATUS st{};
         EXPECT_TRUE(ControlService(s, SERVICE_CONTROL_STOP, &st)) << name;
         CloseServiceHandle(s);
@@ -321,7 +322,8 @@ std::string printerText(DWORD level, const GuardedBuffer& b, DWORD i, DWORD coun
     if (level == 2) {
         auto& r = ((PRINTER_INFO_2A*)b.data)[i];
         return s(r.pPrinterName) + "|" + s(r.pPortName) + "|" + s(r.pDriverName) + "|" + s(r.pPrintProcessor) + "|" +
-               s(r.pDatatype) + "|" + s(r.pParameters) + "|" + s(r.pServerName) + "|" + s(r.pShareName) + "|" + std::to_string(r.Priority) + "/" +
+               s(r.pDatatype) + "|" + s(r.pParameters) + "|" + s(r.pServerName) + "|" + s(r.pShareName) + "|" +
+               std::to_string(r.Priority) + "/" +
                std::to_string(r.DefaultPriority) + " " + std::to_string(r.StartTime) + "-" + std::to_string(r.UntilTime);
     }
     if (level == 4) {
