@@ -173,6 +173,11 @@ TEST_F(Files, FilesInUseAndReadOnlyFiles) {
     EXPECT_FAILS(DeleteFileA("C:\\SYS\\LOADED.DLL"), ERROR_ACCESS_DENIED);
     EXPECT_FAILS(DeleteFileA("C:\\sys\\open.dll"), ERROR_SHARING_VIOLATION);
     EXPECT_FAILS(DeleteFileA("C:\\sys\\ro.txt"), ERROR_ACCESS_DENIED);
+    std::ostringstream shown;
+    winsim::showFile(shown, m());
+    const std::string heading = "Files in use:\n  C:\\sys\\";
+    const std::size_t at = shown.str().find(heading);
+    EXPECT_TRUE(at != std::string::npos && at == shown.str().rfind("Files in use:")) << shown.str();
     EXPECT_EQ(GetFileAttributesA("C:\\sys\\ro.txt"), (DWORD)FILE_ATTRIBUTE_READONLY);
     // Files in use can be read but not written; an open one not even opened without sharing.
     EXPECT_EQ(apiRead("C:\\sys\\loaded.dll") + apiRead("C:\\sys\\open.dll"), "LO");
@@ -253,9 +258,10 @@ TEST(ShortNameRules, ValidEightDotThreeNames) {
     for (const char* n : {"VRDPSMON.DLL", "vrdpsmon.dll", "README", "A.B", "PROGRA~1", "TOOLONGNM.TXT", "NAME.HTML",
                           "TWO.DOT.S", "WITH SPC.TXT", "A+B.TXT", ".PROFILE", "NAME.", ""})
         got += winsim::isShortName(n) ? "1" : "0";
-    for (const char* p : {"C:\\WINDOWS\\SYSTEM\\VRDPSMW4.DLL", "C:\\PROGRA~1\\VARDEN~1", "C:\\Program Files\\x.dll"})
+    for (const char* p : {"C:\\WINDOWS\\SYSTEM\\VRDPSMW4.DLL", "C:\\PROGRA~1\\VARDEN~1", "SYSTEM\\X.DLL", "C:",
+                          "C:\\Program Files\\x.dll", "ABCDEFGHI", "C:\\A\\ABCDEFGHI"})
         got += winsim::isShortPath(p) ? "1" : "0";
-    EXPECT_EQ(got, "1111100000000" "110");
+    EXPECT_EQ(got, "1111100000000" "1111000");
 }
 
 // --- Names in large directories are found ignoring case from a kept listing;
@@ -421,6 +427,19 @@ TEST_F(VerInstall, ResultBitsByCase) {
         if (r & (VIF_CANNOTREADSRC | VIF_CANNOTCREATE | VIF_WRITEPROT | VIF_OUTOFSPACE)) {
             EXPECT_EQ(m().drives['C'].free, freeBefore);
         }
+    }
+    // The copy in the current directory, another folder than the destination, goes; one in use stays, reported.
+    for (bool inUse : {false, true}) {
+        SCOPED_TRACE(inUse);
+        TearDown();
+        SetUp();
+        file("old\\pscript.dll", "stale");
+        if (inUse) m().files->meta["C:\\old\\pscript.dll"].inUse = winsim::InUse::Loaded;
+        len = sizeof tmp;
+        const DWORD reported = VIF_CANNOTDELETECUR | VIF_ACCESSVIOLATION;
+        EXPECT_EQ(call(0, tmp, &len, kSrc, kDest, "C:\\old"), inUse ? reported : 0u);
+        EXPECT_EQ(content("old/pscript.dll") + "|" + content("drivers/pscript.dll"),
+                  (inUse ? "stale" : "<missing>") + std::string("|new module"));
     }
 }
 

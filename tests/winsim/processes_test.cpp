@@ -79,6 +79,8 @@ TEST_F(Proc, ImageSectionAndDefaults) {
         EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
     // New ids do not reuse those of the image.
     EXPECT_GT((INT_PTR)ShellExecuteA(nullptr, nullptr, "write.exe", nullptr, nullptr, SW_SHOWNORMAL), 32);
+    EXPECT_GT((INT_PTR)ShellExecuteA(nullptr, nullptr, "write", nullptr, nullptr, SW_SHOWNORMAL), 32);  // ".exe" added
+    EXPECT_EQ((INT_PTR)ShellExecuteA(nullptr, nullptr, "write.com", nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF);
     std::set<DWORD> seen;
     for (const auto* list : {&m2.processes->list, &m2.processes->ended})
         for (const auto& p : *list) EXPECT_TRUE(seen.insert(p->id).second) << p->id;
@@ -97,6 +99,12 @@ TEST_F(Proc, ImageSectionAndDefaults) {
     h = OpenProcess(PROCESS_TERMINATE, FALSE, 90);
     EXPECT_TRUE(TerminateProcess(h, 0));
     CloseHandle(h);
+    winsim::addDefaultProcesses(sim::fresh(winsim::Platform::Win95));
+    std::ostringstream w95;
+    winsim::showProcess(w95, winsim::machine());
+    for (const char* line : {"4 KERNEL32.DLL, 4 threads, priority 13, protected",
+                             "8 MSGSRV32.EXE, 1 thread, priority 8", "12 PROGMAN.EXE, 1 thread, priority 8\n"})
+        EXPECT_NE(w95.str().find(line), std::string::npos) << line << "\n" << w95.str();
 }
 
 // The installation scenarios wait for the tool's target in virtual time;
@@ -189,6 +197,9 @@ std::string walk(const std::vector<unsigned char>& b, DWORD processIndex = 230) 
     EXPECT_EQ(std::u16string(pdb.Signature, pdb.Signature + 4), u"PERF");
     EXPECT_EQ(std::tuple(pdb.LittleEndian, pdb.Version, pdb.Revision, pdb.DefaultObject), std::tuple(1u, 1u, 1u, 238));
     EXPECT_EQ(pdb.TotalByteLength, b.size());
+    SYSTEMTIME now;  // the machine's clock has no time zone
+    GetLocalTime(&now);
+    EXPECT_EQ(std::memcmp(&pdb.SystemTime, &now, sizeof now), 0) << pdb.SystemTime.wYear;
     EXPECT_EQ(pdb.SystemNameOffset, sizeof(PERF_DATA_BLOCK));
     EXPECT_EQ(pdb.HeaderLength, (sizeof(PERF_DATA_BLOCK) + pdb.SystemNameLength + 7) / 8 * 8);
     std::string out = utf16(b, pdb.SystemNameOffset, pdb.SystemNameLength) + ":", counters, instances;
