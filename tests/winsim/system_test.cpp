@@ -70,6 +70,12 @@ TEST_F(System, SetCurrentDirectoryNeedsAnExistingDirectory) {
     EXPECT_FAILS(SetCurrentDirectoryA("C:\\nope\\deeper"), ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(SetCurrentDirectoryA(nullptr));  // no directory named
     EXPECT_EQ(answered(current, 64), std::string("13 C:\\Dist\\Disk1") + '\0');
+    // A path without a drive letter is on the drive of the current directory.
+    m().drives['D'] = winsim::Drive{'D', root / "D", 1 << 20, 1 << 20};
+    common::writeText(root / "D" / "Top" / "x.txt", "d");
+    ASSERT_TRUE(SetCurrentDirectoryA("d:\\top"));
+    for (const char* path : {"\\Top\\x.txt", "x.txt"}) EXPECT_EQ(GetFileAttributesA(path), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(GetFileAttributesA("C:x.txt"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(System, VirtualClock) {
