@@ -101,6 +101,41 @@ TEST(MachineJson, TheFullMachineLoadsAndSavesToTheSameText) {
     EXPECT_EQ(byDefault.faults.at(0).times, 1u) << "times not given: the one call";
 }
 
+// A member left out loads as its default: the same machine, saved, as with
+// the member written with that value (present in the full machine or not).
+TEST(MachineJson, LeftOutMembersTakeTheirDefaults) {
+    const std::string job = "/spooler/printers/Laser/jobs/0/", ace = "/spooler/printers/Laser/security/dacl/0/",
+                      item = "/dde/progman/groups/0/items/0/", spooler = "/services/list/0/";
+    const std::pair<std::string, json> defaults[] = {
+        {"/drives/C/fat", false}, {"/drives/C/free", 0}, {"/drives/E/total", 0}, {"/clock/tick_ms", 0},
+        {"/faults/0/nth", 1}, {"/faults/0/times", 1}, {"/faults/0/error", ERROR_ACCESS_DENIED}, {"/faults/0/target", ""},
+        {"/system/modules/advapi32.dll/missing", false}, {"/security/privileges/0/enabled", false},
+        {"/security/privileges/0/enabled_by_default", false}, {"/ui/quit_pending", false},
+        {"/services/list/1/stop/hang", false}, {spooler + "pending/hang", false},
+        {"/processes/list/1/protected", false}, {"/processes/list/1/command_line", ""},
+        {job + "priority", 1}, {job + "total_pages", 1}, {job + "pages_printed", 0}, {job + "status", 0},
+        {job + "submitted_ms", 0}, {job + "status_text", ""}, {job + "machine", ""},
+        {"/spooler/printers/Laser/security/dacl_present", true}, {ace + "type", 0}, {ace + "flags", 0}, {ace + "mask", 0},
+        {"/dde/progman/running", false}, {"/dde/progman/active_group", ""}, {"/dde/progman/groups/0/common", false},
+        {item + "icon_index", 0}, {item + "icon_path", ""}, {item + "hot_key", ""},
+        {item + "directory", ""}, {item + "minimize", false},
+    };
+    auto saved = [](const json& j) {
+        winsim::Machine m;
+        const std::string error = loadError(j);
+        if (!error.empty()) return error;
+        winsim::machineFromJsonText(j.dump(), m, "/image");
+        return winsim::machineJsonText(m);
+    };
+    for (const auto& [pointer, value] : defaults) {
+        const json::json_pointer at(pointer);
+        json without = fullMachine(), with = fullMachine();
+        if (without.contains(at)) without[at.parent_pointer()].erase(at.back());
+        with[at] = value;
+        EXPECT_TRUE(saved(without) == saved(with)) << pointer << " left out: " << saved(without).substr(0, 200);
+    }
+}
+
 struct Fault {
     const char* pointer;  // the value changed
     json value;           // its new value; null removes it
