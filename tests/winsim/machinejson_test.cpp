@@ -108,14 +108,16 @@ TEST(MachineJson, LeftOutMembersTakeTheirDefaults) {
                       item = "/dde/progman/groups/0/items/0/", spooler = "/services/list/0/";
     const std::pair<std::string, json> defaults[] = {
         {"/drives/C/fat", false}, {"/drives/C/free", 0}, {"/drives/E/total", 0}, {"/clock/tick_ms", 0},
-        {"/faults/0/nth", 1}, {"/faults/0/times", 1}, {"/faults/0/error", ERROR_ACCESS_DENIED}, {"/faults/0/target", ""},
+        {"/faults/0/nth", 1}, {"/faults/0/times", 1}, {"/faults/0/error", ERROR_ACCESS_DENIED},
+        {"/faults/0/target", ""},
         {"/system/modules/advapi32.dll/missing", false}, {"/security/privileges/0/enabled", false},
         {"/security/privileges/0/enabled_by_default", false}, {"/ui/quit_pending", false},
         {"/services/list/1/stop/hang", false}, {spooler + "pending/hang", false},
         {"/processes/list/1/protected", false}, {"/processes/list/1/command_line", ""},
         {job + "priority", 1}, {job + "total_pages", 1}, {job + "pages_printed", 0}, {job + "status", 0},
         {job + "submitted_ms", 0}, {job + "status_text", ""}, {job + "machine", ""},
-        {"/spooler/printers/Laser/security/dacl_present", true}, {ace + "type", 0}, {ace + "flags", 0}, {ace + "mask", 0},
+        {"/spooler/printers/Laser/security/dacl_present", true},
+        {ace + "type", 0}, {ace + "flags", 0}, {ace + "mask", 0},
         {"/dde/progman/running", false}, {"/dde/progman/active_group", ""}, {"/dde/progman/groups/0/common", false},
         {item + "icon_index", 0}, {item + "icon_path", ""}, {item + "hot_key", ""},
         {item + "directory", ""}, {item + "minimize", false},
