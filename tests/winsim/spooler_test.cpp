@@ -201,6 +201,21 @@ TEST_F(Spooler, ModulesHeldWhileTheSpoolerRuns) {
     EXPECT_EQ(winsim::machine().spooler->loadedMonitors.size(), 1u);
 }
 
+// A driver is added once; a fault declared for one driver's name hits only
+// that driver.
+TEST_F(Spooler, AddPrinterDriverOnceAndFaultsByDriverName) {
+    build(nt351);
+    for (const char* file : {"pscript.dll", "x.ppd", "pscrptui.dll"}) putFile(driverDir + "\\" + file);
+    winsim::machine().faults.push_back({"AddPrinterDriverA", 1, 0, ERROR_DISK_FULL, "Faulty"});
+    auto add = [](const char* name) {
+        DRIVER_INFO_2A d{2, (LPSTR)name, nullptr, (LPSTR) "pscript.dll", (LPSTR) "x.ppd", (LPSTR) "pscrptui.dll"};
+        SetLastError(sim::kSentinel);
+        return AddPrinterDriverA(nullptr, 2, (LPBYTE)&d) ? 0 : GetLastError();
+    };
+    EXPECT_EQ(std::vector<DWORD>({add("Faulty"), add("Laser"), add("laser")}),
+              std::vector<DWORD>({ERROR_DISK_FULL, 0, ERROR_PRINTER_DRIVER_ALREADY_INSTALLED}));
+}
+
 // The monitors and their ports as the spooler lists them.
 std::string monitors() {
     std::vector<winsim::SpoolMonitor> mons;
