@@ -171,14 +171,12 @@ TEST_F(KitDialogsDeathTest, BadOptionsAreRefusedBeforeAnything) {
     EXPECT_EQ(startFrame("--answers " + a + " --log " + d + "/run.log"), 1);
 }
 
-struct AnswersCase {
-    std::string text;
-    const char* error;  // "" = accepted
-};
-
 TEST(KitAnswersParse, Table) {
     const std::string huge(4000000, 'X');
-    const AnswersCase cases[] = {
+    const struct {
+        std::string text;
+        const char* error;  // "" = accepted
+    } cases[] = {
         {"", ""}, {"# only\n   \n", ""}, {"100 CONTINUE\r\n200 EXIT # bye\n", ""}, {"300 BACK EditTextOut=\"\"\n", ""},
         {"\xEF\xBB\xBF" "100 continue\n", ""}, {"800 CONTINUE ButtonChecked=3\n2300 CANCEL\n", ""},
         {"300 CONTINUE EditTextOut=\"C:\\a b\\\"\n", ""},

@@ -111,7 +111,6 @@ TEST(SimplePages, AnswersAndWhatTheyLeaveModelessPagesAndEventWords) {
 
 const std::string kNoSpaceBox =
     "box Insufficient Disk Space: The system drive does not have enough space to perform the installation.";
-const std::string kOverflowBox = "box MS-Setup Error: Buffer Overflow";
 
 // Figures of the sample INF on NT x86.
 const std::int64_t kSystem = sectionSizes({"PPD Files", "NT Help File", "I386 Monitor"});

@@ -290,11 +290,8 @@ TEST_F(RemovePrinters, FailuresAreReportedAndTheWorkGoesOn) {
     }
 }
 
-struct Spooler : ::testing::Test {
-    void SetUp() override {
-        m = &bareMachine("spooler");
-        installCounterTable();
-    }
+// The walk's machine (the spooler stop ends Print Manager through the process walk).
+struct Spooler : Walk {
     ~Spooler() override { std::free(list); }  // the program keeps the list until it ends
     winsim::Service& declare(const std::string& name, DWORD state, std::vector<std::string> deps = {},
                              std::vector<DWORD> stopSteps = {}) {
@@ -324,7 +321,6 @@ struct Spooler : ::testing::Test {
         DWORD r = call(arg);
         return std::to_string(r) + ", " + std::to_string(GetTickCount() - t0);
     }
-    winsim::Machine* m = nullptr;
     DependentServiceList* list = nullptr;
 };
 
@@ -353,16 +349,14 @@ TEST_F(Spooler, StopsDependentsInListOrderThenSpoolerAndStartsThemBackInReverse)
 TEST_F(Spooler, NoActiveDependentsRestartWhileRunningAndTheRunningTest) {
     declare("Spooler", SERVICE_RUNNING);
     declare("Idle", SERVICE_STOPPED, {"Spooler"});
-    list = reinterpret_cast<DependentServiceList*>(0x1);
-    ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
-    EXPECT_EQ(list, nullptr);
-    EXPECT_EQ(startSpooler(nullptr), (DWORD)STS_DONE);
-    // So has a manager that answers "more data" with nothing needed.
-    failNext("EnumDependentServicesA", 1, ERROR_MORE_DATA);
-    list = reinterpret_cast<DependentServiceList*>(0x1);
-    ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
-    EXPECT_EQ(list, nullptr);
-    EXPECT_EQ(startSpooler(nullptr), (DWORD)STS_DONE);
+    // The second time the manager answers "more data" with nothing needed: no dependents either.
+    for (bool moreData : {false, true}) {
+        if (moreData) failNext("EnumDependentServicesA", 1, ERROR_MORE_DATA);
+        list = reinterpret_cast<DependentServiceList*>(0x1);
+        ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE) << moreData;
+        EXPECT_EQ(list, nullptr) << moreData;
+        EXPECT_EQ(startSpooler(nullptr), (DWORD)STS_DONE) << moreData;
+    }
     EXPECT_EQ(states(), "Spooler=4 Idle=1 ");
     // Started again while running: fails at once and starts no dependent.
     alignas(8) BYTE block[256] = {};

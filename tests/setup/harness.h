@@ -86,6 +86,9 @@ inline void report(const char* format, ...) {
     std::fclose(f);
 }
 
+// The box the toolkit shows before its error page when a text does not fit its buffer.
+inline const std::string kOverflowBox = "box MS-Setup Error: Buffer Overflow";
+
 // The child ended on the toolkit error page with `code` (1024 or 1025), after exactly the message boxes `boxes`;
 // nothing after the failure ran.
 inline void expectToolkitError(const ChildResult& r, int code, const Lines& boxes = {}) {

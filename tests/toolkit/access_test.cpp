@@ -7,8 +7,6 @@ namespace {
 
 using namespace harness;
 
-const char* const kOverflowBox = "box MS-Setup Error: Buffer Overflow";
-
 // Every failure of the access layer ends on the toolkit error page: 1024 for a failed call (with the overflow box
 // when a text did not fit), 1025 for a quit met while messages are pumped. Nothing after the call runs. A page ends
 // at once on a waiting quit and takes no answer.
