@@ -112,9 +112,8 @@ TEST_F(Reg, Windows95TreeDeletionStopsAtDeniedKeys) {
 }
 
 // Counting calls is the core's matter, faults on keys the program opens the
-// scenarios'; here the full path of a key reached through a handle, and the
-// name each function counts its calls under.
-TEST_F(Reg, InjectedFaultsNameTheFullPathAndTheFunction) {
+// scenarios'; here the full path of a key reached through a handle.
+TEST_F(Reg, InjectedFaultsNameTheFullPathOfTheKey) {
     auto& m = winsim::machine();
     HKEY h = create(HKEY_CLASSES_ROOT, ".txt");
     m.faults.push_back({"RegSetValueExA", 1, 0, ERROR_WRITE_PROTECT, "hkey_local_machine\\software\\classes\\.TXT"});
@@ -124,30 +123,6 @@ TEST_F(Reg, InjectedFaultsNameTheFullPathAndTheFunction) {
     RegCloseKey(create(h, "Other"));
     EXPECT_EQ(RegDeleteKeyA(h, "Sub\\\\"), ERROR_BUSY);
     EXPECT_EQ(RegDeleteKeyA(h, "Other"), ERROR_SUCCESS);
-    m.faults.clear();
-    m.callCounts.clear();
-    HKEY o, p, q, r;
-    char buf[32];
-    DWORD cch = sizeof buf, cch2 = sizeof buf, cb = sizeof buf;
-    LONG lcb = sizeof buf;
-    // In order, as braces evaluate: each handle is closed after its open.
-    const std::vector<LONG> rcs = {
-        RegOpenKeyA(LM, "SOFTWARE", &o), RegCloseKey(o), RegOpenKeyExA(LM, "SOFTWARE", 0, KEY_READ, &p), RegCloseKey(p),
-        RegCreateKeyA(h, "c1", &q), RegCloseKey(q), RegCreateKeyExA(h, "c2", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &r, nullptr),
-        RegCloseKey(r), RegQueryValueA(h, nullptr, buf, &lcb), RegQueryValueExA(h, "v", nullptr, nullptr, (BYTE*)buf, &cb),
-        RegSetValueA(h, nullptr, REG_SZ, "x", 1), RegSetValueExA(h, "w", 0, REG_SZ, (const BYTE*)"x", 2),
-        RegEnumKeyA(h, 0, buf, sizeof buf), RegEnumKeyExA(h, 0, buf, &cch, nullptr, nullptr, nullptr, nullptr),
-        RegEnumValueA(h, 0, buf, &cch2, nullptr, nullptr, nullptr, nullptr),
-        RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr),
-        RegDeleteKeyA(h, "c1"), RegDeleteValueA(h, "w"), RegConnectRegistryA(nullptr, LM, &o)};
-    EXPECT_EQ(std::count(rcs.begin(), rcs.end(), ERROR_SUCCESS), 18);  // the value "v" is missing
-    std::string counted;
-    for (auto& [name, n] : m.callCounts) counted += name + "=" + std::to_string(n) + " ";
-    EXPECT_EQ(counted,
-              "RegCloseKey=4 RegConnectRegistryA=1 RegCreateKeyA=1 RegCreateKeyExA=1 RegDeleteKeyA=1 RegDeleteValueA=1 "
-              "RegEnumKeyA=1 RegEnumKeyExA=1 RegEnumValueA=1 RegOpenKeyA=1 RegOpenKeyExA=1 RegQueryInfoKeyA=1 "
-              "RegQueryValueA=1 RegQueryValueExA=1 RegSetValueA=1 RegSetValueExA=1 ");
     RegCloseKey(h);
 }
 
