@@ -96,18 +96,6 @@ TEST_F(KitDialogs, StackOfPagesAndWhatIsRefused) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
-TEST_F(KitDialogs, HelpAndVersionStopTheFrame) {
-    for (auto [args, shown] : {std::pair{"--help", "--answers FILE"}, {"--log x --version", "setup kit"}}) {
-        KitReset();
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(startFrame(args), -1) << args;
-        EXPECT_NE(testing::internal::GetCapturedStdout().find(shown), std::string::npos) << args;
-    }
-    KitReset();
-    EXPECT_EQ(startFrame(""), 1);
-    EXPECT_EQ(startFrame(""), 0);  // only once
-}
-
 using KitDialogsDeathTest = KitDialogs;
 
 // After page 100, the run is stopped with code 2: an answer for another

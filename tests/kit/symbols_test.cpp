@@ -80,15 +80,6 @@ TEST_F(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
     expectRead({"Space", 0, 8, 0, "\0G"s});
 }
 
-TEST_F(KitSymbols, ManyListItemsUpToTheSixteenBitLimit) {
-    for (int i = 1; i <= 60000; ++i) ASSERT_TRUE(FAddListItem("Big", std::to_string(i).c_str()));
-    EXPECT_EQ(UsGetListLength("Big"), 60000);
-    expectRead({"Big", 59999, 8, 5, "59999\0"s});
-    for (int i = 60001; i <= 65535; ++i) ASSERT_TRUE(FAddListItem("Big", "x"));
-    EXPECT_FALSE(FAddListItem("Big", "one too many"));
-    EXPECT_EQ(UsGetListLength("Big"), 65535);
-}
-
 TEST(KitInfParse, MalformedTextNamesLineAndReason) {
     const struct {
         std::string_view text;

@@ -161,22 +161,6 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
     EXPECT_NE(perfWalkContext(), other);
 }
 
-TEST(CounterTable, IndexLookups) {
-    const char table[] = "2\0System\0" "230\0Process\0" "12ab\0Odd\0" "784\0ID Process\0" "\0";
-    const std::pair<const char*, int> lookups[] = {
-        {"Process", 230}, {"ID Process", 784}, {"Odd", 12}, {"process", -1} /* exact comparison */, {"Missing", -1}};
-    for (auto [name, index] : lookups) EXPECT_EQ(findCounterIndex(table, name), index) << name;
-    LPSTR text = findCounterIndexText(table, "Process");
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "230");
-    LocalFree((HLOCAL)text);
-    for (auto [digits, value] : {std::pair{"784", 784u}, {"12ab", 12u}, {"x12", 0u}, {"", 0u}})
-        EXPECT_EQ(parseIndex(digits), value) << digits;
-    // A table that ends after an index (no name) ends the search.
-    const char odd[] = "230\0Process\0" "999\0" "\0";
-    EXPECT_EQ(findCounterIndex(odd, "Nothing"), -1);
-}
-
 // Every Print Manager, whatever the case of its name, ends with 1067; one that cannot be opened or ended is reported
 // and the walk goes on; a walk that cannot run ends setup.
 TEST_F(Walk, EveryPrintManagerIsTerminatedWith1067) {
@@ -380,28 +364,6 @@ TEST_F(Spooler, NoActiveDependentsRestartWhileRunningAndTheRunningTest) {
     }
     EXPECT_EQ(answers, "10010");
     EXPECT_TRUE(m->services->handles.empty());
-}
-
-// A dependent's wait is capped at 5000 ms a pass: 8000 is one pass and the check point has not moved, so the service
-// is still stopping; 2000+3000 is polled until stopped. The spooler's own wait sleeps its full hint (two passes of
-// 8000) then the 3000 ms pause, and Print Manager ends.
-TEST_F(Spooler, WaitsInVirtualTime) {
-    declare("Slow", SERVICE_RUNNING, {}, {8000});
-    declare("Steps", SERVICE_RUNNING, {}, {2000, 3000});
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::string waits;
-    for (const char* s : {"Slow", "Steps"}) {
-        DWORD t0 = GetTickCount();
-        EXPECT_EQ(stopNamedService(scm, s), (DWORD)STS_DONE);
-        waits += std::to_string(GetTickCount() - t0) + " " + states();
-    }
-    CloseServiceHandle(scm);
-    EXPECT_EQ(waits, "5000 Slow=3 Steps=4 5000 Slow=1 Steps=1 ");
-    declare("Spooler", SERVICE_RUNNING, {}, {8000, 8000});
-    auto pm = winsim::addProcess(*m, "PRINTMAN.EXE", "printman.exe");
-    EXPECT_EQ(timed(stopSpooler, &list), kDone + ", 19000");
-    EXPECT_EQ(states(), "Slow=1 Steps=1 Spooler=1 ");
-    EXPECT_EQ(std::to_string(pm->running) + " " + std::to_string(pm->exitCode), "0 1067");
 }
 
 TEST_F(Spooler, StopFailuresAndTheStopOrder) {

@@ -6,8 +6,13 @@
 #include "winsim/image/image.h"
 #include "winsim/image/newmachine.h"
 #include "winsim/image/regfile.h"
+#include "winsim/image/store.h"
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 
 #include <atomic>
 #include <thread>
@@ -58,10 +63,14 @@ TEST_F(Image, FailedSaveLeavesImageAndMachineAsTheyWere) {
     EXPECT_ANY_THROW(winsim::saveImage(m, dir));
     ASSERT_TRUE(writable(dir / "drives" / "C"));
     EXPECT_NE(GetFileAttributesA("C:\\note.txt"), INVALID_FILE_ATTRIBUTES);
+    struct stat work {}, saved {};  // the working copy's drive is moved in, a saved image's drive linked
+    ASSERT_EQ(::stat(m.drives['C'].host.c_str(), &work), 0);
     for (const char* exchange : {"1", "0"}) {
         ::setenv("WINSIM_RENAME_EXCHANGE", exchange, 1);
         winsim::saveImage(m, dir);
         ::unsetenv("WINSIM_RENAME_EXCHANGE");
+        ASSERT_EQ(::stat((dir / "drives" / "C").c_str(), &saved), 0);
+        EXPECT_EQ(saved.st_ino == work.st_ino, *exchange == '1');
         EXPECT_EQ(readText(dir / "drives" / "C" / "note.txt"), "hello");
         EXPECT_NE(readText(dir / "machine.json").find("CHANGED"), std::string::npos);
         EXPECT_EQ(othersIn(root, {"m"}), std::vector<std::string>{});
@@ -118,21 +127,32 @@ TEST_F(Image, LoadCompletesOrRollsBackWhatDeadRunsLeftAndSaysSoInOneLine) {
         EXPECT_EQ(snapshot(dir), c.expected == Before ? beforeState : afterState);
         EXPECT_EQ(othersIn(root, {"m", "before", "after"}), std::vector<std::string>{});
     }
+    for (int newer : {0, 1}) {  // of two old versions the newer is put back, whichever is listed first
+        fs::remove_all(root / "m");
+        for (int i : {0, 1}) {
+            fs::path old = root / (".m.old-" + std::to_string(deadPid()));
+            fs::copy(i ? after : before, old, fs::copy_options::recursive);
+            fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(i == newer ? 0 : 2));
+        }
+        EXPECT_EQ(winsim::loadImage(root / "m")->computerName, newer ? "AFTER" : "BEFORE");
+    }
 
     // What a live process has beside the image is its own: left alone, and
     // nothing said; once it has died, the next load removes it.
     LiveProcess live;
-    for (const char* kind : {"work", "save"})
+    for (const char* kind : {"work", "save", "old"}) {
         fs::copy(before, root / (".m." + std::string(kind) + "-" + std::to_string(live.pid)), fs::copy_options::recursive);
+        EXPECT_EQ(winsim::store::switchInProgress(root / "m"), kind[0] != 'w') << kind;  // a saver's, not a run's
+    }
     ::testing::internal::CaptureStderr();
     winsim::discardWorkingCopy(*winsim::loadImage(root / "m"));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(othersIn(root, {"m", "before", "after"}).size(), 2u);
+    EXPECT_EQ(othersIn(root, {"m", "before", "after"}).size(), 3u);
     ::kill(live.pid, SIGKILL);
     ::waitpid(live.pid, nullptr, 0);
     ::testing::internal::CaptureStderr();
     winsim::discardWorkingCopy(*winsim::loadImage(root / "m"));
-    EXPECT_NE(::testing::internal::GetCapturedStderr().find("removed 2 folders"), std::string::npos);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("removed 3 folders"), std::string::npos);
     EXPECT_EQ(othersIn(root, {"m", "before", "after"}), std::vector<std::string>{});
 }
 
@@ -169,8 +189,43 @@ TEST_F(Image, ReaderLoadingDuringSavesSeesOneWholeVersion) {
     }
     writer.join();
     EXPECT_EQ(torn, 0) << firstTear;
-    EXPECT_GT(loads, 0);
     EXPECT_EQ(othersIn(root, {"a", "b", "t"}), std::vector<std::string>{});
+}
+
+// Where the host lacks a call (ENOSYS) or a flag of it (EINVAL), the save takes the older way; any
+// other refusal fails it (a child's kernel refuses the calls; it aborts), the image left alone.
+TEST_F(Image, HostsWithoutRenameFlagsOrFlushesFallBackOtherRefusalsFail) {
+    const std::pair<std::vector<std::pair<long, int>>, bool> cases[] = {  // refused calls, whether a save works
+        {{{SYS_renameat2, ENOSYS}}, true}, {{{SYS_renameat2, EINVAL}}, true}, {{{SYS_renameat2, EPERM}}, false},
+        {{{SYS_syncfs, ENOSYS}, {SYS_fsync, EINVAL}}, true}, {{{SYS_syncfs, ENOSYS}, {SYS_fsync, EROFS}}, true},
+        {{{SYS_syncfs, ENOSYS}, {SYS_fsync, EIO}}, false}, {{{SYS_syncfs, EIO}}, false}};
+    for (const auto& [refused, ok] : cases)
+        for (bool imageThere : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << refused.back().first << ": " << refused.back().second << imageThere);
+            const fs::path dir = root / "m", stage = root / "stage";
+            fs::remove_all(dir);
+            if (imageThere) writeText(dir / "v", "old");
+            writeText(stage / "v", "new");
+            pid_t pid = ::fork();
+            if (pid == 0) {
+                std::vector<sock_filter> f = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+                for (auto [nr, err] : refused)
+                    f.insert(f.end(), {BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (__u32)nr, 0, 1),
+                                       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (__u32)err)});
+                f.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+                sock_fprog prog = {(unsigned short)f.size(), f.data()};
+                if (::prctl(PR_SET_DUMPABLE, 0) || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) ||
+                    ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog))
+                    ::_exit(2);
+                [&]() noexcept {
+                    winsim::store::syncTree(stage);
+                    winsim::store::switchIn(stage, dir);
+                }();
+                ::_exit(0);
+            }
+            EXPECT_EQ(finish(pid), ok ? 0 : -SIGABRT);
+            EXPECT_EQ(readText(dir / "v"), ok ? "new" : imageThere ? "old" : "");
+        }
 }
 
 TEST_F(Image, OneWriterHoldsTheLock) {

@@ -183,27 +183,6 @@ TEST_F(Spooler, ModulesHeldWhileTheSpoolerRuns) {
     EXPECT_EQ(held(), "0") << "a stopped spooler stays stopped across a restart";
     stop("Spooler", true);
     EXPECT_EQ(held(), "Net Port=Net.dll 1");
-    // Windows 95 has no spooler service: its monitors load at every start.
-    build(sim::os(winsim::Platform::Win95));
-    ASSERT_EQ(winsim::defineMonitor("Net Port", "Net.dll", {}), 0u);
-    putFile(sys("Net.dll"));
-    winsim::rebootMachine(winsim::machine());
-    EXPECT_EQ(winsim::machine().spooler->loadedMonitors.size(), 1u);
-}
-
-// A driver is added once; a fault declared for one driver's name hits only
-// that driver.
-TEST_F(Spooler, AddPrinterDriverOnceAndFaultsByDriverName) {
-    build(nt351);
-    for (const char* file : {"pscript.dll", "x.ppd", "pscrptui.dll"}) putFile(driverDir + "\\" + file);
-    winsim::machine().faults.push_back({"AddPrinterDriverA", 1, 0, ERROR_DISK_FULL, "Faulty"});
-    auto add = [](const char* name) {
-        DRIVER_INFO_2A d{2, (LPSTR)name, nullptr, (LPSTR) "pscript.dll", (LPSTR) "x.ppd", (LPSTR) "pscrptui.dll"};
-        SetLastError(sim::kSentinel);
-        return AddPrinterDriverA(nullptr, 2, (LPBYTE)&d) ? 0 : GetLastError();
-    };
-    EXPECT_EQ(std::vector<DWORD>({add("Faulty"), add("Laser"), add("laser")}),
-              std::vector<DWORD>({ERROR_DISK_FULL, 0, ERROR_PRINTER_DRIVER_ALREADY_INSTALLED}));
 }
 
 // The monitors and their ports as the spooler lists them.
@@ -288,8 +267,6 @@ TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
     EXPECT_EQ(deleteError("vrdpsmon.dll"), 0u);
 
     EXPECT_EQ(m.spooler->printers["P1"].security.dacl.back().type, 0);
-    winsim::loadSpooler(nlohmann::json::parse(R"({"printers": {"P9": {"security": null}}})"), m);
-    EXPECT_EQ(m.spooler->printers["P9"].security.dacl.size(), winsim::spool::defaultPrinterSecurity().dacl.size());
     nlohmann::json bad = {{"printers", {{"P1", {{"security", {{"owner", "X-1"}}}}}}}};
     EXPECT_THROW(winsim::loadSpooler(bad, m), winsim::ImageError);
     EXPECT_THROW(winsim::loadFile(nlohmann::json::parse(R"({"C:\\x.dll": {"loaded_by": "spooler"}})"), m),
