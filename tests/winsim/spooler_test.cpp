@@ -105,12 +105,12 @@ protected:
         MONITOR_INFO_2A info{(LPSTR) "Varden Network Port", (LPSTR)env, (LPSTR)module};
         return AddMonitorA(nullptr, 2, (LPBYTE)&info);
     }
-    // Stops (or starts) a service through the service manager.
-    void stop(const char* name = "Spooler", bool start = false) {
+    // Starts or stops a service through the service manager.
+    void setRunning(const char* name, bool run) {
         SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         SC_HANDLE s = OpenServiceA(scm, name, SERVICE_ALL_ACCESS);
         SERVICE_STATUS st{};
-        EXPECT_TRUE(start ? StartServiceA(s, 0, nullptr) : ControlService(s, SERVICE_CONTROL_STOP, &st)) << name;
+        EXPECT_TRUE(run ? StartServiceA(s, 0, nullptr) : ControlService(s, SERVICE_CONTROL_STOP, &st)) << name;
         CloseServiceHandle(s);
         CloseServiceHandle(scm);
     }
@@ -149,7 +149,7 @@ TEST_F(Spooler, AddMonitorRegistersTheModule) {
     winsim::FileMeta& other = winsim::machine().files->meta[sys("other.dll")];
     other.inUse = winsim::InUse::Loaded;
     other.loadedBy = "other.exe";
-    stop();
+    setRunning("Spooler", false);
     EXPECT_EQ(deleteError("vrdpsmon.old"), 0u);
     EXPECT_EQ(deleteError("other.dll"), (DWORD)ERROR_ACCESS_DENIED);
 }
@@ -174,14 +174,14 @@ TEST_F(Spooler, ModulesHeldWhileTheSpoolerRuns) {
     };
     winsim::rebootMachine(m);
     EXPECT_EQ(held(), "Net Port=Net.dll 1");
-    stop("Other");
+    setRunning("Other", false);
     EXPECT_EQ(held(), "Net Port=Net.dll 1");
-    stop("Spooler");
+    setRunning("Spooler", false);
     EXPECT_EQ(held(), "0");
     EXPECT_EQ(GetFileAttributesA(sys("Net.dll").c_str()), (DWORD)FILE_ATTRIBUTE_READONLY);
     winsim::rebootMachine(m);
     EXPECT_EQ(held(), "0") << "a stopped spooler stays stopped across a restart";
-    stop("Spooler", true);
+    setRunning("Spooler", true);
     EXPECT_EQ(held(), "Net Port=Net.dll 1");
 }
 
@@ -262,7 +262,7 @@ TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
         EXPECT_NE(out.str().find(line), std::string::npos) << line << "\n" << out.str();
     // After a load the spooler still holds the module: stopping it lets go.
     EXPECT_EQ(deleteError("vrdpsmon.dll"), (DWORD)ERROR_ACCESS_DENIED);
-    stop();
+    setRunning("Spooler", false);
     EXPECT_TRUE(m.spooler->loadedMonitors.empty());
     EXPECT_EQ(deleteError("vrdpsmon.dll"), 0u);
 
@@ -426,7 +426,6 @@ TEST_F(Printers, SetPrinter) {
     EXPECT_EQ(printerStatus("Gamma"), "status 1") << "the handle follows the new name, paused";
     EXPECT_EQ(winsim::machine().spooler->printers["Gamma"].security.dacl.size(), 1u) << "kept without a descriptor";
     EXPECT_EQ(winsim::spoolJobs("Gamma").size() == 1 ? winsim::spoolJobs("Gamma")[0].id : 0, id);
-    // Everyone lost the right to print.
     // A local printer may be named with this machine's name; anything else is no printer here.
     for (const char* name : {"\\\\VARDEN1\\Gamma", "\\\\varden1\\gamma"}) EXPECT_TRUE(ClosePrinter(open(name)));
     HANDLE u = nullptr;
@@ -434,6 +433,7 @@ TEST_F(Printers, SetPrinter) {
         SCOPED_TRACE(name);
         EXPECT_FAILS(OpenPrinterA((LPSTR)name, &u, nullptr), ERROR_INVALID_PRINTER_NAME);
     }
+    // Everyone lost the right to print.
     winsim::machine().spooler->callerSids = {"S-1-1-0"};
     EXPECT_FAILS(OpenPrinterA((LPSTR) "Gamma", &u, nullptr), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(ClosePrinter(h));
