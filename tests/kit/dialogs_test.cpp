@@ -268,6 +268,18 @@ TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
     testing::internal::GetCapturedStdout();
 }
 
+// Back to a choice page shows the choice made there; coming to it forward shows its preselection.
+TEST_F(KitDialogs, ConsoleBackShowsTheChoiceMade) {
+    Console con("2\nback\n\n\n");
+    FSetSymbolValue("RadioDefault", "1");
+    std::string checked;
+    for (UINT page : {800u, 300u, 800u, 800u}) {
+        ASSERT_TRUE(showPage(page, page == 800 ? "FInstallTypeDlgProc" : "FChoosePathDlgProc"));
+        if (page == 800) checked += symbol("ButtonChecked");
+    }
+    EXPECT_EQ(checked, "221");
+}
+
 // The gauge on a pipe keeps to $COLUMNS less the last column (a width under 20 is not taken); the drive list shows
 // a free-space figure only where there is one.
 TEST_F(KitDialogs, ConsoleTextsKeepToTheirWidth) {

@@ -182,15 +182,17 @@ TEST_F(KitFiles, CreateDirAndRemoveFile) {
     inUse("C:\\a\\busy.dll", winsim::InUse::Open);
     std::string r;
     // A path from the root of the current drive is not a share.
-    for (const char* dir :
-         {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n", (const char*)nullptr})
+    // Trailing separators go before the length is checked.
+    std::string trailing = "C:\\a\\t" + std::string(MAX_PATH, '\\');
+    for (const char* dir : {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n", (const char*)nullptr,
+                            trailing.c_str()})
         r += FCreateDir(dir, 0) ? '1' : '0';
     r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') +
          (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') + " ";
     // Removing a file that is gone is fine; one in use stays, which is not a failure of the removal.
     for (const char* f : {"C:\\a\\f.txt", "C:\\a\\f.txt", "C:\\a\\busy.dll", "Q:\\nowhere.txt"})
         r += std::to_string(YnrcRemoveFile(f, 0)) + ",";
-    EXPECT_EQ(r, "1100010 111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
+    EXPECT_EQ(r, "11000101 111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
 }
@@ -306,12 +308,14 @@ TEST_F(KitProgman, GroupShownAndItemsAdded) {
     EXPECT_EQ(groups, "Varden Network Printing show 1\nRead Me|write.exe C:\\vrd\\readme.wri|write.exe\n"
                       "Wizard|C:\\vrd\\wizard.exe|\n");
     EXPECT_TRUE(m->dde->conversations.empty());
-    // Without the Program Manager the calls fail and the log says why.
-    m->dde->progmanRunning = false;
+    // A command Program Manager refuses, and calls without it, fail; the log names the error of each.
     start("");
+    EXPECT_FALSE(FShowProgManGroupEx("Missing", 1, "1", 1));
+    m->dde->progmanRunning = false;
     EXPECT_FALSE(FCreateProgManGroupEx("G", 1, 1) || FShowProgManGroupEx("G", 1, "", 1));
     std::string log = finish();
-    EXPECT_NE(log.find("progman [CreateGroup(G)]: refused (DDE error"), std::string::npos) << log;
+    EXPECT_NE(log.find("progman [ShowGroup(Missing,1)]: refused (DDE error 16393)\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("progman [CreateGroup(G)]: refused (DDE error 16394)"), std::string::npos) << log;
 }
 
 }  // namespace

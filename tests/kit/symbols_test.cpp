@@ -171,6 +171,9 @@ TEST(KitInfParse, SectionsAndKeysCaseInsensitiveInFileOrder) {
     ASSERT_EQ(s->lines.size(), 2u);
     EXPECT_EQ(inf.field(inf.lines[s->lines[0]], 0), "Zeta");
     EXPECT_EQ(inf.field(inf.lines[s->lines[1]], 0), "Alpha");
+    // After Zeta the next line is tried first: a key of its length that differs, even in its first letter, is not it.
+    ASSERT_NE(inf.line(*s, "zeta"), nullptr);
+    EXPECT_EQ(inf.line(*s, "Blpha"), nullptr);
     const kit::InfLine* l = inf.line(*s, "ALPHA");
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(inf.field(*l, 1), "a.txt");
