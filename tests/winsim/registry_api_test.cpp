@@ -109,19 +109,4 @@ TEST_F(Reg, Windows95TreeDeletionStopsAtDeniedKeys) {
     });
 }
 
-// Counting calls is the core's matter, faults on keys the program opens the
-// scenarios'; here the full path of a key reached through a handle.
-TEST_F(Reg, InjectedFaultsNameTheFullPathOfTheKey) {
-    auto& m = winsim::machine();
-    HKEY h = create(HKEY_CLASSES_ROOT, ".txt");
-    m.faults.push_back({"RegSetValueExA", 1, 0, ERROR_WRITE_PROTECT, "hkey_local_machine\\software\\classes\\.TXT"});
-    m.faults.push_back({"RegDeleteKeyA", 1, 0, ERROR_BUSY, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt\\Sub"});
-    EXPECT_EQ(setSz(h, "v", "x"), ERROR_WRITE_PROTECT);
-    RegCloseKey(create(h, "Sub"));
-    RegCloseKey(create(h, "Other"));
-    EXPECT_EQ(RegDeleteKeyA(h, "Sub\\\\"), ERROR_BUSY);
-    EXPECT_EQ(RegDeleteKeyA(h, "Other"), ERROR_SUCCESS);
-    RegCloseKey(h);
-}
-
 }  // namespace
