@@ -101,7 +101,8 @@ TEST_F(Files, CreateDispositionsReadWriteAndSharing) {
         const char* path;
         DWORD access, disposition;
     } opens[] = {{"C:\\a.txt", GENERIC_WRITE, CREATE_NEW}, {"C:\\a.txt", GENERIC_WRITE, CREATE_NEW},
-                 {"C:\\A.TXT", GENERIC_READ, OPEN_ALWAYS}, {"C:\\a.txt", GENERIC_READ, TRUNCATE_EXISTING},
+                 {"C:\\A.TXT", GENERIC_READ, OPEN_ALWAYS}, {"C:\\a.txt", GENERIC_WRITE, CREATE_ALWAYS},
+                 {"C:\\a.txt", GENERIC_READ, OPEN_EXISTING}, {"C:\\a.txt", GENERIC_READ, TRUNCATE_EXISTING},
                  {"C:\\", GENERIC_READ, OPEN_EXISTING}};
     std::string seen;
     for (const auto& o : opens) {
@@ -111,7 +112,8 @@ TEST_F(Files, CreateDispositionsReadWriteAndSharing) {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
     EXPECT_EQ(seen, "opened 0; failed " + std::to_string(ERROR_FILE_EXISTS) + "; opened " +
-                        std::to_string(ERROR_ALREADY_EXISTS) + "; failed " + std::to_string(ERROR_INVALID_PARAMETER) +
+                        std::to_string(ERROR_ALREADY_EXISTS) + "; opened " + std::to_string(ERROR_ALREADY_EXISTS) +
+                        "; opened 0; failed " + std::to_string(ERROR_INVALID_PARAMETER) +
                         "; failed " + std::to_string(ERROR_ACCESS_DENIED) + "; ");
     // A new file starts without what was recorded for one removed on the host.
     m().files->meta["C:\\stale.txt"].attributes = FILE_ATTRIBUTE_READONLY;
@@ -211,6 +213,11 @@ TEST_F(Files, FilesInUseAndReadOnlyFiles) {
     EXPECT_FAILS(DeleteFileA("C:\\new.dll"), ERROR_WRITE_PROTECT);
     EXPECT_EQ(tree(c), "new.dll=N\nsys/\nsys/CASE.TXT=c\nsys/loaded.old=L\nsys/open.dll=O\n"
                        "sys/ro.txt=R\n");
+    // Moves at the next start replace a file that is there only when asked to.
+    ASSERT_TRUE(MoveFileExA("C:\\sys\\CASE.TXT", "C:\\new.dll", MOVEFILE_DELAY_UNTIL_REBOOT));
+    ASSERT_TRUE(MoveFileExA("C:\\sys\\open.dll", "C:\\sys\\loaded.old", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+    winsim::rebootMachine(m());
+    EXPECT_EQ(tree(c), "new.dll=N\nsys/\nsys/CASE.TXT=c\nsys/loaded.old=O\nsys/ro.txt=R\n");
     // Windows 95 refuses to delete or move a file in use, whatever the use.
     make(winsim::Platform::Win95);
     filesInUse();

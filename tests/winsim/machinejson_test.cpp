@@ -110,7 +110,7 @@ TEST(MachineJson, LeftOutMembersTakeTheirDefaults) {
         {"/processes/list/1/protected", false}, {"/processes/list/1/command_line", ""},
         {job + "priority", 1}, {job + "total_pages", 1}, {job + "pages_printed", 0}, {job + "status", 0},
         {job + "submitted_ms", 0}, {job + "status_text", ""}, {job + "machine", ""},
-        {"/spooler/printers/Laser/security/dacl_present", true},
+        {"/spooler/printers/Laser/security/dacl_present", true}, {"/spooler/next_job_id", 4},  // past the jobs
         {ace + "type", 0}, {ace + "flags", 0}, {ace + "mask", 0},
         {"/dde/progman/running", false}, {"/dde/progman/active_group", ""}, {"/dde/progman/groups/0/common", false},
         {item + "icon_index", 0}, {item + "icon_path", ""}, {item + "hot_key", ""},

@@ -58,7 +58,7 @@ const ReadCase kReadCases[] = {
      "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A||1|6400\nHKEY_LOCAL_MACHINE\\B\nHKEY_LOCAL_MACHINE\\B||1|6500\n", 0},
     {"dword", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"d\"=dword:0000002A\n\"s\"=dword:1\n",
      "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|d|4|2a000000\nHKEY_LOCAL_MACHINE\\A|s|4|01000000\n", 0},
-    {"hex and hex(N) types", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,ff,0A\n\"e\"=hex(2):25,00\n"
+    {"hex and hex(N) types", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:1,ff,0A\n\"e\"=hex(2):25,00\n"
      "\"m\"=hex(7):61,00,00\n\"x\"=hex(b):\n\"big\"=hex(100000):7f\n",
      "HKEY_LOCAL_MACHINE\\A\nHKEY_LOCAL_MACHINE\\A|b|3|01ff0a\nHKEY_LOCAL_MACHINE\\A|e|2|2500\n"
      "HKEY_LOCAL_MACHINE\\A|m|7|610000\nHKEY_LOCAL_MACHINE\\A|x|11|\nHKEY_LOCAL_MACHINE\\A|big|1048576|7f\n",

@@ -46,6 +46,7 @@ TEST_F(System, ExpandEnvironmentStringsReturnsCharactersNeeded) {
     SetLastError(sim::kSentinel);
     EXPECT_EQ(answered(expand, 128), n + " " + want + '\0');
     EXPECT_EQ(ExpandEnvironmentStringsA(src, nullptr, 0), want.size() + 1);
+    EXPECT_LASTERROR(ExpandEnvironmentStringsA(nullptr, nullptr, 0), 0u, ERROR_INVALID_PARAMETER);
     // Exactly the size needed fits; one less reports the size needed and
     // writes no further than the buffer.
     EXPECT_EQ(answered(expand, want.size() + 1), n + " " + want + '\0');
@@ -128,6 +129,7 @@ TEST_F(Modules, ImageDeclaresModulesAndExportsMissing) {
     declare(R"({"modules": {"advapi32.dll": {"missing_exports": ["RegOpenKeyExA", "GetVersion"]},
                             "VERSION": {"missing": true}}})");
     EXPECT_LASTERROR(LoadLibraryA("version.dll"), nullptr, ERROR_MOD_NOT_FOUND);
+    EXPECT_LASTERROR(FreeLibrary((HMODULE)0x1234), FALSE, ERROR_MOD_NOT_FOUND);
     HMODULE a = LoadLibraryA("ADVAPI32.DLL");
     ASSERT_NE(a, nullptr);
     EXPECT_LASTERROR(GetProcAddress(a, "RegOpenKeyExA"), nullptr, ERROR_PROC_NOT_FOUND);
@@ -160,6 +162,7 @@ TEST(Strings, WsprintfFormatsAndStopsAt1024Bytes) {
         {f(wsprintfA(buf, "[%s][%.3s][%6s][%-6s]", "text", "abcdef", "ab", "ab")), "[text][abc][    ab][ab    ]"},
         {f(wsprintfA(buf, "%c%c %% %s", 'o', 'k', (const char*)nullptr)), "ok % (null)"},
         {f(wsprintfA(buf, "%S", u"a\u03C0\u4E00")), "ap?"},  // wide text by best fit
+        {f(wsprintfA(buf, "[%.5d][%.3u][%.4x][%k]", 42, 7u, 42)), "[00042][007][002a][k]"},  // digits at least; a letter of its own
         {f(wsprintfA(buf, "Install -- AddMonitor failed, error = %d", 1722)),
          "Install -- AddMonitor failed, error = 1722"},
     };
@@ -248,7 +251,9 @@ TEST(Strings, CodePage1252BothWaysAndRefusedArguments) {
         SetLastError(sim::kSentinel);
         return call(WideCharToMultiByte(cp, flags, s, n, o, size, nullptr, nullptr));
     };
+    winsim::machine().faults.push_back({"WideCharToMultiByte", winsim::machine().callCounts["WideCharToMultiByte"] + 1, 1, ERROR_OUTOFMEMORY, ""});
     const std::pair<Refused, DWORD> refused[] = {
+        {w2m(CP_ACP, 0, wide, -1, narrow, 10), ERROR_OUTOFMEMORY},
         {m2w(CP_ACP, 0, src, -1, out, 3), ERROR_INSUFFICIENT_BUFFER},
         {m2w(CP_ACP, 0, src, 0, out, 10), ERROR_INVALID_PARAMETER},
         {m2w(CP_ACP, 0, src, -2, out, 10), ERROR_INVALID_PARAMETER},

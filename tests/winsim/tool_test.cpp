@@ -74,10 +74,12 @@ TEST_F(Tool, DamagedImagesAreRefusedNamingFileAndLineAndLeftAsTheyWere) {
 // Each --os's version and help programs; version words at their ends and one past; `show`'s sections.
 TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
     const std::pair<std::string, const char*> rows[] = {  // arguments; parts of `show` and machine.json or files
-        {"nt351 --arch x86", "Windows NT 3.51 build 1057 (x86)|Spooler: running|drives/C/WINNT35/winhelp.exe"},
+        {"nt351 --arch x86", "Windows NT 3.51 build 1057 (x86)|Spooler: running|drives/C/WINNT35/winhelp.exe|"
+                             "LanmanServer (Server): running|0 Idle, 1 thread|drives/C/WINNT35/system32/spool/PRINTERS|"
+                             "Windows NT\\CurrentVersion]\n\"CurrentVersion\"=\"3.51\""},
         {"nt350 --arch x86", "Windows NT 3.50 build 807 (x86)|drives/C/WINNT35/system32/winhlp32.exe"},
         {"nt31 --arch x86", "Windows NT 3.10 build 528 (x86)|drives/C/WINNT/winhelp.exe"},
-        {"win95 --arch x86", "Windows 4.00 build 950 (x86)|drives/C/WINDOWS/winhelp.exe|drives/C/WINDOWS/winhlp32.exe"},
+        {"win95 --arch x86", "Windows 4.00 build 950 (x86)|drives/C/WINDOWS/winhlp32.exe|drives/C/WINDOWS/win.ini"},
         {"nt40 --arch x86", "Windows NT 4.00 build 1381 (x86)|drives/C/WINNT35/winhelp.exe"},
         {"nt40 --arch mips --version 0.0 --build 0", "Windows NT 0.00 build 0 (mips)"},
         {"nt40 --arch x86 --version 255.255 --build 32767", "Windows NT 255.255 build 32767 (x86)"},
@@ -89,7 +91,7 @@ TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
         const fs::path dir = root / std::to_string(&args - &rows[0].first), json = dir / "machine.json";
         ASSERT_EQ(winsim("new " + dir.string() + " --os " + args).code, 0);
         writeText(json, "{\"system\": {\"modules\": {\"x.dll\": {\"missing\": true}}}," + readText(json).substr(1));
-        const std::string show = winsim("show " + dir.string()).out + readText(json);
+        const std::string show = winsim("show " + dir.string()).out + readText(json) + readText(dir / "registry" / "HKEY_LOCAL_MACHINE.reg");
         std::istringstream in(std::string(parts) + "|Module missing: X.DLL\n");
         for (std::string p; std::getline(in, p, '|');)
             EXPECT_TRUE(p.find('/') == p.npos ? show.find(p) != p.npos : fs::exists(dir / p)) << p << "\n" << show;
@@ -98,6 +100,7 @@ TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
                             "--version 4.0x", "--build 32768", "--build -1", ""})  // the last: exists already
         EXPECT_TRUE(winsim("new " + at(*bad ? "x" : "0") + " --os nt40 --arch x86 " + bad).code == 1 &&
                     !fs::exists(root / "x")) << bad;
+    for (const char* half : {"--os nt40", "--arch x86"}) EXPECT_EQ(winsim("new " + at("x") + " " + half).code, 2) << half;
 }
 
 // One change, one line: list entries are matched by what names them, a

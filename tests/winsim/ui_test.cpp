@@ -54,6 +54,8 @@ TEST_F(Ui, ClassesAndWindowsFollowWin32Errors) {
     wc.lpfnWndProc = recordingProc;
     wc.lpszClassName = "frame";
     EXPECT_LASTERROR(RegisterClassA(&wc), 0, 1410 /* ERROR_CLASS_ALREADY_EXISTS */);
+    wc.lpszClassName = "";
+    EXPECT_LASTERROR(RegisterClassA(&wc), 0, ERROR_INVALID_PARAMETER);
     EXPECT_LASTERROR(CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), nullptr,
                      1407 /* ERROR_CANNOT_FIND_WND_CLASS */);
     EXPECT_LASTERROR(CreateWindowExA(0, "frame", "x", WS_CHILD, 0, 0, 0, 0, (HWND)(UINT_PTR)0x999, nullptr, nullptr, nullptr),
@@ -225,8 +227,10 @@ TEST_F(Ui, DdeConnectExecuteAndRefusals) {
     // A conversation open when Program Manager ends fails its transaction.
     c = DdeConnect(inst, svc, svc, nullptr);
     ASSERT_NE(c, nullptr);
-    winsim::setProgmanRunning(false);
     char text[] = "[CreateGroup(H)]";
+    EXPECT_EQ(failed(!DdeClientTransaction((LPBYTE)text, 0, c, nullptr, CF_TEXT, XTYP_EXECUTE, 1000, nullptr)),
+              (UINT)DMLERR_INVALIDPARAMETER);
+    winsim::setProgmanRunning(false);
     EXPECT_EQ(failed(!DdeClientTransaction((LPBYTE)text, sizeof text, c, nullptr, CF_TEXT, XTYP_EXECUTE, 1000, nullptr)),
               (UINT)DMLERR_SERVER_DIED);
     EXPECT_EQ(winsim::findProgmanGroup("H"), nullptr);

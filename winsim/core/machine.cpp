@@ -71,13 +71,6 @@ std::string upper(std::string_view s) {
     return r;
 }
 
-std::string lower(std::string_view s) {
-    std::string r(s);
-    for (auto& c : r)
-        if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
-    return r;
-}
-
 DWORD OsInfo::versionWord() const {
     DWORD low = (DWORD)(major & 0xff) | ((DWORD)(minor & 0xff) << 8);
     if (platform == Platform::Win95) return 0xC0000000u | ((DWORD)(build & 0x3fff) << 16) | low;

@@ -23,7 +23,6 @@ struct CaseLess {
 };
 bool iequals(std::string_view a, std::string_view b) noexcept;
 std::string upper(std::string_view s);
-std::string lower(std::string_view s);
 
 enum class Platform { NT, Win95 };
 

@@ -53,9 +53,14 @@ CASE(registry, create_disposition) {
     RegCloseKey(createScratch(nullptr, nullptr, 0, &rc, &disposition));
     CHECK_EQ(rc, ERROR_SUCCESS);
     CHECK_EQ(disposition, REG_CREATED_NEW_KEY);
-    RegCloseKey(createScratch(nullptr, nullptr, 0, &rc, &disposition));
+    HKEY key = createScratch(nullptr, nullptr, 0, &rc, &disposition), same = nullptr;
     CHECK_EQ(rc, ERROR_SUCCESS);
     CHECK_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    disposition = 0;  // an empty name opens the key itself
+    CHECK_EQ(RegCreateKeyExA(key, "", 0, nullptr, 0, KEY_READ, nullptr, &same, &disposition), ERROR_SUCCESS);
+    CHECK_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    RegCloseKey(same);
+    RegCloseKey(key);
 }
 
 CASE(registry, missing_keys_and_values) {
