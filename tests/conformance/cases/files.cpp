@@ -69,9 +69,11 @@ CASE(files, move_replace_existing) {
     }
 }
 
-CASE(files, attributes_of_missing) {
+CASE(files, missing_file) {
     CHECK_FAILS(GetFileAttributesA(at("none.txt").c_str()), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
     CHECK_TRUE((GetFileAttributesA(at("").c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    CHECK_FAILS(CreateFileA(at("none.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
 }
 
 CASE(files, find_errors) {
@@ -86,11 +88,6 @@ CASE(files, find_errors) {
     CHECK_STR(found.cFileName, "only.txt");
     CHECK_FAILS(FindNextFileA(h, &found), FALSE, ERROR_NO_MORE_FILES);
     FindClose(h);
-}
-
-CASE(files, open_missing_for_reading) {
-    CHECK_FAILS(CreateFileA(at("none.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-                INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
 }
 
 CASE(files, delete_open_file) {

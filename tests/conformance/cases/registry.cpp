@@ -63,7 +63,10 @@ CASE(registry, create_disposition) {
     RegCloseKey(key);
 }
 
-CASE(registry, missing_keys_and_values) {
+CASE(registry, keys_present_and_missing) {
+    CHECK_TRUE(keyExists(HKEY_CLASSES_ROOT, "CLSID"));  // a fresh system's
+    CHECK_TRUE(keyExists(HKEY_USERS, ".Default"));
+    CHECK_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software"));
     HKEY key = createScratch(), missing = (HKEY)(ULONG_PTR)0x1234;
     DWORD size = 77;
     BYTE data[8];
@@ -317,12 +320,6 @@ CASE(registry, volatile_parent_wants_volatile_children) {
     RegCloseKey(createScratch("child", nullptr, REG_OPTION_VOLATILE, &rc));
     CHECK_EQ(rc, ERROR_SUCCESS);
     RegCloseKey(parent);
-}
-
-CASE(registry, fresh_system_keys) {
-    CHECK_TRUE(keyExists(HKEY_CLASSES_ROOT, "CLSID"));
-    CHECK_TRUE(keyExists(HKEY_USERS, ".Default"));
-    CHECK_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software"));
 }
 
 CASE(registry, success_leaves_last_error) {

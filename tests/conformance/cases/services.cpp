@@ -32,24 +32,17 @@ struct Spooler {
 
 }  // namespace
 
-CASE(services, open_unknown_service) {
+// The manager's databases and services by name.
+CASE(services, open_by_name) {
     if (conformance::isWin95()) return;
+    CHECK_FAILS(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_CONNECT), nullptr, ERROR_INVALID_NAME);
+    SC_HANDLE scm = OpenSCManagerA(nullptr, "ServicesActive", SC_MANAGER_CONNECT);
+    CHECK_TRUE(scm != nullptr);
+    if (scm) CloseServiceHandle(scm);
     Manager m;
     if (m.scm)
         CHECK_FAILS(OpenServiceA(m.scm, "NoSuchConformanceService", SERVICE_QUERY_STATUS), nullptr,
                     ERROR_SERVICE_DOES_NOT_EXIST);
-}
-
-CASE(services, open_scm_unknown_database) {
-    if (conformance::isWin95()) return;
-    CHECK_FAILS(OpenSCManagerA(nullptr, "NoSuchDatabase", SC_MANAGER_CONNECT), nullptr, ERROR_INVALID_NAME);
-}
-
-CASE(services, open_scm_active_database) {
-    if (conformance::isWin95()) return;
-    SC_HANDLE scm = OpenSCManagerA(nullptr, "ServicesActive", SC_MANAGER_CONNECT);
-    CHECK_TRUE(scm != nullptr);
-    if (scm) CloseServiceHandle(scm);
 }
 
 CASE(services, spooler_running_status) {
@@ -72,17 +65,12 @@ CASE(services, refusals) {
     if (!s.svc) return;
     CHECK_FAILS(StartServiceA(s.svc, 0, nullptr), FALSE, ERROR_SERVICE_ALREADY_RUNNING);
     CHECK_FAILS(ControlService(s.svc, SERVICE_CONTROL_STOP, &status), FALSE, ERROR_ACCESS_DENIED);
-}
-
-CASE(services, query_status_null_pointer_before_rights) {
-    if (conformance::isWin95()) return;
     // Opened without SERVICE_QUERY_STATUS: a null status pointer is
     // reported before the missing right.
-    Spooler s(SERVICE_START);
-    SERVICE_STATUS status;
-    if (!s.svc) return;
-    CHECK_FAILS(QueryServiceStatus(s.svc, nullptr), FALSE, ERROR_INVALID_ADDRESS);
-    CHECK_FAILS(QueryServiceStatus(s.svc, &status), FALSE, ERROR_ACCESS_DENIED);
+    Spooler t(SERVICE_START);
+    if (!t.svc) return;
+    CHECK_FAILS(QueryServiceStatus(t.svc, nullptr), FALSE, ERROR_INVALID_ADDRESS);
+    CHECK_FAILS(QueryServiceStatus(t.svc, &status), FALSE, ERROR_ACCESS_DENIED);
 }
 
 CASE(services, dependents_size_query) {
