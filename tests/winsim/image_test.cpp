@@ -97,13 +97,13 @@ TEST_F(Image, LoadCompletesOrRollsBackWhatDeadRunsLeftAndSaysSoInOneLine) {
         const char* said;  // part of the one line on stderr
     };
     const Case cases[] = {
-        {"a run's working copy", true, Before, {{".m.work-%d", Before}}, Before, "removed 1 folder"},
-        {"a stage not switched in", true, Before, {{".m.save-%d", After}}, Before, "removed 1 folder"},
-        {"switched, the old version not yet removed", true, After, {{".m.save-%d", Before}}, After, "removed 1 folder"},
+        {"a run's working copy", true, Before, {{".m.work-%d", Before}}, Before, "removed 1 folder left by"},
+        {"a stage not switched in", true, Before, {{".m.save-%d", After}}, Before, "removed 1 folder left by"},
+        {"switched, the old version not yet removed", true, After, {{".m.save-%d", Before}}, After, "removed 1 folder left by"},
         {"two renames, died between them", false, Before, {{".m.old-%d", Before}, {".m.save-%d", After}}, Before,
          "restored the image from .m.old-"},
         {"winsim new interrupted, and a working copy", true, Before, {{".winsim-new-%d", After}, {".m.work-%d", After}},
-         Before, "removed 2 folders"},
+         Before, "removed 2 folders left by"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
