@@ -187,12 +187,12 @@ TEST_F(KitFiles, CreateDirAndRemoveFile) {
     for (const char* dir : {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n", (const char*)nullptr,
                             trailing.c_str()})
         r += FCreateDir(dir, 0) ? '1' : '0';
-    r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') +
-         (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') + " ";
+    r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (FDirExists(trailing.c_str()) ? '1' : '0') +
+         (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') + (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') + " ";
     // Removing a file that is gone is fine; one in use stays, which is not a failure of the removal.
     for (const char* f : {"C:\\a\\f.txt", "C:\\a\\f.txt", "C:\\a\\busy.dll", "Q:\\nowhere.txt"})
         r += std::to_string(YnrcRemoveFile(f, 0)) + ",";
-    EXPECT_EQ(r, "11000101 111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
+    EXPECT_EQ(r, "11000101 1111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
 }
@@ -237,18 +237,18 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
         for (auto [path, mode] : {std::pair{"C:\\x\\f.txt", 0}, {"C:\\x\\f.txt", 3}, {"C:\\x\\f.txt", 1}, {"C:\\x", 0},
                                   {"C:\\x\\g.txt", 0}, {"C:\\x\\f.txt", 4}})
             r += FDoesFileExist(path, mode) ? '1' : '0';
-        for (const char* dir : {"C:\\x", "C:\\", "C:\\x\\f.txt"}) r += FDirExists(dir) ? '1' : '0';
+        for (const char* dir : {"C:\\x", "C:\\", "C:\\x\\f.txt", "", (const char*)nullptr}) r += FDirExists(dir) ? '1' : '0';
         return r;
     };
-    EXPECT_EQ(found(), "111001" "110");
+    EXPECT_EQ(found(), "111001" "11000");
     EXPECT_FALSE(FDoesFileExist(nullptr, 0));
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
-    EXPECT_EQ(found(), "101001" "110");
+    EXPECT_EQ(found(), "101001" "11000");
     // Held open by another program that shares nothing: it cannot be read either.
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::None;
     HANDLE held = CreateFileA("C:\\x\\f.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(found(), "100001" "110");
+    EXPECT_EQ(found(), "100001" "11000");
     CloseHandle(held);
 
     for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386", "C:\\x/y"})

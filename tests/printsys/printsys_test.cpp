@@ -118,8 +118,8 @@ struct Walk : ::testing::Test {
 
 TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
     auto a = process("EXPLORER.EXE", 7, 13);
-    auto b = process("notepad.exe", 1, 8);
-    const std::string ea = "EXPLORER " + std::to_string(a->id) + " 7 13; ", nb = "notepad " + std::to_string(b->id) + " 1 8; ";
+    auto b = process("n.exe", 1, 8);  // a name of one letter
+    const std::string ea = "EXPLORER " + std::to_string(a->id) + " 7 13; ", nb = "n " + std::to_string(b->id) + " 1 8; ";
     const std::string all = walk();
     EXPECT_EQ(all.substr(0, ea.size() + nb.size() + 7), ea + nb + "_Total ");
     EXPECT_EQ(all.substr(all.size() - 3), "= 1");
@@ -312,9 +312,11 @@ const std::string kDone = std::to_string(STS_DONE), kFailed = std::to_string(STS
 
 TEST_F(Spooler, StopsDependentsInListOrderThenSpoolerAndStartsThemBackInReverse) {
     withDependents();
+    auto printman = process("PRINTMAN.EXE");  // ended with the spooler
     list = reinterpret_cast<DependentServiceList*>(0x1);
     ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
     ASSERT_NE(list, nullptr);
+    EXPECT_FALSE(printman->running);
     std::string names;
     for (DWORD i = 0; i < list->Count; ++i)
         names += std::string(list->Services[i].lpServiceName) + " (" + list->Services[i].lpDisplayName + ") ";

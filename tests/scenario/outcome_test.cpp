@@ -141,6 +141,8 @@ std::vector<OutcomeCase> outcomeCases() {
         // Answers that do not fit the run stop it with 2.
         {"AnswersRanOut", kNt351, {}, "100 CONTINUE\n", nullptr, "failed restart=no", kFailed, {}, kTitleOnly, 1, 1603,
          nullptr, nullptr, 2},
+        {"AnswersLeftOver", kNt351, {}, "100 CONTINUE\n800 CONTINUE ButtonChecked=3\n7802 CONTINUE\n100 CONTINUE\n", nullptr,
+         "failed restart=no", kFailed, {}, kTitleOnly, 1, 1603, nullptr, nullptr, 2},
     };
 }
 

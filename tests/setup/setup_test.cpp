@@ -187,6 +187,9 @@ TEST(Reporters, OneErrorPageThenExitCodeZeroStatusPageProgramStarterStatusBits) 
         int before = openHandles();
         report("started=%d", (int)StartProgram("write.exe notes.wri", "C:\\"));
         report("leaked=%d", openHandles() - before);
+        before = openHandles();
+        BOOL reboot = PrepareReboot();
+        report("reboot=%d leaked=%d", (int)reboot, openHandles() - before);
         SetLastError(0);
         int started = (int)StartProgram(std::string(1024, 'a').c_str(), "C:\\");
         report("long=%d error=%u", started, (unsigned)GetLastError());
@@ -196,7 +199,8 @@ TEST(Reporters, OneErrorPageThenExitCodeZeroStatusPageProgramStarterStatusBits) 
         CloseStatusPage(previous);
         report("previous arrow %d, restored %d", previous == arrow, SetCursor(arrow) == arrow);
     });
-    EXPECT_EQ(r.report, (Lines{"started=1", "leaked=0", "long=0 error=87", "previous arrow 1, restored 1", "returned=1"}))
+    EXPECT_EQ(r.report, (Lines{"started=1", "leaked=0", "reboot=1 leaked=0", "long=0 error=87",
+                               "previous arrow 1, restored 1", "returned=1"}))
         << r.output;
     EXPECT_EQ(r.lines("program"), (Lines{"program write.exe notes.wri"}));
     EXPECT_TRUE(r.pages().empty());
