@@ -138,7 +138,7 @@ TEST_F(KitDialogsDeathTest, BadOptionsAreRefusedBeforeAnything) {
     } cases[] = {
         {"--answers " + d + "/bad.txt", "bad.txt: line 3: \"ButtonChecked\" is not SYMBOL=value"},
         {"--answers /nonexistent/answers", "cannot read the answers file"},
-        {"--log", "--log needs a file name"},
+        {"--log", "--log needs a file name"}, {"--log \"\"", "--log needs a file name"},
         {"--answers " + a + " --log " + a, "--answers and --log name the same file"},
         {"--answers " + a + " --log " + d + "/sub/../answers.txt", "--answers and --log name the same file"},
         {"--answers " + a + " --log " + d + "/nodir/../answers.txt", "--answers and --log name the same file"},
@@ -158,7 +158,7 @@ TEST_F(KitDialogsDeathTest, BadOptionsAreRefusedBeforeAnything) {
     }
     // Different files are fine.
     KitReset();
-    EXPECT_EQ(startFrame("--answers " + a + " --log " + d + "/run.log"), 1);
+    EXPECT_EQ(startFrame("--answers  " + a + "  --log " + d + "/run.log"), 1);  // blanks doubled
 }
 
 TEST(KitAnswersParse, Table) {
@@ -212,7 +212,7 @@ TEST(KitAnswersParse, Table) {
     std::vector<kit::Answer> out;
     std::string err;
     // What the recorder writes reads back the same.
-    for (std::string v : {"plain", "", "with blank", "C:\\dir\\", "say \"x\"", "#hash", "a=b"}) {
+    for (std::string v : {"plain", "", "with blank", "C:\\dir\\", "say \"x\"", "q\"uote", "#hash", "a=b"}) {
         ASSERT_TRUE(kit::parseAnswers("300 CONTINUE EditTextOut=" + kit::quoteAnswer(v) + "\n", out, err)) << v << err;
         EXPECT_EQ(out.back().symbols, (std::vector<std::pair<std::string, std::string>>{{"EditTextOut", v}}));
     }
@@ -272,7 +272,7 @@ TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
 
 // Back to a choice page shows the choice made there; coming to it forward shows its preselection.
 TEST_F(KitDialogs, ConsoleBackShowsTheChoiceMade) {
-    Console con("2\nback\n\n\n");
+    Console con(" 2\nback\n\n\n");
     FSetSymbolValue("RadioDefault", "1");
     std::string checked;
     for (UINT page : {800u, 300u, 800u, 800u})

@@ -185,14 +185,14 @@ TEST_F(KitFiles, CreateDirAndRemoveFile) {
     // Trailing separators go before the length is checked.
     std::string trailing = "C:\\a\\t" + std::string(MAX_PATH, '\\');
     for (const char* dir : {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n", (const char*)nullptr,
-                            trailing.c_str()})
+                            trailing.c_str(), "C:\\s/t"})
         r += FCreateDir(dir, 0) ? '1' : '0';
     r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (FDirExists(trailing.c_str()) ? '1' : '0') +
          (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') + (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') + " ";
     // Removing a file that is gone is fine; one in use stays, which is not a failure of the removal.
     for (const char* f : {"C:\\a\\f.txt", "C:\\a\\f.txt", "C:\\a\\busy.dll", "Q:\\nowhere.txt"})
         r += std::to_string(YnrcRemoveFile(f, 0)) + ",";
-    EXPECT_EQ(r, "11000101 1111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
+    EXPECT_EQ(r, "110001011 1111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
 }
@@ -210,10 +210,10 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
               "[rename]\r\nNUL=C:\\win32app\\a.dll\r\nNUL=C:\\win32app\\b.dll\r\n"
               "C:\\WINDOWS\\SYSTEM\\vrdpsmw4.dll=C:\\WINDOWS\\SYSTEM\\vrdpsmw4.new\r\n\r\n[other]\r\nk=v\r\n");
     // Lines of an existing file are kept as they are.
-    writeText(driveC() / "WINDOWS" / "system.ini", "; keep\n[boot]\nshell=progman.exe\n\n[386Enh]\nx=1\n");
+    writeText(driveC() / "WINDOWS" / "system.ini", "; keep\n [boot] \nshell=progman.exe\n\n[386Enh]\nx=1\n");  // blanks around
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\WINDOWS\\system.ini", "boot", "drivers", "mmsystem.dll", 1));
     EXPECT_EQ(readText(driveC() / "WINDOWS" / "system.ini"),
-              "; keep\r\n[boot]\r\nshell=progman.exe\r\ndrivers=mmsystem.dll\r\n\r\n[386Enh]\r\nx=1\r\n");
+              "; keep\r\n [boot] \r\nshell=progman.exe\r\ndrivers=mmsystem.dll\r\n\r\n[386Enh]\r\nx=1\r\n");
     // A section with no lines yet gets its first one under its header.
     writeText(driveC() / "empty.ini", "[empty]\n\n[x]\ny=1\n");
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\empty.ini", "empty", "k", "v", 1));
@@ -237,18 +237,18 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
         for (auto [path, mode] : {std::pair{"C:\\x\\f.txt", 0}, {"C:\\x\\f.txt", 3}, {"C:\\x\\f.txt", 1}, {"C:\\x", 0},
                                   {"C:\\x\\g.txt", 0}, {"C:\\x\\f.txt", 4}})
             r += FDoesFileExist(path, mode) ? '1' : '0';
-        for (const char* dir : {"C:\\x", "C:\\", "C:\\x\\f.txt", "", (const char*)nullptr}) r += FDirExists(dir) ? '1' : '0';
+        for (const char* dir : {"C:\\x", "C:\\", "C:\\x\\f.txt", "", (const char*)nullptr, "\\"}) r += FDirExists(dir) ? '1' : '0';
         return r;
     };
-    EXPECT_EQ(found(), "111001" "11000");
+    EXPECT_EQ(found(), "111001" "110001");
     EXPECT_FALSE(FDoesFileExist(nullptr, 0));
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::Open;
-    EXPECT_EQ(found(), "101001" "11000");
+    EXPECT_EQ(found(), "101001" "110001");
     // Held open by another program that shares nothing: it cannot be read either.
     m->files->meta["C:\\x\\f.txt"].inUse = winsim::InUse::None;
     HANDLE held = CreateFileA("C:\\x\\f.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(found(), "100001" "11000");
+    EXPECT_EQ(found(), "100001" "110001");
     CloseHandle(held);
 
     for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386", "C:\\x/y"})
@@ -275,7 +275,7 @@ TEST_F(KitFiles, DetectDrivesAndFreeSpace) {
         m->drives[letter] = o;
     }
     for (int n : {3, 5}) EXPECT_TRUE(FIsValidDrive(n)) << n;
-    for (int n : {8, 0, 27, -20}) EXPECT_FALSE(FIsValidDrive(n)) << n;
+    for (int n : {8, 0, 27, -20, 35}) EXPECT_FALSE(FIsValidDrive(n)) << n;
     // Signed 32 bits; drive 0 is no drive, even asked for right after a good one.
     EXPECT_EQ((std::vector<LONG>{LcbFreeDrive(3), LcbFreeDrive(5), LcbFreeDrive(0), LcbFreeDrive(8)}),
               (std::vector<LONG>{0x7fffffff, 1 << 20, 0, 0}));
@@ -298,6 +298,7 @@ TEST_F(KitProgman, GroupShownAndItemsAdded) {
     ASSERT_TRUE(FCreateProgManItemEx(g, 1, "Wizard,", "C:\\vrd\\wizard.exe", 1024));  // a comma and no icon
     EXPECT_STREQ(m->dde->executes.back().c_str(),
                  "[CreateGroup(\"Varden Network Printing\")][AddItem(C:\\vrd\\wizard.exe,Wizard)]");
+    EXPECT_EQ(m->dde->executes.back().back(), '\0');  // sent with its closing NUL
     EXPECT_FALSE(FCreateProgManGroupEx("", 1, 1) || FShowProgManGroupEx(g, 1, "", 1) ||
                  FShowProgManGroupEx("", 1, "1", 1) || FCreateProgManItemEx(g, 1, "", "x.exe", 1024));
     std::string groups;

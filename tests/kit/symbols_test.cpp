@@ -91,7 +91,7 @@ TEST(KitInfParse, MalformedTextNamesLineAndReason) {
         {"; c\n[S\nkey=a\n", 2, "without ']'"},
         {"[ ]\n", 1, "empty section name"},
         {"[S] junk\n", 1, "after the section header"},
-        {"[S]\njustatext\n", 2, "missing '='"},
+        {"[S]\njustatext\n", 2, "missing '='"}, {"[S]\nkey ; no value\n", 2, "missing '='"},
         {"[S]\n = a\n", 2, "empty key"},
         {"[S]\na = \"x\" y\n", 2, "after a closing quote"},
         {"[S]\na = x\"y\n", 2, "quote inside"},

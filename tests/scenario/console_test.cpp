@@ -110,10 +110,10 @@ TEST(ConsoleTerminal, InteractiveInstallationRecordedAndReplayed) {
         {{"Please choose one of the keys shown.", "> "}, "h\r"},  // help; any answer there returns to the page
         {{"== Help ==", "> "}, "c\r"},
         {{"== Installation Type ==", "> "}, "2\r"},
-        {{"  [-c-]     262144 Kb", kDestination}, "b\r"},  // Back: the second choice is still the one marked
+        {{"  [-c-]     262144 Kb", "Type a path and press Enter", kDestination}, "b\r"},  // Back: the second choice is still the one marked
         {{"( ) 1  Install everything", "(*) 2  Install with", "> "}, "\r"},
         {{"== Destination Directory ==", kDestination}, "\x03"},  // Ctrl-C: cancel
-        {{"== Quit Setup ==", "> "}, "c\r"},                      // resume
+        {{"\r\n\r\n== Quit Setup ==", "> "}, "c\r"},              // resume
         {{kDestination}, "c:\\Varden Apps\r"},                    // typed at the prompt
         {{"== Windows NT Files ==", "Path ["}, "\r"},             // the path offered
         {{"== Printer Setup Wizard ==", "> "}, "q\r"},
