@@ -300,7 +300,8 @@ TEST_F(KitProgman, GroupShownAndItemsAdded) {
                  "[CreateGroup(\"Varden Network Printing\")][AddItem(C:\\vrd\\wizard.exe,Wizard)]");
     EXPECT_EQ(m->dde->executes.back().back(), '\0');  // sent with its closing NUL
     EXPECT_FALSE(FCreateProgManGroupEx("", 1, 1) || FShowProgManGroupEx(g, 1, "", 1) ||
-                 FShowProgManGroupEx("", 1, "1", 1) || FCreateProgManItemEx(g, 1, "", "x.exe", 1024));
+                 FShowProgManGroupEx("", 1, "1", 1) || FCreateProgManItemEx(g, 1, "", "x.exe", 1024) ||
+                 FCreateProgManItemEx("", 1, "a", "x.exe", 1024));
     std::string groups;
     for (const auto& group : m->dde->groups) {
         groups += group.name + " show " + std::to_string(group.showCommand) + "\n";
