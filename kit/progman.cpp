@@ -35,7 +35,7 @@ bool execute(const std::string& cmd) {
     UINT err = 0;
     if (conv) {
         DWORD result = 0;
-        HDDEDATA d = DdeClientTransaction((LPBYTE)cmd.c_str(), (DWORD)cmd.size() + 0, conv, nullptr, CF_TEXT, XTYP_EXECUTE,
+        HDDEDATA d = DdeClientTransaction((LPBYTE)cmd.c_str(), (DWORD)cmd.size() + 1, conv, nullptr, CF_TEXT, XTYP_EXECUTE,
                                           30000, &result);
         ok = d != nullptr;
         if (!ok) err = DdeGetLastError(inst);
