@@ -301,7 +301,7 @@ TEST_F(KitProgman, GroupShownAndItemsAdded) {
     EXPECT_EQ(m->dde->executes.back().back(), '\0');  // sent with its closing NUL
     EXPECT_FALSE(FCreateProgManGroupEx("", 1, 1) || FShowProgManGroupEx(g, 1, "", 1) ||
                  FShowProgManGroupEx("", 1, "1", 1) || FCreateProgManItemEx(g, 1, "", "x.exe", 1024) ||
-                 FCreateProgManItemEx("", 1, "a", "x.exe", 1024));
+                 FCreateProgManItemEx(nullptr, 1, "a", "x.exe", 1024));
     std::string groups;
     for (const auto& group : m->dde->groups) {
         groups += group.name + " show " + std::to_string(group.showCommand) + "\n";
