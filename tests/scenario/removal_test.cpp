@@ -147,7 +147,9 @@ TEST_P(Removal, RootAndFailuresDecideWhatGoes) {
         EXPECT_EQ(r.linesStarting("box "), Lines{}) << r.describe();
     }
     // The status page has closed when the last page shows.
-    auto at = [&](const std::string& p) { return std::ranges::find_if(r.log, [&](auto& l) { return l.starts_with(p); }) - r.log.begin(); };
+    auto at = [&](const std::string& p) {
+        return std::ranges::find_if(r.log, [&](const std::string& l) { return l.starts_with(p); }) - r.log.begin();
+    };
     EXPECT_TRUE(row.lastPage != 7802 || at("status 5300 end") < at("page 7802 ")) << r.describe();
     for (const char* f : {"C:\\keep.txt", "C:\\apps\\keep.txt", "C:\\WINNT35\\win.ini", "C:\\WINNT35\\system32"})
         EXPECT_TRUE(s.exists(f)) << f;

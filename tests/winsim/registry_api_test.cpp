@@ -92,7 +92,7 @@ TEST_F(Reg, HandleRightsAndDeclaredDenials) {
     EXPECT_EQ(setSz(h, "v", "a"), ERROR_ACCESS_DENIED);
     DWORD n = 0;  // reading is not denied; a reserved pointer is refused
     EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, &n, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 87);
+    EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, &n, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 87);  // invalid parameter
     RegCloseKey(h);
     EXPECT_EQ(winsim::machine().registry->handles.size(), 0u) << "every handle, also RegSetValueA's own, closed";
 }

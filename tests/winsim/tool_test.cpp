@@ -79,7 +79,7 @@ TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
                              "Windows NT\\CurrentVersion]\n\"CurrentVersion\"=\"3.51\""},
         {"nt350 --arch x86", "Windows NT 3.50 build 807 (x86)|drives/C/WINNT35/system32/winhlp32.exe"},
         {"nt31 --arch x86", "Windows NT 3.10 build 528 (x86)|drives/C/WINNT/winhelp.exe"},
-        {"win95 --arch x86", "Windows 4.00 build 950 (x86)|drives/C/WINDOWS/winhlp32.exe|drives/C/WINDOWS/win.ini"},
+        {"win95 --arch x86", "Windows 4.00 build 950 (x86)|drives/C/WINDOWS/winhelp.exe|drives/C/WINDOWS/winhlp32.exe|drives/C/WINDOWS/win.ini"},
         {"nt40 --arch x86", "Windows NT 4.00 build 1381 (x86)|drives/C/WINNT35/winhelp.exe"},
         {"nt40 --arch mips --version 0.0 --build 0", "Windows NT 0.00 build 0 (mips)"},
         {"nt40 --arch x86 --version 255.255 --build 32767", "Windows NT 255.255 build 32767 (x86)"},
