@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <strings.h>
 
@@ -16,6 +18,7 @@ fs::path binDir() { return BIN_DIR; }
 fs::path sourceRoot() { return SOURCE_ROOT; }
 
 std::string distFile(const std::string& name) { return readText(sourceRoot() / "dist" / name); }
+std::string contentOf(const fs::path& file);
 
 std::string joined(const Lines& lines) {
     std::string s;
@@ -46,6 +49,7 @@ Scenario::Scenario(const std::string& name) {
         if (!fs::exists(binDir() / p)) ADD_FAILURE() << (binDir() / p) << " is not built";
     if (!fs::is_regular_file(sourceRoot() / "dist" / "setup.inf"))
         ADD_FAILURE() << "the sample distribution is missing under " << sourceRoot();
+    name_ = name;
     root_ = common::scratchDir("scenario-", "-" + name + "-" + std::to_string(::getpid()));
     fs::create_directories(root_);
     std::error_code ec;
@@ -80,8 +84,63 @@ RunResult Scenario::run(const std::string& answers, const std::vector<std::strin
     std::vector<std::string> args = {"setup", "--machine", machineDir().string(), "--log", logFile.string(), "--answers",
                                      answersFile.string()};
     args.insert(args.end(), extra.begin(), extra.end());
+    const fs::path before = snapshot("before-run");
     common::Proc p = common::run(args, distDir());
-    return {p.code, splitLines(readText(logFile)), p.out, p.err};
+    RunResult r{p.code, splitLines(readText(logFile)), p.out, p.err};
+
+    // The run written down; the scenario's folder stands as <scenario>.
+    std::string text = "== run " + std::to_string(++runs_) + ": " + (named ? answers : "answers given") + "\n";
+    for (const auto& a : extra) text += "   " + a + "\n";
+    text += (named ? "" : answers) + "-- exit " + std::to_string(p.code) + "\n-- log\n" + joined(r.log) + "-- stdout\n" +
+            p.out + "-- stderr\n" + p.err + "-- changes\n";
+    std::string out;
+    winsim({"diff", before.string(), machineDir().string()}, &out);
+    for (const auto& l : splitLines(out)) {
+        text += l;
+        if (l.starts_with("+ file ") && !l.ends_with("\\")) text += "  " + contentOf(hostPath(l.substr(7)));
+        text += "\n";
+    }
+    for (std::size_t at; (at = text.find(root_.string())) != std::string::npos;) text.replace(at, root_.string().size(), "<scenario>");
+    transcript_ += text;
+    fs::remove_all(before);
+    return r;
+}
+
+// A file by its content: the distribution file it equals, or its size and hash.
+std::string contentOf(const fs::path& file) {
+    const std::string text = readText(file);
+    for (const auto& e : fs::directory_iterator(sourceRoot() / "dist"))
+        if (e.is_regular_file() && e.file_size() == text.size() && readText(e.path()) == text)
+            return "= dist/" + e.path().filename().string();
+    std::uint32_t h = 2166136261u;
+    for (unsigned char c : text) h = (h ^ c) * 16777619u;
+    char s[40];
+    std::snprintf(s, sizeof s, "%zu bytes, %08x", text.size(), h);
+    return s;
+}
+
+void Scenario::compareTranscript() const {
+    if (runs_ == 0) return;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string suite = info ? info->test_suite_name() : "none";
+    suite = suite.substr(suite.rfind('/') + 1);  // "Rows/Installation": Installation
+    const fs::path golden = sourceRoot() / "tests" / "scenario" / "golden" / suite / (name_ + ".txt");
+    const char* update = std::getenv("UPDATE_GOLDEN");
+    if (update && *update == '1') {
+        fs::create_directories(golden.parent_path());
+        common::writeText(golden, transcript_);
+        return;
+    }
+    if (!fs::is_regular_file(golden)) {
+        ADD_FAILURE() << golden << " is missing: run the test with UPDATE_GOLDEN=1, and review what it writes";
+        return;
+    }
+    const Lines want = splitLines(readText(golden)), got = splitLines(transcript_);
+    if (want == got) return;
+    std::size_t i = 0;
+    while (i < want.size() && i < got.size() && want[i] == got[i]) ++i;
+    ADD_FAILURE() << "the runs differ from " << golden << " at line " << i + 1 << ":\n  expected: "
+                  << (i < want.size() ? want[i] : "<end>") << "\n  got:      " << (i < got.size() ? got[i] : "<end>");
 }
 
 int Scenario::winsim(const std::vector<std::string>& args, std::string* out) const {

@@ -2,6 +2,13 @@
 // copy of the sample distribution, one run of the whole `setup` binary on
 // them with an answers file and a log, and the machine read back afterwards.
 // A missing program or distribution fails the test that needs it.
+//
+// Besides what each test asserts, every run is written down whole (exit
+// code, log, output, and every change it made to the machine, new files
+// named by content) and compared at the end with the scenario's reviewed
+// transcript, tests/scenario/golden/<suite>/<name>.txt. A missing or
+// different transcript fails the test; UPDATE_GOLDEN=1 writes them instead,
+// for a change that is meant (the git diff is then what to review).
 #pragma once
 
 #include "common.h"
@@ -50,6 +57,7 @@ class Scenario {
 public:
     explicit Scenario(const std::string& name);
     ~Scenario() {
+        compareTranscript();
         std::error_code ec;
         fs::remove_all(root_, ec);
     }
@@ -82,7 +90,10 @@ public:
     void writeFile(const std::string& windowsPath, const std::string& text = "data");
 
 private:
+    void compareTranscript() const;
     fs::path root_;
+    std::string name_, transcript_;
+    int runs_ = 0;
 };
 
 // The scenario's image loaded into this process, asked through Win32 (the
