@@ -13,10 +13,12 @@
 #include <winsvc.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@
 #include "setup/setup.h"
 #include "toolkit/toolkit.h"
 #include "winsim/core/machine.h"
+#include "winsim/image/diff.h"
 #include "winsim/image/newmachine.h"
 #include "winsim/services/state.h"
 #include "winsim/spooler/state.h"
@@ -127,6 +130,44 @@ private:
 
 inline Lines readLines(const fs::path& file) { return common::splitLines(common::readText(file)); }
 
+// Each run of a Harness is also written down whole (exit code, log, report, output and the changes it made to the
+// machine) and compared, when the Harness ends, with the reviewed transcript
+// tests/setup/golden/<suite>/<test>[-<n>].txt (the n-th Harness of the test from the second on). A missing or
+// different transcript fails the test; UPDATE_GOLDEN=1 writes them instead, for a change that is meant.
+inline winsim::MachineSnapshot childBefore;  // the machine as the child's body starts
+inline std::string childChanges;             // where the child writes its changes as it ends
+
+inline void compareTranscript(const std::string& text, const std::string& root) {
+    std::string transcript = text;
+    for (std::size_t at; !root.empty() && (at = transcript.find(root)) != std::string::npos;)
+        transcript.replace(at, root.size(), "<root>");
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (!info) return;
+    std::string suite = info->test_suite_name(), test = info->name();
+    suite = suite.substr(suite.rfind('/') + 1);
+    std::replace(test.begin(), test.end(), '/', '.');
+    static std::map<std::string, int> harnesses;  // per test: tests run one to a process, but not under --gtest_repeat
+    const int n = ++harnesses[suite + "." + test];
+    const fs::path golden = fs::path(SOURCE_ROOT) / "tests" / "setup" / "golden" / suite /
+                            (test + (n > 1 ? "-" + std::to_string(n) : "") + ".txt");
+    const char* update = std::getenv("UPDATE_GOLDEN");
+    if (update && *update == '1') {
+        fs::create_directories(golden.parent_path());
+        common::writeText(golden, transcript);
+        return;
+    }
+    if (!fs::is_regular_file(golden)) {
+        ADD_FAILURE() << golden << " is missing: run the test with UPDATE_GOLDEN=1, and review what it writes";
+        return;
+    }
+    const Lines want = readLines(golden), got = common::splitLines(transcript);
+    if (want == got) return;
+    std::size_t i = 0;
+    while (i < want.size() && i < got.size() && want[i] == got[i]) ++i;
+    ADD_FAILURE() << "the runs differ from " << golden << " at line " << i + 1 << ":\n  expected: "
+                  << (i < want.size() ? want[i] : "<end>") << "\n  got:      " << (i < got.size() ? got[i] : "<end>");
+}
+
 // A usable Windows installation (spooler running, registry of a fresh installation) of the given platform, the user
 // an administrator unless `admin` is false, C:\dist the current directory. Architectures other than x86, alpha and
 // mips are set in the environment only.
@@ -146,7 +187,10 @@ public:
         fs::create_directories(host("C:\\dist"));
         machine().currentDir = "C:\\dist";
     }
-    ~Harness() { fs::remove_all(root, ignored_); }
+    ~Harness() {
+        if (serial_ > 0) compareTranscript(transcript_, root.string());
+        fs::remove_all(root, ignored_);
+    }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
@@ -171,7 +215,7 @@ public:
                     bool withToolkit = true) {
         std::string tag = std::to_string(++serial_);
         fs::path answersFile = root / ("answers" + tag), logFile = root / ("log" + tag);
-        fs::path reportFile = root / ("report" + tag), outputFile = root / ("output" + tag);
+        fs::path reportFile = root / ("report" + tag), outputFile = root / ("output" + tag), changesFile = root / ("changes" + tag);
         std::ofstream(answersFile) << answers;
         std::string options = "--answers " + answersFile.string() + " --log " + logFile.string();
         std::fflush(nullptr);
@@ -199,6 +243,19 @@ public:
                 kit::setFrontEnd(std::make_unique<RecordingFrontEnd>(
                     kit::makeAnswersFrontEnd(std::move(parsed), answersFile.string(), stdout)));
             }
+            childBefore = winsim::snapshotMachine(winsim::machine());
+            childChanges = changesFile.string();
+            winsim::addExitHandler([](UINT) {
+                std::string text;
+                const winsim::MachineSnapshot after = winsim::snapshotMachine(winsim::machine());
+                for (const auto& c : winsim::diffMachines(childBefore, after)) {
+                    text += winsim::changeLine(c);
+                    if (c.sign == '+' && c.kind == "file" && !c.what.ends_with("\\"))
+                        text += "  " + std::to_string(after.files.at(c.what).size) + " bytes";
+                    text += "\n";
+                }
+                common::writeText(childChanges, text);
+            });
             ExitProcess((UINT)body(commandLine.data()));
         }
         ChildResult r;
@@ -209,6 +266,9 @@ public:
         r.log = readLines(logFile);
         r.report = readLines(reportFile);
         r.output = common::readText(outputFile);
+        transcript_ += "== run " + tag + "\n" + answers + "-- exit " + std::to_string(r.exitCode) + "\n-- log\n" +
+                       joinLines(r.log) + "-- report\n" + joinLines(r.report) + "-- output\n" + r.output + "-- changes\n" +
+                       common::readText(changesFile);
         return r;
     }
     // The same for a body without a result: it reports "returned=1" when it comes back.
@@ -223,7 +283,13 @@ public:
     fs::path root;
 
 private:
+    static std::string joinLines(const Lines& lines) {
+        std::string s;
+        for (const auto& l : lines) s += l + "\n";
+        return s;
+    }
     int serial_ = 0;
+    std::string transcript_;
     std::error_code ignored_;
 };
 
