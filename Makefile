@@ -2,7 +2,7 @@
 # installs the Debian packages the build needs when they are missing.
 JOBS ?= 2
 
-.PHONY: all build test demo windows wine-test asan fuzz bench mutants clean deps deps-windows
+.PHONY: all build test golden demo windows wine-test asan fuzz bench mutants clean deps deps-windows
 
 all: build
 
@@ -18,6 +18,13 @@ build: deps
 
 test: build
 	ctest --preset default -j $(JOBS)
+
+# Writes the reviewed transcripts of every run the scenario and setup-harness
+# tests make afresh (after a change that is meant to alter what setup does);
+# 'git diff tests/*/golden' is then what to review before committing.
+golden: build
+	rm -rf tests/scenario/golden tests/setup/golden
+	UPDATE_GOLDEN=1 ctest --preset default -j $(JOBS) -L '^(scenario|install|setup|pages|sysutil|printsys|toolkit)$$'
 
 # setup killed at 1000 random points of installation runs; after each kill
 # the image must load as the image before or after the run, with nothing
