@@ -42,6 +42,33 @@ inline Lines splitLines(const std::string& text) {
     return lines;
 }
 
+// Compares the runs a test made, written down as `text`, with their reviewed
+// transcript tests/<area>/golden/<suite>/<name>.txt (the suite without its
+// instantiation prefix); `hidden`, a scratch folder, stands there as <scratch>.
+// A missing or different transcript fails the test. UPDATE_GOLDEN=1 writes
+// it instead, for a change that is meant: its git diff is then what to review.
+inline void compareWithGolden(std::string text, const std::string& area, const std::string& name, const std::string& hidden) {
+    for (std::size_t at; !hidden.empty() && (at = text.find(hidden)) != std::string::npos;) text.replace(at, hidden.size(), "<scratch>");
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string suite = info ? info->test_suite_name() : "none";
+    const fs::path golden = fs::path(SOURCE_ROOT) / "tests" / area / "golden" / suite.substr(suite.rfind('/') + 1) / (name + ".txt");
+    const char* update = std::getenv("UPDATE_GOLDEN");
+    if (update && *update == '1') {
+        writeText(golden, text);
+        return;
+    }
+    if (!fs::is_regular_file(golden)) {
+        ADD_FAILURE() << golden << " is missing: run the test with UPDATE_GOLDEN=1, and review what it writes";
+        return;
+    }
+    const Lines want = splitLines(readText(golden)), got = splitLines(text);
+    std::size_t i = 0;
+    while (i < want.size() && i < got.size() && want[i] == got[i]) ++i;
+    if (i < want.size() || i < got.size())
+        ADD_FAILURE() << "the runs differ from " << golden << " at line " << i + 1 << ":\n  expected: "
+                      << (i < want.size() ? want[i] : "<end>") << "\n  got:      " << (i < got.size() ? got[i] : "<end>");
+}
+
 // An empty scratch folder in the temporary directory: `prefix`, the running
 // test's suite and name, and `tag`.
 inline fs::path scratchDir(const std::string& prefix, const std::string& tag = "") {

@@ -88,7 +88,7 @@ RunResult Scenario::run(const std::string& answers, const std::vector<std::strin
     common::Proc p = common::run(args, distDir());
     RunResult r{p.code, splitLines(readText(logFile)), p.out, p.err};
 
-    // The run written down; the scenario's folder stands as <scenario>.
+    // The run written down.
     std::string text = "== run " + std::to_string(++runs_) + ": " + (named ? answers : "answers given") + "\n";
     for (const auto& a : extra) text += "   " + a + "\n";
     text += (named ? "" : answers) + "-- exit " + std::to_string(p.code) + "\n-- log\n" + joined(r.log) + "-- stdout\n" +
@@ -100,7 +100,6 @@ RunResult Scenario::run(const std::string& answers, const std::vector<std::strin
         if (l.starts_with("+ file ") && !l.ends_with("\\")) text += "  " + contentOf(hostPath(l.substr(7)));
         text += "\n";
     }
-    for (std::size_t at; (at = text.find(root_.string())) != std::string::npos;) text.replace(at, root_.string().size(), "<scenario>");
     transcript_ += text;
     fs::remove_all(before);
     return r;
@@ -120,27 +119,7 @@ std::string contentOf(const fs::path& file) {
 }
 
 void Scenario::compareTranscript() const {
-    if (runs_ == 0) return;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string suite = info ? info->test_suite_name() : "none";
-    suite = suite.substr(suite.rfind('/') + 1);  // "Rows/Installation": Installation
-    const fs::path golden = sourceRoot() / "tests" / "scenario" / "golden" / suite / (name_ + ".txt");
-    const char* update = std::getenv("UPDATE_GOLDEN");
-    if (update && *update == '1') {
-        fs::create_directories(golden.parent_path());
-        common::writeText(golden, transcript_);
-        return;
-    }
-    if (!fs::is_regular_file(golden)) {
-        ADD_FAILURE() << golden << " is missing: run the test with UPDATE_GOLDEN=1, and review what it writes";
-        return;
-    }
-    const Lines want = splitLines(readText(golden)), got = splitLines(transcript_);
-    if (want == got) return;
-    std::size_t i = 0;
-    while (i < want.size() && i < got.size() && want[i] == got[i]) ++i;
-    ADD_FAILURE() << "the runs differ from " << golden << " at line " << i + 1 << ":\n  expected: "
-                  << (i < want.size() ? want[i] : "<end>") << "\n  got:      " << (i < got.size() ? got[i] : "<end>");
+    if (runs_ > 0) common::compareWithGolden(transcript_, "scenario", name_, root_.string());
 }
 
 int Scenario::winsim(const std::vector<std::string>& args, std::string* out) const {

@@ -131,42 +131,11 @@ private:
 inline Lines readLines(const fs::path& file) { return common::splitLines(common::readText(file)); }
 
 // Each run of a Harness is also written down whole (exit code, log, report, output and the changes it made to the
-// machine) and compared, when the Harness ends, with the reviewed transcript
-// tests/setup/golden/<suite>/<test>[-<n>].txt (the n-th Harness of the test from the second on). A missing or
-// different transcript fails the test; UPDATE_GOLDEN=1 writes them instead, for a change that is meant.
+// machine) and compared, when the Harness ends, with the reviewed transcript tests/setup/golden/<suite>/<test>.txt
+// (<test>-<n>.txt for the n-th Harness of a test from the second on).
 inline winsim::MachineSnapshot childBefore;  // the machine as the child's body starts
 inline std::string childChanges;             // where the child writes its changes as it ends
 
-inline void compareTranscript(const std::string& text, const std::string& root) {
-    std::string transcript = text;
-    for (std::size_t at; !root.empty() && (at = transcript.find(root)) != std::string::npos;)
-        transcript.replace(at, root.size(), "<root>");
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    if (!info) return;
-    std::string suite = info->test_suite_name(), test = info->name();
-    suite = suite.substr(suite.rfind('/') + 1);
-    std::replace(test.begin(), test.end(), '/', '.');
-    static std::map<std::string, int> harnesses;  // per test: tests run one to a process, but not under --gtest_repeat
-    const int n = ++harnesses[suite + "." + test];
-    const fs::path golden = fs::path(SOURCE_ROOT) / "tests" / "setup" / "golden" / suite /
-                            (test + (n > 1 ? "-" + std::to_string(n) : "") + ".txt");
-    const char* update = std::getenv("UPDATE_GOLDEN");
-    if (update && *update == '1') {
-        fs::create_directories(golden.parent_path());
-        common::writeText(golden, transcript);
-        return;
-    }
-    if (!fs::is_regular_file(golden)) {
-        ADD_FAILURE() << golden << " is missing: run the test with UPDATE_GOLDEN=1, and review what it writes";
-        return;
-    }
-    const Lines want = readLines(golden), got = common::splitLines(transcript);
-    if (want == got) return;
-    std::size_t i = 0;
-    while (i < want.size() && i < got.size() && want[i] == got[i]) ++i;
-    ADD_FAILURE() << "the runs differ from " << golden << " at line " << i + 1 << ":\n  expected: "
-                  << (i < want.size() ? want[i] : "<end>") << "\n  got:      " << (i < got.size() ? got[i] : "<end>");
-}
 
 // A usable Windows installation (spooler running, registry of a fresh installation) of the given platform, the user
 // an administrator unless `admin` is false, C:\dist the current directory. Architectures other than x86, alpha and
@@ -188,7 +157,14 @@ public:
         machine().currentDir = "C:\\dist";
     }
     ~Harness() {
-        if (serial_ > 0) compareTranscript(transcript_, root.string());
+        if (serial_ > 0) {
+            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+            std::string test = info ? info->name() : "none";
+            std::replace(test.begin(), test.end(), '/', '.');
+            static std::map<std::string, int> harnesses;  // per test, in case a process runs several
+            const int n = ++harnesses[test + "@" + (info ? info->test_suite_name() : "")];
+            common::compareWithGolden(transcript_, "setup", test + (n > 1 ? "-" + std::to_string(n) : ""), root.string());
+        }
         fs::remove_all(root, ignored_);
     }
     Harness(const Harness&) = delete;
