@@ -224,11 +224,4 @@ const json* group(const json& machine, const std::string& name) {
     return found;
 }
 
-bool spoolerRunning(const json& machine) {
-    for (const auto& svc : machine["services"]["list"])
-        if (svc["name"] == "Spooler")
-            return svc["state"] == "running" || (svc["state"] == "start_pending" && svc["pending"]["kind"] == "start");
-    return false;
-}
-
 }  // namespace scenario

@@ -114,9 +114,7 @@ private:
 };
 
 // machine.json: the Program Manager group of that name (null when there is
-// none; a failure when there are two), and whether the spooler runs or is
-// on its way (the program does not wait for the last step of a start).
+// none; a failure when there are two).
 const json* group(const json& machine, const std::string& name);
-bool spoolerRunning(const json& machine);
 
 }  // namespace scenario

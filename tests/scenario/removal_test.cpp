@@ -146,25 +146,12 @@ TEST_P(Removal, RootAndFailuresDecideWhatGoes) {
     if (lines.empty()) {
         EXPECT_EQ(r.linesStarting("box "), Lines{}) << r.describe();
     }
-    // The status page has closed when the last page shows.
-    auto at = [&](const std::string& p) {
-        return std::ranges::find_if(r.log, [&](const std::string& l) { return l.starts_with(p); }) - r.log.begin();
-    };
-    EXPECT_TRUE(row.lastPage != 7802 || at("status 5300 end") < at("page 7802 ")) << r.describe();
-    for (const char* f : {"C:\\keep.txt", "C:\\apps\\keep.txt", "C:\\WINNT35\\win.ini", "C:\\WINNT35\\system32"})
-        EXPECT_TRUE(s.exists(f)) << f;
+    // Every file and key the run takes (never the data beside and above the
+    // root) is pinned by the scenario's transcript; the row says whether the
+    // removal got past the tree and the monitor's key.
     EXPECT_EQ(s.exists(std::string(row.tree) + "\\vrdpswiz.exe"), !row.treeGone) << r.describe();
-    // A removal that gets past the tree (or has no fault) takes the module,
-    // the help and the programs' settings (a read-only one included).
-    for (const char* f : {"system32\\vrdpsmon.dll", "system32\\vrdpsmon.hlp", "vrdpswiz.ini", "vrdorvel.ini", "vrdrcons.ini"})
-        EXPECT_EQ(s.exists(std::string("C:\\WINNT35\\") + f), !row.fault.is_null() && !row.treeGone) << f;
     s.editMachine([](json& j) { j["faults"] = json::array(); });
-    Loaded m(s);
-    EXPECT_EQ(m.key(kMonitorKey), !row.monitorKeyGone) << r.describe();
-    // The printer stays when the printers are not listed or cannot be deleted.
-    if (row.exitCode != 0 || (!row.fault.is_null() && row.fault["call"] == "DeletePrinter")) {
-        EXPECT_TRUE(m.key(kPrinters + "Office"));
-    }
+    EXPECT_EQ(Loaded(s).key(kMonitorKey), !row.monitorKeyGone) << r.describe();
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Removal, ::testing::ValuesIn(removalRows()),
