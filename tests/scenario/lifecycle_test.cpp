@@ -46,7 +46,7 @@ const Remaining kRemaining[] = {
     {R"(^[-+] (file|state files\.).*\\spool\\DRIVERS\\W32[A-Z0-9]+\\(1\\)?(pscript\.dll|pscrptui\.dll|pscript\.hlp)?(\.version = .*)?$)",
      "NT 3.5x: the spooler keeps the PostScript modules of those drivers (with their versions) in its version "
      "subdirectory; the copies in the driver directory itself, and the help file beside them, are deleted"},
-    {R"(^\+ (key|value) \[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\(Printers\\(Shared|Lookalike)|Monitors\\Local Port\\Ports\\(XNP1|FAX))\].*)",
+    {R"(^\+ (key|value) \[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\(Printers\\(Shared|Lookalike|Plain)|Monitors\\Local Port\\Ports\\(XNP1|FAX))\].*)",
      "the printers that print to other ports too, or to a port whose name only ends like the monitor's, and that port"},
     {R"(^\+ file C:\\win32app\\$)", "the parent of the default root, a folder programs of this kind share"},
     {R"(^\+ file C:\\WINDOWS\\WININIT\.BAK$)", "Windows 95 keeps the processed wininit.ini as WININIT.BAK"},
@@ -73,11 +73,12 @@ TEST_P(LifeCycle, InstallUpgradeRestartRemoveRestartLeavesOnlyExplainedDifferenc
 
     // Office prints to a monitor port alone and goes; Shared keeps FAX;
     // Twin is handled at each of its ports, then deleted; Lookalike's port
-    // only ends in NP1: it is paused and resumed unchanged.
+    // only ends in NP1: it is paused and resumed unchanged; Plain is left
+    // alone, without a note.
     const std::string monitors = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
     std::string reg = monitors + "Local Port\\Ports\\XNP1]\r\n\r\n" + monitors + "Local Port\\Ports\\FAX]\r\n\r\n";
     for (const char* port : {"NP1", "NP2"}) reg += monitors + "Varden Network Port\\Ports\\" + port + "]\r\n\r\n";
-    for (auto [name, ports] : {std::pair{"Office", "NP1"}, {"Shared", "NP2,FAX"}, {"Twin", "NP1,NP2"}, {"Lookalike", "XNP1"}})
+    for (auto [name, ports] : {std::pair{"Office", "NP1"}, {"Shared", "NP2,FAX"}, {"Twin", "NP1,NP2"}, {"Lookalike", "XNP1"}, {"Plain", "FAX"}})
         reg += std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name +
                "]\r\n\"Name\"=\"" + name + "\"\r\n\"Port\"=\"" + ports +
                "\"\r\n\"Printer Driver\"=\"Varden LaserStream 600\"\r\n\"Print Processor\"=\"winprint\"\r\n"

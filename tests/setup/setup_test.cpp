@@ -96,6 +96,7 @@ TEST(WinMain, StartUpByPlatform) {
         // Without the registry library WinMain ends quietly.
         {nt351(), [](Harness& h) { h.machine().system->modules["ADVAPI32.DLL"].missingExports.insert("RegOpenKeyA"); }, "",
          {"code=0", "!box", "!error"}},
+        {nt(5, 1, 2600), nothing, "100 2000", {"flags=0 0 0"}},  // a later major version is not served
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
@@ -221,6 +222,7 @@ TEST(RemovalRoot, OnlyAFolderOfItsOwnOnADrive) {
         {"", "empty"}, {"C:\\" + std::string(252, 'x'), "-"}, {"C:\\" + std::string(253, 'x'), "too long"}, {"\\\\server\\share", "a network path"},
         {"1:\\x", "not a full path on a drive"}, {"[:\\x", "not a full path on a drive"},
         {"@:\\x", "not a full path on a drive"}, {"{:\\x", "not a full path on a drive"}, {"C:x", "not a full path on a drive"},
+        {"C\\x", "not a full path on a drive"}, {"\\x", "not a full path on a drive"},
         {"C:\\", "a drive root"}, {"C:\\\\", "a drive root"}, {"C:\\a\\\\b", "an empty path part"},
         {"C:\\a<b", "characters no file name holds"}, {"C:\\a\\..", "a . or .. part"}, {"C:\\apps\\.\\vrd", "a . or .. part"},
         {"c:\\winnt35", "the Windows directory or a directory above it"},
