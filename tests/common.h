@@ -42,6 +42,13 @@ inline Lines splitLines(const std::string& text) {
     return lines;
 }
 
+// The lines, each ended by a line break.
+inline std::string joined(const Lines& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\n";
+    return s;
+}
+
 // Compares the runs a test made, written down as `text`, with their reviewed
 // transcript tests/<area>/golden/<suite>/<name>.txt (the suite without its
 // instantiation prefix); `hidden`, a scratch folder, stands there as <scratch>.

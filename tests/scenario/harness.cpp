@@ -20,12 +20,6 @@ fs::path sourceRoot() { return SOURCE_ROOT; }
 std::string distFile(const std::string& name) { return readText(sourceRoot() / "dist" / name); }
 std::string contentOf(const fs::path& file);
 
-std::string joined(const Lines& lines) {
-    std::string s;
-    for (const auto& l : lines) s += l + "\n";
-    return s;
-}
-
 Lines RunResult::linesStarting(const std::string& prefix) const {
     Lines r;
     std::copy_if(log.begin(), log.end(), std::back_inserter(r), [&](const std::string& l) { return l.starts_with(prefix); });

@@ -34,11 +34,11 @@ using nlohmann::json;
 using common::Lines;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
+using common::joined;
 using common::readText;
 using common::splitLines;
 fs::path binDir();
 fs::path sourceRoot();
-std::string joined(const Lines& lines);
 std::string distFile(const std::string& name);  // dist/NAME of the tree
 
 struct RunResult {

@@ -136,7 +136,6 @@ inline Lines readLines(const fs::path& file) { return common::splitLines(common:
 inline winsim::MachineSnapshot childBefore;  // the machine as the child's body starts
 inline std::string childChanges;             // where the child writes its changes as it ends
 
-
 // A usable Windows installation (spooler running, registry of a fresh installation) of the given platform, the user
 // an administrator unless `admin` is false, C:\dist the current directory. Architectures other than x86, alpha and
 // mips are set in the environment only.
@@ -243,7 +242,7 @@ public:
         r.report = readLines(reportFile);
         r.output = common::readText(outputFile);
         transcript_ += "== run " + tag + "\n" + answers + "-- exit " + std::to_string(r.exitCode) + "\n-- log\n" +
-                       joinLines(r.log) + "-- report\n" + joinLines(r.report) + "-- output\n" + r.output + "-- changes\n" +
+                       common::joined(r.log) + "-- report\n" + common::joined(r.report) + "-- output\n" + r.output + "-- changes\n" +
                        common::readText(changesFile);
         return r;
     }
@@ -259,11 +258,6 @@ public:
     fs::path root;
 
 private:
-    static std::string joinLines(const Lines& lines) {
-        std::string s;
-        for (const auto& l : lines) s += l + "\n";
-        return s;
-    }
     int serial_ = 0;
     std::string transcript_;
     std::error_code ignored_;
