@@ -54,11 +54,14 @@ inline std::string joined(const Lines& lines) {
 // instantiation prefix); `hidden`, a scratch folder, stands there as <scratch>.
 // A missing or different transcript fails the test. UPDATE_GOLDEN=1 writes
 // it instead, for a change that is meant: its git diff is then what to review.
-inline void compareWithGolden(std::string text, const std::string& area, const std::string& name, const std::string& hidden) {
-    for (std::size_t at; !hidden.empty() && (at = text.find(hidden)) != std::string::npos;) text.replace(at, hidden.size(), "<scratch>");
+inline void compareWithGolden(std::string text, const std::string& area, const std::string& name,
+                              const std::string& hidden) {
+    for (std::size_t at; !hidden.empty() && (at = text.find(hidden)) != std::string::npos;)
+        text.replace(at, hidden.size(), "<scratch>");
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string suite = info ? info->test_suite_name() : "none";
-    const fs::path golden = fs::path(SOURCE_ROOT) / "tests" / area / "golden" / suite.substr(suite.rfind('/') + 1) / (name + ".txt");
+    const fs::path golden =
+        fs::path(SOURCE_ROOT) / "tests" / area / "golden" / suite.substr(suite.rfind('/') + 1) / (name + ".txt");
     const char* update = std::getenv("UPDATE_GOLDEN");
     if (update && *update == '1') {
         writeText(golden, text);

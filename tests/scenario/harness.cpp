@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <strings.h>
 
@@ -87,9 +88,7 @@ RunResult Scenario::run(const std::string& answers, const std::vector<std::strin
     for (const auto& a : extra) text += "   " + a + "\n";
     text += (named ? "" : answers) + "-- exit " + std::to_string(p.code) + "\n-- log\n" + joined(r.log) + "-- stdout\n" +
             p.out + "-- stderr\n" + p.err + "-- changes\n";
-    std::string out;
-    winsim({"diff", before.string(), machineDir().string()}, &out);
-    for (const auto& l : splitLines(out)) {
+    for (const auto& l : changesSince(before, true)) {
         text += l;
         if (l.starts_with("+ file ") && !l.ends_with("\\")) text += "  " + contentOf(hostPath(l.substr(7)));
         text += "\n";
@@ -101,10 +100,14 @@ RunResult Scenario::run(const std::string& answers, const std::vector<std::strin
 
 // A file by its content: the distribution file it equals, or its size and hash.
 std::string contentOf(const fs::path& file) {
+    static const std::map<std::string, std::string> distNames = [] {  // content -> name
+        std::map<std::string, std::string> m;
+        for (const auto& e : fs::directory_iterator(sourceRoot() / "dist"))
+            if (e.is_regular_file()) m.emplace(readText(e.path()), e.path().filename().string());
+        return m;
+    }();
     const std::string text = readText(file);
-    for (const auto& e : fs::directory_iterator(sourceRoot() / "dist"))
-        if (e.is_regular_file() && e.file_size() == text.size() && readText(e.path()) == text)
-            return "= dist/" + e.path().filename().string();
+    if (auto it = distNames.find(text); it != distNames.end()) return "= dist/" + it->second;
     std::uint32_t h = 2166136261u;
     for (unsigned char c : text) h = (h ^ c) * 16777619u;
     char s[40];
@@ -143,12 +146,12 @@ fs::path Scenario::snapshot(const std::string& name) const {
     return to;
 }
 
-Lines Scenario::changesSince(const fs::path& snapshot) const {
+Lines Scenario::changesSince(const fs::path& snapshot, bool all) const {
     std::string out;
     winsim({"diff", snapshot.string(), machineDir().string()}, &out);
     Lines lines;
     for (const auto& l : splitLines(out))
-        if (l.find(" state clock.") == std::string::npos && l.find(" state ui.frame_title ") == std::string::npos)
+        if (all || (l.find(" state clock.") == std::string::npos && l.find(" state ui.frame_title ") == std::string::npos))
             lines.push_back(l);
     return lines;
 }

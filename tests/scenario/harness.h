@@ -80,9 +80,10 @@ public:
     void importReg(const std::string& body);
     void reboot();
     // The machine copied aside, and the `winsim diff` lines from that copy to
-    // the machine now, without the clock and the title of setup's frame.
+    // the machine now, without the clock and the title of setup's frame
+    // unless `all`.
     fs::path snapshot(const std::string& name = "before") const;
-    Lines changesSince(const fs::path& snapshot) const;
+    Lines changesSince(const fs::path& snapshot, bool all = false) const;
     // The host path of a Windows path on a drive; names match case-insensitively.
     fs::path hostPath(const std::string& windowsPath) const;
     bool exists(const std::string& windowsPath) const { return fs::exists(hostPath(windowsPath)); }

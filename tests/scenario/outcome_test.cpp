@@ -158,8 +158,7 @@ TEST_P(ScenarioOutcome, ResultStatusReportAndCodes) {
 
     // The preview first, reported as JSON, with the codes for deployment
     // tools: the code says what happened (a Linux parent sees it modulo 256;
-    // the log has it whole), and the image is left as it was.
-    // (That the preview leaves the image as it was, the transcript shows.)
+    // the log has it whole); the transcript shows the image left as it was.
     const fs::path asText = s.root() / "changes.txt", asJson = s.root() / "changes.json";
     RunResult d = s.run(c.answers, {"--dry-run", "--deploy-exit-codes", "--report", asJson.string()});
     EXPECT_EQ(d.exitCode, c.deployCode & 0xff) << d.describe();
