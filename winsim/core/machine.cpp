@@ -120,9 +120,12 @@ std::unique_ptr<Machine> makeBareMachine(const OsInfo& os, const std::filesystem
         m->windowsDir = os.major == 3 && os.minor < 50 ? "C:\\WINNT" : "C:\\WINNT35";
         m->systemDir = m->windowsDir + "\\system32";
     }
-    m->environment["SystemRoot"] = m->windowsDir;
+    // Windows 95 knows only windir; SystemRoot and SystemDrive are NT's.
+    if (os.isNT()) {
+        m->environment["SystemRoot"] = m->windowsDir;
+        m->environment["SystemDrive"] = "C:";
+    }
     m->environment["windir"] = m->windowsDir;
-    m->environment["SystemDrive"] = "C:";
     m->environment["PROCESSOR_ARCHITECTURE"] = os.arch;
     m->environment["COMPUTERNAME"] = m->computerName;
     m->environment["PATH"] = m->systemDir + ";" + m->windowsDir;
