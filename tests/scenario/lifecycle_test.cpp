@@ -71,14 +71,14 @@ TEST_P(LifeCycle, InstallUpgradeRestartRemoveRestartLeavesOnlyExplainedDifferenc
     run(row.restartPages ? "upgrade-restart-later.ans" : "install-default.ans");
     s.reboot();
 
-    // Office prints to a monitor port alone and goes; Shared keeps FAX;
+    // Office prints to a monitor port alone and goes; Shared keeps FAX and LPT1:;
     // Twin is handled at each of its ports, then deleted; Lookalike's port
     // only ends in NP1: it is paused and resumed unchanged; Plain is left
     // alone, without a note.
     const std::string monitors = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
     std::string reg = monitors + "Local Port\\Ports\\XNP1]\r\n\r\n" + monitors + "Local Port\\Ports\\FAX]\r\n\r\n";
     for (const char* port : {"NP1", "NP2"}) reg += monitors + "Varden Network Port\\Ports\\" + port + "]\r\n\r\n";
-    for (auto [name, ports] : {std::pair{"Office", "NP1"}, {"Shared", "NP2,FAX"}, {"Twin", "NP1,NP2"}, {"Lookalike", "XNP1"}, {"Plain", "FAX"}})
+    for (auto [name, ports] : {std::pair{"Office", "NP1"}, {"Shared", "NP2,FAX,LPT1:"}, {"Twin", "NP1,NP2"}, {"Lookalike", "XNP1"}, {"Plain", "FAX"}})
         reg += std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name +
                "]\r\n\"Name\"=\"" + name + "\"\r\n\"Port\"=\"" + ports +
                "\"\r\n\"Printer Driver\"=\"Varden LaserStream 600\"\r\n\"Print Processor\"=\"winprint\"\r\n"
@@ -91,7 +91,7 @@ TEST_P(LifeCycle, InstallUpgradeRestartRemoveRestartLeavesOnlyExplainedDifferenc
     RunResult r = run(row.restartPages ? "remove-restart-later.ans" : "remove.ans");
     const bool win95 = std::string(row.os) == "win95";
     const std::string module = s.machineJson()["system_dir"].get<std::string>() + (win95 ? "\\vrdpsmw4.dll" : "\\vrdpsmon.dll");
-    Lines left = {"left printer Lookalike: kept, prints to XNP1", "left printer Shared: kept, prints to FAX"};
+    Lines left = {"left printer Lookalike: kept, prints to XNP1", "left printer Shared: kept, prints to FAX,LPT1:"};
     if (row.restartPages)
         left.push_back("left " + module + ": " + (win95 ? "monitor module in use by the spooler, " : "in use, ") + "deleted at the next start");
     EXPECT_EQ(r.linesStarting("left "), left) << r.describe();
