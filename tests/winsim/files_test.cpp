@@ -2,6 +2,7 @@
 // not reach (sharing, free space, files in use, the working copy, short
 // names, large directories, VerInstallFile).
 #include "winsim/files/dircache.h"
+#include "winsim/files/paths.h"
 #include "winsim/files/reboot.h"
 #include "winsim/files/shortnames.h"
 #include "winsim/files/state.h"
@@ -180,6 +181,8 @@ TEST_F(Files, FilesInUseAndReadOnlyFiles) {
     const std::size_t at = shown.str().find("Files in use:\n  C:\\sys\\loaded.dll (loaded)\n  C:\\sys\\open.dll (open)\n");
     EXPECT_TRUE(at != std::string::npos && at == shown.str().rfind("Files in use:")) << shown.str();
     EXPECT_EQ(GetFileAttributesA("C:\\sys\\ro.txt"), (DWORD)FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(SetFileAttributesA("C:\\sys", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(m().files->meta.count("C:\\sys"), 0u) << "a plain folder keeps no record";
     // Files in use can be read but not written; an open one not even opened without sharing.
     EXPECT_EQ(apiRead("C:\\sys\\loaded.dll") + apiRead("C:\\sys\\open.dll"), "LO");
     for (const char* p : {"C:\\sys\\loaded.dll", "C:\\sys\\open.dll"}) {
@@ -258,6 +261,14 @@ TEST_F(Files, WritesStayInTheWorkingCopyUntilSaved) {
 // --- Short (8.3) aliases of long names: GetShortPathNameA, paths written with
 // an alias, SetFileAttributesA, and the Windows 95 restart refusing
 // wininit.ini lines that name long names.
+
+// A pattern ending in a dot matches names without an extension.
+TEST(WildcardRules, DotAtTheEnd) {
+    std::string got;
+    for (auto [pattern, name] : {std::pair{"*.", "README"}, {"READ?E.", "readme"}, {"*.", "a.txt"}, {"*.txt", "atxt"}})
+        got += winsim::matchesWildcard(pattern, name) ? "1" : "0";
+    EXPECT_EQ(got, "1100");
+}
 
 TEST(ShortNameRules, ValidEightDotThreeNames) {
     std::string got;

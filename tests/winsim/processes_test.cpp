@@ -80,6 +80,8 @@ TEST_F(Proc, ImageSectionAndDefaults) {
     // New ids do not reuse those of the image.
     EXPECT_GT((INT_PTR)ShellExecuteA(nullptr, nullptr, "write.exe", nullptr, nullptr, SW_SHOWNORMAL), 32);
     EXPECT_GT((INT_PTR)ShellExecuteA(nullptr, nullptr, "write", nullptr, nullptr, SW_SHOWNORMAL), 32);  // ".exe" added
+    EXPECT_EQ((INT_PTR)ShellExecuteA(nullptr, nullptr, "C:\\none\\a.exe", nullptr, nullptr, 0), SE_ERR_PNF);
+    EXPECT_EQ((INT_PTR)ShellExecuteA(nullptr, nullptr, "C:\\WINNT35\\none.exe", nullptr, nullptr, 0), SE_ERR_FNF);
     std::set<DWORD> seen;
     for (const auto* list : {&m2.processes->list, &m2.processes->ended})
         for (const auto& p : *list) EXPECT_TRUE(seen.insert(p->id).second) << p->id;

@@ -62,6 +62,7 @@ TEST_F(Reg, HandleRightsAndDeclaredDenials) {
         {setSz(g, "v", "a"), ERROR_ACCESS_DENIED},
         {RegEnumValueA(g, 0, nullptr, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_PARAMETER},
         {RegEnumValueA(g, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS},
+        {RegQueryValueA(g, nullptr, nullptr, nullptr), ERROR_SUCCESS},  // the key's own default value
     });
     for (HKEY k : {r, w, g}) RegCloseKey(k);
     // Denials the image declares: "write" refuses every write, also below the key; "all" even reading.
@@ -106,6 +107,7 @@ TEST_F(Reg, Windows95TreeDeletionStopsAtDeniedKeys) {
     winsim::machine().registry->deny.push_back({"HKEY_LOCAL_MACHINE\\UV", false});
     check({
         {RegDeleteKeyA(LM, "T"), ERROR_ACCESS_DENIED},
+        {RegDeleteKeyA(HKEY_CLASSES_ROOT, ""), ERROR_ACCESS_DENIED},  // a predefined key itself
         {RegDeleteKeyA(LM, "T\\B"), ERROR_SUCCESS},
         {RegDeleteKeyA(LM, "U"), ERROR_SUCCESS},
         {open(LM, "U"), ERROR_FILE_NOT_FOUND},

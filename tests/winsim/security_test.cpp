@@ -62,6 +62,12 @@ TEST_F(Security, TokensOfTheProcessAndTheThread) {
     ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &h));
     EXPECT_EQ(groups(h).size(), 4u);  // the plain user: no Administrators
     EXPECT_TRUE(winsim::privilegeEnabled("SeShutdownPrivilege"));
+    DWORD size;
+    auto privs = read(h, TokenPrivileges, &size);
+    const auto& shutdown = reinterpret_cast<TOKEN_PRIVILEGES*>(privs.data())->Privileges[1];
+    EXPECT_EQ(std::to_string(shutdown.Luid.LowPart) + " " + std::to_string(shutdown.Attributes), "19 2");
+    const BYTE badSid[8] = {2, 0, 0, 0, 0, 0, 0, 5};  // revision 2
+    EXPECT_FAILS(EqualSid((PSID)badSid, (PSID)badSid), ERROR_INVALID_SID);
     CloseHandle(h);
     // Windows 95 has no tokens, and every privilege.
     sim::fresh(winsim::Platform::Win95);

@@ -126,6 +126,8 @@ TEST_F(Scm, ControlsAndWhatTheyFillIn) {
     winsim::machine().faults.push_back({"ControlService", 1, 0, ERROR_SERVICE_REQUEST_TIMEOUT, "NetPrint"});
     EXPECT_EQ(control("NetPrint"), err(ERROR_SERVICE_REQUEST_TIMEOUT) + ": untouched");
     EXPECT_EQ(status("NetPrint"), "RUNNING 0/0 accepts 1");
+    winsim::machine().faults.push_back({"OpenServiceA", 1, 0, ERROR_NOT_ENOUGH_MEMORY, "Idle"});
+    EXPECT_FAILS(OpenServiceA(mgr, "Idle", SERVICE_QUERY_STATUS), ERROR_NOT_ENOUGH_MEMORY);
     // A hung stop stays pending with its check point frozen.
     winsim::advance(3600 * 1000);
     EXPECT_EQ(status("Stuck"), "STOP_PENDING 1/4000 accepts 0");

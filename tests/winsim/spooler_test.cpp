@@ -229,6 +229,18 @@ TEST_F(Spooler, DeletePortRemovesThePortFromItsMonitor) {
     }
 }
 
+// AddPrinterDriverA keeps a file's name, also of one given with its folder.
+TEST_F(Spooler, AddPrinterDriverKeepsTheFileNames) {
+    build(nt351);
+    EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, nullptr), ERROR_INVALID_PARAMETER);
+    for (const char* f : {"a.dll", "a.ppd", "aui.dll"}) putFile(driverDir + "\\" + f);
+    std::string full = driverDir + "\\a.dll";
+    DRIVER_INFO_2A info{1, (LPSTR) "Arc", nullptr, full.data(), (LPSTR) "a.ppd", (LPSTR) "aui.dll"};
+    ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&info));
+    EXPECT_EQ(regString(std::string(winsim::kPrintKey) + "\\Environments\\Windows NT x86\\Drivers\\Arc", "Driver"),
+              "a.dll");
+}
+
 // Jobs, security, ports and loaded monitors survive a save and load; `show`.
 TEST_F(Spooler, ImageKeepsJobsSecurityAndLoadedModules) {
     build(nt351);
@@ -429,7 +441,8 @@ TEST_F(Printers, SetPrinter) {
     // A local printer may be named with this machine's name; anything else is no printer here.
     for (const char* name : {"\\\\VARDEN1\\Gamma", "\\\\varden1\\gamma"}) EXPECT_TRUE(ClosePrinter(open(name)));
     HANDLE u = nullptr;
-    for (const char* name : {"\\\\OTHER\\Gamma", "\\\\VARDEN1", "\\\\VARDEN1\\", "Alpha", "x\\Gamma"}) {
+    for (const char* name :
+         {"\\\\OTHER\\Gamma", "\\\\VARDEN1", "\\\\VARDEN1\\", "Alpha", "x\\Gamma", "\\.VARDEN1\\Gamma"}) {
         SCOPED_TRACE(name);
         EXPECT_FAILS(OpenPrinterA((LPSTR)name, &u, nullptr), ERROR_INVALID_PRINTER_NAME);
     }

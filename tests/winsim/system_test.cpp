@@ -159,7 +159,8 @@ TEST(Strings, WsprintfFormatsAndStopsAt1024Bytes) {
         {f(wsprintfA(buf, "%hd", 70000)), "4464"},
         {f(wsprintfA(buf, "[%5d][%-5d][%05d][%-05d]", 42, 42, -42, 42)), "[   42][42   ][-0042][42   ]"},
         {f(wsprintfA(buf, "%#x %#X %08lx", 255, 255, (DWORD)0xABC)), "0xff 0XFF 00000abc"},
-        {f(wsprintfA(buf, "[%s][%.3s][%6s][%-6s]", "text", "abcdef", "ab", "ab")), "[text][abc][    ab][ab    ]"},
+        {f(wsprintfA(buf, "[%s][%.3s][%6s][%-6s][%.5s]", "text", "abcdef", "ab", "ab", "ab")),
+         "[text][abc][    ab][ab    ][ab]"},
         {f(wsprintfA(buf, "%c%c %% %s", 'o', 'k', (const char*)nullptr)), "ok % (null)"},
         {f(wsprintfA(buf, "%S", u"a\u03C0\u4E00")), "ap?"},  // wide text by best fit
         {f(wsprintfA(buf, "[%.5d][%.3u][%.4x][%k]", 42, 7u, 42)), "[00042][007][002a][k]"},  // digits at least; a letter of its own

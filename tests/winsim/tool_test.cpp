@@ -75,7 +75,8 @@ TEST_F(Tool, DamagedImagesAreRefusedNamingFileAndLineAndLeftAsTheyWere) {
 TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
     const std::pair<std::string, const char*> rows[] = {  // arguments; parts of `show` and machine.json or files
         {"nt351 --arch x86", "Windows NT 3.51 build 1057 (x86)|Spooler: running|drives/C/WINNT35/winhelp.exe|"
-                             "LanmanServer (Server): running|0 Idle, 1 thread|drives/C/WINNT35/system32/spool/PRINTERS|"
+                             "LanmanServer (Server): running|0 Idle, 1 thread|PROGMAN.EXE, 1 thread,|"
+                             "drives/C/WINNT35/system32/spool/PRINTERS|"
                              "Windows NT\\CurrentVersion]\n\"CurrentVersion\"=\"3.51\""},
         {"nt350 --arch x86", "Windows NT 3.50 build 807 (x86)|drives/C/WINNT35/system32/winhlp32.exe"},
         {"nt31 --arch x86", "Windows NT 3.10 build 528 (x86)|drives/C/WINNT/winhelp.exe"},
@@ -90,9 +91,13 @@ TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
         SCOPED_TRACE(args);
         const fs::path dir = root / std::to_string(&args - &rows[0].first), json = dir / "machine.json";
         ASSERT_EQ(winsim("new " + dir.string() + " --os " + args).code, 0);
-        writeText(json, "{\"system\": {\"modules\": {\"x.dll\": {\"missing\": true}}}," + readText(json).substr(1));
+        nlohmann::json j = nlohmann::json::parse(readText(json));
+        j["system"]["modules"]["x.dll"]["missing"] = true;
+        j["faults"] = nlohmann::json::parse(R"([{"call": "DeleteFileA", "nth": 2, "times": 3}])");
+        writeText(json, j.dump(2));
         const std::string show = winsim("show " + dir.string()).out + readText(json) + readText(dir / "registry" / "HKEY_LOCAL_MACHINE.reg");
-        std::istringstream in(std::string(parts) + "|Module missing: X.DLL\n");
+        std::istringstream in(std::string(parts) +
+                              "|Module missing: X.DLL\n|DeleteFileA: call 2 fails and the next 2 with error 5\n");
         for (std::string p; std::getline(in, p, '|');)
             EXPECT_TRUE(p.find('/') == p.npos ? show.find(p) != p.npos : fs::exists(dir / p)) << p << "\n" << show;
     }
@@ -101,6 +106,10 @@ TEST_F(Tool, NewPosesVersionWordsAndFreeSpace) {
         EXPECT_TRUE(winsim("new " + at(*bad ? "x" : "0") + " --os nt40 --arch x86 " + bad).code == 1 &&
                     !fs::exists(root / "x")) << bad;
     for (const char* half : {"--os nt40", "--arch x86"}) EXPECT_EQ(winsim("new " + at("x") + " " + half).code, 2) << half;
+    for (std::string cmd : {"new", "show", "reg", "reboot", "diff"}) {  // help is no error
+        Proc h = winsim(cmd + " --help");
+        EXPECT_EQ(std::to_string(h.code) + h.out.substr(0, 14 + cmd.size()), "0usage: winsim " + cmd);
+    }
 }
 
 // One change, one line: list entries are matched by what names them, a

@@ -124,6 +124,9 @@ TEST_F(Ui, QueueOrderFiltersDispatchQuitAndImage) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
     window("Page", frame, 800);
     EXPECT_EQ(next(msg), (UINT)WM_QUIT);
+    m().ui->quitOnWindowId = m().ui->quitOccurrence = 1;  // a top-level window has no id
+    window("Frame");
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
     winsim::loadUi(nlohmann::json::parse(R"({"quit_pending": true})"), m());
     EXPECT_EQ(next(msg), (UINT)WM_QUIT);
     // The section's round trip is the machine image's test; here: an
@@ -269,6 +272,7 @@ TEST(ProgmanCommands, EffectOfEachCommand) {
         {"[ShowGroup(Startup,7)]", true, kStart},
         // Items act on the active group.
         {"[AddItem(notepad.exe,Notes,notepad.exe,0)]", true, kStart + "|Notes"},
+        {"[AddItem(notepad.exe,,notepad.exe,0)]", true, kStart + "|notepad"},  // an empty name: the program's
         {"[ShowGroup(Startup,1)][AddItem(\"C:\\VARDEN\\HELP.HLP\",\"Help, quick\")]", true,
          "*Startup:Help, quick;Main:File Manager|clock"},
         {"[DeleteItem(\"file manager\")]", true, "Startup:;*Main:clock"},
@@ -304,7 +308,7 @@ TEST(ProgmanCommands, EffectOfEachCommand) {
 // item; `show` lists the group. The section's round trip is the machine
 // image's test.
 TEST(ProgmanCommands, ArgumentsFillTheItemAndShowListsIt) {
-    auto cmds = winsim::parseProgmanCommands("[AddItem(\"a, b\",,icon.exe,2)][Reload]");
+    auto cmds = winsim::parseProgmanCommands("[AddItem(\"a, b\" ,,icon.exe,2)][Reload]");
     std::string parsed;
     for (const auto& c : cmds.value_or(std::vector<winsim::ProgmanCommand>{})) {
         parsed += c.name + "(";
