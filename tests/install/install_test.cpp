@@ -1,7 +1,6 @@
 // The install sequence's fatal conditions (successful installations are the scenarios'), the registry records, the
 // model-name tables, the copy list, the PostScript driver modules (found, copied up or fetched) and the printer
 // drivers: refusals, drivers in use, drivers of earlier releases.
-#include <regex>
 #include <set>
 
 #include "install/copylist.h"
@@ -22,37 +21,34 @@ namespace {
 
 const std::string kMonitorsKey = "HKEY_LOCAL_MACHINE\\" + kMonitors;
 
-// Every condition the sequence cannot survive, with its message (ending in a blank: the start of it); on NT 3.5x the
-// modeless spooler pages come and go under the wait cursor, and the spooler runs again when setup has ended unless
-// its one start failed (the start after the stop is not repeated). A Windows 95 rename that fails with no module
-// there is reported and setup goes on; without its module the spooler then refuses the monitor (ERROR_MOD_NOT_FOUND,
-// as Wine answers posing as Windows 95).
+// Every condition the sequence cannot survive, with its message (ending in a blank: the start of it). The transcripts
+// pin the rest: on NT 3.5x the modeless spooler pages come and go under the wait cursor, and the spooler runs again
+// when setup has ended unless its one start failed (the start after the stop is not repeated). A Windows 95 rename
+// that fails with no module there is reported in a box and setup goes on; without its module the spooler then refuses
+// the monitor (ERROR_MOD_NOT_FOUND, as Wine answers posing as Windows 95).
 TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
-    const Lines stop{"status 5100 Stopping the print spooler...", "status 5100 end"};
-    const Lines stopStart{stop[0], stop[1], "status 5300 Starting the print spooler...", "status 5300 end"};
-    const std::string sys95 = "C:\\WINDOWS\\SYSTEM";
     const struct {
-        bool windows95, upgrade; void (*fault)(Harness&); std::string error; Lines status, boxes;
-        DWORD spooler = SERVICE_RUNNING; const char* cursor = "arrow";  // under which the error page shows
+        bool windows95, upgrade; void (*fault)(Harness&); std::string error;
     } rows[] = {
         {false, false, [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, kMonitorsKey); },
-         "error Install -- Couldn't open registry root, Error = 5", {}, {}},
+         "error Install -- Couldn't open registry root, Error = 5"},
         {false, false, [](Harness& h) { fs::remove_all(h.host(driverDir() + "\\1")), putNtModules(h, "x"); },
-         "error setupForPPDInstall failed, error = 123", {}, {}},
+         "error setupForPPDInstall failed, error = 123"},
         {false, true, [](Harness&) { failNext("ControlService", 0, ERROR_ACCESS_DENIED, "Spooler"); },
-         "error Install -- Couldn't stop spooler, error = 5", stop, {}, SERVICE_RUNNING, "wait"},
+         "error Install -- Couldn't stop spooler, error = 5"},
         {false, true, [](Harness&) { failNext("RegCreateKeyExA", 0, ERROR_ACCESS_DENIED, kMonitorsKey + "\\Varden Network Port"); },
-         "error Install -- FixReg failed, error = ", stop, {}},  // the number is FixReg's last error
-        {false, true, [](Harness& h) { fs::remove(h.host("C:\\dist\\vrdorvel.exe")); }, "error Error code = 1024", stop,
-         {"box Copy Error: Cannot copy C:\\dist\\vrdorvel.exe to C:\\win32app\\vrdpsmon\\utility\\vrdorvel.exe (error 2)."}},
+         "error Install -- FixReg failed, error = "},  // the number is FixReg's last error
+        // A file of the distribution missing: the copy error box, then the toolkit's error page.
+        {false, true, [](Harness& h) { fs::remove(h.host("C:\\dist\\vrdorvel.exe")); }, "error Error code = 1024"},
         {false, true, [](Harness&) { failNext("StartServiceA", 1, ERROR_SERVICE_DISABLED, "Spooler"); },
-         "error Install -- Couldn't start spooler, error = 1058", stopStart, {}, SERVICE_STOPPED, "wait"},
+         "error Install -- Couldn't start spooler, error = 1058"},
         {false, false, [](Harness&) { failNext("AddMonitorA", 1, ERROR_ACCESS_DENIED); },
-         "error Install -- AddMonitor failed, error = 5", {}, {}},
+         "error Install -- AddMonitor failed, error = 5"},
         {true, false, [](Harness&) { failNext("AddMonitorA", 1, ERROR_ACCESS_DENIED); },
-         "error Install -- AddMonitor failed, error = 5", {}, {}},
-        {true, false, [](Harness&) { failNext("MoveFileA", 1, ERROR_ACCESS_DENIED); }, "error Install -- AddMonitor failed, error = 126",
-         {}, {"box Install: Couldn't rename " + sys95 + "\\vrdpsmw4.new to " + sys95 + "\\vrdpsmw4.dll (error = 5)"}},
+         "error Install -- AddMonitor failed, error = 5"},
+        // The rename refused: reported, and the monitor then refused for want of its module.
+        {true, false, [](Harness&) { failNext("MoveFileA", 1, ERROR_ACCESS_DENIED); },
+         "error Install -- AddMonitor failed, error = 126"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.error);
@@ -74,41 +70,27 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
             BuildCopyList();
             Install();
         });
-        EXPECT_EQ(r.value("returned"), "");
         Lines errors = r.lines("error");
         ASSERT_EQ(errors.size(), 1u) << r.output;
         EXPECT_EQ(errors[0].substr(0, row.error.back() == ' ' ? row.error.size() : std::string::npos), row.error);
-        EXPECT_EQ(r.lines("status"), row.status);
-        EXPECT_EQ(r.lines("box"), row.boxes);
-        for (const auto& l : r.lines("shown 5")) EXPECT_EQ(l.substr(l.size() - 11), "cursor wait");
-        EXPECT_EQ(r.lines("shown 2300"), Lines{std::string("shown 2300 FErrorDlgProc help 0 cursor ") + row.cursor});
-        EXPECT_EQ(r.value("spooler"), row.windows95 ? "" : std::to_string(row.spooler));
     }
 }
 
 // The Files key and the version key hold their texts (REG_SZ with the terminating zero: the tree shows each text
 // as its size less one; the date in its fixed form). A key the registry refuses ends setup with the record's message
-// and the registry's error.
+// and the registry's error. The two runs' trees and messages are pinned by the transcript; the date's form and the
+// name maps are checked here.
 TEST(RegistryRecordsAndNameMaps, KeysHoldTheirTextsOrEndSetupNamesFitAndLookupIgnoresCase) {
     Harness h;
-    ChildResult r = h.run("", [] {
+    h.run("", [] {
         SetFilesKeyInfo(FILES_KEY_PATH, "C:\\win32app\\vrdpsmon");
         SetVersionInfo(VERSION_KEY_PATH);
         std::string trees = regTree(FILES_KEY_PATH) + regTree(VERSION_KEY_PATH);
         report("%s", trees.substr(0, trees.size() - 1).c_str());
     });
-    ASSERT_EQ(r.report.size(), 3u) << r.output;
-    EXPECT_EQ(r.report[0], ".: Mgmt Sess Key=mqtv42 Root=C:\\win32app\\vrdpsmon");
-    const std::regex version(".: Title=Quillar for Windows Software Type=Print Monitor Installation Version=V5\\.1-11i "
-                             "Description=Native support for Varden's network printers Version Installed=V5\\.1-1 "
-                             "Install Date=\\d\\d-[A-Z][a-z]{2}-\\d{4} \\d\\d:\\d\\d:\\d\\d");
-    EXPECT_TRUE(std::regex_match(r.report[1], version)) << r.report[1];
     // (The version key refused: the outcome scenario VersionKeyRefused.)
     failNext("RegCreateKeyExA", 0, ERROR_ACCESS_DENIED);
-    r = h.run("2300 CONTINUE\n", [] { SetFilesKeyInfo(FILES_KEY_PATH, "C:\\x"); });
-    EXPECT_EQ(r.value("returned"), "");
-    EXPECT_EQ(r.lines("error"), (Lines{"error Unable to access Registry to set files subkey, error = 5.  Please "
-                                       "restart to a clean system before re-running this program."}));
+    h.run("2300 CONTINUE\n", [] { SetFilesKeyInfo(FILES_KEY_PATH, "C:\\x"); });
     std::string dates;
     for (SYSTEMTIME time : {SYSTEMTIME{1996, 3, 2, 5, 14, 7, 9, 0}, SYSTEMTIME{2026, 12, 1, 31, 23, 59, 59, 0},
                             SYSTEMTIME{1995, 1, 0, 1, 0, 0, 0, 0}, SYSTEMTIME{1999, 13, 0, 1, 0, 0, 0, 0},
@@ -193,33 +175,20 @@ ChildResult copy(Harness& h, bool windows95, bool alpha, bool mips, LONG install
     });
 }
 
-// Each platform's sections go to their folders (the files under the four destinations, sorted); the load sections
-// only to a chosen root; the list queued before is dropped. The copy engine's results through the access layer: a
+// Each platform's sections go to their folders; the load sections only to a chosen root; the list queued before is
+// dropped (the files each run adds: its transcript). The copy engine's results through the access layer: a
 // quit (the user gave up on a full disk) is 1025; a root too long for its subdirectories (508 characters, the longest
 // the page accepts) overflows.
 TEST(BuildCopyList, QueuesTheSectionsOfThePlatformToTheirFoldersOrFails) {
-    const std::string util = "root\\s15 root\\utility\\s11 root\\utility\\s12 root\\utility\\s13 root\\utility\\s14";
-    const struct { bool windows95, alpha, mips; LONG type; std::string files; } platforms[] = {
-        {false, false, false, INSTALL_CHOSEN_DEST, "drv\\s1 root\\cat\\s17 root\\s15 root\\s16 root\\sys\\s18 root\\utility\\s10 "
-         "root\\utility\\s11 root\\utility\\s12 root\\utility\\s13 root\\utility\\s14 sys\\s2 sys\\s5"},
-        {false, true, false, INSTALL_SYSTEM_DRIVE, "drv\\s1 " + util + " root\\utility\\s8 sys\\s2 sys\\s3"},
-        {false, false, true, INSTALL_SYSTEM_DRIVE, "drv\\s1 " + util + " root\\utility\\s9 sys\\s2 sys\\s4"},
-        {true, false, true, INSTALL_SYSTEM_DRIVE, "drv\\s1 root\\s15 root\\utility\\s10" + util.substr(8) + " sys\\s6 sys\\s7"},
+    const struct { bool windows95, alpha, mips; LONG type; } platforms[] = {
+        {false, false, false, INSTALL_CHOSEN_DEST},  // NT x86 with the load sections under the root
+        {false, true, false, INSTALL_SYSTEM_DRIVE},  // NT Alpha
+        {false, false, true, INSTALL_SYSTEM_DRIVE},  // NT MIPS
+        {true, false, true, INSTALL_SYSTEM_DRIVE},   // Windows 95, whatever the processor flag
     };
     for (const auto& row : platforms) {
         Harness h(row.windows95 ? win95() : nt351());
-        ChildResult r = copy(h, row.windows95, row.alpha, row.mips, row.type);
-        EXPECT_EQ(r.value("returned"), "1") << r.output;
-        std::set<std::string> files;
-        const fs::path c = h.host("C:\\");
-        for (const char* dir : {"drv", "root", "stale", "sys"})
-            if (fs::exists(c / dir))
-                for (const auto& e : fs::recursive_directory_iterator(c / dir))
-                    if (e.is_regular_file()) files.insert(e.path().lexically_relative(c).replace_extension().string());
-        std::string text;
-        for (const auto& f : files) text += (text.empty() ? "" : " ") + f;
-        std::replace(text.begin(), text.end(), '/', '\\');
-        EXPECT_EQ(text, row.files);
+        copy(h, row.windows95, row.alpha, row.mips, row.type);
     }
     Harness full;
     full.setFree('C', 10);
@@ -245,26 +214,31 @@ __attribute__((noinline)) void dirtyStack() {
     for (auto& c : junk) c = 'j';
 }
 
-const char* const kUnreadable = "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 2";
-
 // NT 3.5x: the modules where they are found (the driver directory wins over a version folder), the version the
 // subdirectory name gives, and no page while they are at hand. Names starting with a dot (not names holding one) and
 // directories with other attributes than the directory bit are not searched: the modules are then fetched, here from
 // a distribution path that cannot be read.
 TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
-    const struct { std::string sub; bool readOnly; const char* outcome; } rows[] = {
-        {"", false, "done 1"}, {"1", false, "done 1"}, {"0", false, "done 0"}, {"2.0", false, "done 2"},
-        {"x", false, "failed 0"}, {".5", false, kUnreadable}, {"2", true, kUnreadable}};
+    // Each row's result and version (reported), or the message ending setup, is pinned by its transcript.
+    const struct { std::string sub; bool readOnly, fetched; } rows[] = {
+        {"", false, false},     // in the driver directory (a version folder 7 beside it): version 1
+        {"1", false, false},    // version 1
+        {"0", false, false},    // version 0
+        {"2.0", false, false},  // version 2
+        {"x", false, false},    // a folder name without a number: failed
+        {".5", false, true},    // not searched: fetched
+        {"2", true, true},      // read-only: not searched, fetched
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.sub);
         Harness h;
         putNtModules(h, row.sub);
         if (row.sub.empty()) putNtModules(h, "7");
-        ChildResult r = h.run("2300 CONTINUE\n", [&row] {
+        h.run("2300 CONTINUE\n", [&row] {
             startupState();
             if (row.readOnly)
                 winsim::machine().files->meta[driverDir() + "\\" + row.sub].attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
-            if (row.outcome[0] == 'e') {
+            if (row.fetched) {  // from a distribution path that cannot be read
                 HKEY key;
                 RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Setup", 0, KEY_ALL_ACCESS, &key);
                 RegDeleteValueA(key, "WinntPath");
@@ -274,11 +248,6 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
             DWORD status = setupForPPDInstallNT35(&version);
             report("%s %u", stsSucceeded(status) ? "done" : "failed", (unsigned)version);
         });
-        EXPECT_EQ(r.report.empty() ? r.lines("error") : Lines{r.report[0]}, Lines{row.outcome}) << r.output;
-        if (row.outcome[0] != 'e') {
-            EXPECT_TRUE(r.pages().empty()) << "no page when the modules are at hand";
-            EXPECT_TRUE(fs::exists(h.host(driverDir() + "\\pscript.dll")) && fs::exists(h.host(driverDir() + "\\pscrptui.dll")));
-        }
     }
 }
 
@@ -288,36 +257,33 @@ TEST(SetupForPPDInstall, Nt35FindsTheModulesAndTheirVersion) {
 // read ends setup with its message, before any page.
 TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
     const struct {
-        winsim::OsInfo os; void (*prepare)(Harness&); const char* answers; const char* error; bool fetched = false;
-        std::size_t programs = 0;
+        winsim::OsInfo os; void (*prepare)(Harness&); const char* answers;
     } rows[] = {
+        // NT 3.1x: both modules fetched from the path typed.
         {nt31(), [](Harness& h) { h.writeFile("C:\\i386\\pscript.dll"); h.writeFile("C:\\i386\\pscrptui.dll"); },
-         "1100 CONTINUE EditTextOut=C:\\i386\n", nullptr, true},
+         "1100 CONTINUE EditTextOut=C:\\i386\n"},
+        // Windows 95: the tool delivers nothing, the second try (from C:\dist) finds no tool; then quit.
         {win95(), [](Harness& h) { h.writeFile("E:\\WIN95\\win95_02.cab", "not a cabinet\n"); },
-         "102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n", nullptr, false, 1},
+         "102 CONTINUE\n103 CONTINUE\n102 CONTINUE EditTextOut=\"C:\\dist\"\n103 EXIT\n200 EXIT\n"},
+        // The recorded path unreadable: setup ends with the registry's error.
         {nt351(), [](Harness&) { failNext("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED, "HKEY_LOCAL_MACHINE\\SYSTEM\\Setup"); },
-         "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 5"},
-        {nt351(), [](Harness&) { setValue("SYSTEM\\Setup", "WinntPath", REG_DWORD, "\x01\0\0\0", 4); },
-         "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't read dist. path, Error = 13"},
+         "2300 CONTINUE\n"},
+        {nt351(), [](Harness&) { setValue("SYSTEM\\Setup", "WinntPath", REG_DWORD, "\x01\0\0\0", 4); }, "2300 CONTINUE\n"},
         {win95(), [](Harness&) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup"); },
-         "2300 CONTINUE\n", "error CopyPSDriverFiles -- Couldn't open dist. path key, Error = 2"},
+         "2300 CONTINUE\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.answers);
         Harness h(row.os);
         h.writeFile("E:\\WIN95\\extract.exe");
         row.prepare(h);
-        ChildResult r = h.run(row.answers, [] {
+        h.run(row.answers, [] {
             startupState();
             DWORD version = 0;  // nothing at hand: each platform's search fetches the modules
             if (::Setup.IsWindows95) setupForPPDInstallWin95(&version);
             else if (::Setup.IsNT31) setupForPPDInstallNT31(&version);
             else setupForPPDInstallNT35(&version);
         });
-        EXPECT_EQ(r.value("returned"), row.fetched ? "1" : "") << r.output;
-        EXPECT_EQ(r.lines("error"), row.error ? Lines{row.error} : Lines{});
-        EXPECT_EQ(r.lines("program").size(), row.programs);
-        EXPECT_EQ(fs::exists(h.host(driverDir() + "\\pscrptui.dll")), row.fetched);
     }
 }
 
@@ -325,17 +291,15 @@ TEST(CopyPSDriverFiles, PathPageThenFetchOrFailurePage) {
 // a trailing backslash is not doubled. The wait polls the target 41 times at most, and when the target came waits a
 // settling pause, under the status page and the wait cursor.
 TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
-    const std::string tool = "program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.*";
-    const struct { const char* dist; bool tool, cabinet, companions; std::string program; const char* outcome; } rows[] = {
-        {"E:\\WIN95", false, true, false, "", "0 0"},  // result, virtual ms
-        {"E:\\WIN95", true, false, false, "", "0 0"},
-        {"E:\\WIN95\\", true, true, false, tool + " iconlib.dll testps.txt apple380.spd", "0 20500"},  // nothing delivered
-        {"E:\\WIN95", true, true, true, tool, "1 25000"},  // the target at the first poll
+    // The program line, the status page, the result and the virtual time each row reports: its transcript.
+    const struct { const char* dist; bool tool, cabinet, companions; } rows[] = {
+        {"E:\\WIN95", false, true, false},    // no tool: not started
+        {"E:\\WIN95", true, false, false},    // no cabinet: not started
+        {"E:\\WIN95\\", true, true, false},  // with the companions lacking; nothing delivered
+        {"E:\\WIN95", true, true, true},      // the target at the first poll
     };
-    const Lines status{"status 7804 Copying Postscript Driver File: Please wait while we copy all necessary PostScript driver "
-                       "files.", "shown 7804 FStatusDlgProc help 0 cursor wait", "status 7804 end"};
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.program + row.outcome);
+        SCOPED_TRACE(&row - rows);
         Harness h(win95());
         const std::string sys = h.machine().systemDir;
         fs::remove(h.host("E:\\WIN95\\extract.exe"));
@@ -345,15 +309,12 @@ TEST(ExtractWin95DriverFiles, StartsTheToolAndWaitsForTheTarget) {
         for (const char* f : {"fonts.mfm", "iconlib.dll", "testps.txt", "apple380.spd", "pscript.drv"})
             if (row.companions || f[0] == 'f') h.writeFile(sys + "\\" + f);
         std::string dist = row.dist;
-        ChildResult r = h.run("", [dist] {
+        h.run("", [dist] {
             startupState();
             std::uint64_t start = winsim::now();
             int result = ExtractWin95DriverFiles("pscript.drv", dist.c_str(), ::Setup.DriverDir);
             report("%d %llu", result, (unsigned long long)(winsim::now() - start));
         });
-        EXPECT_EQ(r.report, (Lines{row.outcome, "returned=1"})) << r.output;
-        EXPECT_EQ(r.lines("program"), row.program.empty() ? Lines{} : Lines{row.program});
-        EXPECT_EQ(r.lines("s"), row.program.empty() ? Lines{} : status);
     }
 }
 
@@ -413,18 +374,19 @@ void definePrinter(const std::string& name, const std::string& driver) {
 // coming back is walked by the upgrade scenarios). Printers on an earlier release's names move to the current ones
 // (names match in letter case only; a printer that cannot be opened stays) and the old drivers go unless still used.
 // InstallPrinterDrivers and RenameObsoleteDrivers run as Install runs them (record filled, PPD files in DriverDir as
-// the copy list left them); the state after is the drivers, printers (each sorted), boxes and calls.
+// the copy list left them); the child reports the drivers, printers and calls after, which the transcripts pin with the
+// boxes and errors.
 TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
     const std::string ls600 = "Varden LaserStream 600";
     const struct {
-        bool windows95; std::vector<std::pair<std::string, std::string>> keys; void (*prepare)(Harness&); Lines state;
+        bool windows95; std::vector<std::pair<std::string, std::string>> keys; void (*prepare)(Harness&);
     } rows[] = {
-        {false, {}, [](Harness&) {}, {"calls added=0 set=0"}},
+        {false, {}, [](Harness&) {}},  // an empty section
+        // Windows 95: the first driver refused (reported by its Windows 95 name), the next added.
         {true, {{"Varden LaserStream 1200/Japanese", "a.ppd"}, {"Varden LaserStream 400", "b.ppd"}},
-         [](Harness&) { failNext("AddPrinterDriverA", 1, ERROR_ACCESS_DENIED); },
-         {"calls added=2 set=0", "driver Varden LaserStream 400|b.ppd|1",
-          "box Install: AddPrinterDriver (Varden LaserStream 1200/J)failed error = 5"}},
-        {false, {{std::string(64, 'k'), "a.ppd"}}, [](Harness&) {}, {"error Error code = 1024", kOverflowBox}},
+         [](Harness&) { failNext("AddPrinterDriverA", 1, ERROR_ACCESS_DENIED); }},
+        {false, {{std::string(64, 'k'), "a.ppd"}}, [](Harness&) {}},  // a key too long: setup ends
+        // The driver in use not added again: its printers stay parked on Other's driver.
         {false, {{ls600, "new.ppd"}}, [](Harness& h) {
              defineDriver("Varden LaserStream 600", "old.ppd");
              defineDriver("Other", "other.ppd");
@@ -432,16 +394,15 @@ TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
                  definePrinter(p, d);
              failNext("AddPrinterDriverA", 1, ERROR_NOT_ENOUGH_MEMORY);  // the re-add, after the one meeting the use
              h.machine().faults.back().nth += 1;
-         },
-         {"calls added=2 set=6", "driver Other|other.ppd|1", "printer Hall|Other|running", "printer Lab|Other|running",
-          "printer Office|Other|running", "box Install: AddPrinterDriver (Varden LaserStream 600)failed error = 8"}},
+         }},
+        // Every printer uses the driver: nothing to park on, the driver left as it was.
         {false, {{ls600, "new.ppd"}}, [](Harness&) {
              defineDriver("Varden LaserStream 600", "old.ppd");
              definePrinter("Office", "Varden LaserStream 600");
              definePrinter("Lab", "Varden LaserStream 600");
-         },
-         {"calls added=1 set=0", "driver Varden LaserStream 600|old.ppd|1", "printer Lab|Varden LaserStream 600|running",
-          "printer Office|Varden LaserStream 600|running"}},
+         }},
+        // Earlier releases' names: A and B move to the current ones and their drivers go; C (the name in other letter
+        // case) and D (its printer cannot be opened) stay.
         {false, {{ls600, "a.ppd"}, {"Varden LaserStream 1200 Level2 16MB", "b.ppd"}}, [](Harness&) {
              for (const char* old : {"Varden LaserStream 600 v48.3", "Varden LaserStream 1200 Level2 16 MB v2013",
                                      "varden laserstream 600 v2013", "Varden DeskStream 1600 v48.3"})
@@ -451,12 +412,7 @@ TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
              definePrinter("C", "varden laserstream 600 v2013");
              definePrinter("D", "Varden DeskStream 1600 v48.3");
              failNext("OpenPrinterA", 0, ERROR_ACCESS_DENIED, "D");
-         },
-         {"calls added=2 set=2", "driver Varden DeskStream 1600 v48.3|old.ppd|1",
-          "driver Varden LaserStream 1200 Level2 16MB|b.ppd|1", "driver Varden LaserStream 600|a.ppd|1",
-          "driver varden laserstream 600 v2013|old.ppd|1", "printer A|Varden LaserStream 600|running",
-          "printer B|Varden LaserStream 1200 Level2 16MB|running", "printer C|varden laserstream 600 v2013|running",
-          "printer D|Varden DeskStream 1600 v48.3|running"}},
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
@@ -470,7 +426,7 @@ TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
         if (!row.windows95) putNtModules(h);
         else h.writeFile(h.machine().systemDir + "\\pscript.drv");
         row.prepare(h);
-        ChildResult r = h.run("2300 CONTINUE\n", [](LPSTR) {
+        h.run("2300 CONTINUE\n", [](LPSTR) {
             startupState();
             TkResetCopyList();
             TkAddSectionFiles("PPD Files", ::Setup.CopySourceDir, ::Setup.DriverDir);
@@ -492,13 +448,6 @@ TEST(InstallPrinterDrivers, DriversPrintersAndRefusals) {
                    winsim::machine().callCounts["SetPrinterA"]);
             return 0;
         });
-        Lines state = r.lines("error ");  // the error, the sorted report, the boxes
-        Lines reported = r.report;
-        std::sort(reported.begin(), reported.end());
-        state.insert(state.end(), reported.begin(), reported.end());
-        for (const auto& line : r.lines("box ")) state.push_back(line);
-        EXPECT_EQ(state, row.state) << r.output;
-        EXPECT_TRUE(withPrefix(r.report, "driver ").empty() || !fs::exists(h.host(driverDir() + "\\new.ppd")));
     }
 }
 

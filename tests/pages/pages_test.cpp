@@ -1,8 +1,6 @@
 // The page protocol, the simple pages, and the pages that take a choice or a path: the installation type, the
 // destination path and the distribution path (figures, space rules, directory creation, the length limits of the
 // typed paths).
-#include <set>
-
 #include "install/copylist.h"
 #include "pages/pages.h"
 #include "setup/harness.h"
@@ -12,8 +10,8 @@ using namespace harness;
 namespace {
 
 // Each page run in a child with its answers: whether it came back (or ended setup with the toolkit), the pages shown,
-// the restart it left; over all rows, the procedure and help page of every page. Back shows the same page again (as a
-// word other than the four would).
+// the restart it left. Back shows the same page again (as a word other than the four would). The procedure, help page
+// and cursor of every page, and the modeless pages' lines, are pinned by the transcripts.
 TEST(SimplePages, AnswersAndWhatTheyLeaveModelessPagesAndEventWords) {
     const struct {
         bool windows95; const char* answers; void (*page)(); const char* state; bool tokenRefused = false;
@@ -48,7 +46,6 @@ TEST(SimplePages, AnswersAndWhatTheyLeaveModelessPagesAndEventWords) {
              report("asked=%ld %ld %ld %ld", answers[0], answers[1], answers[2], answers[3]);
          }, "1 0 asked 0 1 1 0"},
     };
-    std::set<std::string> shown;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.answers);
         Harness h(row.windows95 ? win95() : nt351());
@@ -63,19 +60,10 @@ TEST(SimplePages, AnswersAndWhatTheyLeaveModelessPagesAndEventWords) {
                       (r.lines("reboot").empty() ? "" : " reboot") + (r.value("asked").empty() ? "" : " asked " + r.value("asked")),
                   row.state);
         EXPECT_EQ(r.value("frame"), r.value("returned").empty() ? "0" : "1");
-        for (const auto& l : r.lines("shown ")) shown.insert(l);
     }
-    Lines procedures;  // every page's procedure and help page, all under the arrow
-    for (const auto& l : shown)
-        procedures.push_back(l.substr(6, l.size() - 19) + (l.substr(l.size() - 13) == " cursor arrow" ? "" : " (cursor!)"));
-    EXPECT_EQ(procedures, (Lines{"100 FWelcomeDlgProc help 900", "1000 FInfoDlgProc help 0", "103 FInfoDlgProc help 0",
-                                 "1200 FInfoDlgProc help 0", "1300 FInfoDlgProc help 0", "1400 FInfoDlgProc help 0", "1500 FInfoDlgProc help 0", "1600 FInfoDlgProc help 0",
-                                 "200 FQuitDlgProc help 900", "2000 FInfoDlgProc help 0", "2100 FQuitDlgProc help 0",
-                                 "2400 FInfoDlgProc help 0", "6400 FInfo0DlgProc help 0", "700 FInfoDlgProc help 0",
-                                 "7802 FInfoDlgProc help 0", "7803 FInfoDlgProc help 0"}));
     // Modeless pages take no answer: each shows its status line and stays until popped.
     Harness h;
-    ChildResult r = h.run("", [] {
+    h.run("", [] {
         SpoolerStopPage();
         SpoolerStartPage();
         DriverInstallPage();
@@ -83,14 +71,6 @@ TEST(SimplePages, AnswersAndWhatTheyLeaveModelessPagesAndEventWords) {
         TkPopDialogs(1);
         TkPopAllDialogs();
     });
-    EXPECT_TRUE(r.pages().empty());
-    Lines expected;
-    for (auto [page, text] : {std::pair{"5100", "Stopping the print spooler..."}, {"5300", "Starting the print spooler..."},
-                              {"1800", "Installing the printer drivers..."}, {"1700", "Creating the program group..."}})
-        expected.insert(expected.end(), {std::string("status ") + page + " " + text,
-                                         std::string("shown ") + page + " FModelessDlgProc help 0 cursor arrow"});
-    expected.insert(expected.end(), {"status 1700 end", "status 1800 end", "status 5300 end", "status 5100 end"});
-    EXPECT_EQ(r.lines("s"), expected);
     // Only the sum of the first two characters counts: other words with the same sum act alike; characters above 127
     // count negative, the sum is taken modulo 65536. StripTrailingBackslash removes one final backslash.
     const std::pair<const char*, int> events[] = {
@@ -215,7 +195,8 @@ TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
         std::int64_t freeC, freeD;  // -1: as the machine has it, no drive D:
         std::string answers;
         std::string root;  // "": setup ended on the error page
-        const char* done; Lines boxes;
+        const char* done;
+        Lines boxes;  // the row's reaction (the transcript holds every box; checked here where setup ends)
     } rows[] = {
         {-1, -1, "300 CONTINUE EditTextOut=c:\\apps\\varden\n", "C:\\apps\\varden", "1", none},
         {-1, -1, "300 CONTINUE EditTextOut=C:\\there\n", "C:\\there", "1", none},
@@ -247,9 +228,7 @@ TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
         }
         EXPECT_EQ(r.report, (Lines{std::string("type=3 done=") + row.done + " root=" + row.root, "EditTextIn=" + root,
                                    "returned=1"})) << r.output;
-        EXPECT_EQ(r.lines("box"), row.boxes);
         EXPECT_EQ(fs::is_directory(h.host(row.root)), *row.done == '1');
-        EXPECT_EQ(r.lines("shown 300").at(0), "shown 300 FChoosePathDlgProc help 7805 cursor arrow");
     }
     Harness h;
     h.setInf(sampleInf());
@@ -263,9 +242,13 @@ TEST(DestinationPathPage, TypedPathsAndTheirReactions) {
 }
 
 // The path is offered without its final backslash; cancel, exit and back ask to quit, an empty or missing directory
-// shows the notice; Windows 95 has its own page; 255 characters end setup.
+// shows the notice; Windows 95 has its own page; 255 characters end setup. The child reports the offer and the path
+// it was left with; the transcripts pin them.
 TEST(DistributionPathPage, OfferedAcceptedOrTooLong) {
-    const struct { bool windows95; const char* proposed; std::string answers; const char* path; } rows[] = {
+    const struct {
+        bool windows95; const char* proposed; std::string answers;
+        const char* path;  // the path accepted; null: setup ended
+    } rows[] = {
         {false, "D:\\",
          "1100 BACK\n200 CONTINUE\n1100 CANCEL\n200 CANCEL\n1100 EXIT\n200 CONTINUE\n1100 CONTINUE EditTextOut=\n"
          "6400 CONTINUE\n1100 CONTINUE EditTextOut=C:\\a|b\n6400 CONTINUE\n1100 CONTINUE EditTextOut=C:\\i386\n", "C:\\i386"},
@@ -286,11 +269,7 @@ TEST(DistributionPathPage, OfferedAcceptedOrTooLong) {
             char value[64];
             report("offered=%s path=%s", TkGetSymbol("EditTextIn", value, sizeof value), path);
         });
-        if (!row.path) {
-            expectToolkitError(r, 1024, {kOverflowBox});
-            continue;
-        }
-        EXPECT_EQ(r.report, (Lines{"offered=" + proposed.substr(0, proposed.size() - 1) + " path=" + row.path, "returned=1"}));
+        if (!row.path) expectToolkitError(r, 1024, {kOverflowBox});
     }
 }
 

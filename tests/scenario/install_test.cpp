@@ -64,8 +64,6 @@ void installEarlierRelease(Scenario& s) {
     s.reboot();
 }
 
-std::uint64_t clockOf(const Scenario& s) { return s.machineJson()["clock"]["tick_ms"]; }
-
 // --- installations that succeed ----------------------------------------------------
 
 enum class Before { Nothing, EarlierRelease, StrayModule };
@@ -77,52 +75,37 @@ struct InstallRow {
     Before before;                     // what the machine holds before the run
     std::string answers;               // a shipped file's name, or the text; a run that
                                        // ends with 0 showed exactly the pages it answers
-    Lines programs;                    // the `program` lines of the log, in order
-    std::vector<int> status;           // the status pages, each closed before the next opens
     Restart restart;
-    // Virtual time the run takes: its fixed pauses (1 s after copying, 2 s on
-    // the group page) and waits.
-    std::uint64_t clockMs;
     const char* chosenRoot = nullptr;  // installation type 1: the Files key names it, the load files are there
     const char* version = "1";         // the drivers' version; on NT 3.5x also the folder the spooler keeps them in
 };
 
 void PrintTo(const InstallRow& r, std::ostream* os) { *os << r.name; }
 
-const std::string kWizard = "program C:\\win32app\\vrdpsmon\\utility\\vrdpswiz.exe", kHelp = "program winhlp32.exe vrdpsmon.hlp";
-const std::vector<int> kWork = {1800, 1700};  // the drivers, the group
-
 const InstallRow kInstallRows[] = {
     {"Nt351X86ModulesInVersionFolder", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::Nothing,
-     "install-default-start-all.ans", {kWizard, kHelp}, kWork, Restart::None, 3000},
+     "install-default-start-all.ans", Restart::None},
     {"Nt351AlphaModulesInDriverFolder", {"--os", "nt351", "--arch", "alpha", "--ps-modules", "driverdir"}, Before::Nothing,
-     "install-default.ans", {}, kWork, Restart::None, 3000},
-    {"Nt351MipsModulesFetched", {"--os", "nt351", "--arch", "mips"}, Before::Nothing, "demo.ans", {kWizard, kHelp}, kWork,
-     Restart::None, 3000},
+     "install-default.ans", Restart::None},
+    {"Nt351MipsModulesFetched", {"--os", "nt351", "--arch", "mips"}, Before::Nothing, "demo.ans", Restart::None},
     {"Nt350ChosenRootModulesInFolder0", {"--os", "nt350", "--arch", "x86", "--ps-modules", "versiondir=0"}, Before::Nothing,
-     "install-destination.ans", {}, kWork, Restart::None, 3000, "C:\\VARDEN", "0"},
-    {"Nt31Fresh", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::Nothing, "install-default.ans", {},
-     kWork, Restart::None, 3000},
-    // The cabinet tool runs 3 s: six polls of 500 ms, then the 25 s pause.
+     "install-destination.ans", Restart::None, "C:\\VARDEN", "0"},
+    {"Nt31Fresh", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::Nothing, "install-default.ans",
+     Restart::None},
     {"Win95ModulesFromTheCabinet", {"--os", "win95", "--arch", "x86", "--extract-ms", "3000"}, Before::Nothing,
-     "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n700 CONTINUE\n",
-     {"program E:\\WIN95\\extract.exe /Y /A /L C:\\WINDOWS\\SYSTEM E:\\WIN95\\win95_02.cab pscript.* iconlib.dll "
-      "fonts.mfm testps.txt apple380.spd",
-      kWizard},
-     {7804, 1800, 1700}, Restart::None, 3000 + 25000 + 3000},
+     "100 CONTINUE\n800 CONTINUE ButtonChecked=1\n102 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n700 CONTINUE\n", Restart::None},
     // The spooler is stopped before the old module is touched (so it is
-    // deleted at once) and runs again before the drivers are added; its stop
-    // (2 s to stop, 3 s to settle) and start (3 s to settle) take time.
+    // deleted at once) and runs again before the drivers are added.
     {"Nt351Upgrade", {"--os", "nt351", "--arch", "x86", "--ps-modules", "versiondir"}, Before::EarlierRelease,
-     "install-default.ans", {}, {5100, 5300, 1800, 1700}, Restart::None, 3000 + 5000 + 3000},
+     "install-default.ans", Restart::None},
     {"Nt31Upgrade", {"--os", "nt31", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease,
-     "upgrade-restart-later.ans", {}, kWork, Restart::NtPending, 3000},
+     "upgrade-restart-later.ans", Restart::NtPending},
     // A fresh installation over a module that no monitor names: the new one
     // goes in at the next start, as on an upgrade, without its pages.
     {"Win95FreshOverAStrayModule", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::StrayModule,
-     "install-default.ans", {}, kWork, Restart::Win95Wininit, 3000},
+     "install-default.ans", Restart::Win95Wininit},
     {"Win95Upgrade", {"--os", "win95", "--arch", "x86", "--ps-modules", "driverdir"}, Before::EarlierRelease,
-     "upgrade-restart-later.ans", {}, kWork, Restart::Win95Wininit, 3000},
+     "upgrade-restart-later.ans", Restart::Win95Wininit},
 };
 
 class Installation : public ::testing::TestWithParam<InstallRow> {};
@@ -140,22 +123,12 @@ TEST_P(Installation, LeavesTheMachineAsItsRowSays) {
     const std::string root = row.chosenRoot ? row.chosenRoot : kDefaultRoot;
     const std::string module = l.system + "\\" + l.module, side = l.system + (l.win95 ? "\\vrdpsmw4.new" : "\\vrdpsmon.old");
     if (row.before == Before::StrayModule) s.writeFile(module, "earlier monitor module\n");
-    const std::uint64_t clockBefore = clockOf(s);
 
     RunResult r = s.run(row.answers);
     ASSERT_EQ(r.exitCode, 0) << r.describe();
-    // The programs started, the status pages, no box, the exit.
-    Lines trail = row.programs;
-    for (int page : row.status) trail.insert(trail.end(), {std::to_string(page), std::to_string(page) + " end"});
-    trail.push_back("exit 0");
-    Lines got = r.linesStarting("program "), statuses = r.statuses(), boxes = r.linesStarting("box ");
-    got.insert(got.end(), statuses.begin(), statuses.end());
-    got.insert(got.end(), boxes.begin(), boxes.end());
-    got.push_back(r.log.back());
-    EXPECT_EQ(got, trail) << r.describe();
-    EXPECT_EQ(clockOf(s) - clockBefore, row.clockMs);
 
-    // Every file, key and item the run adds is pinned by the scenario's
+    // The programs started, the status pages, the time the run takes and
+    // every file, key and item it adds are pinned by the scenario's
     // transcript; what each row is about is asserted here. The new monitor
     // module is in place, or beside the loaded one until the restart.
     EXPECT_EQ(s.fileText(module), waits ? "earlier monitor module\n" : distFile(l.moduleSource));
