@@ -4,6 +4,7 @@
 // in virtual time, the running test).
 #include <cstdlib>
 #include <thread>
+#include <winperf.h>
 
 #include "printsys/printsys.h"
 #include "setup/harness.h"
@@ -101,11 +102,11 @@ struct Walk : ::testing::Test {
         p->threads = threads, p->priority = priority;
         return p;
     }
-    // The records the walk hands over as "name id threads priority; ...", then "= result"; the callback ends the walk
-    // after `stopAfter` of them (0: never).
-    std::string walk(DWORD filter = 0, std::size_t stopAfter = 0) {
+    // The records the walk of `machine` hands over as "name id threads priority; ...", then "= result"; the callback
+    // ends the walk after `stopAfter` of them (0: never).
+    std::string walk(DWORD filter = 0, std::size_t stopAfter = 0, LPCSTR machine = nullptr) {
         struct Seen { std::string text; std::size_t count, stopAfter; } seen{"", 0, stopAfter};
-        DWORD r = enumProcesses(nullptr, filter, [](ProcessRecord* rec, LPVOID ctx) -> DWORD {
+        DWORD r = enumProcesses(machine, filter, [](ProcessRecord* rec, LPVOID ctx) -> DWORD {
             auto* s = static_cast<Seen*>(ctx);
             s->text += std::string(rec->Name) + " " + std::to_string(rec->ProcessId) + " " +
                        std::to_string(rec->ThreadCount) + " " + std::to_string(rec->BasePriority) + "; ";
@@ -126,12 +127,20 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndexText, nullptr);  // freed by the walk
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndex, 230u);
     EXPECT_EQ(walk(0, 1), ea + "= 1");  // a callback answering 0 ends the walk with success
-    EXPECT_EQ(walk(b->id), nb + "= 1");
-    failNext("PerformanceData", 0, ERROR_ACCESS_DENIED);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(walk(), "= 0");
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    m->faults.clear();
+    EXPECT_EQ(walk(b->id, 0, ("\\\\" + m->computerName).c_str()), nb + "= 1");  // this machine by its name
+    // Another machine, the counter names that cannot be opened or read (size, then data), the data refused.
+    for (auto [machine, call, later, error] : {std::tuple{"\\\\ELSEWHERE", "", 0u, ERROR_BAD_NETPATH},
+                                               {nullptr, "RegOpenKeyExA", 0u, ERROR_ACCESS_DENIED},
+                                               {nullptr, "RegQueryValueExA", 0u, ERROR_ACCESS_DENIED},
+                                               {nullptr, "RegQueryValueExA", 1u, ERROR_INVALID_HANDLE},
+                                               {nullptr, "PerformanceData", 0u, ERROR_ACCESS_DENIED}}) {
+        failNext(call, 1, error);
+        m->faults.back().nth += later;
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(walk(0, 0, machine), "= 0") << call;
+        EXPECT_EQ(GetLastError(), error) << call;
+        m->faults.clear();
+    }
     // A block cut short (the size the simulation states for it, which it caches, made smaller) fails the walk unless
     // the cut takes only counters the walk does not read: the last record is handed over exactly when it succeeds.
     walk();  // states the block's size
@@ -142,6 +151,30 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
         EXPECT_EQ(cutShort.find("_Total") != std::string::npos, cutShort.back() == '1') << cut;
     }
     m->processes->changed();
+    // Damaged answers: the first instance's name length in bytes (16: without its terminator, 1: not one character)
+    // or its offset (0: no name); the ID Process definition one byte long (the walk steps into its middle and fails);
+    // fewer bytes answered than the header states (the last instance lies outside).
+    enum { kNameLength, kNameOffset, kIdDefinitionLength, kAnsweredShortBy };
+    const struct { int field; DWORD value; const char *starts, *ends; } damaged[] = {
+        {kNameLength, 16, "EXPLORER ", "= 1"}, {kNameLength, 3, "E ", "= 1"}, {kNameLength, 2, "E ", "= 1"},
+        {kNameLength, 1, " ", "= 1"},  {kNameLength, 0, " ", "= 1"}, {kNameOffset, 0, " ", "= 1"},
+        {kIdDefinitionLength, 1, "= 0", "= 0"}, {kAnsweredShortBy, 40, "EXPLORER ", "= 0"}};
+    for (const auto& row : damaged) {
+        m->processes->damagePerfData = [&row](unsigned char* block, DWORD& size) {
+            BYTE* object = block + reinterpret_cast<PERF_DATA_BLOCK*>(block)->HeaderLength;
+            auto* type = reinterpret_cast<PERF_OBJECT_TYPE*>(object);
+            auto* first = reinterpret_cast<PERF_INSTANCE_DEFINITION*>(object + type->DefinitionLength);
+            auto* id = reinterpret_cast<PERF_COUNTER_DEFINITION*>(object + type->HeaderLength);
+            while (id->CounterNameTitleIndex != 784) ++id;
+            DWORD* fields[] = {&first->NameLength, &first->NameOffset, &id->ByteLength, nullptr};
+            if (row.field == kAnsweredShortBy) size -= row.value;
+            else *fields[row.field] = row.value;
+        };
+        const std::string seen = walk();
+        EXPECT_EQ(seen.substr(0, std::strlen(row.starts)), row.starts) << row.field << " " << row.value;
+        EXPECT_EQ(seen.substr(seen.size() - 3), row.ends) << row.field << " " << row.value;
+    }
+    m->processes->damagePerfData = nullptr;
     // Instances without any of the three counters fail it too (the walk reads "680x" as 680, the data leaves out a
     // counter whose index is not a number).
     const char odd[] = "230\0Process\0" "680x\0Thread Count\0" "682x\0Priority Base\0" "784x\0ID Process\0";
@@ -179,9 +212,9 @@ TEST_F(Walk, EveryPrintManagerIsTerminatedWith1067) {
     EXPECT_TRUE(guarded->running);
     EXPECT_EQ(messageBoxes(), (Lines{"KillPrintManagerCallback|Couldn't terminate process (error = 5)",
                                      "KillPrintManagerCallback|Couldn't open process handle (error = 87)"}));
-    installCounterTable("Priority Base");
-    EXPECT_ENDS_SETUP(killPrintManager(), "Unable to stop Print Manager, error = [0-9]+\\.  Please restart to a "
-                                          "clean system before re-running this program\\.");
+    EXPECT_ENDS_SETUP(failNext("PerformanceData", 1, ERROR_ACCESS_DENIED); killPrintManager(),
+                      "Unable to stop Print Manager, error = 5\\.  Please restart to a clean system before re-running "
+                      "this program\\.");
 }
 
 struct RemovePrinters : ::testing::Test {

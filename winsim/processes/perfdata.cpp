@@ -335,8 +335,10 @@ LONG queryPerformanceData(LPCSTR valueName, LPDWORD type, LPBYTE data, LPDWORD c
     if (size > 0xFFFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
     if (!data || !cbData || *cbData < size) return ERROR_MORE_DATA;
     writePerformanceData(m, name, ix, data, size);
+    DWORD answered = (DWORD)size;
+    if (m.processes->damagePerfData) m.processes->damagePerfData(data, answered);
     if (type) *type = REG_BINARY;
-    *cbData = (DWORD)size;
+    *cbData = answered < size ? answered : (DWORD)size;
     return ERROR_SUCCESS;
 }
 

@@ -30,7 +30,8 @@ namespace winsim {
 // - data null, or *cbData smaller than the answer: ERROR_MORE_DATA, *cbData
 //   left as passed, nothing written;
 // - data given without cbData: ERROR_INVALID_PARAMETER;
-// - success: *type = REG_BINARY, *cbData = the block's TotalByteLength.
+// - success: *type = REG_BINARY, *cbData = the block's TotalByteLength (or
+//   less, see ProcessState::damagePerfData).
 // Windows 95 has no performance data: ERROR_BADKEY (our choice of code).
 // A declared fault of the call "PerformanceData" (target: the value name)
 // fails the query with its error.

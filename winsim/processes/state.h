@@ -82,6 +82,10 @@ struct ProcessState {
         std::uint64_t generation = ~0ull;
         std::size_t count = 0, counters = 0, bytes = 0;
     } perfSize;
+    // Not kept in the image: edits each answer of the performance data after
+    // it is written, as a faulty counter provider leaves it (a field changed,
+    // fewer bytes answered than the header states). `size` may only shrink.
+    std::function<void(unsigned char* block, DWORD& size)> damagePerfData;
 };
 
 // Registers the behaviour of a simulated program (file name, any case).
