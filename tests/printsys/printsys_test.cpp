@@ -46,6 +46,8 @@ TEST(MonitorDetection, ModuleOfThePlatformNamedByAnyKey) {
     setValue(mon("A"), "driver", REG_BINARY, "vrdpsmon.dllxxxx", 16);
     HKEY monitors = createKey(kMonitors);
     EXPECT_FALSE(monitorUsesDriver(monitors, "A", "vrdpsmon.dll"));
+    setValue(mon("B"), "driver", REG_BINARY, "VRDPSMON.DLL", 12);  // shorter: the rest of the buffer is zero
+    EXPECT_TRUE(monitorUsesDriver(monitors, "B", "vrdpsmon.dll"));
     EXPECT_FALSE(monitorUsesDriver(monitors, "Missing", "vrdpsmon.dll"));
     RegCloseKey(monitors);
     EXPECT_ENDS_SETUP(failNext("RegQueryInfoKeyA", 0, ERROR_ACCESS_DENIED); isVrdpsmonInstalled(monitors, "vrdpsmon.dll"),
@@ -127,9 +129,12 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndexText, nullptr);  // freed by the walk
     EXPECT_EQ(perfWalkContext()->ProcessObjectIndex, 230u);
     EXPECT_EQ(walk(0, 1), ea + "= 1");  // a callback answering 0 ends the walk with success
-    EXPECT_EQ(walk(b->id, 0, ("\\\\" + m->computerName).c_str()), nb + "= 1");  // this machine by its name
-    // Another machine, the counter names that cannot be opened or read (size, then data), the data refused.
+    const std::string self = "\\\\" + m->computerName;
+    EXPECT_EQ(walk(b->id, 0, self.c_str()), nb + "= 1");  // this machine by its name
+    // Another machine, its data that cannot be reached, the counter names that cannot be opened or read (size, then
+    // data), the data refused.
     for (auto [machine, call, later, error] : {std::tuple{"\\\\ELSEWHERE", "", 0u, ERROR_BAD_NETPATH},
+                                               {self.c_str(), "RegConnectRegistryA", 1u, ERROR_ACCESS_DENIED},
                                                {nullptr, "RegOpenKeyExA", 0u, ERROR_ACCESS_DENIED},
                                                {nullptr, "RegQueryValueExA", 0u, ERROR_ACCESS_DENIED},
                                                {nullptr, "RegQueryValueExA", 1u, ERROR_INVALID_HANDLE},
@@ -151,28 +156,38 @@ TEST_F(Walk, RecordsCarryNameIdThreadsAndPriorityAndObeyFilterStopAndFailures) {
         EXPECT_EQ(cutShort.find("_Total") != std::string::npos, cutShort.back() == '1') << cut;
     }
     m->processes->changed();
-    // Damaged answers: the first instance's name length in bytes (16: without its terminator, 1: not one character)
-    // or its offset (0: no name); the ID Process definition one byte long (the walk steps into its middle and fails);
-    // fewer bytes answered than the header states (the last instance lies outside).
-    enum { kNameLength, kNameOffset, kIdDefinitionLength, kAnsweredShortBy };
-    const struct { int field; DWORD value; const char *starts, *ends; } damaged[] = {
-        {kNameLength, 16, "EXPLORER ", "= 1"}, {kNameLength, 3, "E ", "= 1"}, {kNameLength, 2, "E ", "= 1"},
-        {kNameLength, 1, " ", "= 1"},  {kNameLength, 0, " ", "= 1"}, {kNameOffset, 0, " ", "= 1"},
-        {kIdDefinitionLength, 1, "= 0", "= 0"}, {kAnsweredShortBy, 40, "EXPLORER ", "= 0"}};
+    // Damaged answers, as a faulty counter provider leaves them: the second instance's name length in bytes (2: "n"
+    // without its terminator, 1: not one character) or offset (0: no name; far: outside the block), the ID Process
+    // definition one byte long (the walk steps into its middle), only 15 counter definitions (ID Process the last),
+    // no object with the Process index (its length 0, or a second object said to follow), fewer bytes answered than
+    // the header states (the last instance lies outside).
+    enum { kNameLength, kNameOffset, kIdDefinitionLength, kNumCounters, kObjectIndex, kObjectLength, kNumObjects,
+           kShortBy };
+    const struct { std::vector<std::pair<int, DWORD>> edits; std::string starts; char result; } damaged[] = {
+        {{{kNameLength, 2}}, ea + "n ", '1'}, {{{kNameLength, 1}}, ea + " ", '1'}, {{{kNameLength, 0}}, ea + " ", '1'},
+        {{{kNameOffset, 0}}, ea + " ", '1'}, {{{kNameLength, 1}, {kNameOffset, 0x10000}}, ea + "= 0", '0'},
+        {{{kIdDefinitionLength, 1}}, "= 0", '0'}, {{{kNumCounters, 15}}, ea + nb, '1'},
+        {{{kObjectIndex, 0}}, "= 0", '0'}, {{{kObjectIndex, 0}, {kObjectLength, 0}}, "= 0", '0'},
+        {{{kObjectIndex, 0}, {kNumObjects, 2}}, "= 0", '0'}, {{{kShortBy, 40}}, ea + nb + "= 0", '0'}};
     for (const auto& row : damaged) {
         m->processes->damagePerfData = [&row](unsigned char* block, DWORD& size) {
-            BYTE* object = block + reinterpret_cast<PERF_DATA_BLOCK*>(block)->HeaderLength;
-            auto* type = reinterpret_cast<PERF_OBJECT_TYPE*>(object);
-            auto* first = reinterpret_cast<PERF_INSTANCE_DEFINITION*>(object + type->DefinitionLength);
-            auto* id = reinterpret_cast<PERF_COUNTER_DEFINITION*>(object + type->HeaderLength);
+            auto* header = reinterpret_cast<PERF_DATA_BLOCK*>(block);
+            auto* type = reinterpret_cast<PERF_OBJECT_TYPE*>(block + header->HeaderLength);
+            BYTE* first = block + header->HeaderLength + type->DefinitionLength;
+            BYTE* counters = first + reinterpret_cast<PERF_INSTANCE_DEFINITION*>(first)->ByteLength;
+            const DWORD countersLength = reinterpret_cast<PERF_COUNTER_BLOCK*>(counters)->ByteLength;
+            auto* second = reinterpret_cast<PERF_INSTANCE_DEFINITION*>(counters + countersLength);
+            auto* id = reinterpret_cast<PERF_COUNTER_DEFINITION*>(block + header->HeaderLength + type->HeaderLength);
             while (id->CounterNameTitleIndex != 784) ++id;
-            DWORD* fields[] = {&first->NameLength, &first->NameOffset, &id->ByteLength, nullptr};
-            if (row.field == kAnsweredShortBy) size -= row.value;
-            else *fields[row.field] = row.value;
+            DWORD* fields[] = {&second->NameLength, &second->NameOffset, &id->ByteLength, &type->NumCounters,
+                               &type->ObjectNameTitleIndex, &type->TotalByteLength, &header->NumObjectTypes, nullptr};
+            for (auto [field, value] : row.edits)
+                if (field == kShortBy) size -= value;
+                else *fields[field] = value;
         };
         const std::string seen = walk();
-        EXPECT_EQ(seen.substr(0, std::strlen(row.starts)), row.starts) << row.field << " " << row.value;
-        EXPECT_EQ(seen.substr(seen.size() - 3), row.ends) << row.field << " " << row.value;
+        EXPECT_EQ(seen.substr(0, row.starts.size()), row.starts) << &row - damaged;
+        EXPECT_EQ(seen.back(), row.result) << &row - damaged;
     }
     m->processes->damagePerfData = nullptr;
     // Instances without any of the three counters fail it too (the walk reads "680x" as 680, the data leaves out a
@@ -283,8 +298,11 @@ TEST_F(RemovePrinters, PortListExamples) {
     // The level-1 record with its strings does not fit 64 bytes: no job command was sent, the purge emptied the
     // queue.
     EXPECT_EQ(m->callCounts["SetJobA"], setJobsBefore);
-    // A second call finds the printer gone and says nothing.
+    // A second call finds the printer gone and says nothing; no record, or one without ports, is left alone.
     RemovePrinter(rec, "NP1,");
+    PRINTER_INFO_2A portless{};
+    RemovePrinter(&portless, "NP1,");
+    RemovePrinter(nullptr, "NP1,");
     EXPECT_TRUE(messageBoxes().empty());
     EXPECT_TRUE(m->spooler->handles.empty());
 }
