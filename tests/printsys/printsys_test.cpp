@@ -338,10 +338,12 @@ struct Spooler : Walk {
         m->services->services.push_back(s);
         return m->services->services.back();
     }
-    // The spooler and three dependents that the manager lists as A, B, C.
+    // The spooler and three dependents that the manager lists as A, B, C; the spooler takes 1 s to stop, B two steps
+    // of 2 s.
     void withDependents() {
-        declare("Spooler", SERVICE_RUNNING);
-        for (const char* s : {"C", "B", "A"}) declare(s, SERVICE_RUNNING, {"Spooler"});
+        declare("Spooler", SERVICE_RUNNING, {}, {1000});
+        for (const char* s : {"C", "B", "A"})
+            declare(s, SERVICE_RUNNING, {"Spooler"}, *s == 'B' ? std::vector<DWORD>{2000, 2000} : std::vector<DWORD>{});
         declare("Idle", SERVICE_STOPPED, {"Spooler"});
     }
     // "name=state ..." of every service, in declaration order.
@@ -366,7 +368,7 @@ TEST_F(Spooler, StopsDependentsInListOrderThenSpoolerAndStartsThemBackInReverse)
     withDependents();
     auto printman = process("PRINTMAN.EXE");  // ended with the spooler
     list = reinterpret_cast<DependentServiceList*>(0x1);
-    ASSERT_EQ(stopSpooler(&list), (DWORD)STS_DONE);
+    ASSERT_EQ(timed(stopSpooler, &list), kDone + ", 8000");  // B's 4 s, the spooler's 1 s, 3 s to settle
     ASSERT_NE(list, nullptr);
     EXPECT_FALSE(printman->running);
     std::string names;
