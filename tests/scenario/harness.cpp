@@ -1,9 +1,5 @@
 #include "scenario/harness.h"
 
-#include "winsim/core/machine.h"
-#include "winsim/files/ops.h"
-#include "winsim/image/image.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,13 +20,6 @@ std::string contentOf(const fs::path& file);
 Lines RunResult::linesStarting(const std::string& prefix) const {
     Lines r;
     std::copy_if(log.begin(), log.end(), std::back_inserter(r), [&](const std::string& l) { return l.starts_with(prefix); });
-    return r;
-}
-
-Lines RunResult::statuses() const {
-    Lines r;
-    for (const auto& l : linesStarting("status "))
-        r.push_back(l.substr(7, l.find(' ', 7) - 7) + (l.ends_with(" end") ? " end" : ""));
     return r;
 }
 
@@ -172,53 +161,5 @@ fs::path Scenario::hostPath(const std::string& windowsPath) const {
 }
 
 void Scenario::writeFile(const std::string& windowsPath, const std::string& text) { common::writeText(hostPath(windowsPath), text); }
-
-Loaded::Loaded(const Scenario& s) : m_(winsim::install(winsim::loadImage(s.machineDir()))) {}
-
-Loaded::~Loaded() {
-    winsim::discardWorkingCopy(m_);
-    winsim::install(std::make_unique<winsim::Machine>());
-}
-
-bool Loaded::key(const std::string& path) const {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
-std::string Loaded::value(const std::string& path, const char* name) const {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "<no key>";
-    char buf[1024] = {};
-    DWORD size = sizeof buf - 1, type = 0;
-    LONG rc = RegQueryValueExA(h, name, nullptr, &type, (LPBYTE)buf, &size);
-    RegCloseKey(h);
-    if (rc != ERROR_SUCCESS) return "<no value>";
-    return type == REG_DWORD ? std::to_string(*(DWORD*)buf) : std::string(buf);
-}
-
-Lines Loaded::subkeys(const std::string& path) const {
-    Lines names;
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return names;
-    char name[256];
-    for (DWORD i = 0; RegEnumKeyA(h, i, name, sizeof name) == ERROR_SUCCESS; ++i) names.push_back(name);
-    RegCloseKey(h);
-    return names;
-}
-
-Pairs Loaded::pending() const { return winsim::pendingRenames(); }
-Pairs Loaded::wininit() const { return winsim::wininitRenames(m_); }
-
-const json* group(const json& machine, const std::string& name) {
-    const json* found = nullptr;
-    for (const auto& g : machine["dde"]["progman"]["groups"])
-        if (g["name"] == name) {
-            EXPECT_EQ(found, nullptr) << "group " << name << " twice";
-            found = &g;
-        }
-    return found;
-}
 
 }  // namespace scenario

@@ -23,16 +23,11 @@
 #include <utility>
 #include <vector>
 
-namespace winsim {
-struct Machine;
-}
-
 namespace scenario {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 using common::Lines;
-using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 using common::joined;
 using common::readText;
@@ -45,10 +40,7 @@ struct RunResult {
     int exitCode = -1;  // -1: killed (timeout) or did not start
     Lines log;          // lines of the --log file
     std::string out, err;
-    // The status pages: "<dialog>" when one opens, "<dialog> end" when it closes.
-    Lines statuses() const;
     Lines linesStarting(const std::string& prefix) const;
-    bool hasLineStarting(const std::string& prefix) const { return !linesStarting(prefix).empty(); }
     std::string describe() const;  // all of it, for failure messages
 };
 
@@ -96,26 +88,5 @@ private:
     std::string name_, transcript_;
     int runs_ = 0;
 };
-
-// The scenario's image loaded into this process, asked through Win32 (the
-// registry) and winsim (pending renames) without changing it.
-class Loaded {
-public:
-    explicit Loaded(const Scenario& s);
-    ~Loaded();
-    bool key(const std::string& hklmPath) const;
-    // REG_SZ as text, REG_DWORD as its decimal number; "<no key>" or "<no value>".
-    std::string value(const std::string& hklmPath, const char* name) const;
-    Lines subkeys(const std::string& hklmPath) const;
-    Pairs pending() const;  // NT's PendingFileRenameOperations
-    Pairs wininit() const;  // Windows 95's wininit.ini [rename]
-
-private:
-    winsim::Machine& m_;
-};
-
-// machine.json: the Program Manager group of that name (null when there is
-// none; a failure when there are two).
-const json* group(const json& machine, const std::string& name);
 
 }  // namespace scenario
