@@ -23,19 +23,21 @@ std::string regEscape(const std::string& v) {
 
 // What an installation leaves, with `rootValue` in the Files key (null: no
 // Files key, as the installation into the default root leaves it) and the
-// package's files under `root`; the printer Office prints to NP1.
+// package's files under `root` (a value "dword:..." is stored as a number);
+// the printer Office prints to NP2, the second of the monitor's ports.
 void prepareInstalled(Scenario& s, const char* rootValue, const std::string& root) {
     std::string monitor = std::string("[") + kMonitors + "\\Varden Network Port";
     std::string reg = monitor + "]\r\n\"driver\"=\"vrdpsmon.dll\"\r\n\r\n";
     if (rootValue)
-        reg += monitor + "\\Files]\r\n\"Mgmt Sess Key\"=\"mqtv42\"\r\n\"Root\"=\"" + regEscape(rootValue) + "\"\r\n\r\n";
+        reg += monitor + "\\Files]\r\n\"Mgmt Sess Key\"=\"mqtv42\"\r\n\"Root\"=" +
+               (std::string(rootValue).starts_with("dword:") ? rootValue : "\"" + regEscape(rootValue) + "\"") + "\r\n\r\n";
     for (const char* port : {"NP1", "NP2"}) reg += monitor + "\\Ports\\" + port + "]\r\n\"Address\"=\"10.0.0.1\"\r\n\r\n";
     reg += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks\\Quillar\\CurrentVersion]\r\n\"Title\"=\"Quillar for Windows\"\r\n"
            "\"Version Installed\"=\"V5.1-1\"\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Generic]\r\n"
            "\"Driver\"=\"pscript.dll\"\r\n\"Data File\"=\"generic.ppd\"\r\n\"Configuration File\"=\"pscrptui.dll\"\r\n"
            "\"Version\"=dword:00000001\r\n\r\n[HKEY_LOCAL_MACHINE\\" + kPrinters + "Office]\r\n\"Name\"=\"Office\"\r\n"
-           "\"Port\"=\"NP1\"\r\n\"Printer Driver\"=\"Generic\"\r\n\"Print Processor\"=\"winprint\"\r\n\"Datatype\"=\"RAW\"\r\n"
+           "\"Port\"=\"NP2\"\r\n\"Printer Driver\"=\"Generic\"\r\n\"Print Processor\"=\"winprint\"\r\n\"Datatype\"=\"RAW\"\r\n"
            "\"Attributes\"=dword:00000000\r\n\"Status\"=dword:00000000\r\n\"Priority\"=dword:00000001\r\n\r\n";
     s.importReg(reg);
     for (const char* f : {"\\vrdpswiz.exe", "\\help\\vrdpswiz.hlp", "\\locked.dat"}) s.writeFile(root + f);
@@ -68,6 +70,7 @@ void PrintTo(const RemovalRow& r, std::ostream* os) { *os << r.name; }
 
 const std::string kMonitorPath = std::string(kMonitors) + "\\Varden Network Port";
 const char kApps[] = "C:\\apps\\vrd";
+const std::string kLongRoot = "C:\\" + std::string(300, 'a');
 const std::string kVendor = "HKEY_LOCAL_MACHINE\\SOFTWARE\\VardenWorks";
 
 // What each row takes and leaves, the messages and the lines naming what
@@ -83,6 +86,8 @@ std::vector<RemovalRow> removalRows() {
         // in the removal root's unit table (RemovalRoot in tests/setup).
         {"EmptyRefused", "", kApps, nullptr, 7802},
         {"ParentOfSystemDirectoryRefused", "\\winnt35", kApps, nullptr, 7802},
+        {"RootTooLongRefused", kLongRoot.c_str(), kApps, nullptr, 7802},
+        {"RootNotTextRefused", "dword:00000001", kApps, nullptr, 7802},
         // A fatal failure ends on the error page with the tree kept.
         {"MonitorsRootFatal", kApps, kApps, fault("RegOpenKeyExA", kMonitors), 2300},
         {"FilesKeyFatal", kApps, kApps, fault("RegOpenKeyExA", kMonitorPath + "\\Files"), 2300},
