@@ -101,7 +101,8 @@ TEST_F(KitDialogs, StackOfPagesAndWhatIsRefused) {
 using KitDialogsDeathTest = KitDialogs;
 
 // After page 100, the run is stopped with code 2: an answer for another
-// page, no answer left, or answers left over at the end.
+// page, no answer left, or answers left over at the end (a failure, whatever
+// the program said of the run before).
 TEST_F(KitDialogsDeathTest, AnswersThatDoNotFitTheRunStopItWithCode2) {
     const struct {
         std::string answers;
@@ -111,7 +112,8 @@ TEST_F(KitDialogsDeathTest, AnswersThatDoNotFitTheRunStopItWithCode2) {
         {"100 CONTINUE\n800 CONTINUE\n", [] { showPage(2000, "FInfoDlgProc"); },
          "line 2: expected page 800 but page 2000 \\(FInfoDlgProc"},
         {"100 CONTINUE\n", [] { showPage(200, "FQuitDlgProc"); }, "no answer left for page 200"},
-        {"100 CONTINUE\n\n# the run ends before this page\n800 CONTINUE ButtonChecked=1\n", [] { TerminateFrame(); },
+        {"100 CONTINUE\n\n# the run ends before this page\n800 CONTINUE ButtonChecked=1\n",
+         [] { KitSetResult("installed", "no"), TerminateFrame(); },
          "answers.txt:4: answer for page 800 not used: the run ended before that page was shown"},
     };
     for (const auto& c : cases) {

@@ -156,6 +156,8 @@ TEST_F(KitFiles, CopiesStopOrGoThrough) {
              t.m->drives['C'].free = 0;
          },
          grcOkay, "0123456789", ""},
+        {{"Monitor"}, [](KitFiles&) { writeText(driveC() / "target", "a file where the folder would go"); }, grcNotOkay,
+         "<none>", "box Copy Error: Cannot create the directory C:\\target (error "},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.boxes);
@@ -253,7 +255,7 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
 
     for (const char* ok : {"C:\\win32app\\vrdpsmon", "c:\\", "C:", "\\\\server\\share\\dir", "D:\\I386", "C:\\x/y"})
         EXPECT_TRUE(FValidDir(ok)) << ok;
-    for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
+    for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "[:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
     EXPECT_TRUE(FValidPath("relative\\file.txt"));
     EXPECT_FALSE(FValidPath("C:\\x|y") || FValidPath("|x") || FValidPath(std::string(300, 'a').c_str()));
