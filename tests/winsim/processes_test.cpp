@@ -276,8 +276,8 @@ TEST_F(Proc, PerfProcessObjectListsEveryProcessAndTotal) {
     EXPECT_EQ(walk(query("230")), "VARDEN1: 230\n 6L 142L 144L 172 174 28 178 180 182 184 186 680* 684L 784* 56 58 "
                                   "952\nIdle 1 0; System 24 2; PRINTMAN 2 91; PrintMan 3 120; NOTEPAD 1 140; "
                                   "nt.dll 5 150; _Total 36 0; ");
-    setTable({{"232", "Process"}, {"10", "Thread Count"}, {"12", "Priority Base"}, {"14", "ID Process"},
-              {"16", "ID Process"}});  // the first "ID Process" counts
+    setTable({{"2x", "Process"}, {"232", "Process"}, {"10", "Thread Count"}, {"12", "Priority Base"}, {"14", "ID Process"},
+              {"16", "ID Process"}});  // the first "ID Process" counts; an index that is no number none
     EXPECT_EQ(walk(query("230"), 232), "VARDEN1:\n\n");
     EXPECT_EQ(walk(query("232"), 232), "VARDEN1: 232\n 6L 142L 144L 172 174 28 178 180 182 184 186 10* 12* 684L 14* 56 "
                                        "58 952\nIdle 1 0 0; System 24 8 2; PRINTMAN 2 8 91; PrintMan 3 9 120; "

@@ -97,6 +97,7 @@ const ReadCase kReadCases[] = {
     {"continuation past the end", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,\\\n", nullptr, 3},
     {"bad hex type", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex(z):01\n", nullptr, 3},
     {"empty hex type", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex():01\n", nullptr, 3},
+    {"hex type longer than 8 digits", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex(000000007):01\n", nullptr, 3},
     {"missing equals", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\" \"x\"\n", nullptr, 3},
     {"unknown data", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=qword:1\n", nullptr, 3},
     {"stray line", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\nv=1\n", nullptr, 3},

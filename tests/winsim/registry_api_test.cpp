@@ -92,6 +92,8 @@ TEST_F(Reg, HandleRightsAndDeclaredDenials) {
     ASSERT_EQ(RegOpenKeyA(LM, "SOFTWARE\\Locked", &h), ERROR_SUCCESS);
     EXPECT_EQ(setSz(h, "v", "a"), ERROR_ACCESS_DENIED);
     DWORD n = 0;  // reading is not denied; a reserved pointer is refused
+    cch = sizeof name;
+    EXPECT_EQ(RegEnumValueA(h, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, &n, &n, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 87);  // invalid parameter
     RegCloseKey(h);

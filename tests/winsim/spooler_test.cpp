@@ -235,7 +235,12 @@ TEST_F(Spooler, AddPrinterDriverKeepsTheFileNames) {
     EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, nullptr), ERROR_INVALID_PARAMETER);
     for (const char* f : {"a.dll", "a.ppd", "aui.dll"}) putFile(driverDir + "\\" + f);
     std::string full = driverDir + "\\a.dll";
-    DRIVER_INFO_2A info{1, (LPSTR) "Arc", nullptr, full.data(), (LPSTR) "a.ppd", (LPSTR) "aui.dll"};
+    DRIVER_INFO_2A info{1, nullptr, nullptr, full.data(), (LPSTR) "a.ppd", (LPSTR) "aui.dll"};
+    for (LPSTR name : {(LPSTR) nullptr, (LPSTR) ""}) {  // a driver needs a name
+        info.pName = name;
+        EXPECT_FAILS(AddPrinterDriverA(nullptr, 2, (LPBYTE)&info), ERROR_INVALID_PARAMETER);
+    }
+    info.pName = (LPSTR) "Arc";
     ASSERT_TRUE(AddPrinterDriverA(nullptr, 2, (LPBYTE)&info));
     EXPECT_EQ(regString(std::string(winsim::kPrintKey) + "\\Environments\\Windows NT x86\\Drivers\\Arc", "Driver"),
               "a.dll");
