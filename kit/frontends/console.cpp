@@ -29,12 +29,13 @@ namespace kit {
 namespace {
 
 volatile std::sig_atomic_t interrupts = 0;
+volatile std::sig_atomic_t answered = 0;  // presses a page has taken as its cancel
 
 void onInterrupt(int) {
     interrupts = interrupts + 1;
     // The run did not react to two presses (it is busy, not reading): a
     // third ends the process here and now; nothing is saved.
-    if (interrupts >= 3) std::_Exit(130);
+    if (interrupts - answered >= 3) std::_Exit(130);
 #ifdef _WIN32
     std::signal(SIGINT, onInterrupt);
 #endif
@@ -312,6 +313,7 @@ private:
             if (seen > handled_) {
                 unsigned fresh = seen - handled_;
                 handled_ = seen;
+                answered = (std::sig_atomic_t)seen;
                 if (fresh >= 2 || armed_) {
                     noteInterrupt();
                     std::fflush(out_);

@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <functional>
 
+#include <pty.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace kittest;
@@ -261,9 +264,9 @@ TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
         EXPECT_EQ(KitMessageBox("sure?", "Q", MB_YESNO), IDNO);
         // At the end of the input a box takes its last button.
         EXPECT_EQ(KitMessageBox("again", "File In Use", MB_RETRYCANCEL), IDCANCEL);
-        // Input that is not a terminal's is echoed after the prompt.
-        EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel   (Enter = Retry)\n> r\n"),
-                  std::string::npos);
+        // Input that is not a terminal's is echoed after the prompt, and nothing else follows it.
+        EXPECT_NE(con.output().find("[File In Use]\nin use\n  [r] Retry  [c] Cancel   (Enter = Retry)\n> r\n\n[Install]"),
+                  std::string::npos) << con.output();
     }
     start("");
     testing::internal::CaptureStdout();
@@ -311,6 +314,40 @@ TEST_F(KitDialogs, ConsoleTextsKeepToTheirWidth) {
     FAddListItem("Available Space", "100 KB");
     std::string page = kit::describePage({kit::findPage(300), 300, "FChoosePathDlgProc", 0});
     EXPECT_NE(page.find("  Drive      Free space\n  C:  100 KB\n  D:\n"), std::string::npos) << page;
+}
+
+// A help id that names no page offers no help key: "h" is refused like any key not shown, without drawing the
+// page again.
+TEST_F(KitDialogs, ConsoleOffersOnlyAHelpThatExists) {
+    Console con("h\n\n");
+    EXPECT_TRUE(showPage(100, "FWelcomeDlgProc", 9999));
+    std::string out = con.output();
+    EXPECT_EQ(out.find("[h] Help"), std::string::npos) << out;
+    EXPECT_NE(out.find("Please choose one of the keys shown."), std::string::npos) << out;
+    EXPECT_EQ(out.find("== Welcome =="), out.rfind("== Welcome ==")) << out;
+}
+
+// On a terminal the gauge is one line drawn again in place: blanks cover only what a longer drawing before left.
+TEST_F(KitDialogs, ConsoleGaugeRedrawnInPlaceOnATerminal) {
+    int master = -1, slave = -1;
+    struct winsize ws {10, 100, 0, 0};
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &ws), 0);
+    FILE* tty = ::fdopen(slave, "w");
+    Console con("");
+    kit::setFrontEnd(kit::makeConsoleFrontEnd(con.in, tty, nullptr));
+    kit::frontEnd().progress({1, 3, 0, 0, "a-long-name.dll"});
+    kit::frontEnd().progress({2, 3, 0, 0, "b.dll"});
+    kit::setFrontEnd(nullptr);
+    std::fclose(tty);
+    char buf[512];
+    ssize_t n = ::read(master, buf, sizeof buf);
+    ::close(master);
+    ASSERT_GT(n, 0);
+    std::string first(buf, (std::size_t)n), second = first.substr(first.rfind('\r') + 1);
+    first = first.substr(1, first.size() - second.size() - 2);
+    EXPECT_TRUE(first.ends_with("a-long-name.dll") && second.starts_with("  [#") &&
+                second.size() == first.size() && second.ends_with("b.dll          "))
+        << "[" << first << "][" << second << "]";
 }
 
 TEST_F(KitDialogsDeathTest, ConsoleInputEndingStopsTheRun) {

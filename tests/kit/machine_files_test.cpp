@@ -58,6 +58,7 @@ std::string field(const char* section, const char* key, int n, int capacity, int
 
 TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
     EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 1, nullptr, 0), -1);  // no INF open
+    EXPECT_FALSE(FSetSymbolToListOfInfKeys("File List", "Monitor", 1));
     EXPECT_FALSE(FOpenInf("C:\\dist\\nothere.inf", 1, 0));
     writeText(driveC() / "bad.inf", "[A]\nx = a.dat,,,,,,,,,,,,,,1\n[B\n");
     testing::internal::CaptureStderr();
@@ -82,6 +83,7 @@ TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
         EXPECT_FALSE(FSetSymbolToListOfInfKeys(list, list && *list ? "Nope" : "Monitor", 1));
 
     std::string text = finish();
+    EXPECT_NE(text.find("inf: no INF file open for [Monitor]"), std::string::npos) << text;
     EXPECT_NE(text.find("inf C:\\dist\\nothere.inf: cannot be read (error 2)"), std::string::npos) << text;
     EXPECT_NE(text.find("inf C:\\bad.inf: line 3: section header without ']'"), std::string::npos) << text;
 }
@@ -185,16 +187,19 @@ TEST_F(KitFiles, CreateDirAndRemoveFile) {
     std::string r;
     // A path from the root of the current drive is not a share.
     // Trailing separators go before the length is checked.
-    std::string trailing = "C:\\a\\t" + std::string(MAX_PATH, '\\');
+    // A path too long is refused whole: no folder above it is made.
+    std::string trailing = "C:\\a\\t" + std::string(MAX_PATH, '\\'), deep = "C:\\deep";
+    while (deep.size() < MAX_PATH) deep += "\\d";
     for (const char* dir : {"C:\\a\\b\\c\\", "C:\\a\\b", "Q:\\x", "", "C:\\a\\f.txt\\sub", "\\m\\n", (const char*)nullptr,
-                            trailing.c_str(), "C:\\s/t"})
+                            trailing.c_str(), "C:\\s/t", deep.c_str()})
         r += FCreateDir(dir, 0) ? '1' : '0';
     r += std::string(" ") + (FDirExists("c:\\A\\b\\") ? '1' : '0') + (FDirExists(trailing.c_str()) ? '1' : '0') +
-         (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') + (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') + " ";
+         (fs::is_directory(driveC() / "a" / "b" / "c") ? '1' : '0') + (fs::is_directory(driveC() / "m" / "n") ? '1' : '0') +
+         (fs::exists(driveC() / "deep") ? '1' : '0') + " ";
     // Removing a file that is gone is fine; one in use stays, which is not a failure of the removal.
     for (const char* f : {"C:\\a\\f.txt", "C:\\a\\f.txt", "C:\\a\\busy.dll", "Q:\\nowhere.txt"})
         r += std::to_string(YnrcRemoveFile(f, 0)) + ",";
-    EXPECT_EQ(r, "110001011 1111 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
+    EXPECT_EQ(r, "1100010110 11110 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
 }

@@ -54,6 +54,7 @@ TEST_F(KitSymbols, ValuesAndListsReadBackByTheCbRule) {
         {"DLGEVENT", 0, 8, 8, "CONTINU\0G"s},  // exactly as long as the capacity: cut
         {"DLGEVENT", 0, 9, 8, "CONTINUE\0G"s},
         {"DLGEVENT", 0, 0, 8, "G"},  // capacity 0 writes nothing
+        {"DLGEVENT", 0, 1, 8, "\0G"s},  // capacity 1 holds the terminator alone
         {"Nothing", 0, 8, 0, "\0G"s},
         {"errortext", 0, 8, 0, "\0G"s},  // names are exact
         {nullptr, 0, 8, 0, "\0G"s},

@@ -20,7 +20,8 @@ using namespace scenario;
 // setup on the slave side of a pseudo-terminal 60 columns wide.
 class Terminal {
 public:
-    Terminal(const Scenario& s, std::vector<std::string> args = {}) {
+    // interruptBlocked: started with Ctrl-C blocked, as a parent may leave it.
+    Terminal(const Scenario& s, std::vector<std::string> args = {}, bool interruptBlocked = false) {
         struct winsize ws {40, 60, 0, 0};
         args.insert(args.begin(), {(binDir() / "setup").string(), "--machine", s.machineDir().string(), "--log",
                                    (s.root() / "run.log").string()});
@@ -30,6 +31,10 @@ public:
         pid_ = forkpty(&master_, nullptr, nullptr, &ws);
         if (pid_ == 0) {
             ::unsetenv("COLUMNS");
+            sigset_t interrupt;
+            sigemptyset(&interrupt);
+            sigaddset(&interrupt, SIGINT);
+            if (interruptBlocked) ::sigprocmask(SIG_BLOCK, &interrupt, nullptr);
             if (::chdir(s.distDir().c_str()) == 0) ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -144,12 +149,16 @@ TEST(ConsoleTerminal, InteractiveInstallationRecordedAndReplayed) {
 
 // Ctrl-C twice: the first is the page's cancel, the second ends the run
 // at once, and the installation already made is dropped with the rest.
+// Setup is started with Ctrl-C blocked: it still reaches a page waiting
+// for its answer.
 TEST(ConsoleTerminal, SecondCtrlCEndsAtOnceWithTheImageUntouched) {
     Scenario s("console-pty-abandon");
     ASSERT_TRUE(s.newMachine({"--os", "nt351", "--arch", "x86", "--user", "admin"})) << s.error;
     fs::path before = s.snapshot();
-    Terminal t(s);
+    Terminal t(s, {}, true);
     ASSERT_TRUE(t.play({
+        {{"== Welcome ==", "> "}, "\x03"},
+        {{"== Quit Setup ==", "> "}, "c\r"},
         {{"== Welcome ==", "> "}, "\r"},
         {{"> "}, "1\r"},
         {{"Path ["}, "\r"},
