@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common.h"
+#include "winsim/core/handles.h"
 #include "winsim/core/machine.h"
 
 #include <setupkit.h>
@@ -29,6 +30,8 @@ public:
         dir = common::scratchDir("kit-", "-host");
         std::filesystem::create_directories(dir);
     }
+    // Every handle a kit call opens is closed again before it returns.
+    void TearDown() override { EXPECT_EQ(winsim::openHandleCount(), 0u) << "handles left open"; }
     std::string answers() const { return (dir / "answers.txt").string(); }
     std::string log() const { return readText(dir / "run.log"); }
     // Writes the answers and starts the frame unattended with its log.

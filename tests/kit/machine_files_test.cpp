@@ -59,7 +59,9 @@ std::string field(const char* section, const char* key, int n, int capacity, int
 TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
     EXPECT_EQ(CbGetInfSectionKeyField("Monitor", "mon", 1, nullptr, 0), -1);  // no INF open
     EXPECT_FALSE(FSetSymbolToListOfInfKeys("File List", "Monitor", 1));
-    EXPECT_FALSE(FOpenInf("C:\\dist\\nothere.inf", 1, 0));
+    EXPECT_FALSE(FOpenInf("C:\\dist\\nothere.inf", 1, 0) || FOpenInf("", 1, 0) || FOpenInf(nullptr, 1, 0));
+    m->faults.push_back({"ReadFile", 1, 1, ERROR_READ_FAULT, ""});
+    EXPECT_FALSE(FOpenInf("C:\\dist\\setup.inf", 1, 0));
     writeText(driveC() / "bad.inf", "[A]\nx = a.dat,,,,,,,,,,,,,,1\n[B\n");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(FOpenInf("C:\\bad.inf", 1, 0));
@@ -84,7 +86,9 @@ TEST_F(KitFiles, InfOpenedReadAndItsErrorsLogged) {
 
     std::string text = finish();
     EXPECT_NE(text.find("inf: no INF file open for [Monitor]"), std::string::npos) << text;
+    EXPECT_NE(text.find("inf (no file name): cannot open\ninf (no file name): cannot open"), std::string::npos) << text;
     EXPECT_NE(text.find("inf C:\\dist\\nothere.inf: cannot be read (error 2)"), std::string::npos) << text;
+    EXPECT_NE(text.find("inf C:\\dist\\setup.inf: cannot be read (error 30)"), std::string::npos) << text;
     EXPECT_NE(text.find("inf C:\\bad.inf: line 3: section header without ']'"), std::string::npos) << text;
 }
 
@@ -177,6 +181,7 @@ TEST_F(KitFiles, CopiesStopOrGoThrough) {
             if (l.starts_with("box ")) boxes += boxes.empty() ? l : "\n" + l;
         for (const auto& b : m->ui->boxes) boxes += (boxes.empty() ? "routed " : "\nrouted ") + b.caption;
         EXPECT_TRUE(boxes.starts_with(row.boxes) && boxes.find('\n') == std::string::npos) << boxes;
+        TearDown();
     }
 }
 
@@ -263,7 +268,7 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
     for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "[:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
     EXPECT_TRUE(FValidPath("relative\\file.txt"));
-    EXPECT_FALSE(FValidPath("C:\\x|y") || FValidPath("|x") || FValidPath(std::string(300, 'a').c_str()));
+    EXPECT_FALSE(FValidPath("C:\\x|y") || FValidPath("|x") || FValidPath(std::string(300, 'a').c_str()) || FValidPath("1:\\x"));
 }
 
 TEST_F(KitFiles, DetectDrivesAndFreeSpace) {

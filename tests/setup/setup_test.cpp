@@ -110,14 +110,6 @@ TEST(WinMain, StartUpByPlatform) {
     }
 }
 
-// Open kernel handles, counted over the table's first range.
-int openHandles() {
-    int n = 0;
-    for (std::uintptr_t v = 1; v < 0x4000; ++v)
-        if (winsim::findHandle((HANDLE)v)) ++n;
-    return n;
-}
-
 // The fatal reporters pop what is shown (the status page before the error page shows), show one error page (left only
 // with CANCEL or CONTINUE), run the pending clean-up once, drop a pending restart and end the process with 0. A
 // second report on the way out of the first (here from an exit handler, as a failure while the toolkit ends would)
@@ -156,12 +148,12 @@ TEST(Reporters, OneErrorPageThenExitCodeZeroStatusPageProgramStarterStatusBits) 
     // it, and its transcript pins the report and the log. (The restart: the restart pages' rows.)
     Harness h;
     h.run("", [] {
-        int before = openHandles();
+        int before = (int)winsim::openHandleCount();
         report("started=%d", (int)StartProgram("write.exe notes.wri", "C:\\"));
-        report("leaked=%d", openHandles() - before);
-        before = openHandles();
+        report("leaked=%d", (int)winsim::openHandleCount() - before);
+        before = (int)winsim::openHandleCount();
         BOOL reboot = PrepareReboot();
-        report("reboot=%d leaked=%d", (int)reboot, openHandles() - before);
+        report("reboot=%d leaked=%d", (int)reboot, (int)winsim::openHandleCount() - before);
         SetLastError(0);
         int started = (int)StartProgram(std::string(1024, 'a').c_str(), "C:\\");
         report("long=%d error=%u", started, (unsigned)GetLastError());

@@ -26,6 +26,8 @@ std::shared_ptr<T> findHandleAs(HANDLE h) {
 }
 // Drops `h`; false when it was not open.
 bool removeHandle(HANDLE h);
+// How many handles are open now (a program that ends holding one leaks it).
+std::size_t openHandleCount();
 
 // The pseudo handles of the current process and thread.
 inline HANDLE currentProcessHandle() { return (HANDLE)(LONG_PTR)-1; }

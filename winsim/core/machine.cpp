@@ -176,6 +176,8 @@ std::shared_ptr<KernelObject> findHandle(HANDLE h) {
 
 bool removeHandle(HANDLE h) { return handleTable().objects.erase((std::uintptr_t)h) != 0; }
 
+std::size_t openHandleCount() { return handleTable().objects.size(); }
+
 }  // namespace winsim
 
 extern "C" {
