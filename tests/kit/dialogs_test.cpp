@@ -36,6 +36,8 @@ using KitDialogs = kittest::Kit;
 // One line per page, status page, box, program and restart; events of
 // other kinds are not logged; the first exit code is the one that counts.
 TEST_F(KitDialogs, AnswersDriveThePagesAndTheLogRecordsThem) {
+    KitSetResult("installed", "needed");
+    KitReset();  // which forgets the result told before it
     EXPECT_TRUE(!FInitializeInstall(HinstFrame(), HwndFrame()) && FSetBitmap(kLib, 1) && !FSetBitmap("", 1) &&
                 !FSetBitmap(nullptr, 1));  // not before the start; a bitmap needs a library
     start("100 CONTINUE\n800 CONTINUE\n300 CONTINUE\n300 CONTINUE EditTextOut=\"D:\\My Apps\\vrd\"\n2300 CONTINUE\n", " extra words");
