@@ -91,7 +91,7 @@ TEST_F(KitDialogs, StackOfPagesAndWhatIsRefused) {
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
     ASSERT_TRUE(showPage(200, "FQuitDlgProc"));
     EXPECT_EQ(pages(), "5300 100 200 ");
-    EXPECT_TRUE(FKillNDialogs(1));
+    EXPECT_TRUE(FKillNDialogs(1) && FKillNDialogs(0));  // zero takes none
     EXPECT_EQ(pages(), "5300 100 ");
     EXPECT_FALSE(FKillNDialogs(-2));
     EXPECT_TRUE(FKillNDialogs(-1));
