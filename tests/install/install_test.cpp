@@ -13,6 +13,7 @@
 #include "install/printerdrivers.h"
 #include "install/records.h"
 #include "setup/harness.h"
+#include "setup/setup.h"
 #include "winsim/files/state.h"
 
 using namespace harness;
@@ -74,6 +75,21 @@ TEST(Install, FatalConditionsEndSetupWithTheirMessage) {
         ASSERT_EQ(errors.size(), 1u) << r.output;
         EXPECT_EQ(errors[0].substr(0, row.error.back() == ' ' ? row.error.size() : std::string::npos), row.error);
     }
+}
+
+// A whole installation flow: the pages after it show the arrow again, though the copy list and the group were built
+// under the wait cursor.
+TEST(Install, FlowGivesTheArrowBackForItsLastPages) {
+    Harness h;
+    copyDistribution(h);
+    putNtModules(h, "1");
+    ChildResult r = h.run("1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n", [] {
+        startupState();
+        RunInstallationFlow();
+    });
+    std::string cursors;  // of the two status pages, then of the three questions
+    for (const std::string& l : r.lines("shown")) cursors += l.substr(l.rfind(' '));
+    EXPECT_EQ(cursors, " wait wait arrow arrow arrow");
 }
 
 // The Files key and the version key hold their texts (REG_SZ with the terminating zero: the tree shows each text
