@@ -102,8 +102,15 @@ inline void expectToolkitError(const ChildResult& r, int code, const Lines& boxe
     EXPECT_EQ(r.pages().back(), 2300);
 }
 
+// The toolkit's pages open on the frame: a page the program does not take down stays.
+inline int openPages() {
+    int pages = 0;
+    for (const auto& [h, w] : winsim::machine().ui->windows) pages += w.className == "KitPage" && w.parent == HwndFrame();
+    return pages;
+}
+
 // The answers front-end, logging what each page call carries that the kit's own log leaves out: "shown <dialog>
-// <procedure> help <help dialog> cursor <wait|arrow|other>".
+// <procedure> help <help dialog> cursor <wait|arrow|other> pages <pages open on the frame>".
 class RecordingFrontEnd : public kit::FrontEnd {
 public:
     explicit RecordingFrontEnd(std::unique_ptr<kit::FrontEnd> inner) : inner_(std::move(inner)) {}
@@ -123,7 +130,7 @@ private:
                             : cursor == LoadCursorA(nullptr, IDC_ARROW) ? "arrow"
                                                                         : "other";
         kit::logLine("shown " + std::to_string(call.id) + " " + call.proc + " help " + std::to_string(call.helpId) +
-                     " cursor " + shape);
+                     " cursor " + shape + " pages " + std::to_string(openPages()));
     }
     std::unique_ptr<kit::FrontEnd> inner_;
 };
@@ -246,11 +253,13 @@ public:
                        common::readText(changesFile);
         return r;
     }
-    // The same for a body without a result: it reports "returned=1" when it comes back.
+    // The same for a body without a result: it reports "returned=1" when it comes back, and logs the pages it left
+    // open.
     ChildResult run(const std::string& answers, const std::function<void()>& body) {
         return run(answers, [&body](LPSTR) {
             body();
             report("returned=1");
+            kit::logLine("pages left open " + std::to_string(openPages()));
             return 0;
         });
     }
