@@ -97,10 +97,12 @@ TEST_F(KitDialogs, StackOfPagesAndWhatIsRefused) {
     EXPECT_TRUE(FKillNDialogs(-1));
     EXPECT_EQ(pages(), "");
     EXPECT_TRUE(FKillNDialogs(5));  // nothing left: still fine
+    ASSERT_TRUE(showPage(7804, "FModelessDlgProc"));  // the end of the frame takes down what is open
     TerminateFrame();
     EXPECT_EQ(HwndFrame(), nullptr);
     std::string text = log();
-    for (const char* line : {"dialog 4242: no dialog 4242", "no dialog procedure FNoSuchDlgProc", "library other.dll not found"})
+    for (const char* line : {"dialog 4242: no dialog 4242", "no dialog procedure FNoSuchDlgProc", "library other.dll not found",
+                             "status 7804 end"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
@@ -280,7 +282,7 @@ TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
 
 // Back to a choice page shows the choice made there; coming to it forward shows its preselection.
 TEST_F(KitDialogs, ConsoleBackShowsTheChoiceMade) {
-    Console con(" 2\nback\n\n\n");
+    Console con(" 2 \r\nback\n\n\n");  // blanks and a carriage return around an answer do not count
     FSetSymbolValue("RadioDefault", "1");
     std::string checked;
     for (UINT page : {800u, 300u, 800u, 800u})  // a page that fails leaves a letter out or the wrong one
@@ -303,6 +305,16 @@ TEST_F(KitDialogs, ConsoleTextsKeepToTheirWidth) {
     }
     ::unsetenv("COLUMNS");
     EXPECT_EQ(lines, "30 80 ");  // 29 or 79 characters and the line break
+    // A line exactly as wide as the terminal is cut too: the last column stays free.
+    const kit::Gauge small{1, 1, 10, 10, "a.dll"};
+    std::string full = "  " + kit::gaugeLine(small, 10) + "  a.dll";
+    ::setenv("COLUMNS", std::to_string(full.size()).c_str(), 1);
+    {
+        Console con("");
+        kit::frontEnd().progress(small);
+        EXPECT_EQ(con.output(), full.substr(0, full.size() - 1) + "\n");
+    }
+    ::unsetenv("COLUMNS");
     // Without sizes the files make the bar.
     EXPECT_EQ(kit::gaugeLine({1, 4, 0, 0, ""}, 8).substr(0, 15), "[##......]  25%");
     {

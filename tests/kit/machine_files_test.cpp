@@ -205,6 +205,8 @@ TEST_F(KitFiles, CreateDirAndRemoveFile) {
     for (const char* f : {"C:\\a\\f.txt", "C:\\a\\f.txt", "C:\\a\\busy.dll", "Q:\\nowhere.txt"})
         r += std::to_string(YnrcRemoveFile(f, 0)) + ",";
     EXPECT_EQ(r, "1100010110 11110 1,1,2,0,");  // ynrcYes 1, ynrcNo 2, ynrcErr 0
+    // A share is not made: the network refuses the folder under it.
+    EXPECT_TRUE(!FCreateDir("\\\\srv\\share\\d", 0) && GetLastError() == ERROR_BAD_NETPATH);
     EXPECT_FALSE(fs::exists(driveC() / "a" / "f.txt"));
     EXPECT_TRUE(fs::exists(driveC() / "a" / "busy.dll"));
 }
@@ -267,7 +269,8 @@ TEST_F(KitFiles, DetectFilesDirsAndPathSyntax) {
         EXPECT_TRUE(FValidDir(ok)) << ok;
     for (const char* bad : {"", "win32app", "\\ab\\c", "C:\\a<b", "C:\\a\\\\b", "1:\\x", "[:\\x", "C:\\a:b", "C:x", "C:\\a?", "C:\\a\"b"})
         EXPECT_FALSE(FValidDir(bad)) << bad;
-    EXPECT_TRUE(FValidPath("relative\\file.txt"));
+    const char text[] = "\\\\ab";  // a path is judged by itself, whatever comes before it in memory
+    EXPECT_TRUE(FValidPath("relative\\file.txt") && FValidPath(text + 1));
     EXPECT_FALSE(FValidPath("C:\\x|y") || FValidPath("|x") || FValidPath(std::string(300, 'a').c_str()) || FValidPath("1:\\x"));
 }
 
