@@ -370,9 +370,14 @@ TEST_F(KitDialogs, ConsoleGaugeRedrawnInPlaceOnATerminal) {
         << "[" << first << "][" << second << "]";
 }
 
+// So does input that cannot be read: the read is not tried again.
 TEST_F(KitDialogsDeathTest, ConsoleInputEndingStopsTheRun) {
     Console con("");
     EXPECT_EXIT(showPage(100, "FWelcomeDlgProc"), testing::ExitedWithCode(2), "input ended while page 100");
+    FILE* unreadable = std::fopen("/dev/null", "w");
+    kit::setFrontEnd(kit::makeConsoleFrontEnd(unreadable, con.out, nullptr));
+    EXPECT_EXIT(showPage(100, "FWelcomeDlgProc"), testing::ExitedWithCode(2), "input ended while page 100");
+    std::fclose(unreadable);
 }
 
 }  // namespace
