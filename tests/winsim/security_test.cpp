@@ -52,9 +52,6 @@ TEST_F(Security, TokensOfTheProcessAndTheThread) {
     EXPECT_TRUE(winsim::privilegeEnabled("SeChangeNotifyPrivilege"));
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_FALSE(CloseHandle(h));
-    // No thread token without impersonation.
-    h = (HANDLE)0x1234;
-    EXPECT_FAILS(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &h), ERROR_NO_TOKEN);
     EXPECT_FAILS(OpenThreadToken((HANDLE)0x777, TOKEN_QUERY, FALSE, &h), ERROR_INVALID_HANDLE);
     // The impersonation token is the thread's, and decides the privileges.
     m->security->impersonation = winsim::defaultToken(false);
