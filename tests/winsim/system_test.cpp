@@ -1,7 +1,6 @@
 // The system calls: environment, current directory, time, injected faults and
 // handles, declared modules, wsprintf, and that every declared function exists.
 #include "../../windows/gate/gate.h"
-#include "winsim/core/handles.h"
 #include "winsim/image/image.h"
 #include "winsim/system/state.h"
 #include "sim.h"
@@ -102,9 +101,9 @@ TEST_F(System, VirtualClock) {
     EXPECT_EQ(seen + now(), "1996-5-2 4 8:0:0.0, 1996-5-3 5 0:1:2.3, 2000-2-29 2 0:0:0.0");
 }
 
-// --- Injected faults, kernel handles and modules.
+// --- Injected faults and modules.
 
-TEST(Core, FaultsFireOnTheNthCallForTheirTimesAndTargetAndHandlesCloseOnce) {
+TEST(Core, FaultsFireOnTheNthCallForTheirTimesAndTarget) {
     auto& m = sim::fresh();
     m.faults.push_back({"Probe", 2, 2, ERROR_DISK_FULL, ""});
     m.faults.push_back({"Open", 1, 0, ERROR_ACCESS_DENIED, "Spooler"});
@@ -116,10 +115,6 @@ TEST(Core, FaultsFireOnTheNthCallForTheirTimesAndTargetAndHandlesCloseOnce) {
     std::thread([&] { first = GetLastError(); }).join();
     EXPECT_EQ(first, 0u) << "a thread starts with no last error";
     EXPECT_FAILS(CloseHandle((HANDLE)0x1234), ERROR_INVALID_HANDLE);
-    struct Obj : winsim::KernelObject {};
-    HANDLE h = winsim::addHandle(std::make_shared<Obj>());
-    EXPECT_TRUE(CloseHandle(h));
-    EXPECT_FALSE(CloseHandle(h));
 }
 
 using Modules = sim::MachineTest;
