@@ -7,6 +7,7 @@
 #include "winsim/files/shortnames.h"
 #include "winsim/files/state.h"
 #include "winsim/image/image.h"
+#include "image_fixture.h"
 #include "sim.h"
 
 #include <winver.h>
@@ -17,7 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using imagetest::snapshot;
 using sim::readText;
+using Tree = std::map<std::string, std::string>;
 
 HANDLE open(const char* path, DWORD access, DWORD disposition, DWORD share = 0) {
     return CreateFileA(path, access, share, nullptr, disposition, 0, nullptr);
@@ -42,19 +45,6 @@ BOOL writeNew(const char* path, const std::string& text) {
     BOOL ok = WriteFile(h, text.data(), (DWORD)text.size(), &n, nullptr);
     CloseHandle(h);
     return ok;
-}
-
-// Every entry below a host folder with its content, one "path=content" line
-// each ("path/" for a folder), in name order.
-std::string tree(const fs::path& dir) {
-    std::vector<std::string> lines;
-    for (auto& e : fs::recursive_directory_iterator(dir))
-        lines.push_back(e.path().lexically_relative(dir).generic_string() +
-                        (e.is_directory() ? "/" : "=" + readText(e.path())) + "\n");
-    std::sort(lines.begin(), lines.end());
-    std::string out;
-    for (auto& l : lines) out += l;
-    return out;
 }
 
 // What FindFirstFileA/FindNextFileA list, "name:attributes" with d, r, h, a
@@ -214,13 +204,14 @@ TEST_F(Files, FilesInUseAndReadOnlyFiles) {
     // An injected fault fails the call and changes nothing.
     m().faults.push_back({"DeleteFileA", m().callCounts["DeleteFileA"] + 1, 1, ERROR_WRITE_PROTECT, "C:\\new.dll"});
     EXPECT_FAILS(DeleteFileA("C:\\new.dll"), ERROR_WRITE_PROTECT);
-    EXPECT_EQ(tree(c), "new.dll=N\nsys/\nsys/CASE.TXT=c\nsys/loaded.old=L\nsys/open.dll=O\n"
-                       "sys/ro.txt=R\n");
+    EXPECT_EQ(snapshot(c), (Tree{{"new.dll", "N"}, {"sys", "<dir>"}, {"sys/CASE.TXT", "c"}, {"sys/loaded.old", "L"},
+                                 {"sys/open.dll", "O"}, {"sys/ro.txt", "R"}}));
     // Moves at the next start replace a file that is there only when asked to.
     ASSERT_TRUE(MoveFileExA("C:\\sys\\CASE.TXT", "C:\\new.dll", MOVEFILE_DELAY_UNTIL_REBOOT));
     ASSERT_TRUE(MoveFileExA("C:\\sys\\open.dll", "C:\\sys\\loaded.old", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
     winsim::rebootMachine(m());
-    EXPECT_EQ(tree(c), "new.dll=N\nsys/\nsys/CASE.TXT=c\nsys/loaded.old=O\nsys/ro.txt=R\n");
+    EXPECT_EQ(snapshot(c), (Tree{{"new.dll", "N"}, {"sys", "<dir>"}, {"sys/CASE.TXT", "c"}, {"sys/loaded.old", "O"},
+                                 {"sys/ro.txt", "R"}}));
     // Windows 95 refuses to delete or move a file in use, whatever the use.
     make(winsim::Platform::Win95);
     filesInUse();
@@ -249,10 +240,10 @@ TEST_F(Files, WritesStayInTheWorkingCopyUntilSaved) {
     ASSERT_TRUE(writeNew("C:\\b.txt", ""));
     ASSERT_TRUE(writeNew("C:\\other.txt", "new"));
     ASSERT_TRUE(CreateDirectoryA("C:\\a", nullptr));
-    EXPECT_EQ(tree(drive), "keep.txt=image text\nother.txt=other\n");
+    EXPECT_EQ(snapshot(drive), (Tree{{"keep.txt", "image text"}, {"other.txt", "other"}}));
     winsim::saveImage(m(), image);
     winsim::install(winsim::loadImage(image));
-    EXPECT_EQ(tree(drive), "a/\nb.txt=\nkeep.txt=CHANGEDext\nother.txt=new\n");
+    EXPECT_EQ(snapshot(drive), (Tree{{"a", "<dir>"}, {"b.txt", ""}, {"keep.txt", "CHANGEDext"}, {"other.txt", "new"}}));
     // The FAT order written survives the image: b.txt before a.
     EXPECT_EQ(findAll("C:\\*") + findAll("C:\\a\\*"), "keep.txt:a other.txt:a b.txt:a a:d error 18.:d ..:d error 18");
     winsim::discardWorkingCopy(m());
