@@ -163,8 +163,11 @@ TEST_F(Tool, DiffShowsEachChangeOnceAndExitsLikeDiff) {
 }
 
 // While one writer holds an image, every other writer is refused at once
-// naming the holder, and the image is left alone; readers go on.
-TEST_F(Tool, SecondWriterIsRefusedNamingTheHolderReadersAreNot) {
+// naming the holder, and the image is left alone; readers go on. An image
+// that cannot be saved is refused before the first page, with the reason;
+// one that becomes unsavable during a run ends it with exit 4 and a log that
+// says so. The image stays as it was either way.
+TEST_F(Tool, WritersAreRefusedWhileTheImageIsHeldOrCannotBeWritten) {
     ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86 --ps-modules driverdir").code, 0);
     writeText(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
     auto before = snapshot(root / "m");
@@ -188,17 +191,6 @@ TEST_F(Tool, SecondWriterIsRefusedNamingTheHolderReadersAreNot) {
         }
         EXPECT_EQ(snapshot(root / "m"), before);
     }
-    // Free again: the next writer goes ahead.
-    EXPECT_EQ(run(cases[1].first).code, 0);
-}
-
-// An image that cannot be saved is refused before the first page, with the
-// reason; one that becomes unsavable during a run ends it with exit 4 and a
-// log that says so. The image stays as it was either way.
-TEST_F(Tool, ImagesThatCannotBeWrittenAreRefusedBeforeActing) {
-    ASSERT_EQ(winsim("new " + at("m") + " --os nt351 --arch x86 --ps-modules driverdir").code, 0);
-    writeText(root / "ok.reg", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"b\"\n\n");
-    auto before = snapshot(root / "m");
     ASSERT_TRUE(readOnly(root / "m"));
     for (const std::vector<std::string>& args : {std::vector<std::string>{"setup", "--machine", at("m"), "--answers", kInstall, "--log", at("setup.log")},
                                                  {"winsim", "reg", "import", at("m"), at("ok.reg")},
@@ -235,6 +227,8 @@ TEST_F(Tool, ImagesThatCannotBeWrittenAreRefusedBeforeActing) {
     EXPECT_EQ(log.substr(log.rfind("exit ")), "exit 4\n");
     EXPECT_EQ(snapshot(root / "m"), before);
     EXPECT_EQ(othersIn(root, {"m", ".m.lock", "ok.reg", "setup.log"}), std::vector<std::string>{});
+    // Free again: the next writer goes ahead.
+    EXPECT_EQ(run(cases[1].first).code, 0);
 }
 
 // Output into a pipe whose reader has gone: the run goes on, the image is
