@@ -9,58 +9,54 @@ using namespace harness;
 
 namespace {
 
-// Each page run in a child with its answers: whether it came back (or ended setup with the toolkit), the pages shown,
-// the restart it left. Back shows the same page again (as a word other than the four would). The procedure, help page
-// and cursor of every page, and the modeless pages' lines, are pinned by the transcripts.
+// Each page run in a child with its answers; its transcript pins whether it came back (or ended setup with the
+// toolkit), the pages shown with their procedure, help page and cursor, the restart it left, and the modeless pages'
+// lines. Back shows the same page again (as a word other than the four would).
 TEST(SimplePages, AnswersAndWhatTheyLeaveModelessPagesAndEventWords) {
     const struct {
-        bool windows95; const char* answers; void (*page)(); const char* state; bool tokenRefused = false;
+        bool windows95; const char* answers; void (*page)(); bool tokenRefused = false;
     } rows[] = {
         // Welcome: cancel asks, continue there shows it again; exit on the quit confirmation ends setup.
-        {false, "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 CONTINUE\n", [] { WelcomePage(); }, "1 0"},
-        {false, "100 CANCEL\n200 BACK\n200 EXIT\n", [] { WelcomePage(); }, " 0"},
+        {false, "100 CANCEL\n200 CONTINUE\n100 EXIT\n200 CANCEL\n100 BACK\n100 CONTINUE\n", [] { WelcomePage(); }},
+        {false, "100 CANCEL\n200 BACK\n200 EXIT\n", [] { WelcomePage(); }},
         // Information pages finish only on their own events.
         {false, "2000 BACK\n2000 CANCEL\n2000 EXIT\n2000 CONTINUE\n1000 CANCEL\n1000 CONTINUE\n1600 EXIT\n1600 CONTINUE\n",
-         [] { UnsupportedPlatformPage(); UpgradeNoticePage(); RebootFailedPage(); }, "1 0"},
+         [] { UnsupportedPlatformPage(); UpgradeNoticePage(); RebootFailedPage(); }},
         // Version warning: back again, cancel goes on, exit ends setup.
-        {false, "2100 BACK\n2100 CANCEL\n2100 CONTINUE\n", [] { VersionWarningPage(); VersionWarningPage(); }, "1 0"},
-        {false, "2100 EXIT\n", [] { VersionWarningPage(); }, " 0"},
+        {false, "2100 BACK\n2100 CANCEL\n2100 CONTINUE\n", [] { VersionWarningPage(); VersionWarningPage(); }},
+        {false, "2100 EXIT\n", [] { VersionWarningPage(); }},
         // Done pages ask before quitting.
         {false, "700 CANCEL\n200 CONTINUE\n700 CONTINUE\n7802 EXIT\n200 CANCEL\n7802 CONTINUE\n",
-         [] { InstallDonePage(); RemoveDonePage(); }, "1 0"},
-        {false, "1300 EXIT\n200 CANCEL\n1300 CONTINUE\n", [] { ::Setup.IsWindows95 = FALSE; DriverFilesFailedPage(); }, "1 0"},
-        {false, "103 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; DriverFilesFailedPage(); }, "1 0"},
-        {false, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n", [] { PathNoticePage(); PathNoticePage(); }, "1 0"},
+         [] { InstallDonePage(); RemoveDonePage(); }},
+        {false, "1300 EXIT\n200 CANCEL\n1300 CONTINUE\n", [] { ::Setup.IsWindows95 = FALSE; DriverFilesFailedPage(); }},
+        {false, "103 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; DriverFilesFailedPage(); }},
+        {false, "6400 BACK\n6400 CANCEL\n6400 CONTINUE\n", [] { PathNoticePage(); PathNoticePage(); }},
         // Not administrator: continue ends setup.
-        {false, "2400 CANCEL\n2400 EXIT\n2400 BACK\n2400 CONTINUE\n", [] { NotAdministratorPage(); }, " 0"},
+        {false, "2400 CANCEL\n2400 EXIT\n2400 BACK\n2400 CONTINUE\n", [] { NotAdministratorPage(); }},
         // Restart pages: continue prepares the restart on NT, Windows 95 restarts at once, cancel means none; a
         // failed preparation shows the reboot-failed page.
-        {false, "1500 CONTINUE\n", [] { InstallRebootPage(); }, "1 1"},
-        {false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }, "1 0"},
-        {true, "7803 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; RemoveRebootPage(); }, "1 0 reboot"},
-        {false, "1500 CONTINUE\n1600 CONTINUE\n", [] { InstallRebootPage(); }, "1 0", true},
+        {false, "1500 CONTINUE\n", [] { InstallRebootPage(); }},
+        {false, "7803 EXIT\n7803 CANCEL\n", [] { RemoveRebootPage(); }},
+        {true, "7803 CONTINUE\n", [] { ::Setup.IsWindows95 = TRUE; RemoveRebootPage(); }},
+        {false, "1500 CONTINUE\n1600 CONTINUE\n", [] { InstallRebootPage(); }, true},
         // The questions after the last page say yes only on continue; back asks again.
         {false, "1200 BACK\n1200 CANCEL\n1400 EXIT\n1400 CONTINUE\n1200 CONTINUE\n1400 CANCEL\n", [] {
              LONG answers[4] = {7, 7, 7, 7};
              AskWizardPage(&answers[0]), AskHelpPage(&answers[1]), AskWizardPage(&answers[2]), AskHelpPage(&answers[3]);
              report("asked=%ld %ld %ld %ld", answers[0], answers[1], answers[2], answers[3]);
-         }, "1 0 asked 0 1 1 0"},
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.answers);
         Harness h(row.windows95 ? win95() : nt351());
         if (row.tokenRefused) failNext("OpenProcessToken", 0, ERROR_ACCESS_DENIED);
-        ChildResult r = h.run(row.answers, [&row] {
+        // The frame is gone when setup ended with the toolkit.
+        h.run(row.answers, [&row] {
             winsim::addExitHandler([](UINT) { report("frame=%d", HwndFrame() != nullptr); });
             row.page();
             ReportOutcome(OUTCOME_NONE);  // the restart the page noted goes to the log's result line
             report("pending=%d", ::Setup.RebootPending);
         });
-        // "returned pending[ reboot]"; the frame is gone when setup ended with the toolkit.
-        EXPECT_EQ(r.value("returned") + " " + (r.value("returned").empty() ? "0" : r.value("pending")) +
-                      (r.lines("reboot").empty() ? "" : " reboot") + (r.value("asked").empty() ? "" : " asked " + r.value("asked")),
-                  row.state);
-        EXPECT_EQ(r.value("frame"), r.value("returned").empty() ? "0" : "1");
     }
     // Modeless pages take no answer: each shows its status line and stays until popped.
     Harness h;
