@@ -83,13 +83,12 @@ TEST(Install, FlowGivesTheArrowBackForItsLastPages) {
     Harness h;
     copyDistribution(h);
     putNtModules(h, "1");
-    ChildResult r = h.run("1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n", [] {
+    // The transcript pins each page's cursor: the wait cursor for the two status pages, the arrow for the three
+    // questions.
+    h.run("1200 CANCEL\n1400 CANCEL\n700 CONTINUE\n", [] {
         startupState();
         RunInstallationFlow();
     });
-    std::string cursors;  // of the two status pages, then of the three questions
-    for (const std::string& l : r.lines("shown")) cursors += l.substr(l.find(" cursor ") + 7, l.rfind(" pages") - l.find(" cursor ") - 7);
-    EXPECT_EQ(cursors, " wait wait arrow arrow arrow");
 }
 
 // The Files key and the version key hold their texts (REG_SZ with the terminating zero: the tree shows each text
@@ -354,7 +353,7 @@ TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
     h.writeFile("E:\\I386\\pscript.dll", "older\n");
     h.writeFile("C:\\x\\pscript.dll", "newer\n");
     h.machine().files->meta["C:\\x\\pscript.dll"].version = "9.0.0.0";
-    ChildResult r = h.run("", [dist] {
+    h.run("", [dist] {
         startupState();
         report("%d", ExtractWin95DriverFiles("pscript.drv", ("E:\\" + std::string(300, 'd')).c_str(), ::Setup.DriverDir));
         report("%d", ExtractWin95DriverFiles("pscript.drv", dist.c_str(), ::Setup.DriverDir));
@@ -364,9 +363,8 @@ TEST(DriverFilePaths, PathsThatDoNotFitAndNewerModulesFailTheOperation) {
             report("%d %u", ok, (unsigned)GetLastError());
         }
     });
-    EXPECT_EQ(r.report, (Lines{"0", "0", "0", "0 " + std::to_string(ERROR_FILENAME_EXCED_RANGE), "0 266", "returned=1"}))
-        << r.output;  // 266: cannot copy
-    EXPECT_TRUE(r.lines("program").empty());
+    // The transcript pins every result: each call fails, the name too long with error 206, the newer module with 266
+    // (cannot copy), and no program is started.
     EXPECT_EQ(readLines(h.host("C:\\x\\pscript.dll")), Lines{"newer"});
 }
 

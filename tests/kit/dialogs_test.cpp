@@ -341,13 +341,21 @@ TEST_F(KitDialogs, ConsoleOffersOnlyAHelpThatExists) {
     EXPECT_EQ(out.find("== Welcome =="), out.rfind("== Welcome ==")) << out;
 }
 
-// On a terminal the gauge is one line drawn again in place: blanks cover only what a longer drawing before left.
-TEST_F(KitDialogs, ConsoleGaugeRedrawnInPlaceOnATerminal) {
+// On a terminal, an answer read leaves Ctrl-C free to arrive while setup works; the gauge is one line drawn again in
+// place, where blanks cover only what a longer drawing before left.
+TEST_F(KitDialogs, ConsoleOnATerminal) {
     int master = -1, slave = -1;
     struct winsize ws {10, 100, 0, 0};
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &ws), 0);
-    FILE* tty = ::fdopen(slave, "w");
+    FILE *tty = ::fdopen(slave, "w"), *keys = ::fdopen(::dup(slave), "r");
     Console con("");
+    kit::setFrontEnd(kit::makeConsoleFrontEnd(keys, con.out, nullptr));
+    ASSERT_EQ(::write(master, "\n", 1), 1);
+    EXPECT_EQ(KitMessageBox("t", "c", MB_OK), IDOK);
+    sigset_t blocked;
+    ::sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    EXPECT_FALSE(sigismember(&blocked, SIGINT));
+    std::fclose(keys);
     kit::setFrontEnd(kit::makeConsoleFrontEnd(con.in, tty, nullptr));
     kit::frontEnd().progress({1, 3, 0, 0, "a-long-name.dll"});
     kit::frontEnd().progress({2, 3, 0, 0, "b.dll"});
@@ -356,6 +364,8 @@ TEST_F(KitDialogs, ConsoleGaugeRedrawnInPlaceOnATerminal) {
     std::string first;  // what the terminal got: read until the closed side has nothing more
     char buf[512];
     for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) first.append(buf, (std::size_t)n);
+    ASSERT_TRUE(first.starts_with("\r\n"));  // the terminal's echo of the answer
+    first.erase(0, 2);
     ::close(master);
     ASSERT_EQ(std::count(first.begin(), first.end(), '\r'), 2) << first;
     std::string second = first.substr(first.rfind('\r') + 1);
