@@ -283,7 +283,8 @@ TEST_F(KitDialogs, ConsoleBoxesAskForTheButtonAnswersNeverRetry) {
 // A help id that names no page offers no help key: "h" is refused like any key not shown, without drawing the page
 // again. Back to a choice page shows the choice made there; coming to it forward shows its preselection.
 TEST_F(KitDialogs, ConsoleOffersOnlyAHelpThatExistsAndBackShowsTheChoiceMade) {
-    Console con("h\n\n 2 \r\nback\n\n\n");  // blanks and a carriage return around an answer do not count
+    // Blanks and a carriage return around an answer do not count; a path longer than a read is taken whole.
+    Console con("h\n\n 2 \r\nback\n\n\n" + std::string(1500, 'p') + "\n");
     EXPECT_TRUE(showPage(100, "FWelcomeDlgProc", 9999));
     std::string out = con.output();
     EXPECT_TRUE(out.find("[h] Help") == std::string::npos && out.find("Please choose one of the keys shown.") != std::string::npos &&
@@ -294,6 +295,7 @@ TEST_F(KitDialogs, ConsoleOffersOnlyAHelpThatExistsAndBackShowsTheChoiceMade) {
         if (showPage(page, page == 800 ? "FInstallTypeDlgProc" : "FChoosePathDlgProc") && page == 800)
             checked += symbol("ButtonChecked");
     EXPECT_EQ(checked, "221");
+    EXPECT_TRUE(showPage(300, "FChoosePathDlgProc") && kit::symbols().value("EditTextOut") == std::string(1500, 'p'));
 }
 
 // The gauge on a pipe keeps to $COLUMNS less the last column (a width under 20 is not taken); the drive list shows
