@@ -237,7 +237,9 @@ TEST_F(KitFiles, IniLinesAddedToSectionsAndFileCreated) {
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\odd.ini", "a", "x", "y", 1));
     ASSERT_TRUE(FCreateSysIniKeyValue("C:\\odd.ini", "s=x", "[s", "x]", 1));
     EXPECT_EQ(readText(driveC() / "odd.ini"), "[a]\r\nx=y\r\n[[b]\r\nx=y\r\n[s=x]\r\n[s=x]\r\n");
-    for (auto [file, section, key, value] : {std::tuple{"C:\\NODIR\\x.ini", "s", "k", "v"}, {nullptr, "s", "k", "v"}, {ini, "s", "k=x", "v"},
+    writeText(driveC() / "ro.ini", "");  // read, but not to be written
+    SetFileAttributesA("C:\\ro.ini", FILE_ATTRIBUTE_READONLY);
+    for (auto [file, section, key, value] : {std::tuple{"C:\\NODIR\\x.ini", "s", "k", "v"}, {"C:\\ro.ini", "s", "k", "v"}, {nullptr, "s", "k", "v"}, {ini, "s", "k=x", "v"},
                                              {ini, "s", "k", "two\nlines"}, {ini, "", "k", "v"}, {ini, "s", "", "v"},
                                              {ini, "s\nx", "k", "v"}})
         EXPECT_FALSE(FCreateSysIniKeyValue(file, section, key, value, 1)) << file << " [" << section << "] " << key;
