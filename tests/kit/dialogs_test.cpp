@@ -86,7 +86,8 @@ TEST_F(KitDialogs, StackOfPagesAndWhatIsRefused) {
             if (w.className == "KitPage" && w.parent == HwndFrame()) ids += std::to_string(w.id) + " ";
         return ids;
     };
-    ASSERT_TRUE(FDoDialogExt(HwndFrame(), "D:\\SETUP\\MSCUISTF.DLL", 5300, "FModelessDlgProc", kLib, 0, ""));
+    ASSERT_TRUE(FDoDialogExt(HwndFrame(), "D:\\SETUP\\MSCUISTF.DLL", 5300, "FModelessDlgProc", kLib, 0, "") &&
+                FKillNDialogs(1) && FDoDialogExt(HwndFrame(), "D:MSCUISTF.DLL", 5300, "FModelessDlgProc", kLib, 0, ""));
     ASSERT_TRUE(showPage(100, "FWelcomeDlgProc"));
     ASSERT_TRUE(showPage(200, "FQuitDlgProc"));
     EXPECT_EQ(pages(), "5300 100 200 ");
