@@ -359,15 +359,14 @@ TEST_F(KitDialogs, ConsoleOnATerminal) {
     kit::frontEnd().progress({2, 3, 0, 0, "b.dll"});
     kit::setFrontEnd(nullptr);
     std::fclose(tty);
-    std::string first;  // what the terminal got: read until the closed side has nothing more
+    std::string shown;  // what the terminal got: read until the closed side has nothing more
     char buf[512];
-    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) first.append(buf, (std::size_t)n);
-    ASSERT_TRUE(first.starts_with("\r\n"));  // the terminal's echo of the answer
-    first.erase(0, 2);
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) shown.append(buf, (std::size_t)n);
     ::close(master);
-    ASSERT_EQ(std::count(first.begin(), first.end(), '\r'), 2) << first;
-    std::string second = first.substr(first.rfind('\r') + 1);
-    first = first.substr(1, first.size() - second.size() - 2);
+    // The terminal's echo of the answer, then the two drawings, each after a carriage return.
+    ASSERT_TRUE(shown.starts_with("\r\n\r") && std::count(shown.begin(), shown.end(), '\r') == 3) << shown;
+    std::size_t mid = shown.rfind('\r');
+    std::string first = shown.substr(3, mid - 3), second = shown.substr(mid + 1);
     EXPECT_TRUE(first.ends_with("a-long-name.dll") && second.starts_with("  [#") &&
                 second.size() == first.size() && second.ends_with("b.dll          "))
         << "[" << first << "][" << second << "]";

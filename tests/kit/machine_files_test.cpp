@@ -181,7 +181,7 @@ TEST_F(KitFiles, CopiesStopOrGoThrough) {
             if (l.starts_with("box ")) boxes += boxes.empty() ? l : "\n" + l;
         for (const auto& b : m->ui->boxes) boxes += (boxes.empty() ? "routed " : "\nrouted ") + b.caption;
         EXPECT_TRUE(boxes.starts_with(row.boxes) && boxes.find('\n') == std::string::npos) << boxes;
-        TearDown();
+        TearDown();  // each row, before SetUp forgets its handles: none left open
     }
 }
 

@@ -31,10 +31,12 @@ public:
         pid_ = forkpty(&master_, nullptr, nullptr, &ws);
         if (pid_ == 0) {
             ::unsetenv("COLUMNS");
-            sigset_t interrupt;
-            sigemptyset(&interrupt);
-            sigaddset(&interrupt, SIGINT);
-            if (interruptBlocked) ::sigprocmask(SIG_BLOCK, &interrupt, nullptr);
+            if (interruptBlocked) {
+                sigset_t interrupt;
+                sigemptyset(&interrupt);
+                sigaddset(&interrupt, SIGINT);
+                ::sigprocmask(SIG_BLOCK, &interrupt, nullptr);
+            }
             if (::chdir(s.distDir().c_str()) == 0) ::execv(argv[0], argv.data());
             ::_exit(127);
         }
